@@ -1,0 +1,13 @@
+// Constructors of the POSIX port and dump file.
+#pragma once
+
+#include <memory>
+
+#include "link/io.hpp"
+
+namespace tapewren::posix {
+
+std::unique_ptr<Port> open_posix_port(const char* name);
+std::unique_ptr<DumpFile> create_posix_dump_file(const char* path);
+
+}  // namespace tapewren::posix
