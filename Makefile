@@ -1,0 +1,29 @@
+# Front door of the build: `make` builds, `make test` installs what is missing and runs every
+# test, `make demo` records from the simulated device.
+BUILD ?= build
+CMAKE_FLAGS ?= -DCMAKE_BUILD_TYPE=RelWithDebInfo
+ifdef CI
+CMAKE_FLAGS += -DTAPEWREN_WERROR=ON
+endif
+GENERATOR := $(shell command -v ninja >/dev/null 2>&1 && echo "-G Ninja")
+
+.PHONY: all deps configure test demo clean
+
+all: configure
+	cmake --build $(BUILD) -j 2
+
+configure:
+	@test -f $(BUILD)/CMakeCache.txt || cmake -S . -B $(BUILD) $(GENERATOR) $(CMAKE_FLAGS)
+
+deps:
+	@scripts/install-deps.sh
+
+test: deps
+	@$(MAKE) --no-print-directory all
+	ctest --test-dir $(BUILD) --output-on-failure -j 2
+
+demo: all
+	@scripts/demo.sh $(BUILD)
+
+clean:
+	rm -rf $(BUILD)

@@ -1,0 +1,18 @@
+#!/usr/bin/env bash
+# Installs the Debian/Ubuntu packages that the build and the tests need, when any is missing.
+set -euo pipefail
+packages=(cmake g++ make libgtest-dev libgmock-dev)
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+[ ${#missing[@]} -eq 0 ] && exit 0
+if ! command -v apt-get >/dev/null; then
+  echo "Missing packages: ${missing[*]}; install them with your package manager." >&2
+  exit 1
+fi
+sudo=""
+[ "$(id -u)" -eq 0 ] || sudo="sudo"
+echo "Installing ${missing[*]}"
+$sudo apt-get update -q
+DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -q --no-install-recommends "${missing[@]}"

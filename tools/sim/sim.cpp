@@ -1,0 +1,401 @@
+// tapewren-sim: plays the Tapewren device on a pseudo-terminal, so that tapewren-record can
+// be tried, demonstrated and tested without hardware. Prints the port path first, waits for
+// the recorder to configure the port, prompts, takes the record command and streams a tape.
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/stat.h>
+#include <termios.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "builtin_tape.hpp"
+
+namespace {
+
+constexpr const char* kPrompt = "> ";
+constexpr const char* kAck = "OK\r\n";
+constexpr const char* kEndOk = "OK!\r\n> ";
+constexpr const char* kEndKo = "KO!\r\n> ";
+constexpr const char* kGreeting = "Tapewren device simulator\r\n";
+constexpr std::size_t kReadSize = 64;       // what the recorder asks for per read
+constexpr int kQuietMs = 600;               // longer than any read of the recorder lasts
+constexpr double kLineBytesPerSecond = 11520.0;  // 115200 baud, 10 bits a byte
+
+struct Options {
+  bool fast = false;
+  bool end_ko = false;
+  int split_end = 0;  // 0: the end reply in one write
+  bool silent = false;
+  long long hangup_after = -1;
+  int greeting_parts = 1;
+  const char* dump = nullptr;
+};
+
+void usage(FILE* to) {
+  std::fprintf(to,
+               "Usage: tapewren-sim [options] [DUMP]\n"
+               "Plays a Tapewren device on a pseudo-terminal. The first line printed is the\n"
+               "port to give tapewren-record; the recording sent is the dump file DUMP, or a\n"
+               "built-in tape when none is named.\n"
+               "\n"
+               "Options:\n"
+               "  --fast              send the recording as fast as possible\n"
+               "                      (default: the serial line's pace, 11520 bytes/s)\n"
+               "  --end-ko            end the recording with the failure reply KO!\n"
+               "  --split-end N       send the end reply's first N bytes (1-6) at the end of\n"
+               "                      a full read and the rest in a read of its own\n"
+               "  --silent            never send the prompt\n"
+               "  --hangup-after N    hang up after N bytes of the recording\n"
+               "  --greeting-parts N  send the greeting and prompt in N writes (1-8)\n"
+               "  --help              show this text\n");
+}
+
+bool parse_number(const char* text, long long low, long long high, long long& value) {
+  char* end = nullptr;
+  errno = 0;
+  const long long v = std::strtoll(text, &end, 10);
+  if (errno != 0 || end == text || *end != '\0' || v < low || v > high) return false;
+  value = v;
+  return true;
+}
+
+// Returns 0 to run, 1 for a bad command line, 2 after --help.
+int parse_options(int argc, char** argv, Options& opt) {
+  for (int i = 1; i < argc; ++i) {
+    const std::string arg = argv[i];
+    auto number = [&](long long low, long long high, long long& value) {
+      if (i + 1 >= argc || !parse_number(argv[i + 1], low, high, value)) {
+        std::fprintf(stderr, "tapewren-sim: %s needs a number from %lld to %lld\n", arg.c_str(),
+                     low, high);
+        return false;
+      }
+      ++i;
+      return true;
+    };
+    long long value = 0;
+    if (arg == "--help" || arg == "-h") {
+      usage(stdout);
+      return 2;
+    } else if (arg == "--fast") {
+      opt.fast = true;
+    } else if (arg == "--end-ko") {
+      opt.end_ko = true;
+    } else if (arg == "--silent") {
+      opt.silent = true;
+    } else if (arg == "--split-end") {
+      if (!number(1, 6, value)) return 1;
+      opt.split_end = static_cast<int>(value);
+    } else if (arg == "--hangup-after") {
+      if (!number(0, 1LL << 40, value)) return 1;
+      opt.hangup_after = value;
+    } else if (arg == "--greeting-parts") {
+      if (!number(1, 8, value)) return 1;
+      opt.greeting_parts = static_cast<int>(value);
+    } else if (arg.size() > 1 && arg[0] == '-') {
+      std::fprintf(stderr, "tapewren-sim: unknown option %s\n", arg.c_str());
+      return 1;
+    } else if (!opt.dump) {
+      opt.dump = argv[i];
+    } else {
+      std::fprintf(stderr, "tapewren-sim: only one dump file can be played\n");
+      return 1;
+    }
+  }
+  return 0;
+}
+
+void log(const char* text) { std::fprintf(stderr, "tapewren-sim: %s\n", text); }
+
+void sleep_ms(int ms) {
+  timespec ts{ms / 1000, (ms % 1000) * 1000000L};
+  while (nanosleep(&ts, &ts) != 0 && errno == EINTR) {
+  }
+}
+
+double now_seconds() {
+  timespec ts{};
+  clock_gettime(CLOCK_MONOTONIC, &ts);
+  return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) / 1e9;
+}
+
+// The recording to send: a dump file read as it goes, or the built-in tape.
+class Source {
+ public:
+  bool open(const char* path) {
+    if (!path) {
+      builtin_ = tapewren::builtin_tape();
+      size_ = builtin_.size();
+      return true;
+    }
+    fd_ = ::open(path, O_RDONLY | O_CLOEXEC);
+    struct stat st {};
+    if (fd_ < 0 || fstat(fd_, &st) != 0 || !S_ISREG(st.st_mode)) return false;
+    size_ = static_cast<std::uint64_t>(st.st_size);
+    return true;
+  }
+  std::uint64_t size() const { return size_; }
+  // Up to max bytes of what comes next; 0 at the end.
+  std::size_t next(std::uint8_t* out, std::size_t max) {
+    if (fd_ < 0) {
+      const std::size_t n = std::min<std::uint64_t>(max, builtin_.size() - pos_);
+      std::memcpy(out, builtin_.data() + pos_, n);
+      pos_ += n;
+      return n;
+    }
+    for (;;) {
+      const ssize_t k = ::read(fd_, out, max);
+      if (k >= 0) return static_cast<std::size_t>(k);
+      if (errno != EINTR) return 0;
+    }
+  }
+
+ private:
+  int fd_ = -1;
+  std::vector<std::uint8_t> builtin_;
+  std::uint64_t size_ = 0;
+  std::size_t pos_ = 0;
+};
+
+class Device {
+ public:
+  Device(int master, const Options& opt) : master_(master), opt_(opt) {}
+
+  // False once the recorder has closed the port.
+  bool send(const void* data, std::size_t size) {
+    const auto* p = static_cast<const std::uint8_t*>(data);
+    while (size > 0) {
+      const ssize_t k = ::write(master_, p, size);
+      if (k > 0) {
+        p += k;
+        size -= static_cast<std::size_t>(k);
+        continue;
+      }
+      if (k < 0 && errno == EINTR) continue;
+      if (k < 0 && errno == EAGAIN) {
+        pollfd pf{master_, POLLOUT, 0};
+        ::poll(&pf, 1, 100);
+        continue;
+      }
+      return false;
+    }
+    return true;
+  }
+  bool send(const char* text) { return send(text, std::strlen(text)); }
+
+  // Waits up to timeout_ms for bytes from the recorder; -1 once it has closed the port.
+  ssize_t receive(std::uint8_t* out, std::size_t max, int timeout_ms) {
+    pollfd pf{master_, POLLIN, 0};
+    const int ready = ::poll(&pf, 1, timeout_ms);
+    if (ready == 0) return 0;
+    if (ready < 0) return errno == EINTR ? 0 : -1;
+    const ssize_t k = ::read(master_, out, max);
+    if (k > 0) return k;
+    if (k < 0 && (errno == EINTR || errno == EAGAIN)) return 0;
+    return -1;
+  }
+
+  // The recorder has configured the port once the line has left canonical mode.
+  void wait_for_recorder() {
+    for (;;) {
+      termios tio{};
+      if (tcgetattr(master_, &tio) == 0 && !(tio.c_lflag & ICANON)) return;
+      sleep_ms(10);
+    }
+  }
+
+  void greet() {
+    std::string text = std::string(kGreeting) + kPrompt;
+    const std::size_t parts = static_cast<std::size_t>(opt_.greeting_parts);
+    const std::size_t step = (text.size() + parts - 1) / parts;
+    for (std::size_t at = 0; at < text.size(); at += step) {
+      if (at > 0) sleep_ms(300);  // a pause the recorder's read ends on
+      send(text.data() + at, std::min(step, text.size() - at));
+    }
+  }
+
+  // Reads one record command up to its carriage return; false when the port was closed.
+  bool read_command(std::string& command) {
+    command.clear();
+    std::uint8_t byte = 0;
+    for (;;) {
+      const ssize_t k = receive(&byte, 1, 1000);
+      if (k < 0) return false;
+      if (k == 0) continue;
+      command.push_back(static_cast<char>(byte));
+      if (byte == '\r' || command.size() >= 16) return true;
+    }
+  }
+
+  static bool valid_command(const std::string& c) {
+    return c.size() == 8 && c[0] == 'u' && c[1] == ' ' && (c[2] == '1' || c[2] == '3') &&
+           c[3] == ' ' && c[4] >= '0' && c[4] <= '2' && c[5] == ' ' &&
+           (c[6] == '0' || c[6] == '1') && c[7] == '\r';
+  }
+
+  // Streams the recording; false when the port closed or the sim hung up.
+  bool stream(Source& source) {
+    const std::uint64_t total = source.size();
+    // In split mode the last bytes go out together with the end reply's first part.
+    const std::uint64_t held_back =
+        opt_.split_end ? std::min<std::uint64_t>(total, kReadSize - opt_.split_end) : 0;
+    std::uint64_t limit = total - held_back;
+    if (opt_.hangup_after >= 0) limit = std::min<std::uint64_t>(limit, opt_.hangup_after);
+    const double start = now_seconds();
+    std::uint64_t sent = 0;
+    std::uint8_t block[kReadSize];
+    while (sent < limit && !stop_seen_) {
+      if (!opt_.fast) {
+        const double due = start + static_cast<double>(sent) / kLineBytesPerSecond;
+        const double ahead = due - now_seconds();
+        if (ahead > 0) {
+          if (!listen(static_cast<int>(ahead * 1000) + 1)) return false;
+          continue;
+        }
+      }
+      const std::size_t n = source.next(block, std::min<std::uint64_t>(kReadSize, limit - sent));
+      if (n == 0) break;
+      if (!send(block, n) || !listen(0)) return false;
+      sent += n;
+    }
+    if (opt_.hangup_after >= 0 && sent >= static_cast<std::uint64_t>(opt_.hangup_after)) {
+      sleep_ms(2000);  // let the recorder take what was sent before the line drops
+      hung_up_ = true;
+      return false;
+    }
+    return finish(source, held_back);
+  }
+
+  // Sends the end reply, split if asked; false when the port closed meanwhile.
+  bool finish(Source& source, std::uint64_t held_back) {
+    const char* end = opt_.end_ko ? kEndKo : kEndOk;
+    if (!listen(kQuietMs)) return false;  // the recorder's read in progress ends first
+    if (opt_.split_end == 0 || stop_seen_) {
+      return send(end);
+    }
+    std::uint8_t block[kReadSize];
+    std::size_t n = 0;
+    while (n < held_back) {
+      const std::size_t k = source.next(block + n, held_back - n);
+      if (k == 0) break;
+      n += k;
+    }
+    std::memcpy(block + n, end, static_cast<std::size_t>(opt_.split_end));
+    if (!send(block, n + opt_.split_end) || !listen(kQuietMs)) return false;
+    return send(end + opt_.split_end);
+  }
+
+  // Takes what the recorder sent within timeout_ms; a space is a stop request.
+  bool listen(int timeout_ms) {
+    std::uint8_t in[64];
+    const ssize_t k = receive(in, sizeof in, timeout_ms);
+    if (k < 0) return false;
+    for (ssize_t i = 0; i < k; ++i) {
+      if (in[i] == ' ') {
+        log("stop request received");
+        stop_seen_ = true;
+      }
+    }
+    return true;
+  }
+
+  bool hung_up() const { return hung_up_; }
+
+  // After the recording: stays at the prompt until the recorder lets go of the port.
+  void wait_for_close() {
+    std::uint8_t in[64];
+    while (receive(in, sizeof in, 1000) >= 0) {
+    }
+  }
+
+ private:
+  int master_;
+  const Options& opt_;
+  bool stop_seen_ = false;
+  bool hung_up_ = false;
+};
+
+int open_pty(std::string& path) {
+  const int master = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+  if (master < 0 || grantpt(master) != 0 || unlockpt(master) != 0) return -1;
+  const char* name = ptsname(master);
+  if (!name) return -1;
+  path = name;
+  // Start from a terminal in its usual cooked mode: the recorder's raw mode is the signal.
+  termios tio{};
+  if (tcgetattr(master, &tio) == 0) {
+    tio.c_lflag |= ICANON;
+    tcsetattr(master, TCSANOW, &tio);
+  }
+  fcntl(master, F_SETFL, fcntl(master, F_GETFL) | O_NONBLOCK);
+  return master;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  Options opt;
+  const int parsed = parse_options(argc, argv, opt);
+  if (parsed == 2) return 0;
+  if (parsed == 1) {
+    usage(stderr);
+    return 1;
+  }
+  Source source;
+  if (!source.open(opt.dump)) {
+    std::fprintf(stderr, "tapewren-sim: cannot read dump file %s: %s\n", opt.dump,
+                 std::strerror(errno));
+    return 1;
+  }
+  if (opt.split_end && source.size() < kReadSize) {
+    std::fprintf(stderr, "tapewren-sim: --split-end needs a recording of at least %zu bytes\n",
+                 kReadSize);
+    return 1;
+  }
+  std::string path;
+  const int master = open_pty(path);
+  if (master < 0) {
+    std::fprintf(stderr, "tapewren-sim: cannot open a pseudo-terminal: %s\n", std::strerror(errno));
+    return 1;
+  }
+  std::printf("%s\n", path.c_str());
+  std::fflush(stdout);
+
+  Device device(master, opt);
+  device.wait_for_recorder();
+  log("port configured by the recorder");
+  if (opt.silent) {
+    device.wait_for_close();
+    return 0;
+  }
+  device.greet();
+  std::string command;
+  while (device.read_command(command)) {
+    if (!Device::valid_command(command)) {
+      log("malformed record command");
+      device.send(kEndKo);
+      continue;
+    }
+    std::fprintf(stderr, "tapewren-sim: record command u %c %c %c accepted\n", command[2],
+                 command[4], command[6]);
+    device.send(kAck);
+    sleep_ms(kQuietMs);  // the tape starts after the acknowledgement has gone by on its own
+    if (device.stream(source)) log("recording sent");
+    break;
+  }
+  if (device.hung_up()) {
+    log("hanging up");  // closing the master drops the line under the recorder
+  } else {
+    device.wait_for_close();
+  }
+  close(master);
+  return 0;
+}
