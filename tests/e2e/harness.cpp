@@ -74,6 +74,25 @@ int open_master(std::string& slave_path) {
   return master;
 }
 
+// Plays the shell: the program runs in a foreground process group of its own, and this
+// process waits for it to end (not merely to stop) and exits as it did.
+void run_as_foreground_job() {
+  ::signal(SIGTTOU, SIG_IGN);
+  const pid_t job = fork();
+  if (job == 0) {
+    setpgid(0, 0);
+    tcsetpgrp(0, getpgrp());
+    ::signal(SIGTTOU, SIG_DFL);
+    return;  // goes on to exec the program
+  }
+  setpgid(job, job);
+  tcsetpgrp(0, job);
+  int status = 0;
+  while (waitpid(job, &status, 0) < 0 && errno == EINTR) {
+  }
+  _exit(WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status));
+}
+
 }  // namespace
 
 DeviceEnd::DeviceEnd() {
@@ -165,6 +184,7 @@ Child::Child(const std::vector<std::string>& argv, const TempDir& dir, Options o
       case Stdin::kTerminal:
         ioctl(term_slave_, TIOCSCTTY, 0);  // the controlling terminal: Ctrl-C reaches it
         dup2(term_slave_, 0);
+        if (options.job_control) run_as_foreground_job();
         break;
       case Stdin::kClosed:
         ::close(0);

@@ -61,6 +61,9 @@ enum class Stdin { kNull, kPipe, kTerminal, kClosed };
 struct Options {
   Stdin stdin_mode = Stdin::kNull;
   long file_size_limit = -1;  // RLIMIT_FSIZE in bytes, with SIGXFSZ ignored
+  // With Stdin::kTerminal: run under a minimal job-control shell, so that Ctrl-Z stops
+  // the program as it would in a terminal (a process group without one ignores it).
+  bool job_control = false;
 };
 
 // A program run as a child, its standard output and error in files.

@@ -225,6 +225,31 @@ TEST_F(RecordTest, TerminalIsRestoredAfterCtrlC) {
   EXPECT_TRUE(child->wait_for_out("Total bytes saved: 200\n", 0ms));
 }
 
+TEST_F(RecordTest, CtrlZGivesTheTerminalBackUntilTheRecorderContinues) {
+  Options term;
+  term.stdin_mode = Stdin::kTerminal;
+  term.job_control = true;
+  auto child = start_recording({}, term);
+  handshake(*child);
+  const int tty = child->terminal_slave();
+  auto cooked = [&] {
+    termios now{};
+    return tcgetattr(tty, &now) == 0 && (now.c_lflag & ICANON) && (now.c_lflag & ECHO);
+  };
+  ASSERT_TRUE(eventually([&] { return !cooked(); }));
+  child->type("\x1a");  // Ctrl-Z
+  EXPECT_TRUE(eventually(cooked));
+  const pid_t job = tcgetpgrp(child->terminal_master());
+  ASSERT_GT(job, 0);
+  kill(-job, SIGCONT);  // what `fg` does
+  EXPECT_TRUE(eventually([&] { return !cooked(); }));
+  device.send(recording(64));
+  ASSERT_TRUE(stored(64));
+  device.send("OK!\r\n> ");
+  EXPECT_EQ(child->wait_exit(), 0);
+  EXPECT_TRUE(cooked());
+}
+
 TEST_F(RecordTest, TerminationSignalKeepsTheRecording) {
   auto child = start_recording();
   handshake(*child);
