@@ -20,11 +20,13 @@ class Console {
 #if defined(__GNUC__)
   __attribute__((format(printf, 2, 3)))
 #endif
-  void out(const char* format, ...);
+  void
+  out(const char* format, ...);
 #if defined(__GNUC__)
   __attribute__((format(printf, 2, 3)))
 #endif
-  void err(const char* format, ...);
+  void
+  err(const char* format, ...);
 };
 
 // Result of one read from the port: failed, or ok with a count of 0 to 64 bytes.

@@ -40,9 +40,10 @@ bool wait_for_prompt(Port& port, Console& console, const char* port_name) {
 bool send_record_command(Port& port, Console& console, const char* port_name, int edge_mode,
                          int machine_type, int video_standard) {
   char command[kChunkSize];
-  const int len =
-      std::snprintf(command, sizeof command, "u %d %d %d\r", edge_mode, machine_type, video_standard);
-  if (!port.write(reinterpret_cast<const std::uint8_t*>(command), static_cast<std::uint32_t>(len))) {
+  const int len = std::snprintf(command, sizeof command, "u %d %d %d\r", edge_mode, machine_type,
+                                video_standard);
+  if (!port.write(reinterpret_cast<const std::uint8_t*>(command),
+                  static_cast<std::uint32_t>(len))) {
     console.err("Error writing command to %s\n", port_name);
     return false;
   }

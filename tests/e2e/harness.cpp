@@ -22,7 +22,9 @@
 
 namespace tapewren::e2e {
 
-Bytes bytes(const std::string& s) { return Bytes(s.begin(), s.end()); }
+Bytes bytes(const std::string& s) {
+  return Bytes(s.begin(), s.end());
+}
 
 Bytes recording(std::size_t n, unsigned seed) {
   Bytes out(n);
@@ -52,11 +54,14 @@ std::string read_file(const std::string& path) {
   return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
-Bytes read_bytes(const std::string& path) { return bytes(read_file(path)); }
+Bytes read_bytes(const std::string& path) {
+  return bytes(read_file(path));
+}
 
 void write_file(const std::string& path, const Bytes& content) {
   std::ofstream out(path, std::ios::binary);
-  out.write(reinterpret_cast<const char*>(content.data()), static_cast<std::streamsize>(content.size()));
+  out.write(reinterpret_cast<const char*>(content.data()),
+            static_cast<std::streamsize>(content.size()));
 }
 
 bool file_exists(const std::string& path) {
@@ -104,7 +109,9 @@ DeviceEnd::DeviceEnd() {
   tcsetattr(master_, TCSANOW, &tio);
 }
 
-DeviceEnd::~DeviceEnd() { hang_up(); }
+DeviceEnd::~DeviceEnd() {
+  hang_up();
+}
 
 bool DeviceEnd::wait_configured() {
   return eventually([&] {
@@ -117,8 +124,10 @@ void DeviceEnd::send(const Bytes& data) {
   std::size_t done = 0;
   while (done < data.size()) {
     const ssize_t k = ::write(master_, data.data() + done, data.size() - done);
-    if (k > 0) done += static_cast<std::size_t>(k);
-    else if (errno != EINTR && errno != EAGAIN) throw std::runtime_error("device write failed");
+    if (k > 0)
+      done += static_cast<std::size_t>(k);
+    else if (errno != EINTR && errno != EAGAIN)
+      throw std::runtime_error("device write failed");
   }
 }
 
@@ -133,8 +142,10 @@ Bytes DeviceEnd::receive(std::size_t n, std::chrono::milliseconds patience) {
     if (::poll(&p, 1, static_cast<int>(left.count())) <= 0) continue;
     std::uint8_t buf[256];
     const ssize_t k = ::read(master_, buf, std::min(sizeof buf, n - out.size()));
-    if (k > 0) out.insert(out.end(), buf, buf + k);
-    else if (k < 0 && errno == EIO) break;  // the recorder closed the port
+    if (k > 0)
+      out.insert(out.end(), buf, buf + k);
+    else if (k < 0 && errno == EIO)
+      break;  // the recorder closed the port
   }
   return out;
 }
@@ -225,8 +236,8 @@ bool Child::wait_for_err(const std::string& text, std::chrono::milliseconds pati
 
 int Child::wait_exit(std::chrono::milliseconds patience) {
   if (!reaped_) {
-    const bool ended = eventually(
-        [&] { return waitpid(pid_, &status_, WNOHANG) == pid_; }, patience);
+    const bool ended =
+        eventually([&] { return waitpid(pid_, &status_, WNOHANG) == pid_; }, patience);
     if (!ended) return -1000;
     reaped_ = true;
   }
@@ -234,10 +245,16 @@ int Child::wait_exit(std::chrono::milliseconds patience) {
   return 128 + WTERMSIG(status_);
 }
 
-std::string Child::out() const { return read_file(out_path_); }
-std::string Child::err() const { return read_file(err_path_); }
+std::string Child::out() const {
+  return read_file(out_path_);
+}
+std::string Child::err() const {
+  return read_file(err_path_);
+}
 
-void Child::signal(int number) { kill(pid_, number); }
+void Child::signal(int number) {
+  kill(pid_, number);
+}
 
 void Child::type(const std::string& keys) {
   const int fd = stdin_write_ >= 0 ? stdin_write_ : term_master_;
@@ -245,7 +262,11 @@ void Child::type(const std::string& keys) {
     throw std::runtime_error("cannot type into the child");
 }
 
-std::string record_binary() { return TAPEWREN_RECORD_PATH; }
-std::string sim_binary() { return TAPEWREN_SIM_PATH; }
+std::string record_binary() {
+  return TAPEWREN_RECORD_PATH;
+}
+std::string sim_binary() {
+  return TAPEWREN_SIM_PATH;
+}
 
 }  // namespace tapewren::e2e

@@ -102,7 +102,9 @@ bool eventually(F done, std::chrono::milliseconds patience = kPatience) {
   const auto until = std::chrono::steady_clock::now() + patience;
   while (!done()) {
     if (std::chrono::steady_clock::now() > until) return false;
-    struct timespec ts {0, 10 * 1000 * 1000};
+    struct timespec ts {
+      0, 10 * 1000 * 1000
+    };
     nanosleep(&ts, nullptr);
   }
   return true;

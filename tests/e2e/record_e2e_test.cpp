@@ -73,7 +73,8 @@ TEST_F(RecordTest, RecordCommandFollowsTheOptions) {
     std::vector<std::string> options;
     std::string command;
   };
-  for (const auto& c : std::vector<Case>{{{"-b"}, "u 3 0 0\r"}, {{"-m", "2", "-v", "1"}, "u 1 2 1\r"}}) {
+  for (const auto& c :
+       std::vector<Case>{{{"-b"}, "u 3 0 0\r"}, {{"-m", "2", "-v", "1"}, "u 1 2 1\r"}}) {
     SCOPED_TRACE(c.command);
     DeviceEnd dev;
     const std::string out = dir.path("cmd" + c.command.substr(2, 1) + c.command.substr(4, 1));

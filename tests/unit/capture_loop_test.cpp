@@ -136,7 +136,8 @@ TEST_F(CaptureLoopTest, SplitEndAtEveryPositionLeavesTheDataBytes) {
     FakeKeyboard k;
     CaptureState s;
     RecordingObserver o;
-    p.script = {{kAck}, {data(64 - split) + bytes(end.substr(0, split))}, {bytes(end.substr(split))}};
+    p.script = {
+        {kAck}, {data(64 - split) + bytes(end.substr(0, split))}, {bytes(end.substr(split))}};
     CaptureIo io{p, f, k, interrupts, console, o};
     run_capture_loop(io, "PORT", "out.dmp", s);
     EXPECT_EQ(f.content, data(64 - split));
@@ -203,7 +204,8 @@ TEST_F(CaptureLoopTest, TerminatorInTheSpacebarPassEndsTheLoop) {
   keyboard.keys = {-1, -1, ' '};
   run();
   EXPECT_EQ(port.reads, 3);
-  EXPECT_NE(console.out_text.find("Request to stop recording sent\nFinished!\n"), std::string::npos);
+  EXPECT_NE(console.out_text.find("Request to stop recording sent\nFinished!\n"),
+            std::string::npos);
 }
 
 TEST_F(CaptureLoopTest, SpacebarBeforeTheAcknowledgementIsSentAllTheSame) {

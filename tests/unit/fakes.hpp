@@ -16,7 +16,9 @@ namespace tapewren::testing {
 
 using Bytes = std::vector<std::uint8_t>;
 
-inline Bytes bytes(const std::string& s) { return Bytes(s.begin(), s.end()); }
+inline Bytes bytes(const std::string& s) {
+  return Bytes(s.begin(), s.end());
+}
 inline Bytes operator+(Bytes a, const Bytes& b) {
   a.insert(a.end(), b.begin(), b.end());
   return a;

@@ -23,7 +23,8 @@ std::string usage(const std::string& me) {
          "  -v <video standard> : 0 = PAL, 1 = NTSC\n"
          "  -b : set both signal edges as active after first (default is single)\n"
          "\nExamples:\n"
-         "  " + me + " COM9 Master_Side_A.dmp\n";
+         "  " +
+         me + " COM9 Master_Side_A.dmp\n";
 }
 
 class RecorderTest : public ::testing::Test {
@@ -38,8 +39,8 @@ class RecorderTest : public ::testing::Test {
   }
   // A device that prompts, acknowledges, sends one chunk and ends.
   void device_records(const Bytes& recording) {
-    link->port.script = {{bytes("hello\r\n> ")}, {bytes("OK\r\n")}, {recording},
-                        {bytes("OK!\r\n> ")}};
+    link->port.script = {
+        {bytes("hello\r\n> ")}, {bytes("OK\r\n")}, {recording}, {bytes("OK!\r\n> ")}};
   }
   std::string command_sent() const {
     if (link->port.writes.empty()) return "<none>";
@@ -66,9 +67,14 @@ TEST_F(RecorderTest, NoArgumentsPrintsBannerAndUsage) {
 }
 
 TEST_F(RecorderTest, WrongPositionalCountsPrintUsage) {
-  for (const auto& args : std::vector<std::vector<std::string>>{
-           {"COM9"}, {"COM9", "out.dmp", "extra"}, {"-b"}, {"-m", "1"}, {"COM9", "out.dmp", "-b"},
-           {"-m"}, {"-v"}, {"-b", "-v"}}) {
+  for (const auto& args : std::vector<std::vector<std::string>>{{"COM9"},
+                                                                {"COM9", "out.dmp", "extra"},
+                                                                {"-b"},
+                                                                {"-m", "1"},
+                                                                {"COM9", "out.dmp", "-b"},
+                                                                {"-m"},
+                                                                {"-v"},
+                                                                {"-b", "-v"}}) {
     SCOPED_TRACE(args.size());
     reset();
     EXPECT_EQ(run(args), 1);
@@ -130,23 +136,23 @@ TEST_F(RecorderTest, RecordCommandCarriesEdgeModeMachineAndVideo) {
     std::vector<std::string> options;
     std::string command;
   };
-  for (const auto& c : std::vector<Case>{
-           {{}, "u 1 0 0\r"},
-           {{"-b"}, "u 3 0 0\r"},
-           {{"-b", "-b"}, "u 3 0 0\r"},
-           {{"-m", "2", "-v", "1"}, "u 1 2 1\r"},
-           {{"-b", "-m", "2", "-v", "1"}, "u 3 2 1\r"},
-           {{"-m", "x"}, "u 1 0 0\r"},
-           {{"-m", "2", "-m", "x"}, "u 1 2 0\r"},
-           {{"-mfoo", "2"}, "u 1 2 0\r"},
-           {{"-m", "2x", "-v", " 1"}, "u 1 2 1\r"},
-           {{"-m", "+1", "-v", "-0"}, "u 1 1 0\r"},
-           {{"-bogus"}, "u 3 0 0\r"},
-           {{"-x"}, "u 1 0 0\r"},
-           {{"-"}, "u 1 0 0\r"},
-           {{"--"}, "u 1 0 0\r"},
-           {{"-m", "-v"}, "u 1 0 0\r"},  // -v is the machine type's value
-           {{"-v", "1", "-m", "1"}, "u 1 1 1\r"}}) {
+  for (const auto& c :
+       std::vector<Case>{{{}, "u 1 0 0\r"},
+                         {{"-b"}, "u 3 0 0\r"},
+                         {{"-b", "-b"}, "u 3 0 0\r"},
+                         {{"-m", "2", "-v", "1"}, "u 1 2 1\r"},
+                         {{"-b", "-m", "2", "-v", "1"}, "u 3 2 1\r"},
+                         {{"-m", "x"}, "u 1 0 0\r"},
+                         {{"-m", "2", "-m", "x"}, "u 1 2 0\r"},
+                         {{"-mfoo", "2"}, "u 1 2 0\r"},
+                         {{"-m", "2x", "-v", " 1"}, "u 1 2 1\r"},
+                         {{"-m", "+1", "-v", "-0"}, "u 1 1 0\r"},
+                         {{"-bogus"}, "u 3 0 0\r"},
+                         {{"-x"}, "u 1 0 0\r"},
+                         {{"-"}, "u 1 0 0\r"},
+                         {{"--"}, "u 1 0 0\r"},
+                         {{"-m", "-v"}, "u 1 0 0\r"},  // -v is the machine type's value
+                         {{"-v", "1", "-m", "1"}, "u 1 1 1\r"}}) {
     SCOPED_TRACE(c.command + " from " + std::to_string(c.options.size()) + " options");
     reset();
     device_records(data(8));
@@ -213,8 +219,9 @@ TEST_F(RecorderTest, FailedCommandWriteClosesPortThenFile) {
 
 TEST_F(RecorderTest, PromptMustEndARead) {
   // The prompt followed by a byte, a prompt split across reads, and tiny reads do not count.
-  link->port.script = {{bytes("> x")}, {bytes(">")}, {bytes(" ")}, {{}}, {bytes(">")},
-                      {bytes("garbage\r\n> ")}, {bytes("OK\r\n")}, {bytes("OK!\r\n> ")}};
+  link->port.script = {
+      {bytes("> x")},           {bytes(">")},      {bytes(" ")},        {{}}, {bytes(">")},
+      {bytes("garbage\r\n> ")}, {bytes("OK\r\n")}, {bytes("OK!\r\n> ")}};
   EXPECT_EQ(run({"COM9", "out.dmp"}), 0);
   EXPECT_EQ(link->port.reads, 8);
   EXPECT_EQ(command_sent(), "u 1 0 0\r");

@@ -26,8 +26,8 @@ constexpr const char* kAck = "OK\r\n";
 constexpr const char* kEndOk = "OK!\r\n> ";
 constexpr const char* kEndKo = "KO!\r\n> ";
 constexpr const char* kGreeting = "Tapewren device simulator\r\n";
-constexpr std::size_t kReadSize = 64;       // what the recorder asks for per read
-constexpr int kQuietMs = 600;               // longer than any read of the recorder lasts
+constexpr std::size_t kReadSize = 64;            // what the recorder asks for per read
+constexpr int kQuietMs = 600;                    // longer than any read of the recorder lasts
 constexpr double kLineBytesPerSecond = 11520.0;  // 115200 baud, 10 bits a byte
 
 struct Options {
@@ -113,7 +113,9 @@ int parse_options(int argc, char** argv, Options& opt) {
   return 0;
 }
 
-void log(const char* text) { std::fprintf(stderr, "tapewren-sim: %s\n", text); }
+void log(const char* text) {
+  std::fprintf(stderr, "tapewren-sim: %s\n", text);
+}
 
 void sleep_ms(int ms) {
   timespec ts{ms / 1000, (ms % 1000) * 1000000L};

@@ -104,6 +104,10 @@ std::unique_ptr<Port> open_posix_port(const char* name) {
     return nullptr;
   }
   configure_line(fd);
+  return adopt_posix_port(fd);
+}
+
+std::unique_ptr<Port> adopt_posix_port(int fd) {
   return std::make_unique<PosixPort>(fd);
 }
 

@@ -21,8 +21,12 @@ volatile std::sig_atomic_t g_continued = 0;
 extern "C" void on_termination(int signal) {
   if (g_termination == 0) g_termination = signal;
 }
-extern "C" void on_stop(int) { g_stop = 1; }
-extern "C" void on_continue(int) { g_continued = 1; }
+extern "C" void on_stop(int) {
+  g_stop = 1;
+}
+extern "C" void on_continue(int) {
+  g_continued = 1;
+}
 
 void install(int signal, void (*handler)(int)) {
   struct sigaction action {};
@@ -42,18 +46,25 @@ class PosixInterrupts : public Interrupts {
   int pending() override { return g_termination; }
   const char* name(int signal) override {
     switch (signal) {
-      case SIGINT: return "SIGINT";
-      case SIGTERM: return "SIGTERM";
-      case SIGHUP: return "SIGHUP";
-      case SIGQUIT: return "SIGQUIT";
-      default: return "a signal";
+      case SIGINT:
+        return "SIGINT";
+      case SIGTERM:
+        return "SIGTERM";
+      case SIGHUP:
+        return "SIGHUP";
+      case SIGQUIT:
+        return "SIGQUIT";
+      default:
+        return "a signal";
     }
   }
 };
 
 }  // namespace
 
-bool signal_waiting() { return g_termination != 0 || g_stop != 0 || g_continued != 0; }
+bool signal_waiting() {
+  return g_termination != 0 || g_stop != 0 || g_continued != 0;
+}
 
 bool take_stop_request() {
   if (!g_stop) return false;
