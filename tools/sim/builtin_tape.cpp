@@ -1,20 +1,34 @@
-// A short built-in recording: a lead-in of short pulses followed by pulses of all three
-// lengths, as a tape saved with the standard loader would give.
+// The built-in tape: a few small programs in each of the encodings whose names the recorder
+// intercepts, as a user's first recording would hold.
 #include "builtin_tape.hpp"
+
+#include "tape_synth.hpp"
 
 namespace tapewren {
 
-std::vector<std::uint8_t> builtin_tape() {
-  constexpr std::uint16_t kShort = 752, kMedium = 1056, kLong = 1376;  // pulse words
-  std::vector<std::uint8_t> out;
-  auto put = [&out](std::uint16_t word) {
-    out.push_back(static_cast<std::uint8_t>(word & 0xFF));
-    out.push_back(static_cast<std::uint8_t>(word >> 8));
+namespace {
+
+std::vector<synth::TapeFile> files() {
+  using synth::Encoding;
+  std::vector<std::uint8_t> program(120);
+  for (std::size_t i = 0; i < program.size(); ++i)
+    program[i] = static_cast<std::uint8_t>(0x20 + (i * 7) % 90);
+  return {
+      {Encoding::kStandard, 1, "HELLO WORLD", program, 0x0801},
+      {Encoding::kCountdown9, 1, "TURBO INVADERS", program, 0x0801},
+      {Encoding::kCountdown12, 2, "TWELVE TO ONE", program, 0x1001},
+      {Encoding::kStandard, 3, "ROMEO & JULIET", program, 0x1001},
   };
-  for (int i = 0; i < 6000; ++i) put(static_cast<std::uint16_t>(kShort + (i % 3) * 4));
-  const std::uint16_t pattern[] = {kLong, kMedium, kShort, kMedium, kMedium, kShort};
-  for (int i = 0; i < 9000; ++i) put(pattern[i % 6]);
-  return out;
+}
+
+}  // namespace
+
+std::vector<std::uint8_t> builtin_tape() { return synth::synthesize(files()); }
+
+std::vector<std::string> builtin_tape_names() {
+  std::vector<std::string> names;
+  for (const auto& f : files()) names.push_back(f.name);
+  return names;
 }
 
 }  // namespace tapewren

@@ -1,0 +1,82 @@
+// Writes tapes as the Tapewren device would stream them: 16-bit little-endian pulse words,
+// one per pulse, for files in the standard loader encoding and the two countdown turbo
+// encodings. Used by the simulator, the tests and the benchmarks.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace tapewren::synth {
+
+enum class Encoding { kStandard, kCountdown9, kCountdown12 };
+
+struct TapeFile {
+  Encoding encoding = Encoding::kStandard;
+  // Standard loader: 1 (relocatable program) or 3 (program at its address) are the headers
+  // the scanner accepts. Countdown encodings: 1 or 2.
+  std::uint8_t header_type = 1;
+  std::string name;  // up to 16 bytes, padded with spaces
+  std::vector<std::uint8_t> data;
+  std::uint16_t start_address = 0x0801;
+};
+
+struct TapeLayout {
+  // Standard loader: short pulses before the header (more than 5000 to be found), before the
+  // header's repeat, before the data block and before its repeat.
+  int header_lead_in = 5200;
+  int repeat_lead_in = 79;
+  int data_lead_in = 1500;
+  // Countdown encodings: 0x02 bytes before the header block (959 or more to be found) and
+  // before the data block.
+  int header_pilot = 1000;
+  int data_pilot = 300;
+  // Each pulse strays up to this many pulse-value steps from its nominal length, always
+  // staying inside its window; 0 gives exact pulses.
+  int jitter = 4;
+  // Pulse words of silence (the longest word the device sends) between files.
+  int gap_words = 200;
+  std::uint32_t seed = 1;
+};
+
+// Nominal pulse values of each encoding, each in the middle of its scanner window.
+constexpr std::uint8_t kStdShort = 94, kStdMedium = 132, kStdLong = 172;
+constexpr std::uint8_t kTurboZero = 54, kTurboOne = 81;
+
+class TapeWriter {
+ public:
+  explicit TapeWriter(const TapeLayout& layout = {}) : layout_(layout), random_(layout.seed) {}
+
+  void add(const TapeFile& file);
+  // A pulse of the given value with the layout's jitter (none when exact).
+  void pulse(std::uint8_t value, int jitter);
+  void word(std::uint16_t w);
+  void gap();
+
+  // Standard loader pieces.
+  void std_lead_in(int pulses);
+  void std_byte(std::uint8_t byte);
+  void std_block(const std::vector<std::uint8_t>& bytes, bool repeat);
+  // Countdown encoding pieces.
+  void turbo_byte(std::uint8_t byte);
+
+  const std::vector<std::uint8_t>& words() const { return out_; }
+
+ private:
+  std::uint32_t next_random();
+  void add_standard(const TapeFile& file);
+  void add_countdown(const TapeFile& file);
+
+  TapeLayout layout_;
+  std::uint32_t random_;
+  std::vector<std::uint8_t> out_;
+};
+
+// A whole tape, files one after the other with gaps between them.
+std::vector<std::uint8_t> synthesize(const std::vector<TapeFile>& files,
+                                     const TapeLayout& layout = {});
+
+// Sixteen name bytes, padded with spaces as the home computer pads them.
+std::vector<std::uint8_t> padded_name(const std::string& name);
+
+}  // namespace tapewren::synth
