@@ -268,5 +268,6 @@ std::string record_binary() {
 std::string sim_binary() {
   return TAPEWREN_SIM_PATH;
 }
+std::string scan_binary() { return TAPEWREN_SCAN_PATH; }
 
 }  // namespace tapewren::e2e
