@@ -34,6 +34,17 @@ struct CountdownState {
   std::int32_t byte_count = 0;
 };
 
+// One unsigned compare per window, so that classifying a pulse costs no branch.
+template <const CountdownEncoding& E>
+inline bool countdown_one(std::uint8_t value) {
+  return static_cast<std::uint8_t>(value - E.one_min) <= E.one_max - E.one_min;
+}
+template <const CountdownEncoding& E>
+inline bool countdown_bit(std::uint8_t value) {
+  static_assert(E.zero_max + 1 == E.one_min, "the 0 and 1 windows meet without a gap");
+  return static_cast<std::uint8_t>(value - E.zero_min) <= E.one_max - E.zero_min;
+}
+
 // Returns 1 on the pulse after the last name byte of a valid header; else 0.
 template <const CountdownEncoding& E>
 inline int scan_countdown_header(CountdownState& s, std::uint8_t value, std::uint8_t* name,
@@ -43,8 +54,8 @@ inline int scan_countdown_header(CountdownState& s, std::uint8_t value, std::uin
     s.state = State::kPilotSearch;
     s.shift = 0;
   }
-  const bool one = value >= E.one_min && value <= E.one_max;
-  const bool bit = one || (value >= E.zero_min && value <= E.zero_max);
+  const bool one = countdown_one<E>(value);
+  const bool bit = countdown_bit<E>(value);
   switch (s.state) {
     case State::kPilotSearch:
       // Bit-level search with no byte alignment; anything outside the 1 window is a 0.

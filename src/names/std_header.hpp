@@ -24,20 +24,37 @@ constexpr std::int32_t kNameFirstByte = 15;
 constexpr std::int32_t kNameLastByte = 30;
 
 struct StdHeaderState {
-  enum class State : std::uint32_t { kLeadInSearch, kLeadIn, kMarker, kDataBits, kParity, kByteEnd };
+  enum class State : std::uint32_t {
+    kLeadInSearch,
+    kLeadIn,
+    kMarker,
+    kDataBits,
+    kParity,
+    kByteEnd
+  };
   State state = State::kLeadInSearch;
-  std::uint32_t lead_in = 0;     // consecutive short pulses in the first two states
-  std::int32_t byte_count = 0;   // bytes completed since the lead-in ended
-  std::uint8_t pair_phase = 0;   // 0: first pulse of a pair expected, 1: second
+  std::uint32_t lead_in = 0;    // consecutive short pulses in the first two states
+  std::int32_t byte_count = 0;  // bytes completed since the lead-in ended
+  std::uint8_t pair_phase = 0;  // 0: first pulse of a pair expected, 1: second
   std::uint8_t bit_count = 0;
   std::uint8_t first_pulse = 0;
   std::uint8_t second_pulse = 0;
-  std::uint8_t data_byte = 0;    // bits enter at the top
+  std::uint8_t data_byte = 0;  // bits enter at the top
 };
 
-inline bool is_short(std::uint8_t v) { return v >= kShortMin && v <= kShortMax; }
-inline bool is_medium(std::uint8_t v) { return v >= kMediumMin && v <= kMediumMax; }
-inline bool is_long(std::uint8_t v) { return v >= kLongMin && v <= kLongMax; }
+// One unsigned compare per window: v - min wraps above max - min when v is below min.
+inline bool in_window(std::uint8_t v, std::uint8_t min, std::uint8_t max) {
+  return static_cast<std::uint8_t>(v - min) <= max - min;
+}
+inline bool is_short(std::uint8_t v) {
+  return in_window(v, kShortMin, kShortMax);
+}
+inline bool is_medium(std::uint8_t v) {
+  return in_window(v, kMediumMin, kMediumMax);
+}
+inline bool is_long(std::uint8_t v) {
+  return in_window(v, kLongMin, kLongMax);
+}
 
 // Returns 1 on the pulse that completes a header, with the name in name[0..15]; else 0.
 inline int scan_std_header(StdHeaderState& s, std::uint8_t value, std::uint8_t* name, int reset) {
@@ -48,11 +65,9 @@ inline int scan_std_header(StdHeaderState& s, std::uint8_t value, std::uint8_t* 
   }
   switch (s.state) {
     case State::kLeadInSearch:
-      if (is_short(value)) {
-        if (++s.lead_in > kLeadInPulses) s.state = State::kLeadIn;
-      } else {
-        s.lead_in = 0;
-      }
+      // Written without a branch on the pulse: data pulses are short or not at random.
+      s.lead_in = is_short(value) ? s.lead_in + 1 : 0;
+      if (s.lead_in > kLeadInPulses) s.state = State::kLeadIn;
       return 0;
 
     case State::kLeadIn:

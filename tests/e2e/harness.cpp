@@ -268,6 +268,8 @@ std::string record_binary() {
 std::string sim_binary() {
   return TAPEWREN_SIM_PATH;
 }
-std::string scan_binary() { return TAPEWREN_SCAN_PATH; }
+std::string scan_binary() {
+  return TAPEWREN_SCAN_PATH;
+}
 
 }  // namespace tapewren::e2e

@@ -43,8 +43,11 @@ class ScanTest : public ::testing::Test {
   std::string tape(const std::string& file, const std::vector<std::string>& names) {
     std::vector<synth::TapeFile> files;
     for (std::size_t i = 0; i < names.size(); ++i)
-      files.push_back({i % 2 ? synth::Encoding::kCountdown9 : synth::Encoding::kStandard, 1,
-                       names[i], {1, 2, 3, 4}, 0x0801});
+      files.push_back({i % 2 ? synth::Encoding::kCountdown9 : synth::Encoding::kStandard,
+                       1,
+                       names[i],
+                       {1, 2, 3, 4},
+                       0x0801});
     write_file(dir.path(file), synth::synthesize(files));
     return dir.path(file);
   }

@@ -82,7 +82,9 @@ std::vector<std::size_t> cd12_reports(const Values& v, std::uint8_t* name = null
 }
 using Positions = std::vector<std::size_t>;
 
-std::string name_of(const std::uint8_t* name) { return std::string(name, name + 16); }
+std::string name_of(const std::uint8_t* name) {
+  return std::string(name, name + 16);
+}
 
 TEST(StdHeader, ReportsOnTheLongPulseAfterByteThirty) {
   StdTape t;
@@ -129,9 +131,8 @@ TEST(StdHeader, LeadInEndsBackAtTheSearchOnAMediumOrOddPulse) {
 
 TEST(StdHeader, BitPairsDecodeWithOneFirst) {
   // Name byte 1 built from chosen pairs: bits 0..7 = 1,1,0,0,1,0,0,0 -> 0x13.
-  const std::pair<std::uint8_t, std::uint8_t> pairs[] = {{113, 113}, {130, 113}, {113, 130},
-                                                         {90, 113},  {132, 94},  {94, 132},
-                                                         {94, 132},  {94, 132}};
+  const std::pair<std::uint8_t, std::uint8_t> pairs[] = {
+      {113, 113}, {130, 113}, {113, 130}, {90, 113}, {132, 94}, {94, 132}, {94, 132}, {94, 132}};
   StdTape t;
   t.lead_in(5001);
   for (int n = 0; n < 9; ++n) t.byte(static_cast<std::uint8_t>(0x89 - n));
@@ -143,7 +144,7 @@ TEST(StdHeader, BitPairsDecodeWithOneFirst) {
     t.v.push_back(a);
     t.v.push_back(b);
   }
-  t.v.push_back(0);    // parity pulses are never examined
+  t.v.push_back(0);  // parity pulses are never examined
   t.v.push_back(255);
   for (int n = 0; n < 15; ++n) t.byte('A', 0, 255);
   t.v.push_back(172);
@@ -216,8 +217,7 @@ TEST(Countdown, TypeOneOrTwo) {
   for (int type = 0; type < 5; ++type) {
     const std::size_t expected = (type == 1 || type == 2) ? 1 : 0;
     EXPECT_EQ(cd9_reports(turbo(1000, 9, static_cast<std::uint8_t>(type), "T")).size(), expected);
-    EXPECT_EQ(cd12_reports(turbo(1000, 12, static_cast<std::uint8_t>(type), "T")).size(),
-              expected);
+    EXPECT_EQ(cd12_reports(turbo(1000, 12, static_cast<std::uint8_t>(type), "T")).size(), expected);
   }
 }
 
@@ -332,12 +332,11 @@ TEST(PulseFeed, ResetFlagCrossesChunksAndClearsTheOtherScanners) {
 
 TEST(PulseFeed, SeveralFilesOnOneTapeInOrder) {
   using synth::Encoding;
-  const std::vector<synth::TapeFile> files = {
-      {Encoding::kStandard, 1, "ONE", {1, 2, 3}, 0x0801},
-      {Encoding::kCountdown12, 2, "TWO", {4, 5}, 0x1001},
-      {Encoding::kCountdown9, 1, "THREE", {6}, 0x0801},
-      {Encoding::kStandard, 3, "FOUR", {7, 8}, 0xC000},
-      {Encoding::kCountdown9, 1, "FIVE", {9}, 0x0801}};
+  const std::vector<synth::TapeFile> files = {{Encoding::kStandard, 1, "ONE", {1, 2, 3}, 0x0801},
+                                              {Encoding::kCountdown12, 2, "TWO", {4, 5}, 0x1001},
+                                              {Encoding::kCountdown9, 1, "THREE", {6}, 0x0801},
+                                              {Encoding::kStandard, 3, "FOUR", {7, 8}, 0xC000},
+                                              {Encoding::kCountdown9, 1, "FIVE", {9}, 0x0801}};
   synth::TapeLayout layout;
   layout.jitter = 15;
   const auto tape = synth::synthesize(files, layout);
@@ -347,6 +346,99 @@ TEST(PulseFeed, SeveralFilesOnOneTapeInOrder) {
     feed.feed_pulse_words(tape.data() + at,
                           static_cast<std::uint32_t>(std::min<std::size_t>(64, tape.size() - at)));
   EXPECT_EQ(got.names, (std::vector<std::string>{"ONE", "TWO", "THREE", "FOUR", "FIVE"}));
+}
+
+// The feed takes shortcuts while every scanner is searching; whatever the stream and however
+// it is cut into chunks, it must report exactly what the plain scanner chain reports.
+struct PlainChain {
+  StdHeaderState a;
+  CountdownState b, c;
+  std::uint8_t name[17] = {};
+  int reset = 0;
+  std::vector<std::pair<std::string, std::uint32_t>> out;
+  void feed(const std::uint8_t* p, std::uint32_t n) {
+    for (std::uint32_t i = 0; i < n / 2; ++i) {
+      const std::uint8_t v = pulse_value(static_cast<std::uint16_t>(p[2 * i] | p[2 * i + 1] << 8));
+      if (scan_std_header(a, v, name, reset) || scan_countdown9_header(b, v, name, reset) ||
+          scan_countdown12_header(c, v, name, reset)) {
+        name[16] = 0;
+        char text[17];
+        clean_intercepted_name(name, text);
+        out.emplace_back(text, i);
+        reset = 1;
+      } else {
+        reset = 0;
+      }
+    }
+  }
+};
+
+struct Pairs : NameListener {
+  void on_name(const char* name, std::uint32_t word) override { out.emplace_back(name, word); }
+  std::vector<std::pair<std::string, std::uint32_t>> out;
+};
+
+TEST(PulseFeed, SameReportsAsThePlainScannerChain) {
+  std::uint32_t seed = 12345;
+  auto rnd = [&](std::uint32_t n) {
+    seed = seed * 1664525u + 1013904223u;
+    return (seed >> 8) % n;
+  };
+  std::size_t reports = 0;
+  for (int round = 0; round < 20; ++round) {
+    Values values;
+    for (int segment = 0; segment < 30; ++segment) {
+      switch (rnd(6)) {
+        case 0:  // noise
+          for (std::uint32_t k = rnd(3000); k > 0; --k) values.push_back(rnd(256));
+          break;
+        case 1: {  // a standard header behind a lead-in near the limit, possibly broken
+          StdTape t;
+          t.lead_in(4995 + static_cast<int>(rnd(10)));
+          t.header(static_cast<std::uint8_t>(1 + rnd(3)), "STD" + std::to_string(segment));
+          if (rnd(3) == 0) t.v[t.v.size() - 1 - rnd(600)] = rnd(256);
+          values.insert(values.end(), t.v.begin(), t.v.end());
+          break;
+        }
+        case 2: {  // a turbo header behind a pilot near the limit
+          const int k = rnd(2) ? 9 : 12;
+          Values t = turbo(955 + static_cast<int>(rnd(8)), k, static_cast<std::uint8_t>(1 + rnd(3)),
+                           "CD" + std::to_string(segment), static_cast<std::uint8_t>(66 + rnd(31)),
+                           static_cast<std::uint8_t>(38 + rnd(30)), rnd(256));
+          if (rnd(3) == 0) t[t.size() - 1 - rnd(300)] = rnd(256);
+          values.insert(values.end(), t.begin(), t.end());
+          break;
+        }
+        case 3:  // pilot-like bits
+          for (std::uint32_t k = rnd(200); k > 0; --k)
+            for (std::uint8_t bit : {0, 0, 0, 0, 0, 0, 1, 0}) values.push_back(bit ? 81 : 54);
+          break;
+        case 4: {  // zeros of 67: ones to the first countdown scanner, zeros to the second
+          const Values t =
+              turbo(959 + static_cast<int>(rnd(3)), 12, 1, "Z" + std::to_string(segment), 81, 67);
+          values.insert(values.end(), t.begin(), t.end());
+          break;
+        }
+        default:  // short pulses
+          values.insert(values.end(), rnd(6000), static_cast<std::uint8_t>(75 + rnd(39)));
+      }
+    }
+    const auto stream = as_words(values);
+    PlainChain plain;
+    Pairs fast;
+    PulseFeed feed(fast);
+    for (std::size_t at = 0; at < stream.size();) {
+      // Even chunks; in some rounds odd ones too, which shift the pairing for good.
+      const std::size_t want = (round % 4 == 3 && rnd(40) == 0) ? 1 + 2 * rnd(32) : 2 + 2 * rnd(32);
+      const auto n = static_cast<std::uint32_t>(std::min(want, stream.size() - at));
+      plain.feed(stream.data() + at, n);
+      feed.feed_pulse_words(stream.data() + at, n);
+      at += n;
+    }
+    ASSERT_EQ(fast.out, plain.out) << "round " << round;
+    reports += plain.out.size();
+  }
+  EXPECT_GT(reports, 20u);  // the streams did exercise the reports
 }
 
 // --- The printed name ---------------------------------------------------------------------
@@ -417,8 +509,7 @@ TEST(RealTapes, NamesOfTheStandardAndTurboSaves) {
   for (const char* tape : {"c64-pal-normal", "c64-ntsc-normal", "c64-pal-normal-errors",
                            "c64-pal-turbo", "vic20-pal", "vic20-ntsc"}) {
     SCOPED_TRACE(tape);
-    const auto dump =
-        tap_as_dump(std::string(TAPEWREN_TAPES_DIR) + "/testtape-" + tape + ".tap");
+    const auto dump = tap_as_dump(std::string(TAPEWREN_TAPES_DIR) + "/testtape-" + tape + ".tap");
     ASSERT_GT(dump.size(), 10000u);
     Collected got;
     PulseFeed feed(got);

@@ -56,7 +56,8 @@ bool scan(const char* path, bool with_prefix, std::vector<std::uint8_t>& block) 
     if (n < block.size()) break;
   }
   const bool ok = !std::ferror(in);
-  if (!ok) std::fprintf(stderr, "tapewren-scan: error reading %s: %s\n", path, std::strerror(errno));
+  if (!ok)
+    std::fprintf(stderr, "tapewren-scan: error reading %s: %s\n", path, std::strerror(errno));
   std::fclose(in);
   return ok;
 }

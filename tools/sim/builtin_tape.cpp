@@ -23,7 +23,9 @@ std::vector<synth::TapeFile> files() {
 
 }  // namespace
 
-std::vector<std::uint8_t> builtin_tape() { return synth::synthesize(files()); }
+std::vector<std::uint8_t> builtin_tape() {
+  return synth::synthesize(files());
+}
 
 std::vector<std::string> builtin_tape_names() {
   std::vector<std::string> names;

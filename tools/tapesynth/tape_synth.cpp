@@ -8,7 +8,9 @@ namespace tapewren::synth {
 namespace {
 
 // Countdown encodings: the K..1 countdown and the name's place.
-int countdown_length(Encoding e) { return e == Encoding::kCountdown12 ? 12 : 9; }
+int countdown_length(Encoding e) {
+  return e == Encoding::kCountdown12 ? 12 : 9;
+}
 
 // How far a pulse may stray and still stay inside every window it must meet.
 constexpr int kStdJitterLimit = 15;
@@ -79,11 +81,10 @@ void TapeWriter::std_block(const std::vector<std::uint8_t>& bytes, bool repeat) 
 
 void TapeWriter::add_standard(const TapeFile& file) {
   const std::uint16_t end = static_cast<std::uint16_t>(file.start_address + file.data.size());
-  std::vector<std::uint8_t> header = {file.header_type,
-                                      static_cast<std::uint8_t>(file.start_address & 0xFF),
-                                      static_cast<std::uint8_t>(file.start_address >> 8),
-                                      static_cast<std::uint8_t>(end & 0xFF),
-                                      static_cast<std::uint8_t>(end >> 8)};
+  std::vector<std::uint8_t> header = {
+      file.header_type, static_cast<std::uint8_t>(file.start_address & 0xFF),
+      static_cast<std::uint8_t>(file.start_address >> 8), static_cast<std::uint8_t>(end & 0xFF),
+      static_cast<std::uint8_t>(end >> 8)};
   const auto name = padded_name(file.name);
   header.insert(header.end(), name.begin(), name.end());
   header.resize(192, 0x20);

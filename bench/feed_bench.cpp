@@ -1,0 +1,81 @@
+// Throughput of the name interception: pulse words per second through the three-scanner
+// feed over a 64 MiB synthetic tape, beside a plain pass that only sums the same words.
+#include <benchmark/benchmark.h>
+
+#include <cstdint>
+#include <vector>
+
+#include "names/pulse_feed.hpp"
+#include "tape_synth.hpp"
+
+namespace {
+
+constexpr std::size_t kTapeBytes = 64u << 20;
+
+// Files in all three encodings, repeated until the tape is 64 MiB.
+const std::vector<std::uint8_t>& tape() {
+  static const std::vector<std::uint8_t> bytes = [] {
+    using tapewren::synth::Encoding;
+    std::vector<std::uint8_t> data(2000);
+    for (std::size_t i = 0; i < data.size(); ++i) data[i] = static_cast<std::uint8_t>(i * 31);
+    const auto one =
+        tapewren::synth::synthesize({{Encoding::kStandard, 1, "BENCH STD", data},
+                                     {Encoding::kCountdown9, 1, "BENCH NINE", data},
+                                     {Encoding::kCountdown12, 2, "BENCH TWELVE", data}});
+    std::vector<std::uint8_t> out;
+    out.reserve(kTapeBytes);
+    while (out.size() + one.size() <= kTapeBytes) out.insert(out.end(), one.begin(), one.end());
+    out.resize(kTapeBytes, 0);
+    return out;
+  }();
+  return bytes;
+}
+
+struct Counter : tapewren::names::NameListener {
+  void on_name(const char*, std::uint32_t) override { ++names; }
+  std::size_t names = 0;
+};
+
+// The feed as tapewren-scan drives it: large blocks.
+void BM_FeedLargeBlocks(benchmark::State& state) {
+  const auto& t = tape();
+  Counter counter;
+  for (auto _ : state) {
+    tapewren::names::PulseFeed feed(counter);
+    for (std::size_t at = 0; at < t.size(); at += 1 << 20)
+      feed.feed_pulse_words(t.data() + at, 1 << 20);
+  }
+  state.SetItemsProcessed(static_cast<std::int64_t>(state.iterations() * (t.size() / 2)));
+  state.counters["names"] =
+      static_cast<double>(counter.names) / static_cast<double>(state.iterations());
+}
+BENCHMARK(BM_FeedLargeBlocks)->Unit(benchmark::kMillisecond);
+
+// The feed as the recorder drives it: one call per 64-byte chunk.
+void BM_FeedRecorderChunks(benchmark::State& state) {
+  const auto& t = tape();
+  Counter counter;
+  for (auto _ : state) {
+    tapewren::names::PulseFeed feed(counter);
+    for (std::size_t at = 0; at < t.size(); at += 64) feed.feed_pulse_words(t.data() + at, 64);
+  }
+  state.SetItemsProcessed(static_cast<std::int64_t>(state.iterations() * (t.size() / 2)));
+}
+BENCHMARK(BM_FeedRecorderChunks)->Unit(benchmark::kMillisecond);
+
+// The floor: read every word and add it up.
+void BM_SumWords(benchmark::State& state) {
+  const auto& t = tape();
+  for (auto _ : state) {
+    std::uint64_t sum = 0;
+    for (std::size_t i = 0; i < t.size(); i += 2)
+      sum += static_cast<std::uint16_t>(t[i] | (t[i + 1] << 8));
+    benchmark::DoNotOptimize(sum);
+  }
+  state.SetItemsProcessed(static_cast<std::int64_t>(state.iterations() * (t.size() / 2)));
+}
+BENCHMARK(BM_SumWords)->Unit(benchmark::kMillisecond);
+
+}  // namespace
+
+BENCHMARK_MAIN();
