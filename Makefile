@@ -7,7 +7,7 @@ CMAKE_FLAGS += -DTAPEWREN_WERROR=ON
 endif
 GENERATOR := $(shell command -v ninja >/dev/null 2>&1 && echo "-G Ninja")
 
-.PHONY: all deps configure test demo clean
+.PHONY: all deps configure test demo bench clean
 
 all: configure
 	cmake --build $(BUILD) -j 2
@@ -24,6 +24,10 @@ test: deps
 
 demo: all
 	@scripts/demo.sh $(BUILD)
+
+bench: all
+	@test -x $(BUILD)/bench/feed_bench || { echo "Google Benchmark (libbenchmark-dev) is needed for make bench" >&2; exit 1; }
+	$(BUILD)/bench/feed_bench --benchmark_repetitions=5 --benchmark_report_aggregates_only=true
 
 clean:
 	rm -rf $(BUILD)

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Installs the Debian/Ubuntu packages that the build and the tests need, when any is missing.
 set -euo pipefail
-packages=(cmake g++ make libgtest-dev libgmock-dev)
+packages=(cmake g++ make libgtest-dev libgmock-dev libbenchmark-dev)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
