@@ -56,6 +56,18 @@ inline bool is_long(std::uint8_t v) {
   return in_window(v, kLongMin, kLongMax);
 }
 
+// Keeps one pulse of a bit or parity pair; true when it was the second of the pair.
+inline bool take_pair_pulse(StdHeaderState& s, std::uint8_t value) {
+  if (s.pair_phase == 0) {
+    s.first_pulse = value;
+    s.pair_phase = 1;
+    return false;
+  }
+  s.second_pulse = value;
+  s.pair_phase = 0;
+  return true;
+}
+
 // Returns 1 on the pulse that completes a header, with the name in name[0..15]; else 0.
 inline int scan_std_header(StdHeaderState& s, std::uint8_t value, std::uint8_t* name, int reset) {
   using State = StdHeaderState::State;
@@ -94,13 +106,7 @@ inline int scan_std_header(StdHeaderState& s, std::uint8_t value, std::uint8_t* 
       return 0;
 
     case State::kDataBits:
-      if (s.pair_phase == 0) {
-        s.first_pulse = value;
-        s.pair_phase = 1;
-        return 0;
-      }
-      s.second_pulse = value;
-      s.pair_phase = 0;
+      if (!take_pair_pulse(s, value)) return 0;
       s.data_byte = static_cast<std::uint8_t>(s.data_byte >> 1);
       // The test for 1 comes first: a pair of two 113s is a 1.
       if (is_medium(s.first_pulse) && is_short(s.second_pulse)) {
@@ -115,13 +121,8 @@ inline int scan_std_header(StdHeaderState& s, std::uint8_t value, std::uint8_t* 
       }
       return 0;
 
-    case State::kParity:
-      if (s.pair_phase == 0) {
-        s.first_pulse = value;
-        s.pair_phase = 1;
-      } else {
-        s.second_pulse = value;
-        s.pair_phase = 0;
+    case State::kParity:  // the parity pulses are never looked at
+      if (take_pair_pulse(s, value)) {
         ++s.byte_count;
         s.state = State::kByteEnd;
       }
