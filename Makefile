@@ -7,7 +7,7 @@ CMAKE_FLAGS += -DTAPEWREN_WERROR=ON
 endif
 GENERATOR := $(shell command -v ninja >/dev/null 2>&1 && echo "-G Ninja")
 
-.PHONY: all deps configure test demo bench clean
+.PHONY: all deps configure test test-windows demo bench clean
 
 all: configure
 	cmake --build $(BUILD) -j 2
@@ -20,7 +20,12 @@ deps:
 
 test: deps
 	@$(MAKE) --no-print-directory all
-	ctest --test-dir $(BUILD) --output-on-failure -j 2
+	ctest --test-dir $(BUILD) --output-on-failure -j 2 -LE wine
+
+# The Windows build, cross-compiled with mingw-w64 and tested under Wine.
+test-windows: all
+	@scripts/install-deps.sh --windows
+	@scripts/test-windows.sh $(BUILD) $(BUILD)-windows
 
 demo: all
 	@scripts/demo.sh $(BUILD)
@@ -30,4 +35,4 @@ bench: all
 	$(BUILD)/bench/feed_bench --benchmark_repetitions=5 --benchmark_report_aggregates_only=true
 
 clean:
-	rm -rf $(BUILD)
+	rm -rf $(BUILD) $(BUILD)-windows

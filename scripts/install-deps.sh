@@ -2,6 +2,8 @@
 # Installs the Debian/Ubuntu packages that the build and the tests need, when any is missing.
 set -euo pipefail
 packages=(cmake g++ make libgtest-dev libgmock-dev libbenchmark-dev)
+# --windows: what the cross build and its tests under Wine need (about 1.5 GB).
+[ "${1:-}" = "--windows" ] && packages=(g++-mingw-w64-x86-64 wine64 wine googletest)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
