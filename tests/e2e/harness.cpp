@@ -155,6 +155,20 @@ bool DeviceEnd::silent_for(std::chrono::milliseconds quiet) {
   return ::poll(&p, 1, static_cast<int>(quiet.count())) == 0;
 }
 
+std::string DeviceEnd::line_settings_fault() const {
+  termios tio{};
+  if (tcgetattr(master_, &tio) != 0) return "no settings";
+  std::string fault;
+  if (cfgetispeed(&tio) != B115200 || cfgetospeed(&tio) != B115200) fault += " speed";
+  if ((tio.c_cflag & CSIZE) != CS8) fault += " data-bits";
+  if (tio.c_cflag & (PARENB | CSTOPB)) fault += " parity/stop-bits";
+  if (tio.c_cflag & CRTSCTS) fault += " rts/cts";
+  if (tio.c_iflag & (IXON | IXOFF)) fault += " xon/xoff";
+  if (tio.c_lflag & (ICANON | ECHO | ISIG)) fault += " not-raw";
+  if (tio.c_oflag & OPOST) fault += " output-processing";
+  return fault;
+}
+
 void DeviceEnd::hang_up() {
   if (master_ >= 0) ::close(master_);
   master_ = -1;

@@ -50,6 +50,9 @@ class DeviceEnd {
   // True when nothing arrives within the time given.
   bool silent_for(std::chrono::milliseconds quiet);
   void hang_up();
+  // What the recorder set on the line: "" when it is 115200 baud 8N1, raw, without flow
+  // control; otherwise what is wrong.
+  std::string line_settings_fault() const;
 
  private:
   int master_ = -1;

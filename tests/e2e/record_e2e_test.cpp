@@ -55,6 +55,7 @@ class RecordTest : public ::testing::Test {
 TEST_F(RecordTest, RecordsAWholeTapeByteForByte) {
   auto child = start_recording({"-m", "0"});
   EXPECT_EQ(handshake(*child), bytes("u 1 0 0\r"));
+  EXPECT_EQ(device.line_settings_fault(), "");
   const Bytes tape = recording(20000);
   device.send(tape);
   ASSERT_TRUE(stored(tape.size()));

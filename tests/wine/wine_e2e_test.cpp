@@ -1,8 +1,8 @@
 // The Windows build of tapewren-record, run under Wine with its COM port backed by a
 // pseudo-terminal: $WINEPREFIX/dosdevices/com5 points at the pty's slave, the test plays the
 // device on the master. Run by scripts/test-windows.sh, which prepares the Wine prefix.
-#include <gtest/gtest.h>
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -100,6 +100,7 @@ class WineRecordTest : public ::testing::Test {
 TEST_F(WineRecordTest, RecordsAWholeTapeByteForByte) {
   auto child = start_recording({"-m", "0"});
   EXPECT_EQ(handshake(*child), bytes("u 1 0 0\r"));
+  EXPECT_EQ(device.line_settings_fault(), "");
   const Bytes tape = recording(20000);
   device.send(tape);
   ASSERT_TRUE(stored(tape.size()));

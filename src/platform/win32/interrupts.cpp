@@ -17,10 +17,17 @@ volatile LONG g_signal = 0;
 BOOL WINAPI on_console_event(DWORD event) {
   LONG number = 0;
   switch (event) {
-    case CTRL_C_EVENT: number = SIGINT; break;
-    case CTRL_BREAK_EVENT: number = kBreakSignal; break;
-    case CTRL_CLOSE_EVENT: number = SIGTERM; break;
-    default: return FALSE;
+    case CTRL_C_EVENT:
+      number = SIGINT;
+      break;
+    case CTRL_BREAK_EVENT:
+      number = kBreakSignal;
+      break;
+    case CTRL_CLOSE_EVENT:
+      number = SIGTERM;
+      break;
+    default:
+      return FALSE;
   }
   InterlockedCompareExchange(&g_signal, number, 0);
   return TRUE;
@@ -32,9 +39,12 @@ class ConsoleInterrupts : public Interrupts {
   int pending() override { return static_cast<int>(InterlockedCompareExchange(&g_signal, 0, 0)); }
   const char* name(int signal) override {
     switch (signal) {
-      case SIGINT: return "Ctrl-C";
-      case kBreakSignal: return "Ctrl-Break";
-      default: return "closing the console";
+      case SIGINT:
+        return "Ctrl-C";
+      case kBreakSignal:
+        return "Ctrl-Break";
+      default:
+        return "closing the console";
     }
   }
 };
