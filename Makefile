@@ -7,7 +7,7 @@ CMAKE_FLAGS += -DTAPEWREN_WERROR=ON
 endif
 GENERATOR := $(shell command -v ninja >/dev/null 2>&1 && echo "-G Ninja")
 
-.PHONY: all deps configure test test-windows demo bench clean
+.PHONY: all deps configure test test-asan test-windows demo bench clean
 
 all: configure
 	cmake --build $(BUILD) -j 2
@@ -22,6 +22,14 @@ test: deps
 	@$(MAKE) --no-print-directory all
 	ctest --test-dir $(BUILD) --output-on-failure -j 2 -LE wine
 
+# Every test again, the end-to-end ones included, on a build with AddressSanitizer and
+# UndefinedBehaviorSanitizer: any report fails the run.
+test-asan: deps
+	@test -f $(BUILD)-asan/CMakeCache.txt || cmake --preset asan $(GENERATOR) $(if $(CI),-DTAPEWREN_WERROR=ON)
+	cmake --build $(BUILD)-asan -j 2
+	ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+	  ctest --test-dir $(BUILD)-asan --output-on-failure -j 2 -LE wine
+
 # The Windows build, cross-compiled with mingw-w64 and tested under Wine.
 test-windows: all
 	@scripts/install-deps.sh --windows
@@ -35,4 +43,4 @@ bench: all
 	$(BUILD)/bench/feed_bench --benchmark_repetitions=5 --benchmark_report_aggregates_only=true
 
 clean:
-	rm -rf $(BUILD) $(BUILD)-windows
+	rm -rf $(BUILD) $(BUILD)-windows $(BUILD)-asan

@@ -221,6 +221,9 @@ Child::Child(const std::vector<std::string>& argv, const TempDir& dir, Options o
                  static_cast<rlim_t>(options.file_size_limit)};
       setrlimit(RLIMIT_FSIZE, &lim);
     }
+    if (options.uid >= 0 && (setgid(static_cast<gid_t>(options.uid)) != 0 ||
+                             setuid(static_cast<uid_t>(options.uid)) != 0))
+      _exit(126);
     execv(args[0], args.data());
     _exit(127);
   }
@@ -250,8 +253,14 @@ bool Child::wait_for_err(const std::string& text, std::chrono::milliseconds pati
 
 int Child::wait_exit(std::chrono::milliseconds patience) {
   if (!reaped_) {
-    const bool ended =
-        eventually([&] { return waitpid(pid_, &status_, WNOHANG) == pid_; }, patience);
+    const bool ended = eventually(
+        [&] {
+          rusage usage{};
+          if (wait4(pid_, &status_, WNOHANG, &usage) != pid_) return false;
+          max_rss_kib_ = usage.ru_maxrss;
+          return true;
+        },
+        patience);
     if (!ended) return -1000;
     reaped_ = true;
   }

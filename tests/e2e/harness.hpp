@@ -67,6 +67,8 @@ struct Options {
   // With Stdin::kTerminal: run under a minimal job-control shell, so that Ctrl-Z stops
   // the program as it would in a terminal (a process group without one ignores it).
   bool job_control = false;
+  // Runs the program as this user and group (needs root), -1 for the test's own.
+  int uid = -1;
 };
 
 // A program run as a child, its standard output and error in files.
@@ -79,6 +81,8 @@ class Child {
   bool wait_for_err(const std::string& text, std::chrono::milliseconds patience = kPatience);
   // Exit code as a shell sees it, 128 + n for signal n; -1000 if it did not end in time.
   int wait_exit(std::chrono::milliseconds patience = kPatience);
+  // Peak resident set size of the ended program, in KiB.
+  long max_rss_kib() const { return max_rss_kib_; }
   std::string out() const;
   std::string err() const;
   void signal(int number);
@@ -94,6 +98,7 @@ class Child {
   int term_master_ = -1, term_slave_ = -1;
   bool reaped_ = false;
   int status_ = 0;
+  long max_rss_kib_ = 0;
 };
 
 std::string record_binary();
