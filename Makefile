@@ -7,7 +7,7 @@ CMAKE_FLAGS += -DTAPEWREN_WERROR=ON
 endif
 GENERATOR := $(shell command -v ninja >/dev/null 2>&1 && echo "-G Ninja")
 
-.PHONY: all deps configure test test-asan test-windows demo bench clean
+.PHONY: all deps configure test test-asan test-windows fuzz tidy demo bench clean
 
 all: configure
 	cmake --build $(BUILD) -j 2
@@ -30,6 +30,16 @@ test-asan: deps
 	ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
 	  ctest --test-dir $(BUILD)-asan --output-on-failure -j 2 -LE wine
 
+# libFuzzer targets, each run for FUZZ_SECONDS (default 60).
+fuzz:
+	@scripts/install-deps.sh --analysis
+	@scripts/fuzz.sh $(BUILD)-fuzz
+
+# clang-tidy over the program's sources, warnings as errors (checks in .clang-tidy).
+tidy: configure
+	@scripts/install-deps.sh --analysis
+	@scripts/tidy.sh $(BUILD)
+
 # The Windows build, cross-compiled with mingw-w64 and tested under Wine.
 test-windows: all
 	@scripts/install-deps.sh --windows
@@ -43,4 +53,4 @@ bench: all
 	$(BUILD)/bench/feed_bench --benchmark_repetitions=5 --benchmark_report_aggregates_only=true
 
 clean:
-	rm -rf $(BUILD) $(BUILD)-windows $(BUILD)-asan
+	rm -rf $(BUILD) $(BUILD)-windows $(BUILD)-asan $(BUILD)-fuzz

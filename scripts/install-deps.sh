@@ -4,6 +4,8 @@ set -euo pipefail
 packages=(cmake g++ make libgtest-dev libgmock-dev libbenchmark-dev)
 # --windows: what the cross build and its tests under Wine need (about 1.5 GB).
 [ "${1:-}" = "--windows" ] && packages=(g++-mingw-w64-x86-64 wine64 wine googletest)
+# --analysis: clang with its fuzzer and sanitizer runtimes, and clang-tidy.
+[ "${1:-}" = "--analysis" ] && packages=(clang libclang-rt-14-dev clang-tidy git)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

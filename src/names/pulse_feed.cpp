@@ -33,7 +33,8 @@ struct Scanners {
 };
 
 inline std::uint8_t value_at(const std::uint8_t* chunk, std::uint32_t i) {
-  return pulse_value(static_cast<std::uint16_t>(chunk[2 * i] | (chunk[2 * i + 1] << 8)));
+  const std::size_t at = 2 * static_cast<std::size_t>(i);
+  return pulse_value(static_cast<std::uint16_t>(chunk[at] | (chunk[at + 1] << 8)));
 }
 
 // While all three scanners search for the start of a header, a pulse only moves the lead-in

@@ -85,7 +85,8 @@ int parse_options(int argc, char** argv, Options& opt) {
     if (arg == "--help" || arg == "-h") {
       usage(stdout);
       return 2;
-    } else if (arg == "--fast") {
+    }
+    if (arg == "--fast") {
       opt.fast = true;
     } else if (arg == "--end-ko") {
       opt.end_ko = true;

@@ -48,8 +48,8 @@ class TapeWriter {
   explicit TapeWriter(const TapeLayout& layout = {}) : layout_(layout), random_(layout.seed) {}
 
   void add(const TapeFile& file);
-  // A pulse of the given value with the layout's jitter (none when exact).
-  void pulse(std::uint8_t value, int jitter);
+  // A pulse of the given value with the layout's jitter, at most limit steps either way.
+  void pulse(std::uint8_t value, int limit);
   void word(std::uint16_t w);
   void gap();
 
