@@ -45,8 +45,9 @@ test-windows: all
 	@scripts/install-deps.sh --windows
 	@scripts/test-windows.sh $(BUILD) $(BUILD)-windows
 
+# TAPE=file.tap (or a dump file) plays that tape instead of the built-in one.
 demo: all
-	@scripts/demo.sh $(BUILD)
+	@scripts/demo.sh $(BUILD) $(TAPE)
 
 bench: all
 	@test -x $(BUILD)/bench/feed_bench || { echo "Google Benchmark (libbenchmark-dev) is needed for make bench" >&2; exit 1; }

@@ -294,5 +294,8 @@ std::string sim_binary() {
 std::string scan_binary() {
   return TAPEWREN_SCAN_PATH;
 }
+std::string convert_binary() {
+  return TAPEWREN_CONVERT_PATH;
+}
 
 }  // namespace tapewren::e2e

@@ -104,6 +104,7 @@ class Child {
 std::string record_binary();
 std::string sim_binary();
 std::string scan_binary();
+std::string convert_binary();
 
 // Runs until `done` holds or the patience runs out; true when it held.
 template <typename F>

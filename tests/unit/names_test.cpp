@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "names/pulse_feed.hpp"
+#include "tap_format.hpp"
 #include "tape_synth.hpp"
 
 namespace tapewren::names {
@@ -485,31 +486,17 @@ TEST(InterceptedName, ANulEndsTheName) {
 
 // --- Real tapes -------------------------------------------------------------------------
 
-// A TAP image as the device would have streamed it: a pulse word counts half cycles, so a
-// TAP value (cycles / 8) becomes 16 times itself.
-std::vector<std::uint8_t> tap_as_dump(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  const std::string tap((std::istreambuf_iterator<char>(in)), {});
-  std::vector<std::uint8_t> out;
-  for (std::size_t i = 20; i < tap.size(); ++i) {
-    std::uint32_t cycles = static_cast<std::uint8_t>(tap[i]) * 8u;
-    if (cycles == 0 && i + 3 < tap.size()) {
-      cycles = static_cast<std::uint8_t>(tap[i + 1]) | static_cast<std::uint8_t>(tap[i + 2]) << 8 |
-               static_cast<std::uint8_t>(tap[i + 3]) << 16;
-      i += 3;
-    }
-    const std::uint32_t word = std::min<std::uint32_t>(cycles * 2, 0xFFFF);
-    out.push_back(static_cast<std::uint8_t>(word));
-    out.push_back(static_cast<std::uint8_t>(word >> 8));
-  }
-  return out;
-}
-
+// The TAP images as the device would have streamed them (a pulse word counts half cycles).
 TEST(RealTapes, NamesOfTheStandardAndTurboSaves) {
   for (const char* tape : {"c64-pal-normal", "c64-ntsc-normal", "c64-pal-normal-errors",
                            "c64-pal-turbo", "vic20-pal", "vic20-ntsc"}) {
     SCOPED_TRACE(tape);
-    const auto dump = tap_as_dump(std::string(TAPEWREN_TAPES_DIR) + "/testtape-" + tape + ".tap");
+    std::ifstream in(std::string(TAPEWREN_TAPES_DIR) + "/testtape-" + tape + ".tap",
+                     std::ios::binary);
+    std::string error;
+    const auto dump = tap::tap_to_dump(
+        std::vector<std::uint8_t>(std::istreambuf_iterator<char>(in), {}),
+        tap::Unit::half_cycles(), error);
     ASSERT_GT(dump.size(), 10000u);
     Collected got;
     PulseFeed feed(got);

@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "builtin_tape.hpp"
+#include "tap_format.hpp"
 
 namespace {
 
@@ -42,12 +43,13 @@ struct Options {
 
 void usage(FILE* to) {
   std::fprintf(to,
-               "Usage: tapewren-sim [options] [DUMP]\n"
+               "Usage: tapewren-sim [options] [FILE]\n"
                "Plays a Tapewren device on a pseudo-terminal. The first line printed is the\n"
-               "port to give tapewren-record; the recording sent is the dump file DUMP, or a\n"
-               "built-in tape when none is named.\n"
+               "port to give tapewren-record; the recording sent is FILE (a dump file, or a\n"
+               "TAP file converted on the fly), or a built-in tape when none is named.\n"
                "\n"
                "Options:\n"
+               "  --play FILE         the recording to send (the same as naming FILE)\n"
                "  --fast              send the recording as fast as possible\n"
                "                      (default: the serial line's pace, 11520 bytes/s)\n"
                "  --end-ko            end the recording with the failure reply KO!\n"
@@ -101,6 +103,12 @@ int parse_options(int argc, char** argv, Options& opt) {
     } else if (arg == "--greeting-parts") {
       if (!number(1, 8, value)) return 1;
       opt.greeting_parts = static_cast<int>(value);
+    } else if (arg == "--play") {
+      if (i + 1 >= argc || opt.dump) {
+        std::fprintf(stderr, "tapewren-sim: --play needs one file\n");
+        return 1;
+      }
+      opt.dump = argv[++i];
     } else if (arg.size() > 1 && arg[0] == '-') {
       std::fprintf(stderr, "tapewren-sim: unknown option %s\n", arg.c_str());
       return 1;
@@ -133,24 +141,42 @@ double now_seconds() {
 // The recording to send: a dump file read as it goes, or the built-in tape.
 class Source {
  public:
-  bool open(const char* path) {
+  // A dump file is streamed as it is; a TAP file is converted to pulse words first.
+  bool open(const char* path, std::string& error) {
     if (!path) {
-      builtin_ = tapewren::builtin_tape();
-      size_ = builtin_.size();
+      memory_ = tapewren::builtin_tape();
+      size_ = memory_.size();
       return true;
     }
     fd_ = ::open(path, O_RDONLY | O_CLOEXEC);
     struct stat st {};
-    if (fd_ < 0 || fstat(fd_, &st) != 0 || !S_ISREG(st.st_mode)) return false;
+    if (fd_ < 0 || fstat(fd_, &st) != 0 || !S_ISREG(st.st_mode)) {
+      error = fd_ < 0 ? std::strerror(errno) : "not a regular file";
+      return false;
+    }
     size_ = static_cast<std::uint64_t>(st.st_size);
+    std::uint8_t start[12] = {};
+    if (::pread(fd_, start, sizeof start, 0) == static_cast<ssize_t>(sizeof start) &&
+        tapewren::tap::is_tap(start, sizeof start)) {
+      std::vector<std::uint8_t> tap(size_);
+      if (::pread(fd_, tap.data(), tap.size(), 0) != static_cast<ssize_t>(tap.size())) {
+        error = "cannot read the TAP file";
+        return false;
+      }
+      memory_ = tapewren::tap::tap_to_dump(tap, tapewren::tap::Unit::half_cycles(), error);
+      if (memory_.empty()) return false;
+      ::close(fd_);
+      fd_ = -1;
+      size_ = memory_.size();
+    }
     return true;
   }
   std::uint64_t size() const { return size_; }
   // Up to max bytes of what comes next; 0 at the end.
   std::size_t next(std::uint8_t* out, std::size_t max) {
     if (fd_ < 0) {
-      const std::size_t n = std::min<std::uint64_t>(max, builtin_.size() - pos_);
-      std::memcpy(out, builtin_.data() + pos_, n);
+      const std::size_t n = std::min<std::uint64_t>(max, memory_.size() - pos_);
+      std::memcpy(out, memory_.data() + pos_, n);
       pos_ += n;
       return n;
     }
@@ -163,7 +189,7 @@ class Source {
 
  private:
   int fd_ = -1;
-  std::vector<std::uint8_t> builtin_;
+  std::vector<std::uint8_t> memory_;  // the built-in tape or a converted TAP file
   std::uint64_t size_ = 0;
   std::size_t pos_ = 0;
 };
@@ -353,9 +379,9 @@ int main(int argc, char** argv) {
     return 1;
   }
   Source source;
-  if (!source.open(opt.dump)) {
-    std::fprintf(stderr, "tapewren-sim: cannot read dump file %s: %s\n", opt.dump,
-                 std::strerror(errno));
+  std::string error;
+  if (!source.open(opt.dump, error)) {
+    std::fprintf(stderr, "tapewren-sim: cannot play %s: %s\n", opt.dump, error.c_str());
     return 1;
   }
   if (opt.split_end && source.size() < kReadSize) {
