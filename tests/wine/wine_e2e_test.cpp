@@ -183,6 +183,22 @@ TEST_F(WineRecordTest, SpacebarSendsTheStopRequest) {
   EXPECT_EQ(read_bytes(dump), tape);
 }
 
+TEST_F(WineRecordTest, ConverterRoundTripsAndNeverOverwrites) {
+  const std::string convert = env("TAPEWREN_WINDOWS_BUILD") + "/tapewren-convert.exe";
+  const std::string tap = std::string(TAPEWREN_TAPES_DIR) + "/testtape-c64-pal-turbo.tap";
+  auto run = [&](const std::string& in, const std::string& out) {
+    Child child({"/usr/bin/timeout", "120", "wine", convert, windows_path(in), windows_path(out)},
+                dir);
+    return child.wait_exit();
+  };
+  EXPECT_EQ(run(tap, dir.path("t.dmp")), 0);
+  EXPECT_EQ(run(dir.path("t.dmp"), dir.path("t.tap")), 0);
+  EXPECT_EQ(read_bytes(dir.path("t.tap")), read_bytes(tap));
+  write_file(dir.path("taken"), bytes("keep"));
+  EXPECT_EQ(run(tap, dir.path("taken")), 1);
+  EXPECT_EQ(read_file(dir.path("taken")), "keep");
+}
+
 TEST(WineLimits, NotCoveredUnderWine) {
   GTEST_SKIP() << "Wine does not enforce share mode 0 (a port held by another program) and "
                   "reports an unplugged device as silence; both are tested on Linux only";

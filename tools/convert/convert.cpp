@@ -1,6 +1,8 @@
 // tapewren-convert: turns a dump file into a TAP file for emulators and other tape tools, and
 // a TAP file into a dump file. The direction follows from the input: a TAP file starts with
 // its signature.
+#include <fcntl.h>
+
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
@@ -10,6 +12,10 @@
 #include <vector>
 
 #include "tap_format.hpp"
+
+#ifndef O_BINARY
+#define O_BINARY 0  // only Windows tells text files from binary ones
+#endif
 
 namespace {
 
@@ -88,7 +94,12 @@ int parse(int argc, char** argv, Options& opt) {
 // The output file, created new; removed again if the conversion fails half way.
 class Output {
  public:
-  explicit Output(const char* path) : path_(path), file_(std::fopen(path, "wbx")) {}
+  // O_EXCL: an existing file is never overwritten (the C library's "x" mode is not
+  // available everywhere).
+  explicit Output(const char* path) : path_(path) {
+    const int fd = ::open(path, O_WRONLY | O_CREAT | O_EXCL | O_BINARY, 0666);
+    if (fd >= 0) file_ = ::fdopen(fd, "wb");
+  }
   ~Output() {
     if (file_) std::fclose(file_);
     if (file_ && !kept_) std::remove(path_);
@@ -107,7 +118,7 @@ class Output {
 
  private:
   const char* path_;
-  std::FILE* file_;
+  std::FILE* file_ = nullptr;
   bool kept_ = false;
 };
 
