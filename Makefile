@@ -49,9 +49,11 @@ test-windows: all
 demo: all
 	@scripts/demo.sh $(BUILD) $(TAPE)
 
+# The recorder's costs and the name feed's throughput, in one table (docs/BENCHMARKS.md).
+# BENCH_ARGS="--mib 8 --idle-seconds 5 --presses 5" gives a quick run.
 bench: all
-	@test -x $(BUILD)/bench/feed_bench || { echo "Google Benchmark (libbenchmark-dev) is needed for make bench" >&2; exit 1; }
-	$(BUILD)/bench/feed_bench --benchmark_repetitions=5 --benchmark_report_aggregates_only=true
+	@test -x $(BUILD)/bench/record_bench || { echo "Google Benchmark (libbenchmark-dev) is needed for make bench" >&2; exit 1; }
+	$(BUILD)/bench/record_bench $(BENCH_ARGS)
 
 clean:
 	rm -rf $(BUILD) $(BUILD)-windows $(BUILD)-asan $(BUILD)-fuzz

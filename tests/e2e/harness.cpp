@@ -221,6 +221,7 @@ Child::Child(const std::vector<std::string>& argv, const TempDir& dir, Options o
                  static_cast<rlim_t>(options.file_size_limit)};
       setrlimit(RLIMIT_FSIZE, &lim);
     }
+    for (const auto& setting : options.env) putenv(const_cast<char*>(setting.c_str()));
     if (options.uid >= 0 && (setgid(static_cast<gid_t>(options.uid)) != 0 ||
                              setuid(static_cast<uid_t>(options.uid)) != 0))
       _exit(126);
@@ -258,6 +259,8 @@ int Child::wait_exit(std::chrono::milliseconds patience) {
           rusage usage{};
           if (wait4(pid_, &status_, WNOHANG, &usage) != pid_) return false;
           max_rss_kib_ = usage.ru_maxrss;
+          cpu_seconds_ = static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+                         static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
           return true;
         },
         patience);

@@ -69,6 +69,8 @@ struct Options {
   bool job_control = false;
   // Runs the program as this user and group (needs root), -1 for the test's own.
   int uid = -1;
+  // NAME=value settings added to the program's environment.
+  std::vector<std::string> env;
 };
 
 // A program run as a child, its standard output and error in files.
@@ -81,8 +83,10 @@ class Child {
   bool wait_for_err(const std::string& text, std::chrono::milliseconds patience = kPatience);
   // Exit code as a shell sees it, 128 + n for signal n; -1000 if it did not end in time.
   int wait_exit(std::chrono::milliseconds patience = kPatience);
-  // Peak resident set size of the ended program, in KiB.
+  // Peak resident set size of the ended program, in KiB, and the CPU time it used.
   long max_rss_kib() const { return max_rss_kib_; }
+  double cpu_seconds() const { return cpu_seconds_; }
+  pid_t pid() const { return pid_; }
   std::string out() const;
   std::string err() const;
   void signal(int number);
@@ -99,6 +103,7 @@ class Child {
   bool reaped_ = false;
   int status_ = 0;
   long max_rss_kib_ = 0;
+  double cpu_seconds_ = 0;
 };
 
 std::string record_binary();

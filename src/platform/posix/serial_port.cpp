@@ -7,7 +7,9 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <cstring>
 
 #include "fd_io.hpp"
 #include "platform/posix/posix_link.hpp"
@@ -32,7 +34,7 @@ void configure_line(int fd) {
     tio.c_cflag &= ~static_cast<tcflag_t>(CSIZE | PARENB | CSTOPB | CRTSCTS);
     tio.c_cflag |= CS8 | CREAD | CLOCAL;
     tio.c_iflag &= ~static_cast<tcflag_t>(IXON | IXOFF | IXANY);
-    tio.c_cc[VMIN] = 0;
+    tio.c_cc[VMIN] = 1;  // with O_NONBLOCK: "nothing yet" is EAGAIN, and 0 is a hang-up
     tio.c_cc[VTIME] = 0;
     tcsetattr(fd, TCSANOW, &tio);  // TCSANOW: nothing already received is thrown away
   }
@@ -40,40 +42,44 @@ void configure_line(int fd) {
   ioctl(fd, TIOCMBIS, &lines);
 }
 
+// Like the serial driver on Windows, the port keeps what the line delivered in a buffer of
+// its own and hands it out in reads of at most the size asked for. While data stream in, one
+// system call thus serves many of the recorder's 64-byte reads.
 class PosixPort : public Port {
  public:
   explicit PosixPort(int fd) : fd_(fd) {}
   ~PosixPort() override { close(); }
 
   ReadResult read(std::uint8_t* buffer, std::uint32_t size) override {
-    if (fd_ < 0 || failed_) return {false, 0};
-    std::uint32_t got = 0;
-    ReadTimer timer(monotonic_ms(), size);
+    if (fd_ < 0) return {false, 0};
+    std::uint32_t got = take(buffer, size);
+    if (got == size) return {true, got};
+    // Bytes that came before a failure are handed over first; then reads fail.
+    if (failed_) return {got > 0, got};
+    const std::int64_t start = monotonic_ms();
+    ReadTimer timer(start, size);
+    if (got > 0) timer.on_bytes(start);
     while (got < size) {
-      const std::int64_t wait = timer.wait_ms(monotonic_ms());
-      pollfd p{fd_, POLLIN, 0};
-      // With no time left, one last look takes what has already arrived.
-      const int ready = ::poll(&p, 1, static_cast<int>(wait));
-      if (ready < 0) {
-        if (errno != EINTR) failed_ = true;
-        if (errno != EINTR || signal_waiting()) break;
-        continue;
-      }
-      if (ready == 0) {
-        if (wait == 0) break;
-        continue;
-      }
-      const ssize_t k = ::read(fd_, buffer + got, size - got);
+      const ssize_t k = ::read(fd_, line_, sizeof line_);
       if (k > 0) {
-        got += static_cast<std::uint32_t>(k);
+        head_ = 0;
+        tail_ = static_cast<std::uint32_t>(k);
+        got += take(buffer + got, size - got);
         timer.on_bytes(monotonic_ms());
         continue;
       }
-      if (k < 0 && (errno == EINTR || errno == EAGAIN)) continue;
-      failed_ = true;  // end of file, hang-up or I/O error: the device is gone
-      break;
+      if (k == 0 ? hung_up() : (errno != EAGAIN && errno != EINTR)) {
+        failed_ = true;  // end of file, hang-up or I/O error: the device is gone
+        break;
+      }
+      if (k < 0 && errno == EINTR && signal_waiting()) break;
+      // Nothing waiting: sleep until bytes come or the time-outs expire. With no time left,
+      // the read above was the last look.
+      const std::int64_t wait = timer.wait_ms(monotonic_ms());
+      if (wait == 0) break;
+      pollfd p{fd_, POLLIN, 0};
+      if (::poll(&p, 1, static_cast<int>(wait)) < 0 && errno == EINTR && signal_waiting()) break;
     }
-    // Bytes that came before a failure are handed over first; the next read fails.
     if (failed_ && got == 0) return {false, 0};
     return {true, got};
   }
@@ -89,8 +95,24 @@ class PosixPort : public Port {
   }
 
  private:
+  // A terminal read returns 0 both for "nothing yet" (no minimum count) and after a hang-up.
+  bool hung_up() const {
+    pollfd p{fd_, POLLIN, 0};
+    return ::poll(&p, 1, 0) < 0 || (p.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0;
+  }
+
+  // Moves up to size buffered bytes out; returns how many.
+  std::uint32_t take(std::uint8_t* out, std::uint32_t size) {
+    const std::uint32_t n = std::min(size, tail_ - head_);
+    std::memcpy(out, line_ + head_, n);
+    head_ += n;
+    return n;
+  }
+
   int fd_;
   bool failed_ = false;
+  std::uint8_t line_[4096] = {};  // received from the line, not yet handed out
+  std::uint32_t head_ = 0, tail_ = 0;
 };
 
 }  // namespace

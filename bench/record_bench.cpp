@@ -1,0 +1,308 @@
+// The recorder's cost, measured side by side in one run and printed as one table:
+// throughput and CPU per MB against `dd bs=64` on the same kind of pseudo-terminal, idle CPU
+// and wake-ups on a silent line, peak memory and heap allocations, the latency from a space
+// key to the stop request on the line, and the name interception's throughput.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "../tests/e2e/harness.hpp"
+
+namespace {
+
+using namespace tapewren::e2e;
+using Clock = std::chrono::steady_clock;
+using namespace std::chrono_literals;
+
+struct Settings {
+  int mib = 64;
+  int idle_seconds = 30;
+  int presses = 20;
+};
+
+double seconds_since(Clock::time_point t) {
+  return std::chrono::duration<double>(Clock::now() - t).count();
+}
+
+void sleep_for(std::chrono::milliseconds ms) {
+  timespec ts{static_cast<time_t>(ms.count() / 1000), static_cast<long>(ms.count() % 1000) * 1000000};
+  nanosleep(&ts, nullptr);
+}
+
+// CPU seconds and voluntary context switches (wake-ups) of a running process.
+struct Usage {
+  double cpu = 0;
+  long wakes = 0;
+};
+Usage usage_of(pid_t pid) {
+  Usage u;
+  std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+  std::string text((std::istreambuf_iterator<char>(stat)), {});
+  std::istringstream fields(text.substr(text.rfind(')') + 2));
+  std::string f;
+  long utime = 0, stime = 0;
+  for (int i = 3; fields >> f; ++i) {
+    if (i == 14) utime = std::stol(f);
+    if (i == 15) {
+      stime = std::stol(f);
+      break;
+    }
+  }
+  u.cpu = static_cast<double>(utime + stime) / static_cast<double>(sysconf(_SC_CLK_TCK));
+  std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+  std::string line;
+  while (std::getline(status, line))
+    if (line.rfind("voluntary_ctxt_switches:", 0) == 0) u.wakes = std::stol(line.substr(24));
+  return u;
+}
+
+bool handshake(DeviceEnd& device, Child& recorder) {
+  if (!device.wait_configured()) return false;
+  device.send("> ");
+  if (device.receive(8).size() != 8) return false;
+  device.send("OK\r\n");
+  return recorder.wait_for_out("spacebar");
+}
+
+struct Flood {
+  double mb_per_s = 0;
+  double cpu_per_mb = 0;
+  long max_rss_kib = 0;
+  long allocations = -1;
+};
+
+// The recorder takes `mib` MiB sent as fast as the pty allows.
+Flood flood_recorder(int mib, const TempDir& dir, const std::string& tag) {
+  DeviceEnd device;
+  const std::string out = dir.path("flood-" + tag + ".dmp");
+  const std::string log = dir.path("alloc-" + tag);
+  Options options;
+  options.stdin_mode = Stdin::kPipe;  // a key poll that really asks, as on a terminal
+  options.env = {"LD_PRELOAD=" TAPEWREN_ALLOC_COUNT_PATH, "TAPEWREN_ALLOC_LOG=" + log};
+  Child recorder({record_binary(), device.port(), out}, dir, options);
+  Flood f;
+  if (!handshake(device, recorder)) return f;
+  const Bytes block = recording(1 << 20, 3);
+  const auto start = Clock::now();
+  for (int i = 0; i < mib; ++i) device.send(block);
+  const std::size_t total = static_cast<std::size_t>(mib) << 20;
+  struct stat st {};
+  eventually([&] { return ::stat(out.c_str(), &st) == 0 && static_cast<std::size_t>(st.st_size) >= total; },
+             600s);
+  const double wall = seconds_since(start);
+  device.send("OK!\r\n> ");
+  recorder.wait_exit();
+  f.mb_per_s = static_cast<double>(total) / 1e6 / wall;
+  f.cpu_per_mb = recorder.cpu_seconds() / (static_cast<double>(total) / 1e6);
+  f.max_rss_kib = recorder.max_rss_kib();
+  std::ifstream in(log);
+  in >> f.allocations;
+  return f;
+}
+
+// The floor: dd with 64-byte blocks reads the same bytes from the same kind of pty.
+Flood flood_dd(int mib, const TempDir& dir) {
+  DeviceEnd device;
+  const int slave = open(device.port().c_str(), O_RDWR | O_NOCTTY);
+  termios tio{};
+  tcgetattr(slave, &tio);
+  cfmakeraw(&tio);
+  tcsetattr(slave, TCSANOW, &tio);
+  const std::size_t total = static_cast<std::size_t>(mib) << 20;
+  const std::string out = dir.path("flood-dd.dmp");
+  Child dd({"/bin/dd", "if=" + device.port(), "of=" + out, "bs=64",
+            "count=" + std::to_string(total / 64), "iflag=fullblock", "status=none"},
+           dir);
+  sleep_for(200ms);  // dd has opened the line
+  const Bytes block = recording(1 << 20, 3);
+  const auto start = Clock::now();
+  for (int i = 0; i < mib; ++i) device.send(block);
+  dd.wait_exit(600s);
+  Flood f;
+  f.mb_per_s = static_cast<double>(total) / 1e6 / seconds_since(start);
+  f.cpu_per_mb = dd.cpu_seconds() / (static_cast<double>(total) / 1e6);
+  close(slave);
+  return f;
+}
+
+struct Idle {
+  double prompt_cpu_percent = 0, prompt_wakes_per_s = 0;
+  double recording_cpu_percent = 0, recording_wakes_per_s = 0;
+};
+
+Idle idle(int seconds, const TempDir& dir) {
+  DeviceEnd device;
+  Options options;
+  options.stdin_mode = Stdin::kPipe;
+  Child recorder({record_binary(), device.port(), dir.path("idle.dmp")}, dir, options);
+  Idle r;
+  if (!device.wait_configured()) return r;
+  sleep_for(500ms);
+  Usage a = usage_of(recorder.pid());
+  sleep_for(std::chrono::seconds(seconds));
+  Usage b = usage_of(recorder.pid());
+  r.prompt_cpu_percent = 100 * (b.cpu - a.cpu) / seconds;
+  r.prompt_wakes_per_s = static_cast<double>(b.wakes - a.wakes) / seconds;
+  device.send("> ");
+  device.receive(8);
+  device.send("OK\r\n");
+  recorder.wait_for_out("spacebar");
+  sleep_for(500ms);
+  a = usage_of(recorder.pid());
+  sleep_for(std::chrono::seconds(seconds));
+  b = usage_of(recorder.pid());
+  r.recording_cpu_percent = 100 * (b.cpu - a.cpu) / seconds;
+  r.recording_wakes_per_s = static_cast<double>(b.wakes - a.wakes) / seconds;
+  device.send("OK!\r\n> ");
+  recorder.wait_exit();
+  return r;
+}
+
+struct Latency {
+  double median_ms = 0, max_ms = 0;
+};
+
+Latency summarise(std::vector<double> ms) {
+  Latency l;
+  if (ms.empty()) return l;
+  std::sort(ms.begin(), ms.end());
+  l.median_ms = ms[ms.size() / 2];
+  l.max_ms = ms.back();
+  return l;
+}
+
+// Space keys into the recorder's standard input; the time until the space byte reaches the
+// device. While data flow, the device sends at the serial line's pace (11,520 bytes/s).
+std::pair<Latency, Latency> stop_latency(int presses, const TempDir& dir) {
+  DeviceEnd device;
+  Options options;
+  options.stdin_mode = Stdin::kPipe;
+  Child recorder({record_binary(), device.port(), dir.path("latency.dmp")}, dir, options);
+  std::pair<Latency, Latency> result;
+  if (!handshake(device, recorder)) return result;
+  std::uint32_t seed = 7;
+  auto pause_ms = [&] {
+    seed = seed * 1664525u + 1013904223u;
+    return 200 + static_cast<int>((seed >> 8) % 300);
+  };
+  for (int flowing = 1; flowing >= 0; --flowing) {
+    std::vector<double> samples;
+    const Bytes chunk = recording(64, 11);
+    auto next_data = Clock::now();
+    for (int i = 0; i < presses; ++i) {
+      const auto press_at = Clock::now() + std::chrono::milliseconds(pause_ms());
+      bool pressed = false;
+      Clock::time_point pressed_at;
+      for (;;) {
+        const auto now = Clock::now();
+        if (flowing && now >= next_data) {
+          device.send(chunk);
+          next_data += std::chrono::microseconds(5556);  // 64 bytes at 11,520 bytes/s
+        }
+        if (!pressed && now >= press_at) {
+          recorder.type(" ");
+          pressed = true;
+          pressed_at = Clock::now();
+        }
+        if (pressed && !device.silent_for(0ms)) {
+          const Bytes got = device.receive(1, 100ms);
+          if (!got.empty() && got[0] == ' ') {
+            samples.push_back(seconds_since(pressed_at) * 1000);
+            break;
+          }
+        }
+        sleep_for(1ms);
+      }
+    }
+    (flowing ? result.first : result.second) = summarise(samples);
+    sleep_for(700ms);  // the line goes quiet before the silent round
+  }
+  device.send("OK!\r\n> ");
+  recorder.wait_exit();
+  return result;
+}
+
+// Runs the feed benchmark and takes its words per second.
+std::vector<std::pair<std::string, double>> feed_figures() {
+  std::vector<std::pair<std::string, double>> out;
+  const std::string cmd = std::string(TAPEWREN_FEED_BENCH_PATH) +
+                          " --benchmark_format=json --benchmark_repetitions=3 "
+                          "--benchmark_report_aggregates_only=true 2>/dev/null";
+  FILE* p = popen(cmd.c_str(), "r");
+  if (!p) return out;
+  std::string json;
+  char buf[4096];
+  while (std::size_t n = fread(buf, 1, sizeof buf, p)) json.append(buf, n);
+  pclose(p);
+  for (const char* name : {"BM_FeedLargeBlocks_median", "BM_FeedRecorderChunks_median",
+                           "BM_SumWords_median"}) {
+    const auto at = json.find(std::string("\"name\": \"") + name + "\"");
+    const auto ips = json.find("\"items_per_second\": ", at);
+    if (at == std::string::npos || ips == std::string::npos) continue;
+    out.emplace_back(name, std::stod(json.substr(ips + 20)));
+  }
+  return out;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  Settings s;
+  for (int i = 1; i + 1 < argc; i += 2) {
+    const std::string a = argv[i];
+    const int v = std::atoi(argv[i + 1]);
+    if (a == "--mib") s.mib = v;
+    if (a == "--idle-seconds") s.idle_seconds = v;
+    if (a == "--presses") s.presses = v;
+  }
+  TempDir dir;
+  std::fprintf(stderr, "flooding %d MiB through the recorder and through dd...\n", s.mib);
+  const Flood rec = flood_recorder(s.mib, dir, "big");
+  const Flood small = flood_recorder(1, dir, "small");
+  const Flood dd = flood_dd(s.mib, dir);
+  std::fprintf(stderr, "idle for 2 x %d s...\n", s.idle_seconds);
+  const Idle quiet = idle(s.idle_seconds, dir);
+  std::fprintf(stderr, "%d space presses while data flow, %d on a silent line...\n", s.presses,
+               s.presses);
+  const auto latency = stop_latency(s.presses, dir);
+  const auto feed = feed_figures();
+
+  std::printf("| Measure | tapewren-record | floor | ratio | aim |\n|---|---|---|---|---|\n");
+  std::printf("| throughput, %d MiB through a pty (MB/s) | %.1f | %.1f (dd bs=64) | %.2f | |\n",
+              s.mib, rec.mb_per_s, dd.mb_per_s, rec.mb_per_s / dd.mb_per_s);
+  std::printf("| CPU per MB (ms) | %.2f | %.2f (dd bs=64) | %.2f | <= 1.3 x dd |\n",
+              rec.cpu_per_mb * 1000, dd.cpu_per_mb * 1000, rec.cpu_per_mb / dd.cpu_per_mb);
+  std::printf("| idle CPU, waiting for the prompt | %.3f %% (%.1f wake-ups/s) | | | < 0.1 %% |\n",
+              quiet.prompt_cpu_percent, quiet.prompt_wakes_per_s);
+  std::printf("| idle CPU, recording a silent line | %.3f %% (%.1f wake-ups/s) | | | < 0.1 %% |\n",
+              quiet.recording_cpu_percent, quiet.recording_wakes_per_s);
+  std::printf("| peak RSS, %d MiB recording (KiB) | %ld | %ld (1 MiB recording) | | < 4096 |\n",
+              s.mib, rec.max_rss_kib, small.max_rss_kib);
+  std::printf("| heap allocations, whole run | %ld (%d MiB) | %ld (1 MiB) | | none in the loop |\n",
+              rec.allocations, s.mib, small.allocations);
+  std::printf("| stop latency while data flow (ms) | median %.1f, max %.1f | | | |\n",
+              latency.first.median_ms, latency.first.max_ms);
+  std::printf("| stop latency on a silent line (ms) | median %.1f, max %.1f | | | bound ~564 |\n",
+              latency.second.median_ms, latency.second.max_ms);
+  double plain = 0;
+  for (const auto& [name, v] : feed)
+    if (name == "BM_SumWords_median") plain = v;
+  for (const auto& [name, v] : feed) {
+    if (name == "BM_SumWords_median") continue;
+    std::printf("| %s (M words/s) | %.0f | %.0f (sum of words) | %.2f | >= 250 |\n",
+                name == "BM_FeedLargeBlocks_median" ? "name feed, 1 MiB blocks"
+                                                     : "name feed, 64-byte chunks",
+                v / 1e6, plain / 1e6, plain > 0 ? v / plain : 0);
+  }
+  return 0;
+}
