@@ -7,7 +7,7 @@ CMAKE_FLAGS += -DTAPEWREN_WERROR=ON
 endif
 GENERATOR := $(shell command -v ninja >/dev/null 2>&1 && echo "-G Ninja")
 
-.PHONY: all deps configure test test-asan test-windows fuzz tidy demo bench clean
+.PHONY: bench-build all deps configure test test-asan test-windows fuzz tidy demo bench install package package-windows clean
 
 all: configure
 	cmake --build $(BUILD) -j 2
@@ -51,9 +51,29 @@ demo: all
 
 # The recorder's costs and the name feed's throughput, in one table (docs/BENCHMARKS.md).
 # BENCH_ARGS="--mib 8 --idle-seconds 5 --presses 5" gives a quick run.
+bench-build: all
+	cmake --build $(BUILD) --target record_bench feed_bench
+
 bench: all
 	@test -x $(BUILD)/bench/record_bench || { echo "Google Benchmark (libbenchmark-dev) is needed for make bench" >&2; exit 1; }
 	$(BUILD)/bench/record_bench $(BENCH_ARGS)
+
+# PREFIX=/usr/local by default; the manual pages go to PREFIX/share/man/man1.
+PREFIX ?= /usr/local
+install: all
+	cmake --install $(BUILD) --prefix $(PREFIX)
+
+# A Debian package (dependencies computed by dpkg-shlibdeps), checked by installing it into
+# a scratch root.
+package: all
+	@scripts/install-deps.sh --package
+	cd $(BUILD) && cpack -G DEB
+	@scripts/check-package.sh $(BUILD)
+
+# The Windows zip: the .exe files and README-windows.txt.
+package-windows:
+	@scripts/install-deps.sh --windows
+	@scripts/package-windows.sh $(BUILD)-windows
 
 clean:
 	rm -rf $(BUILD) $(BUILD)-windows $(BUILD)-asan $(BUILD)-fuzz

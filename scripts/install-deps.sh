@@ -4,6 +4,8 @@ set -euo pipefail
 packages=(cmake g++ make libgtest-dev libgmock-dev libbenchmark-dev)
 # --windows: what the cross build and its tests under Wine need (about 1.5 GB).
 [ "${1:-}" = "--windows" ] && packages=(g++-mingw-w64-x86-64 wine64 wine googletest)
+# --package: what building and checking the Debian package needs.
+[ "${1:-}" = "--package" ] && packages=(dpkg-dev file)
 # --analysis: clang with its fuzzer and sanitizer runtimes, and clang-tidy.
 [ "${1:-}" = "--analysis" ] && packages=(clang libclang-rt-14-dev clang-tidy git)
 missing=()
