@@ -46,8 +46,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::uint8_t op = in.byte();
     Read r;
     switch (op % 8) {
-      case 0: break;  // an empty read
-      case 1: r.ok = false; break;
+      case 0:
+        break;  // an empty read
+      case 1:
+        r.ok = false;
+        break;
       case 6: {  // a chunk ending with a reply or a piece of one
         r.chunk.resize(in.byte() % 64);
         for (auto& b : r.chunk) b = in.byte();
@@ -94,8 +97,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const bool cut = console.out_text.find("Finished!!") != std::string::npos;
   if (cut) {
     // The cut took the end reply's first part off what was handed on.
-    if (file.size() > fed_bytes.size() ||
-        !std::equal(file.begin(), file.end(), fed_bytes.begin()))
+    if (file.size() > fed_bytes.size() || !std::equal(file.begin(), file.end(), fed_bytes.begin()))
       __builtin_trap();
   } else {
     // What was handed on, then at most the data in front of an end reply.

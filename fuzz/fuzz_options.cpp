@@ -47,8 +47,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const bool refused = code == -2 || code == -3 || link.log.empty();
   if (refused) {
     if (!link.log.empty()) __builtin_trap();
-    if (code == -2 && console.err_text != "Machine type can be either 0, 1, or 2.\n") __builtin_trap();
-    if (code == -3 && console.err_text != "Video standard can be either 0, or 1.\n") __builtin_trap();
+    if (code == -2 && console.err_text != "Machine type can be either 0, 1, or 2.\n")
+      __builtin_trap();
+    if (code == -3 && console.err_text != "Video standard can be either 0, or 1.\n")
+      __builtin_trap();
     if (code == 1 && console.out_text.find("Usage: ") == std::string::npos) __builtin_trap();
   } else {
     // Opened: the record command carries three digits in range; the run ended when the

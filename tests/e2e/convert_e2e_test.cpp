@@ -29,13 +29,8 @@ TEST_F(ConvertTest, RealTapesRecordedFromTheSimulatorComeBackUnchanged) {
                                  "c64-pal-turbo", "vic20-pal", "vic20-ntsc", "plus4-pal"}) {
     SCOPED_TRACE(name);
     Child sim({sim_binary(), "--fast", "--play", tape_path(name)}, dir);
-    std::string port;
-    ASSERT_TRUE(eventually([&] {
-      const std::string out = sim.out();
-      if (out.find('\n') == std::string::npos) return false;
-      port = out.substr(0, out.find('\n'));
-      return true;
-    }));
+    const std::string port = sim_port(sim);
+    ASSERT_FALSE(port.empty());
     const std::string dump = dir.path(name + ".dmp"), back = dir.path(name + ".tap");
     Child recorder({record_binary(), port, dump}, dir);
     EXPECT_EQ(recorder.wait_exit(), 0);

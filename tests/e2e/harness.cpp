@@ -288,6 +288,18 @@ void Child::type(const std::string& keys) {
     throw std::runtime_error("cannot type into the child");
 }
 
+std::string sim_port(const Child& sim) {
+  std::string port;
+  eventually([&] {
+    const std::string out = sim.out();
+    const auto end = out.find('\n');
+    if (end == std::string::npos) return false;
+    port = out.substr(0, end);
+    return true;
+  });
+  return port;
+}
+
 std::string record_binary() {
   return TAPEWREN_RECORD_PATH;
 }

@@ -106,6 +106,9 @@ class Child {
   double cpu_seconds_ = 0;
 };
 
+// The port a running tapewren-sim prints as its first line ("" if it never does).
+std::string sim_port(const Child& sim);
+
 std::string record_binary();
 std::string sim_binary();
 std::string scan_binary();

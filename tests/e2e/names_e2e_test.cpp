@@ -20,13 +20,8 @@ std::string names_block(const std::vector<std::string>& names, const std::string
 TEST(LiveNames, RecordingTheBuiltInTapeShowsItsNamesInOrder) {
   TempDir dir;
   Child sim({sim_binary(), "--fast"}, dir);
-  std::string port;
-  ASSERT_TRUE(eventually([&] {
-    const std::string out = sim.out();
-    if (out.find('\n') == std::string::npos) return false;
-    port = out.substr(0, out.find('\n'));
-    return true;
-  }));
+  const std::string port = sim_port(sim);
+  ASSERT_FALSE(port.empty());
   const std::string dump = dir.path("builtin.dmp");
   Child recorder({record_binary(), port, dump}, dir);
   EXPECT_EQ(recorder.wait_exit(), 0);

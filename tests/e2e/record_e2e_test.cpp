@@ -286,14 +286,8 @@ class SimulatorTest : public ::testing::Test {
   Run record_with_sim(std::vector<std::string> sim_args) {
     sim_args.insert(sim_args.begin(), sim_binary());
     Child sim(sim_args, dir);
-    std::string port;
-    EXPECT_TRUE(eventually([&] {
-      const std::string out = sim.out();
-      const auto nl = out.find('\n');
-      if (nl == std::string::npos) return false;
-      port = out.substr(0, nl);
-      return true;
-    }));
+    const std::string port = sim_port(sim);
+    EXPECT_FALSE(port.empty());
     const std::string dump = dir.path("sim" + std::to_string(++runs) + ".dmp");
     Child recorder({record_binary(), port, dump}, dir);
     Run r{recorder.wait_exit(), recorder.out(), read_bytes(dump)};

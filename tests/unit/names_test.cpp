@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "names/pulse_feed.hpp"
+#include "plain_chain.hpp"
 #include "tap_format.hpp"
 #include "tape_synth.hpp"
 
@@ -351,34 +352,6 @@ TEST(PulseFeed, SeveralFilesOnOneTapeInOrder) {
 
 // The feed takes shortcuts while every scanner is searching; whatever the stream and however
 // it is cut into chunks, it must report exactly what the plain scanner chain reports.
-struct PlainChain {
-  StdHeaderState a;
-  CountdownState b, c;
-  std::uint8_t name[17] = {};
-  int reset = 0;
-  std::vector<std::pair<std::string, std::uint32_t>> out;
-  void feed(const std::uint8_t* p, std::uint32_t n) {
-    for (std::uint32_t i = 0; i < n / 2; ++i) {
-      const std::uint8_t v = pulse_value(static_cast<std::uint16_t>(p[2 * i] | p[2 * i + 1] << 8));
-      if (scan_std_header(a, v, name, reset) || scan_countdown9_header(b, v, name, reset) ||
-          scan_countdown12_header(c, v, name, reset)) {
-        name[16] = 0;
-        char text[17];
-        clean_intercepted_name(name, text);
-        out.emplace_back(text, i);
-        reset = 1;
-      } else {
-        reset = 0;
-      }
-    }
-  }
-};
-
-struct Pairs : NameListener {
-  void on_name(const char* name, std::uint32_t word) override { out.emplace_back(name, word); }
-  std::vector<std::pair<std::string, std::uint32_t>> out;
-};
-
 TEST(PulseFeed, SameReportsAsThePlainScannerChain) {
   std::uint32_t seed = 12345;
   auto rnd = [&](std::uint32_t n) {
@@ -426,7 +399,7 @@ TEST(PulseFeed, SameReportsAsThePlainScannerChain) {
     }
     const auto stream = as_words(values);
     PlainChain plain;
-    Pairs fast;
+    CollectedReports fast;
     PulseFeed feed(fast);
     for (std::size_t at = 0; at < stream.size();) {
       // Even chunks; in some rounds odd ones too, which shift the pairing for good.
@@ -494,9 +467,9 @@ TEST(RealTapes, NamesOfTheStandardAndTurboSaves) {
     std::ifstream in(std::string(TAPEWREN_TAPES_DIR) + "/testtape-" + tape + ".tap",
                      std::ios::binary);
     std::string error;
-    const auto dump = tap::tap_to_dump(
-        std::vector<std::uint8_t>(std::istreambuf_iterator<char>(in), {}),
-        tap::Unit::half_cycles(), error);
+    const auto dump =
+        tap::tap_to_dump(std::vector<std::uint8_t>(std::istreambuf_iterator<char>(in), {}),
+                         tap::Unit::half_cycles(), error);
     ASSERT_GT(dump.size(), 10000u);
     Collected got;
     PulseFeed feed(got);
