@@ -79,19 +79,20 @@ int open_master(std::string& slave_path) {
   return master;
 }
 
-// Plays the shell: the program runs in a foreground process group of its own, and this
-// process waits for it to end (not merely to stop) and exits as it did.
-void run_as_foreground_job() {
+// Plays the shell: the program runs in a process group of its own, in the foreground or in
+// the background, and this process waits for it to end (not merely to stop) and exits as
+// it did.
+void run_as_job(bool foreground) {
   ::signal(SIGTTOU, SIG_IGN);
   const pid_t job = fork();
   if (job == 0) {
     setpgid(0, 0);
-    tcsetpgrp(0, getpgrp());
+    if (foreground) tcsetpgrp(0, getpgrp());
     ::signal(SIGTTOU, SIG_DFL);
     return;  // goes on to exec the program
   }
   setpgid(job, job);
-  tcsetpgrp(0, job);
+  if (foreground) tcsetpgrp(0, job);
   int status = 0;
   while (waitpid(job, &status, 0) < 0 && errno == EINTR) {
   }
@@ -209,7 +210,7 @@ Child::Child(const std::vector<std::string>& argv, const TempDir& dir, Options o
       case Stdin::kTerminal:
         ioctl(term_slave_, TIOCSCTTY, 0);  // the controlling terminal: Ctrl-C reaches it
         dup2(term_slave_, 0);
-        if (options.job_control) run_as_foreground_job();
+        if (options.job_control) run_as_job(!options.background);
         break;
       case Stdin::kClosed:
         ::close(0);

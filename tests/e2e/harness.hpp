@@ -67,6 +67,8 @@ struct Options {
   // With Stdin::kTerminal: run under a minimal job-control shell, so that Ctrl-Z stops
   // the program as it would in a terminal (a process group without one ignores it).
   bool job_control = false;
+  // With job_control: start the program as a background job (`program &`).
+  bool background = false;
   // Runs the program as this user and group (needs root), -1 for the test's own.
   int uid = -1;
   // NAME=value settings added to the program's environment.

@@ -252,6 +252,28 @@ TEST_F(RecordTest, CtrlZGivesTheTerminalBackUntilTheRecorderContinues) {
   EXPECT_TRUE(cooked());
 }
 
+TEST_F(RecordTest, BackgroundJobRecordsWithoutTouchingTheTerminal) {
+  Options term;
+  term.stdin_mode = Stdin::kTerminal;
+  term.job_control = true;
+  term.background = true;  // `tapewren-record ... &`
+  auto child = start_recording({}, term);
+  termios before{};
+  ASSERT_EQ(tcgetattr(child->terminal_slave(), &before), 0);
+  handshake(*child);
+  const Bytes tape = recording(640);
+  device.send(tape);
+  ASSERT_TRUE(stored(tape.size()));
+  child->type(" ");  // typed at the shell, not at the recorder
+  EXPECT_TRUE(device.silent_for(1500ms));
+  device.send("OK!\r\n> ");
+  EXPECT_EQ(child->wait_exit(), 0);
+  termios after{};
+  ASSERT_EQ(tcgetattr(child->terminal_slave(), &after), 0);
+  EXPECT_EQ(after.c_lflag, before.c_lflag);
+  EXPECT_EQ(read_bytes(dump), tape);
+}
+
 TEST_F(RecordTest, TerminationSignalKeepsTheRecording) {
   auto child = start_recording();
   handshake(*child);

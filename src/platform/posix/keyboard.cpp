@@ -16,9 +16,9 @@ namespace {
 class PosixKeyboard : public Keyboard {
  public:
   void enter() override {
-    if (!isatty(STDIN_FILENO) || tcgetattr(STDIN_FILENO, &saved_) != 0) return;
-    active_ = true;
-    apply_loop_mode();
+    if (!isatty(STDIN_FILENO)) return;
+    terminal_ = true;
+    take_terminal();
   }
 
   void leave() override {
@@ -29,7 +29,8 @@ class PosixKeyboard : public Keyboard {
 
   int next_key() override {
     handle_job_control();
-    if (ended_) return -1;
+    // A background job leaves the terminal alone: reading it would stop the process.
+    if (ended_ || (terminal_ && !active_)) return -1;
     pollfd p{STDIN_FILENO, POLLIN, 0};
     const int ready = ::poll(&p, 1, 0);
     if (ready <= 0) return -1;
@@ -45,7 +46,14 @@ class PosixKeyboard : public Keyboard {
   }
 
  private:
-  void apply_loop_mode() {
+  // Puts the terminal in single-key, no-echo mode (signals kept) when this process is in
+  // the foreground; remembers the mode it found to put it back.
+  void take_terminal() {
+    if (tcgetpgrp(STDIN_FILENO) != getpgrp()) return;
+    if (!active_) {
+      if (tcgetattr(STDIN_FILENO, &saved_) != 0) return;
+      active_ = true;
+    }
     termios tio = saved_;
     tio.c_lflag &= ~static_cast<tcflag_t>(ICANON | ECHO);
     tio.c_cc[VMIN] = 1;
@@ -53,21 +61,22 @@ class PosixKeyboard : public Keyboard {
     tcsetattr(STDIN_FILENO, TCSANOW, &tio);
   }
 
-  // Ctrl-Z: give the shell its terminal back before stopping; take it again on return.
+  // Ctrl-Z: give the shell its terminal back before stopping. On continuing, in the
+  // foreground or not, take it again if it is ours (the shell may have reset it meanwhile).
   void handle_job_control() {
     if (take_stop_request()) {
-      const bool was_active = active_;
       leave();
       stop_self();
       take_continued();
-      if (was_active) enter();
-    } else if (take_continued() && active_) {
-      apply_loop_mode();  // stopped from outside: the shell may have reset the terminal
+      if (terminal_) take_terminal();
+    } else if (take_continued() && terminal_) {
+      take_terminal();
     }
   }
 
   termios saved_{};
-  bool active_ = false;
+  bool terminal_ = false;  // standard input is a terminal
+  bool active_ = false;    // and it is in the loop's mode
   bool ended_ = false;
 };
 
