@@ -48,21 +48,21 @@ class TapeWriter {
   explicit TapeWriter(const TapeLayout& layout = {}) : layout_(layout), random_(layout.seed) {}
 
   void add(const TapeFile& file);
+  // Pulse words of silence between files.
+  void gap();
+
+  const std::vector<std::uint8_t>& words() const { return out_; }
+
+ private:
   // A pulse of the given value with the layout's jitter, at most limit steps either way.
   void pulse(std::uint8_t value, int limit);
   void word(std::uint16_t w);
-  void gap();
-
   // Standard loader pieces.
   void std_lead_in(int pulses);
   void std_byte(std::uint8_t byte);
   void std_block(const std::vector<std::uint8_t>& bytes, bool repeat);
   // Countdown encoding pieces.
   void turbo_byte(std::uint8_t byte);
-
-  const std::vector<std::uint8_t>& words() const { return out_; }
-
- private:
   std::uint32_t next_random();
   void add_standard(const TapeFile& file);
   void add_countdown(const TapeFile& file);
