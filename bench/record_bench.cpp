@@ -3,7 +3,6 @@
 // and wake-ups on a silent line, peak memory and heap allocations, the latency from a space
 // key to the stop request on the line, and the name interception's throughput.
 #include <fcntl.h>
-#include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -34,7 +33,8 @@ double seconds_since(Clock::time_point t) {
 }
 
 void sleep_for(std::chrono::milliseconds ms) {
-  timespec ts{static_cast<time_t>(ms.count() / 1000), static_cast<long>(ms.count() % 1000) * 1000000};
+  timespec ts{static_cast<time_t>(ms.count() / 1000),
+              static_cast<long>(ms.count() % 1000) * 1000000};
   nanosleep(&ts, nullptr);
 }
 
@@ -57,14 +57,6 @@ Usage usage_of(pid_t pid) {
   return u;
 }
 
-bool handshake(DeviceEnd& device, Child& recorder) {
-  if (!device.wait_configured()) return false;
-  device.send("> ");
-  if (device.receive(8).size() != 8) return false;
-  device.send("OK\r\n");
-  return recorder.wait_for_out("spacebar");
-}
-
 struct Flood {
   double mb_per_s = 0;
   double cpu_per_mb = 0;
@@ -82,14 +74,12 @@ Flood flood_recorder(int mib, const TempDir& dir, const std::string& tag) {
   options.env = {"LD_PRELOAD=" TAPEWREN_ALLOC_COUNT_PATH, "TAPEWREN_ALLOC_LOG=" + log};
   Child recorder({record_binary(), device.port(), out}, dir, options);
   Flood f;
-  if (!handshake(device, recorder)) return f;
+  if (handshake(device, recorder).empty()) return f;
   const Bytes block = recording(1 << 20, 3);
   const auto start = Clock::now();
   for (int i = 0; i < mib; ++i) device.send(block);
   const std::size_t total = static_cast<std::size_t>(mib) << 20;
-  struct stat st {};
-  eventually([&] { return ::stat(out.c_str(), &st) == 0 && static_cast<std::size_t>(st.st_size) >= total; },
-             600s);
+  file_reaches(out, total, 600s);
   const double wall = seconds_since(start);
   device.send("OK!\r\n> ");
   recorder.wait_exit();
@@ -144,10 +134,8 @@ Idle idle(int seconds, const TempDir& dir) {
   Usage b = usage_of(recorder.pid());
   r.prompt_cpu_percent = 100 * (b.cpu - a.cpu) / seconds;
   r.prompt_wakes_per_s = static_cast<double>(b.wakes - a.wakes) / seconds;
-  device.send("> ");
-  device.receive(8);
-  device.send("OK\r\n");
-  recorder.wait_for_out("spacebar");
+  prompt_for_command(device);
+  acknowledge(device, recorder);
   sleep_for(500ms);
   a = usage_of(recorder.pid());
   sleep_for(std::chrono::seconds(seconds));
@@ -180,7 +168,7 @@ std::pair<Latency, Latency> stop_latency(int presses, const TempDir& dir) {
   options.stdin_mode = Stdin::kPipe;
   Child recorder({record_binary(), device.port(), dir.path("latency.dmp")}, dir, options);
   std::pair<Latency, Latency> result;
-  if (!handshake(device, recorder)) return result;
+  if (handshake(device, recorder).empty()) return result;
   std::uint32_t seed = 7;
   auto pause_ms = [&] {
     seed = seed * 1664525u + 1013904223u;
@@ -235,8 +223,8 @@ std::vector<std::pair<std::string, double>> feed_figures() {
   char buf[4096];
   while (std::size_t n = fread(buf, 1, sizeof buf, p)) json.append(buf, n);
   pclose(p);
-  for (const char* name : {"BM_FeedLargeBlocks_median", "BM_FeedRecorderChunks_median",
-                           "BM_SumWords_median"}) {
+  for (const char* name :
+       {"BM_FeedLargeBlocks_median", "BM_FeedRecorderChunks_median", "BM_SumWords_median"}) {
     const auto at = json.find(std::string("\"name\": \"") + name + "\"");
     const auto ips = json.find("\"items_per_second\": ", at);
     if (at == std::string::npos || ips == std::string::npos) continue;
@@ -292,7 +280,7 @@ int main(int argc, char** argv) {
     if (name == "BM_SumWords_median") continue;
     std::printf("| %s (M words/s) | %.0f | %.0f (sum of words) | %.2f | >= 250 |\n",
                 name == "BM_FeedLargeBlocks_median" ? "name feed, 1 MiB blocks"
-                                                     : "name feed, 64-byte chunks",
+                                                    : "name feed, 64-byte chunks",
                 v / 1e6, plain / 1e6, plain > 0 ? v / plain : 0);
   }
   return 0;

@@ -20,14 +20,6 @@ class FaultTest : public ::testing::Test {
     return std::make_unique<Child>(std::vector<std::string>{record_binary(), device.port(), out},
                                    dir, options);
   }
-  Bytes prompt_and_command() {
-    EXPECT_TRUE(device.wait_configured());
-    device.send("> ");
-    return device.receive(8);
-  }
-  bool stored(const std::string& path, std::size_t n) {
-    return eventually([&] { return read_bytes(path).size() >= n; });
-  }
   static tcflag_t lflag(int fd) {
     termios tio{};
     tcgetattr(fd, &tio);
@@ -73,14 +65,10 @@ TEST_F(FaultTest, SignalsDuringCaptureKeepEveryStoredByte) {
     term.stdin_mode = Stdin::kTerminal;
     Child child({record_binary(), dev.port(), out}, dir, term);
     const tcflag_t before = lflag(child.terminal_slave());
-    ASSERT_TRUE(dev.wait_configured());
-    dev.send("> ");
-    ASSERT_EQ(dev.receive(8).size(), 8u);
-    dev.send("OK\r\n");
-    ASSERT_TRUE(child.wait_for_out("spacebar"));
+    ASSERT_EQ(handshake(dev, child).size(), 8u);
     const Bytes tape = recording(64 * 50 + 17, static_cast<unsigned>(sig));
     dev.send(tape);
-    ASSERT_TRUE(stored(out, tape.size()));
+    ASSERT_TRUE(file_reaches(out, tape.size()));
     child.signal(sig);
     EXPECT_EQ(child.wait_exit(), 128 + sig);
     EXPECT_EQ(read_bytes(out), tape);
@@ -143,7 +131,8 @@ TEST_F(FaultTest, GarbageBeforeThePromptIsDiscarded) {
 
 TEST_F(FaultTest, TerminatorBeforeAnyAcknowledgement) {
   auto child = start_recording(dump);
-  ASSERT_EQ(prompt_and_command().size(), 8u);
+  ASSERT_TRUE(device.wait_configured());
+  ASSERT_EQ(prompt_for_command(device).size(), 8u);
   device.send("abcdefghijOK!\r\n> ");
   EXPECT_EQ(child->wait_exit(), 0);
   EXPECT_EQ(read_file(dump), "abcdefghij");  // the bytes in front of the end are kept
@@ -153,8 +142,7 @@ TEST_F(FaultTest, TerminatorBeforeAnyAcknowledgement) {
   const std::string out = dir.path("ko.dmp");
   Child ko({record_binary(), dev.port(), out}, dir);
   ASSERT_TRUE(dev.wait_configured());
-  dev.send("> ");
-  ASSERT_EQ(dev.receive(8).size(), 8u);
+  ASSERT_EQ(prompt_for_command(dev).size(), 8u);
   dev.send("KO!\r\n> ");
   EXPECT_EQ(ko.wait_exit(), 0);
   EXPECT_EQ(ko.err(), "Recording error!\n");
@@ -179,14 +167,10 @@ TEST_F(FaultTest, WholeTapeSideAtFullSpeedWithFlatMemory) {
   auto record = [&](std::size_t size, const std::string& out) -> long {
     DeviceEnd dev;
     Child child({record_binary(), dev.port(), out}, dir);
-    EXPECT_TRUE(dev.wait_configured());
-    dev.send("> ");
-    EXPECT_EQ(dev.receive(8).size(), 8u);
-    dev.send("OK\r\n");
-    EXPECT_TRUE(child.wait_for_out("spacebar"));
+    EXPECT_EQ(handshake(dev, child).size(), 8u);
     const Bytes block = recording(1 << 20, 9);
     for (std::size_t sent = 0; sent < size; sent += block.size()) dev.send(block);
-    EXPECT_TRUE(eventually([&] { return read_bytes(out).size() >= size; }, 120s));
+    EXPECT_TRUE(file_reaches(out, size, 120s));
     dev.send("OK!\r\n> ");
     EXPECT_EQ(child.wait_exit(), 0);
     const Bytes got = read_bytes(out);

@@ -289,6 +289,33 @@ void Child::type(const std::string& keys) {
     throw std::runtime_error("cannot type into the child");
 }
 
+Bytes prompt_for_command(DeviceEnd& device, const std::string& greeting) {
+  device.send(greeting + "> ");
+  return device.receive(8);
+}
+
+bool acknowledge(DeviceEnd& device, Child& recorder) {
+  device.send("OK\r\n");
+  return recorder.wait_for_out("Stop the recording chain with spacebar");
+}
+
+Bytes handshake(DeviceEnd& device, Child& recorder, const std::string& greeting) {
+  if (!device.wait_configured()) return {};
+  const Bytes command = prompt_for_command(device, greeting);
+  if (command.size() != 8 || !acknowledge(device, recorder)) return {};
+  return command;
+}
+
+bool file_reaches(const std::string& path, std::size_t n, std::chrono::milliseconds patience) {
+  // Its size, not its contents: cheap enough to ask every few milliseconds of a long run.
+  return eventually(
+      [&] {
+        struct stat st {};
+        return ::stat(path.c_str(), &st) == 0 && static_cast<std::size_t>(st.st_size) >= n;
+      },
+      patience);
+}
+
 std::string sim_port(const Child& sim) {
   std::string port;
   eventually([&] {

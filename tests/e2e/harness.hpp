@@ -108,6 +108,18 @@ class Child {
   double cpu_seconds_ = 0;
 };
 
+// The device's side of starting a recording, once the recorder has configured the port:
+// the greeting and prompt, then the 8-byte record command, which is returned.
+Bytes prompt_for_command(DeviceEnd& device, const std::string& greeting = "");
+// The acknowledgement; true once the recorder says it is recording.
+bool acknowledge(DeviceEnd& device, Child& recorder);
+// Both: waits for the port to be configured, prompts, acknowledges. Returns the command, or
+// nothing when a step failed.
+Bytes handshake(DeviceEnd& device, Child& recorder, const std::string& greeting = "");
+// Waits until the file holds at least n bytes: the recorder has stored everything sent.
+bool file_reaches(const std::string& path, std::size_t n,
+                  std::chrono::milliseconds patience = kPatience);
+
 // The port a running tapewren-sim prints as its first line ("" if it never does).
 std::string sim_port(const Child& sim);
 

@@ -33,19 +33,13 @@ class RecordTest : public ::testing::Test {
     options.push_back(dump);
     return start(options, child_options);
   }
-  // Prompt, record command, acknowledgement: returns the command bytes received.
+  // Prompt (after a greeting), record command, acknowledgement: the command received.
   Bytes handshake(Child& child) {
-    EXPECT_TRUE(device.wait_configured());
-    device.send("Tapewren ready\r\n> ");
-    const Bytes command = device.receive(8);
-    device.send("OK\r\n");
-    EXPECT_TRUE(child.wait_for_out("Stop the recording chain with spacebar\n"));
+    const Bytes command = e2e::handshake(device, child, "Tapewren ready\r\n");
+    EXPECT_EQ(command.size(), 8u);
     return command;
   }
-  // Waits until the dump file holds n bytes: the recorder has taken everything sent.
-  bool stored(std::size_t n) {
-    return eventually([&] { return read_bytes(dump).size() >= n; });
-  }
+  bool stored(std::size_t n) { return file_reaches(dump, n); }
 
   TempDir dir;
   DeviceEnd device;

@@ -82,13 +82,10 @@ class WineRecordTest : public ::testing::Test {
   }
   Bytes handshake(Child& child) {
     const Bytes command = prompt_for_command();
-    device.send("OK\r\n");
-    EXPECT_TRUE(child.wait_for_out("Stop the recording chain with spacebar"));
+    EXPECT_TRUE(acknowledge(device, child));
     return command;
   }
-  bool stored(std::size_t n) {
-    return eventually([&] { return read_bytes(dump).size() >= n; });
-  }
+  bool stored(std::size_t n) { return file_reaches(dump, n); }
 
   TempDir dir;
   DeviceEnd device;
