@@ -154,14 +154,31 @@ TEST_F(WineRecordTest, MissingPortLeavesNoFile) {
 }
 
 TEST_F(WineRecordTest, ExitCodesOfTheCommandLine) {
-  auto machine = start({"-m", "3", "COM5", "x.dmp"});
-  EXPECT_EQ(machine->wait_exit(), 254);
-  EXPECT_EQ(unix_lines(machine->err()), "Machine type can be either 0, 1, or 2.\n");
-  auto video = start({"-v", "2", "COM5", "x.dmp"});
-  EXPECT_EQ(video->wait_exit(), 253);
-  auto usage = start({"COM5"});
-  EXPECT_EQ(usage->wait_exit(), 1);
-  EXPECT_NE(unix_lines(usage->out()).find("Usage: "), std::string::npos);
+  struct Case {
+    std::vector<std::string> args;
+    int code;
+    std::string err;
+  };
+  for (const Case& c :
+       {Case{{"-m", "3", "COM5", "x.dmp"}, 254, "Machine type can be either 0, 1, or 2.\n"},
+        Case{{"-v", "2", "COM5", "x.dmp"}, 253, "Video standard can be either 0, or 1.\n"},
+        Case{{"COM5"}, 1, ""}}) {
+    SCOPED_TRACE(c.code);
+    // Now and then Wine fails to start a program at all (seen once in many runs, exit 1,
+    // no output): that is tried again; what the program itself says is not.
+    std::unique_ptr<Child> child;
+    int code = 0;
+    for (int attempt = 0; attempt < 3; ++attempt) {
+      child = start(c.args);
+      code = child->wait_exit();
+      if (child->out().find("Tapewren record utility") != std::string::npos) break;
+    }
+    EXPECT_EQ(code, c.code) << child->out() << child->err();
+    EXPECT_EQ(unix_lines(child->err()), c.err);
+    if (c.code == 1) {
+      EXPECT_NE(unix_lines(child->out()).find("Usage: "), std::string::npos);
+    }
+  }
 }
 
 TEST_F(WineRecordTest, SpacebarSendsTheStopRequest) {
