@@ -5,6 +5,8 @@
 
 int main(int argc, char** argv) {
   namespace platform = tapewren::platform;
+  platform::open_missing_standard_streams();
+  platform::survive_lost_console();
   tapewren::LiveNames names(platform::console());
   tapewren::Host host{platform::link(), platform::keyboard(), platform::interrupts(),
                       platform::console(), names};

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/host.hpp"
 #include "tap_format.hpp"
 
 #ifndef O_BINARY
@@ -205,6 +206,7 @@ int dump_to_tap(std::FILE* in, std::uint64_t size, const Options& opt) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  tapewren::platform::open_missing_standard_streams();
   Options opt;
   const int parsed = parse(argc, argv, opt);
   if (parsed != 0) return parsed < 0 ? 0 : parsed;

@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "builtin_tape.hpp"
+#include "platform/host.hpp"
 #include "tap_format.hpp"
 
 namespace {
@@ -371,6 +372,7 @@ int open_pty(std::string& path) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  tapewren::platform::open_missing_standard_streams();
   Options opt;
   const int parsed = parse_options(argc, argv, opt);
   if (parsed == 2) return 0;

@@ -1,6 +1,10 @@
 // Standard streams and the port/file factory of the POSIX back end.
 #include "platform/host.hpp"
 
+#include <fcntl.h>
+#include <signal.h>
+
+#include <cerrno>
 #include <cstdio>
 
 #include "platform/posix/posix_link.hpp"
@@ -37,6 +41,17 @@ Console& console() {
 LinkFactory& link() {
   static PosixLinkFactory instance;
   return instance;
+}
+
+void open_missing_standard_streams() {
+  // open() takes the lowest free number: with 0..fd-1 open, a closed fd is refilled itself.
+  for (int fd = 0; fd <= 2; ++fd) {
+    if (fcntl(fd, F_GETFD) == -1 && errno == EBADF && open("/dev/null", O_RDWR) != fd) return;
+  }
+}
+
+void survive_lost_console() {
+  signal(SIGPIPE, SIG_IGN);
 }
 
 }  // namespace tapewren::platform

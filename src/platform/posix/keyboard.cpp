@@ -1,5 +1,6 @@
 // The key poll on POSIX. A terminal on standard input is put in single-key, no-echo mode
-// (signals kept) for the loop; a pipe or file gives its bytes as keys until it ends.
+// (signals kept) for the loop; a pipe or file gives its bytes as keys until it ends. Standard
+// input always exists: a closed one was opened on the null device at start.
 #include <poll.h>
 #include <termios.h>
 #include <unistd.h>
@@ -32,12 +33,7 @@ class PosixKeyboard : public Keyboard {
     // A background job leaves the terminal alone: reading it would stop the process.
     if (ended_ || (terminal_ && !active_)) return -1;
     pollfd p{STDIN_FILENO, POLLIN, 0};
-    const int ready = ::poll(&p, 1, 0);
-    if (ready <= 0) return -1;
-    if (p.revents & POLLNVAL) {  // no standard input at all
-      ended_ = true;
-      return -1;
-    }
+    if (::poll(&p, 1, 0) <= 0) return -1;
     unsigned char key = 0;
     const ssize_t k = ::read(STDIN_FILENO, &key, 1);
     if (k == 1) return key;
@@ -46,10 +42,13 @@ class PosixKeyboard : public Keyboard {
   }
 
  private:
-  // Puts the terminal in single-key, no-echo mode (signals kept) when this process is in
-  // the foreground; remembers the mode it found to put it back.
+  // Puts the terminal in single-key, no-echo mode (signals kept) unless this process is a
+  // background job; remembers the mode it found to put it back. A terminal that is not our
+  // controlling terminal has no foreground group (tcgetpgrp fails) and no job control: it is
+  // ours to use.
   void take_terminal() {
-    if (tcgetpgrp(STDIN_FILENO) != getpgrp()) return;
+    const pid_t foreground = tcgetpgrp(STDIN_FILENO);
+    if (foreground >= 0 && foreground != getpgrp()) return;
     if (!active_) {
       if (tcgetattr(STDIN_FILENO, &saved_) != 0) return;
       active_ = true;

@@ -45,4 +45,9 @@ LinkFactory& link() {
   return instance;
 }
 
+// Windows hands out handles, not small numbers: a missing standard handle is never reused
+// for the port or a file, and a write to a console that went away just fails.
+void open_missing_standard_streams() {}
+void survive_lost_console() {}
+
 }  // namespace tapewren::platform

@@ -1,5 +1,7 @@
-// Ctrl-C, Ctrl-Break and closing the console window during a recording: the handler only
-// sets a flag, the capture loop ends after the read in progress and keeps what it stored.
+// Ctrl-C and Ctrl-Break during a recording: the handler only sets a flag, the capture loop
+// ends after the read in progress, keeps what it stored and prints the total. Closing the
+// console window is left to Windows, which ends the process at once: every chunk already
+// written stays in the dump file, the read in progress and the closing messages are lost.
 #include <windows.h>
 
 #include <csignal>
@@ -23,9 +25,6 @@ BOOL WINAPI on_console_event(DWORD event) {
     case CTRL_BREAK_EVENT:
       number = kBreakSignal;
       break;
-    case CTRL_CLOSE_EVENT:
-      number = SIGTERM;
-      break;
     default:
       return FALSE;
   }
@@ -41,10 +40,8 @@ class ConsoleInterrupts : public Interrupts {
     switch (signal) {
       case SIGINT:
         return "Ctrl-C";
-      case kBreakSignal:
-        return "Ctrl-Break";
       default:
-        return "closing the console";
+        return "Ctrl-Break";
     }
   }
 };
