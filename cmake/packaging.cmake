@@ -9,13 +9,16 @@ endif()
 
 if(WIN32)
   install(TARGETS ${TAPEWREN_PROGRAMS} RUNTIME DESTINATION .)
-  install(FILES ${PROJECT_SOURCE_DIR}/docs/README-windows.txt DESTINATION .)
+  install(FILES ${PROJECT_SOURCE_DIR}/docs/README-windows.txt ${PROJECT_SOURCE_DIR}/LICENSE
+          DESTINATION .)
 else()
   install(TARGETS ${TAPEWREN_PROGRAMS} RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
   foreach(program ${TAPEWREN_PROGRAMS})
     install(FILES ${PROJECT_SOURCE_DIR}/docs/man/${program}.1
             DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
   endforeach()
+  # Debian's place for the licence, in its machine-readable form.
+  install(FILES ${PROJECT_SOURCE_DIR}/docs/copyright DESTINATION ${CMAKE_INSTALL_DOCDIR})
 endif()
 
 set(CPACK_PACKAGE_NAME tapewren)

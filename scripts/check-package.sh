@@ -13,6 +13,15 @@ for program in tapewren-record tapewren-sim tapewren-scan tapewren-convert; do
   [ -x "$root/usr/bin/$program" ] || { echo "missing /usr/bin/$program" >&2; status=1; }
   [ -f "$root/usr/share/man/man1/$program.1" ] || { echo "missing man page $program.1" >&2; status=1; }
 done
+copyright="$root/usr/share/doc/tapewren/copyright"
+if [ ! -f "$copyright" ]; then
+  echo "missing /usr/share/doc/tapewren/copyright" >&2; status=1
+else
+  for field in "Format: https://www.debian.org/doc/packaging-manuals/copyright-format/1.0/" \
+    "Files: \*" "License: MIT" "Files: tests/data/tapes/\*" "License: LGPL-3.0-or-later"; do
+    grep -q "^$field\$" "$copyright" || { echo "copyright lacks '$field'" >&2; status=1; }
+  done
+fi
 depends=$(dpkg-deb -f "$deb" Depends)
 case "$depends" in
   *libc6*) ;;

@@ -10,7 +10,7 @@ cmake --build "$wbuild" -j 2
 zip=$(ls -t "$wbuild"/tapewren-*-windows-x64.zip | head -n 1)
 listing=$(cmake -E tar tf "$zip")
 echo "$listing"
-for f in tapewren-record.exe tapewren-scan.exe tapewren-convert.exe README-windows.txt; do
+for f in tapewren-record.exe tapewren-scan.exe tapewren-convert.exe README-windows.txt LICENSE; do
   grep -q "/$f\$" <<<"$listing" || { echo "missing $f in $zip" >&2; exit 1; }
 done
 echo "zip ok: $zip"
