@@ -38,6 +38,12 @@ void sleep_for(std::chrono::milliseconds ms) {
   nanosleep(&ts, nullptr);
 }
 
+double cpu_seconds(const Child& child) {
+  const rusage& u = child.usage();
+  return static_cast<double>(u.ru_utime.tv_sec + u.ru_stime.tv_sec) +
+         static_cast<double>(u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
+}
+
 // CPU seconds and voluntary context switches (wake-ups) of a running process.
 struct Usage {
   double cpu = 0;
@@ -71,8 +77,12 @@ Flood flood_recorder(int mib, const TempDir& dir, const std::string& tag) {
   const std::string log = dir.path("alloc-" + tag);
   Options options;
   options.stdin_mode = Stdin::kPipe;  // a key poll that really asks, as on a terminal
-  options.env = {"LD_PRELOAD=" TAPEWREN_ALLOC_COUNT_PATH, "TAPEWREN_ALLOC_LOG=" + log};
-  Child recorder({record_binary(), device.port(), out}, dir, options);
+  // The allocation counter goes into the recorder alone: set around its start only.
+  setenv("LD_PRELOAD", TAPEWREN_ALLOC_COUNT_PATH, 1);
+  setenv("TAPEWREN_ALLOC_LOG", log.c_str(), 1);
+  Child recorder({program("record"), device.port(), out}, dir, options);
+  unsetenv("LD_PRELOAD");
+  unsetenv("TAPEWREN_ALLOC_LOG");
   Flood f;
   if (handshake(device, recorder).empty()) return f;
   const Bytes block = recording(1 << 20, 3);
@@ -84,8 +94,8 @@ Flood flood_recorder(int mib, const TempDir& dir, const std::string& tag) {
   device.send("OK!\r\n> ");
   recorder.wait_exit();
   f.mb_per_s = static_cast<double>(total) / 1e6 / wall;
-  f.cpu_per_mb = recorder.cpu_seconds() / (static_cast<double>(total) / 1e6);
-  f.max_rss_kib = recorder.max_rss_kib();
+  f.cpu_per_mb = cpu_seconds(recorder) / (static_cast<double>(total) / 1e6);
+  f.max_rss_kib = recorder.usage().ru_maxrss;
   std::ifstream in(log);
   in >> f.allocations;
   return f;
@@ -111,7 +121,7 @@ Flood flood_dd(int mib, const TempDir& dir) {
   dd.wait_exit(600s);
   Flood f;
   f.mb_per_s = static_cast<double>(total) / 1e6 / seconds_since(start);
-  f.cpu_per_mb = dd.cpu_seconds() / (static_cast<double>(total) / 1e6);
+  f.cpu_per_mb = cpu_seconds(dd) / (static_cast<double>(total) / 1e6);
   close(slave);
   return f;
 }
@@ -125,7 +135,7 @@ Idle idle(int seconds, const TempDir& dir) {
   DeviceEnd device;
   Options options;
   options.stdin_mode = Stdin::kPipe;
-  Child recorder({record_binary(), device.port(), dir.path("idle.dmp")}, dir, options);
+  Child recorder({program("record"), device.port(), dir.path("idle.dmp")}, dir, options);
   Idle r;
   if (!device.wait_configured()) return r;
   sleep_for(500ms);
@@ -134,8 +144,7 @@ Idle idle(int seconds, const TempDir& dir) {
   Usage b = usage_of(recorder.pid());
   r.prompt_cpu_percent = 100 * (b.cpu - a.cpu) / seconds;
   r.prompt_wakes_per_s = static_cast<double>(b.wakes - a.wakes) / seconds;
-  prompt_for_command(device);
-  acknowledge(device, recorder);
+  handshake(device, recorder);
   sleep_for(500ms);
   a = usage_of(recorder.pid());
   sleep_for(std::chrono::seconds(seconds));
@@ -166,7 +175,7 @@ std::pair<Latency, Latency> stop_latency(int presses, const TempDir& dir) {
   DeviceEnd device;
   Options options;
   options.stdin_mode = Stdin::kPipe;
-  Child recorder({record_binary(), device.port(), dir.path("latency.dmp")}, dir, options);
+  Child recorder({program("record"), device.port(), dir.path("latency.dmp")}, dir, options);
   std::pair<Latency, Latency> result;
   if (handshake(device, recorder).empty()) return result;
   std::uint32_t seed = 7;

@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "../tests/unit/plain_chain.hpp"
+#include "plain_chain.hpp"
 
 using namespace tapewren::names;
 

@@ -1,145 +1,307 @@
-// End-to-end test harness: a device on a real pseudo-terminal, and the real programs run as
-// child processes with their output in files. Every wait has a deadline far beyond need.
+// End-to-end harness: a device on a real pseudo-terminal, and the real programs as child
+// processes with their output in files. Every wait has a deadline far beyond need.
 #pragma once
 
-#include <sys/types.h>
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/ioctl.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <termios.h>
+#include <unistd.h>
 
+#include <cerrno>
 #include <chrono>
 #include <cstdint>
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
+#include <stdexcept>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace tapewren::e2e {
 
 using Bytes = std::vector<std::uint8_t>;
-Bytes bytes(const std::string& s);
-// n bytes of pseudo-random recording with no device reply in it.
-Bytes recording(std::size_t n, unsigned seed = 1);
+using namespace std::chrono_literals;
+constexpr std::chrono::milliseconds kPatience = 20s;
 
-constexpr std::chrono::milliseconds kPatience{20000};
+inline Bytes bytes(const std::string& s) {
+  return Bytes(s.begin(), s.end());
+}
+
+// n bytes of pseudo-random recording in which no device reply can end.
+inline Bytes recording(std::size_t n, unsigned seed = 1) {
+  Bytes out(n);
+  std::uint32_t x = seed * 2654435761u + 1;
+  for (auto& b : out) {
+    x = x * 1664525u + 1013904223u;
+    b = static_cast<std::uint8_t>(x >> 24);
+    if (b == '>' || b == '\n') b = 0x55;
+  }
+  return out;
+}
+
+template <typename F>
+bool eventually(F done, std::chrono::milliseconds patience = kPatience) {
+  for (const auto until = std::chrono::steady_clock::now() + patience; !done();) {
+    if (std::chrono::steady_clock::now() > until) return false;
+    std::this_thread::sleep_for(10ms);
+  }
+  return true;
+}
+
+inline std::string read_file(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), {});
+}
+inline Bytes read_bytes(const std::string& path) {
+  return bytes(read_file(path));
+}
+inline void write_file(const std::string& path, const Bytes& content) {
+  std::ofstream(path, std::ios::binary)
+      .write(reinterpret_cast<const char*>(content.data()), static_cast<long>(content.size()));
+}
+inline bool file_exists(const std::string& path) {
+  struct stat st {};
+  return lstat(path.c_str(), &st) == 0;
+}
+// The file holds at least n bytes: the recorder stored everything sent.
+inline bool file_reaches(const std::string& path, std::size_t n,
+                         std::chrono::milliseconds patience = kPatience) {
+  return eventually(
+      [&] {
+        struct stat st {};
+        return stat(path.c_str(), &st) == 0 && static_cast<std::size_t>(st.st_size) >= n;
+      },
+      patience);
+}
 
 // A scratch directory, removed with what is in it.
-class TempDir {
- public:
-  TempDir();
-  ~TempDir();
-  std::string path(const std::string& name) const { return dir_ + "/" + name; }
-
- private:
-  std::string dir_;
+struct TempDir {
+  TempDir() {
+    char pattern[] = "/tmp/tapewren-e2e-XXXXXX";
+    if (!mkdtemp(pattern)) throw std::runtime_error("mkdtemp");
+    dir = pattern;
+  }
+  ~TempDir() {
+    if (std::system(("rm -rf '" + dir + "'").c_str()) != 0) {
+    }
+  }
+  std::string path(const std::string& name) const { return dir + "/" + name; }
+  std::string dir;
 };
 
-std::string read_file(const std::string& path);
-Bytes read_bytes(const std::string& path);
-void write_file(const std::string& path, const Bytes& content);
-bool file_exists(const std::string& path);
+inline int open_pty(std::string& slave_path) {
+  const int master = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+  if (master < 0 || grantpt(master) != 0 || unlockpt(master) != 0)
+    throw std::runtime_error("no pseudo-terminal");
+  slave_path = ptsname(master);
+  return master;
+}
 
-// The device's end of a pseudo-terminal; the slave path is the port the recorder opens.
+// The device's end of a pseudo-terminal; the slave is the port the recorder opens.
 class DeviceEnd {
  public:
-  DeviceEnd();
-  ~DeviceEnd();
-  const std::string& port() const { return path_; }
-  int master() const { return master_; }
-  // Waits until the recorder has opened the port and put it in raw mode.
-  bool wait_configured();
-  void send(const Bytes& data);
+  DeviceEnd() {
+    master_ = open_pty(port_);
+    termios tio{};  // cooked, so that raw mode shows the recorder has configured the port
+    tcgetattr(master_, &tio);
+    tio.c_lflag |= ICANON;
+    tcsetattr(master_, TCSANOW, &tio);
+  }
+  ~DeviceEnd() { hang_up(); }
+  const std::string& port() const { return port_; }
+  bool wait_configured() {
+    return eventually([&] { return !(modes().c_lflag & ICANON); });
+  }
+  void send(const Bytes& data) {
+    for (std::size_t done = 0; done < data.size();) {
+      const ssize_t k = ::write(master_, data.data() + done, data.size() - done);
+      if (k < 0 && errno != EINTR && errno != EAGAIN) throw std::runtime_error("device write");
+      done += k > 0 ? static_cast<std::size_t>(k) : 0;
+    }
+  }
   void send(const std::string& text) { send(bytes(text)); }
-  // Reads exactly n bytes (or fewer if the deadline passes first).
-  Bytes receive(std::size_t n, std::chrono::milliseconds patience = kPatience);
-  // True when nothing arrives within the time given.
-  bool silent_for(std::chrono::milliseconds quiet);
-  void hang_up();
-  // What the recorder set on the line: "" when it is 115200 baud 8N1, raw, without flow
-  // control; otherwise what is wrong.
-  std::string line_settings_fault() const;
+  // Up to n bytes, until the patience runs out or the recorder closes the port.
+  Bytes receive(std::size_t n, std::chrono::milliseconds patience = kPatience) {
+    Bytes out;
+    for (const auto until = std::chrono::steady_clock::now() + patience; out.size() < n;) {
+      const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+          until - std::chrono::steady_clock::now());
+      pollfd p{master_, POLLIN, 0};
+      if (left.count() <= 0 || poll(&p, 1, static_cast<int>(left.count())) <= 0) break;
+      std::uint8_t buf[256];
+      const ssize_t k = ::read(master_, buf, std::min(sizeof buf, n - out.size()));
+      if (k < 0 && errno == EIO) break;
+      if (k > 0) out.insert(out.end(), buf, buf + k);
+    }
+    return out;
+  }
+  bool silent_for(std::chrono::milliseconds quiet) { return receive(1, quiet).empty(); }
+  void hang_up() {
+    if (master_ >= 0) close(master_);
+    master_ = -1;
+  }
+  // "" when the line is 115200 baud 8N1, raw, without flow control; else what is wrong.
+  std::string line_settings_fault() const {
+    const termios t = modes();
+    std::string fault;
+    if (cfgetispeed(&t) != B115200 || cfgetospeed(&t) != B115200) fault += " speed";
+    if ((t.c_cflag & (CSIZE | PARENB | CSTOPB | CRTSCTS)) != CS8) fault += " framing/rts";
+    if (t.c_iflag & (IXON | IXOFF)) fault += " xon/xoff";
+    if ((t.c_lflag & (ICANON | ECHO | ISIG)) || (t.c_oflag & OPOST)) fault += " not-raw";
+    return fault;
+  }
 
  private:
+  termios modes() const {
+    termios tio{};
+    tcgetattr(master_, &tio);
+    return tio;
+  }
   int master_ = -1;
-  std::string path_;
+  std::string port_;
 };
 
-enum class Stdin { kNull, kPipe, kTerminal, kClosed };
+// Standard input of a child: nothing, a pipe the test types into, or a pseudo-terminal: its
+// controlling terminal, a terminal of a session that has none, or the controlling terminal
+// under a minimal job-control shell with the program in the foreground or the background.
+enum class Stdin { kNull, kPipe, kTerminal, kForeignTerminal, kForegroundJob, kBackgroundJob };
 
 struct Options {
   Stdin stdin_mode = Stdin::kNull;
-  long file_size_limit = -1;  // RLIMIT_FSIZE in bytes, with SIGXFSZ ignored
-  // With Stdin::kTerminal: run under a minimal job-control shell, so that Ctrl-Z stops
-  // the program as it would in a terminal (a process group without one ignores it).
-  bool job_control = false;
-  // With job_control: start the program as a background job (`program &`).
-  bool background = false;
-  // Runs the program as this user and group (needs root), -1 for the test's own.
-  int uid = -1;
-  // NAME=value settings added to the program's environment.
-  std::vector<std::string> env;
+  int closed_fd = -1;               // started with this standard descriptor closed
+  bool stdout_reader_gone = false;  // standard output a pipe nobody reads
+  long file_size_limit = -1;        // RLIMIT_FSIZE in bytes, SIGXFSZ ignored
 };
 
-// A program run as a child, its standard output and error in files.
+// A program run in a session of its own, its standard output and error in files.
 class Child {
  public:
-  Child(const std::vector<std::string>& argv, const TempDir& dir, Options options = {});
-  ~Child();
-  // Waits until standard output (or error) holds text.
-  bool wait_for_out(const std::string& text, std::chrono::milliseconds patience = kPatience);
-  bool wait_for_err(const std::string& text, std::chrono::milliseconds patience = kPatience);
+  Child(std::vector<std::string> argv, const TempDir& dir, Options o = {}) {
+    static int serial = 0;
+    out_ = dir.path("out." + std::to_string(++serial));
+    err_ = dir.path("err." + std::to_string(serial));
+    int in[2] = {-1, -1}, out[2] = {-1, -1};
+    if ((o.stdin_mode == Stdin::kPipe && pipe2(in, O_CLOEXEC) != 0) ||
+        (o.stdout_reader_gone && pipe2(out, O_CLOEXEC) != 0))
+      throw std::runtime_error("pipe");
+    std::string term;
+    if (o.stdin_mode > Stdin::kPipe) {
+      term_ = open_pty(term);
+      slave_ = open(term.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+    }
+    if ((pid_ = fork()) < 0) throw std::runtime_error("fork");
+    if (pid_ == 0) {
+      setsid();
+      dup2(out[1] >= 0 ? out[1] : open(out_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644), 1);
+      dup2(open(err_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644), 2);
+      dup2(o.stdin_mode == Stdin::kPipe ? in[0]
+           : slave_ >= 0                ? slave_
+                                        : open("/dev/null", O_RDONLY),
+           0);
+      // The controlling terminal, so that Ctrl-C reaches the program.
+      if (slave_ >= 0 && o.stdin_mode != Stdin::kForeignTerminal) ioctl(0, TIOCSCTTY, 0);
+      if (o.stdin_mode >= Stdin::kForegroundJob) run_as_job(o.stdin_mode == Stdin::kForegroundJob);
+      if (o.closed_fd >= 0) close(o.closed_fd);
+      if (o.file_size_limit >= 0) {
+        signal(SIGXFSZ, SIG_IGN);
+        const rlimit lim{static_cast<rlim_t>(o.file_size_limit),
+                         static_cast<rlim_t>(o.file_size_limit)};
+        setrlimit(RLIMIT_FSIZE, &lim);
+      }
+      std::vector<char*> args;
+      for (auto& a : argv) args.push_back(a.data());
+      args.push_back(nullptr);
+      execv(args[0], args.data());
+      _exit(127);
+    }
+    for (int fd : {in[0], out[0], out[1]})
+      if (fd >= 0) close(fd);  // the output pipe's reader is gone from the start
+    stdin_ = in[1];
+  }
+  ~Child() {
+    if (!reaped_) kill(pid_, SIGKILL), waitpid(pid_, nullptr, 0);
+    for (int fd : {stdin_, slave_, term_})
+      if (fd >= 0) close(fd);
+  }
   // Exit code as a shell sees it, 128 + n for signal n; -1000 if it did not end in time.
-  int wait_exit(std::chrono::milliseconds patience = kPatience);
-  // Peak resident set size of the ended program, in KiB, and the CPU time it used.
-  long max_rss_kib() const { return max_rss_kib_; }
-  double cpu_seconds() const { return cpu_seconds_; }
+  int wait_exit(std::chrono::milliseconds patience = kPatience) {
+    if (!reaped_ &&
+        !eventually([&] { return wait4(pid_, &status_, WNOHANG, &usage_) == pid_; }, patience))
+      return -1000;
+    reaped_ = true;
+    return WIFEXITED(status_) ? WEXITSTATUS(status_) : 128 + WTERMSIG(status_);
+  }
+  const rusage& usage() const { return usage_; }  // of the ended program
   pid_t pid() const { return pid_; }
-  std::string out() const;
-  std::string err() const;
-  void signal(int number);
-  void type(const std::string& keys);  // into the pipe or terminal on standard input
-  // The terminal on standard input (Stdin::kTerminal), as the child sees it.
-  int terminal_slave() const { return term_slave_; }
-  int terminal_master() const { return term_master_; }
+  std::string out() const { return read_file(out_); }
+  std::string err() const { return read_file(err_); }
+  bool wait_for_out(const std::string& text) {
+    return eventually([&] { return out().find(text) != std::string::npos; });
+  }
+  void type(const std::string& keys) {
+    if (::write(stdin_ >= 0 ? stdin_ : term_, keys.data(), keys.size()) !=
+        static_cast<long>(keys.size()))
+      throw std::runtime_error("cannot type");
+  }
+  unsigned terminal_modes() const {  // c_lflag of the terminal on standard input
+    termios tio{};
+    return slave_ >= 0 && tcgetattr(slave_, &tio) == 0 ? tio.c_lflag : 0;
+  }
+  pid_t foreground_job() const { return term_ >= 0 ? tcgetpgrp(term_) : -1; }
 
  private:
+  // Plays the shell: the program runs as a job in a process group of its own; this process
+  // waits for it to end (not merely to stop) and exits as it did.
+  static void run_as_job(bool foreground) {
+    signal(SIGTTOU, SIG_IGN);
+    const pid_t job = fork();
+    setpgid(job == 0 ? 0 : job, job == 0 ? 0 : job);
+    if (foreground) tcsetpgrp(0, job == 0 ? getpgrp() : job);
+    if (job == 0) {
+      signal(SIGTTOU, SIG_DFL);
+      return;  // goes on to exec the program
+    }
+    int status = 0;
+    while (waitpid(job, &status, 0) < 0 && errno == EINTR) {
+    }
+    _exit(WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status));
+  }
   pid_t pid_ = -1;
-  std::string out_path_, err_path_;
-  int stdin_write_ = -1;
-  int term_master_ = -1, term_slave_ = -1;
+  std::string out_, err_;
+  int stdin_ = -1, term_ = -1, slave_ = -1, status_ = 0;
   bool reaped_ = false;
-  int status_ = 0;
-  long max_rss_kib_ = 0;
-  double cpu_seconds_ = 0;
+  rusage usage_{};
 };
 
-// The device's side of starting a recording, once the recorder has configured the port:
-// the greeting and prompt, then the 8-byte record command, which is returned.
-Bytes prompt_for_command(DeviceEnd& device, const std::string& greeting = "");
-// The acknowledgement; true once the recorder says it is recording.
-bool acknowledge(DeviceEnd& device, Child& recorder);
-// Both: waits for the port to be configured, prompts, acknowledges. Returns the command, or
-// nothing when a step failed.
-Bytes handshake(DeviceEnd& device, Child& recorder, const std::string& greeting = "");
-// Waits until the file holds at least n bytes: the recorder has stored everything sent.
-bool file_reaches(const std::string& path, std::size_t n,
-                  std::chrono::milliseconds patience = kPatience);
+// Greeting and prompt, the 8-byte record command (returned), the acknowledgement; nothing is
+// returned when a step failed.
+inline Bytes handshake(DeviceEnd& device, Child& recorder, const std::string& greeting = "") {
+  if (!device.wait_configured()) return {};
+  device.send(greeting + "> ");
+  const Bytes command = device.receive(8);
+  device.send("OK\r\n");
+  return recorder.wait_for_out("Stop the recording chain with spacebar") ? command : Bytes{};
+}
 
 // The port a running tapewren-sim prints as its first line ("" if it never does).
-std::string sim_port(const Child& sim);
+inline std::string sim_port(const Child& sim) {
+  std::string out;
+  eventually([&] { return (out = sim.out()).find('\n') != std::string::npos; });
+  return out.substr(0, out.find('\n'));
+}
 
-std::string record_binary();
-std::string sim_binary();
-std::string scan_binary();
-std::string convert_binary();
-
-// Runs until `done` holds or the patience runs out; true when it held.
-template <typename F>
-bool eventually(F done, std::chrono::milliseconds patience = kPatience) {
-  const auto until = std::chrono::steady_clock::now() + patience;
-  while (!done()) {
-    if (std::chrono::steady_clock::now() > until) return false;
-    struct timespec ts {
-      0, 10 * 1000 * 1000
-    };
-    nanosleep(&ts, nullptr);
-  }
-  return true;
+// The programs under test: "record", "sim", "scan" or "convert".
+inline std::string program(const std::string& name) {
+  return name == "record" ? TAPEWREN_RECORD_PATH
+         : name == "sim"  ? TAPEWREN_SIM_PATH
+         : name == "scan" ? TAPEWREN_SCAN_PATH
+                          : TAPEWREN_CONVERT_PATH;
 }
 
 }  // namespace tapewren::e2e

@@ -1,5 +1,5 @@
 // The name interception written the plain way, one scanner call after another for every
-// pulse word, as a reference for the feed's shortcuts (tests and fuzzing).
+// pulse word: the reference that the feed fuzzer holds the feed's shortcuts to.
 #pragma once
 
 #include <string>
