@@ -1,0 +1,225 @@
+#!/usr/bin/env python3
+"""Plants one small fault at a time in a copy of the sources and runs the tests against it.
+
+Usage: scripts/plant-faults.py [--only ID,...] OUTPUT.tsv
+Works in build-faults/src (a copy of the committed tree) so that the work tree is untouched.
+Each fault is a literal replacement; one whose text is gone from the code is reported as
+"n/a". The fast tests (unit_tests, posix_tests) run first; the end-to-end tests only when they
+catch nothing. Not part of CI: it takes a while.
+"""
+import os
+import subprocess
+import sys
+
+FAULTS = [
+    # capture loop
+    ("any-key-stops", "src/capture/capture_loop.cpp",
+     "if (poll_key(io_.keyboard) == kSpaceKey) {", "if (poll_key(io_.keyboard) != 0) {"),
+    ("ack-not-recording", "src/capture/capture_loop.cpp",
+     "state_.recording = 1;", "state_.recording = 0;"),
+    ("end-keeps-a-byte-more", "src/capture/capture_loop.cpp",
+     "const std::uint32_t data = n - end_len;", "const std::uint32_t data = n - end_len + 1;"),
+    ("ko-message-on-stdout", "src/capture/capture_loop.cpp",
+     'con.err("Recording error!\\n");', 'con.out("Recording error!\\n");'),
+    ("split-check-one-longer", "src/capture/capture_loop.cpp",
+     "} else if (n < end_len) {", "} else if (n <= end_len) {"),
+    ("stores-before-ack", "src/capture/capture_loop.cpp",
+     "if (!state_.recording) return Pass::kNext;", ""),
+    ("chunk-not-counted", "src/capture/capture_loop.cpp",
+     "state_.byte_total += static_cast<std::int32_t>(n);", ""),
+    ("chunk-not-fed", "src/capture/capture_loop.cpp",
+     "io_.observer.on_stored(buffer_, n);", ""),
+    ("split-cut-kept-in-total", "src/capture/capture_loop.cpp",
+     "state_.byte_total -= static_cast<std::int32_t>(stored_part);", ""),
+    ("split-cuts-a-byte-more", "src/capture/capture_loop.cpp",
+     "const std::uint32_t stored_part = end_len - n;",
+     "const std::uint32_t stored_part = end_len - n + 1;"),
+    ("signal-ignored", "src/capture/capture_loop.cpp",
+     "if (const int signal = io_.interrupts.pending()) {",
+     "if (const int signal = 0 * io_.interrupts.pending()) {"),
+    ("key-31-kept", "src/capture/capture_loop.cpp",
+     "return code > 31 ?", "return code >= 31 ?"),
+    ("no-stop-request", "src/capture/capture_loop.cpp", "send_stop_request(io_.port);", ""),
+    ("tail-from-any-chunk", "src/capture/capture_loop.cpp",
+     "if (n == kChunkSize) {\n      std::memcpy(state_.tail, buffer_, kChunkSize);",
+     "if (n >= end_len) {\n      std::memcpy(state_.tail + kChunkSize - n, buffer_, n);"),
+    ("split-ko-on-stderr", "src/capture/capture_loop.cpp",
+     'con.out("Recording error!!\\n");', 'con.err("Recording error!!\\n");'),
+    # link protocol
+    ("reply-without-last-byte", "src/link/protocol.cpp",
+     "std::memcmp(run + n - len, reply_table[reply], len) == 0",
+     "std::memcmp(run + n - len, reply_table[reply], len - 1) == 0"),
+    ("prompt-anywhere", "src/link/protocol.cpp",
+     "if (ends_with_reply(buffer, r.count, REPLY_PROMPT)) return true;",
+     "if (r.count > 1 && std::memchr(buffer, '>', r.count - 1)) return true;"),
+    ("command-ends-with-lf", "src/link/protocol.cpp", '"u %d %d %d\\r"', '"u %d %d %d\\n"'),
+    ("file-error-on-stdout", "src/link/protocol.cpp",
+     'if (!file) console.err(', 'if (!file) console.out('),
+    # command line and run sequence
+    ("machine-3-allowed", "src/app/command_line.cpp",
+     "settings.machine_type > 2", "settings.machine_type > 3"),
+    ("video-code-is-2", "src/app/command_line.cpp", "return -3;", "return -2;"),
+    ("last-value-not-checked", "src/app/command_line.cpp",
+     "if (cursor + 1 >= argc) {", "if (cursor + 2 >= argc) {"),
+    ("b-ignored", "src/app/command_line.cpp",
+     "settings.both_edges = 1;", "settings.both_edges = 0;"),
+    ("extra-positionals-ok", "src/app/command_line.cpp",
+     "if (remaining != 2) {", "if (remaining < 2) {"),
+    ("plus-sign-not-read", "src/app/command_line.cpp",
+     "if (*p == '+' || *p == '-')", "if (*p == '-')"),
+    ("file-closed-first", "src/app/recorder.cpp",
+     "port->close();\n    file->close();", "file->close();\n    port->close();"),
+    ("signal-exit-code-0", "src/app/recorder.cpp",
+     "return signal ? 128 + signal : 0;", "return 0;"),
+    # POSIX back end
+    ("hangup-drops-buffered", "src/platform/posix/serial_port.cpp",
+     "if (failed_) return {got > 0, got};", "if (failed_) return {false, 0};"),
+    ("hangup-drops-same-read", "src/platform/posix/serial_port.cpp",
+     "if (failed_ && got == 0) return {false, 0};", "if (failed_) return {false, 0};"),
+    ("wrong-speed", "src/platform/posix/serial_port.cpp",
+     "cfsetispeed(&tio, B115200);", "cfsetispeed(&tio, B57600);"),
+    ("seven-bits", "src/platform/posix/serial_port.cpp", "CS8 | CREAD", "CS7 | CREAD"),
+    ("no-exclusive-open", "src/platform/posix/serial_port.cpp",
+     "if (!isatty(fd) || flock(fd, LOCK_EX | LOCK_NB) != 0 || ioctl(fd, TIOCEXCL) != 0) {",
+     "if (!isatty(fd)) {"),
+    ("partial-write-not-retried", "src/platform/posix/fd_io.cpp",
+     "done += static_cast<std::size_t>(k);\n      continue;",
+     "done += static_cast<std::size_t>(k);\n      break;"),
+    ("dump-overwrites", "src/platform/posix/dump_file.cpp", "O_CREAT | O_EXCL", "O_CREAT | O_TRUNC"),
+    ("dump-mode-fixed", "src/platform/posix/dump_file.cpp", ", 0666);", ", 0644);"),
+    ("cut-not-truncated", "src/platform/posix/dump_file.cpp",
+     "return here >= 0 && ftruncate(fd_, here) == 0;", "return here >= 0;"),
+    ("echo-kept", "src/platform/posix/keyboard.cpp", "~static_cast<tcflag_t>(ICANON | ECHO)",
+     "~static_cast<tcflag_t>(ICANON)"),
+    ("terminal-left-raw", "src/platform/posix/keyboard.cpp",
+     "tcsetattr(STDIN_FILENO, TCSANOW, &saved_);", ""),
+    ("background-takes-terminal", "src/platform/posix/keyboard.cpp",
+     "if (tcgetpgrp(STDIN_FILENO) != getpgrp()) return;", ""),
+    ("hup-quit-not-caught", "src/platform/posix/signals.cpp",
+     "{SIGINT, SIGTERM, SIGHUP, SIGQUIT}", "{SIGINT, SIGTERM}"),
+    ("restarting-handlers", "src/platform/posix/signals.cpp",
+     "action.sa_flags = 0;", "action.sa_flags = SA_RESTART;"),
+    # name interception
+    ("medium-to-152", "src/names/std_header.hpp", "kMediumMax = 151", "kMediumMax = 152"),
+    ("lead-in-4999", "src/names/std_header.hpp", "kLeadInPulses = 5000", "kLeadInPulses = 4999"),
+    ("zero-pair-first", "src/names/std_header.hpp",
+     "if (is_medium(s.first_pulse) && is_short(s.second_pulse)) {\n        s.data_byte |= 0x80;\n"
+     "      } else if (!(is_short(s.first_pulse) && is_medium(s.second_pulse))) {",
+     "if (is_short(s.first_pulse) && is_medium(s.second_pulse)) {\n"
+     "      } else if (is_medium(s.first_pulse) && is_short(s.second_pulse)) {\n"
+     "        s.data_byte |= 0x80;\n      } else {"),
+    ("std-type-3-refused", "src/names/std_header.hpp",
+     "s.data_byte != 1 && s.data_byte != 3", "s.data_byte != 1"),
+    ("std-first-countdown-unchecked", "src/names/std_header.hpp",
+     "(n >= 1 && n <= kCountdownBytes", "(n >= 2 && n <= kCountdownBytes"),
+    ("cd9-zero-from-38", "src/names/countdown_header.hpp",
+     "kCountdown9{67, 95, 39, 66", "kCountdown9{67, 95, 38, 66"),
+    ("cd12-one-to-95", "src/names/countdown_header.hpp",
+     "kCountdown12{68, 94, 42, 67", "kCountdown12{68, 95, 42, 67"),
+    ("pilot-958", "src/names/countdown_header.hpp", "kPilotMinCount = 959", "kPilotMinCount = 958"),
+    ("cd-countdown-unchecked", "src/names/countdown_header.hpp",
+     "(n >= 1 && n <= E.countdown_bytes && s.shift != E.countdown_bytes + 1 - n) ||", "false ||"),
+    ("cd-header-bit-unchecked", "src/names/countdown_header.hpp",
+     "      if (!bit) {\n        s.state = State::kPilotSearch;\n        return 0;\n      }\n"
+     "      if (++s.bit_count == 8) {",
+     "      if (++s.bit_count == 8) {"),
+    ("cd-pilot-bit-unchecked", "src/names/countdown_header.hpp",
+     "      if (!bit) {\n        s.state = State::kPilotSearch;\n        return 0;\n      }\n"
+     "      if (++s.bit_count < 8) return 0;",
+     "      if (++s.bit_count < 8) return 0;"),
+    ("noise-clears-search", "src/names/countdown_header.hpp",
+     "      s.shift = static_cast<std::uint8_t>((s.shift << 1) | (one ? 1 : 0));\n"
+     "      if (s.shift == kPilotByte) {",
+     "      s.shift = bit ? static_cast<std::uint8_t>((s.shift << 1) | (one ? 1 : 0)) : 0;\n"
+     "      if (s.shift == kPilotByte) {"),
+    ("filter-keeps-caret", "src/names/pulse_feed.cpp", "name[i] <= 0x5D", "name[i] <= 0x5E"),
+    ("trim-stops-at-1", "src/names/pulse_feed.cpp",
+     "for (int i = 15; i >= 0 && name[i] == 0x20", "for (int i = 15; i > 0 && name[i] == 0x20"),
+    ("no-reset-after-report", "src/names/pulse_feed.cpp",
+     "reset = 1;\n    } else {", "reset = 0;\n    } else {"),
+    ("skim-ignores-cd12", "src/names/pulse_feed.cpp",
+     " | (next12 == kPilotByte)) break;", ") break;"),
+    ("odd-byte-fed", "src/names/pulse_feed.cpp",
+     "const std::uint32_t words = count / 2;", "const std::uint32_t words = (count + 1) / 2;"),
+    # TAP conversion and tools
+    ("65535-not-continued", "tools/tapfile/tap_format.cpp",
+     "while (words >= kContinues) {", "while (words > kContinues) {"),
+    ("long-pause-cut", "tools/tapfile/tap_format.cpp", "} while (cycles >= 0.5);", "} while (false);"),
+    ("byte-256", "tools/tapfile/tap_format.cpp",
+     "if (value >= 1 && value <= 255) {", "if (value >= 1 && value <= 256) {"),
+    ("version-3-accepted", "tools/tapfile/tap_format.cpp",
+     "if (header.version > 2) {", "if (header.version > 3) {"),
+    ("c16-signature-always", "tools/convert/convert.cpp",
+     "header.platform == 2 && opt.both_edges;", "header.platform == 2;"),
+    ("half-output-kept", "tools/convert/convert.cpp",
+     "if (file_ && !kept_) std::remove(path_);", ""),
+    ("tap-length-not-written", "tools/convert/convert.cpp",
+     "if (!out.rewrite_start(tap::make_header(header)) || !out.keep())", "if (!out.keep())"),
+    ("scan-offset-off", "tools/scan/scan.cpp", "2ull * word_index + 2;", "2ull * word_index;"),
+    ("scan-unreadable-exit-0", "tools/scan/scan.cpp", "return all_read ? 0 : 1;", "return 0;"),
+]
+
+
+def run(cmd, cwd, timeout):
+    try:
+        return subprocess.run(cmd, cwd=cwd, capture_output=True, text=True, timeout=timeout)
+    except subprocess.TimeoutExpired:
+        return None
+
+
+def failing_gtests(binary, cwd):
+    r = run([binary, "--gtest_brief=1"], cwd, 600)
+    if r is None:
+        return ["(timeout)"]
+    return sorted({l.split()[3] for l in r.stdout.splitlines() if l.startswith("[  FAILED  ]") and len(l.split()) > 3 and "," not in l}) or (
+        ["(crash)"] if r.returncode != 0 else [])
+
+
+def main():
+    args = sys.argv[1:]
+    only = None
+    if args[:1] == ["--only"]:
+        only = set(args[1].split(","))
+        args = args[2:]
+    out_path = os.path.abspath(args[0])
+    top = subprocess.check_output(["git", "rev-parse", "--show-toplevel"], text=True).strip()
+    work = os.path.join(top, "build-faults")
+    src, build = os.path.join(work, "src"), os.path.join(work, "build")
+    os.makedirs(work, exist_ok=True)
+    subprocess.run(f"rm -rf {src} && mkdir -p {src} && git archive HEAD | tar -x -C {src}",
+                   shell=True, cwd=top, check=True)
+    subprocess.run(["cmake", "-S", src, "-B", build, "-G", "Ninja", "-DCMAKE_BUILD_TYPE=RelWithDebInfo"],
+                   check=True, capture_output=True)
+    subprocess.run(["cmake", "--build", build, "-j", "2"], check=True, capture_output=True)
+    caught = total = 0
+    with open(out_path, "w") as out:
+        for name, path, old, new in FAULTS:
+            if only and name not in only:
+                continue
+            file = os.path.join(src, path)
+            text = open(file).read()
+            if old not in text:
+                print(f"{name}\tn/a", file=out, flush=True)
+                continue
+            open(file, "w").write(text.replace(old, new, 1))
+            try:
+                if run(["cmake", "--build", build, "-j", "2"], top, 900).returncode != 0:
+                    print(f"{name}\tdoes-not-build", file=out, flush=True)
+                    continue
+                total += 1
+                hits = []
+                for binary in ("tests/unit_tests", "tests/posix_tests"):
+                    hits += failing_gtests(os.path.join(build, binary), build)
+                if not hits:
+                    r = run(["ctest", "--test-dir", build, "-j", "2", "-LE", "wine", "--timeout", "120"], top, 1800)
+                    hits = ["(timeout)"] if r is None else [
+                        l.split()[3] for l in r.stdout.splitlines() if " Test " in l and "***" in l][:6]
+                caught += bool(hits)
+                print(f"{name}\t{'caught' if hits else 'MISSED'}\t{' '.join(hits[:6])}", file=out, flush=True)
+            finally:
+                open(file, "w").write(text)
+        print(f"# {caught} of {total} planted faults caught", file=out, flush=True)
+
+
+if __name__ == "__main__":
+    main()
