@@ -1,35 +1,297 @@
-// The Linux programs as a user runs them: the recorder's table of runs on pseudo-terminals, the
-// chain from the simulated device to a TAP file, and the tools' answers to their inputs.
-#include "scenarios.hpp"
+// The programs as a user runs them. One table of recorder runs on pseudo-terminals, played
+// against the Linux build and, compiled again with TAPEWREN_UNDER_WINE, against the Windows
+// build under Wine (COM5 is a link in the Wine prefix to the pty the test drives as the
+// device; scripts/test-windows.sh prepares the prefix). Then the tools' own answers.
+#include <gtest/gtest.h>
+#include <sys/file.h>
+
+#include <algorithm>
+#include <climits>
+#include <memory>
+#include <ostream>
+#include <tuple>
+
+#include "harness.hpp"
 #include "tape_synth.hpp"
 
 namespace tapewren::e2e {
 namespace {
 
-struct LinuxTarget : Target {
-  std::vector<std::string> command(const std::vector<std::string>& args) override {
-    std::vector<std::string> argv{program("record")};
-    argv.insert(argv.end(), args.begin(), args.end());
-    return argv;
+#if defined(TAPEWREN_UNDER_WINE)
+constexpr bool kWine = true;
+#else
+constexpr bool kWine = false;
+#endif
+
+enum class Op {
+  kHandshake,    // prompt, expect the record command `text`, acknowledge
+  kPrompt,       // prompt and expect the record command `text`; no acknowledgement
+  kFileCreated,  // the dump file exists: the recorder waits for the prompt
+  kSend,         // the device sends `text`
+  kTape,         // the device sends n bytes of recording and the dump file takes them all
+  kBurst,        // n bytes of recording, without waiting for them to be stored
+  kType,         // the user types `text`
+  kSignal,       // signal n to the recorder
+  kHangUp,       // the device goes away
+  kStopRequest,  // the device receives one stop request
+  kSilent,       // the device receives nothing for n ms
+  kRaw,          // the terminal is in single-key, no-echo mode
+  kCooked,       // the terminal is back in line mode with echo
+  kResume,       // `fg`: the stopped job continues
+};
+struct Step {
+  Op op;
+  std::string text = {};
+  long n = 0;
+};
+using Steps = std::vector<Step>;
+
+enum class Port { kDevice, kMissing, kNotATerminal, kLocked, kNone };
+// The dump file afterwards: every recorded byte the device sent, none at all, the file that was
+// there before, or (n >= 0) the first n bytes sent.
+constexpr long kAllSent = -1, kNoFile = -2, kUntouched = -3;
+
+struct Scenario {
+  const char* name;
+  std::vector<std::string> args;  // options; the port and the dump file follow (Port)
+  Port port;
+  Options options;
+  Steps steps;
+  int exit_code;
+  std::string out;  // must appear in standard output; $PORT and $DUMP stand for the two
+  std::string err;  // standard error, whole
+  long dump;
+  bool terminal_restored = false;        // the terminal's modes at the end are those at the start
+  long max_rss_kib = 0;                  // a bound on peak memory, when not 0
+  const char* not_under_wine = nullptr;  // why the Windows build under Wine cannot show it
+};
+void PrintTo(const Scenario& row, std::ostream* os) {
+  *os << row.name;
+}
+
+const Step kShake{Op::kHandshake, "u 1 0 0\r"}, kEnd{Op::kSend, "OK!\r\n> "};
+// Without the recorder's output to watch, the acknowledgement is followed by a quiet line of
+// four times the 250 ms after which the recorder's read returns with it.
+const Steps kUnwatched = {
+    {Op::kPrompt, "u 1 0 0\r"}, {Op::kSend, "OK\r\n"}, {Op::kSilent, "", 1000}};
+const char* const kNoSignals = "Windows has no such signals";
+const char* const kNoJobs = "Windows consoles have no job control";
+
+Options in(Stdin mode, long file_size_limit = -1, int closed_fd = -1, bool reader_gone = false) {
+  return Options{mode, closed_fd, reader_gone, file_size_limit};
+}
+// clang-format off
+Scenario interrupted(const char* name, int signal, const char* shown) {
+  return {name, {}, Port::kDevice, {}, {kShake, {Op::kTape, "", 3217}, {Op::kSignal, "", signal}}, 128 + signal,
+          "Total bytes saved: 3217\n", std::string("Recording interrupted by ") + shown + "\n", kAllSent, false, 0, kNoSignals};
+}
+// Standard stream `fd` closed at start: the port and the file must not take its number.
+Scenario closed_stream(const char* name, int fd) {
+  return {name, {}, Port::kDevice, in(Stdin::kNull, -1, fd),
+          kUnwatched + Steps{{Op::kTape, "", 1000}, {Op::kSignal, "", SIGTERM}, {Op::kSilent, "", 1000}}, 128 + SIGTERM,
+          fd == 1 ? "" : "Total bytes saved: 1000\n", fd == 2 ? "" : "Recording interrupted by SIGTERM\n", kAllSent, false, 0,
+          "Windows hands out handles, not reusable numbers"};
+}
+
+const std::vector<Scenario> kScenarios = {
+  {"RecordsATapeByteForByte", {"-m", "0"}, Port::kDevice, {}, {kShake, {Op::kTape, "", 20000}, kEnd}, 0,
+   "Tapewren record utility, rel 1.0\nCommunicates with a Tapewren device to record tapes\n\nReading from $PORT\n"
+   "Issue SAVE on the host... OK\nStop the recording chain with spacebar\nFinished!\nTotal bytes saved: 20000\n", "", kAllSent},
+  {"MachineTypeOutOfRange", {"-m", "3"}, Port::kDevice, {}, {}, 254, "", "Machine type can be either 0, 1, or 2.\n", kNoFile},
+  {"VideoStandardOutOfRange", {"-v", "2"}, Port::kDevice, {}, {}, 253, "", "Video standard can be either 0, or 1.\n", kNoFile},
+  {"OnePositionalGivesUsage", {"COM9"}, Port::kNone, {}, {}, 1, "Usage: ", "", kNoFile},
+  {"ExistingDumpFileIsLeftAlone", {}, Port::kDevice, {}, {}, 1, "", "Unable to open file $DUMP for write\n", kUntouched},
+  {"MissingPortCreatesNoFile", {}, Port::kMissing, {}, {}, 1, "", "Unable to open $PORT\n", kNoFile},
+  {"PortThatIsNotATerminal", {}, Port::kNotATerminal, {}, {}, 1, "", "Unable to open $PORT\n", kNoFile, false, 0,
+   "COM ports are always devices"},
+  {"PortHeldByAnotherProgram", {}, Port::kLocked, {}, {}, 1, "", "Unable to open $PORT\n", kNoFile, false, 0,
+   "Wine does not enforce a port's exclusive open"},
+  {"SpacebarSendsOneStopRequest", {}, Port::kDevice, in(Stdin::kTerminal),
+   {kShake, {Op::kTape, "", 128}, {Op::kType, " "}, {Op::kStopRequest}, kEnd}, 0,
+   "Request to stop recording sent\nFinished!\n", "", kAllSent},
+  {"CtrlCRestoresTheTerminal", {}, Port::kDevice, in(Stdin::kTerminal),
+   {kShake, {Op::kRaw}, {Op::kTape, "", 200}, {Op::kType, "\x03"}}, 128 + SIGINT,
+   "Total bytes saved: 200\n", "Recording interrupted by SIGINT\n", kAllSent, true, 0, kNoSignals},
+  {"TerminalOfASessionWithoutOne", {}, Port::kDevice, in(Stdin::kForeignTerminal),
+   {kShake, {Op::kRaw}, {Op::kTape, "", 64}, {Op::kType, " "}, {Op::kStopRequest}, {Op::kSilent, "", 700}, kEnd}, 0,
+   "Request to stop recording sent\nFinished!\n", "", kAllSent, true, 0, "Windows has no controlling terminals"},
+  {"CtrlZGivesTheTerminalBack", {}, Port::kDevice, in(Stdin::kForegroundJob),
+   {kShake, {Op::kRaw}, {Op::kType, "\x1a"}, {Op::kCooked}, {Op::kResume}, {Op::kRaw}, {Op::kTape, "", 64}, kEnd}, 0,
+   "Finished!\n", "", kAllSent, true, 0, kNoJobs},
+  {"BackgroundJobLeavesTheTerminalAlone", {}, Port::kDevice, in(Stdin::kBackgroundJob),
+   {kShake, {Op::kTape, "", 640}, {Op::kType, " "}, {Op::kSilent, "", 1500}, kEnd}, 0, "Finished!\n", "", kAllSent,
+   true, 0, kNoJobs},
+  interrupted("SigtermKeepsTheRecording", SIGTERM, "SIGTERM"),
+  interrupted("SighupKeepsTheRecording", SIGHUP, "SIGHUP"),
+  interrupted("SigquitKeepsTheRecording", SIGQUIT, "SIGQUIT"),
+  {"SigtermWhileWaitingForThePrompt", {}, Port::kDevice, {},
+   {{Op::kFileCreated}, {Op::kSend, "no prompt here"}, {Op::kSilent, "", 1200}, {Op::kSignal, "", SIGTERM}},
+   128 + SIGTERM, "", "", 0, false, 0, kNoSignals},
+  {"CtrlCWhileWaitingForThePrompt", {}, Port::kDevice, in(Stdin::kTerminal), {{Op::kFileCreated}, {Op::kType, "\x03"}},
+   128 + SIGINT, "", "", 0, true, 0, kNoSignals},
+  {"HangUpKeepsTheRecording", {}, Port::kDevice, {}, {kShake, {Op::kTape, "", 3001}, {Op::kHangUp}}, 0,
+   "Total bytes saved: 3001\n", "Error reading from $PORT\n", kAllSent, false, 0, "Wine reports an unplugged device as silence"},
+  {"FullDiskKeepsTheWholeChunks", {}, Port::kDevice, in(Stdin::kNull, 500), {kShake, {Op::kBurst, "", 640}}, 0, "",
+   "Error writing data to file $DUMP\n", 500, false, 0, "no file size limits for a Windows program"},
+  // A 45-minute side is about 32 MB of pulse words: all of it arrives, in flat memory.
+  {"TapeSideAtFullSpeedInFlatMemory", {}, Port::kDevice, {}, {kShake, {Op::kTape, "", 32l << 20}, kEnd}, 0,
+   "Total bytes saved: 33554432\n", "", kAllSent, false, 16 << 10, "Wine's own memory would hide the recorder's"},
+  closed_stream("ClosedStandardInput", 0),
+  closed_stream("ClosedStandardOutput", 1),
+  closed_stream("ClosedStandardError", 2),
+  {"OutputReaderGoneKeepsRecording", {}, Port::kDevice, in(Stdin::kNull, -1, -1, true),
+   kUnwatched + Steps{{Op::kTape, "", 5000}, kEnd}, 0, "", "", kAllSent, false, 0, "a Windows console write just fails"},
+};
+// clang-format on
+
+std::string env(const char* name) {
+  const char* v = std::getenv(name);
+  return v ? v : "";
+}
+std::string windows_path(std::string path) {
+  std::replace(path.begin(), path.end(), '/', '\\');
+  return "Z:" + path;
+}
+std::string file_arg(const std::string& path) {
+  return kWine ? windows_path(path) : path;
+}
+std::vector<std::string> command(const std::string& name, std::vector<std::string> args) {
+  const std::string exe = env("TAPEWREN_WINDOWS_BUILD") + "/tapewren-" + name + ".exe";
+  const std::vector<std::string> start =
+      kWine ? std::vector<std::string>{"/usr/bin/timeout", "--foreground", "120", "wine", exe}
+            : std::vector<std::string>{program(name)};
+  args.insert(args.begin(), start.begin(), start.end());
+  return args;
+}
+
+// Under Wine: COM5 is the device's pty, whose slave stays open here, raw, so that the line
+// exists before Wine opens it.
+struct WinePort {
+  explicit WinePort(const DeviceEnd& device) {
+    slave = open(device.port().c_str(), O_RDWR | O_NOCTTY);
+    termios tio{};
+    tcgetattr(slave, &tio);
+    cfmakeraw(&tio);
+    tcsetattr(slave, TCSANOW, &tio);
+    unlink(link.c_str());
+    EXPECT_EQ(symlink(device.port().c_str(), link.c_str()), 0);
   }
-  std::string port_name(Port port, const DeviceEnd& device, const TempDir& dir) override {
-    if (port == Port::kMissing) return dir.path("missing");
-    return port == Port::kNotATerminal ? "/dev/null" : device.port();
+  ~WinePort() {
+    close(slave);
+    unlink(link.c_str());
   }
-  Bytes handshake(DeviceEnd& device, Child& recorder, bool acknowledge) override {
-    if (acknowledge) return e2e::handshake(device, recorder, "Tapewren ready\r\n");
-    device.wait_configured();
-    device.send("> ");
-    return device.receive(8);
-  }
+  int slave;
+  std::string link = env("WINEPREFIX") + "/dosdevices/com5";
 };
 
-class Recorder : public ::testing::TestWithParam<Scenario> {};
-TEST_P(Recorder, Run) {
-  LinuxTarget target;
-  run_scenario(GetParam(), target);
+// The record command, after prompting. Under Wine nothing tells when the port is open: the
+// prompt is sent until the command comes back.
+Bytes prompt(DeviceEnd& device) {
+  if (!kWine) device.wait_configured();
+  Bytes command;
+  for (int tries = 0; tries < (kWine ? 200 : 1) && command.empty(); ++tries) {
+    device.send("Tapewren ready\r\n> ");
+    command = device.receive(1, kWine ? 300ms : kPatience);
+  }
+  return command + device.receive(7);
 }
-INSTANTIATE_TEST_SUITE_P(Linux, Recorder, ::testing::ValuesIn(scenarios()),
+
+std::string replaced(std::string s, const std::string& port, const std::string& dump) {
+  for (const auto& [key, value] : {std::pair{"$PORT", port}, std::pair{"$DUMP", dump}})
+    for (auto at = s.find(key); at != std::string::npos; at = s.find(key)) s.replace(at, 5, value);
+  return s;
+}
+std::string text(std::string s) {  // Wine writes text-mode output with Windows line ends
+  s.erase(std::remove(s.begin(), s.end(), '\r'), s.end());
+  return s;
+}
+
+class Recorder : public ::testing::TestWithParam<Scenario> {};
+
+TEST_P(Recorder, Run) {
+  const Scenario& row = GetParam();
+  TempDir dir;
+  DeviceEnd device;
+  const std::unique_ptr<WinePort> wine_port = kWine ? std::make_unique<WinePort>(device) : nullptr;
+  const std::string dump = dir.path("side_a.dmp"), shown_dump = file_arg(dump);
+  if (row.dump == kUntouched) write_file(dump, bytes("precious"));
+  const std::string port = row.port == Port::kMissing ? (kWine ? "COM7" : dir.path("missing"))
+                           : row.port == Port::kNotATerminal ? "/dev/null"
+                           : kWine                           ? "COM5"
+                                                             : device.port();
+  const int holder =
+      row.port == Port::kLocked ? open(device.port().c_str(), O_RDWR | O_NOCTTY) : -1;
+  if (holder >= 0) {
+    ASSERT_EQ(flock(holder, LOCK_EX | LOCK_NB), 0);
+  }
+  std::vector<std::string> args = row.args;
+  if (row.port != Port::kNone) args.insert(args.end(), {port, shown_dump});
+  // Now and then Wine fails to start a program at all (exit 1, no output): a run without a
+  // conversation is tried again; what the program itself says is not.
+  auto child = std::make_unique<Child>(command("record", args), dir, row.options);
+  for (int tries = 1;
+       row.steps.empty() && tries < 3 && child->wait_exit() == 1 && child->out().empty(); ++tries)
+    child = std::make_unique<Child>(command("record", args), dir, row.options);
+  const unsigned modes_at_start = child->terminal_modes();
+  Bytes sent;
+  for (const Step& step : row.steps) {
+    SCOPED_TRACE(static_cast<int>(step.op));
+    const auto tape = [&](bool wait) {
+      sent = sent + recording(static_cast<std::size_t>(step.n), static_cast<unsigned>(sent.size()));
+      device.send(Bytes(sent.end() - step.n, sent.end()));
+      return !wait || file_reaches(dump, sent.size(), step.n > (1 << 20) ? 120s : kPatience);
+    };
+    const auto terminal_raw = [&] { return !(child->terminal_modes() & (ICANON | ECHO)); };
+    // clang-format off
+    switch (step.op) {
+      case Op::kHandshake:
+      case Op::kPrompt:
+        EXPECT_EQ(prompt(device), bytes(step.text));
+        EXPECT_EQ(device.line_settings_fault(), "");
+        if (step.op == Op::kPrompt) break;
+        device.send("OK\r\n");
+        EXPECT_TRUE(child->wait_for_out("Stop the recording chain with spacebar"));
+        break;
+      case Op::kFileCreated: EXPECT_TRUE(eventually([&] { return file_exists(dump); })); break;
+      case Op::kSend: device.send(step.text); break;
+      case Op::kTape: ASSERT_TRUE(tape(true)); break;
+      case Op::kBurst: tape(false); break;
+      case Op::kType: child->type(step.text); break;
+      case Op::kSignal: kill(child->pid(), static_cast<int>(step.n)); break;
+      case Op::kHangUp: device.hang_up(); break;
+      case Op::kStopRequest: EXPECT_EQ(device.receive(1), bytes(" ")); break;
+      case Op::kSilent: EXPECT_TRUE(device.silent_for(std::chrono::milliseconds(step.n))); break;
+      case Op::kRaw: EXPECT_TRUE(eventually(terminal_raw)); break;
+      case Op::kCooked: EXPECT_TRUE(eventually([&] { return !terminal_raw(); })); break;
+      case Op::kResume: ASSERT_GT(child->foreground_job(), 1); kill(-child->foreground_job(), SIGCONT); break;
+    }
+    // clang-format on
+  }
+  EXPECT_EQ(child->wait_exit(), row.exit_code) << child->out() << child->err();
+  EXPECT_NE(text(child->out()).find(replaced(row.out, port, shown_dump)), std::string::npos)
+      << child->out();
+  EXPECT_EQ(text(child->err()), replaced(row.err, port, shown_dump));
+  const Bytes expected = row.dump == kUntouched ? bytes("precious")
+                         : row.dump >= 0        ? Bytes(sent.begin(), sent.begin() + row.dump)
+                                                : sent;
+  EXPECT_EQ(file_exists(dump), row.dump != kNoFile);
+  EXPECT_TRUE(row.dump == kNoFile || read_bytes(dump) == expected) << "the dump file differs";
+  if (row.terminal_restored) {
+    EXPECT_EQ(child->terminal_modes(), modes_at_start);
+  }
+#if !defined(TAPEWREN_SANITIZED)  // the sanitizers' bookkeeping grows with the I/O done
+  EXPECT_LE(child->usage().ru_maxrss, row.max_rss_kib ? row.max_rss_kib : LONG_MAX);
+#endif
+  if (holder >= 0) close(holder);
+}
+
+std::vector<Scenario> rows() {
+  std::vector<Scenario> rows;
+  std::copy_if(kScenarios.begin(), kScenarios.end(), std::back_inserter(rows),
+               [](const Scenario& row) { return !kWine || !row.not_under_wine; });
+  return rows;
+}
+INSTANTIATE_TEST_SUITE_P(Table, Recorder, ::testing::ValuesIn(rows()),
                          [](const auto& info) { return std::string(info.param.name); });
 
 std::string tape(const std::string& name) {
@@ -41,12 +303,23 @@ struct Outcome {
   std::string out, err;
 };
 Outcome run(const TempDir& dir, const std::string& name, std::vector<std::string> args) {
-  args.insert(args.begin(), program(name));
-  Child child(args, dir);
+  Child child(command(name, args), dir);
   const int code = child.wait_exit();
-  return {code, child.out(), child.err()};
+  return {code, text(child.out()), text(child.err())};
 }
 
+TEST(Convert, RoundTripAndNeverOverwrites) {
+  TempDir dir;
+  const std::string tap = tape("c64-pal-turbo"), dump = dir.path("t.dmp"), back = dir.path("t.tap");
+  EXPECT_EQ(run(dir, "convert", {file_arg(tap), file_arg(dump)}).code, 0);
+  EXPECT_EQ(run(dir, "convert", {file_arg(dump), file_arg(back)}).code, 0);
+  EXPECT_TRUE(read_bytes(back) == read_bytes(tap));
+  write_file(dir.path("taken"), bytes("keep"));
+  EXPECT_EQ(run(dir, "convert", {file_arg(tap), file_arg(dir.path("taken"))}).code, 1);
+  EXPECT_EQ(read_file(dir.path("taken")), "keep");
+}
+
+#if !defined(TAPEWREN_UNDER_WINE)
 // A real tape played by the simulator, its name shown live, converted back byte for byte.
 TEST(Chain, SimulatorRecorderConverterGiveBackTheTape) {
   TempDir dir;
@@ -63,13 +336,10 @@ TEST(Chain, SimulatorRecorderConverterGiveBackTheTape) {
 TEST(Scan, NamesWithWhereTheirHeadersEnd) {
   TempDir dir;
   const auto dump = [&](const std::string& file, std::vector<std::string> names) {
+    const synth::Encoding kinds[] = {synth::Encoding::kStandard, synth::Encoding::kCountdown9};
     std::vector<synth::TapeFile> files;
     for (std::size_t i = 0; i < names.size(); ++i)
-      files.push_back({i % 2 ? synth::Encoding::kCountdown9 : synth::Encoding::kStandard,
-                       1,
-                       names[i],
-                       {1, 2, 3, 4},
-                       0x0801});
+      files.push_back({kinds[i % 2], 1, names[i], {1, 2}, 0x0801});
     write_file(dir.path(file), synth::synthesize(files));
     return dir.path(file);
   };
@@ -95,48 +365,41 @@ TEST(Scan, NamesWithWhereTheirHeadersEnd) {
   EXPECT_EQ(run(dir, "scan", {"--bogus"}).code, 2);
 }
 
-TEST(Convert, TheOptionsMakeTheTapHeader) {
+TEST(Convert, OptionsAndRefusals) {
   TempDir dir;
   write_file(dir.path("in.dmp"), {0x00, 0x03, 0x10, 0x04});
   ASSERT_EQ(
       run(dir, "convert", {"-m", "1", "-v", "1", dir.path("in.dmp"), dir.path("vic.tap")}).code, 0);
-  const Bytes vic = read_bytes(dir.path("vic.tap"));
-  EXPECT_EQ(std::string(vic.begin(), vic.begin() + 12), "C64-TAPE-RAW");
-  EXPECT_EQ((Bytes(vic.begin() + 12, vic.end())), (Bytes{1, 1, 1, 0, 2, 0, 0, 0, 48, 65}));
+  EXPECT_EQ(read_bytes(dir.path("vic.tap")),
+            bytes("C64-TAPE-RAW") + Bytes({1, 1, 1, 0, 2, 0, 0, 0, 48, 65}));
   ASSERT_EQ(run(dir, "convert", {"-b", "-m", "2", dir.path("in.dmp"), dir.path("c16.tap")}).code,
             0);
   EXPECT_EQ(read_file(dir.path("c16.tap")).substr(0, 13), std::string("C16-TAPE-RAW\x02"));
-  ASSERT_EQ(run(dir, "convert", {dir.path("vic.tap"), dir.path("again.dmp")}).code, 0);
-  EXPECT_EQ(read_bytes(dir.path("again.dmp")), read_bytes(dir.path("in.dmp")));
-}
-
-TEST(Convert, RefusedInputLeavesNoOutputAndNothingIsOverwritten) {
-  TempDir dir;
-  Bytes cut = bytes("C64-TAPE-RAW"), v7 = read_bytes(tape("c64-pal-turbo"));
-  cut.insert(cut.end(), {1, 0, 0, 0, 4, 0, 0, 0, 10, 20, 0, 1});  // ends in a long pulse
-  v7[12] = 7;
-  write_file(dir.path("odd.dmp"), {1, 2, 3});
-  write_file(dir.path("cut.tap"), cut);
-  write_file(dir.path("v7.tap"), v7);
-  write_file(dir.path("taken"), bytes("keep me"));
+  Bytes cut = bytes("C64-TAPE-RAW"), v3 = read_bytes(tape("c64-pal-turbo")), longer = v3;
+  cut = cut + Bytes({1, 0, 0, 0, 4, 0, 0, 0, 10, 20, 0, 1});  // ends in a long pulse
+  v3[12] = 3;
+  longer.push_back(1);
+  for (const auto& [name, content] :
+       {std::pair{"odd.dmp", Bytes{1, 2, 3}}, std::pair{"cut.tap", cut}, std::pair{"v3.tap", v3},
+        std::pair{"longer.tap", longer}})
+    write_file(dir.path(name), content);
   const std::string out = dir.path("out");
   // clang-format off
-  const std::vector<std::tuple<std::vector<std::string>, int, std::string>> cases = {
-      {{dir.path("odd.dmp"), out}, 1, "odd length"},
-      {{dir.path("cut.tap"), out}, 1, "the TAP data ends inside a long pulse"},  // found late
-      {{dir.path("v7.tap"), out}, 1, "unknown TAP version 7"},
-      {{dir.path("missing"), out}, 1, "cannot read"},
-      {{tape("c64-pal-turbo"), dir.path("taken")}, 1, "cannot create"},
-      {{"-m", "3", "a", out}, 2, "Usage: tapewren-convert"}};
-  // clang-format on
-  for (const auto& [args, code, message] : cases) {
+  for (const auto& [args, code, message] : std::vector<std::tuple<std::vector<std::string>, int, std::string>>{
+           {{dir.path("odd.dmp"), out}, 1, "odd length"},
+           {{dir.path("cut.tap"), out}, 1, "the TAP data ends inside a long pulse"},  // found late
+           {{dir.path("v3.tap"), out}, 1, "unknown TAP version 3"},
+           {{dir.path("longer.tap"), out}, 1, "the TAP header gives 23551 bytes of data, the file has 23552"},
+           {{dir.path("missing"), out}, 1, "cannot read"},
+           {{"-m", "3", "a", out}, 2, "Usage: tapewren-convert"}}) {
+    // clang-format on
     const Outcome r = run(dir, "convert", args);
     EXPECT_EQ(r.code, code) << message;
     EXPECT_NE(r.err.find(message), std::string::npos) << r.err;
     EXPECT_FALSE(file_exists(out)) << message;
   }
-  EXPECT_EQ(read_file(dir.path("taken")), "keep me");
 }
+#endif
 
 }  // namespace
 }  // namespace tapewren::e2e

@@ -32,6 +32,11 @@ constexpr std::chrono::milliseconds kPatience = 20s;
 inline Bytes bytes(const std::string& s) {
   return Bytes(s.begin(), s.end());
 }
+template <typename T>
+std::vector<T> operator+(std::vector<T> a, const std::vector<T>& b) {
+  a.insert(a.end(), b.begin(), b.end());
+  return a;
+}
 
 // n bytes of pseudo-random recording in which no device reply can end.
 inline Bytes recording(std::size_t n, unsigned seed = 1) {

@@ -1,4 +1,4 @@
-// TAP files: headers, the pulse arithmetic both ways as a table, and the real tapes' round trip.
+// TAP files: the pulse arithmetic both ways as one table, and the real tapes' round trip.
 #include <gtest/gtest.h>
 
 #include <fstream>
@@ -12,7 +12,7 @@ namespace {
 using Bytes = std::vector<std::uint8_t>;
 using Words = std::vector<std::uint32_t>;
 
-Bytes tap_with(const Bytes& body, std::uint8_t version = 1) {
+Bytes tap_with(const Bytes& body, std::uint8_t version) {
   Header h;
   h.version = version;
   h.length = static_cast<std::uint32_t>(body.size());
@@ -21,22 +21,9 @@ Bytes tap_with(const Bytes& body, std::uint8_t version = 1) {
   return out;
 }
 
-Bytes dump_of(const Words& words) {
-  Bytes out;
-  for (auto w : words)
-    out.insert(out.end(), {static_cast<std::uint8_t>(w), static_cast<std::uint8_t>(w >> 8)});
-  return out;
-}
-
-Words words_of(const Bytes& dump) {
-  Words w;
-  for (std::size_t i = 0; i + 1 < dump.size(); i += 2) w.push_back(dump[i] | dump[i + 1] << 8);
-  return w;
-}
-
-Words repeat(std::uint32_t word, std::size_t n, Words tail) {
+Words repeat(std::uint32_t word, std::size_t n, std::uint32_t last) {
   Words w(n, word);
-  w.insert(w.end(), tail.begin(), tail.end());
+  w.push_back(last);
   return w;
 }
 
@@ -49,74 +36,40 @@ TEST(TapConversion, PulseArithmetic) {
     Words dump;  // the same pulses as dump words
     int ways = kBoth;
     Unit unit = Unit::half_cycles();
+    std::uint8_t version = 1;
   };
-  const Unit one_word_per_cycle{1, 1};
-  const Unit c64_at_1mhz = Unit::ticks(1000000, 0, 0);  // 384 cycles at 985248 Hz: 389.75 us
+  const Unit word_a_cycle{1, 1}, c64_at_1mhz = Unit::ticks(1000000, 0, 0);  // 384 cycles: 389.75 us
+                                                                            // clang-format off
   for (const Case& c : std::vector<Case>{
            {"bytes 1 and 255", {1, 255}, {16, 4080}},
-           {"long entries: 2048, 32767 and 32768 cycles",
-            {0, 0x00, 0x08, 0, 0, 0xFF, 0x7F, 0, 0, 0x00, 0x80, 0},
-            {4096, 65534, 0xFFFF, 1}},
-           {"a pause of 655508 words", {0, 0x4A, 0x00, 0x05}, repeat(0xFFFF, 10, {158})},
+           {"long entries of 2048, 32767 and 32768 cycles", {0, 0, 8, 0, 0, 0xFF, 0x7F, 0, 0, 0, 0x80, 0}, {4096, 65534, 0xFFFF, 1}},
+           {"a pause of 655508 words", {0, 0x4A, 0x00, 0x05}, repeat(0xFFFF, 10, 158)},
            {"a long entry of zero cycles", {0, 0, 0, 0}, {0}},
            {"a long entry of 2041 cycles", {0, 0xF9, 0x07, 0}, {4082}, kToDump},
            {"4082 words round to the byte 255", {255}, {4082}, kToTap},
-           {"words round to the nearest unit", {1, 3, 0, 4, 0, 0}, {16 + 7, 48 - 8, 7}, kToTap},
-           {"65536 cycles", {0, 0x00, 0x00, 0x01}, {0xFFFF, 0xFFFF, 2}},
-           {"a pulse of exactly 65535 words",
-            {0, 0xFF, 0xFF, 0x00, 10},
-            {0xFFFF, 0, 80},
-            kBoth,
-            one_word_per_cycle},
+           {"words round to the nearest unit; a zero keeps its length", {1, 3, 0, 4, 0, 0}, {16 + 7, 48 - 8, 7}, kToTap},
+           {"65536 cycles", {0, 0, 0, 1}, {0xFFFF, 0xFFFF, 2}},
+           {"a pulse of exactly 65535 words", {0, 0xFF, 0xFF, 0, 10}, {0xFFFF, 0, 80}, kBoth, word_a_cycle},
            // 600 * 65535 + 100 words = 19660550 cycles: more than one long entry holds.
-           {"a pause beyond 0xFFFFFF cycles",
-            {0, 0xFF, 0xFF, 0xFF, 0, 0x07, 0xFF, 0x2B},
-            repeat(0xFFFF, 600, {100}),
-            kToTap},
-           {"a pulse going on at the end of the dump", {0, 0x00, 0x80, 0x00}, {0xFFFF}, kToTap},
-           {"a fixed tick rate and the machine's clock", {48}, {390}, kBoth, c64_at_1mhz}}) {
+           {"a pause beyond 0xFFFFFF cycles", {0, 0xFF, 0xFF, 0xFF, 0, 0x07, 0xFF, 0x2B}, repeat(0xFFFF, 600, 100), kToTap},
+           {"a pulse going on at the end of the dump", {0, 0, 0x80, 0}, {0xFFFF}, kToTap},
+           {"a fixed tick rate and the machine's clock", {48}, {390}, kBoth, c64_at_1mhz},
+           {"version 0: a zero is an overlong pulse", {10, 0, 10}, {160, 4096, 160}, kToDump, Unit::half_cycles(), 0}}) {
+    // clang-format on
     SCOPED_TRACE(c.what);
+    Bytes dump;
+    for (auto w : c.dump)
+      dump.insert(dump.end(), {static_cast<std::uint8_t>(w), static_cast<std::uint8_t>(w >> 8)});
     std::string error;
     if (c.ways & kToDump) {
-      EXPECT_EQ(words_of(tap_to_dump(tap_with(c.tap), c.unit, error)), c.dump);
+      EXPECT_EQ(tap_to_dump(tap_with(c.tap, c.version), c.unit, error), dump);
     }
     if (c.ways & kToTap) {
-      EXPECT_EQ(dump_to_tap(dump_of(c.dump), c.unit, Header{}), tap_with(c.tap));
+      EXPECT_EQ(dump_to_tap(dump, c.unit, Header{}), tap_with(c.tap, 1));
     }
   }
   EXPECT_NEAR(machine_clock_hz(1, 0), 1108405, 0.5);
   EXPECT_NEAR(machine_clock_hz(2, 1), 894886, 0.5);
-}
-
-TEST(TapConversion, VersionZeroOverlongPulsesAreCounted) {
-  TapToDump convert(Unit::half_cycles(), 0);
-  Bytes out;
-  const Bytes body = {10, 0, 10};
-  convert.add(body.data(), body.size(), out);
-  EXPECT_EQ(words_of(out), (Words{160, 4096, 160}));
-  EXPECT_EQ(convert.unknown_lengths(), 1u);
-}
-
-TEST(TapHeader, BadHeadersAreRefusedWithAReason) {
-  std::string error;
-  Header h;
-  Bytes tap = tap_with({1, 2, 3});
-  EXPECT_TRUE(parse_header(tap.data(), tap.size(), tap.size(), h, error));
-  EXPECT_FALSE(parse_header(tap.data(), tap.size(), tap.size() + 1, h, error));
-  EXPECT_EQ(error, "the TAP header gives 3 bytes of data, the file has 4");
-  tap[0x0C] = 3;
-  EXPECT_FALSE(parse_header(tap.data(), tap.size(), tap.size(), h, error));
-  EXPECT_EQ(error, "unknown TAP version 3");
-  tap[0] = 'X';
-  EXPECT_FALSE(parse_header(tap.data(), tap.size(), tap.size(), h, error));
-  EXPECT_EQ(error, "not a TAP file");
-  EXPECT_TRUE(tap_to_dump(tap_with({5, 0, 1}), Unit::half_cycles(), error).empty());
-  EXPECT_EQ(error, "the TAP data ends inside a long pulse");
-  Bytes c16 = tap_with({1}, 2);
-  std::copy_n("C16-TAPE-RAW", 12, c16.begin());
-  EXPECT_TRUE(parse_header(c16.data(), c16.size(), c16.size(), h, error));
-  EXPECT_TRUE(h.c16_signature);
-  EXPECT_EQ(make_header(h), Bytes(c16.begin(), c16.begin() + kHeaderSize));
 }
 
 TEST(TapConversion, EveryRealTapeComesBackByteForByte) {
@@ -126,7 +79,6 @@ TEST(TapConversion, EveryRealTapeComesBackByteForByte) {
     std::ifstream in(std::string(TAPEWREN_TAPES_DIR) + "/testtape-" + name + ".tap",
                      std::ios::binary);
     const Bytes tap(std::istreambuf_iterator<char>(in), {});
-    ASSERT_GT(tap.size(), 10000u);
     std::string error;
     Header header;
     ASSERT_TRUE(parse_header(tap.data(), tap.size(), tap.size(), header, error));
