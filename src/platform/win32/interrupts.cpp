@@ -7,27 +7,23 @@
 #include <csignal>
 
 #include "platform/host.hpp"
+#include "platform/win32/win32_link.hpp"
 
 namespace tapewren::win32 {
 
+constexpr int kBreakSignal = 21;  // SIGBREAK in the Windows C runtime
+
+int console_event_signal(unsigned long event) {
+  return event == CTRL_C_EVENT ? SIGINT : event == CTRL_BREAK_EVENT ? kBreakSignal : 0;
+}
+
 namespace {
 
-// Reported with the number of the matching C signal, so that the exit code is 128 + n.
-constexpr int kBreakSignal = 21;  // SIGBREAK in the Windows C runtime
 volatile LONG g_signal = 0;
 
 BOOL WINAPI on_console_event(DWORD event) {
-  LONG number = 0;
-  switch (event) {
-    case CTRL_C_EVENT:
-      number = SIGINT;
-      break;
-    case CTRL_BREAK_EVENT:
-      number = kBreakSignal;
-      break;
-    default:
-      return FALSE;
-  }
+  const LONG number = console_event_signal(event);
+  if (number == 0) return FALSE;  // Windows' default: closing the console ends the process
   InterlockedCompareExchange(&g_signal, number, 0);
   return TRUE;
 }
