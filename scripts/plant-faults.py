@@ -186,7 +186,7 @@ def main():
     work = os.path.join(top, "build-faults")
     src, build = os.path.join(work, "src"), os.path.join(work, "build")
     os.makedirs(work, exist_ok=True)
-    subprocess.run(f"rm -rf {src} && mkdir -p {src} && git archive HEAD | tar -x -C {src}",
+    subprocess.run(f"rm -rf {src} && mkdir -p {src} && git archive HEAD | tar -xm -C {src}",
                    shell=True, cwd=top, check=True)
     subprocess.run(["cmake", "-S", src, "-B", build, "-G", "Ninja", "-DCMAKE_BUILD_TYPE=RelWithDebInfo"],
                    check=True, capture_output=True)
