@@ -1,11 +1,17 @@
 // Throughput of the name interception: pulse words per second through the three-scanner
-// feed over a 64 MiB synthetic tape, beside a plain pass that only sums the same words.
+// feed over a 64 MiB synthetic tape, beside a plain pass that only sums the same words; and of
+// the tape decoder (tapewren-scan --files) over the real test tapes, concatenated 100 times.
 #include <benchmark/benchmark.h>
 
 #include <cstdint>
+#include <fstream>
+#include <iterator>
+#include <string>
 #include <vector>
 
 #include "names/pulse_feed.hpp"
+#include "tap_format.hpp"
+#include "tape/tape.hpp"
 #include "tape_synth.hpp"
 
 namespace {
@@ -75,6 +81,45 @@ void BM_SumWords(benchmark::State& state) {
   state.SetItemsProcessed(static_cast<std::int64_t>(state.iterations() * (t.size() / 2)));
 }
 BENCHMARK(BM_SumWords)->Unit(benchmark::kMillisecond);
+
+// The test tapes as dumps, one after the other, 100 times over.
+const std::vector<std::uint8_t>& real_tapes() {
+  static const std::vector<std::uint8_t> bytes = [] {
+    std::vector<std::uint8_t> once, out;
+    for (const char* name : {"c64-pal-normal", "c64-ntsc-normal", "c64-pal-normal-errors",
+                             "c64-pal-turbo", "vic20-pal", "vic20-ntsc", "plus4-pal"}) {
+      std::ifstream in(std::string(TAPEWREN_TAPES_DIR) + "/testtape-" + name + ".tap",
+                       std::ios::binary);
+      std::string error;
+      const auto dump = tapewren::tap::tap_to_dump(
+          std::vector<std::uint8_t>(std::istreambuf_iterator<char>(in), {}),
+          tapewren::tap::Unit::half_cycles(), error);
+      once.insert(once.end(), dump.begin(), dump.end());
+    }
+    for (int i = 0; i < 100; ++i) out.insert(out.end(), once.begin(), once.end());
+    return out;
+  }();
+  return bytes;
+}
+
+// Every file decoded, verified and repaired, as tapewren-scan --files reads a recording.
+void BM_DecodeRealTapes(benchmark::State& state) {
+  const auto& t = real_tapes();
+  struct Count : tapewren::tape::FileListener {
+    void on_file(const tapewren::tape::TapeFile&) override { ++files; }
+    std::size_t files = 0;
+  } count;
+  for (auto _ : state) {
+    count.files = 0;
+    tapewren::tape::Decoder decoder(985248, count);
+    for (std::size_t at = 0; at < t.size(); at += 1 << 20)
+      decoder.feed(t.data() + at, std::min<std::size_t>(1 << 20, t.size() - at), at);
+    decoder.finish();
+  }
+  state.SetItemsProcessed(static_cast<std::int64_t>(state.iterations() * (t.size() / 2)));
+  state.counters["files"] = static_cast<double>(count.files);
+}
+BENCHMARK(BM_DecodeRealTapes)->Unit(benchmark::kMillisecond);
 
 }  // namespace
 

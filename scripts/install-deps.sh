@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
-# Installs the Debian/Ubuntu packages that the build and the tests need, when any is missing.
+# Installs the Debian/Ubuntu packages that the build and the tests need (rsvg-convert renders
+# the histogram test's picture), when any is missing.
 set -euo pipefail
-packages=(cmake g++ make libgtest-dev libgmock-dev libbenchmark-dev)
+packages=(cmake g++ make libgtest-dev libgmock-dev libbenchmark-dev librsvg2-bin)
 # --windows: what the cross build and its tests under Wine need (about 1.5 GB).
 [ "${1:-}" = "--windows" ] && packages=(g++-mingw-w64-x86-64 wine64 wine googletest)
 # --package: what building and checking the Debian package needs.

@@ -365,6 +365,39 @@ TEST(Scan, NamesWithWhereTheirHeadersEnd) {
   EXPECT_EQ(run(dir, "scan", {"--bogus"}).code, 2);
 }
 
+// Files decoded, verified and extracted under names every file system takes, nothing
+// overwritten, the bad one only on request; the histogram renders as a picture.
+TEST(Scan, FilesExtractionAndHistogram) {
+  TempDir dir;
+  std::vector<synth::TapeFile> files;
+  for (const char* name : {"A/B:C", "CON", "DUP", "DUP", "BROKEN"})
+    files.push_back({synth::Encoding::kStandard, 1, name, {1, 2, 3}, 0xC000});
+  files.back().parity_errors = {{1, 1}, {2, 1}};
+  write_file(dir.path("tape.dmp"), synth::synthesize(files));
+  ASSERT_EQ(mkdir(dir.path("out").c_str(), 0755), 0);
+  write_file(dir.path("out/DUP.prg"), bytes("keep"));
+  const Outcome r =
+      run(dir, "scan",
+          {"--extract", dir.path("out"), "--histogram", dir.path("h.svg"), dir.path("tape.dmp")});
+  EXPECT_EQ(r.code, 3);  // a bad file
+  EXPECT_NE(r.out.find("1e 1e   bad\n", r.out.find("BROKEN")), std::string::npos) << r.out;
+  const Bytes prg = {0x00, 0xC0, 1, 2, 3};
+  for (const char* name : {"A_B_C.prg", "_CON.prg", "DUP~2.prg", "DUP~3.prg"}) {
+    EXPECT_EQ(read_bytes(dir.path("out/") + name), prg) << name;
+    EXPECT_NE(r.out.find(std::string("wrote ") + dir.path("out/") + name + " (5 bytes)"),
+              std::string::npos);
+  }
+  EXPECT_EQ(read_file(dir.path("out/DUP.prg")), "keep");
+  EXPECT_FALSE(file_exists(dir.path("out/BROKEN.prg")) ||
+               file_exists(dir.path("out/BROKEN (bad).prg")));
+  EXPECT_EQ(
+      run(dir, "scan", {"--extract", dir.path("bad"), "--keep-bad", dir.path("tape.dmp")}).code, 3);
+  EXPECT_TRUE(file_exists(dir.path("bad/BROKEN (bad).prg")));
+  Child render({"/usr/bin/rsvg-convert", dir.path("h.svg"), "-o", dir.path("h.png")}, dir);
+  EXPECT_EQ(render.wait_exit(), 0);
+  EXPECT_GT(read_bytes(dir.path("h.png")).size(), 1000u);
+}
+
 TEST(Convert, OptionsAndRefusals) {
   TempDir dir;
   write_file(dir.path("in.dmp"), {0x00, 0x03, 0x10, 0x04});

@@ -60,7 +60,7 @@ struct Case {
 
 std::vector<Case> cases() {
   const Bytes a = data(64), b = data(64, 0x80), c = data(30, 0x40);
-  const Bytes almost = data(10) + bytes("OK!\r\n>") + data(5) + bytes("KO!\r\n>") + bytes("OK\r");
+  const Bytes almost = data(10) + bytes("OK!\r\n>x") + data(5) + bytes("KO!\r\n>x") + bytes("OK\rx");
   const std::vector<Read> rec = {kPrompt, {kAck}, {a}, {kEnd}};
   const std::string whole = kStart + kRec + kFin + total(64);
   // clang-format off
@@ -106,7 +106,7 @@ std::vector<Case> cases() {
     {"whole recording", kDefault, {kPrompt, {kAck}, {a}, {{}}, {b}, {c}, {kEnd}}, 0, kStart + kRec + kFin + total(158), "", a + b + c, {64, 64, 30}},
     {"nothing stored before an acknowledgement ends a read", kDefault, {kPrompt, {data(10)}, {kAck + data(6)}, {data(8)}, {kAck}, {data(4)}, {kEnd}}, 0, kStart + kRec + kFin + total(4), "", data(4), {4}},
     {"a chunk ending like the acknowledgement is not stored", kDefault, {kPrompt, {kAck}, {data(20)}, {data(12) + kAck}, {data(6)}, {kEnd}}, 0, kStart + kRec + kRec + kFin + total(26), "", data(20) + data(6), {20, 6}},
-    {"replies short of their last byte are data", kDefault, {kPrompt, {kAck}, {data(10) + bytes("OK!\r\n>")}, {data(5) + bytes("KO!\r\n>")}, {bytes("OK\r")}, {kEnd}}, 0, kStart + kRec + kFin + total(30), "", almost, {16, 11, 3}},
+    {"replies with another last byte are data", kDefault, {kPrompt, {kAck}, {data(10) + bytes("OK!\r\n>x")}, {data(5) + bytes("KO!\r\n>x")}, {bytes("OK\rx")}, {kEnd}}, 0, kStart + kRec + kFin + total(33), "", almost, {17, 12, 4}},
     {"end in a chunk keeps the bytes in front, not fed", kDefault, {kPrompt, {kAck}, {a}, {data(57, 0x60) + kEnd}}, 0, kStart + kRec + kFin + total(121), "", a + data(57, 0x60), {64}},
     {"end before any acknowledgement", kDefault, {kPrompt, {data(9) + kEnd}}, 0, kStart + kFin + total(9), "", data(9), {}},
     {"failed trailing write", kDefault, {kPrompt, {kAck}, {data(57) + kEnd}}, 0, kStart + kRec + kFin + total(57), "Error flushing trailing data (57 bytes) to file out.dmp\n", {}, {}, {}, "u 1 0 0\r", 1},

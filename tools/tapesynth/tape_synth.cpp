@@ -2,6 +2,7 @@
 #include "tape_synth.hpp"
 
 #include <algorithm>
+#include <cmath>
 
 namespace tapewren::synth {
 
@@ -39,10 +40,14 @@ void TapeWriter::pulse(std::uint8_t value, int limit) {
   const int j = std::min(layout_.jitter, limit);
   if (j > 0) v += static_cast<int>(next_random() % static_cast<std::uint32_t>(2 * j + 1)) - j;
   // The low three bits of a word are below what the scanners see: fill them too.
-  word(static_cast<std::uint16_t>(v * 8 + static_cast<int>(next_random() % 8)));
+  const double speed = layout_.speed * (1 + layout_.drift * static_cast<double>(pulses_++) / 1e5);
+  word(static_cast<std::uint16_t>(
+      std::lround((v * 8 + static_cast<int>(next_random() % 8)) * speed)));
 }
 
 void TapeWriter::gap() {
+  for (int i = 0; i < layout_.noise_spikes; ++i)
+    word(static_cast<std::uint16_t>(8 + next_random() % 100));
   for (int i = 0; i < layout_.gap_words; ++i) word(0xFFFF);
 }
 
@@ -50,7 +55,7 @@ void TapeWriter::std_lead_in(int pulses) {
   for (int i = 0; i < pulses; ++i) pulse(kStdShort, kStdJitterLimit);
 }
 
-void TapeWriter::std_byte(std::uint8_t byte) {
+void TapeWriter::std_byte(std::uint8_t byte, bool bad_parity) {
   pulse(kStdLong, kStdJitterLimit);  // byte marker
   pulse(kStdMedium, kStdJitterLimit);
   int ones = 0;
@@ -60,21 +65,25 @@ void TapeWriter::std_byte(std::uint8_t byte) {
     pulse(one ? kStdMedium : kStdShort, kStdJitterLimit);
     pulse(one ? kStdShort : kStdMedium, kStdJitterLimit);
   }
-  const bool parity = (ones % 2) == 0;  // odd parity over the data bits and this one
+  const bool parity = ((ones % 2) == 0) != bad_parity;  // odd over the data bits and this one
   pulse(parity ? kStdMedium : kStdShort, kStdJitterLimit);
   pulse(parity ? kStdShort : kStdMedium, kStdJitterLimit);
 }
 
 // A block: countdown 0x89..0x81 (its repeat 0x09..0x01), the bytes, their XOR checksum and
 // the end-of-data marker.
-void TapeWriter::std_block(const std::vector<std::uint8_t>& bytes, bool repeat) {
+void TapeWriter::std_block(const std::vector<std::uint8_t>& bytes, bool repeat,
+                           const TapeFile* damage) {
   for (int n = 9; n >= 1; --n) std_byte(static_cast<std::uint8_t>((repeat ? 0x00 : 0x80) + n));
   std::uint8_t checksum = 0;
-  for (auto b : bytes) {
-    std_byte(b);
-    checksum ^= b;
+  for (std::size_t i = 0; i < bytes.size(); ++i) {
+    const std::pair<int, int> here{repeat ? 2 : 1, static_cast<int>(i)};
+    const bool bad = damage && std::find(damage->parity_errors.begin(), damage->parity_errors.end(),
+                                         here) != damage->parity_errors.end();
+    std_byte(bytes[i], bad);
+    checksum ^= bytes[i];
   }
-  std_byte(checksum);
+  std_byte(damage && damage->bad_checksum ? static_cast<std::uint8_t>(~checksum) : checksum);
   pulse(kStdLong, kStdJitterLimit);
   pulse(kStdShort, kStdJitterLimit);
 }
@@ -88,14 +97,22 @@ void TapeWriter::add_standard(const TapeFile& file) {
   const auto name = padded_name(file.name);
   header.insert(header.end(), name.begin(), name.end());
   header.resize(192, 0x20);
-  std_lead_in(layout_.header_lead_in);
-  std_block(header, false);
-  std_lead_in(layout_.repeat_lead_in);
-  std_block(header, true);
-  std_lead_in(layout_.data_lead_in);
-  std_block(file.data, false);
-  std_lead_in(layout_.repeat_lead_in);
-  std_block(file.data, true);
+  auto twice = [&](int lead_in, const std::vector<std::uint8_t>& block, const TapeFile* damage) {
+    std_lead_in(lead_in);
+    std_block(block, false, damage);
+    std_lead_in(layout_.repeat_lead_in);
+    std_block(block, true, damage);
+  };
+  if (file.with_header) twice(layout_.header_lead_in, header, nullptr);
+  if (!file.with_data) return;
+  if (file.header_type != 4) return twice(layout_.data_lead_in, file.data, &file);
+  for (std::size_t at = 0; at < file.data.size(); at += 191) {  // a data file's records
+    std::vector<std::uint8_t> record = {2};
+    record.insert(record.end(), file.data.begin() + static_cast<long>(at),
+                  file.data.begin() + static_cast<long>(std::min(file.data.size(), at + 191)));
+    record.resize(192, 0);
+    twice(layout_.data_lead_in, record, &file);
+  }
 }
 
 void TapeWriter::turbo_byte(std::uint8_t byte) {
@@ -120,12 +137,12 @@ void TapeWriter::add_countdown(const TapeFile& file) {
   const auto name = padded_name(file.name);
   header.insert(header.end(), name.begin(), name.end());
   header.resize(191, 0x20);
-  block(layout_.header_pilot, file.header_type, header);
+  if (file.with_header) block(layout_.header_pilot, file.header_type, header);
   std::vector<std::uint8_t> body = file.data;
-  std::uint8_t checksum = 0;
+  std::uint8_t checksum = file.bad_checksum ? 0xFF : 0;
   for (auto b : body) checksum ^= b;
   body.push_back(checksum);
-  block(layout_.data_pilot, 0x00, body);
+  if (file.with_data) block(layout_.data_pilot, 0x00, body);
 }
 
 void TapeWriter::add(const TapeFile& file) {

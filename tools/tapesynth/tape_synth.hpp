@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace tapewren::synth {
@@ -14,11 +15,17 @@ enum class Encoding { kStandard, kCountdown9, kCountdown12 };
 struct TapeFile {
   Encoding encoding = Encoding::kStandard;
   // Standard loader: 1 (relocatable program) or 3 (program at its address) are the headers
-  // the scanner accepts. Countdown encodings: 1 or 2.
+  // the scanner accepts; 4 writes a data file, its data in 191-byte records (blocks of type 2).
+  // Countdown encodings: 1 or 2.
   std::uint8_t header_type = 1;
   std::string name;  // up to 16 bytes, padded with spaces
   std::vector<std::uint8_t> data;
   std::uint16_t start_address = 0x0801;
+  // Damage, standard loader: data bytes whose parity fails, as (copy 1 or 2, byte index); a
+  // wrong checksum in both copies; the header or the data left out.
+  std::vector<std::pair<int, int>> parity_errors = {};
+  bool bad_checksum = false;
+  bool with_header = true, with_data = true;
 };
 
 struct TapeLayout {
@@ -34,8 +41,13 @@ struct TapeLayout {
   // Each pulse strays up to this many pulse-value steps from its nominal length, always
   // staying inside its window; 0 gives exact pulses.
   int jitter = 4;
-  // Pulse words of silence (the longest word the device sends) between files.
+  // Pulse words of silence (the longest word the device sends) between files, after this
+  // many noise spikes (pulses far too short for any encoding).
   int gap_words = 200;
+  int noise_spikes = 0;
+  // The deck's speed: every pulse this much longer (1.08) or shorter (0.92), and changing by
+  // `drift` (a fraction) over every 100,000 pulses.
+  double speed = 1.0, drift = 0;
   std::uint32_t seed = 1;
 };
 
@@ -59,8 +71,9 @@ class TapeWriter {
   void word(std::uint16_t w);
   // Standard loader pieces.
   void std_lead_in(int pulses);
-  void std_byte(std::uint8_t byte);
-  void std_block(const std::vector<std::uint8_t>& bytes, bool repeat);
+  void std_byte(std::uint8_t byte, bool bad_parity = false);
+  void std_block(const std::vector<std::uint8_t>& bytes, bool repeat,
+                 const TapeFile* damage = nullptr);
   // Countdown encoding pieces.
   void turbo_byte(std::uint8_t byte);
   std::uint32_t next_random();
@@ -69,6 +82,7 @@ class TapeWriter {
 
   TapeLayout layout_;
   std::uint32_t random_;
+  std::uint64_t pulses_ = 0;
   std::vector<std::uint8_t> out_;
 };
 

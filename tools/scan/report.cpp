@@ -1,0 +1,217 @@
+// The table of files, their extraction and the histogram of tapewren-scan.
+#include "report.hpp"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cmath>
+#include <cstring>
+
+#if defined(_WIN32)
+#include <direct.h>
+#include <io.h>
+#define mkdir(path, mode) _mkdir(path)
+#else
+#include <unistd.h>
+#endif
+#ifndef O_BINARY
+#define O_BINARY 0
+#endif
+
+namespace tapewren::scan {
+
+namespace {
+
+using tape::Kind;
+using tape::Verdict;
+
+// One copy of a block: ok, - (not found), cut (ended early), Ne (N bad bytes), sum (checksum).
+std::string copy_text(const tape::CopyReport& c) {
+  if (!c.found) return "-";
+  if (!c.complete) return "cut";
+  if (c.bad_bytes > 0) return std::to_string(c.bad_bytes) + "e";
+  return c.checksum_ok ? "ok" : "sum";
+}
+
+std::string block_text(const tape::TapeFile& f, const tape::BlockReport& b, bool present) {
+  if (!present) return "";
+  if (f.loader != tape::Loader::kRom) return copy_text(b.copy[0]);
+  return copy_text(b.copy[0]) + " " + copy_text(b.copy[1]);
+}
+
+std::string verdict_line(const tape::TapeFile& f) {
+  std::string v = tape::verdict_text(f.verdict);
+  const int repaired = f.header.taken_from_repeat + f.body.taken_from_repeat;
+  if (f.verdict == Verdict::kRepaired)
+    v += repaired > 0 ? " (" + std::to_string(repaired) + " bytes from the repeat)"
+                      : " (from the repeat)";
+  if (f.kind == Kind::kHeaderOnly) v += " (no data)";
+  if (f.kind == Kind::kDataWithoutHeader) v += " (no header)";
+  return v;
+}
+
+const char* kind_text(Kind k) {
+  switch (k) {
+    case Kind::kProgram:
+      return "program";
+    case Kind::kDataFile:
+      return "data file";
+    case Kind::kHeaderOnly:
+      return "header";
+    case Kind::kDataWithoutHeader:
+      return "data";
+    case Kind::kNamed:
+      return "named";
+  }
+  return "";
+}
+
+const char* loader_text(tape::Loader l) {
+  return l == tape::Loader::kRom ? "ROM" : l == tape::Loader::kTurbo ? "turbo" : "turbo-12";
+}
+
+}  // namespace
+
+Report::Report(bool table, const char* extract_dir, bool keep_bad)
+    : table_(table), dir_(extract_dir), keep_bad_(keep_bad) {
+  if (table_)
+    std::printf("%3s %10s %6s  %-8s %-9s %-16s %5s %5s %5s  %-7s %-7s %s\n", "#", "offset", "time",
+                "loader", "type", "name", "start", "end", "size", "header", "data", "verdict");
+  if (dir_ && mkdir(dir_, 0777) != 0 && errno != EEXIST) {
+    std::fprintf(stderr, "tapewren-scan: cannot create %s: %s\n", dir_, std::strerror(errno));
+    dir_ = nullptr;
+    extracted_ = false;
+  }
+}
+
+void Report::on_file(const tape::TapeFile& f) {
+  ++files_;
+  ++count_[static_cast<int>(f.verdict)];
+  fingerprint_.add(f);
+  if (table_) {
+    const bool has_header = f.kind != Kind::kDataWithoutHeader && f.kind != Kind::kNamed;
+    const bool has_data = f.body_blocks > 0;
+    char start[8] = "", end[8] = "", size[12] = "";
+    if (has_header && f.kind != Kind::kDataFile) {
+      std::snprintf(start, sizeof start, "$%04X", f.start);
+      std::snprintf(end, sizeof end, "$%04X", f.end);
+    }
+    if (has_data) std::snprintf(size, sizeof size, "%zu", f.data.size());
+    const auto seconds = static_cast<long>(f.seconds);
+    std::printf("%3d %10llu %3ld:%02ld  %-8s %-9s %-16s %5s %5s %5s  %-7s %-7s %s\n", files_,
+                static_cast<unsigned long long>(f.offset), seconds / 60, seconds % 60,
+                loader_text(f.loader), kind_text(f.kind), tape::readable_name(f.name).c_str(),
+                start, end, size, block_text(f, f.header, has_header).c_str(),
+                block_text(f, f.body, has_data).c_str(), verdict_line(f).c_str());
+  }
+  if (dir_) extract(f);
+}
+
+bool Report::finish() {
+  if (table_)
+    std::printf(
+        "%d files: %d ok, %d repaired, %d bad, %d incomplete, %d named only; fingerprint %08x\n",
+        files_, count_[0], count_[1], count_[2], count_[3], count_[4], fingerprint_.value());
+  return count_[2] == 0 && count_[3] == 0;
+}
+
+void Report::extract(const tape::TapeFile& f) {
+  const bool good = f.verdict == Verdict::kOk || f.verdict == Verdict::kRepaired;
+  if (f.data.empty() || (!good && !keep_bad_)) return;
+  std::string name = f.kind == Kind::kDataWithoutHeader ? "NO HEADER AT " + std::to_string(f.offset)
+                                                        : tape::safe_file_name(f.name);
+  if (!good) name += std::string(" (") + tape::verdict_text(f.verdict) + ")";
+  const char* ext = f.kind == Kind::kProgram ? ".prg" : f.kind == Kind::kDataFile ? ".seq" : ".bin";
+  std::vector<std::uint8_t> bytes;
+  if (f.kind == Kind::kProgram)
+    bytes = {static_cast<std::uint8_t>(f.start), static_cast<std::uint8_t>(f.start >> 8)};
+  bytes.insert(bytes.end(), f.data.begin(), f.data.end());
+  // A name already taken, by an earlier file or by anything in the folder, gets a number.
+  int fd = -1;
+  std::string path;
+  for (int n = 1; fd < 0 && n < 1000; ++n) {
+    path = std::string(dir_) + "/" + name + (n > 1 ? "~" + std::to_string(n) : "") + ext;
+    fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_BINARY, 0666);
+    if (fd < 0 && errno != EEXIST) break;
+  }
+  const bool written = fd >= 0 && ::write(fd, bytes.data(), static_cast<unsigned>(bytes.size())) ==
+                                      static_cast<long>(bytes.size());
+  if (fd >= 0) ::close(fd);
+  if (written) {
+    std::printf("wrote %s (%zu bytes)\n", path.c_str(), bytes.size());
+  } else {
+    std::fprintf(stderr, "tapewren-scan: cannot write %s: %s\n", path.c_str(),
+                 std::strerror(errno));
+    if (fd >= 0) std::remove(path.c_str());
+    extracted_ = false;
+  }
+}
+
+bool write_histogram(const tape::Histogram& h, const tape::Thresholds& found, double clock_hz,
+                     const std::string& path) {
+  const double us_per_bin = 8e6 / clock_hz;  // a bin is 8 cycles
+  std::size_t first = 1, last = 254;         // the bins that hold pulses, pauses left out
+  while (first < last && h[first] == 0) ++first;
+  while (last > first && h[last] == 0) --last;
+  double top = 1;
+  for (std::size_t b = first; b <= last; ++b)
+    top = std::max(top, std::log10(1.0 + static_cast<double>(h[b])));
+  const std::pair<double, const char*> marks[] = {{found.rom_short, "ROM short"},
+                                                  {found.rom_medium, "ROM medium"},
+                                                  {found.rom_long, "ROM long"},
+                                                  {found.turbo_threshold, "turbo 0|1"}};
+  if (path == "-") {
+    for (std::size_t b = first; b <= last; ++b) {
+      if (h[b] == 0) continue;
+      std::string label;
+      for (const auto& [cycles, name] : marks)
+        if (cycles > 0 && static_cast<std::size_t>(cycles / 8) == b)
+          label += std::string(" <- ") + name;
+      const int bar =
+          static_cast<int>(std::lround(50 * std::log10(1.0 + static_cast<double>(h[b])) / top));
+      std::printf("%7.1f us %10llu %s%s\n", static_cast<double>(b) * us_per_bin,
+                  static_cast<unsigned long long>(h[b]),
+                  std::string(static_cast<std::size_t>(bar), '#').c_str(), label.c_str());
+    }
+    return true;
+  }
+  std::FILE* out = std::fopen(path.c_str(), "w");
+  if (!out) return false;
+  const double width = 800, height = 320, left = 60, bottom = 280, plot_w = 720, plot_h = 250;
+  const double x_max = static_cast<double>(last + 1) * us_per_bin;
+  const auto x = [&](double us) { return left + plot_w * us / x_max; };
+  std::fprintf(out,
+               "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"%.0f\" height=\"%.0f\" "
+               "font-family=\"sans-serif\" font-size=\"11\">\n"
+               "<rect width=\"100%%\" height=\"100%%\" fill=\"white\"/>\n"
+               "<text x=\"%.0f\" y=\"16\">pulse lengths (log count over microseconds)</text>\n",
+               width, height, left);
+  for (std::size_t b = first; b <= last; ++b) {
+    const double bar = plot_h * std::log10(1.0 + static_cast<double>(h[b])) / top;
+    if (bar > 0)
+      std::fprintf(
+          out, "<rect x=\"%.1f\" y=\"%.1f\" width=\"%.1f\" height=\"%.1f\" fill=\"steelblue\"/>\n",
+          x(static_cast<double>(b) * us_per_bin), bottom - bar,
+          std::max(1.0, plot_w / static_cast<double>(last + 1)), bar);
+  }
+  std::fprintf(out, "<line x1=\"%.0f\" y1=\"%.0f\" x2=\"%.0f\" y2=\"%.0f\" stroke=\"black\"/>\n",
+               left, bottom, left + plot_w, bottom);
+  for (double us = 0; us <= x_max; us += 100)
+    std::fprintf(out, "<text x=\"%.1f\" y=\"%.0f\" text-anchor=\"middle\">%.0f</text>\n", x(us),
+                 bottom + 16, us);
+  for (const auto& [cycles, name] : marks) {
+    if (cycles <= 0) continue;
+    const double at = x(cycles * 1e6 / clock_hz);
+    std::fprintf(out,
+                 "<line x1=\"%.1f\" y1=\"%.0f\" x2=\"%.1f\" y2=\"%.0f\" stroke=\"crimson\" "
+                 "stroke-dasharray=\"4 3\"/>\n"
+                 "<text x=\"%.1f\" y=\"%.0f\" fill=\"crimson\">%s</text>\n",
+                 at, bottom - plot_h, at, bottom, at + 3, bottom - plot_h + 12, name);
+  }
+  std::fputs("</svg>\n", out);
+  return std::fclose(out) == 0;
+}
+
+}  // namespace tapewren::scan

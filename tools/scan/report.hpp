@@ -1,0 +1,39 @@
+// What tapewren-scan shows and writes about a decoded recording: the table of its files, the
+// files themselves, and the picture of its pulse lengths.
+#pragma once
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "tape/tape.hpp"
+
+namespace tapewren::scan {
+
+// Shows each file as the decoder finishes it: a row of the table, and the file itself written
+// into a folder when asked (never over anything; bad and incomplete ones only with keep_bad,
+// marked in their names). Memory does not grow with the number of files.
+class Report : public tape::FileListener {
+ public:
+  Report(bool table, const char* extract_dir, bool keep_bad);
+  void on_file(const tape::TapeFile& file) override;
+  // The summary line; true when every file was ok or repaired.
+  bool finish();
+  // False when a file could not be written.
+  bool extracted() const { return extracted_; }
+
+ private:
+  void extract(const tape::TapeFile& file);
+  bool table_;
+  const char* dir_;
+  bool keep_bad_, extracted_ = true;
+  int files_ = 0, count_[5] = {};
+  tape::Fingerprint fingerprint_;
+};
+
+// The histogram with the pulse lengths the decoder found marked: as an SVG picture, or as
+// text when path is "-". False when the picture could not be written.
+bool write_histogram(const tape::Histogram& histogram, const tape::Thresholds& found,
+                     double clock_hz, const std::string& path);
+
+}  // namespace tapewren::scan
