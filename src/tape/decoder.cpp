@@ -35,7 +35,7 @@ struct Decoder::State {
       named.loader = Loader::kCountdown12;
       named.bytes.assign(name, name + 16);
       named.offset = at;
-      named.seconds = static_cast<double>(half_cycles) * seconds_per_half_cycle;
+      named.half_cycles = half_cycles;
       blocks.push_back(std::move(named));
       pass_on();
     }
@@ -44,9 +44,8 @@ struct Decoder::State {
     if (word == 0xFFFF) return;  // the pulse goes on in the next word
     const auto p = static_cast<std::uint32_t>(std::min<std::uint64_t>(pending, 0xFFFFFFFF));
     ++histogram[std::min<std::uint32_t>(p >> 4, 255)];
-    const double seconds = static_cast<double>(half_cycles) * seconds_per_half_cycle;
-    rom.step(p, pending_offset, seconds);
-    turbo.step(p, pending_offset, seconds);
+    rom.step(p, pending_offset, half_cycles);
+    turbo.step(p, pending_offset, half_cycles);
     half_cycles += pending;
     pending = 0;
     pass_on();
@@ -54,7 +53,10 @@ struct Decoder::State {
 
   void pass_on() {
     if (blocks.empty()) return;
-    for (Block& b : blocks) assembler.take(std::move(b));
+    for (Block& b : blocks) {
+      b.seconds = static_cast<double>(b.half_cycles) * seconds_per_half_cycle;
+      assembler.take(std::move(b));
+    }
     blocks.clear();
   }
 };

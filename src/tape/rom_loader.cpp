@@ -9,34 +9,38 @@ void RomDecoder::calibrate(std::uint32_t short16) {
   center16[kShort] = short16;
   center16[kMedium] = short16 * kMediumRatio16 / 16;
   center16[kLong] = short16 * kLongRatio16 / 16;
-  track(kNone, 0);
+  set_bounds();
 }
 
-// Moves a center a 32nd of the way to the pulse, and the bounds with it: halfway between
-// neighbouring centers, half a short pulse at the bottom, one and a half long ones at the top.
-void RomDecoder::track(Class c, std::uint32_t p) {
-  if (c != kNone) {
-    const auto delta = static_cast<std::int32_t>((p << 4) - center16[c]) / 32;
-    center16[c] = static_cast<std::uint32_t>(static_cast<std::int32_t>(center16[c]) + delta);
-  }
+// Halfway between neighbouring centers; half a short pulse at the bottom, one and a half long
+// ones at the top.
+void RomDecoder::set_bounds() {
   bound[0] = center16[kShort] / 32;
   bound[1] = (center16[kShort] + center16[kMedium]) / 32;
   bound[2] = (center16[kMedium] + center16[kLong]) / 32;
   bound[3] = center16[kLong] * 3 / 32;
 }
 
-void RomDecoder::search(std::uint32_t p, std::uint64_t offset, double seconds) {
+// Moves a center a 32nd of the way to the pulse; the bounds follow every 16 pulses, which is
+// soon enough for drift.
+void RomDecoder::track(Class c, std::uint32_t p) {
+  const auto delta = (static_cast<std::int32_t>(p << 4) - static_cast<std::int32_t>(center16[c])) >> 5;
+  center16[c] = static_cast<std::uint32_t>(static_cast<std::int32_t>(center16[c]) + delta);
+  if ((++tracked & 15) == 0) set_bounds();
+}
+
+void RomDecoder::search(std::uint32_t p, std::uint64_t offset, std::uint64_t time) {
   const std::uint32_t p16 = p << 4;
   const std::uint32_t diff = p16 > run_avg16 ? p16 - run_avg16 : run_avg16 - p16;
   if (run > 0 && p >= kShortMin && p <= kShortMax && diff * 4 <= run_avg16) {
     ++run;
     run_avg16 = static_cast<std::uint32_t>(static_cast<std::int32_t>(run_avg16) +
-                                           (static_cast<std::int32_t>(p16 - run_avg16) / 8));
+                                           (static_cast<std::int32_t>(p16 - run_avg16) >> 3));
   } else {
     run = p >= kShortMin && p <= kShortMax ? 1 : 0;
     run_avg16 = p16;
     run_offset = offset;
-    run_seconds = seconds;
+    run_time = time;
   }
   if (run >= kLeadInRun) {
     calibrate(run_avg16);
@@ -99,10 +103,10 @@ void RomDecoder::end_block(bool complete) {
   block = Block{};
 }
 
-void RomDecoder::step(std::uint32_t p, std::uint64_t offset, double seconds) {
+void RomDecoder::step(std::uint32_t p, std::uint64_t offset, std::uint64_t time) {
   ++pulse_no;
   if (state == State::kSearch) {
-    search(p, offset, seconds);
+    search(p, offset, time);
     return;
   }
   const Class c = classify(p);
@@ -115,21 +119,21 @@ void RomDecoder::step(std::uint32_t p, std::uint64_t offset, double seconds) {
       if (c == kLong) {
         block = Block{};
         block.offset = run_offset;
-        block.seconds = run_seconds;
+        block.half_cycles = run_time;
         marker_pulse_no = pulse_no;
         state = State::kMarker;
         return;
       }
       state = State::kSearch;
       run = 0;
-      search(p, offset, seconds);
+      search(p, offset, time);
       return;
     case State::kMarker:
     case State::kEndOrMarker:
       if (c == kMedium) return begin_byte();
       if (c == kShort && state == State::kEndOrMarker) {
         end_block(true);
-        search(p, offset, seconds);
+        search(p, offset, time);
         return;
       }
       return lose_byte();
@@ -157,7 +161,7 @@ void RomDecoder::step(std::uint32_t p, std::uint64_t offset, double seconds) {
     case State::kResync:
       if (c == kNone && p >= bound[3]) {  // a pause: the block is over
         end_block(false);
-        search(p, offset, seconds);
+        search(p, offset, time);
         return;
       }
       if (first == kLong && c == kMedium) {
@@ -173,7 +177,7 @@ void RomDecoder::step(std::uint32_t p, std::uint64_t offset, double seconds) {
       }
       if (first == kLong && c == kShort) {
         end_block(true);
-        search(p, offset, seconds);
+        search(p, offset, time);
         return;
       }
       first = c;

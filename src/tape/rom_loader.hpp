@@ -35,10 +35,11 @@ struct RomDecoder {
   // The search: a run of pulses within a quarter of their running average.
   std::uint32_t run = 0, run_avg16 = 0;
   std::uint64_t run_offset = 0;
-  double run_seconds = 0;
+  std::uint64_t run_time = 0;  // in half cycles
   // Pulse class centers (x16) and the bounds between classes, from the last lead-in on.
   std::uint32_t center16[3] = {0, 0, 0};
   std::uint32_t bound[4] = {0, 0, 0, 0};  // below bound[0] and from bound[3] on: no class
+  std::uint32_t tracked = 0;
   // The byte being read.
   Class first = kNone;
   int pulses = 0;  // of the current byte's bits and parity
@@ -52,7 +53,7 @@ struct RomDecoder {
   double sum_center[3] = {0, 0, 0};
   std::uint64_t calibrations = 0;
 
-  void step(std::uint32_t p, std::uint64_t offset, double seconds);
+  void step(std::uint32_t p, std::uint64_t offset, std::uint64_t time);
   // The recording ends: a block being read ends with it, incomplete.
   void finish() {
     if (state != State::kSearch && state != State::kLeadIn) end_block(false);
@@ -67,12 +68,13 @@ struct RomDecoder {
                           : kNone;
   }
   void calibrate(std::uint32_t short16);
+  void set_bounds();
   void track(Class c, std::uint32_t p);
   void begin_byte();
   void end_byte(bool parity_one);
   void lose_byte();
   void end_block(bool complete);
-  void search(std::uint32_t p, std::uint64_t offset, double seconds);
+  void search(std::uint32_t p, std::uint64_t offset, std::uint64_t time);
 };
 
 }  // namespace tapewren::tape

@@ -24,7 +24,8 @@ struct Block {
   int bad_bytes = 0;
   bool complete = false;     // it ended with its end-of-data mark (ROM) or its known length (turbo)
   std::uint64_t offset = 0;  // byte offset in the dump of the block's lead-in or pilot
-  double seconds = 0;        // and its time from the start of the recording
+  std::uint64_t half_cycles = 0;  // and its time from the start, as the decoders count it
+  double seconds = 0;             // and in seconds
 };
 
 enum class Kind { kProgram, kDataFile, kHeaderOnly, kDataWithoutHeader, kNamed };

@@ -35,18 +35,18 @@ void TurboDecoder::end_block(bool complete) {
   block = Block{};
 }
 
-void TurboDecoder::step(std::uint32_t p, std::uint64_t at, double time) {
+void TurboDecoder::step(std::uint32_t p, std::uint64_t at, std::uint64_t now) {
   if (state == State::kSearch) {
-    follow(avg16, p, 8);
+    follow(avg16, p, 3);
     const bool one = (p << 4) * 4 > avg16 * 5;
-    follow(one ? one16 : zero16, p, 8);
+    follow(one ? one16 : zero16, p, 3);
     shift = static_cast<std::uint8_t>(shift << 1 | (one ? 1 : 0));
     if (shift == kTurboPilotByte) {
       state = State::kPilot;
       bits = 0;
       count = 1;
       offset = at >= 14 ? at - 14 : 0;  // where this byte's first pulse was
-      seconds = time;
+      time = now;
       set_threshold();
     }
     return;
@@ -57,11 +57,11 @@ void TurboDecoder::step(std::uint32_t p, std::uint64_t at, double time) {
     return;
   }
   const bool one = p >= threshold;
-  follow(one ? one16 : zero16, p, 16);
-  set_threshold();
+  follow(one ? one16 : zero16, p, 4);
   shift = static_cast<std::uint8_t>(shift << 1 | (one ? 1 : 0));
   if (++bits < 8) return;
   bits = 0;
+  set_threshold();  // a byte at a time follows drift soon enough
   switch (state) {
     case State::kSearch:
       break;
@@ -87,7 +87,7 @@ void TurboDecoder::step(std::uint32_t p, std::uint64_t at, double time) {
       block.loader = Loader::kTurbo;
       block.id = shift;
       block.offset = offset;
-      block.seconds = seconds;
+      block.half_cycles = time;
       wanted = shift == 0 ? next_data : kTurboHeaderBytes;
       if (shift == 0) next_data = 0;
       state = State::kBytes;

@@ -32,13 +32,13 @@ struct TurboDecoder {
   std::size_t wanted = 0;     // bytes of the block being read; 0: until the pulses stop
   std::size_t next_data = 0;  // the data length the last header announced (+ checksum)
   std::uint64_t offset = 0;
-  double seconds = 0;
+  std::uint64_t time = 0;  // in half cycles
   Block block;
   std::vector<Block>* out = nullptr;
   double sum_threshold = 0;
   std::uint64_t pilots = 0;
 
-  void step(std::uint32_t p, std::uint64_t offset, double seconds);
+  void step(std::uint32_t p, std::uint64_t offset, std::uint64_t time);
   // The recording ends: data of unknown length ends with it.
   void finish() {
     if (state == State::kBytes) end_block(wanted == 0);

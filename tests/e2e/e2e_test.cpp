@@ -408,6 +408,8 @@ TEST(Convert, OptionsAndRefusals) {
   ASSERT_EQ(run(dir, "convert", {"-b", "-m", "2", dir.path("in.dmp"), dir.path("c16.tap")}).code,
             0);
   EXPECT_EQ(read_file(dir.path("c16.tap")).substr(0, 13), std::string("C16-TAPE-RAW\x02"));
+  ASSERT_EQ(run(dir, "convert", {"-m", "2", dir.path("in.dmp"), dir.path("whole.tap")}).code, 0);
+  EXPECT_EQ(read_file(dir.path("whole.tap")).substr(0, 13), std::string("C64-TAPE-RAW\x01"));
   Bytes cut = bytes("C64-TAPE-RAW"), v3 = read_bytes(tape("c64-pal-turbo")), longer = v3;
   cut = cut + Bytes({1, 0, 0, 0, 4, 0, 0, 0, 10, 20, 0, 1});  // ends in a long pulse
   v3[12] = 3;

@@ -257,6 +257,8 @@ TEST(PulseFeed, SeveralFilesOfEveryEncodingInOrder) {
   std::vector<std::string> names;
   for (const auto& r : feed_in_chunks(tape, 64)) names.push_back(r.first);
   EXPECT_EQ(names, (std::vector<std::string>{"ONE", "TWO", "THREE", "FOUR"}));
+  // Zeros of 67 are ones to the 9-to-1 scanner: the 12-to-1 one must find its pilot alone.
+  EXPECT_EQ(feed_in_chunks(as_words(turbo(1000, 12, 1, "ALONE", 81, 67)), 64).size(), 1u);
 }
 
 TEST(InterceptedName, TrimmedAndFiltered) {
