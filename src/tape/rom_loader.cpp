@@ -21,14 +21,6 @@ void RomDecoder::set_bounds() {
   bound[3] = center16[kLong] * 3 / 32;
 }
 
-// Moves a center a 32nd of the way to the pulse; the bounds follow every 16 pulses, which is
-// soon enough for drift.
-void RomDecoder::track(Class c, std::uint32_t p) {
-  const auto delta = (static_cast<std::int32_t>(p << 4) - static_cast<std::int32_t>(center16[c])) >> 5;
-  center16[c] = static_cast<std::uint32_t>(static_cast<std::int32_t>(center16[c]) + delta);
-  if ((++tracked & 15) == 0) set_bounds();
-}
-
 void RomDecoder::search(std::uint32_t p, std::uint64_t offset, std::uint64_t time) {
   const std::uint32_t p16 = p << 4;
   const std::uint32_t diff = p16 > run_avg16 ? p16 - run_avg16 : run_avg16 - p16;
@@ -103,8 +95,7 @@ void RomDecoder::end_block(bool complete) {
   block = Block{};
 }
 
-void RomDecoder::step(std::uint32_t p, std::uint64_t offset, std::uint64_t time) {
-  ++pulse_no;
+void RomDecoder::step_slow(std::uint32_t p, std::uint64_t offset, std::uint64_t time) {
   if (state == State::kSearch) {
     search(p, offset, time);
     return;

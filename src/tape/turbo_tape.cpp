@@ -3,17 +3,6 @@
 
 namespace tapewren::tape {
 
-namespace {
-
-// Moves an average (x16) an n-th of the way to the pulse.
-void follow(std::uint32_t& avg16, std::uint32_t p, std::int32_t n) {
-  avg16 = static_cast<std::uint32_t>(
-      static_cast<std::int32_t>(avg16) +
-      (static_cast<std::int32_t>(p << 4) - static_cast<std::int32_t>(avg16)) / n);
-}
-
-}  // namespace
-
 void TurboDecoder::set_threshold() {
   threshold = (zero16 + one16) / 32;
   low = zero16 / 32;
@@ -35,22 +24,16 @@ void TurboDecoder::end_block(bool complete) {
   block = Block{};
 }
 
-void TurboDecoder::step(std::uint32_t p, std::uint64_t at, std::uint64_t now) {
-  if (state == State::kSearch) {
-    follow(avg16, p, 3);
-    const bool one = (p << 4) * 4 > avg16 * 5;
-    follow(one ? one16 : zero16, p, 3);
-    shift = static_cast<std::uint8_t>(shift << 1 | (one ? 1 : 0));
-    if (shift == kTurboPilotByte) {
-      state = State::kPilot;
-      bits = 0;
-      count = 1;
-      offset = at >= 14 ? at - 14 : 0;  // where this byte's first pulse was
-      time = now;
-      set_threshold();
-    }
-    return;
-  }
+void TurboDecoder::start_pilot(std::uint64_t at, std::uint64_t now) {
+  state = State::kPilot;
+  bits = 0;
+  count = 1;
+  offset = at >= 14 ? at - 14 : 0;  // where this byte's first pulse was
+  time = now;
+  set_threshold();
+}
+
+void TurboDecoder::step_block(std::uint32_t p) {
   if (p < low || p > high) {  // no bit: the block is over
     if (state == State::kBytes) end_block(wanted == 0);
     state = State::kSearch;

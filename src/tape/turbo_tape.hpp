@@ -38,13 +38,29 @@ struct TurboDecoder {
   double sum_threshold = 0;
   std::uint64_t pilots = 0;
 
-  void step(std::uint32_t p, std::uint64_t offset, std::uint64_t time);
+  // While searching, a pulse only moves the averages and the bit register: the short way.
+  void step(std::uint32_t p, std::uint64_t offset, std::uint64_t time) {
+    if (state != State::kSearch) return step_block(p);
+    follow(avg16, p, 3);
+    const bool one = (p << 4) * 4 > avg16 * 5;
+    follow(one ? one16 : zero16, p, 3);
+    shift = static_cast<std::uint8_t>(shift << 1 | (one ? 1 : 0));
+    if (shift == kTurboPilotByte) start_pilot(offset, time);
+  }
   // The recording ends: data of unknown length ends with it.
   void finish() {
     if (state == State::kBytes) end_block(wanted == 0);
   }
 
  private:
+  // Moves an average (x16) 2^-shift of the way to the pulse.
+  static void follow(std::uint32_t& avg16, std::uint32_t p, int shift) {
+    avg16 = static_cast<std::uint32_t>(
+        static_cast<std::int32_t>(avg16) +
+        ((static_cast<std::int32_t>(p << 4) - static_cast<std::int32_t>(avg16)) >> shift));
+  }
+  void start_pilot(std::uint64_t at, std::uint64_t now);
+  void step_block(std::uint32_t p);
   void set_threshold();
   void end_block(bool complete);
 };

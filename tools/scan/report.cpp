@@ -198,8 +198,8 @@ bool write_histogram(const tape::Histogram& h, const tape::Thresholds& found, do
   }
   std::fprintf(out, "<line x1=\"%.0f\" y1=\"%.0f\" x2=\"%.0f\" y2=\"%.0f\" stroke=\"black\"/>\n",
                left, bottom, left + plot_w, bottom);
-  for (double us = 0; us <= x_max; us += 100)
-    std::fprintf(out, "<text x=\"%.1f\" y=\"%.0f\" text-anchor=\"middle\">%.0f</text>\n", x(us),
+  for (int us = 0; us <= x_max; us += 100)
+    std::fprintf(out, "<text x=\"%.1f\" y=\"%.0f\" text-anchor=\"middle\">%d</text>\n", x(us),
                  bottom + 16, us);
   for (const auto& [cycles, name] : marks) {
     if (cycles <= 0) continue;

@@ -134,7 +134,8 @@ int parse(int argc, char** argv, Options& opt) {
     if (a == "--help" || a == "-h") {
       std::fputs(kUsage, stdout);
       return -1;
-    } else if (a == "--files") {
+    }
+    if (a == "--files") {
       opt.files = true;
     } else if (a == "--keep-bad") {
       opt.keep_bad = true;
