@@ -7,11 +7,14 @@
 
 #include <algorithm>
 #include <climits>
+#include <cmath>
 #include <memory>
 #include <ostream>
 #include <tuple>
 
+#include "../unit/wav_reader.hpp"
 #include "harness.hpp"
+#include "tap_format.hpp"
 #include "tape_synth.hpp"
 
 namespace tapewren::e2e {
@@ -398,6 +401,33 @@ TEST(Scan, FilesExtractionAndHistogram) {
   EXPECT_GT(read_bytes(dir.path("h.png")).size(), 1000u);
 }
 
+// Every real tape as sound: each wave starts on the sample nearest the tape's own pulse.
+TEST(Convert, RealTapesAsSound) {
+  TempDir dir;
+  for (const char* name : {"c64-pal-normal", "c64-pal-turbo", "vic20-ntsc", "plus4-pal"}) {
+    SCOPED_TRACE(name);
+    const std::string wav = dir.path(std::string(name) + ".wav");
+    ASSERT_EQ(run(dir, "convert", {tape(name), wav}).code, 0);
+    const auto at = testing::edges(testing::levels(read_bytes(wav)), false);
+    std::string error;
+    const Bytes dump = tap::tap_to_dump(read_bytes(tape(name)), tap::Unit::half_cycles(), error);
+    std::vector<double> starts;  // of the waves, in samples: pauses are silence
+    double half_cycles = 0, pending = 0;
+    for (std::size_t i = 0; i + 1 < dump.size(); i += 2) {
+      const int word = dump[i] | dump[i + 1] << 8;
+      pending += word;
+      if (word == 0xFFFF) continue;  // the pulse goes on
+      if (pending < 0xFFFF && half_cycles > 0)
+        starts.push_back(half_cycles * 44100 / (2 * 985248.0));
+      half_cycles += pending;
+      pending = 0;
+    }
+    ASSERT_EQ(at.size(), starts.size());
+    for (std::size_t k = 0; k < at.size(); ++k)
+      ASSERT_LE(std::fabs(static_cast<double>(at[k]) - starts[k]), 1.0) << k;
+  }
+}
+
 TEST(Convert, OptionsAndRefusals) {
   TempDir dir;
   write_file(dir.path("in.dmp"), {0x00, 0x03, 0x10, 0x04});
@@ -426,12 +456,14 @@ TEST(Convert, OptionsAndRefusals) {
            {{dir.path("v3.tap"), out}, 1, "unknown TAP version 3"},
            {{dir.path("longer.tap"), out}, 1, "the TAP header gives 23551 bytes of data, the file has 23552"},
            {{dir.path("missing"), out}, 1, "cannot read"},
-           {{"-m", "3", "a", out}, 2, "Usage: tapewren-convert"}}) {
+           {{"-m", "3", "a", out}, 2, "Usage: tapewren-convert"},
+           {{"--rate", "8000", dir.path("odd.dmp"), out + ".wav"}, 2, "--rate needs 22050 to 192000"},
+           {{dir.path("cut.tap"), out + ".wav"}, 1, "the TAP data ends inside a long pulse"}}) {
     // clang-format on
     const Outcome r = run(dir, "convert", args);
     EXPECT_EQ(r.code, code) << message;
     EXPECT_NE(r.err.find(message), std::string::npos) << r.err;
-    EXPECT_FALSE(file_exists(out)) << message;
+    EXPECT_FALSE(file_exists(out) || file_exists(out + ".wav")) << message;
   }
 }
 #endif

@@ -60,7 +60,8 @@ struct Case {
 
 std::vector<Case> cases() {
   const Bytes a = data(64), b = data(64, 0x80), c = data(30, 0x40);
-  const Bytes almost = data(10) + bytes("OK!\r\n>x") + data(5) + bytes("KO!\r\n>x") + bytes("OK\rx");
+  const Bytes almost =
+      data(10) + bytes("OK!\r\n>x") + data(5) + bytes("KO!\r\n>x") + bytes("OK\rx");
   const std::vector<Read> rec = {kPrompt, {kAck}, {a}, {kEnd}};
   const std::string whole = kStart + kRec + kFin + total(64);
   // clang-format off

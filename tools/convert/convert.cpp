@@ -1,16 +1,21 @@
-// tapewren-convert: turns a dump file into a TAP file for emulators and other tape tools, and
-// a TAP file into a dump file. The direction follows from the input: a TAP file starts with
-// its signature.
+// tapewren-convert: turns a dump file into a TAP file for emulators and other tape tools, a
+// TAP file into a dump file, and either into a WAV file to play to a real machine. The
+// direction follows from the input (a TAP file starts with its signature) and the output's
+// name (.wav).
 #include <fcntl.h>
 
+#include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <string>
 #include <vector>
 
+#include "audio/wav.hpp"
 #include "platform/host.hpp"
 #include "tap_format.hpp"
 
@@ -25,19 +30,24 @@ namespace tap = tapewren::tap;
 constexpr std::size_t kBlockSize = 1 << 20;
 
 const char kUsage[] =
-    "Usage: tapewren-convert [-m 0|1|2] [-v 0|1] [-b] [--tick-hz N] IN OUT\n"
+    "Usage: tapewren-convert [-m 0|1|2] [-v 0|1] [-b] [--tick-hz N] [WAV options] IN OUT\n"
     "Converts a dump file to a TAP file, or a TAP file to a dump file; OUT must not exist.\n"
+    "An OUT ending in .wav gets the tape as sound, from a dump or a TAP file.\n"
     "  -m N          machine: 0 = C64/Generic, 1 = VIC20, 2 = C16 (TAP platform byte)\n"
     "  -v N          video standard: 0 = PAL, 1 = NTSC\n"
     "  -b            both edges were recorded: the TAP holds half waves (version 2)\n"
     "  --tick-hz N   the device counts ticks of N Hz (default: half cycles of the\n"
-    "                machine's clock)\n";
+    "                machine's clock)\n"
+    "  --rate N      WAV samples per second, 22050 to 192000 (default 44100)\n"
+    "  --bits N      WAV sample size, 8 or 16 (default 16)\n"
+    "  --invert      WAV waves low half first, for adapters that flip the signal\n";
 
 struct Options {
   int machine = -1;  // -1: not given
   int video = -1;
   bool both_edges = false;
   double tick_hz = 0;
+  tapewren::audio::WavFormat wav;
   const char* in = nullptr;
   const char* out = nullptr;
 };
@@ -80,6 +90,15 @@ int parse(int argc, char** argv, Options& opt) {
     } else if (a == "--tick-hz") {
       if (!value(1, 100000000)) return usage_error("--tick-hz needs a rate in Hz");
       opt.tick_hz = static_cast<double>(v);
+    } else if (a == "--rate") {
+      if (!value(22050, 192000))
+        return usage_error("--rate needs 22050 to 192000 samples a second");
+      opt.wav.rate = static_cast<std::uint32_t>(v);
+    } else if (a == "--bits") {
+      if (!value(8, 16) || (v != 8 && v != 16)) return usage_error("--bits needs 8 or 16");
+      opt.wav.bits = static_cast<int>(v);
+    } else if (a == "--invert") {
+      opt.wav.invert = true;
     } else if (a.size() > 1 && a[0] == '-') {
       return usage_error("unknown option " + a);
     } else {
@@ -205,6 +224,76 @@ int dump_to_tap(std::FILE* in, std::uint64_t size, const Options& opt) {
 
 }  // namespace
 
+bool ends_with_wav(const std::string& name) {
+  std::string end = name.size() >= 4 ? name.substr(name.size() - 4) : "";
+  for (char& c : end) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return end == ".wav";
+}
+
+// Dump words (or a TAP file's pulses as words) to sound. A pulse that runs past one word is a
+// pause between blocks: silence of its length.
+int to_wav(std::FILE* in, std::uint64_t size, bool is_tap, Options opt) {
+  std::vector<std::uint8_t> block(kBlockSize), words, samples;
+  tap::Header header;
+  std::string error;
+  std::uint64_t tick_hz = 0;
+  std::unique_ptr<tap::TapToDump> from_tap;
+  if (is_tap) {
+    const std::size_t got = std::fread(block.data(), 1, tap::kHeaderSize, in);
+    if (!tap::parse_header(block.data(), got, size, header, error))
+      return fail(std::string(opt.in) + ": " + error);
+    opt.wav.half_waves = header.version == 2;
+    tick_hz = static_cast<std::uint64_t>(
+        2 * tap::machine_clock_hz(opt.machine >= 0 ? opt.machine : header.platform,
+                                  opt.video >= 0 ? opt.video : header.video));
+    from_tap = std::make_unique<tap::TapToDump>(tap::Unit::half_cycles(), header.version);
+  } else {
+    if (size % 2 != 0)
+      return fail(std::string(opt.in) +
+                  ": a dump holds 16-bit words, but this file has an odd length");
+    opt.wav.half_waves = opt.both_edges;
+    tick_hz = static_cast<std::uint64_t>(
+        opt.tick_hz > 0
+            ? opt.tick_hz
+            : 2 * tap::machine_clock_hz(std::max(opt.machine, 0), std::max(opt.video, 0)));
+  }
+  tapewren::audio::WavWriter wav(opt.wav, tick_hz);
+  Output out(opt.out);
+  if (!out.ok()) return fail(std::string("cannot create ") + opt.out + ": " + std::strerror(errno));
+  if (!out.write(wav.header())) return fail(std::string("cannot write ") + opt.out);
+  std::uint64_t pending = 0;
+  for (;;) {
+    const std::size_t n = std::fread(block.data(), 1, block.size(), in);
+    const std::vector<std::uint8_t>* w = &block;
+    std::size_t count = n;
+    if (from_tap) {
+      words.clear();
+      from_tap->add(block.data(), n, words);
+      w = &words;
+      count = words.size();
+    }
+    samples.clear();
+    for (std::size_t i = 0; i + 1 < count; i += 2) {
+      const auto word = static_cast<std::uint16_t>((*w)[i] | (*w)[i + 1] << 8);
+      pending += word;
+      if (word == tap::kContinues) continue;
+      wav.pulse(pending, pending >= tap::kContinues, samples);
+      pending = 0;
+    }
+    if (n < block.size() && pending > 0) wav.pulse(pending, true, samples);  // going on at the end
+    if (wav.data_bytes() > tapewren::audio::kMaxDataBytes)
+      return fail(std::string(opt.out) +
+                  ": the sound would be over 4 GiB, more than one WAV file holds");
+    if (!out.write(samples)) return fail(std::string("cannot write ") + opt.out);
+    if (n < block.size()) break;
+  }
+  if (std::ferror(in)) return fail(std::string("cannot read ") + opt.in);
+  if (from_tap && !from_tap->finish(error)) return fail(std::string(opt.in) + ": " + error);
+  if (!out.rewrite_start(wav.header()) || !out.keep())
+    return fail(std::string("cannot write ") + opt.out);
+  return 0;
+}
+
 int main(int argc, char** argv) {
   tapewren::platform::open_missing_standard_streams();
   Options opt;
@@ -217,8 +306,10 @@ int main(int argc, char** argv) {
   std::uint64_t size = 0;
   if (std::fseek(in, 0, SEEK_END) == 0) size = static_cast<std::uint64_t>(std::ftell(in));
   std::rewind(in);
-  const int code =
-      tap::is_tap(start, got) ? tap_to_dump(in, size, opt) : dump_to_tap(in, size, opt);
+  const bool is_tap = tap::is_tap(start, got);
+  const int code = ends_with_wav(opt.out) ? to_wav(in, size, is_tap, opt)
+                   : is_tap               ? tap_to_dump(in, size, opt)
+                                          : dump_to_tap(in, size, opt);
   std::fclose(in);
   return code;
 }

@@ -1,0 +1,53 @@
+// Tape pulses as sound: a RIFF/WAVE file of square waves that a real machine, a tape deck or
+// an audio tool takes as the tape. Standard library only; the caller does the file I/O.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <vector>
+
+namespace tapewren::audio {
+
+struct WavFormat {
+  std::uint32_t rate = 44100;  // samples per second, 22,050 to 192,000
+  int bits = 16;               // 8 (unsigned) or 16 (signed), mono
+  bool invert = false;         // the low half of each wave first, for adapters that flip
+  bool half_waves = false;     // each pulse is half a wave (a recording of both edges)
+};
+
+// The RIFF size fields are 32-bit: no more sample bytes than this fit in one file.
+constexpr std::uint64_t kMaxDataBytes = 0xFFFFFFFFull - 36;
+
+class WavWriter {
+ public:
+  // tick_hz: what a pulse's length counts (twice the machine clock for a dump's half cycles).
+  WavWriter(const WavFormat& format, std::uint64_t tick_hz);
+
+  // Appends the samples of one pulse to out: a full square wave (high, then low), or half a
+  // wave, or silence for a pause. Each edge falls on the sample nearest its exact time from
+  // the start of the tape, so that rounding never adds up along a side.
+  void pulse(std::uint64_t ticks, bool pause, std::vector<std::uint8_t>& out);
+
+  std::uint64_t data_bytes() const {
+    return samples_ * static_cast<std::uint64_t>(bytes_per_sample_);
+  }
+  // The 44-byte header for the samples written so far.
+  std::vector<std::uint8_t> header() const;
+
+ private:
+  std::uint64_t sample_at(std::uint64_t half_ticks) const {
+    return (half_ticks * rate_ + tick_hz_) / (2 * tick_hz_);  // the nearest sample
+  }
+  void fill(std::uint64_t until, int level, std::vector<std::uint8_t>& out);
+
+  static constexpr std::size_t kRun = 64;
+  WavFormat format_;
+  std::array<std::array<std::uint8_t, 2 * kRun>, 3> runs16_{};  // low, silent, high
+  std::uint64_t tick_hz_, rate_;
+  int bytes_per_sample_;
+  std::uint64_t half_ticks_ = 0;  // where the next pulse starts, in half ticks
+  std::uint64_t samples_ = 0;     // written so far
+  int level_ = 1;                 // of the next half wave: +1 high, -1 low
+};
+
+}  // namespace tapewren::audio
