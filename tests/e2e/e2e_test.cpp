@@ -12,9 +12,7 @@
 #include <ostream>
 #include <tuple>
 
-#include "../unit/wav_reader.hpp"
 #include "harness.hpp"
-#include "tap_format.hpp"
 #include "tape_synth.hpp"
 
 namespace tapewren::e2e {
@@ -401,30 +399,70 @@ TEST(Scan, FilesExtractionAndHistogram) {
   EXPECT_GT(read_bytes(dir.path("h.png")).size(), 1000u);
 }
 
-// Every real tape as sound: each wave starts on the sample nearest the tape's own pulse.
-TEST(Convert, RealTapesAsSound) {
+// A real tape as sound in several formats, measured back from the samples: the header's
+// fields, the first half wave's polarity, and every wave starting on the sample nearest the
+// tape's own pulse, pauses silent, all along the tape.
+TEST(Convert, TapeAsSound) {
   TempDir dir;
-  for (const char* name : {"c64-pal-normal", "c64-pal-turbo", "vic20-ntsc", "plus4-pal"}) {
-    SCOPED_TRACE(name);
-    const std::string wav = dir.path(std::string(name) + ".wav");
-    ASSERT_EQ(run(dir, "convert", {tape(name), wav}).code, 0);
-    const auto at = testing::edges(testing::levels(read_bytes(wav)), false);
-    std::string error;
-    const Bytes dump = tap::tap_to_dump(read_bytes(tape(name)), tap::Unit::half_cycles(), error);
-    std::vector<double> starts;  // of the waves, in samples: pauses are silence
+  const std::string dump = dir.path("tape.dmp");
+  ASSERT_EQ(run(dir, "convert", {tape("c64-pal-normal"), dump}).code, 0);
+  const Bytes words = read_bytes(dump);
+  const auto le = [](const Bytes& b, std::size_t at, int n) {
+    std::uint32_t v = 0;
+    for (int i = n - 1; i >= 0; --i) v = v << 8 | b[at + static_cast<std::size_t>(i)];
+    return v;
+  };
+  struct Case {
+    std::vector<std::string> options;
+    double clock;
+    std::uint32_t rate, bits;
+    bool half_waves, invert;
+  };
+  // clang-format off
+  for (const Case& c : std::vector<Case>{
+           {{}, 985248, 44100, 16, false, false},
+           {{"-m", "1", "--rate", "22050", "--bits", "8"}, 1108405, 22050, 8, false, false},
+           {{"-m", "2", "-v", "1", "-b", "--rate", "192000"}, 894886, 192000, 16, true, false},
+           {{"--invert", "--rate", "48000"}, 985248, 48000, 16, false, true}}) {
+    // clang-format on
+    SCOPED_TRACE(c.rate);
+    std::vector<std::string> args = c.options;
+    args.insert(args.end(), {dump, dir.path(std::to_string(c.rate) + ".wav")});
+    ASSERT_EQ(run(dir, "convert", args).code, 0);
+    const Bytes wav = read_bytes(args.back());
+    EXPECT_EQ(
+        std::string(wav.begin(), wav.begin() + 4) + std::string(wav.begin() + 8, wav.begin() + 16),
+        "RIFFWAVEfmt ");
+    EXPECT_EQ(
+        (std::vector<std::uint32_t>{le(wav, 4, 4), le(wav, 20, 2), le(wav, 22, 2), le(wav, 24, 4),
+                                    le(wav, 28, 4), le(wav, 34, 2), le(wav, 40, 4)}),
+        (std::vector<std::uint32_t>{static_cast<std::uint32_t>(wav.size() - 8), 1, 1, c.rate,
+                                    c.rate * c.bits / 8, c.bits,
+                                    static_cast<std::uint32_t>(wav.size() - 44)}));
+    std::vector<int> level;  // each sample: +1 high, -1 low, 0 silent
+    for (std::size_t at = 44; at < wav.size(); at += c.bits / 8) {
+      const int v = c.bits == 16 ? static_cast<std::int16_t>(le(wav, at, 2)) : wav[at] - 128;
+      level.push_back((v > 0) - (v < 0));
+    }
+    EXPECT_EQ(level[0], c.invert ? -1 : 1);
+    std::vector<std::size_t> edges;  // where a wave (or a half wave) begins after the first
+    for (std::size_t i = 1; i < level.size(); ++i)
+      if (level[i] != 0 && level[i] != level[i - 1] && (c.half_waves || level[i] == level[0]))
+        edges.push_back(i);
+    std::vector<double> starts;  // where the tape's pulses begin, in samples; pauses are silence
     double half_cycles = 0, pending = 0;
-    for (std::size_t i = 0; i + 1 < dump.size(); i += 2) {
-      const int word = dump[i] | dump[i + 1] << 8;
+    for (std::size_t i = 0; i + 1 < words.size(); i += 2) {
+      const int word = words[i] | words[i + 1] << 8;
       pending += word;
       if (word == 0xFFFF) continue;  // the pulse goes on
       if (pending < 0xFFFF && half_cycles > 0)
-        starts.push_back(half_cycles * 44100 / (2 * 985248.0));
+        starts.push_back(half_cycles * c.rate / (2 * c.clock));
       half_cycles += pending;
       pending = 0;
     }
-    ASSERT_EQ(at.size(), starts.size());
-    for (std::size_t k = 0; k < at.size(); ++k)
-      ASSERT_LE(std::fabs(static_cast<double>(at[k]) - starts[k]), 1.0) << k;
+    ASSERT_EQ(edges.size(), starts.size());
+    for (std::size_t k = 0; k < edges.size(); ++k)
+      ASSERT_LE(std::fabs(static_cast<double>(edges[k]) - starts[k]), 1.0) << k;
   }
 }
 
