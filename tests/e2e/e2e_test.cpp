@@ -315,9 +315,11 @@ TEST(Convert, RoundTripAndNeverOverwrites) {
   EXPECT_EQ(run(dir, "convert", {file_arg(tap), file_arg(dump)}).code, 0);
   EXPECT_EQ(run(dir, "convert", {file_arg(dump), file_arg(back)}).code, 0);
   EXPECT_TRUE(read_bytes(back) == read_bytes(tap));
-  write_file(dir.path("taken"), bytes("keep"));
-  EXPECT_EQ(run(dir, "convert", {file_arg(tap), file_arg(dir.path("taken"))}).code, 1);
-  EXPECT_EQ(read_file(dir.path("taken")), "keep");
+  for (const char* taken : {"taken", "taken.wav"}) {
+    write_file(dir.path(taken), bytes("keep"));
+    EXPECT_EQ(run(dir, "convert", {file_arg(tap), file_arg(dir.path(taken))}).code, 1);
+    EXPECT_EQ(read_file(dir.path(taken)), "keep");
+  }
 }
 
 #if !defined(TAPEWREN_UNDER_WINE)
@@ -402,17 +404,15 @@ TEST(Scan, FilesExtractionAndHistogram) {
 // A real tape as sound in several formats, measured back from the samples: the header's
 // fields, the first half wave's polarity, and every wave starting on the sample nearest the
 // tape's own pulse, pauses silent, all along the tape.
-TEST(Convert, TapeAsSound) {
+TEST(Convert, TapesAsSound) {
   TempDir dir;
-  const std::string dump = dir.path("tape.dmp");
-  ASSERT_EQ(run(dir, "convert", {tape("c64-pal-normal"), dump}).code, 0);
-  const Bytes words = read_bytes(dump);
   const auto le = [](const Bytes& b, std::size_t at, int n) {
     std::uint32_t v = 0;
     for (int i = n - 1; i >= 0; --i) v = v << 8 | b[at + static_cast<std::size_t>(i)];
     return v;
   };
   struct Case {
+    const char* tape;
     std::vector<std::string> options;
     double clock;
     std::uint32_t rate, bits;
@@ -420,14 +420,18 @@ TEST(Convert, TapeAsSound) {
   };
   // clang-format off
   for (const Case& c : std::vector<Case>{
-           {{}, 985248, 44100, 16, false, false},
-           {{"-m", "1", "--rate", "22050", "--bits", "8"}, 1108405, 22050, 8, false, false},
-           {{"-m", "2", "-v", "1", "-b", "--rate", "192000"}, 894886, 192000, 16, true, false},
-           {{"--invert", "--rate", "48000"}, 985248, 48000, 16, false, true}}) {
+           {"c64-pal-normal", {}, 985248, 44100, 16, false, false},
+           {"c64-pal-turbo", {}, 985248, 44100, 16, false, false},
+           {"vic20-ntsc", {"-m", "1", "--rate", "22050", "--bits", "8"}, 1108405, 22050, 8, false, false},
+           {"plus4-pal", {"-m", "2", "-v", "1", "-b", "--rate", "192000"}, 894886, 192000, 16, true, false},
+           {"c64-pal-normal-errors", {"--invert", "--rate", "48000"}, 985248, 48000, 16, false, true}}) {
     // clang-format on
-    SCOPED_TRACE(c.rate);
+    SCOPED_TRACE(c.tape);
+    const std::string dump = dir.path(std::string(c.tape) + ".dmp");
+    ASSERT_EQ(run(dir, "convert", {tape(c.tape), dump}).code, 0);
+    const Bytes words = read_bytes(dump);
     std::vector<std::string> args = c.options;
-    args.insert(args.end(), {dump, dir.path(std::to_string(c.rate) + ".wav")});
+    args.insert(args.end(), {dump, dir.path(std::string(c.tape) + ".wav")});
     ASSERT_EQ(run(dir, "convert", args).code, 0);
     const Bytes wav = read_bytes(args.back());
     EXPECT_EQ(
@@ -444,10 +448,11 @@ TEST(Convert, TapeAsSound) {
       const int v = c.bits == 16 ? static_cast<std::int16_t>(le(wav, at, 2)) : wav[at] - 128;
       level.push_back((v > 0) - (v < 0));
     }
-    EXPECT_EQ(level[0], c.invert ? -1 : 1);
+    const int first = *std::find_if(level.begin(), level.end(), [](int l) { return l != 0; });
+    EXPECT_EQ(first, c.invert ? -1 : 1);
     std::vector<std::size_t> edges;  // where a wave (or a half wave) begins after the first
     for (std::size_t i = 1; i < level.size(); ++i)
-      if (level[i] != 0 && level[i] != level[i - 1] && (c.half_waves || level[i] == level[0]))
+      if (level[i] != 0 && level[i] != level[i - 1] && (c.half_waves || level[i] == first))
         edges.push_back(i);
     std::vector<double> starts;  // where the tape's pulses begin, in samples; pauses are silence
     double half_cycles = 0, pending = 0;
