@@ -27,6 +27,8 @@ struct Decoder::State {
   std::uint64_t half_cycles = 0;     // before the pulse being fed
   bool odd_byte = false;
   std::uint8_t low_byte = 0;
+  bool half_waves = false;
+  std::uint32_t half = 0;  // the first half of a pulse, when half waves are fed
 
   void pulse_word(std::uint16_t word, std::uint64_t at) {
     // Named as the recorder names them, on every word.
@@ -42,13 +44,30 @@ struct Decoder::State {
     if (pending == 0) pending_offset = at;
     pending += word;
     if (word == 0xFFFF) return;  // the pulse goes on in the next word
-    const auto p = static_cast<std::uint32_t>(std::min<std::uint64_t>(pending, 0xFFFFFFFF));
+    auto p = static_cast<std::uint32_t>(std::min<std::uint64_t>(pending, 0xFFFFFFFF));
+    if (half_waves && !whole(p)) return;
     ++histogram[std::min<std::uint32_t>(p >> 4, 255)];
     rom.step(p, pending_offset, half_cycles);
     turbo.step(p, pending_offset, half_cycles);
     half_cycles += pending;
     pending = 0;
     pass_on();
+  }
+
+  // A recording of both edges has two half waves a pulse: they are paired up, the pairing
+  // put right where two halves do not match (a pulse's halves are about equal).
+  bool whole(std::uint32_t& p) {
+    if (half == 0) {
+      half = p;
+      half_cycles += pending;
+      pending = 0;
+      return false;
+    }
+    const std::uint32_t first = half, larger = std::max(first, p);
+    const bool pair = (first > p ? first - p : p - first) * 4 <= larger;
+    half = pair ? 0 : p;
+    p = pair ? first + p : 2 * first;
+    return true;
   }
 
   void pass_on() {
@@ -61,8 +80,10 @@ struct Decoder::State {
   }
 };
 
-Decoder::Decoder(double clock_hz, FileListener& listener) : state_(new State(listener)) {
+Decoder::Decoder(double clock_hz, FileListener& listener, bool half_waves)
+    : state_(new State(listener)) {
   state_->seconds_per_half_cycle = 0.5 / clock_hz;
+  state_->half_waves = half_waves;
   state_->rom.out = &state_->blocks;
   state_->turbo.out = &state_->blocks;
 }

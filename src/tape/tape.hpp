@@ -77,8 +77,9 @@ class FileListener {
 class Decoder {
  public:
   // clock_hz turns pulse lengths into seconds; pulse words count half cycles of that clock.
+  // half_waves: the words are half waves (a recording of both edges, a TAP file of version 2).
   // Memory stays the same however long the recording: files go to the listener as they end.
-  Decoder(double clock_hz, FileListener& listener);
+  Decoder(double clock_hz, FileListener& listener, bool half_waves = false);
   ~Decoder();
   Decoder(const Decoder&) = delete;
   Decoder& operator=(const Decoder&) = delete;

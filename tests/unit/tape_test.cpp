@@ -19,9 +19,9 @@ struct Files : FileListener, std::vector<TapeFile> {
   void on_file(const TapeFile& file) override { push_back(file); }
 };
 
-std::vector<TapeFile> decode(const Bytes& dump) {
+std::vector<TapeFile> decode(const Bytes& dump, bool half_waves = false) {
   Files files;
-  Decoder decoder(985248, files);
+  Decoder decoder(985248, files, half_waves);
   for (std::size_t at = 0; at < dump.size(); at += 4096)  // fed in pieces, as a file is read
     decoder.feed(dump.data() + at, std::min<std::size_t>(4096, dump.size() - at), at);
   decoder.finish();
@@ -67,6 +67,22 @@ TEST(Decoder, RealTapes) {
     EXPECT_EQ(fingerprint(files), fingerprint(reference));
   }
   EXPECT_GT(decode_tap("c64-pal-normal-errors")[0].body.taken_from_repeat, 0);
+  // Recorded with both edges: every pulse as two half waves, a little uneven, the first one
+  // alone (as when the recording starts in the middle of a pulse).
+  std::ifstream in(std::string(TAPEWREN_TAPES_DIR) + "/testtape-c64-pal-normal-errors.tap",
+                   std::ios::binary);
+  std::string error;
+  const Bytes whole = tap::tap_to_dump(Bytes(std::istreambuf_iterator<char>(in), {}),
+                                       tap::Unit::half_cycles(), error);
+  Bytes halves = {0x40, 0x01};
+  for (std::size_t i = 0; i + 1 < whole.size(); i += 2) {
+    const int w = whole[i] | whole[i + 1] << 8;
+    for (const int h : {w == 0xFFFF ? w : w / 2 + w / 20, w == 0xFFFF ? 0 : w - w / 2 - w / 20})
+      if (h > 0)
+        halves.insert(halves.end(),
+                      {static_cast<std::uint8_t>(h), static_cast<std::uint8_t>(h >> 8)});
+  }
+  EXPECT_EQ(decode(halves, true).at(0).data, romeo.data);
   for (const auto& [tape, start] :
        {std::pair{"vic20-pal", 0x1001}, std::pair{"vic20-ntsc", 0x1201}}) {
     const auto files = decode_tap(tape);

@@ -41,6 +41,7 @@ const char kUsage[] =
     "  --histogram OUT  write the pulse-length histogram as an SVG picture (- : as text)\n"
     "  -m N, -v N       machine (0 C64, 1 VIC20, 2 C16) and video standard (0 PAL, 1 NTSC)\n"
     "                   for times and microseconds; default: the TAP header, or C64 PAL\n"
+    "  -b               a dump recorded with both edges (half waves), as with tapewren-record -b\n"
     "Exit status: 0 all well; 1 a file could not be read or written; 2 usage;\n"
     "3 (with --files) a file is bad or incomplete.\n";
 
@@ -49,6 +50,7 @@ struct Options {
   const char* extract = nullptr;
   const char* histogram = nullptr;
   int machine = -1, video = -1;
+  bool both_edges = false;
   std::vector<const char*> inputs;
 };
 
@@ -70,7 +72,7 @@ class Printer : public tapewren::names::NameListener {
 // Streams one input: dump words straight, a TAP file converted a block at a time. Hands
 // each block of words to `use` with the offset of its first word. False when unreadable.
 template <typename Use>
-bool stream(const char* path, int& platform, int& video, Use use) {
+bool stream(const char* path, int& platform, int& video, bool& half_waves, Use use) {
   std::FILE* in = std::fopen(path, "rb");
   if (!in) {
     std::fprintf(stderr, "tapewren-scan: cannot read %s: %s\n", path, std::strerror(errno));
@@ -93,6 +95,7 @@ bool stream(const char* path, int& platform, int& video, Use use) {
     }
     platform = header.platform;
     video = header.video;
+    half_waves = header.version == 2;
     // Converted a few bytes at a time, so that what is found can be placed in the TAP file.
     tap::TapToDump convert(tap::Unit::half_cycles(), header.version);
     offset = tap::kHeaderSize;
@@ -137,6 +140,8 @@ int parse(int argc, char** argv, Options& opt) {
     }
     if (a == "--files") {
       opt.files = true;
+    } else if (a == "-b") {
+      opt.both_edges = true;
     } else if (a == "--keep-bad") {
       opt.keep_bad = true;
     } else if ((a == "--extract" || a == "--histogram") && has_value) {
@@ -171,10 +176,11 @@ int main(int argc, char** argv) {
   int code = 0;
   for (const char* path : opt.inputs) {
     int platform = 0, video = 0;
+    bool half_waves = opt.both_edges;
     if (!opt.files && !opt.histogram) {  // the names, as the recorder shows them
       Printer printer(several ? std::string(path) + ": " : std::string());
       tapewren::names::PulseFeed feed(printer);
-      if (!stream(path, platform, video,
+      if (!stream(path, platform, video, half_waves,
                   [&](const std::uint8_t* w, std::size_t n, std::uint64_t at) {
                     printer.at(at);
                     feed.feed_pulse_words(w, static_cast<std::uint32_t>(n));
@@ -190,12 +196,14 @@ int main(int argc, char** argv) {
     if (several && opt.files) std::printf("%s:\n", path);
     tapewren::scan::Report report(opt.files, opt.extract, opt.keep_bad);
     std::unique_ptr<tape::Decoder> decoder;  // made once a TAP header has told the machine
-    const auto start = [&] { decoder = std::make_unique<tape::Decoder>(clock(), report); };
-    const bool read =
-        stream(path, platform, video, [&](const std::uint8_t* w, std::size_t n, std::uint64_t at) {
-          if (!decoder) start();
-          decoder->feed(w, n, at);
-        });
+    const auto start = [&] {
+      decoder = std::make_unique<tape::Decoder>(clock(), report, half_waves);
+    };
+    const bool read = stream(path, platform, video, half_waves,
+                             [&](const std::uint8_t* w, std::size_t n, std::uint64_t at) {
+                               if (!decoder) start();
+                               decoder->feed(w, n, at);
+                             });
     if (!read) {
       code = 1;
       continue;
