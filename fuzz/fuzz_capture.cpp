@@ -29,20 +29,27 @@ class Input {
 
 const char* const kReplies[] = {"OK\r\n", "OK!\r\n> ", "KO!\r\n> ", "OK!\r", "\n> ", "KO!\r"};
 
+struct Fed : ChunkObserver {
+  void on_stored(const std::uint8_t* chunk, std::uint32_t count) override {
+    fed.emplace_back(chunk, chunk + count);
+  }
+  std::vector<Bytes> fed;
+};
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   Input in(data, size);
-  FakeLink link;
-  link.port.script.push_back({bytes("> ")});
+  FakeDevice link;
+  link.script.push_back({bytes("> ")});
   FakeKeyboard keyboard;
   const std::uint8_t faults = in.byte();
-  link.file.fail_write_number = (faults & 0x0F) % 6;  // 0: none
-  link.file.short_write_number = (faults >> 4) % 6;
-  link.file.set_end_ok = (faults & 0x80) == 0;
+  link.fail_write = (faults & 0x0F) % 6;  // 0: none
+  link.short_write = (faults >> 4) % 6;
+  link.set_end_ok = (faults & 0x80) == 0;
 
   std::vector<Bytes> reads;  // what the port delivers after the prompt, in order
-  while (in.more() && link.port.script.size() < 200) {
+  while (in.more() && link.script.size() < 200) {
     const std::uint8_t op = in.byte();
     Read r;
     switch (op % 8) {
@@ -66,18 +73,18 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     keyboard.keys.push_back((op & 0x80) ? ((op & 0x40) ? ' ' : in.byte()) : -1);
     reads.push_back(r.chunk);
-    link.port.script.push_back(r);
+    link.script.push_back(r);
   }
   FakeInterrupts interrupts;
   FakeConsole console;
-  RecordingObserver observer;
+  Fed observer;
   Host host{link, keyboard, interrupts, console, observer};
   char arg0[] = "tapewren-record", port[] = "COM9", out[] = "out.dmp";
   char* argv[] = {arg0, port, out, nullptr};
   if (run_recorder(3, argv, host) != 0) __builtin_trap();
 
   // Handles: port first, then the file, and no file write after either.
-  const EventLog& log = link.log;
+  const Log& log = link.log;
   if (log.size() < 2 || log[log.size() - 2] != "port.close" || log.back() != "file.close")
     __builtin_trap();
 
@@ -88,13 +95,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (next++ >= reads.size()) __builtin_trap();
   }
 
-  const bool write_failed = console.err_text.find("Error writing") != std::string::npos ||
-                            console.err_text.find("Error flushing") != std::string::npos;
+  const bool write_failed = console.err.find("Error writing") != std::string::npos ||
+                            console.err.find("Error flushing") != std::string::npos;
   if (write_failed) return 0;
   Bytes fed_bytes;
   for (const Bytes& fed : observer.fed) fed_bytes.insert(fed_bytes.end(), fed.begin(), fed.end());
-  const Bytes& file = link.file.content;
-  const bool cut = console.out_text.find("Finished!!") != std::string::npos;
+  const Bytes& file = link.file;
+  const bool cut = console.out.find("Finished!!") != std::string::npos;
   if (cut) {
     // The cut took the end reply's first part off what was handed on.
     if (file.size() > fed_bytes.size() || !std::equal(file.begin(), file.end(), fed_bytes.begin()))
@@ -104,10 +111,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (file.size() < fed_bytes.size() ||
         !std::equal(fed_bytes.begin(), fed_bytes.end(), file.begin()))
       __builtin_trap();
-    if (file.size() > fed_bytes.size() && console.out_text.find("Finished!\n") == std::string::npos)
+    if (file.size() > fed_bytes.size() && console.out.find("Finished!\n") == std::string::npos)
       __builtin_trap();
   }
   const std::string total = "Total bytes saved: " + std::to_string(file.size()) + "\n";
-  if (console.out_text.find(total) == std::string::npos) __builtin_trap();
+  if (console.out.find(total) == std::string::npos) __builtin_trap();
   return 0;
 }

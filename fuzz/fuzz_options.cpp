@@ -35,28 +35,28 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   }
   argv[words.size()] = nullptr;
 
-  FakeLink link;  // a device that prompts, then goes away
-  link.port.script = {{bytes("> ")}};
+  FakeDevice link;  // a device that prompts, then goes away
+  link.script = {{bytes("> ")}};
   FakeKeyboard keyboard;
   FakeInterrupts interrupts;
   FakeConsole console;
-  RecordingObserver observer;
+  FedChunks observer;
   Host host{link, keyboard, interrupts, console, observer};
   const int code = run_recorder(static_cast<int>(words.size()), argv.get(), host);
 
   const bool refused = code == -2 || code == -3 || link.log.empty();
   if (refused) {
     if (!link.log.empty()) __builtin_trap();
-    if (code == -2 && console.err_text != "Machine type can be either 0, 1, or 2.\n")
+    if (code == -2 && console.err != "Machine type can be either 0, 1, or 2.\n")
       __builtin_trap();
-    if (code == -3 && console.err_text != "Video standard can be either 0, or 1.\n")
+    if (code == -3 && console.err != "Video standard can be either 0, or 1.\n")
       __builtin_trap();
-    if (code == 1 && console.out_text.find("Usage: ") == std::string::npos) __builtin_trap();
+    if (code == 1 && console.out.find("Usage: ") == std::string::npos) __builtin_trap();
   } else {
     // Opened: the record command carries three digits in range; the run ended when the
     // device went away, with both handles closed, port first.
-    if (link.port.writes.size() != 1 || link.port.writes[0].size() != 8) __builtin_trap();
-    const auto& c = link.port.writes[0];
+    if (link.sent.size() != 8) __builtin_trap();
+    const auto& c = link.sent;
     if ((c[2] != '1' && c[2] != '3') || c[4] < '0' || c[4] > '2' || c[6] < '0' || c[6] > '1')
       __builtin_trap();
     if (link.log[link.log.size() - 2] != "port.close" || link.log.back() != "file.close")
