@@ -18,7 +18,9 @@ void put(std::vector<std::uint8_t>& out, std::uint32_t value, int bytes) {
 }  // namespace
 
 WavWriter::WavWriter(const WavFormat& format, std::uint64_t tick_hz)
-    : format_(format), tick_hz_(tick_hz), rate_(format.rate), bytes_per_sample_(format.bits / 8) {
+    : format_(format),
+      samples_per_half_tick_(format.rate / (2.0 * static_cast<double>(tick_hz))),
+      bytes_per_sample_(format.bits / 8) {
   if (format_.invert) level_ = -1;
   for (int level = -1; level <= 1; ++level) {
     const auto v = static_cast<std::uint16_t>(static_cast<std::int16_t>(level * kAmplitude16));

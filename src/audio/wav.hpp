@@ -35,15 +35,18 @@ class WavWriter {
   std::vector<std::uint8_t> header() const;
 
  private:
+  // The nearest sample. In doubles: exact to far below a sample over days of tape, and no
+  // 64-bit division per edge.
   std::uint64_t sample_at(std::uint64_t half_ticks) const {
-    return (half_ticks * rate_ + tick_hz_) / (2 * tick_hz_);  // the nearest sample
+    return static_cast<std::uint64_t>(static_cast<double>(half_ticks) * samples_per_half_tick_ +
+                                      0.5);
   }
   void fill(std::uint64_t until, int level, std::vector<std::uint8_t>& out);
 
   static constexpr std::size_t kRun = 64;
   WavFormat format_;
   std::array<std::array<std::uint8_t, 2 * kRun>, 3> runs16_{};  // low, silent, high
-  std::uint64_t tick_hz_, rate_;
+  double samples_per_half_tick_;
   int bytes_per_sample_;
   std::uint64_t half_ticks_ = 0;  // where the next pulse starts, in half ticks
   std::uint64_t samples_ = 0;     // written so far

@@ -141,6 +141,7 @@ TEST(Decoder, SyntheticTapes) {
     {"a clean program", {prg}, {ok}},
     {"a parity error in copy 1, repaired from copy 2", {damaged({{1, 5}})}, {{Kind::kProgram, Verdict::kRepaired, 1}}},
     {"each copy damaged in another place", {damaged({{1, 5}, {1, 200}, {2, 9}})}, {{Kind::kProgram, Verdict::kRepaired, 2}}},
+    {"a dropout in copy 1: the bytes after it keep their places", {[&] { auto f = prg; f.dropouts = {{1, 40}}; return f; }()}, {{Kind::kProgram, Verdict::kRepaired, 1}}},
     {"the same byte bad in both copies", {damaged({{1, 5}, {2, 5}})}, {{Kind::kProgram, Verdict::kBad}}},
     {"a checksum that does not verify", {damaged({}, true)}, {{Kind::kProgram, Verdict::kBad}}},
     {"a header without its data", {part(true, false), prg}, {{Kind::kHeaderOnly, Verdict::kIncomplete}, ok}},

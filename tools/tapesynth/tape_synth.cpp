@@ -55,14 +55,14 @@ void TapeWriter::std_lead_in(int pulses) {
   for (int i = 0; i < pulses; ++i) pulse(kStdShort, kStdJitterLimit);
 }
 
-void TapeWriter::std_byte(std::uint8_t byte, bool bad_parity) {
+void TapeWriter::std_byte(std::uint8_t byte, bool bad_parity, bool dropout) {
   pulse(kStdLong, kStdJitterLimit);  // byte marker
   pulse(kStdMedium, kStdJitterLimit);
   int ones = 0;
   for (int bit = 0; bit < 8; ++bit) {  // least significant bit first
     const bool one = (byte >> bit) & 1;
     ones += one;
-    pulse(one ? kStdMedium : kStdShort, kStdJitterLimit);
+    pulse(dropout && bit == 2 ? kStdLong : one ? kStdMedium : kStdShort, kStdJitterLimit);
     pulse(one ? kStdShort : kStdMedium, kStdJitterLimit);
   }
   const bool parity = ((ones % 2) == 0) != bad_parity;  // odd over the data bits and this one
@@ -78,9 +78,10 @@ void TapeWriter::std_block(const std::vector<std::uint8_t>& bytes, bool repeat,
   std::uint8_t checksum = 0;
   for (std::size_t i = 0; i < bytes.size(); ++i) {
     const std::pair<int, int> here{repeat ? 2 : 1, static_cast<int>(i)};
-    const bool bad = damage && std::find(damage->parity_errors.begin(), damage->parity_errors.end(),
-                                         here) != damage->parity_errors.end();
-    std_byte(bytes[i], bad);
+    const auto listed = [&](const std::vector<std::pair<int, int>>& list) {
+      return std::find(list.begin(), list.end(), here) != list.end();
+    };
+    std_byte(bytes[i], damage && listed(damage->parity_errors), damage && listed(damage->dropouts));
     checksum ^= bytes[i];
   }
   std_byte(damage && damage->bad_checksum ? static_cast<std::uint8_t>(~checksum) : checksum);

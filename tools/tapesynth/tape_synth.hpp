@@ -21,9 +21,10 @@ struct TapeFile {
   std::string name;  // up to 16 bytes, padded with spaces
   std::vector<std::uint8_t> data;
   std::uint16_t start_address = 0x0801;
-  // Damage, standard loader: data bytes whose parity fails, as (copy 1 or 2, byte index); a
-  // wrong checksum in both copies; the header or the data left out.
-  std::vector<std::pair<int, int>> parity_errors = {};
+  // Damage, standard loader: data bytes whose parity fails, and bytes with a long pulse among
+  // their bits (a dropout), as (copy 1 or 2, byte index); a wrong checksum in both copies; the
+  // header or the data left out.
+  std::vector<std::pair<int, int>> parity_errors = {}, dropouts = {};
   bool bad_checksum = false;
   bool with_header = true, with_data = true;
 };
@@ -71,7 +72,7 @@ class TapeWriter {
   void word(std::uint16_t w);
   // Standard loader pieces.
   void std_lead_in(int pulses);
-  void std_byte(std::uint8_t byte, bool bad_parity = false);
+  void std_byte(std::uint8_t byte, bool bad_parity = false, bool dropout = false);
   void std_block(const std::vector<std::uint8_t>& bytes, bool repeat,
                  const TapeFile* damage = nullptr);
   // Countdown encoding pieces.
