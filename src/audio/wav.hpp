@@ -38,8 +38,9 @@ class WavWriter {
   // The nearest sample. In doubles: exact to far below a sample over days of tape, and no
   // 64-bit division per edge.
   std::uint64_t sample_at(std::uint64_t half_ticks) const {
-    return static_cast<std::uint64_t>(static_cast<double>(half_ticks) * samples_per_half_tick_ +
-                                      0.5);
+    const double at = static_cast<double>(half_ticks) * samples_per_half_tick_;
+    const auto below = static_cast<std::uint64_t>(at);
+    return below + (at - static_cast<double>(below) >= 0.5 ? 1 : 0);
   }
   void fill(std::uint64_t until, int level, std::vector<std::uint8_t>& out);
 
