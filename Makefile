@@ -1,5 +1,5 @@
 # Front door of the build: `make` builds, `make test` installs what is missing and runs every
-# test, `make demo` records from the simulated device.
+# test, `make demo` installs what the programs need and records from the simulated device.
 BUILD ?= build
 CMAKE_FLAGS ?= -DCMAKE_BUILD_TYPE=RelWithDebInfo
 ifdef CI
@@ -7,7 +7,7 @@ CMAKE_FLAGS += -DTAPEWREN_WERROR=ON
 endif
 GENERATOR := $(shell command -v ninja >/dev/null 2>&1 && echo "-G Ninja")
 
-.PHONY: bench-build all deps configure test test-asan test-windows fuzz tidy demo bench install package package-windows clean
+.PHONY: bench-build all deps deps-build configure reconfigure test test-asan test-windows fuzz tidy demo bench install package package-windows clean
 
 all: configure
 	cmake --build $(BUILD) -j 2
@@ -18,7 +18,15 @@ configure:
 deps:
 	@scripts/install-deps.sh
 
-test: deps
+# The compiler and CMake alone: enough for the programs, without the test libraries.
+deps-build:
+	@scripts/install-deps.sh --build
+
+# A build configured before the test libraries were installed picks them up now.
+reconfigure:
+	@if test -f $(BUILD)/CMakeCache.txt; then cmake -S . -B $(BUILD) >/dev/null; fi
+
+test: deps reconfigure
 	@$(MAKE) --no-print-directory all
 	ctest --test-dir $(BUILD) --output-on-failure -j 2 -LE wine
 
@@ -45,8 +53,10 @@ test-windows: all
 	@scripts/install-deps.sh --windows
 	@scripts/test-windows.sh $(BUILD) $(BUILD)-windows
 
-# TAPE=file.tap (or a dump file) plays that tape instead of the built-in one.
-demo: all
+# TAPE=file.tap (or a dump file) plays that tape instead of the built-in one. Builds only the
+# two programs the demo runs.
+demo: deps-build configure
+	cmake --build $(BUILD) -j 2 --target tapewren-record tapewren-sim
 	@scripts/demo.sh $(BUILD) $(TAPE)
 
 # The recorder's costs and the name feed's throughput, in one table (docs/BENCHMARKS.md).
@@ -54,7 +64,8 @@ demo: all
 bench-build: all
 	cmake --build $(BUILD) --target record_bench feed_bench
 
-bench: all
+bench: deps reconfigure
+	@$(MAKE) --no-print-directory all
 	@test -x $(BUILD)/bench/record_bench || { echo "Google Benchmark (libbenchmark-dev) is needed for make bench" >&2; exit 1; }
 	$(BUILD)/bench/record_bench $(BENCH_ARGS)
 

@@ -3,6 +3,8 @@
 # the histogram test's picture), when any is missing.
 set -euo pipefail
 packages=(cmake g++ make libgtest-dev libgmock-dev libbenchmark-dev librsvg2-bin)
+# --build: what building the programs alone needs (make demo).
+[ "${1:-}" = "--build" ] && packages=(cmake g++ make)
 # --windows: what the cross build and its tests under Wine need (about 1.5 GB).
 [ "${1:-}" = "--windows" ] && packages=(g++-mingw-w64-x86-64 wine64 wine googletest)
 # --package: what building and checking the Debian package needs.
