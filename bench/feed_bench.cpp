@@ -105,6 +105,10 @@ const std::vector<std::uint8_t>& real_tapes() {
 // Every file decoded, verified and repaired, as tapewren-scan --files reads a recording.
 void BM_DecodeRealTapes(benchmark::State& state) {
   const auto& t = real_tapes();
+  if (t.empty()) {
+    state.SkipWithError(TAPEWREN_TAPES_DIR " is absent: no real tapes to decode");
+    return;
+  }
   struct Count : tapewren::tape::FileListener {
     void on_file(const tapewren::tape::TapeFile&) override { ++files; }
     std::size_t files = 0;

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "common/real_tapes.hpp"
 #include "names/pulse_feed.hpp"
 #include "tap_format.hpp"
 #include "tape_synth.hpp"
@@ -281,15 +282,13 @@ TEST(InterceptedName, TrimmedAndFiltered) {
 
 // The real tapes as the device streams them: the right scanner reports the name.
 TEST(RealTapes, RightScannerForEachTape) {
+  TAPEWREN_NEEDS_REAL_TAPES();
   for (const std::string tape : {"c64-pal-normal", "c64-ntsc-normal", "c64-pal-normal-errors",
                                  "vic20-pal", "vic20-ntsc", "c64-pal-turbo", "plus4-pal"}) {
     SCOPED_TRACE(tape);
-    std::ifstream in(std::string(TAPEWREN_TAPES_DIR) + "/testtape-" + tape + ".tap",
-                     std::ios::binary);
     std::string error, names[3];
     const auto dump =
-        tap::tap_to_dump(std::vector<std::uint8_t>(std::istreambuf_iterator<char>(in), {}),
-                         tap::Unit::half_cycles(), error);
+        tap::tap_to_dump(testing::read_real_tape(tape), tap::Unit::half_cycles(), error);
     Values values;
     for (std::size_t i = 0; i + 1 < dump.size(); i += 2)
       values.push_back(pulse_value(static_cast<std::uint16_t>(dump[i] | dump[i + 1] << 8)));

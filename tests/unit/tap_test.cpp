@@ -4,6 +4,7 @@
 #include <fstream>
 #include <iterator>
 
+#include "common/real_tapes.hpp"
 #include "tap_format.hpp"
 
 namespace tapewren::tap {
@@ -73,12 +74,11 @@ TEST(TapConversion, PulseArithmetic) {
 }
 
 TEST(TapConversion, EveryRealTapeComesBackByteForByte) {
+  TAPEWREN_NEEDS_REAL_TAPES();
   for (const char* name : {"c64-pal-normal", "c64-ntsc-normal", "c64-pal-normal-errors",
                            "c64-pal-turbo", "vic20-pal", "vic20-ntsc", "plus4-pal"}) {
     SCOPED_TRACE(name);
-    std::ifstream in(std::string(TAPEWREN_TAPES_DIR) + "/testtape-" + name + ".tap",
-                     std::ios::binary);
-    const Bytes tap(std::istreambuf_iterator<char>(in), {});
+    const Bytes tap = testing::read_real_tape(name);
     std::string error;
     Header header;
     ASSERT_TRUE(parse_header(tap.data(), tap.size(), tap.size(), header, error));

@@ -7,6 +7,7 @@
 #include <fstream>
 #include <iterator>
 
+#include "common/real_tapes.hpp"
 #include "tap_format.hpp"
 #include "tape_synth.hpp"
 
@@ -35,11 +36,9 @@ std::uint32_t fingerprint(const std::vector<TapeFile>& files) {
 }
 
 std::vector<TapeFile> decode_tap(const std::string& name) {
-  std::ifstream in(std::string(TAPEWREN_TAPES_DIR) + "/testtape-" + name + ".tap",
-                   std::ios::binary);
   std::string error;
-  return decode(tap::tap_to_dump(Bytes(std::istreambuf_iterator<char>(in), {}),
-                                 tap::Unit::half_cycles(), error));
+  return decode(
+      tap::tap_to_dump(testing::read_real_tape(name), tap::Unit::half_cycles(), error));
 }
 
 std::string text(const Bytes& b) {
@@ -49,6 +48,7 @@ std::string text(const Bytes& b) {
 // Every C64 recording of the tape gives the same program, whatever the loader, the video
 // standard or the damage; the VIC20's keep the addresses their headers give.
 TEST(Decoder, RealTapes) {
+  TAPEWREN_NEEDS_REAL_TAPES();
   const auto reference = decode_tap("c64-pal-normal");
   ASSERT_EQ(reference.size(), 1u);
   const TapeFile& romeo = reference[0];
@@ -69,10 +69,8 @@ TEST(Decoder, RealTapes) {
   EXPECT_GT(decode_tap("c64-pal-normal-errors")[0].body.taken_from_repeat, 0);
   // Recorded with both edges: every pulse as two half waves, a little uneven, the first one
   // alone (as when the recording starts in the middle of a pulse).
-  std::ifstream in(std::string(TAPEWREN_TAPES_DIR) + "/testtape-c64-pal-normal-errors.tap",
-                   std::ios::binary);
   std::string error;
-  const Bytes whole = tap::tap_to_dump(Bytes(std::istreambuf_iterator<char>(in), {}),
+  const Bytes whole = tap::tap_to_dump(testing::read_real_tape("c64-pal-normal-errors"),
                                        tap::Unit::half_cycles(), error);
   Bytes halves = {0x40, 0x01};
   for (std::size_t i = 0; i + 1 < whole.size(); i += 2) {
