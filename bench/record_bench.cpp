@@ -15,13 +15,21 @@
 #include <vector>
 
 #include "../tests/e2e/harness.hpp"
-#include "tap_format.hpp"
+#include "tape_synth.hpp"
 
 namespace {
 
 using namespace tapewren::e2e;
 using Clock = std::chrono::steady_clock;
 using namespace std::chrono_literals;
+
+// A stage that cannot give its figure within its deadline ends the run with this message.
+struct Failure : std::runtime_error {
+  using std::runtime_error::runtime_error;
+};
+void require(bool ok, const std::string& what) {
+  if (!ok) throw Failure(what);
+}
 
 struct Settings {
   int mib = 64;
@@ -85,15 +93,15 @@ Flood flood_recorder(int mib, const TempDir& dir, const std::string& tag) {
   unsetenv("LD_PRELOAD");
   unsetenv("TAPEWREN_ALLOC_LOG");
   Flood f;
-  if (handshake(device, recorder).empty()) return f;
+  require(!handshake(device, recorder).empty(), "flood: the recorder did not start recording");
   const Bytes block = recording(1 << 20, 3);
   const auto start = Clock::now();
   for (int i = 0; i < mib; ++i) device.send(block);
   const std::size_t total = static_cast<std::size_t>(mib) << 20;
-  file_reaches(out, total, 600s);
+  require(file_reaches(out, total, 600s), "flood: the recording was not stored within 600 s");
   const double wall = seconds_since(start);
   device.send("OK!\r\n> ");
-  recorder.wait_exit();
+  require(recorder.wait_exit() == 0, "flood: the recorder did not end within 20 s");
   f.mb_per_s = static_cast<double>(total) / 1e6 / wall;
   f.cpu_per_mb = cpu_seconds(recorder) / (static_cast<double>(total) / 1e6);
   f.max_rss_kib = recorder.usage().ru_maxrss;
@@ -119,7 +127,7 @@ Flood flood_dd(int mib, const TempDir& dir) {
   const Bytes block = recording(1 << 20, 3);
   const auto start = Clock::now();
   for (int i = 0; i < mib; ++i) device.send(block);
-  dd.wait_exit(600s);
+  require(dd.wait_exit(600s) == 0, "dd: did not copy the line within 600 s");
   Flood f;
   f.mb_per_s = static_cast<double>(total) / 1e6 / seconds_since(start);
   f.cpu_per_mb = cpu_seconds(dd) / (static_cast<double>(total) / 1e6);
@@ -138,14 +146,14 @@ Idle idle(int seconds, const TempDir& dir) {
   options.stdin_mode = Stdin::kPipe;
   Child recorder({program("record"), device.port(), dir.path("idle.dmp")}, dir, options);
   Idle r;
-  if (!device.wait_configured()) return r;
+  require(device.wait_configured(), "idle: the recorder did not open the port");
   sleep_for(500ms);
   Usage a = usage_of(recorder.pid());
   sleep_for(std::chrono::seconds(seconds));
   Usage b = usage_of(recorder.pid());
   r.prompt_cpu_percent = 100 * (b.cpu - a.cpu) / seconds;
   r.prompt_wakes_per_s = static_cast<double>(b.wakes - a.wakes) / seconds;
-  handshake(device, recorder);
+  require(!handshake(device, recorder).empty(), "idle: the recorder did not start recording");
   sleep_for(500ms);
   a = usage_of(recorder.pid());
   sleep_for(std::chrono::seconds(seconds));
@@ -153,7 +161,7 @@ Idle idle(int seconds, const TempDir& dir) {
   r.recording_cpu_percent = 100 * (b.cpu - a.cpu) / seconds;
   r.recording_wakes_per_s = static_cast<double>(b.wakes - a.wakes) / seconds;
   device.send("OK!\r\n> ");
-  recorder.wait_exit();
+  require(recorder.wait_exit() == 0, "idle: the recorder did not end within 20 s");
   return r;
 }
 
@@ -178,7 +186,7 @@ std::pair<Latency, Latency> stop_latency(int presses, const TempDir& dir) {
   options.stdin_mode = Stdin::kPipe;
   Child recorder({program("record"), device.port(), dir.path("latency.dmp")}, dir, options);
   std::pair<Latency, Latency> result;
-  if (handshake(device, recorder).empty()) return result;
+  require(!handshake(device, recorder).empty(), "latency: the recorder did not start recording");
   std::uint32_t seed = 7;
   auto pause_ms = [&] {
     seed = seed * 1664525u + 1013904223u;
@@ -194,6 +202,9 @@ std::pair<Latency, Latency> stop_latency(int presses, const TempDir& dir) {
       Clock::time_point pressed_at;
       for (;;) {
         const auto now = Clock::now();
+        // A read lasts at most 564 ms on a silent line: ten times that is a fault.
+        require(!pressed || now - pressed_at < 6s,
+                "latency: no stop request reached the device within 6 s of a space key");
         if (flowing && now >= next_data) {
           device.send(chunk);
           next_data += std::chrono::microseconds(5556);  // 64 bytes at 11,520 bytes/s
@@ -203,8 +214,8 @@ std::pair<Latency, Latency> stop_latency(int presses, const TempDir& dir) {
           pressed = true;
           pressed_at = Clock::now();
         }
-        if (pressed && !device.silent_for(0ms)) {
-          const Bytes got = device.receive(1, 100ms);
+        if (pressed) {
+          const Bytes got = device.receive(1, 0ms);
           if (!got.empty() && got[0] == ' ') {
             samples.push_back(seconds_since(pressed_at) * 1000);
             break;
@@ -217,27 +228,29 @@ std::pair<Latency, Latency> stop_latency(int presses, const TempDir& dir) {
     sleep_for(700ms);  // the line goes quiet before the silent round
   }
   device.send("OK!\r\n> ");
-  recorder.wait_exit();
+  require(recorder.wait_exit() == 0, "latency: the recorder did not end within 20 s");
   return result;
 }
 
 // A 45-minute side as sound (44.1 kHz, 16 bits) against copying a file of the WAV's size, the
 // disk's own pace, side by side: seconds for each.
 std::pair<double, double> wav_against_cp(const TempDir& dir) {
-  std::vector<std::uint8_t> side;  // the C64 test tape's pulses over and over: 45 minutes
+  std::vector<std::uint8_t> side;  // a synthetic tape over and over, until it lasts 45 minutes
   {
-    std::ifstream in(std::string(TAPEWREN_TAPES_DIR) + "/testtape-c64-pal-normal.tap",
-                     std::ios::binary);
-    const std::vector<std::uint8_t> tap(std::istreambuf_iterator<char>(in), {});
-    std::string error;
-    const auto dump = tapewren::tap::tap_to_dump(tap, tapewren::tap::Unit::half_cycles(), error);
-    while (side.size() < (13u << 20)) side.insert(side.end(), dump.begin(), dump.end());
+    using tapewren::synth::Encoding;
+    const std::vector<std::uint8_t> data(2000, 0x5A);
+    const auto dump = tapewren::synth::synthesize(
+        {{Encoding::kStandard, 1, "SIDE STD", data}, {Encoding::kCountdown9, 1, "SIDE TURBO", data}});
+    double half_cycles = 0;
+    for (std::size_t i = 0; i + 1 < dump.size(); i += 2) half_cycles += dump[i] | dump[i + 1] << 8;
+    const double once_s = half_cycles / (2 * 985248.0);
+    for (double s = 0; s < 45 * 60; s += once_s) side.insert(side.end(), dump.begin(), dump.end());
   }
   write_file(dir.path("side.dmp"), side);
   const auto timed = [&](std::vector<std::string> argv) {
     const auto start = Clock::now();
     Child child(argv, dir);
-    child.wait_exit(600s);
+    require(child.wait_exit(600s) == 0, argv[0] + ": failed or did not end within 600 s");
     return seconds_since(start);
   };
   const double wav = timed({TAPEWREN_CONVERT_PATH, dir.path("side.dmp"), dir.path("side.wav")});
@@ -248,7 +261,7 @@ std::pair<double, double> wav_against_cp(const TempDir& dir) {
 // Runs the feed benchmark and takes its words per second.
 std::vector<std::pair<std::string, double>> feed_figures() {
   std::vector<std::pair<std::string, double>> out;
-  const std::string cmd = std::string(TAPEWREN_FEED_BENCH_PATH) +
+  const std::string cmd = "timeout 900 " + std::string(TAPEWREN_FEED_BENCH_PATH) +
                           " --benchmark_format=json --benchmark_repetitions=3 "
                           "--benchmark_report_aggregates_only=true 2>/dev/null";
   FILE* p = popen(cmd.c_str(), "r");
@@ -267,17 +280,7 @@ std::vector<std::pair<std::string, double>> feed_figures() {
   return out;
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
-  Settings s;
-  for (int i = 1; i + 1 < argc; i += 2) {
-    const std::string a = argv[i];
-    const int v = std::atoi(argv[i + 1]);
-    if (a == "--mib") s.mib = v;
-    if (a == "--idle-seconds") s.idle_seconds = v;
-    if (a == "--presses") s.presses = v;
-  }
+void run(const Settings& s) {
   TempDir dir;
   std::fprintf(stderr, "flooding %d MiB through the recorder and through dd...\n", s.mib);
   const Flood rec = flood_recorder(s.mib, dir, "big");
@@ -333,5 +336,24 @@ int main(int argc, char** argv) {
       "| a 45-minute side as WAV, 44.1 kHz 16-bit (s) | %.2f | %.2f (cp of the WAV) | %.2f | <= 2 "
       "x cp |\n",
       wav_s, cp_s, cp_s > 0 ? wav_s / cp_s : 0);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  Settings s;
+  for (int i = 1; i + 1 < argc; i += 2) {
+    const std::string a = argv[i];
+    const int v = std::atoi(argv[i + 1]);
+    if (a == "--mib") s.mib = v;
+    if (a == "--idle-seconds") s.idle_seconds = v;
+    if (a == "--presses") s.presses = v;
+  }
+  try {
+    run(s);
+  } catch (const Failure& failure) {
+    std::fprintf(stderr, "record_bench: %s\n", failure.what());
+    return 1;
+  }
   return 0;
 }

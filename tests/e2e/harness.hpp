@@ -12,6 +12,7 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstdint>
@@ -131,22 +132,26 @@ class DeviceEnd {
     }
   }
   void send(const std::string& text) { send(bytes(text)); }
-  // Up to n bytes, until the patience runs out or the recorder closes the port.
+  // Up to n bytes, until the patience runs out or the recorder closes the port. The line is
+  // looked at at least once, however little patience is left.
   Bytes receive(std::size_t n, std::chrono::milliseconds patience = kPatience) {
     Bytes out;
-    for (const auto until = std::chrono::steady_clock::now() + patience; out.size() < n;) {
-      const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+    take_seen(out, n);
+    const auto until = std::chrono::steady_clock::now() + patience;
+    for (bool first = true; out.size() < n; first = false) {
+      const auto left = std::chrono::ceil<std::chrono::milliseconds>(
           until - std::chrono::steady_clock::now());
-      pollfd p{master_, POLLIN, 0};
-      if (left.count() <= 0 || poll(&p, 1, static_cast<int>(left.count())) <= 0) break;
-      std::uint8_t buf[256];
-      const ssize_t k = ::read(master_, buf, std::min(sizeof buf, n - out.size()));
-      if (k < 0 && errno == EIO) break;
-      if (k > 0) out.insert(out.end(), buf, buf + k);
+      if (!first && left.count() <= 0) break;
+      if (!read_some(out, n - out.size(), std::max<long long>(0, left.count()))) break;
     }
     return out;
   }
-  bool silent_for(std::chrono::milliseconds quiet) { return receive(1, quiet).empty(); }
+  // Nothing arrives for `quiet`; a byte that does is kept for the next receive.
+  bool silent_for(std::chrono::milliseconds quiet) {
+    if (!seen_.empty()) return false;
+    seen_ = receive(1, quiet);
+    return seen_.empty();
+  }
   void hang_up() {
     if (master_ >= 0) close(master_);
     master_ = -1;
@@ -168,7 +173,24 @@ class DeviceEnd {
     tcgetattr(master_, &tio);
     return tio;
   }
+  void take_seen(Bytes& out, std::size_t n) {
+    const std::size_t k = std::min(n, seen_.size());
+    out.insert(out.end(), seen_.begin(), seen_.begin() + static_cast<long>(k));
+    seen_.erase(seen_.begin(), seen_.begin() + static_cast<long>(k));
+  }
+  // One poll of up to `wait_ms` and what it brings, up to `max` bytes; false when nothing
+  // came or the line is gone.
+  bool read_some(Bytes& out, std::size_t max, long long wait_ms) {
+    pollfd p{master_, POLLIN, 0};
+    if (poll(&p, 1, static_cast<int>(std::min<long long>(wait_ms, 1 << 30))) <= 0) return false;
+    std::uint8_t buf[256];
+    const ssize_t k = ::read(master_, buf, std::min(sizeof buf, max));
+    if (k < 0 && errno == EIO) return false;
+    if (k > 0) out.insert(out.end(), buf, buf + k);
+    return true;
+  }
   int master_ = -1;
+  Bytes seen_;  // looked at by silent_for, not yet received
   std::string port_;
 };
 
