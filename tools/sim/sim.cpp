@@ -40,6 +40,7 @@ struct Options {
   long long hangup_after = -1;
   int greeting_parts = 1;
   const char* dump = nullptr;
+  bool verbose = false;  // progress messages on standard error
 };
 
 void usage(FILE* to) {
@@ -59,6 +60,8 @@ void usage(FILE* to) {
                "  --silent            never send the prompt\n"
                "  --hangup-after N    hang up after N bytes of the recording\n"
                "  --greeting-parts N  send the greeting and prompt in N writes (1-8)\n"
+               "  --verbose           tell on standard error what the device does (quiet by\n"
+               "                      default, so that the recorder's lines stay whole)\n"
                "  --help              show this text\n");
 }
 
@@ -91,6 +94,8 @@ int parse_options(int argc, char** argv, Options& opt) {
     }
     if (arg == "--fast") {
       opt.fast = true;
+    } else if (arg == "--verbose") {
+      opt.verbose = true;
     } else if (arg == "--end-ko") {
       opt.end_ko = true;
     } else if (arg == "--silent") {
@@ -123,8 +128,9 @@ int parse_options(int argc, char** argv, Options& opt) {
   return 0;
 }
 
-void log(const char* text) {
-  std::fprintf(stderr, "tapewren-sim: %s\n", text);
+// Progress, only when asked for: the simulator usually shares a terminal with the recorder.
+void log(const Options& opt, const std::string& text) {
+  if (opt.verbose) std::fprintf(stderr, "tapewren-sim: %s\n", text.c_str());
 }
 
 void sleep_ms(int ms) {
@@ -330,7 +336,7 @@ class Device {
     if (k < 0) return false;
     for (ssize_t i = 0; i < k; ++i) {
       if (in[i] == ' ') {
-        log("stop request received");
+        log(opt_, "stop request received");
         stop_seen_ = true;
       }
     }
@@ -402,7 +408,7 @@ int main(int argc, char** argv) {
 
   Device device(master, opt);
   device.wait_for_recorder();
-  log("port configured by the recorder");
+  log(opt, "port configured by the recorder");
   if (opt.silent) {
     device.wait_for_close();
     return 0;
@@ -411,19 +417,18 @@ int main(int argc, char** argv) {
   std::string command;
   while (device.read_command(command)) {
     if (!Device::valid_command(command)) {
-      log("malformed record command");
+      log(opt, "malformed record command");
       device.send(kEndKo);
       continue;
     }
-    std::fprintf(stderr, "tapewren-sim: record command u %c %c %c accepted\n", command[2],
-                 command[4], command[6]);
+    log(opt, "record command u " + command.substr(2, 5) + " accepted");
     device.send(kAck);
     sleep_ms(kQuietMs);  // the tape starts after the acknowledgement has gone by on its own
-    if (device.stream(source)) log("recording sent");
+    if (device.stream(source)) log(opt, "recording sent");
     break;
   }
   if (device.hung_up()) {
-    log("hanging up");  // closing the master drops the line under the recorder
+    log(opt, "hanging up");  // closing the master drops the line under the recorder
   } else {
     device.wait_for_close();
   }
