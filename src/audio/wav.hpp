@@ -1,10 +1,13 @@
 // Tape pulses as sound: a RIFF/WAVE file of square waves that a real machine, a tape deck or
-// an audio tool takes as the tape. Standard library only; the caller does the file I/O.
+// an audio tool takes as the tape. Standard library only; the bytes go to a ByteSink.
 #pragma once
 
 #include <array>
 #include <cstdint>
+#include <string>
 #include <vector>
+
+#include "io/byte_stream.hpp"
 
 namespace tapewren::audio {
 
@@ -16,23 +19,33 @@ struct WavFormat {
 };
 
 // The RIFF size fields are 32-bit: no more sample bytes than this fit in one file.
-constexpr std::uint64_t kMaxDataBytes = 0xFFFFFFFFull - 36;
+constexpr std::uint64_t kMaxDataBytes = 0xFFFFFFFFull - 36 - 1;
 
 class WavWriter {
  public:
-  // tick_hz: what a pulse's length counts (twice the machine clock for a dump's half cycles).
-  WavWriter(const WavFormat& format, std::uint64_t tick_hz);
+  // tick_hz: what a pulse's length counts (twice the machine clock for half cycles). The
+  // header goes out at once and is finished by finish().
+  WavWriter(const WavFormat& format, std::uint64_t tick_hz, io::ByteSink& sink);
 
-  // Appends the samples of one pulse to out: a full square wave (high, then low), or half a
-  // wave, or silence for a pause. Each edge falls on the sample nearest its exact time from
-  // the start of the tape, so that rounding never adds up along a side.
-  void pulse(std::uint64_t ticks, bool pause, std::vector<std::uint8_t>& out);
+  // The samples of one pulse: a full square wave (high, then low), or half a wave, or
+  // silence for a pause. Each edge falls on the sample nearest its exact time from the start
+  // of the tape, so that rounding never adds up along a side. Written on in pieces, so that
+  // memory stays the same however long the pulse; false when the sink failed or the sound
+  // would pass what one WAV file holds (then error() says so; it stays empty when the sink
+  // failed).
+  bool pulse(std::uint64_t ticks, bool pause);
+  // The pad byte an odd number of 8-bit samples needs, and the header's sizes.
+  bool finish();
 
   std::uint64_t data_bytes() const {
     return samples_ * static_cast<std::uint64_t>(bytes_per_sample_);
   }
-  // The 44-byte header for the samples written so far.
-  std::vector<std::uint8_t> header() const;
+  // The sample bytes a recording of this many ticks makes: too long a one is refused before
+  // anything is written.
+  std::uint64_t data_bytes_for(std::uint64_t ticks) const {
+    return sample_at(2 * ticks) * static_cast<std::uint64_t>(bytes_per_sample_);
+  }
+  const std::string& error() const { return error_; }
 
  private:
   // The nearest sample. In doubles: exact to far below a sample over days of tape, and no
@@ -42,16 +55,21 @@ class WavWriter {
     const auto below = static_cast<std::uint64_t>(at);
     return below + (at - static_cast<double>(below) >= 0.5 ? 1 : 0);
   }
-  void fill(std::uint64_t until, int level, std::vector<std::uint8_t>& out);
+  bool fill(std::uint64_t until, int level);
+  bool flush();
+  std::vector<std::uint8_t> header() const;
 
   static constexpr std::size_t kRun = 64;
   WavFormat format_;
+  io::ByteSink& sink_;
   std::array<std::array<std::uint8_t, 2 * kRun>, 3> runs16_{};  // low, silent, high
   double samples_per_half_tick_;
   int bytes_per_sample_;
   std::uint64_t half_ticks_ = 0;  // where the next pulse starts, in half ticks
-  std::uint64_t samples_ = 0;     // written so far
+  std::uint64_t samples_ = 0;     // made so far
   int level_ = 1;                 // of the next half wave: +1 high, -1 low
+  std::vector<std::uint8_t> buffer_;
+  std::string error_;
 };
 
 }  // namespace tapewren::audio

@@ -21,50 +21,48 @@ struct Decoder::State {
   std::uint8_t name[17] = {};
   std::vector<Block> blocks;
   Histogram histogram{};
-  std::uint64_t pending = 0;         // half cycles of a pulse that goes on
-  std::uint64_t pending_offset = 0;  // where it began
-  std::uint64_t offset = 0;          // bytes fed so far
-  std::uint64_t half_cycles = 0;     // before the pulse being fed
-  bool odd_byte = false;
-  std::uint8_t low_byte = 0;
+  std::uint64_t half_cycles = 0;  // before the pulse being fed
   bool half_waves = false;
   std::uint32_t half = 0;  // the first half of a pulse, when half waves are fed
+  std::uint64_t half_offset = 0;
 
-  void pulse_word(std::uint16_t word, std::uint64_t at) {
-    // Named as the recorder names them, on every word.
-    if (names::scan_countdown12_header(countdown12, names::pulse_value(word), name, 0)) {
-      Block named;
-      named.loader = Loader::kCountdown12;
-      named.bytes.assign(name, name + 16);
-      named.offset = at;
-      named.half_cycles = half_cycles;
-      blocks.push_back(std::move(named));
-      pass_on();
+  void pulse(std::uint64_t length, std::uint64_t at) {
+    // The 12-to-1 loader's headers, named as the recorder names them from the words a dump
+    // holds; past a few 0xFFFF words more of them change nothing.
+    for (std::uint64_t rest = length, words = 0; words < 16; rest -= 0xFFFF, ++words) {
+      const auto word = static_cast<std::uint16_t>(std::min<std::uint64_t>(rest, 0xFFFF));
+      if (names::scan_countdown12_header(countdown12, names::pulse_value(word), name, 0)) {
+        Block named;
+        named.loader = Loader::kCountdown12;
+        named.bytes.assign(name, name + 16);
+        named.offset = at;
+        named.half_cycles = half_cycles;
+        blocks.push_back(std::move(named));
+      }
+      if (rest < 0xFFFF) break;
     }
-    if (pending == 0) pending_offset = at;
-    pending += word;
-    if (word == 0xFFFF) return;  // the pulse goes on in the next word
-    auto p = static_cast<std::uint32_t>(std::min<std::uint64_t>(pending, 0xFFFFFFFF));
-    if (half_waves && !whole(p)) return;
+    auto p = static_cast<std::uint32_t>(std::min<std::uint64_t>(length, 0xFFFFFFFF));
+    if (half_waves && !whole(p, length, at)) return;
     ++histogram[std::min<std::uint32_t>(p >> 4, 255)];
-    rom.step(p, pending_offset, half_cycles);
-    turbo.step(p, pending_offset, half_cycles);
-    half_cycles += pending;
-    pending = 0;
+    rom.step(p, at, half_cycles);
+    turbo.step(p, at, half_cycles);
+    half_cycles += length;
     pass_on();
   }
 
   // A recording of both edges has two half waves a pulse: they are paired up, the pairing
   // put right where two halves do not match (a pulse's halves are about equal).
-  bool whole(std::uint32_t& p) {
+  // The pulse starts where its first half does.
+  bool whole(std::uint32_t& p, std::uint64_t length, std::uint64_t& at) {
     if (half == 0) {
       half = p;
-      half_cycles += pending;
-      pending = 0;
+      half_offset = at;
+      half_cycles += length;
       return false;
     }
     const std::uint32_t first = half, larger = std::max(first, p);
     const bool pair = (first > p ? first - p : p - first) * 4 <= larger;
+    std::swap(at, half_offset);
     half = pair ? 0 : p;
     p = pair ? first + p : 2 * first;
     return true;
@@ -92,23 +90,13 @@ Decoder::~Decoder() {
   delete state_;
 }
 
-void Decoder::feed(const std::uint8_t* words, std::size_t count, std::uint64_t offset) {
+void Decoder::feed(const recording::Pulses& pulses) {
   State& s = *state_;
-  std::size_t i = 0;
-  if (s.odd_byte && count > 0) {  // a word split between two calls
-    s.pulse_word(static_cast<std::uint16_t>(s.low_byte | words[0] << 8), offset - 1);
-    i = 1;
-  }
-  for (; i + 1 < count; i += 2)
-    s.pulse_word(static_cast<std::uint16_t>(words[i] | words[i + 1] << 8), offset + i);
-  s.odd_byte = i < count;
-  if (s.odd_byte) s.low_byte = words[i];
-  s.offset = offset + count;
+  for (std::size_t i = 0; i < pulses.count; ++i) s.pulse(pulses.length[i], pulses.offset[i]);
 }
 
 void Decoder::finish() {
   State& s = *state_;
-  if (s.pending > 0) s.pulse_word(0, s.offset);  // a pulse going on at the end ends there
   s.rom.finish();
   s.turbo.finish();
   s.pass_on();

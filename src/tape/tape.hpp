@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "recording/recording.hpp"
+
 namespace tapewren::tape {
 
 enum class Loader { kRom, kTurbo, kCountdown12 };
@@ -76,17 +78,17 @@ class FileListener {
 
 class Decoder {
  public:
-  // clock_hz turns pulse lengths into seconds; pulse words count half cycles of that clock.
-  // half_waves: the words are half waves (a recording of both edges, a TAP file of version 2).
+  // clock_hz turns pulse lengths into seconds. half_waves: the pulses are half waves (a
+  // recording of both edges, a TAP file of version 2).
   // Memory stays the same however long the recording: files go to the listener as they end.
   Decoder(double clock_hz, FileListener& listener, bool half_waves = false);
   ~Decoder();
   Decoder(const Decoder&) = delete;
   Decoder& operator=(const Decoder&) = delete;
 
-  // Feeds count / 2 little-endian pulse words; a word 0xFFFF means the pulse goes on. They
-  // stand at `offset` in the recording, which is where blocks found in them are placed.
-  void feed(const std::uint8_t* words, std::size_t count, std::uint64_t offset);
+  // Feeds pulses as the recording's reader yields them: lengths in half cycles, with the
+  // offset in the input where each begins, which is where blocks found in them are placed.
+  void feed(const recording::Pulses& pulses);
   // The recording ends: the files still open go to the listener.
   void finish();
 

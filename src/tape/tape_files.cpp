@@ -284,7 +284,9 @@ std::string safe_file_name(const std::array<std::uint8_t, 16>& name) {
   bool reserved =
       std::find(std::begin(kReserved), std::end(kReserved), base) != std::end(kReserved);
   reserved |= base.size() == 4 && (base.rfind("COM", 0) == 0 || base.rfind("LPT", 0) == 0) &&
-              base[3] >= '1' && base[3] <= '9';
+              base[3] >= '0' && base[3] <= '9';
+  // A leading '-' reads as an option to every command line tool, a leading '.' hides it.
+  reserved |= s[0] == '-' || s[0] == '.';
   return reserved ? "_" + s : s;
 }
 

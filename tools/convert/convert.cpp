@@ -1,33 +1,24 @@
 // tapewren-convert: turns a dump file into a TAP file for emulators and other tape tools, a
 // TAP file into a dump file, and either into a WAV file to play to a real machine. The
 // direction follows from the input (a TAP file starts with its signature) and the output's
-// name (.wav).
-#include <fcntl.h>
-
-#include <algorithm>
-#include <cctype>
+// name (.wav). The output appears whole when the conversion has succeeded, or not at all.
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "audio/wav.hpp"
 #include "platform/host.hpp"
-#include "tap_format.hpp"
-
-#ifndef O_BINARY
-#define O_BINARY 0  // only Windows tells text files from binary ones
-#endif
+#include "platform/tool_io.hpp"
+#include "recording/recording.hpp"
 
 namespace {
 
-namespace tap = tapewren::tap;
-
-constexpr std::size_t kBlockSize = 1 << 20;
+namespace rec = tapewren::recording;
+namespace platform = tapewren::platform;
 
 const char kUsage[] =
     "Usage: tapewren-convert [-m 0|1|2] [-v 0|1] [-b] [--tick-hz N] [WAV options] IN OUT\n"
@@ -36,7 +27,7 @@ const char kUsage[] =
     "  -m N          machine: 0 = C64/Generic, 1 = VIC20, 2 = C16 (TAP platform byte)\n"
     "  -v N          video standard: 0 = PAL, 1 = NTSC\n"
     "  -b            both edges were recorded: the TAP holds half waves (version 2)\n"
-    "  --tick-hz N   the device counts ticks of N Hz (default: half cycles of the\n"
+    "  --tick-hz N   the dump's words count ticks of N Hz (default: half cycles of the\n"
     "                machine's clock)\n"
     "  --rate N      WAV samples per second, 22050 to 192000 (default 44100)\n"
     "  --bits N      WAV sample size, 8 or 16 (default 16)\n"
@@ -47,6 +38,7 @@ struct Options {
   int video = -1;
   bool both_edges = false;
   double tick_hz = 0;
+  bool wav_options = false;  // --rate, --bits or --invert given
   tapewren::audio::WavFormat wav;
   const char* in = nullptr;
   const char* out = nullptr;
@@ -94,11 +86,14 @@ int parse(int argc, char** argv, Options& opt) {
       if (!value(22050, 192000))
         return usage_error("--rate needs 22050 to 192000 samples a second");
       opt.wav.rate = static_cast<std::uint32_t>(v);
+      opt.wav_options = true;
     } else if (a == "--bits") {
       if (!value(8, 16) || (v != 8 && v != 16)) return usage_error("--bits needs 8 or 16");
       opt.wav.bits = static_cast<int>(v);
+      opt.wav_options = true;
     } else if (a == "--invert") {
       opt.wav.invert = true;
+      opt.wav_options = true;
     } else if (a.size() > 1 && a[0] == '-') {
       return usage_error("unknown option " + a);
     } else {
@@ -111,118 +106,10 @@ int parse(int argc, char** argv, Options& opt) {
   return 0;
 }
 
-// The output file, created new; removed again if the conversion fails half way.
-class Output {
- public:
-  // O_EXCL: an existing file is never overwritten (the C library's "x" mode is not
-  // available everywhere).
-  explicit Output(const char* path) : path_(path) {
-    const int fd = ::open(path, O_WRONLY | O_CREAT | O_EXCL | O_BINARY, 0666);
-    if (fd >= 0) file_ = ::fdopen(fd, "wb");
-  }
-  ~Output() {
-    if (file_) std::fclose(file_);
-    if (file_ && !kept_) std::remove(path_);
-  }
-  bool ok() const { return file_ != nullptr; }
-  bool write(const std::vector<std::uint8_t>& bytes) {
-    return bytes.empty() || std::fwrite(bytes.data(), 1, bytes.size(), file_) == bytes.size();
-  }
-  bool rewrite_start(const std::vector<std::uint8_t>& bytes) {
-    return std::fseek(file_, 0, SEEK_SET) == 0 && write(bytes);
-  }
-  bool keep() {
-    kept_ = std::fflush(file_) == 0 && !std::ferror(file_);
-    return kept_;
-  }
-
- private:
-  const char* path_;
-  std::FILE* file_ = nullptr;
-  bool kept_ = false;
-};
-
-int fail(const std::string& message) {
-  std::fprintf(stderr, "tapewren-convert: %s\n", message.c_str());
+int fail(const std::string& file, const std::string& reason) {
+  std::fprintf(stderr, "tapewren-convert: %s: %s\n", file.c_str(), reason.c_str());
   return 1;
 }
-
-int tap_to_dump(std::FILE* in, std::uint64_t size, const Options& opt) {
-  std::vector<std::uint8_t> block(kBlockSize);
-  const std::size_t got = std::fread(block.data(), 1, tap::kHeaderSize, in);
-  tap::Header header;
-  std::string error;
-  if (!tap::parse_header(block.data(), got, size, header, error))
-    return fail(std::string(opt.in) + ": " + error);
-  if (opt.machine >= 0 && opt.machine != header.platform)
-    std::fprintf(stderr, "tapewren-convert: note: the TAP header says platform %d, using -m %d\n",
-                 header.platform, opt.machine);
-  if (opt.both_edges != (header.version == 2))
-    std::fprintf(stderr, "tapewren-convert: note: a version %d TAP holds %s\n", header.version,
-                 header.version == 2 ? "half waves (both edges)" : "whole pulses (single edge)");
-  const int machine = opt.machine >= 0 ? opt.machine : header.platform;
-  const int video = opt.video >= 0 ? opt.video : header.video;
-  const tap::Unit unit =
-      opt.tick_hz > 0 ? tap::Unit::ticks(opt.tick_hz, machine, video) : tap::Unit::half_cycles();
-  Output out(opt.out);
-  if (!out.ok()) return fail(std::string("cannot create ") + opt.out + ": " + std::strerror(errno));
-  tap::TapToDump convert(unit, header.version);
-  std::vector<std::uint8_t> words;
-  for (;;) {
-    const std::size_t n = std::fread(block.data(), 1, block.size(), in);
-    words.clear();
-    convert.add(block.data(), n, words);
-    if (!out.write(words)) return fail(std::string("cannot write ") + opt.out);
-    if (n < block.size()) break;
-  }
-  if (std::ferror(in)) return fail(std::string("cannot read ") + opt.in);
-  if (!convert.finish(error)) return fail(std::string(opt.in) + ": " + error);
-  if (convert.unknown_lengths() > 0)
-    std::fprintf(stderr,
-                 "tapewren-convert: note: %llu overlong pulses of unknown length (TAP version 0) "
-                 "written as 2048 cycles\n",
-                 static_cast<unsigned long long>(convert.unknown_lengths()));
-  if (!out.keep()) return fail(std::string("cannot write ") + opt.out);
-  return 0;
-}
-
-int dump_to_tap(std::FILE* in, std::uint64_t size, const Options& opt) {
-  if (size % 2 != 0)
-    return fail(std::string(opt.in) +
-                ": neither a TAP file nor a dump file (a dump holds "
-                "16-bit words, but this file has an odd length)");
-  tap::Header header;
-  header.version = opt.both_edges ? 2 : 1;
-  header.platform = static_cast<std::uint8_t>(opt.machine >= 0 ? opt.machine : 0);
-  header.video = static_cast<std::uint8_t>(opt.video >= 0 ? opt.video : 0);
-  header.c16_signature = header.platform == 2 && opt.both_edges;
-  const tap::Unit unit = opt.tick_hz > 0
-                             ? tap::Unit::ticks(opt.tick_hz, header.platform, header.video)
-                             : tap::Unit::half_cycles();
-  Output out(opt.out);
-  if (!out.ok()) return fail(std::string("cannot create ") + opt.out + ": " + std::strerror(errno));
-  if (!out.write(tap::make_header(header))) return fail(std::string("cannot write ") + opt.out);
-  tap::DumpToTap convert(unit);
-  std::vector<std::uint8_t> block(kBlockSize), bytes;
-  std::uint64_t length = 0;
-  for (;;) {
-    const std::size_t n = std::fread(block.data(), 1, block.size(), in);
-    bytes.clear();
-    convert.add(block.data(), n, bytes);
-    if (n < block.size()) convert.finish(bytes);
-    length += bytes.size();
-    if (!out.write(bytes)) return fail(std::string("cannot write ") + opt.out);
-    if (n < block.size()) break;
-  }
-  if (std::ferror(in)) return fail(std::string("cannot read ") + opt.in);
-  if (length > 0xFFFFFFFFull) return fail("the recording is too long for one TAP file");
-  header.length = static_cast<std::uint32_t>(length);
-  if (!out.rewrite_start(tap::make_header(header)) || !out.keep())
-    return fail(std::string("cannot write ") + opt.out);
-  return 0;
-}
-
-}  // namespace
 
 bool ends_with_wav(const std::string& name) {
   std::string end = name.size() >= 4 ? name.substr(name.size() - 4) : "";
@@ -230,86 +117,191 @@ bool ends_with_wav(const std::string& name) {
   return end == ".wav";
 }
 
-// Dump words (or a TAP file's pulses as words) to sound. A pulse that runs past one word is a
-// pause between blocks: silence of its length.
-int to_wav(std::FILE* in, std::uint64_t size, bool is_tap, Options opt) {
-  std::vector<std::uint8_t> block(kBlockSize), words, samples;
-  tap::Header header;
-  std::string error;
-  std::uint64_t tick_hz = 0;
-  std::unique_ptr<tap::TapToDump> from_tap;
-  if (is_tap) {
-    const std::size_t got = std::fread(block.data(), 1, tap::kHeaderSize, in);
-    if (!tap::parse_header(block.data(), got, size, header, error))
-      return fail(std::string(opt.in) + ": " + error);
-    opt.wav.half_waves = header.version == 2;
-    tick_hz = static_cast<std::uint64_t>(
-        2 * tap::machine_clock_hz(opt.machine >= 0 ? opt.machine : header.platform,
-                                  opt.video >= 0 ? opt.video : header.video));
-    from_tap = std::make_unique<tap::TapToDump>(tap::Unit::half_cycles(), header.version);
-  } else {
-    if (size % 2 != 0)
-      return fail(std::string(opt.in) +
-                  ": a dump holds 16-bit words, but this file has an odd length");
-    opt.wav.half_waves = opt.both_edges;
-    tick_hz = static_cast<std::uint64_t>(
-        opt.tick_hz > 0
-            ? opt.tick_hz
-            : 2 * tap::machine_clock_hz(std::max(opt.machine, 0), std::max(opt.video, 0)));
+enum class Output { kTap, kDump, kWav };
+
+// One conversion: the input's pulses into the writer, a block at a time, until the input
+// ends, an error, or a termination request.
+class Conversion {
+ public:
+  explicit Conversion(const Options& opt) : opt_(opt) {}
+
+  int run() {
+    std::string error;
+    in_ = platform::InputFile::open(opt_.in, error);
+    if (!in_) return fail(opt_.in, error);
+    reader_ = std::make_unique<rec::Reader>(*in_, read_settings());
+    if (!reader_->open()) return fail(opt_.in, reader_->error());
+    // The output: a WAV file by its name; otherwise the input's other format.
+    kind_ = ends_with_wav(opt_.out) ? Output::kWav : from_tap() ? Output::kDump : Output::kTap;
+    if (const int refused = check_options(); refused != 0) return refused;
+    if (!out_.create(opt_.out)) return fail(opt_.out, out_.error());
+    const int code = kind_ == Output::kTap    ? to_tap()
+                     : kind_ == Output::kDump ? to_dump()
+                                              : to_wav();
+    if (code != 0) return code;
+    if (!out_.commit()) return fail(opt_.out, out_.error());
+    return 0;
   }
-  tapewren::audio::WavWriter wav(opt.wav, tick_hz);
-  Output out(opt.out);
-  if (!out.ok()) return fail(std::string("cannot create ") + opt.out + ": " + std::strerror(errno));
-  if (!out.write(wav.header())) return fail(std::string("cannot write ") + opt.out);
-  std::uint64_t pending = 0;
-  for (;;) {
-    const std::size_t n = std::fread(block.data(), 1, block.size(), in);
-    const std::vector<std::uint8_t>* w = &block;
-    std::size_t count = n;
-    if (from_tap) {
-      words.clear();
-      from_tap->add(block.data(), n, words);
-      w = &words;
-      count = words.size();
-    }
-    samples.clear();
-    for (std::size_t i = 0; i + 1 < count; i += 2) {
-      const auto word = static_cast<std::uint16_t>((*w)[i] | (*w)[i + 1] << 8);
-      pending += word;
-      if (word == tap::kContinues) continue;
-      wav.pulse(pending, pending >= tap::kContinues, samples);
-      pending = 0;
-    }
-    if (n < block.size() && pending > 0) wav.pulse(pending, true, samples);  // going on at the end
-    if (wav.data_bytes() > tapewren::audio::kMaxDataBytes)
-      return fail(std::string(opt.out) +
-                  ": the sound would be over 4 GiB, more than one WAV file holds");
-    if (!out.write(samples)) return fail(std::string("cannot write ") + opt.out);
-    if (n < block.size()) break;
+
+ private:
+  int machine() const {
+    if (opt_.machine >= 0) return opt_.machine;
+    return reader_ && reader_->format() == rec::Format::kTap ? reader_->tap_header().platform : 0;
   }
-  if (std::ferror(in)) return fail(std::string("cannot read ") + opt.in);
-  if (from_tap && !from_tap->finish(error)) return fail(std::string(opt.in) + ": " + error);
-  if (!out.rewrite_start(wav.header()) || !out.keep())
-    return fail(std::string("cannot write ") + opt.out);
-  return 0;
-}
+  int video() const {
+    if (opt_.video >= 0) return opt_.video;
+    return reader_ && reader_->format() == rec::Format::kTap ? reader_->tap_header().video : 0;
+  }
+  double clock_hz() const { return rec::machine_clock_hz(machine(), video()); }
+  rec::ReadSettings read_settings() const {
+    // The machine of a dump's ticks: -m/-v, since a dump has no header to say it.
+    return {opt_.tick_hz,
+            rec::machine_clock_hz(std::max(opt_.machine, 0), std::max(opt_.video, 0))};
+  }
+  bool from_tap() const { return reader_->format() == rec::Format::kTap; }
+
+  // Options that would have no effect are refused rather than ignored.
+  int check_options() {
+    if (opt_.wav_options && kind_ != Output::kWav)
+      return usage_error("--rate, --bits and --invert are for a WAV output (OUT ending in .wav)");
+    if (opt_.tick_hz > 0 && from_tap() && kind_ == Output::kWav)
+      return usage_error("--tick-hz describes a dump file; neither " + std::string(opt_.in) +
+                         " (a TAP file) nor a WAV output is one");
+    if (from_tap()) {
+      const auto& h = reader_->tap_header();
+      if (opt_.machine >= 0 && opt_.machine != h.platform)
+        note("the TAP header says platform " + std::to_string(h.platform) + ", using -m " +
+             std::to_string(opt_.machine));
+      if (opt_.both_edges != (h.version == 2))
+        note("a version " + std::to_string(h.version) + " TAP holds " +
+             (h.version == 2 ? "half waves (both edges)" : "whole pulses (single edge)"));
+    }
+    return 0;
+  }
+
+  void note(const std::string& text) const {
+    std::fprintf(stderr, "tapewren-convert: note: %s\n", text.c_str());
+  }
+
+  // Every pulse of the input to `write`; 0, or the exit code of what went wrong.
+  template <typename Write>
+  int each_pulse(Write write) {
+    auto pulses = std::make_unique<rec::Pulses>();
+    while (reader_->next(*pulses)) {
+      for (std::size_t i = 0; i < pulses->count; ++i)
+        if (!write(pulses->length[i])) return write_failed();
+      if (const int code = interrupted(); code != 0) return code;
+    }
+    if (const int code = interrupted(); code != 0) return code;
+    if (!reader_->error().empty()) return fail(opt_.in, reader_->error());
+    for (const auto& n : reader_->notes()) note(std::string(opt_.in) + ": " + n);
+    return 0;
+  }
+
+  int interrupted() const {
+    const int signal = platform::termination_signal();
+    if (signal == 0) return 0;
+    std::fprintf(stderr, "tapewren-convert: stopped by %s: %s not written\n",
+                 platform::signal_name(signal), opt_.out);
+    return 128 + signal;
+  }
+
+  // The writer's own reason (a limit passed), else the file's (the disk full).
+  int write_failed() {
+    const int code = interrupted();
+    if (code != 0) return code;
+    return fail(opt_.out, limit_error_.empty() ? out_.error() : limit_error_);
+  }
+
+  // A regular file can be read twice: once to measure what the output would be, so that one
+  // too big for its format is refused before anything is written.
+  template <typename Measure>
+  bool measure(Measure each) {
+    if (!in_->regular()) return true;
+    std::string error;
+    auto again = platform::InputFile::open(opt_.in, error);
+    if (!again) return true;  // the conversion itself will tell
+    rec::Reader reader(*again, read_settings());
+    auto pulses = std::make_unique<rec::Pulses>();
+    if (!reader.open()) return true;
+    while (reader.next(*pulses))
+      for (std::size_t i = 0; i < pulses->count; ++i)
+        if (!each(pulses->length[i])) return false;
+    return true;
+  }
+
+  int to_tap() {
+    rec::TapHeader header;
+    header.version = opt_.both_edges ? 2 : 1;
+    header.platform = static_cast<std::uint8_t>(machine());
+    header.video = static_cast<std::uint8_t>(video());
+    header.c16_signature = header.platform == 2 && opt_.both_edges;
+    // A dump word makes at most 4 TAP bytes: only a dump over 1 GiB can pass the limit.
+    if (in_->size() > rec::kMaxTapData / 4) {
+      tapewren::io::CountingSink count;
+      rec::TapWriter counter(count, header);
+      if (!measure([&](std::uint64_t p) { return counter.pulse(p); }))
+        return fail(opt_.out, counter.error() + "; nothing written");
+    }
+    rec::TapWriter tap(out_, header);
+    const int code = each_pulse([&](std::uint64_t p) {
+      if (tap.pulse(p)) return true;
+      limit_error_ = tap.error();
+      return false;
+    });
+    if (code != 0) return code;
+    return tap.finish() ? 0 : write_failed();
+  }
+
+  int to_dump() {
+    rec::DumpWriter dump(out_, opt_.tick_hz, clock_hz());
+    const int code = each_pulse([&](std::uint64_t p) { return dump.pulse(p); });
+    if (code != 0) return code;
+    return dump.finish() ? 0 : write_failed();
+  }
+
+  // A pulse that runs past one dump word is a pause between blocks: silence of its length.
+  int to_wav() {
+    tapewren::audio::WavFormat format = opt_.wav;
+    format.half_waves = from_tap() ? reader_->half_waves() : opt_.both_edges;
+    const auto tick_hz = static_cast<std::uint64_t>(2 * clock_hz());
+    tapewren::io::CountingSink nowhere;
+    const tapewren::audio::WavWriter sizes(format, tick_hz, nowhere);
+    std::uint64_t total = 0;
+    measure([&](std::uint64_t p) {
+      total += p;
+      return true;
+    });
+    if (sizes.data_bytes_for(total) > tapewren::audio::kMaxDataBytes)
+      return fail(opt_.out,
+                  "the sound would be over 4 GiB, more than one WAV file holds; nothing written");
+    tapewren::audio::WavWriter wav(format, tick_hz, out_);
+    const int code = each_pulse([&](std::uint64_t p) {
+      if (wav.pulse(p, p >= rec::kContinues)) return true;
+      limit_error_ = wav.error();
+      return false;
+    });
+    if (code != 0) return code;
+    if (wav.finish()) return 0;
+    limit_error_ = wav.error();
+    return write_failed();
+  }
+
+  const Options& opt_;
+  Output kind_ = Output::kTap;
+  std::unique_ptr<platform::InputFile> in_;
+  std::unique_ptr<rec::Reader> reader_;
+  platform::OutputFile out_;
+  std::string limit_error_;
+};
+
+}  // namespace
 
 int main(int argc, char** argv) {
-  tapewren::platform::open_missing_standard_streams();
+  platform::open_missing_standard_streams();
+  platform::catch_termination();
   Options opt;
   const int parsed = parse(argc, argv, opt);
   if (parsed != 0) return parsed < 0 ? 0 : parsed;
-  std::FILE* in = std::fopen(opt.in, "rb");
-  if (!in) return fail(std::string("cannot read ") + opt.in + ": " + std::strerror(errno));
-  std::uint8_t start[12] = {};
-  const std::size_t got = std::fread(start, 1, sizeof start, in);
-  std::uint64_t size = 0;
-  if (std::fseek(in, 0, SEEK_END) == 0) size = static_cast<std::uint64_t>(std::ftell(in));
-  std::rewind(in);
-  const bool is_tap = tap::is_tap(start, got);
-  const int code = ends_with_wav(opt.out) ? to_wav(in, size, is_tap, opt)
-                   : is_tap               ? tap_to_dump(in, size, opt)
-                                          : dump_to_tap(in, size, opt);
-  std::fclose(in);
-  return code;
+  return Conversion(opt).run();
 }

@@ -1,7 +1,6 @@
 // The table of files, their extraction and the histogram of tapewren-scan.
 #include "report.hpp"
 
-#include <fcntl.h>
 #include <sys/stat.h>
 
 #include <algorithm>
@@ -9,15 +8,11 @@
 #include <cmath>
 #include <cstring>
 
+#include "platform/tool_io.hpp"
+
 #if defined(_WIN32)
 #include <direct.h>
-#include <io.h>
 #define mkdir(path, mode) _mkdir(path)
-#else
-#include <unistd.h>
-#endif
-#ifndef O_BINARY
-#define O_BINARY 0
 #endif
 
 namespace tapewren::scan {
@@ -66,6 +61,14 @@ const char* kind_text(Kind k) {
       return "named";
   }
   return "";
+}
+
+// printf into a string.
+template <typename... Args>
+void append(std::string& out, const char* format, Args... args) {
+  char line[512];
+  const int n = std::snprintf(line, sizeof line, format, args...);
+  if (n > 0) out.append(line, std::min<std::size_t>(static_cast<std::size_t>(n), sizeof line - 1));
 }
 
 const char* loader_text(tape::Loader l) {
@@ -128,29 +131,29 @@ void Report::extract(const tape::TapeFile& f) {
   if (f.kind == Kind::kProgram)
     bytes = {static_cast<std::uint8_t>(f.start), static_cast<std::uint8_t>(f.start >> 8)};
   bytes.insert(bytes.end(), f.data.begin(), f.data.end());
-  // A name already taken, by an earlier file or by anything in the folder, gets a number.
-  int fd = -1;
-  std::string path;
-  for (int n = 1; fd < 0 && n < 1000; ++n) {
-    path = std::string(dir_) + "/" + name + (n > 1 ? "~" + std::to_string(n) : "") + ext;
-    fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_BINARY, 0666);
-    if (fd < 0 && errno != EEXIST) break;
+  // Written whole under a temporary name, then given the first free one: a name already
+  // taken, by an earlier file or by anything in the folder, gets a number, counted on from
+  // where the last file of that name stopped.
+  platform::OutputFile out;
+  std::string path = std::string(dir_) + "/" + name + ext;
+  bool written = out.create_in(dir_) && out.write(bytes.data(), bytes.size());
+  int& number = next_number_[name + ext];
+  for (number = std::max(number, 1); written; ++number) {
+    path = std::string(dir_) + "/" + name + (number > 1 ? "~" + std::to_string(number) : "") + ext;
+    if (out.commit(path)) break;
+    written = out.name_taken();
   }
-  const bool written = fd >= 0 && ::write(fd, bytes.data(), static_cast<unsigned>(bytes.size())) ==
-                                      static_cast<long>(bytes.size());
-  if (fd >= 0) ::close(fd);
   if (written) {
+    ++number;
     std::printf("wrote %s (%zu bytes)\n", path.c_str(), bytes.size());
   } else {
-    std::fprintf(stderr, "tapewren-scan: cannot write %s: %s\n", path.c_str(),
-                 std::strerror(errno));
-    if (fd >= 0) std::remove(path.c_str());
+    std::fprintf(stderr, "tapewren-scan: %s: %s\n", path.c_str(), out.error().c_str());
     extracted_ = false;
   }
 }
 
 bool write_histogram(const tape::Histogram& h, const tape::Thresholds& found, double clock_hz,
-                     const std::string& path) {
+                     const std::string& path, std::string& error) {
   const double us_per_bin = 8e6 / clock_hz;  // a bin is 8 cycles
   std::size_t first = 1, last = 254;         // the bins that hold pulses, pauses left out
   while (first < last && h[first] == 0) ++first;
@@ -177,41 +180,45 @@ bool write_histogram(const tape::Histogram& h, const tape::Thresholds& found, do
     }
     return true;
   }
-  std::FILE* out = std::fopen(path.c_str(), "w");
-  if (!out) return false;
+  std::string out;
   const double width = 800, height = 320, left = 60, bottom = 280, plot_w = 720, plot_h = 250;
   const double x_max = static_cast<double>(last + 1) * us_per_bin;
   const auto x = [&](double us) { return left + plot_w * us / x_max; };
-  std::fprintf(out,
-               "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"%.0f\" height=\"%.0f\" "
-               "font-family=\"sans-serif\" font-size=\"11\">\n"
-               "<rect width=\"100%%\" height=\"100%%\" fill=\"white\"/>\n"
-               "<text x=\"%.0f\" y=\"16\">pulse lengths (log count over microseconds)</text>\n",
-               width, height, left);
+  append(out,
+         "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"%.0f\" height=\"%.0f\" "
+         "font-family=\"sans-serif\" font-size=\"11\">\n"
+         "<rect width=\"100%%\" height=\"100%%\" fill=\"white\"/>\n"
+         "<text x=\"%.0f\" y=\"16\">pulse lengths (log count over microseconds)</text>\n",
+         width, height, left);
   for (std::size_t b = first; b <= last; ++b) {
     const double bar = plot_h * std::log10(1.0 + static_cast<double>(h[b])) / top;
     if (bar > 0)
-      std::fprintf(
-          out, "<rect x=\"%.1f\" y=\"%.1f\" width=\"%.1f\" height=\"%.1f\" fill=\"steelblue\"/>\n",
-          x(static_cast<double>(b) * us_per_bin), bottom - bar,
-          std::max(1.0, plot_w / static_cast<double>(last + 1)), bar);
+      append(out,
+             "<rect x=\"%.1f\" y=\"%.1f\" width=\"%.1f\" height=\"%.1f\" fill=\"steelblue\"/>\n",
+             x(static_cast<double>(b) * us_per_bin), bottom - bar,
+             std::max(1.0, plot_w / static_cast<double>(last + 1)), bar);
   }
-  std::fprintf(out, "<line x1=\"%.0f\" y1=\"%.0f\" x2=\"%.0f\" y2=\"%.0f\" stroke=\"black\"/>\n",
-               left, bottom, left + plot_w, bottom);
+  append(out, "<line x1=\"%.0f\" y1=\"%.0f\" x2=\"%.0f\" y2=\"%.0f\" stroke=\"black\"/>\n", left,
+         bottom, left + plot_w, bottom);
   for (int us = 0; us <= x_max; us += 100)
-    std::fprintf(out, "<text x=\"%.1f\" y=\"%.0f\" text-anchor=\"middle\">%d</text>\n", x(us),
-                 bottom + 16, us);
+    append(out, "<text x=\"%.1f\" y=\"%.0f\" text-anchor=\"middle\">%d</text>\n", x(us),
+           bottom + 16, us);
   for (const auto& [cycles, name] : marks) {
     if (cycles <= 0) continue;
     const double at = x(cycles * 1e6 / clock_hz);
-    std::fprintf(out,
-                 "<line x1=\"%.1f\" y1=\"%.0f\" x2=\"%.1f\" y2=\"%.0f\" stroke=\"crimson\" "
-                 "stroke-dasharray=\"4 3\"/>\n"
-                 "<text x=\"%.1f\" y=\"%.0f\" fill=\"crimson\">%s</text>\n",
-                 at, bottom - plot_h, at, bottom, at + 3, bottom - plot_h + 12, name);
+    append(out,
+           "<line x1=\"%.1f\" y1=\"%.0f\" x2=\"%.1f\" y2=\"%.0f\" stroke=\"crimson\" "
+           "stroke-dasharray=\"4 3\"/>\n"
+           "<text x=\"%.1f\" y=\"%.0f\" fill=\"crimson\">%s</text>\n",
+           at, bottom - plot_h, at, bottom, at + 3, bottom - plot_h + 12, name);
   }
-  std::fputs("</svg>\n", out);
-  return std::fclose(out) == 0;
+  out += "</svg>\n";
+  platform::OutputFile file;
+  const bool ok = file.create(path) &&
+                  file.write(reinterpret_cast<const std::uint8_t*>(out.data()), out.size()) &&
+                  file.commit();
+  if (!ok) error = file.error();
+  return ok;
 }
 
 }  // namespace tapewren::scan

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdio>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -28,12 +29,14 @@ class Report : public tape::FileListener {
   const char* dir_;
   bool keep_bad_, extracted_ = true;
   int files_ = 0, count_[5] = {};
+  std::map<std::string, int> next_number_;  // per extracted name: the number to try next
   tape::Fingerprint fingerprint_;
 };
 
 // The histogram with the pulse lengths the decoder found marked: as an SVG picture, or as
-// text when path is "-". False when the picture could not be written.
+// text when path is "-". False, with the reason, when the picture could not be written; it is
+// never written over an existing file.
 bool write_histogram(const tape::Histogram& histogram, const tape::Thresholds& found,
-                     double clock_hz, const std::string& path);
+                     double clock_hz, const std::string& path, std::string& error);
 
 }  // namespace tapewren::scan

@@ -13,18 +13,17 @@
 #include <vector>
 
 #include "names/pulse_feed.hpp"
+#include "platform/host.hpp"
+#include "platform/tool_io.hpp"
+#include "recording/recording.hpp"
 #include "report.hpp"
-#include "tap_format.hpp"
 #include "tape/tape.hpp"
 
 namespace {
 
-namespace tap = tapewren::tap;
+namespace rec = tapewren::recording;
 namespace tape = tapewren::tape;
-
-// Large even-sized reads: words pair up from each file's first byte across reads.
-constexpr std::size_t kBlockSize = 1 << 20;
-constexpr std::size_t kTapStep = 16;  // TAP bytes converted at a time
+namespace platform = tapewren::platform;
 
 const char kUsage[] =
     "Usage: tapewren-scan [options] FILE...\n"
@@ -38,12 +37,13 @@ const char kUsage[] =
     "  --extract DIR    also write each good file to DIR as NAME.prg or NAME.seq (never over\n"
     "                   an existing file)\n"
     "  --keep-bad       with --extract: bad and incomplete files too, marked in their names\n"
-    "  --histogram OUT  write the pulse-length histogram as an SVG picture (- : as text)\n"
+    "  --histogram OUT  write the pulse-length histogram as an SVG picture (- : as text); with\n"
+    "                   several recordings, one picture each, numbered OUT-1.svg, OUT-2.svg...\n"
     "  -m N, -v N       machine (0 C64, 1 VIC20, 2 C16) and video standard (0 PAL, 1 NTSC)\n"
     "                   for times and microseconds; default: the TAP header, or C64 PAL\n"
     "  -b               a dump recorded with both edges (half waves), as with tapewren-record -b\n"
     "Exit status: 0 all well; 1 a file could not be read or written; 2 usage;\n"
-    "3 (with --files) a file is bad or incomplete.\n";
+    "3 (with --files) a file is bad or incomplete; 128 + N stopped by signal N.\n";
 
 struct Options {
   bool files = false, keep_bad = false;
@@ -54,75 +54,84 @@ struct Options {
   std::vector<const char*> inputs;
 };
 
+// Names as the recorder prints them, with where each header ends in the input.
 class Printer : public tapewren::names::NameListener {
  public:
   explicit Printer(std::string prefix) : prefix_(std::move(prefix)) {}
-  void at(std::uint64_t block_offset) { block_offset_ = block_offset; }
+  // The pulses as the words a dump holds (a long pause as a few 0xFFFF words: more of them
+  // change no scanner), and which pulse each word belongs to.
+  void feed(const rec::Pulses& pulses) {
+    pulses_ = &pulses;
+    words_.clear();
+    pulse_of_.clear();
+    for (std::size_t i = 0; i < pulses.count; ++i) {
+      std::uint64_t rest = pulses.length[i];
+      for (int n = 0; n < 16; ++n, rest -= 0xFFFF) {
+        const auto w = static_cast<std::uint16_t>(std::min<std::uint64_t>(rest, 0xFFFF));
+        words_.push_back(static_cast<std::uint8_t>(w));
+        words_.push_back(static_cast<std::uint8_t>(w >> 8));
+        pulse_of_.push_back(static_cast<std::uint32_t>(i));
+        if (rest < 0xFFFF) break;
+      }
+    }
+    feed_.feed_pulse_words(words_.data(), static_cast<std::uint32_t>(words_.size()));
+  }
   void on_name(const char* name, std::uint32_t word_index) override {
-    const std::uint64_t end = block_offset_ + 2ull * word_index + 2;
+    const std::size_t i = pulse_of_[word_index];
+    const std::uint64_t end = i + 1 < pulses_->count ? pulses_->offset[i + 1] : pulses_->end;
     std::printf("%sFilename intercepted: %s (header ends at byte %llu)\n", prefix_.c_str(), name,
                 static_cast<unsigned long long>(end));
   }
 
  private:
   std::string prefix_;
-  std::uint64_t block_offset_ = 0;
+  tapewren::names::PulseFeed feed_{*this};
+  const rec::Pulses* pulses_ = nullptr;
+  std::vector<std::uint8_t> words_;
+  std::vector<std::uint32_t> pulse_of_;
 };
 
-// Streams one input: dump words straight, a TAP file converted a block at a time. Hands
-// each block of words to `use` with the offset of its first word. False when unreadable.
-template <typename Use>
-bool stream(const char* path, int& platform, int& video, bool& half_waves, Use use) {
-  std::FILE* in = std::fopen(path, "rb");
+// One input read through the recording reader, a block of pulses at a time. `start` is told
+// what the input says of itself before the first block. 0, or the exit code of what failed.
+template <typename Start, typename Use>
+int stream(const char* path, Start start, Use use) {
+  std::string error;
+  auto in = platform::InputFile::open(path, error);
   if (!in) {
-    std::fprintf(stderr, "tapewren-scan: cannot read %s: %s\n", path, std::strerror(errno));
-    return false;
+    std::fprintf(stderr, "tapewren-scan: %s: %s\n", path, error.c_str());
+    return 1;
   }
-  std::vector<std::uint8_t> block(kBlockSize), words;
-  std::size_t n = std::fread(block.data(), 1, tap::kHeaderSize, in);
-  std::uint64_t offset = 0;
-  bool ok = true;
-  if (tap::is_tap(block.data(), n)) {
-    tap::Header header;
-    std::string error;
-    std::fseek(in, 0, SEEK_END);
-    const auto size = static_cast<std::uint64_t>(std::ftell(in));
-    std::fseek(in, static_cast<long>(tap::kHeaderSize), SEEK_SET);
-    if (!tap::parse_header(block.data(), n, size, header, error)) {
-      std::fprintf(stderr, "tapewren-scan: %s: %s\n", path, error.c_str());
-      std::fclose(in);
-      return false;
-    }
-    platform = header.platform;
-    video = header.video;
-    half_waves = header.version == 2;
-    // Converted a few bytes at a time, so that what is found can be placed in the TAP file.
-    tap::TapToDump convert(tap::Unit::half_cycles(), header.version);
-    offset = tap::kHeaderSize;
-    do {
-      n = std::fread(block.data(), 1, block.size(), in);
-      for (std::size_t at = 0; at < n; at += kTapStep) {
-        words.clear();
-        convert.add(block.data() + at, std::min(kTapStep, n - at), words);
-        use(words.data(), words.size(), offset + at);
-      }
-      offset += n;
-    } while (n == block.size());
-  } else {
-    for (;;) {
-      n += std::fread(block.data() + n, 1, block.size() - n, in);
-      use(block.data(), n, offset);
-      offset += n;
-      if (n < block.size()) break;
-      n = 0;
-    }
+  rec::Reader reader(*in);
+  if (!reader.open()) {
+    std::fprintf(stderr, "tapewren-scan: %s: %s\n", path, reader.error().c_str());
+    return 1;
   }
-  if (std::ferror(in)) {
-    std::fprintf(stderr, "tapewren-scan: error reading %s: %s\n", path, std::strerror(errno));
-    ok = false;
+  start(reader);
+  auto pulses = std::make_unique<rec::Pulses>();
+  while (reader.next(*pulses)) {
+    use(*pulses);
+    if (platform::termination_signal() != 0) break;
   }
-  std::fclose(in);
-  return ok;
+  if (const int signal = platform::termination_signal()) {
+    std::fprintf(stderr, "tapewren-scan: stopped by %s\n", platform::signal_name(signal));
+    return 128 + signal;
+  }
+  if (!reader.error().empty()) {
+    std::fprintf(stderr, "tapewren-scan: %s: %s\n", path, reader.error().c_str());
+    return 1;
+  }
+  for (const auto& note : reader.notes())
+    std::fprintf(stderr, "tapewren-scan: %s: note: %s\n", path, note.c_str());
+  return 0;
+}
+
+// The picture's name for input number n of several: OUT-n.svg.
+std::string numbered(const std::string& path, std::size_t n) {
+  const auto slash = path.find_last_of("/\\");
+  const auto dot = path.rfind('.');
+  const bool has_ext = dot != std::string::npos && (slash == std::string::npos || dot > slash);
+  const std::size_t at = has_ext ? dot : path.size();
+  return path.substr(0, at) + "-" + std::to_string(n) + path.substr(at);
 }
 
 int usage_error(const std::string& message) {
@@ -169,53 +178,59 @@ int parse(int argc, char** argv, Options& opt) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  platform::open_missing_standard_streams();
+  platform::catch_termination();
   Options opt;
   const int parsed = parse(argc, argv, opt);
   if (parsed != 0) return parsed < 0 ? 0 : parsed;
   const bool several = opt.inputs.size() > 1;
   int code = 0;
-  for (const char* path : opt.inputs) {
-    int platform = 0, video = 0;
-    bool half_waves = opt.both_edges;
+  // A signal outranks a file that cannot be read or written, which outranks a bad file.
+  const auto worst = [&](int c) {
+    if (c > 3 || (c == 1 && code < 4) || (c == 3 && code == 0)) code = c;
+  };
+  for (std::size_t n = 0; n < opt.inputs.size(); ++n) {
+    const char* path = opt.inputs[n];
     if (!opt.files && !opt.histogram) {  // the names, as the recorder shows them
       Printer printer(several ? std::string(path) + ": " : std::string());
-      tapewren::names::PulseFeed feed(printer);
-      if (!stream(path, platform, video, half_waves,
-                  [&](const std::uint8_t* w, std::size_t n, std::uint64_t at) {
-                    printer.at(at);
-                    feed.feed_pulse_words(w, static_cast<std::uint32_t>(n));
-                  }))
-        code = 1;
+      const int c = stream(
+          path, [](const rec::Reader&) {}, [&](const rec::Pulses& p) { printer.feed(p); });
+      if (c != 0) worst(c);
+      if (c > 1) break;
       continue;
     }
-    // The clock: named on the command line, else the TAP header's, else a C64 PAL's.
-    const auto clock = [&] {
-      return tap::machine_clock_hz(opt.machine >= 0 ? opt.machine : platform,
-                                   opt.video >= 0 ? opt.video : video);
-    };
     if (several && opt.files) std::printf("%s:\n", path);
     tapewren::scan::Report report(opt.files, opt.extract, opt.keep_bad);
-    std::unique_ptr<tape::Decoder> decoder;  // made once a TAP header has told the machine
-    const auto start = [&] {
-      decoder = std::make_unique<tape::Decoder>(clock(), report, half_waves);
+    std::unique_ptr<tape::Decoder> decoder;
+    double clock = 0;
+    // The clock: named on the command line, else the TAP header's, else a C64 PAL's.
+    const auto start = [&](const rec::Reader& reader) {
+      const bool tap = reader.format() == rec::Format::kTap;
+      const int machine = opt.machine >= 0 ? opt.machine : tap ? reader.tap_header().platform : 0;
+      const int video = opt.video >= 0 ? opt.video : tap ? reader.tap_header().video : 0;
+      clock = rec::machine_clock_hz(machine, video);
+      decoder =
+          std::make_unique<tape::Decoder>(clock, report, opt.both_edges || reader.half_waves());
     };
-    const bool read = stream(path, platform, video, half_waves,
-                             [&](const std::uint8_t* w, std::size_t n, std::uint64_t at) {
-                               if (!decoder) start();
-                               decoder->feed(w, n, at);
-                             });
-    if (!read) {
-      code = 1;
+    const int read = stream(path, start, [&](const rec::Pulses& p) { decoder->feed(p); });
+    if (read != 0) {
+      worst(read);
+      if (read > 1) break;
       continue;
     }
-    if (!decoder) start();
     decoder->finish();
-    if (!report.finish() && code == 0) code = 3;
-    if (!report.extracted()) code = 1;
-    if (opt.histogram && !tapewren::scan::write_histogram(
-                             decoder->histogram(), decoder->thresholds(), clock(), opt.histogram)) {
-      std::fprintf(stderr, "tapewren-scan: cannot write %s\n", opt.histogram);
-      code = 1;
+    if (!report.finish() && opt.files) worst(3);
+    if (!report.extracted()) worst(1);
+    if (opt.histogram) {
+      const std::string out = several && std::string(opt.histogram) != "-"
+                                  ? numbered(opt.histogram, n + 1)
+                                  : std::string(opt.histogram);
+      std::string error;
+      if (!tapewren::scan::write_histogram(decoder->histogram(), decoder->thresholds(), clock, out,
+                                           error)) {
+        std::fprintf(stderr, "tapewren-scan: %s: %s\n", out.c_str(), error.c_str());
+        worst(1);
+      }
     }
   }
   return code;

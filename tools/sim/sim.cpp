@@ -14,14 +14,19 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "builtin_tape.hpp"
 #include "platform/host.hpp"
-#include "tap_format.hpp"
+#include "platform/tool_io.hpp"
+#include "recording/recording.hpp"
 
 namespace {
+
+namespace rec = tapewren::recording;
+namespace platform = tapewren::platform;
 
 constexpr const char* kPrompt = "> ";
 constexpr const char* kAck = "OK\r\n";
@@ -145,58 +150,91 @@ double now_seconds() {
   return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) / 1e9;
 }
 
-// The recording to send: a dump file read as it goes, or the built-in tape.
+// The recording to send: a dump file read as it goes, a TAP file converted as it goes, or the
+// built-in tape.
 class Source {
  public:
-  // A dump file is streamed as it is; a TAP file is converted to pulse words first.
   bool open(const char* path, std::string& error) {
     if (!path) {
       memory_ = tapewren::builtin_tape();
       size_ = memory_.size();
       return true;
     }
-    fd_ = ::open(path, O_RDONLY | O_CLOEXEC);
-    struct stat st {};
-    if (fd_ < 0 || fstat(fd_, &st) != 0 || !S_ISREG(st.st_mode)) {
-      error = fd_ < 0 ? std::strerror(errno) : "not a regular file";
+    file_ = platform::InputFile::open(path, error);
+    if (!file_) return false;
+    if (!file_->regular()) {
+      error = "not a regular file";
       return false;
     }
-    size_ = static_cast<std::uint64_t>(st.st_size);
-    std::uint8_t start[12] = {};
-    if (::pread(fd_, start, sizeof start, 0) == static_cast<ssize_t>(sizeof start) &&
-        tapewren::tap::is_tap(start, sizeof start)) {
-      std::vector<std::uint8_t> tap(size_);
-      if (::pread(fd_, tap.data(), tap.size(), 0) != static_cast<ssize_t>(tap.size())) {
-        error = "cannot read the TAP file";
-        return false;
-      }
-      memory_ = tapewren::tap::tap_to_dump(tap, tapewren::tap::Unit::half_cycles(), error);
-      if (memory_.empty()) return false;
-      ::close(fd_);
-      fd_ = -1;
-      size_ = memory_.size();
+    reader_ = std::make_unique<rec::Reader>(*file_);
+    if (!reader_->open()) {
+      error = reader_->error();
+      return false;
     }
+    if (reader_->format() == rec::Format::kDump) {  // sent as it is, byte for byte, from its start
+      reader_.reset();
+      file_ = platform::InputFile::open(path, error);
+      size_ = file_ ? file_->size() : 0;
+      return file_ != nullptr;
+    }
+    // The dump's size first, from a pass of its own, for --split-end and --hangup-after.
+    auto again = platform::InputFile::open(path, error);
+    rec::Reader counter(*again);
+    tapewren::io::CountingSink count;
+    rec::DumpWriter measure(count);
+    counter.open();
+    while (counter.next(*pulses_))
+      for (std::size_t i = 0; i < pulses_->count; ++i) measure.pulse(pulses_->length[i]);
+    measure.finish();
+    if (!counter.error().empty()) {
+      error = counter.error();
+      return false;
+    }
+    size_ = count.bytes;
+    writer_ = std::make_unique<rec::DumpWriter>(converted_);
     return true;
   }
   std::uint64_t size() const { return size_; }
   // Up to max bytes of what comes next; 0 at the end.
   std::size_t next(std::uint8_t* out, std::size_t max) {
-    if (fd_ < 0) {
-      const std::size_t n = std::min<std::uint64_t>(max, memory_.size() - pos_);
-      std::memcpy(out, memory_.data() + pos_, n);
-      pos_ += n;
-      return n;
+    if (!file_) return take(memory_, out, max);
+    if (!reader_) {
+      const long long k = file_->read(out, max);
+      return k > 0 ? static_cast<std::size_t>(k) : 0;
     }
-    for (;;) {
-      const ssize_t k = ::read(fd_, out, max);
-      if (k >= 0) return static_cast<std::size_t>(k);
-      if (errno != EINTR) return 0;
+    while (converted_.bytes.size() - pos_ < max && !converted_end_) {
+      if (!reader_->next(*pulses_)) {
+        writer_->finish();
+        converted_end_ = true;
+        break;
+      }
+      for (std::size_t i = 0; i < pulses_->count; ++i) writer_->pulse(pulses_->length[i]);
+      writer_->finish();  // hands out what the writer holds
     }
+    const std::size_t n = take(converted_.bytes, out, max);
+    if (pos_ > (1u << 20)) {  // what was sent goes, so that memory stays bounded
+      converted_.bytes.erase(converted_.bytes.begin(),
+                             converted_.bytes.begin() + static_cast<long>(pos_));
+      pos_ = 0;
+    }
+    return n;
   }
 
  private:
-  int fd_ = -1;
-  std::vector<std::uint8_t> memory_;  // the built-in tape or a converted TAP file
+  std::size_t take(const std::vector<std::uint8_t>& from, std::uint8_t* out, std::size_t max) {
+    const std::size_t n = std::min<std::size_t>(max, from.size() - pos_);
+    std::memcpy(out, from.data() + pos_, n);
+    pos_ += n;
+    return n;
+  }
+
+  std::unique_ptr<platform::InputFile> file_;
+  std::unique_ptr<rec::Reader> reader_;
+  std::unique_ptr<rec::Pulses> pulses_ = std::make_unique<rec::Pulses>();
+  tapewren::io::MemorySink converted_;
+  std::unique_ptr<rec::DumpWriter> writer_;
+  bool converted_end_ = false;
+  std::vector<std::uint8_t> memory_;  // the built-in tape
   std::uint64_t size_ = 0;
   std::size_t pos_ = 0;
 };

@@ -1,0 +1,191 @@
+// Dumps and TAP files as one stream of pulses, a buffer at a time, with the offset of every
+// pulse in the input's own bytes.
+#include <cmath>
+#include <cstring>
+
+#include "recording/recording.hpp"
+
+namespace tapewren::recording {
+
+namespace {
+
+constexpr char kC64Signature[] = "C64-TAPE-RAW";
+constexpr char kC16Signature[] = "C16-TAPE-RAW";
+constexpr std::size_t kSignatureSize = 12;
+constexpr std::size_t kBufferSize = 1 << 17;
+constexpr std::uint64_t kUnknownLength = 2048;  // TAP version 0's overlong pulse, in cycles
+
+// A start that a TAP header's signature begins with, however little of it there is.
+bool tap_signature_start(const std::uint8_t* data, std::size_t size) {
+  const std::size_t n = size < kSignatureSize ? size : kSignatureSize;
+  return n >= 4 &&
+         (std::memcmp(data, kC64Signature, n) == 0 || std::memcmp(data, kC16Signature, n) == 0);
+}
+
+}  // namespace
+
+double machine_clock_hz(int machine, int video) {
+  static const double kClocks[3][2] = {
+      {985248, 1022727},   // C64
+      {1108405, 1022727},  // VIC20
+      {886724, 894886},    // C16
+  };
+  return kClocks[machine < 0 || machine > 2 ? 0 : machine][video == 1 ? 1 : 0];
+}
+
+bool is_tap(const std::uint8_t* data, std::size_t size) {
+  return size >= kSignatureSize && tap_signature_start(data, size);
+}
+
+std::vector<std::uint8_t> make_tap_header(const TapHeader& header) {
+  std::vector<std::uint8_t> out(kTapHeaderSize, 0);
+  std::memcpy(out.data(), header.c16_signature ? kC16Signature : kC64Signature, kSignatureSize);
+  out[0x0C] = header.version;
+  out[0x0D] = header.platform;
+  out[0x0E] = header.video;
+  for (int i = 0; i < 4; ++i) out[0x10 + i] = static_cast<std::uint8_t>(header.length >> (8 * i));
+  return out;
+}
+
+Reader::Reader(ByteSource& source, const ReadSettings& settings)
+    : source_(source), settings_(settings), buffer_(new std::uint8_t[kBufferSize]) {}
+
+Reader::~Reader() = default;
+
+bool Reader::fill() {
+  if (eof_) return false;
+  std::memmove(buffer_.get(), buffer_.get() + at_, have_ - at_);
+  consumed_ += at_;
+  have_ -= at_;
+  at_ = 0;
+  const long long n = source_.read(buffer_.get() + have_, kBufferSize - have_);
+  if (n <= 0) {
+    eof_ = true;
+    if (n < 0) error_ = source_.error();
+    return false;
+  }
+  have_ += static_cast<std::size_t>(n);
+  return true;
+}
+
+bool Reader::open() {
+  while (have_ < kTapHeaderSize && fill()) {
+  }
+  if (!error_.empty()) return false;
+  if (!tap_signature_start(buffer_.get(), have_)) return true;  // a dump
+  if (have_ < kTapHeaderSize) {
+    error_ = "the TAP header is cut short (" + std::to_string(have_) + " of 20 bytes)";
+    return false;
+  }
+  const std::uint8_t* h = buffer_.get();
+  format_ = Format::kTap;
+  header_.c16_signature = std::memcmp(h, kC16Signature, kSignatureSize) == 0;
+  header_.version = h[0x0C];
+  header_.platform = h[0x0D];
+  header_.video = h[0x0E];
+  header_.length = static_cast<std::uint32_t>(h[0x10] | h[0x11] << 8 | h[0x12] << 16 |
+                                              static_cast<std::uint32_t>(h[0x13]) << 24);
+  if (header_.version > 2) {
+    error_ = "unknown TAP version " + std::to_string(header_.version);
+    return false;
+  }
+  at_ = kTapHeaderSize;
+  return true;
+}
+
+void Reader::emit(Pulses& out, std::uint64_t length, std::uint64_t offset) {
+  if (settings_.tick_hz > 0 &&
+      format_ == Format::kDump) {  // ticks to half cycles, the rounding carried along
+    ticks_ += static_cast<double>(length);
+    const auto now = static_cast<std::uint64_t>(
+        std::llround(ticks_ * 2 * settings_.clock_hz / settings_.tick_hz));
+    length = now - half_cycles_;
+    half_cycles_ = now;
+  }
+  out.length[out.count] = length;
+  out.offset[out.count] = offset;
+  ++out.count;
+}
+
+void Reader::dump_pulses(Pulses& out) {
+  const std::uint8_t* b = buffer_.get();
+  for (; at_ + 1 < have_ && out.count < Pulses::kCapacity; at_ += 2) {
+    const auto word = static_cast<std::uint16_t>(b[at_] | b[at_ + 1] << 8);
+    if (!going_on_) {
+      pending_offset_ = consumed_ + at_;
+      pending_ = 0;
+    }
+    pending_ += word;
+    going_on_ = word == kContinues;  // the pulse goes on in the next word
+    if (!going_on_) emit(out, pending_, pending_offset_);
+  }
+}
+
+void Reader::tap_pulses(Pulses& out) {
+  const std::uint8_t* b = buffer_.get();
+  for (; at_ < have_ && out.count < Pulses::kCapacity; ++at_) {
+    const std::uint8_t v = b[at_];
+    if (long_have_ >= 0) {
+      pending_ |= static_cast<std::uint64_t>(v) << (8 * long_have_);
+      if (++long_have_ == 3) {
+        emit(out, 2 * pending_, pending_offset_);
+        long_have_ = -1;
+      }
+    } else if (v != 0) {
+      emit(out, 16 * std::uint64_t{v}, consumed_ + at_);
+    } else if (header_.version == 0) {
+      ++unknown_lengths_;
+      emit(out, 2 * kUnknownLength, consumed_ + at_);
+    } else {
+      long_have_ = 0;
+      pending_ = 0;
+      pending_offset_ = consumed_ + at_;
+    }
+  }
+}
+
+void Reader::at_end() {
+  ended_ = true;
+  const std::uint64_t size = consumed_ + have_;
+  if (format_ == Format::kDump) {
+    if (have_ - at_ == 1)
+      notes_.push_back("the last byte (at offset " + std::to_string(size - 1) +
+                       ") is half a pulse word: left out");
+    return;
+  }
+  if (long_have_ >= 0)
+    notes_.push_back("the TAP data ends inside a long pulse (at offset " +
+                     std::to_string(pending_offset_) + "): that pulse is left out");
+  if (size - kTapHeaderSize != header_.length)
+    notes_.push_back("the TAP header gives " + std::to_string(header_.length) +
+                     " bytes of pulses, the file has " + std::to_string(size - kTapHeaderSize) +
+                     ": all of them are read");
+  if (unknown_lengths_ > 0)
+    notes_.push_back(std::to_string(unknown_lengths_) +
+                     " overlong pulses of unknown length (TAP version 0) read as 2048 cycles");
+}
+
+bool Reader::next(Pulses& out) {
+  out.count = 0;
+  if (ended_) return false;
+  for (;;) {
+    if (format_ == Format::kDump) {
+      dump_pulses(out);
+    } else {
+      tap_pulses(out);
+    }
+    if (out.count == Pulses::kCapacity) {
+      out.end = going_on_ || long_have_ >= 0 ? pending_offset_ : consumed_ + at_;
+      return true;
+    }
+    if (!fill()) break;
+  }
+  if (!error_.empty()) return false;
+  // The end: a dump's pulse going on to the end of the recording ends there.
+  if (going_on_) emit(out, pending_, pending_offset_);
+  out.end = long_have_ >= 0 ? pending_offset_ : consumed_ + at_;
+  at_end();
+  return out.count > 0;
+}
+
+}  // namespace tapewren::recording
