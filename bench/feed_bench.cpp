@@ -6,11 +6,12 @@
 #include <cstdint>
 #include <fstream>
 #include <iterator>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "names/pulse_feed.hpp"
-#include "tap_format.hpp"
+#include "recording/recording.hpp"
 #include "tape/tape.hpp"
 #include "tape_synth.hpp"
 
@@ -90,10 +91,8 @@ const std::vector<std::uint8_t>& real_tapes() {
                              "c64-pal-turbo", "vic20-pal", "vic20-ntsc", "plus4-pal"}) {
       std::ifstream in(std::string(TAPEWREN_TAPES_DIR) + "/testtape-" + name + ".tap",
                        std::ios::binary);
-      std::string error;
-      const auto dump = tapewren::tap::tap_to_dump(
-          std::vector<std::uint8_t>(std::istreambuf_iterator<char>(in), {}),
-          tapewren::tap::Unit::half_cycles(), error);
+      const auto dump = tapewren::recording::dump_of(
+          std::vector<std::uint8_t>(std::istreambuf_iterator<char>(in), {}));
       once.insert(once.end(), dump.begin(), dump.end());
     }
     for (int i = 0; i < 100; ++i) out.insert(out.end(), once.begin(), once.end());
@@ -116,8 +115,11 @@ void BM_DecodeRealTapes(benchmark::State& state) {
   for (auto _ : state) {
     count.files = 0;
     tapewren::tape::Decoder decoder(985248, count);
-    for (std::size_t at = 0; at < t.size(); at += 1 << 20)
-      decoder.feed(t.data() + at, std::min<std::size_t>(1 << 20, t.size() - at), at);
+    tapewren::io::MemorySource source(t);
+    tapewren::recording::Reader reader(source);
+    reader.open();
+    auto pulses = std::make_unique<tapewren::recording::Pulses>();
+    while (reader.next(*pulses)) decoder.feed(*pulses);
     decoder.finish();
   }
   state.SetItemsProcessed(static_cast<std::int64_t>(state.iterations() * (t.size() / 2)));

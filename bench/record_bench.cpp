@@ -3,6 +3,8 @@
 // and wake-ups on a silent line, peak memory and heap allocations, the latency from a space
 // key to the stop request on the line, and the name interception's throughput.
 #include <fcntl.h>
+#include <sys/ptrace.h>
+#include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -239,8 +241,8 @@ std::pair<double, double> wav_against_cp(const TempDir& dir) {
   {
     using tapewren::synth::Encoding;
     const std::vector<std::uint8_t> data(2000, 0x5A);
-    const auto dump = tapewren::synth::synthesize(
-        {{Encoding::kStandard, 1, "SIDE STD", data}, {Encoding::kCountdown9, 1, "SIDE TURBO", data}});
+    const auto dump = tapewren::synth::synthesize({{Encoding::kStandard, 1, "SIDE STD", data},
+                                                   {Encoding::kCountdown9, 1, "SIDE TURBO", data}});
     double half_cycles = 0;
     for (std::size_t i = 0; i + 1 < dump.size(); i += 2) half_cycles += dump[i] | dump[i + 1] << 8;
     const double once_s = half_cycles / (2 * 985248.0);
@@ -256,6 +258,73 @@ std::pair<double, double> wav_against_cp(const TempDir& dir) {
   const double wav = timed({TAPEWREN_CONVERT_PATH, dir.path("side.dmp"), dir.path("side.wav")});
   const double cp = timed({"/bin/cp", dir.path("side.wav"), dir.path("copy.wav")});
   return {wav, cp};
+}
+
+// Peak resident memory of a program from its own start, in KiB: read as it is about to exit
+// (a traced exit stops it with its memory still mapped), so that nothing of this process,
+// whose memory a forked child starts with, counts. -1 when it could not be measured.
+long vm_hwm_kib(pid_t pid) {
+  std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+  std::string line;
+  while (std::getline(status, line))
+    if (line.rfind("VmHWM:", 0) == 0) return std::stol(line.substr(6));
+  return -1;
+}
+long peak_rss_kib(const std::vector<std::string>& argv) {
+  const pid_t pid = fork();
+  require(pid >= 0, "peak memory: cannot fork");
+  if (pid == 0) {
+    ptrace(PTRACE_TRACEME, 0, nullptr, nullptr);
+    const int null = open("/dev/null", O_WRONLY);
+    dup2(null, 1);
+    dup2(null, 2);
+    raise(SIGSTOP);
+    std::vector<char*> args;
+    for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+    args.push_back(nullptr);
+    execv(args[0], args.data());
+    _exit(127);
+  }
+  long peak = -1;
+  int status = 0;
+  const auto until = Clock::now() + 600s;
+  bool options_set = false;
+  for (;;) {
+    const pid_t got = waitpid(pid, &status, WNOHANG);
+    if (got == 0) {
+      if (Clock::now() > until) {
+        kill(pid, SIGKILL);
+        waitpid(pid, &status, 0);
+        throw Failure("peak memory: " + argv[0] + " did not end within 600 s");
+      }
+      sleep_for(1ms);
+      continue;
+    }
+    if (got < 0 || WIFEXITED(status) || WIFSIGNALED(status)) break;
+    int pass = WSTOPSIG(status);
+    if (!options_set) {  // the child's own SIGSTOP, before the program starts
+      ptrace(PTRACE_SETOPTIONS, pid, nullptr, PTRACE_O_TRACEEXIT | PTRACE_O_EXITKILL);
+      options_set = true;
+      pass = 0;
+    } else if (status >> 8 == (SIGTRAP | (PTRACE_EVENT_EXIT << 8))) {
+      peak = vm_hwm_kib(pid);
+      pass = 0;
+    } else if (pass == SIGTRAP) {
+      pass = 0;  // the stop after exec
+    }
+    ptrace(PTRACE_CONT, pid, nullptr, pass);
+  }
+  require(WIFEXITED(status) && WEXITSTATUS(status) == 0, "peak memory: " + argv[0] + " failed");
+  return peak;
+}
+
+// The tools' peak memory on the 45-minute side, in KiB: to WAV, to TAP, TAP to dump, --files.
+std::vector<long> tools_memory(const TempDir& dir) {
+  const std::string conv = TAPEWREN_CONVERT_PATH, side = dir.path("side.dmp");
+  return {peak_rss_kib({conv, side, dir.path("m.wav")}),
+          peak_rss_kib({conv, side, dir.path("m.tap")}),
+          peak_rss_kib({conv, dir.path("m.tap"), dir.path("m.dmp")}),
+          peak_rss_kib({TAPEWREN_SCAN_PATH, "--files", side})};
 }
 
 // Runs the feed benchmark and takes its words per second.
@@ -294,6 +363,8 @@ void run(const Settings& s) {
   const auto feed = feed_figures();
   std::fprintf(stderr, "a 45-minute side as WAV, and cp of the same size...\n");
   const auto [wav_s, cp_s] = wav_against_cp(dir);
+  std::fprintf(stderr, "the tools' peak memory on that side...\n");
+  const auto memory = tools_memory(dir);
 
   std::printf("| Measure | tapewren-record | floor | ratio | aim |\n|---|---|---|---|---|\n");
   std::printf("| throughput, %d MiB through a pty (MB/s) | %.1f | %.1f (dd bs=64) | %.2f | |\n",
@@ -336,6 +407,10 @@ void run(const Settings& s) {
       "| a 45-minute side as WAV, 44.1 kHz 16-bit (s) | %.2f | %.2f (cp of the WAV) | %.2f | <= 2 "
       "x cp |\n",
       wav_s, cp_s, cp_s > 0 ? wav_s / cp_s : 0);
+  std::printf(
+      "| peak RSS of the tools on that side (KiB) | to WAV %ld, to TAP %ld, TAP to dump %ld, "
+      "scan --files %ld | | | < 4096 |\n",
+      memory[0], memory[1], memory[2], memory[3]);
 }
 
 }  // namespace

@@ -139,8 +139,8 @@ class DeviceEnd {
     take_seen(out, n);
     const auto until = std::chrono::steady_clock::now() + patience;
     for (bool first = true; out.size() < n; first = false) {
-      const auto left = std::chrono::ceil<std::chrono::milliseconds>(
-          until - std::chrono::steady_clock::now());
+      const auto left =
+          std::chrono::ceil<std::chrono::milliseconds>(until - std::chrono::steady_clock::now());
       if (!first && left.count() <= 0) break;
       if (!read_some(out, n - out.size(), std::max<long long>(0, left.count()))) break;
     }
@@ -203,7 +203,9 @@ struct Options {
   Stdin stdin_mode = Stdin::kNull;
   int closed_fd = -1;               // started with this standard descriptor closed
   bool stdout_reader_gone = false;  // standard output a pipe nobody reads
-  long file_size_limit = -1;        // RLIMIT_FSIZE in bytes, SIGXFSZ ignored
+  long file_size_limit = -1;        // RLIMIT_FSIZE in bytes
+  bool ignore_sigxfsz = true;       // with it: a write past the limit fails instead of killing
+  long data_limit = -1;             // RLIMIT_DATA in bytes: a heap that cannot grow unbounded
 };
 
 // A program run in a session of its own, its standard output and error in files.
@@ -236,10 +238,14 @@ class Child {
       if (o.stdin_mode >= Stdin::kForegroundJob) run_as_job(o.stdin_mode == Stdin::kForegroundJob);
       if (o.closed_fd >= 0) close(o.closed_fd);
       if (o.file_size_limit >= 0) {
-        signal(SIGXFSZ, SIG_IGN);
+        if (o.ignore_sigxfsz) signal(SIGXFSZ, SIG_IGN);
         const rlimit lim{static_cast<rlim_t>(o.file_size_limit),
                          static_cast<rlim_t>(o.file_size_limit)};
         setrlimit(RLIMIT_FSIZE, &lim);
+      }
+      if (o.data_limit >= 0) {
+        const rlimit lim{static_cast<rlim_t>(o.data_limit), static_cast<rlim_t>(o.data_limit)};
+        setrlimit(RLIMIT_DATA, &lim);
       }
       std::vector<char*> args;
       for (auto& a : argv) args.push_back(a.data());
@@ -272,9 +278,25 @@ class Child {
     return eventually([&] { return out().find(text) != std::string::npos; });
   }
   void type(const std::string& keys) {
-    if (::write(stdin_ >= 0 ? stdin_ : term_, keys.data(), keys.size()) !=
-        static_cast<long>(keys.size()))
-      throw std::runtime_error("cannot type");
+    if (!feed(bytes(keys))) throw std::runtime_error("cannot type");
+  }
+  // Into standard input (a pipe or the terminal), all of it; false when the program stopped
+  // reading.
+  bool feed(const Bytes& data) {
+    signal(SIGPIPE, SIG_IGN);  // a program that ended early must not end the test
+    for (std::size_t done = 0; done < data.size();) {
+      const ssize_t k =
+          ::write(stdin_ >= 0 ? stdin_ : term_, data.data() + done, data.size() - done);
+      if (k < 0 && errno == EINTR) continue;
+      if (k <= 0) return false;
+      done += static_cast<std::size_t>(k);
+    }
+    return true;
+  }
+  // The end of standard input (a pipe): the program reads to its end.
+  void close_input() {
+    if (stdin_ >= 0) close(stdin_);
+    stdin_ = -1;
   }
   unsigned terminal_modes() const {  // c_lflag of the terminal on standard input
     termios tio{};

@@ -9,7 +9,7 @@
 
 #include "common/real_tapes.hpp"
 #include "names/pulse_feed.hpp"
-#include "tap_format.hpp"
+#include "recording/recording.hpp"
 #include "tape_synth.hpp"
 
 namespace tapewren::names {
@@ -286,9 +286,8 @@ TEST(RealTapes, RightScannerForEachTape) {
   for (const std::string tape : {"c64-pal-normal", "c64-ntsc-normal", "c64-pal-normal-errors",
                                  "vic20-pal", "vic20-ntsc", "c64-pal-turbo", "plus4-pal"}) {
     SCOPED_TRACE(tape);
-    std::string error, names[3];
-    const auto dump =
-        tap::tap_to_dump(testing::read_real_tape(tape), tap::Unit::half_cycles(), error);
+    std::string names[3];
+    const auto dump = recording::dump_of(testing::read_real_tape(tape));
     Values values;
     for (std::size_t i = 0; i + 1 < dump.size(); i += 2)
       values.push_back(pulse_value(static_cast<std::uint16_t>(dump[i] | dump[i + 1] << 8)));

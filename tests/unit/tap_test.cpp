@@ -5,19 +5,19 @@
 #include <iterator>
 
 #include "common/real_tapes.hpp"
-#include "tap_format.hpp"
+#include "recording/recording.hpp"
 
-namespace tapewren::tap {
+namespace tapewren::recording {
 namespace {
 
 using Bytes = std::vector<std::uint8_t>;
 using Words = std::vector<std::uint32_t>;
 
 Bytes tap_with(const Bytes& body, std::uint8_t version) {
-  Header h;
+  TapHeader h;
   h.version = version;
   h.length = static_cast<std::uint32_t>(body.size());
-  Bytes out = make_header(h);
+  Bytes out = make_tap_header(h);
   out.insert(out.end(), body.begin(), body.end());
   return out;
 }
@@ -36,11 +36,11 @@ TEST(TapConversion, PulseArithmetic) {
     Bytes tap;   // the TAP body
     Words dump;  // the same pulses as dump words
     int ways = kBoth;
-    Unit unit = Unit::half_cycles();
+    ReadSettings unit = {};  // what a dump word counts
     std::uint8_t version = 1;
   };
-  const Unit word_a_cycle{1, 1}, c64_at_1mhz = Unit::ticks(1000000, 0, 0);  // 384 cycles: 389.75 us
-                                                                            // clang-format off
+  const ReadSettings word_a_cycle{1, 1}, c64_at_1mhz{1000000, 985248};  // 384 cycles: 389.75 us
+                                                                        // clang-format off
   for (const Case& c : std::vector<Case>{
            {"bytes 1 and 255", {1, 255}, {16, 4080}},
            {"long entries of 2048, 32767 and 32768 cycles", {0, 0, 8, 0, 0, 0xFF, 0x7F, 0, 0, 0, 0x80, 0}, {4096, 65534, 0xFFFF, 1}},
@@ -55,18 +55,17 @@ TEST(TapConversion, PulseArithmetic) {
            {"a pause beyond 0xFFFFFF cycles", {0, 0xFF, 0xFF, 0xFF, 0, 0x07, 0xFF, 0x2B}, repeat(0xFFFF, 600, 100), kToTap},
            {"a pulse going on at the end of the dump", {0, 0, 0x80, 0}, {0xFFFF}, kToTap},
            {"a fixed tick rate and the machine's clock", {48}, {390}, kBoth, c64_at_1mhz},
-           {"version 0: a zero is an overlong pulse", {10, 0, 10}, {160, 4096, 160}, kToDump, Unit::half_cycles(), 0}}) {
+           {"version 0: a zero is an overlong pulse", {10, 0, 10}, {160, 4096, 160}, kToDump, {}, 0}}) {
     // clang-format on
     SCOPED_TRACE(c.what);
     Bytes dump;
     for (auto w : c.dump)
       dump.insert(dump.end(), {static_cast<std::uint8_t>(w), static_cast<std::uint8_t>(w >> 8)});
-    std::string error;
     if (c.ways & kToDump) {
-      EXPECT_EQ(tap_to_dump(tap_with(c.tap, c.version), c.unit, error), dump);
+      EXPECT_EQ(dump_of(tap_with(c.tap, c.version), {}, c.unit.tick_hz, c.unit.clock_hz), dump);
     }
     if (c.ways & kToTap) {
-      EXPECT_EQ(dump_to_tap(dump, c.unit, Header{}), tap_with(c.tap, 1));
+      EXPECT_EQ(tap_of(dump, TapHeader{}, c.unit), tap_with(c.tap, 1));
     }
   }
   EXPECT_NEAR(machine_clock_hz(1, 0), 1108405, 0.5);
@@ -79,14 +78,12 @@ TEST(TapConversion, EveryRealTapeComesBackByteForByte) {
                            "c64-pal-turbo", "vic20-pal", "vic20-ntsc", "plus4-pal"}) {
     SCOPED_TRACE(name);
     const Bytes tap = testing::read_real_tape(name);
-    std::string error;
-    Header header;
-    ASSERT_TRUE(parse_header(tap.data(), tap.size(), tap.size(), header, error));
-    EXPECT_EQ(
-        dump_to_tap(tap_to_dump(tap, Unit::half_cycles(), error), Unit::half_cycles(), header),
-        tap);
+    io::MemorySource source(tap);
+    Reader reader(source);
+    ASSERT_TRUE(reader.open());
+    EXPECT_EQ(tap_of(dump_of(tap), reader.tap_header()), tap);
   }
 }
 
 }  // namespace
-}  // namespace tapewren::tap
+}  // namespace tapewren::recording

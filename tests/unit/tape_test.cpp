@@ -6,9 +6,10 @@
 
 #include <fstream>
 #include <iterator>
+#include <memory>
 
 #include "common/real_tapes.hpp"
-#include "tap_format.hpp"
+#include "recording/recording.hpp"
 #include "tape_synth.hpp"
 
 namespace tapewren::tape {
@@ -20,11 +21,15 @@ struct Files : FileListener, std::vector<TapeFile> {
   void on_file(const TapeFile& file) override { push_back(file); }
 };
 
-std::vector<TapeFile> decode(const Bytes& dump, bool half_waves = false) {
+// Any recording, read as the tools read it.
+std::vector<TapeFile> decode(const Bytes& recording, bool half_waves = false) {
   Files files;
-  Decoder decoder(985248, files, half_waves);
-  for (std::size_t at = 0; at < dump.size(); at += 4096)  // fed in pieces, as a file is read
-    decoder.feed(dump.data() + at, std::min<std::size_t>(4096, dump.size() - at), at);
+  io::MemorySource source(recording);
+  recording::Reader reader(source);
+  EXPECT_TRUE(reader.open());
+  Decoder decoder(985248, files, half_waves || reader.half_waves());
+  auto pulses = std::make_unique<recording::Pulses>();
+  while (reader.next(*pulses)) decoder.feed(*pulses);
   decoder.finish();
   return files;
 }
@@ -36,9 +41,7 @@ std::uint32_t fingerprint(const std::vector<TapeFile>& files) {
 }
 
 std::vector<TapeFile> decode_tap(const std::string& name) {
-  std::string error;
-  return decode(
-      tap::tap_to_dump(testing::read_real_tape(name), tap::Unit::half_cycles(), error));
+  return decode(testing::read_real_tape(name));
 }
 
 std::string text(const Bytes& b) {
@@ -69,9 +72,7 @@ TEST(Decoder, RealTapes) {
   EXPECT_GT(decode_tap("c64-pal-normal-errors")[0].body.taken_from_repeat, 0);
   // Recorded with both edges: every pulse as two half waves, a little uneven, the first one
   // alone (as when the recording starts in the middle of a pulse).
-  std::string error;
-  const Bytes whole = tap::tap_to_dump(testing::read_real_tape("c64-pal-normal-errors"),
-                                       tap::Unit::half_cycles(), error);
+  const Bytes whole = recording::dump_of(testing::read_real_tape("c64-pal-normal-errors"));
   Bytes halves = {0x40, 0x01};
   for (std::size_t i = 0; i + 1 < whole.size(); i += 2) {
     const int w = whole[i] | whole[i + 1] << 8;
@@ -187,6 +188,9 @@ TEST(FileNames, SafeOnLinuxAndWindows) {
                  "1.X"),
             "_lpt1.X");  // shifted letters: lower case
   EXPECT_EQ(name("COM10"), "COM10");
+  EXPECT_EQ(name("COM0"), "_COM0");
+  EXPECT_EQ(name("-RF"), "_-RF");            // never read as an option
+  EXPECT_EQ(name(".PROFILE"), "_.PROFILE");  // never hidden
   EXPECT_EQ(name("\x5c\x5e\x5f\x01\xd3"), "#^__s");
   EXPECT_EQ(name("GAME.  "), "GAME");
   EXPECT_EQ(name(""), "UNNAMED");
