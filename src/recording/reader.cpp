@@ -71,6 +71,7 @@ bool Reader::fill() {
 bool Reader::open() {
   while (have_ < kTapHeaderSize && fill()) {
   }
+  ticks_to_half_cycles_ = settings_.tick_hz > 0;
   if (!error_.empty()) return false;
   if (!tap_signature_start(buffer_.get(), have_)) return true;  // a dump
   if (have_ < kTapHeaderSize) {
@@ -79,6 +80,7 @@ bool Reader::open() {
   }
   const std::uint8_t* h = buffer_.get();
   format_ = Format::kTap;
+  ticks_to_half_cycles_ = false;  // a TAP file counts cycles
   header_.c16_signature = std::memcmp(h, kC16Signature, kSignatureSize) == 0;
   header_.version = h[0x0C];
   header_.platform = h[0x0D];
@@ -93,9 +95,8 @@ bool Reader::open() {
   return true;
 }
 
-void Reader::emit(Pulses& out, std::uint64_t length, std::uint64_t offset) {
-  if (settings_.tick_hz > 0 &&
-      format_ == Format::kDump) {  // ticks to half cycles, the rounding carried along
+inline void Reader::emit(Pulses& out, std::uint64_t length, std::uint64_t offset) {
+  if (ticks_to_half_cycles_) {  // the rounding carried along
     ticks_ += static_cast<double>(length);
     const auto now = static_cast<std::uint64_t>(
         std::llround(ticks_ * 2 * settings_.clock_hz / settings_.tick_hz));
@@ -108,17 +109,45 @@ void Reader::emit(Pulses& out, std::uint64_t length, std::uint64_t offset) {
 }
 
 void Reader::dump_pulses(Pulses& out) {
-  const std::uint8_t* b = buffer_.get();
-  for (; at_ + 1 < have_ && out.count < Pulses::kCapacity; at_ += 2) {
-    const auto word = static_cast<std::uint16_t>(b[at_] | b[at_ + 1] << 8);
-    if (!going_on_) {
-      pending_offset_ = consumed_ + at_;
-      pending_ = 0;
+  if (ticks_to_half_cycles_) {
+    for (const std::uint8_t* b = buffer_.get(); at_ + 1 < have_ && out.count < Pulses::kCapacity;
+         at_ += 2) {
+      const auto word = static_cast<std::uint16_t>(b[at_] | b[at_ + 1] << 8);
+      if (!going_on_) {
+        pending_offset_ = consumed_ + at_;
+        pending_ = 0;
+      }
+      pending_ += word;
+      going_on_ = word == kContinues;  // the pulse goes on in the next word
+      if (!going_on_) emit(out, pending_, pending_offset_);
     }
-    pending_ += word;
-    going_on_ = word == kContinues;  // the pulse goes on in the next word
-    if (!going_on_) emit(out, pending_, pending_offset_);
+    return;
   }
+  // The hot loop, on locals: the stores into `out` cannot then touch what the loop keeps.
+  const std::uint8_t* b = buffer_.get();
+  const std::uint64_t base = consumed_;
+  std::uint64_t* length = out.length;
+  std::uint64_t* offset = out.offset;
+  std::size_t at = at_, count = out.count;
+  std::uint64_t pending = pending_, pending_offset = pending_offset_;
+  bool going_on = going_on_;
+  for (; at + 1 < have_ && count < Pulses::kCapacity; at += 2) {
+    const auto word = static_cast<std::uint16_t>(b[at] | b[at + 1] << 8);
+    if (!going_on) {
+      pending_offset = base + at;
+      pending = 0;
+    }
+    pending += word;
+    going_on = word == kContinues;  // the pulse goes on in the next word
+    length[count] = pending;        // kept only when the pulse has ended
+    offset[count] = pending_offset;
+    count += going_on ? 0 : 1;
+  }
+  at_ = at;
+  out.count = count;
+  pending_ = pending;
+  pending_offset_ = pending_offset;
+  going_on_ = going_on;
 }
 
 void Reader::tap_pulses(Pulses& out) {
@@ -131,15 +160,23 @@ void Reader::tap_pulses(Pulses& out) {
         emit(out, 2 * pending_, pending_offset_);
         long_have_ = -1;
       }
-    } else if (v != 0) {
-      emit(out, 16 * std::uint64_t{v}, consumed_ + at_);
-    } else if (header_.version == 0) {
+    } else if (v == 0 && header_.version == 0) {
       ++unknown_lengths_;
       emit(out, 2 * kUnknownLength, consumed_ + at_);
-    } else {
+    } else if (v == 0) {
       long_have_ = 0;
       pending_ = 0;
       pending_offset_ = consumed_ + at_;
+    } else {
+      // The bytes of single pulses, the short way, on locals.
+      std::size_t at = at_, count = out.count;
+      const std::uint64_t base = consumed_;
+      for (; at < have_ && count < Pulses::kCapacity && b[at] != 0; ++at, ++count) {
+        out.length[count] = 16 * std::uint64_t{b[at]};
+        out.offset[count] = base + at;
+      }
+      at_ = at - 1;  // the loop's ++at_ takes the last one
+      out.count = count;
     }
   }
 }

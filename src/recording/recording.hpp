@@ -105,6 +105,7 @@ class Reader {
   int long_have_ = -1;     // TAP: bytes of a long entry's length read, -1 outside one
   std::uint64_t unknown_lengths_ = 0;
   // A dump in ticks: the time so far in ticks and in half cycles, so that rounding never adds up.
+  bool ticks_to_half_cycles_ = false;
   double ticks_ = 0;
   std::uint64_t half_cycles_ = 0;
 };

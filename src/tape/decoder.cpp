@@ -1,124 +1,297 @@
-// The decoder's feed: pulse words become pulses, counted in the histogram and handed to each
-// encoding's decoder; the 12-to-1 countdown loader's headers are named as the recorder does.
+// The decoder that runs every registered loader: pulses are paired up (half waves), counted
+// in the histogram, looked at once by the shared pilot search, and read by the loaders that
+// took a pilot; their files are handed on in tape order, and what they and the pauses
+// account for is summed up.
 #include <algorithm>
+#include <limits>
 
-#include "names/countdown_header.hpp"
-#include "names/pulse_feed.hpp"
-#include "tape/assembler.hpp"
-#include "tape/rom_loader.hpp"
+#include "tape/machinery/loader.hpp"
+#include "tape/machinery/search.hpp"
 #include "tape/tape.hpp"
-#include "tape/turbo_tape.hpp"
 
 namespace tapewren::tape {
 
-struct Decoder::State {
-  explicit State(FileListener& listener) : assembler(listener) {}
-  double seconds_per_half_cycle = 0;
-  Assembler assembler;
-  RomDecoder rom;
-  TurboDecoder turbo;
-  names::CountdownState countdown12;
-  std::uint8_t name[17] = {};
-  std::vector<Block> blocks;
-  Histogram histogram{};
-  std::uint64_t half_cycles = 0;  // before the pulse being fed
-  bool half_waves = false;
+namespace {
+
+constexpr double kStretchSeconds = 1.0;  // unrecognised stretches shorter than this are not listed
+// A bytes pilot is offered this many pulses before its end: two pilot bytes to find where
+// bytes begin.
+constexpr std::size_t kBytesBack = 16;
+
+// What blocks and pauses cover, in half cycles: intervals closer than a stretch worth
+// listing are joined, so that memory grows with the minutes of a tape, not its pulses.
+class Coverage {
+ public:
+  explicit Coverage(std::uint64_t join) : join_(join) {}
+  void add(std::uint64_t start, std::uint64_t end) {
+    if (end <= start) return;
+    if (!spans_.empty() && start >= spans_.back().first && start <= spans_.back().second + join_) {
+      spans_.back().second = std::max(spans_.back().second, end);
+      return;
+    }
+    spans_.emplace_back(start, end);
+  }
+  // The stretches longer than `join` that nothing covers, up to `total`.
+  std::vector<std::pair<std::uint64_t, std::uint64_t>> gaps(std::uint64_t total) const {
+    auto spans = spans_;
+    std::sort(spans.begin(), spans.end());
+    std::vector<std::pair<std::uint64_t, std::uint64_t>> out;
+    std::uint64_t covered = 0;
+    for (const auto& [start, end] : spans) {
+      if (start > covered + join_) out.emplace_back(covered, start);
+      covered = std::max(covered, end);
+    }
+    if (total > covered + join_) out.emplace_back(covered, total);
+    return out;
+  }
+
+ private:
+  std::uint64_t join_;
+  std::vector<std::pair<std::uint64_t, std::uint64_t>> spans_;
+};
+
+}  // namespace
+
+struct Decoder::State : FileSink {
+  State(const DecoderSettings& s, FileListener& l)
+      : settings(s),
+        listener(l),
+        machine(s.machine >= 0 ? s.machine : s.default_machine),
+        coverage(static_cast<std::uint64_t>(2 * kStretchSeconds * clock())) {
+    std::size_t count = 0;
+    const LoaderEntry* const* entries = loader_entries(count);
+    for (std::size_t i = 0; i < count; ++i) {
+      loaders.push_back(entries[i]->make(entries[i]->info, *this));
+      offered.push_back(0);
+    }
+  }
+
+  DecoderSettings settings;
+  FileListener& listener;
+  int machine;
+  bool guessed = false;
+  std::vector<std::unique_ptr<LoaderDecoder>> loaders;
+  std::vector<std::uint64_t> offered;  // per loader: the last pilot it was offered
+  PilotSearch search;
+  std::vector<Pilot> pilots;
+  std::vector<TapeFile> waiting;  // files whose loaders are done, until the others catch up
+  // The pulses of the block being decoded, after the last few of the block before.
+  static constexpr std::size_t kSize = kPrefix + recording::Pulses::kCapacity;
+  std::uint32_t length[kSize];
+  std::uint64_t offset[kSize];
+  std::uint64_t time[kSize];
+  std::size_t count = 0;   // in the arrays
+  std::uint64_t now = 0;   // half cycles from the start
   std::uint32_t half = 0;  // the first half of a pulse, when half waves are fed
-  std::uint64_t half_offset = 0;
+  std::uint64_t half_offset = 0, half_time = 0;
+  Histogram histogram{};
+  std::uint64_t pulses = 0, block_pulses = 0, pause_pulses = 0;
+  std::uint64_t block_time = 0, pause_time = 0;
+  std::uint64_t pause_start = 0, pause_end = 0;  // the pauses in a row being summed
+  Coverage coverage;
 
-  void pulse(std::uint64_t length, std::uint64_t at) {
-    // The 12-to-1 loader's headers, named as the recorder names them from the words a dump
-    // holds; past a few 0xFFFF words more of them change nothing.
-    for (std::uint64_t rest = length, words = 0; words < 16; rest -= 0xFFFF, ++words) {
-      const auto word = static_cast<std::uint16_t>(std::min<std::uint64_t>(rest, 0xFFFF));
-      if (names::scan_countdown12_header(countdown12, names::pulse_value(word), name, 0)) {
-        Block named;
-        named.loader = Loader::kCountdown12;
-        named.bytes.assign(name, name + 16);
-        named.offset = at;
-        named.half_cycles = half_cycles;
-        blocks.push_back(std::move(named));
+  double clock() const { return recording::machine_clock_hz(machine, settings.video); }
+  double seconds(std::uint64_t half_cycles) const override {
+    return static_cast<double>(half_cycles) / (2 * clock());
+  }
+  void file(TapeFile&& f) override {
+    // A loader that only one machine has tells the machine, unless it was given.
+    if (settings.machine < 0 && !guessed && f.loader->machine >= 0) {
+      machine = f.loader->machine;
+      guessed = true;
+    }
+    f.seconds = seconds(f.half_cycles);
+    waiting.push_back(std::move(f));
+  }
+  void span(std::uint64_t start, std::uint64_t end, std::uint64_t count) override {
+    coverage.add(start, end);
+    block_time += end > start ? end - start : 0;
+    block_pulses += count;
+  }
+
+  // Whole pulses: half waves paired up (a pulse's halves are about equal; where two do not
+  // match, the first stands alone as a whole pulse), pauses noted.
+  std::size_t prepare(const recording::Pulses& in) {
+    const std::size_t carried = carry();
+    std::size_t k = carried;
+    for (std::size_t i = 0; i < in.count; ++i) {
+      const std::uint64_t len = in.length[i], at = in.offset[i], when = now;
+      now += len;
+      if (!settings.half_waves) {
+        whole(k++, len, at, when, len);
+        continue;
       }
-      if (rest < 0xFFFF) break;
-    }
-    auto p = static_cast<std::uint32_t>(std::min<std::uint64_t>(length, 0xFFFFFFFF));
-    if (half_waves && !whole(p, length, at)) return;
-    ++histogram[std::min<std::uint32_t>(p >> 4, 255)];
-    rom.step(p, at, half_cycles);
-    turbo.step(p, at, half_cycles);
-    half_cycles += length;
-    pass_on();
-  }
-
-  // A recording of both edges has two half waves a pulse: they are paired up, the pairing
-  // put right where two halves do not match (a pulse's halves are about equal).
-  // The pulse starts where its first half does.
-  bool whole(std::uint32_t& p, std::uint64_t length, std::uint64_t& at) {
-    if (half == 0) {
-      half = p;
+      const auto p = static_cast<std::uint32_t>(std::min<std::uint64_t>(len, 0xFFFFFFFF));
+      if (half == 0) {
+        half = std::max<std::uint32_t>(p, 1);
+        half_offset = at;
+        half_time = when;
+        continue;
+      }
+      const std::uint32_t first = half, larger = std::max(first, p);
+      const bool pair = (first > p ? first - p : p - first) * 4 <= larger;
+      // A half wave alone is classed as the whole pulse it would be half of.
+      whole(k++, pair ? std::uint64_t{first} + p : 2 * std::uint64_t{first}, half_offset, half_time,
+            pair ? std::uint64_t{first} + p : first);
+      half = pair ? 0 : std::max<std::uint32_t>(p, 1);
       half_offset = at;
-      half_cycles += length;
-      return false;
+      half_time = when;
     }
-    const std::uint32_t first = half, larger = std::max(first, p);
-    const bool pair = (first > p ? first - p : p - first) * 4 <= larger;
-    std::swap(at, half_offset);
-    half = pair ? 0 : p;
-    p = pair ? first + p : 2 * first;
-    return true;
+    count = k;
+    return carried;
   }
 
-  void pass_on() {
-    if (blocks.empty()) return;
-    for (Block& b : blocks) {
-      b.seconds = static_cast<double>(b.half_cycles) * seconds_per_half_cycle;
-      assembler.take(std::move(b));
+  // The last pulses of the block before move to the front; returns how many.
+  std::size_t carry() {
+    const std::size_t carried = std::min(kPrefix, count);
+    std::copy(length + count - carried, length + count, length);
+    std::copy(offset + count - carried, offset + count, offset);
+    std::copy(time + count - carried, time + count, time);
+    count = carried;
+    return carried;
+  }
+
+  void whole(std::size_t k, std::uint64_t len, std::uint64_t at, std::uint64_t when,
+             std::uint64_t duration) {
+    ++pulses;
+    ++histogram[std::min<std::uint64_t>(len >> 4, 255)];
+    if (len >= kPause) {  // pauses in a row make one covered stretch
+      ++pause_pulses;
+      pause_time += duration;
+      if (when != pause_end) {
+        coverage.add(pause_start, pause_end);
+        pause_start = when;
+      }
+      pause_end = when + duration;
     }
-    blocks.clear();
+    length[k] = static_cast<std::uint32_t>(std::min<std::uint64_t>(len, kPause));
+    offset[k] = at;
+    time[k] = when;
+  }
+
+  // The block from `first` on: the search over the new pulses, then each loader over the
+  // stretches it reads, offered each pilot once it has ended.
+  void run(std::size_t first) {
+    const std::size_t n = count;
+    if (first >= n) return;
+    PulseBlock block{first, n, length, offset, time, now};
+    search.scan(block, pilots);
+    for (std::size_t l = 0; l < loaders.size(); ++l) {
+      LoaderDecoder& loader = *loaders[l];
+      std::size_t pos = first;
+      for (;;) {
+        if (loader.engaged()) {
+          pos = loader.take(block, pos);
+          if (loader.engaged() || pos >= n) break;
+        }
+        bool engaged = false;
+        for (const Pilot& p : pilots) {
+          if (p.end >= n || p.end < pos || p.id <= offered[l]) continue;  // going on, or passed
+          offered[l] = p.id;
+          const std::size_t back = p.kind == Pilot::Kind::kBytes ? kBytesBack : 0;
+          const std::size_t from = std::max({pos, p.end >= back ? p.end - back : 0, p.index});
+          if (loader.engage(p, from)) {
+            pos = from;
+            engaged = true;
+            break;
+          }
+        }
+        if (!engaged) break;
+      }
+    }
+    release(false);
+  }
+
+  // Hands on the files no loader can come before any more, in tape order.
+  void release(bool all) {
+    if (waiting.empty()) return;
+    std::uint64_t before = std::numeric_limits<std::uint64_t>::max();
+    if (!all)
+      for (const auto& l : loaders) before = std::min(before, l->holding());
+    std::stable_sort(waiting.begin(), waiting.end(),
+                     [](const TapeFile& a, const TapeFile& b) { return a.offset < b.offset; });
+    std::size_t n = 0;
+    while (n < waiting.size() && (all || waiting[n].offset < before))
+      listener.on_file(waiting[n++]);
+    waiting.erase(waiting.begin(), waiting.begin() + static_cast<long>(n));
   }
 };
 
-Decoder::Decoder(double clock_hz, FileListener& listener, bool half_waves)
-    : state_(new State(listener)) {
-  state_->seconds_per_half_cycle = 0.5 / clock_hz;
-  state_->half_waves = half_waves;
-  state_->rom.out = &state_->blocks;
-  state_->turbo.out = &state_->blocks;
-}
+Decoder::Decoder(const DecoderSettings& settings, FileListener& listener)
+    : state_(std::make_unique<State>(settings, listener)) {}
 
-Decoder::~Decoder() {
-  delete state_;
-}
+Decoder::~Decoder() = default;
 
 void Decoder::feed(const recording::Pulses& pulses) {
-  State& s = *state_;
-  for (std::size_t i = 0; i < pulses.count; ++i) s.pulse(pulses.length[i], pulses.offset[i]);
+  state_->run(state_->prepare(pulses));
 }
 
 void Decoder::finish() {
   State& s = *state_;
-  s.rom.finish();
-  s.turbo.finish();
-  s.pass_on();
-  s.assembler.finish();
-}
-
-const Histogram& Decoder::histogram() const {
-  return state_->histogram;
-}
-
-Thresholds Decoder::thresholds() const {
-  const State& s = *state_;
-  Thresholds t;
-  if (s.rom.calibrations > 0) {
-    const auto n = static_cast<double>(s.rom.calibrations);
-    t.rom_short = s.rom.sum_center[0] / n;
-    t.rom_medium = s.rom.sum_center[1] / n;
-    t.rom_long = s.rom.sum_center[2] / n;
+  if (s.half != 0) {  // a half wave left over is a pulse of its own
+    const std::size_t first = s.carry();
+    s.whole(s.count++, 2 * std::uint64_t{s.half}, s.half_offset, s.half_time, s.half);
+    s.half = 0;
+    s.run(first);
   }
-  if (s.turbo.pilots > 0)
-    t.turbo_threshold = s.turbo.sum_threshold / static_cast<double>(s.turbo.pilots);
-  return t;
+  // Pilots still going on end with the recording: an empty pulse ends them.
+  const std::size_t first = s.carry();
+  s.length[s.count] = 0;
+  s.offset[s.count] = s.count > 0 ? s.offset[s.count - 1] : 0;
+  s.time[s.count] = s.now;
+  ++s.count;
+  s.run(first);
+  s.coverage.add(s.pause_start, s.pause_end);
+  for (auto& l : s.loaders) l->finish();
+  s.release(true);
+}
+
+Summary Decoder::summary() const {
+  const State& s = *state_;
+  Summary out;
+  out.machine = s.machine;
+  out.video = s.settings.video;
+  out.machine_guessed = s.guessed;
+  out.seconds = s.seconds(s.now);
+  out.pulses = s.pulses;
+  out.block_seconds = std::min(s.seconds(s.block_time), out.seconds);
+  out.pause_seconds = s.seconds(s.pause_time);
+  out.block_pulses = std::min(s.block_pulses, s.pulses);
+  out.pause_pulses = s.pause_pulses;
+  for (const auto& [start, end] : s.coverage.gaps(s.now))
+    out.unrecognised.push_back({s.seconds(start), s.seconds(end - start)});
+  out.histogram = s.histogram;
+  for (const auto& l : s.loaders) l->marks(out.marks);
+  return out;
+}
+
+void EdgeGuess::add(const recording::Pulses& pulses) {
+  for (std::size_t i = 0; i < pulses.count; ++i) {
+    const auto p = static_cast<std::uint32_t>(std::min<std::uint64_t>(pulses.length[i], 0xFFFF));
+    if (p >= kBitMin / 2 && p <= kRunMax * 4 && last_ != 0) {
+      const std::uint32_t larger = std::max(p, last_);
+      differ_[index_ & 1] += (p > last_ ? p - last_ : last_ - p) * 4 > larger;
+      if (++in_window_ == 512) close_window();
+    }
+    last_ = p;
+    ++index_;
+  }
+}
+
+// Within a window, whole pulses differ from their neighbours at both alignments alike; half
+// waves hardly ever at one of them.
+void EdgeGuess::close_window() {
+  const std::uint32_t lo = std::min(differ_[0], differ_[1]), hi = std::max(differ_[0], differ_[1]);
+  if (hi >= 40) {
+    ++windows_;
+    if (lo * 8 <= hi) {
+      ++half_like_;
+    } else if (lo * 2 >= hi) {
+      ++whole_like_;
+    }
+  }
+  differ_[0] = differ_[1] = 0;
+  in_window_ = 0;
 }
 
 }  // namespace tapewren::tape

@@ -1,10 +1,12 @@
-// Getting the files off a recording: the pulse words of a dump go in, the files of the tape
-// come out, each verified and, where the ROM loader's repeat copy allows, repaired.
-// Needs nothing but the standard library and the name interception.
+// Getting the files off a recording: the pulses of any recording go in, the files of the tape
+// come out, each verified and, where the loader records blocks twice, repaired from the
+// repeat; with a summary of what the decoders accounted for and what they did not.
+// Needs nothing but the standard library and the recording reader's pulse blocks.
 #pragma once
 
 #include <array>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -12,28 +14,23 @@
 
 namespace tapewren::tape {
 
-enum class Loader { kRom, kTurbo, kCountdown12 };
-
-// One copy of a block as it was read. Bytes are the payload and its checksum byte (the
-// countdown is not kept); `bad` flags the bytes that failed parity or whose pulses were no
-// valid bits.
-struct Block {
-  Loader loader = Loader::kRom;
-  int copy = 1;  // ROM loader: 1 (countdown 0x89..) or 2 (the repeat, 0x09..)
-  int id = -1;   // Turbo Tape: the block's ID byte
-  std::vector<std::uint8_t> bytes;
-  std::vector<bool> bad;
-  int bad_bytes = 0;
-  bool complete = false;     // it ended with its end-of-data mark (ROM) or its known length (turbo)
-  std::uint64_t offset = 0;  // byte offset in the dump of the block's lead-in or pilot
-  std::uint64_t half_cycles = 0;  // and its time from the start, as the decoders count it
-  double seconds = 0;             // and in seconds
+// What a registered loader is, for the report and the documentation.
+struct LoaderInfo {
+  const char* name;         // as the report shows it
+  const char* machines;     // where its tapes are found
+  int machine;              // the machine a block of it tells (0 C64, 1 VIC20, 2 C16), or -1
+  bool checksum;            // its data blocks carry a checksum
+  bool copies;              // its blocks are recorded twice
+  const char* description;  // its encoding in a line
 };
+
+// The registered loaders, in the order they are offered a pilot.
+std::vector<const LoaderInfo*> registered_loaders();
 
 enum class Kind { kProgram, kDataFile, kHeaderOnly, kDataWithoutHeader, kNamed };
 enum class Verdict { kOk, kRepaired, kBad, kIncomplete, kNamed };
 
-// What one block of a file looked like in each of its copies (turbo blocks have copy 1 only).
+// What one block of a file looked like in each of its copies (single-copy loaders: copy 1).
 struct CopyReport {
   bool found = false;
   int bad_bytes = 0;
@@ -46,28 +43,20 @@ struct BlockReport {
 };
 
 struct TapeFile {
-  Loader loader = Loader::kRom;
+  const LoaderInfo* loader = nullptr;
   Kind kind = Kind::kProgram;
   int type = 0;                         // the header's type byte (ROM) or ID (turbo)
-  std::array<std::uint8_t, 16> name{};  // PETSCII, as on tape
+  std::array<std::uint8_t, 16> name{};  // as on tape
   std::uint16_t start = 0, end = 0;     // load address, end address (exclusive)
-  std::vector<std::uint8_t> data;       // the program's bytes, or a data file's records
+  std::vector<std::uint8_t> data;       // the program's bytes, or a data file's contents
   BlockReport header, body;             // body: the data block (summed over a data file's)
   int body_blocks = 0;
   Verdict verdict = Verdict::kOk;
-  std::uint64_t offset = 0;
+  std::vector<std::string> notes;  // what a person should know beside the verdict
+  std::uint64_t offset = 0;        // in the input: where the file's first block begins
+  std::uint64_t half_cycles = 0;   // and when, from the start of the recording
   double seconds = 0;
 };
-
-// The pulse lengths the decoder settled on, in machine cycles (0 where none was seen).
-struct Thresholds {
-  double rom_short = 0, rom_medium = 0, rom_long = 0;
-  double turbo_threshold = 0;
-};
-
-// Pulse lengths counted in steps of 8 machine cycles (one TAP unit), the last bin taking
-// everything longer.
-using Histogram = std::array<std::uint64_t, 256>;
 
 // Told about every file once it is complete, in tape order.
 class FileListener {
@@ -76,28 +65,74 @@ class FileListener {
   virtual void on_file(const TapeFile& file) = 0;
 };
 
+// Pulse lengths counted in steps of 8 machine cycles (one TAP unit), the last bin taking
+// everything longer.
+using Histogram = std::array<std::uint64_t, 256>;
+
+// A pulse length a decoder settled on, in machine cycles, for the histogram.
+struct Mark {
+  std::string name;
+  double cycles = 0;
+};
+
+struct Stretch {
+  double start = 0, length = 0;  // seconds
+};
+
+struct Summary {
+  int machine = 0, video = 0;    // what times were counted in
+  bool machine_guessed = false;  // from what the decoders found, not told
+  double seconds = 0;            // of the whole recording
+  std::uint64_t pulses = 0;
+  double block_seconds = 0, pause_seconds = 0;  // in decoded blocks, in pauses
+  std::uint64_t block_pulses = 0, pause_pulses = 0;
+  std::vector<Stretch> unrecognised;  // neither blocks nor pauses, longer than a second
+  Histogram histogram{};
+  std::vector<Mark> marks;
+};
+
+struct DecoderSettings {
+  int machine = -1;  // 0 C64, 1 VIC20, 2 C16; -1: default_machine unless the tape tells
+  int default_machine = 0;
+  int video = 0;            // 0 PAL, 1 NTSC
+  bool half_waves = false;  // the pulses are half waves (both edges), to be paired up
+};
+
 class Decoder {
  public:
-  // clock_hz turns pulse lengths into seconds. half_waves: the pulses are half waves (a
-  // recording of both edges, a TAP file of version 2).
   // Memory stays the same however long the recording: files go to the listener as they end.
-  Decoder(double clock_hz, FileListener& listener, bool half_waves = false);
+  Decoder(const DecoderSettings& settings, FileListener& listener);
   ~Decoder();
   Decoder(const Decoder&) = delete;
   Decoder& operator=(const Decoder&) = delete;
 
-  // Feeds pulses as the recording's reader yields them: lengths in half cycles, with the
-  // offset in the input where each begins, which is where blocks found in them are placed.
   void feed(const recording::Pulses& pulses);
   // The recording ends: the files still open go to the listener.
   void finish();
-
-  const Histogram& histogram() const;
-  Thresholds thresholds() const;
+  Summary summary() const;
 
  private:
   struct State;
-  State* state_;
+  std::unique_ptr<State> state_;
+};
+
+// Whether the pulses of a dump are half waves (a recording of both edges): each pulse's two
+// halves come in pairs of near-equal lengths, while whole pulses pair up at no alignment.
+class EdgeGuess {
+ public:
+  void add(const recording::Pulses& pulses);
+  bool enough() const { return windows_ >= kEnough; }
+  // True for half waves; false for whole pulses, or when nothing told.
+  bool half_waves() const { return half_like_ > 2 * whole_like_ && half_like_ >= 4; }
+
+ private:
+  static constexpr int kEnough = 64;
+  void close_window();
+  std::uint32_t last_ = 0;
+  std::uint64_t index_ = 0;
+  std::uint32_t differ_[2] = {0, 0};  // differing neighbours at even and odd alignment
+  std::uint32_t in_window_ = 0;
+  int windows_ = 0, half_like_ = 0, whole_like_ = 0;
 };
 
 // A CRC-32 over the files' decoded bytes in tape order: the same for two good recordings of
@@ -111,8 +146,11 @@ class Fingerprint {
   std::uint32_t crc_ = 0xFFFFFFFF;
 };
 
-// The name shown to a person: PETSCII letters, digits and signs as ASCII, other characters as
-// '?', the padding dropped.
+// A CRC-32 of some bytes.
+std::uint32_t crc32(const std::vector<std::uint8_t>& bytes);
+
+// The name shown to a person: PETSCII letters, digits and signs as ASCII, control codes left
+// out, other characters as '?', the padding dropped.
 std::string readable_name(const std::array<std::uint8_t, 16>& name);
 
 // A file name that Linux and Windows both accept, made from the readable name.

@@ -16,7 +16,7 @@
 #include "common/real_tapes.hpp"
 #include "harness.hpp"
 #include "recording/recording.hpp"
-#include "tape_synth.hpp"
+#include "synth/tape_synth.hpp"
 
 namespace tapewren::e2e {
 namespace {
@@ -494,7 +494,7 @@ TEST(Convert, OptionsAndRefusals) {
             0);
   EXPECT_EQ(read_file(dir.path("c16.tap")).substr(0, 13), std::string("C16-TAPE-RAW\x02"));
   ASSERT_EQ(run(dir, "convert", {"-m", "2", dir.path("in.dmp"), dir.path("whole.tap")}).code, 0);
-  EXPECT_EQ(read_file(dir.path("whole.tap")).substr(0, 13), std::string("C64-TAPE-RAW\x01"));
+  EXPECT_EQ(read_file(dir.path("whole.tap")).substr(0, 13), std::string("C16-TAPE-RAW\x01"));
 }
 
 // Hostile inputs and conditions against the real tools. Each row: what is in the scratch
@@ -602,8 +602,52 @@ const std::string kNote = "tapewren-convert: note: $D/";
 const std::string kNothingWritten =
     ": the sound would be over 4 GiB, more than one WAV file holds; nothing written\n";
 
+Bytes c16_side() {
+  return synth::synthesize({{synth::Encoding::kC16, 1, "PLUS", Bytes(100, 0x33), 0x1001}});
+}
+Bytes c16_tap_with(bool c16_signature, std::uint8_t platform) {
+  recording::TapHeader h;
+  h.c16_signature = c16_signature;
+  h.platform = platform;
+  return recording::tap_of(c16_side(), h);
+}
+Bytes bad_side() {
+  return synth::synthesize(
+      {{synth::Encoding::kStandard, 1, "BAD", Bytes(30, 1), 0x0801, {}, {}, true}});
+}
+Bytes halves_side() {
+  synth::TapeLayout both;
+  both.both_edges = true;
+  return synth::synthesize({{synth::Encoding::kStandard, 1, "ONE", Bytes(300, 0x11), 0x0801}},
+                           both);
+}
+Bytes not_a_tape() {  // a picture, say
+  Bytes out(5000);
+  for (std::size_t i = 0; i < out.size(); ++i)
+    out[i] = static_cast<std::uint8_t>(i * 2654435761u >> 13);
+  return out;
+}
+const std::string kC16Summary = "machine C16 PAL (guessed from the loaders found)";
+
 // clang-format off
 const std::vector<Hostile> kHostile = {
+  {"C16SignatureWithPlatform0IsNoted", "scan", {"--files", "$D/plus.tap"}, {{"plus.tap", [] { return c16_tap_with(true, 0); }}},
+   0, "tapewren-scan: $D/plus.tap: note: a C16-TAPE-RAW header with platform 0: taken as C16\n", {}, {}, Feed::kNone, nullptr, 0,
+   "  1         24    0:07  C16 ROM    program   PLUS             $1001 $1065   100  ok ok   ok ok   ok\n"},
+  {"UnknownPlatformIsNoted", "scan", {"--files", "$D/odd.tap"}, {{"odd.tap", [] { return c16_tap_with(false, 200); }}},
+   0, "tapewren-scan: $D/odd.tap: note: unknown platform 200 in the TAP header: taken as C64\n"
+      "tapewren-scan: $D/odd.tap: note: the TAP header says C64, the tape holds C16 blocks\n", {}, {}, Feed::kNone, nullptr, 0, kC16Summary},
+  {"HistogramAloneJudgesNothing", "scan", {"--histogram", "$D/h.svg", "$D/bad.dmp"}, {{"bad.dmp", bad_side}},
+   0, "", {{"h.svg", [] { return bytes("<svg"); }, true}}},
+  {"BadFileExits3", "scan", {"--files", "$D/bad.dmp"}, {{"bad.dmp", bad_side}}, 3, "", {}, {}, Feed::kNone, nullptr, 0,
+   "1 files: 0 ok, 0 repaired, 1 bad, 0 incomplete, 0 named only"},
+  {"NoFileAtAllExits4", "scan", {"--files", "$D/picture.jpg"}, {{"picture.jpg", not_a_tape}}, 4, "", {}, {}, Feed::kNone, nullptr, 0,
+   "0 files: 0 ok, 0 repaired, 0 bad, 0 incomplete, 0 named only; fingerprint 00000000\n"},
+  {"WrongEdgeModeSaysSo", "scan", {"--files", "-b", "$D/side.dmp"}, {{"side.dmp", side}}, 4, "", {}, {}, Feed::kNone, nullptr, 0,
+   "half waves (both edges) (given)\n"},
+  {"ForgottenEdgeModeIsGuessed", "scan", {"--files", "$D/halves.dmp"}, {{"halves.dmp", halves_side}}, 0, "", {}, {}, Feed::kNone, nullptr, 0,
+   "ok ok   ok ok   ok\n1 files: 1 ok, 0 repaired, 0 bad, 0 incomplete, 0 named only; fingerprint c6d5f262\n"
+   "machine C64 PAL (assumed), half waves (both edges) (guessed from the pulses)\n"},
   {"HistogramOverAnInputIsRefused", "scan", {"--histogram", "$D/side_a.dmp", "$D/side_b.dmp"}, {{"side_a.dmp", side}, {"side_b.dmp", side}},
    1, "tapewren-scan: $D/side_a.dmp: File exists\n"},
   {"HistogramThroughALinkIsRefused", "scan", {"--histogram", "$D/link.svg", "$D/side.dmp"}, {{"side.dmp", side}, {"target", [] { return bytes("precious"); }}, {"link.svg", nullptr, "target"}},
@@ -650,7 +694,7 @@ const std::vector<Hostile> kHostile = {
    0, kNote + "cut.tap: the TAP data ends inside a long pulse (at offset 28): that pulse is left out\n" + kNote +
    "cut.tap: the TAP header gives 12 bytes of pulses, the file has 10: all of them are read\n", {{"cut.dmp", [] { return recording::dump_of(long_entries(2)); }}}},
   {"TapCutInALongEntryScannedWithANote", "scan", {"--files", "$D/cut.tap"}, {{"cut.tap", [] { return cut(long_entries(3), 2); }}},
-   0, "tapewren-scan: $D/cut.tap: note: the TAP data ends inside a long pulse (at offset 28): that pulse is left out\n"
+   4, "tapewren-scan: $D/cut.tap: note: the TAP data ends inside a long pulse (at offset 28): that pulse is left out\n"
    "tapewren-scan: $D/cut.tap: note: the TAP header gives 12 bytes of pulses, the file has 10: all of them are read\n"},
   {"TapLongerThanItsHeaderSays", "convert", {"$D/longer.tap", "$D/longer.dmp"}, {{"longer.tap", [] { return tap_of_side() + Bytes{48}; }}},
    0, kNote + "longer.tap: the TAP header gives " + std::to_string(tap_of_side().size() - 20) + " bytes of pulses, the file has " +

@@ -10,7 +10,7 @@
 #include "common/real_tapes.hpp"
 #include "names/pulse_feed.hpp"
 #include "recording/recording.hpp"
-#include "tape_synth.hpp"
+#include "synth/tape_synth.hpp"
 
 namespace tapewren::names {
 namespace {

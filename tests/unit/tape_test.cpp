@@ -1,75 +1,279 @@
-// Decoding recordings into files: the real tapes, a table of synthetic tapes with the damage
-// and the deck trouble a user meets, and the file names a user gets.
+// Decoding recordings into files: one table of synthetic tapes with the damage and the deck
+// trouble a user meets, every row stating each file's whole report line; the real tapes'
+// whole reports; the summary of what was and was not read; the file names a user gets.
 #include "tape/tape.hpp"
 
 #include <gtest/gtest.h>
 
-#include <fstream>
-#include <iterator>
+#include <cstdio>
 #include <memory>
 
 #include "common/real_tapes.hpp"
 #include "recording/recording.hpp"
-#include "tape_synth.hpp"
+#include "report.hpp"
+#include "synth/tape_synth.hpp"
 
 namespace tapewren::tape {
 namespace {
 
 using Bytes = std::vector<std::uint8_t>;
+using synth::Encoding;
 
 struct Files : FileListener, std::vector<TapeFile> {
   void on_file(const TapeFile& file) override { push_back(file); }
 };
 
+struct Decoded {
+  std::vector<TapeFile> files;
+  Summary summary;
+};
+
 // Any recording, read as the tools read it.
-std::vector<TapeFile> decode(const Bytes& recording, bool half_waves = false) {
+Decoded decode(const Bytes& recording, DecoderSettings settings = {}) {
   Files files;
   io::MemorySource source(recording);
   recording::Reader reader(source);
   EXPECT_TRUE(reader.open());
-  Decoder decoder(985248, files, half_waves || reader.half_waves());
+  settings.half_waves |= reader.half_waves();
+  Decoder decoder(settings, files);
   auto pulses = std::make_unique<recording::Pulses>();
   while (reader.next(*pulses)) decoder.feed(*pulses);
   decoder.finish();
-  return files;
+  return {files, decoder.summary()};
 }
 
-std::uint32_t fingerprint(const std::vector<TapeFile>& files) {
-  Fingerprint f;
-  for (const TapeFile& file : files) f.add(file);
-  return f.value();
+std::string report(const std::vector<TapeFile>& files) {
+  std::string out;
+  for (std::size_t i = 0; i < files.size(); ++i)
+    out += scan::file_row(files[i], static_cast<int>(i) + 1);
+  return out;
 }
 
-std::vector<TapeFile> decode_tap(const std::string& name) {
-  return decode(testing::read_real_tape(name));
+// A report line as the table lays it out: where and when the file begins, then its columns.
+struct Line {
+  int file, block, copy;  // the synthesizer's block where the file begins
+  const char *loader, *type, *name, *start, *end, *size, *header, *data, *verdict;
+};
+
+std::string expected_report(const std::vector<Line>& lines,
+                            const std::vector<synth::Placed>& placed, double clock) {
+  std::string out;
+  int number = 0;
+  for (const Line& l : lines) {
+    const auto at = std::find_if(placed.begin(), placed.end(), [&](const synth::Placed& p) {
+      return p.file == l.file && p.block == l.block && p.copy == l.copy;
+    });
+    EXPECT_NE(at, placed.end()) << l.name;
+    if (at == placed.end()) continue;
+    const auto seconds = static_cast<long>(static_cast<double>(at->half_cycles) / (2 * clock));
+    char time[16], line[512];
+    std::snprintf(time, sizeof time, "%ld:%02ld", seconds / 60, seconds % 60);
+    std::snprintf(line, sizeof line, "%3d %10llu %7s  %-10s %-9s %-16s %5s %5s %5s  %-7s %-7s %s\n",
+                  ++number, static_cast<unsigned long long>(at->offset), time, l.loader, l.type,
+                  l.name, l.start, l.end, l.size, l.header, l.data, l.verdict);
+    out += line;
+  }
+  return out;
 }
 
-std::string text(const Bytes& b) {
-  return std::string(b.begin(), b.end());
+TEST(Decoder, SyntheticTapes) {
+  Bytes program(300), records(500), early(646);
+  for (std::size_t i = 0; i < program.size(); ++i) program[i] = static_cast<std::uint8_t>(i * 7);
+  for (std::size_t i = 0; i < records.size(); ++i)
+    records[i] = static_cast<std::uint8_t>('A' + i % 26);
+  for (std::size_t i = 0; i < early.size(); ++i) early[i] = static_cast<std::uint8_t>(i * 3 + 1);
+  const synth::TapeFile prg{Encoding::kStandard, 1, "PROGRAM", program, 0x0801};
+  const synth::TapeFile big{Encoding::kStandard, 1, "BIG", Bytes(3000, 0x55), 0x0801};
+  const auto with = [&](synth::TapeFile f, auto change) {
+    change(f);
+    return f;
+  };
+  const auto turbo = [&](Encoding e = Encoding::kCountdown9) {
+    return with(prg, [&](synth::TapeFile& f) { f.encoding = e; });
+  };
+  const auto part = [&](bool header, bool data, Encoding e = Encoding::kStandard) {
+    return with(prg, [&](synth::TapeFile& f) {
+      f.encoding = e;
+      f.with_header = header;
+      f.with_data = data;
+    });
+  };
+  const auto layout = [](auto change) {
+    synth::TapeLayout l;
+    change(l);
+    return l;
+  };
+  const auto speed = [&](double s, double drift = 0) {
+    return layout([&](synth::TapeLayout& l) {
+      l.speed = s;
+      l.drift = drift;
+    });
+  };
+  struct Case {
+    const char* what;
+    std::vector<synth::TapeFile> files;
+    std::vector<Line> lines;
+    synth::TapeLayout layout = {};
+    double clock = 985248;
+    bool half_waves = false;
+  };
+  const Line ok{0,       0,       1,     "ROM",   "program", "PROGRAM",
+                "$0801", "$092D", "300", "ok ok", "ok ok",   "ok"};
+  const Line turbo_ok{0,       0,       1,     "Turbo Tape", "program", "PROGRAM",
+                      "$0801", "$092D", "300", "ok",         "ok",      "ok"};
+  const auto nth = [](Line l, int file) {
+    l.file = file;
+    return l;
+  };
+  // clang-format off
+  const std::vector<Case> cases = {
+    {"a clean program", {prg}, {ok}},
+    {"a parity error in copy 1, repaired from copy 2", {with(prg, [](auto& f) { f.parity_errors = {{1, 5}}; })},
+     {{0, 0, 1, "ROM", "program", "PROGRAM", "$0801", "$092D", "300", "ok ok", "1e ok", "repaired (1 bytes from the repeat)"}}},
+    {"each copy damaged in another place", {with(prg, [](auto& f) { f.parity_errors = {{1, 5}, {1, 200}, {2, 9}}; })},
+     {{0, 0, 1, "ROM", "program", "PROGRAM", "$0801", "$092D", "300", "ok ok", "2e 1e", "repaired (2 bytes from the repeat)"}}},
+    {"a dropout in copy 1: the bytes after it keep their places", {with(prg, [](auto& f) { f.dropouts = {{1, 40}}; })},
+     {{0, 0, 1, "ROM", "program", "PROGRAM", "$0801", "$092D", "300", "ok ok", "1e ok", "repaired (1 bytes from the repeat)"}}},
+    {"the same byte bad in both copies", {with(prg, [](auto& f) { f.parity_errors = {{1, 5}, {2, 5}}; })},
+     {{0, 0, 1, "ROM", "program", "PROGRAM", "$0801", "$092D", "300", "ok ok", "1e 1e", "bad"}}},
+    {"a checksum that does not verify", {with(prg, [](auto& f) { f.bad_checksum = true; })},
+     {{0, 0, 1, "ROM", "program", "PROGRAM", "$0801", "$092D", "300", "ok ok", "sum sum", "bad"}}},
+    {"a header without its data", {part(true, false), prg},
+     {{0, 0, 1, "ROM", "header", "PROGRAM", "$0801", "$092D", "", "ok ok", "", "incomplete (no data)"}, nth(ok, 1)}},
+    {"data without its header", {part(false, true), prg},
+     {{0, 1, 1, "ROM", "data", "", "", "", "300", "", "ok ok", "incomplete (no header)"}, nth(ok, 1)}},
+    {"the header's repeat and the data's first copy lost: each copy paired with its own",
+     {with(prg, [](auto& f) { f.lost_copies = {{0, 2}, {1, 1}}; })},
+     {{0, 0, 1, "ROM", "program", "PROGRAM", "$0801", "$092D", "300", "ok -", "- ok", "repaired (from the repeat)"}}},
+    {"a block that ends early with a good checksum, as the machine loads it",
+     {{Encoding::kStandard, 3, "BOOT", early, 0x02A7, {}, {}, false, true, true, {}, 723}},
+     {{0, 0, 1, "ROM", "program", "BOOT", "$02A7", "$057A", "646", "ok ok", "ok ok", "ok (646 of 723 bytes: the block ends early)"}}},
+    {"a data file of three records ends at its first 0x00", {{Encoding::kStandard, 4, "RECORDS", records, 0x033C}},
+     {{0, 0, 1, "ROM", "data file", "RECORDS", "", "", "500", "ok ok", "ok ok", "ok (ends at its first 0x00, byte 500 of 573)"}}},
+    {"control codes left out of a name", {with(prg, [](auto& f) { f.name = "\x93\x1c" "GAME\x03\x03"; })},
+     {{0, 0, 1, "ROM", "program", "GAME", "$0801", "$092D", "300", "ok ok", "ok ok", "ok"}}},
+    {"a turbo program", {turbo()}, {turbo_ok}},
+    {"turbo data without its header", {part(false, true, Encoding::kCountdown9)},
+     {{0, 1, 1, "Turbo Tape", "data", "", "", "", "300", "", "ok", "incomplete (no header)"}}},
+    {"a turbo checksum that does not verify", {with(turbo(), [](auto& f) { f.bad_checksum = true; })},
+     {{0, 0, 1, "Turbo Tape", "program", "PROGRAM", "$0801", "$092D", "300", "ok", "sum", "bad"}}},
+    {"the 12-to-1 loader's file is named", {turbo(Encoding::kCountdown12)},
+     {{0, 0, 1, "12-to-1", "named", "PROGRAM", "", "", "", "", "", "named only"}}},
+    {"the whole tape 8 % slow", {prg, turbo()}, {ok, nth(turbo_ok, 1)}, speed(1.08)},
+    {"the whole tape 8 % fast", {prg, turbo()}, {ok, nth(turbo_ok, 1)}, speed(0.92)},
+    {"speed drifting along the side", {prg, prg, prg, prg}, {ok, nth(ok, 1), nth(ok, 2), nth(ok, 3)}, speed(0.95, 0.1)},
+    {"speed changing fast inside a block", {big},
+     {{0, 0, 1, "ROM", "program", "BIG", "$0801", "$13B9", "3000", "ok ok", "ok ok", "ok"}}, speed(0.9, 0.6)},
+    {"a deck 15 % fast", {prg}, {ok}, speed(0.85)},
+    {"a turbo loader with shorter pulses", {turbo()}, {turbo_ok}, speed(0.7)},
+    {"noise spikes between blocks", {prg, turbo()}, {ok, nth(turbo_ok, 1)}, layout([](auto& l) { l.noise_spikes = 30; })},
+    {"two pauses of 68 s, as between the sides", {prg, turbo()}, {ok, nth(turbo_ok, 1)}, layout([](auto& l) { l.gap_words = 2045; })},
+    {"turbo data after a 10 s pause, with the real tape's 172-byte data pilot", {turbo(), turbo(), turbo(), turbo()},
+     {turbo_ok, nth(turbo_ok, 1), nth(turbo_ok, 2), nth(turbo_ok, 3)},
+     layout([](auto& l) { l.header_data_gap_words = 300; l.data_pilot = 172; })},
+    {"turbo data after a 2 s pause, with a 128-byte pilot", {turbo(), turbo()}, {turbo_ok, nth(turbo_ok, 1)},
+     layout([](auto& l) { l.header_data_gap_words = 60; l.data_pilot = 128; })},
+    {"a C16 program and a data file", {with(prg, [](auto& f) { f.encoding = Encoding::kC16; f.start_address = 0x1001; }),
+                                       {Encoding::kC16, 4, "RECORDS", records, 0x0333}},
+     {{0, 0, 1, "C16 ROM", "program", "PROGRAM", "$1001", "$112D", "300", "ok ok", "ok ok", "ok"},
+      {1, 0, 1, "C16 ROM", "data file", "RECORDS", "", "", "500", "ok ok", "ok ok", "ok (ends at its first 0x00, byte 500 of 573)"}},
+     layout([](auto& l) { l.header_lead_in = 2000; l.data_lead_in = 800; }), 886724},
+    {"a C16 recording 1.2 x slower, a parity error repaired",
+     {with(prg, [](auto& f) { f.encoding = Encoding::kC16; f.start_address = 0x1001; f.parity_errors = {{1, 7}}; })},
+     {{0, 0, 1, "C16 ROM", "program", "PROGRAM", "$1001", "$112D", "300", "ok ok", "1e ok", "repaired (1 bytes from the repeat)"}},
+     layout([](auto& l) { l.speed = 1.2; l.header_lead_in = 2000; }), 886724},
+    {"both edges recorded: half waves paired up", {prg, turbo()}, {ok, nth(turbo_ok, 1)},
+     layout([](auto& l) { l.both_edges = true; }), 985248, true},
+  };
+  // clang-format on
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    synth::TapeWriter writer(c.layout);
+    for (const auto& f : c.files) {
+      writer.gap();
+      writer.add(f);
+    }
+    writer.gap();
+    DecoderSettings settings;
+    settings.half_waves = c.half_waves;
+    const auto decoded = decode(writer.words(), settings);
+    EXPECT_EQ(report(decoded.files), expected_report(c.lines, writer.placed(), c.clock));
+    // The bytes of every good file, as the synthesizer wrote them.
+    for (std::size_t i = 0; i < decoded.files.size() && i < c.files.size(); ++i) {
+      const TapeFile& f = decoded.files[i];
+      if (f.verdict != Verdict::kOk && f.verdict != Verdict::kRepaired) continue;
+      EXPECT_EQ(f.data, c.files[i].data) << i;
+    }
+  }
 }
 
-// Every C64 recording of the tape gives the same program, whatever the loader, the video
-// standard or the damage; the VIC20's keep the addresses their headers give.
+// The real tapes' whole reports: offsets in the TAP file's own bytes, the machine each one
+// turns out to be, what share of it was read.
 TEST(Decoder, RealTapes) {
   TAPEWREN_NEEDS_REAL_TAPES();
-  const auto reference = decode_tap("c64-pal-normal");
-  ASSERT_EQ(reference.size(), 1u);
-  const TapeFile& romeo = reference[0];
-  EXPECT_EQ(readable_name(romeo.name), "ROMEO & JULIET");
-  EXPECT_EQ(romeo.start, 0x0801);
-  EXPECT_EQ(romeo.data.size(), 702u);
-  EXPECT_NE(text(romeo.data).find("BOTH ALIKE IN DIGNITY"), std::string::npos);
-  for (const char* tape : {"c64-ntsc-normal", "c64-pal-normal-errors", "c64-pal-turbo"}) {
-    SCOPED_TRACE(tape);
-    const auto files = decode_tap(tape);
-    ASSERT_EQ(files.size(), 1u);
-    EXPECT_EQ(files[0].data, romeo.data);
-    EXPECT_EQ(files[0].name, romeo.name);
-    EXPECT_EQ(files[0].verdict,
-              std::string(tape) == "c64-pal-normal-errors" ? Verdict::kRepaired : Verdict::kOk);
-    EXPECT_EQ(fingerprint(files), fingerprint(reference));
+  const auto whole_report = [](const std::string& name, DecoderSettings settings = {}) {
+    const Bytes tap = testing::read_real_tape(name);
+    io::MemorySource source(tap);
+    recording::Reader reader(source);
+    EXPECT_TRUE(reader.open());
+    settings.default_machine = reader.tap_header().platform;
+    const auto decoded = decode(tap, settings);
+    Fingerprint print;
+    for (const auto& f : decoded.files) print.add(f);
+    char line[64];
+    std::snprintf(line, sizeof line, "fingerprint %08x\n", print.value());
+    return report(decoded.files) + line +
+           scan::summary_text(decoded.summary,
+                              {"from the TAP header", false, "from the TAP version"});
+  };
+  const std::string head =
+      "machine C64 PAL (from the TAP header), whole pulses (one edge) (from the TAP version)\n";
+  // clang-format off
+  const std::vector<std::pair<std::string, std::string>> tapes = {
+    {"c64-pal-normal",
+     "  1         20    0:00  ROM        program   ROMEO & JULIET   $0801 $0ABF   702  ok ok   ok ok   ok\n"
+     "fingerprint 79a3b980\n" + head +
+     "0:30 of tape: 98.7 % in blocks, 1.1 % pauses, 0.2 % not recognised; 69395 pulses: 99.8 % in blocks\n"},
+    {"c64-ntsc-normal",
+     "  1         20    0:00  ROM        program   ROMEO & JULIET   $0801 $0ABF   702  ok ok   ok ok   ok\n"
+     "fingerprint 79a3b980\n" + head +
+     "0:30 of tape: 98.7 % in blocks, 1.1 % pauses, 0.2 % not recognised; 69395 pulses: 99.8 % in blocks\n"},
+    {"c64-pal-normal-errors",
+     "  1         20    0:00  ROM        program   ROMEO & JULIET   $0801 $0ABF   702  ok ok   3e ok   repaired (3 bytes from the repeat)\n"
+     "fingerprint 79a3b980\n" + head +
+     "0:30 of tape: 98.7 % in blocks, 1.1 % pauses, 0.2 % not recognised; 69395 pulses: 99.8 % in blocks\n"},
+    {"c64-pal-turbo",
+     "  1         20    0:00  Turbo Tape program   ROMEO & JULIET   $0801 $0ABF   702  ok      ok      ok\n"
+     "fingerprint 79a3b980\n" + head +
+     "0:05 of tape: 100.0 % in blocks, 0.0 % pauses, 0.0 % not recognised; 23551 pulses: 100.0 % in blocks\n"},
+    {"vic20-pal",
+     "  1         28    0:00  ROM        program   ROMEO & JULIET   $1001 $12BF   702  ok ok   ok ok   ok\n"
+     "fingerprint 4c8d7d14\n" + head +
+     "0:28 of tape: 96.9 % in blocks, 2.9 % pauses, 0.2 % not recognised; 69397 pulses: 99.8 % in blocks\n"},
+    {"vic20-ntsc",
+     "  1         28    0:00  ROM        program   ROMEO & JULIET   $1201 $14BF   702  ok ok   ok ok   ok\n"
+     "fingerprint cf3150b1\n" + head +
+     "0:28 of tape: 96.9 % in blocks, 2.9 % pauses, 0.2 % not recognised; 69397 pulses: 99.8 % in blocks\n"},
+    {"c128-pal",
+     "  1         20    0:00  ROM        program   ROMEO & JULIET   $1C01 $1EBF   702  ok ok   ok ok   ok\n"
+     "fingerprint 561a1f5e\n" + head +
+     "0:31 of tape: 99.9 % in blocks, 0.0 % pauses, 0.1 % not recognised; 69390 pulses: 99.9 % in blocks\n"},
+    {"plus4-pal",
+     "  1         20    0:00  C16 ROM    program   ROMEO & JULIET   $1001 $12BF   702  ok ok   ok ok   ok\n"
+     "fingerprint 4c8d7d14\n"
+     "machine C16 PAL (guessed from the loaders found), whole pulses (one edge) (from the TAP version)\n"
+     "0:46 of tape: 98.8 % in blocks, 1.2 % pauses, 0.0 % not recognised; 70588 pulses: 100.0 % in blocks\n"},
+    {"plus4-ntsc",
+     "  1         20    0:00  C16 ROM    program   ROMEO & JULIET   $1001 $12BF   702  ok ok   ok ok   ok\n"
+     "fingerprint 4c8d7d14\n"
+     "machine C16 PAL (guessed from the loaders found), whole pulses (one edge) (from the TAP version)\n"
+     "0:46 of tape: 98.8 % in blocks, 1.2 % pauses, 0.0 % not recognised; 70588 pulses: 100.0 % in blocks\n"},
+  };
+  // clang-format on
+  for (const auto& [name, expected] : tapes) {
+    SCOPED_TRACE(name);
+    EXPECT_EQ(whole_report(name), expected);
   }
-  EXPECT_GT(decode_tap("c64-pal-normal-errors")[0].body.taken_from_repeat, 0);
   // Recorded with both edges: every pulse as two half waves, a little uneven, the first one
   // alone (as when the recording starts in the middle of a pulse).
   const Bytes whole = recording::dump_of(testing::read_real_tape("c64-pal-normal-errors"));
@@ -81,98 +285,58 @@ TEST(Decoder, RealTapes) {
         halves.insert(halves.end(),
                       {static_cast<std::uint8_t>(h), static_cast<std::uint8_t>(h >> 8)});
   }
-  EXPECT_EQ(decode(halves, true).at(0).data, romeo.data);
-  for (const auto& [tape, start] :
-       {std::pair{"vic20-pal", 0x1001}, std::pair{"vic20-ntsc", 0x1201}}) {
-    const auto files = decode_tap(tape);
-    ASSERT_EQ(files.size(), 1u);
-    EXPECT_EQ(files[0].start, start);
-    EXPECT_EQ(files[0].verdict, Verdict::kOk);
-    EXPECT_NE(text(files[0].data).find("TWO HOUSEHOLDS"), std::string::npos);
-  }
+  DecoderSettings both;
+  both.half_waves = true;
+  const auto decoded = decode(halves, both);
+  ASSERT_EQ(decoded.files.size(), 1u);
+  EXPECT_EQ(decoded.files[0].data, decode(whole).files.at(0).data);
 }
 
-struct Expected {
-  Kind kind;
-  Verdict verdict;
-  int from_repeat = 0;
-};
+// What was read and what was not: the machine told by the loader that was found, every
+// stretch of noise longer than a second, the shares; and what a forgotten -b looks like.
+TEST(Decoder, SummaryAccountsForTheRecording) {
+  synth::TapeLayout noisy;
+  noisy.noise_seconds = 3;
+  synth::TapeWriter writer(noisy);
+  writer.gap();
+  writer.add({Encoding::kC16, 1, "ONE", Bytes(100, 1), 0x1001});
+  writer.gap();
+  const auto decoded = decode(writer.words());
+  ASSERT_EQ(decoded.files.size(), 1u);
+  const Summary& s = decoded.summary;
+  EXPECT_EQ(s.machine, 2);
+  EXPECT_TRUE(s.machine_guessed);
+  // Each gap: 3 s of noise on the C64's clock, read with the C16's, then the pause.
+  const double noise = 3 * 985248.0 / 886724;
+  ASSERT_EQ(s.unrecognised.size(), 2u);
+  EXPECT_NEAR(s.unrecognised[0].start, 0, 0.01);
+  EXPECT_NEAR(s.unrecognised[0].length, noise, 0.01);
+  const double second_gap = static_cast<double>(writer.placed().back().half_cycles) / (2 * 886724);
+  EXPECT_GT(s.unrecognised[1].start, second_gap);
+  EXPECT_NEAR(s.unrecognised[1].length, noise, 0.01);
+  EXPECT_NEAR(s.seconds - s.block_seconds - s.pause_seconds, 2 * noise, 0.05);
+  std::uint64_t pulses = 0;  // words, with each run of 0xFFFF words and its rest one pulse
+  for (std::size_t i = 0; i + 1 < writer.words().size(); i += 2)
+    pulses += (writer.words()[i] & writer.words()[i + 1]) != 0xFF;
+  EXPECT_EQ(s.pulses, pulses);
+  EXPECT_GT(s.block_pulses, 2u * (2000 + 192 * 20));
 
-TEST(Decoder, SyntheticTapes) {
-  using synth::Encoding;
-  Bytes program(300), records(500);
-  for (std::size_t i = 0; i < program.size(); ++i) program[i] = static_cast<std::uint8_t>(i * 7);
-  for (std::size_t i = 0; i < records.size(); ++i)
-    records[i] = static_cast<std::uint8_t>('A' + i % 26);
-  Bytes padded = records;
-  padded.resize(3 * 191, 0);  // the last record is padded
-  const synth::TapeFile prg{Encoding::kStandard, 1, "PROGRAM", program, 0x0801};
-  const synth::TapeFile big{Encoding::kStandard, 1, "BIG", Bytes(3000, 0x55), 0x0801};
-  const auto damaged = [&](std::vector<std::pair<int, int>> errors, bool bad_sum = false) {
-    synth::TapeFile f = prg;
-    f.parity_errors = std::move(errors);
-    f.bad_checksum = bad_sum;
-    return f;
+  synth::TapeLayout both;
+  both.both_edges = true;
+  const Bytes halves = synth::synthesize({{Encoding::kStandard, 1, "TWO", Bytes(50, 2)}}, both),
+              whole = synth::synthesize({{Encoding::kStandard, 1, "TWO", Bytes(50, 2)}});
+  EXPECT_TRUE(decode(halves).files.empty());  // read as whole pulses, half waves give nothing
+  const auto guess = [](const Bytes& dump) {
+    io::MemorySource source(dump);
+    recording::Reader reader(source);
+    reader.open();
+    EdgeGuess g;
+    auto p = std::make_unique<recording::Pulses>();
+    while (!g.enough() && reader.next(*p)) g.add(*p);
+    return g.half_waves();
   };
-  const auto part = [&](bool header, bool data, Encoding e = Encoding::kStandard) {
-    synth::TapeFile f = prg;
-    f.encoding = e;
-    f.with_header = header;
-    f.with_data = data;
-    return f;
-  };
-  const auto layout = [](double speed, double drift = 0, int noise = 0) {
-    synth::TapeLayout l;
-    l.speed = speed;
-    l.drift = drift;
-    l.noise_spikes = noise;
-    return l;
-  };
-  const Expected ok{Kind::kProgram, Verdict::kOk};
-  struct Case {
-    const char* what;
-    std::vector<synth::TapeFile> files;
-    std::vector<Expected> expected;
-    synth::TapeLayout layout = {};
-  };
-  // clang-format off
-  const std::vector<Case> cases = {
-    {"a clean program", {prg}, {ok}},
-    {"a parity error in copy 1, repaired from copy 2", {damaged({{1, 5}})}, {{Kind::kProgram, Verdict::kRepaired, 1}}},
-    {"each copy damaged in another place", {damaged({{1, 5}, {1, 200}, {2, 9}})}, {{Kind::kProgram, Verdict::kRepaired, 2}}},
-    {"a dropout in copy 1: the bytes after it keep their places", {[&] { auto f = prg; f.dropouts = {{1, 40}}; return f; }()}, {{Kind::kProgram, Verdict::kRepaired, 1}}},
-    {"the same byte bad in both copies", {damaged({{1, 5}, {2, 5}})}, {{Kind::kProgram, Verdict::kBad}}},
-    {"a checksum that does not verify", {damaged({}, true)}, {{Kind::kProgram, Verdict::kBad}}},
-    {"a header without its data", {part(true, false), prg}, {{Kind::kHeaderOnly, Verdict::kIncomplete}, ok}},
-    {"data without its header", {part(false, true), prg}, {{Kind::kDataWithoutHeader, Verdict::kIncomplete}, ok}},
-    {"a data file of three records", {{Encoding::kStandard, 4, "RECORDS", records, 0x033C}}, {{Kind::kDataFile, Verdict::kOk}}},
-    {"a turbo program", {part(true, true, Encoding::kCountdown9)}, {ok}},
-    {"turbo data without its header", {part(false, true, Encoding::kCountdown9)}, {{Kind::kDataWithoutHeader, Verdict::kIncomplete}}},
-    {"a turbo checksum that does not verify", {[&] { auto f = part(true, true, Encoding::kCountdown9); f.bad_checksum = true; return f; }()},
-     {{Kind::kProgram, Verdict::kBad}}},
-    {"the 12-to-1 loader's file is named", {part(true, true, Encoding::kCountdown12)}, {{Kind::kNamed, Verdict::kNamed}}},
-    {"the whole tape 8 % slow", {prg, part(true, true, Encoding::kCountdown9)}, {ok, ok}, layout(1.08)},
-    {"the whole tape 8 % fast", {prg, part(true, true, Encoding::kCountdown9)}, {ok, ok}, layout(0.92)},
-    {"speed drifting along the side", {prg, prg, prg, prg}, {ok, ok, ok, ok}, layout(0.95, 0.1)},
-    {"speed changing fast inside a block", {big}, {ok}, layout(0.9, 0.6)},
-    {"a deck 15 % fast", {prg}, {ok}, layout(0.85)},
-    {"a turbo loader with shorter pulses", {part(true, true, Encoding::kCountdown9)}, {ok}, layout(0.7)},
-    {"noise spikes between blocks", {prg, part(true, true, Encoding::kCountdown9)}, {ok, ok}, layout(1, 0, 30)},
-  };
-  // clang-format on
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.what);
-    const auto files = decode(synth::synthesize(c.files, c.layout));
-    ASSERT_EQ(files.size(), c.expected.size());
-    for (std::size_t i = 0; i < files.size(); ++i) {
-      EXPECT_EQ(files[i].kind, c.expected[i].kind) << i;
-      EXPECT_EQ(files[i].verdict, c.expected[i].verdict) << i;
-      EXPECT_EQ(files[i].body.taken_from_repeat, c.expected[i].from_repeat) << i;
-      if (c.expected[i].verdict == Verdict::kOk || c.expected[i].verdict == Verdict::kRepaired) {
-        EXPECT_EQ(files[i].data, c.files[i].header_type == 4 ? padded : c.files[i].data) << i;
-      }
-    }
-  }
+  EXPECT_TRUE(guess(halves));
+  EXPECT_FALSE(guess(whole));
 }
 
 TEST(FileNames, SafeOnLinuxAndWindows) {
@@ -189,10 +353,10 @@ TEST(FileNames, SafeOnLinuxAndWindows) {
             "_lpt1.X");  // shifted letters: lower case
   EXPECT_EQ(name("COM10"), "COM10");
   EXPECT_EQ(name("COM0"), "_COM0");
-  EXPECT_EQ(name("-RF"), "_-RF");            // never read as an option
-  EXPECT_EQ(name(".PROFILE"), "_.PROFILE");  // never hidden
-  EXPECT_EQ(name("\x5c\x5e\x5f\x01\xd3"), "#^__s");
-  EXPECT_EQ(name("GAME.  "), "GAME");
+  EXPECT_EQ(name("-RF"), "_-RF");                   // never read as an option
+  EXPECT_EQ(name(".PROFILE"), "_.PROFILE");         // never hidden
+  EXPECT_EQ(name("\x5c\x5e\x5f\x01\xd3"), "#^_s");  // pound, arrows; a control code left out
+  EXPECT_EQ(name("\x93\x05GAME.  "), "GAME");
   EXPECT_EQ(name(""), "UNNAMED");
 }
 

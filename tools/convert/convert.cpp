@@ -235,7 +235,7 @@ class Conversion {
     header.version = opt_.both_edges ? 2 : 1;
     header.platform = static_cast<std::uint8_t>(machine());
     header.video = static_cast<std::uint8_t>(video());
-    header.c16_signature = header.platform == 2 && opt_.both_edges;
+    header.c16_signature = header.platform == 2;  // as the C16's emulators write them
     // A dump word makes at most 4 TAP bytes: only a dump over 1 GiB can pass the limit.
     if (in_->size() > rec::kMaxTapData / 4) {
       tapewren::io::CountingSink count;

@@ -32,7 +32,7 @@ std::string copy_text(const tape::CopyReport& c) {
 
 std::string block_text(const tape::TapeFile& f, const tape::BlockReport& b, bool present) {
   if (!present) return "";
-  if (f.loader != tape::Loader::kRom) return copy_text(b.copy[0]);
+  if (!f.loader->copies) return copy_text(b.copy[0]);
   return copy_text(b.copy[0]) + " " + copy_text(b.copy[1]);
 }
 
@@ -44,6 +44,7 @@ std::string verdict_line(const tape::TapeFile& f) {
                       : " (from the repeat)";
   if (f.kind == Kind::kHeaderOnly) v += " (no data)";
   if (f.kind == Kind::kDataWithoutHeader) v += " (no header)";
+  for (const auto& note : f.notes) v += " (" + note + ")";
   return v;
 }
 
@@ -71,17 +72,75 @@ void append(std::string& out, const char* format, Args... args) {
   if (n > 0) out.append(line, std::min<std::size_t>(static_cast<std::size_t>(n), sizeof line - 1));
 }
 
-const char* loader_text(tape::Loader l) {
-  return l == tape::Loader::kRom ? "ROM" : l == tape::Loader::kTurbo ? "turbo" : "turbo-12";
+// m:ss, or h:mm:ss from an hour on.
+std::string clock_text(double seconds) {
+  const auto s = static_cast<long>(seconds);
+  char out[32];
+  if (s >= 3600) {
+    std::snprintf(out, sizeof out, "%ld:%02ld:%02ld", s / 3600, s / 60 % 60, s % 60);
+  } else {
+    std::snprintf(out, sizeof out, "%ld:%02ld", s / 60, s % 60);
+  }
+  return out;
 }
+
+std::string percent(double part, double whole) {
+  char out[16];
+  std::snprintf(out, sizeof out, "%.1f %%", whole > 0 ? 100 * part / whole : 0.0);
+  return out;
+}
+
+const char* const kMachines[] = {"C64", "VIC20", "C16"};
 
 }  // namespace
 
+std::string header_row() {
+  char line[256];
+  std::snprintf(line, sizeof line, "%3s %10s %7s  %-10s %-9s %-16s %5s %5s %5s  %-7s %-7s %s\n",
+                "#", "offset", "time", "loader", "type", "name", "start", "end", "size", "header",
+                "data", "verdict");
+  return line;
+}
+
+std::string file_row(const tape::TapeFile& f, int number) {
+  const bool has_header = f.kind != Kind::kDataWithoutHeader && f.kind != Kind::kNamed;
+  const bool has_data = f.body_blocks > 0;
+  char start[8] = "", end[8] = "", size[12] = "";
+  if (has_header && f.kind != Kind::kDataFile) {
+    std::snprintf(start, sizeof start, "$%04X", f.start);
+    std::snprintf(end, sizeof end, "$%04X", f.end);
+  }
+  if (has_data) std::snprintf(size, sizeof size, "%zu", f.data.size());
+  char line[512];
+  std::snprintf(line, sizeof line, "%3d %10llu %7s  %-10s %-9s %-16s %5s %5s %5s  %-7s %-7s %s\n",
+                number, static_cast<unsigned long long>(f.offset), clock_text(f.seconds).c_str(),
+                f.loader->name, kind_text(f.kind), tape::readable_name(f.name).c_str(), start, end,
+                size, block_text(f, f.header, has_header).c_str(),
+                block_text(f, f.body, has_data).c_str(), verdict_line(f).c_str());
+  return line;
+}
+
+std::string summary_text(const tape::Summary& s, const Assumptions& a) {
+  std::string out;
+  out += std::string("machine ") + kMachines[s.machine] + (s.video ? " NTSC" : " PAL") + " (" +
+         (s.machine_guessed ? "guessed from the loaders found" : a.machine) + "), " +
+         (a.half_waves ? "half waves (both edges)" : "whole pulses (one edge)") + " (" + a.edges +
+         ")\n";
+  const double other = std::max(0.0, s.seconds - s.block_seconds - s.pause_seconds);
+  out += clock_text(s.seconds) + " of tape: " + percent(s.block_seconds, s.seconds) +
+         " in blocks, " + percent(s.pause_seconds, s.seconds) + " pauses, " +
+         percent(other, s.seconds) + " not recognised; " + std::to_string(s.pulses) +
+         " pulses: " + percent(static_cast<double>(s.block_pulses), static_cast<double>(s.pulses)) +
+         " in blocks\n";
+  for (const auto& stretch : s.unrecognised)
+    out += clock_text(stretch.start) + "-" + clock_text(stretch.start + stretch.length) +
+           " not recognised\n";
+  return out;
+}
+
 Report::Report(bool table, const char* extract_dir, bool keep_bad)
     : table_(table), dir_(extract_dir), keep_bad_(keep_bad) {
-  if (table_)
-    std::printf("%3s %10s %6s  %-8s %-9s %-16s %5s %5s %5s  %-7s %-7s %s\n", "#", "offset", "time",
-                "loader", "type", "name", "start", "end", "size", "header", "data", "verdict");
+  if (table_) std::fputs(header_row().c_str(), stdout);
   if (dir_ && mkdir(dir_, 0777) != 0 && errno != EEXIST) {
     std::fprintf(stderr, "tapewren-scan: cannot create %s: %s\n", dir_, std::strerror(errno));
     dir_ = nullptr;
@@ -93,31 +152,16 @@ void Report::on_file(const tape::TapeFile& f) {
   ++files_;
   ++count_[static_cast<int>(f.verdict)];
   fingerprint_.add(f);
-  if (table_) {
-    const bool has_header = f.kind != Kind::kDataWithoutHeader && f.kind != Kind::kNamed;
-    const bool has_data = f.body_blocks > 0;
-    char start[8] = "", end[8] = "", size[12] = "";
-    if (has_header && f.kind != Kind::kDataFile) {
-      std::snprintf(start, sizeof start, "$%04X", f.start);
-      std::snprintf(end, sizeof end, "$%04X", f.end);
-    }
-    if (has_data) std::snprintf(size, sizeof size, "%zu", f.data.size());
-    const auto seconds = static_cast<long>(f.seconds);
-    std::printf("%3d %10llu %3ld:%02ld  %-8s %-9s %-16s %5s %5s %5s  %-7s %-7s %s\n", files_,
-                static_cast<unsigned long long>(f.offset), seconds / 60, seconds % 60,
-                loader_text(f.loader), kind_text(f.kind), tape::readable_name(f.name).c_str(),
-                start, end, size, block_text(f, f.header, has_header).c_str(),
-                block_text(f, f.body, has_data).c_str(), verdict_line(f).c_str());
-  }
+  if (table_) std::fputs(file_row(f, files_).c_str(), stdout);
   if (dir_) extract(f);
 }
 
-bool Report::finish() {
-  if (table_)
-    std::printf(
-        "%d files: %d ok, %d repaired, %d bad, %d incomplete, %d named only; fingerprint %08x\n",
-        files_, count_[0], count_[1], count_[2], count_[3], count_[4], fingerprint_.value());
-  return count_[2] == 0 && count_[3] == 0;
+void Report::finish(const tape::Summary& summary, const Assumptions& assumed) {
+  if (!table_) return;
+  std::printf(
+      "%d files: %d ok, %d repaired, %d bad, %d incomplete, %d named only; fingerprint %08x\n",
+      files_, count_[0], count_[1], count_[2], count_[3], count_[4], fingerprint_.value());
+  std::fputs(summary_text(summary, assumed).c_str(), stdout);
 }
 
 void Report::extract(const tape::TapeFile& f) {
@@ -152,8 +196,8 @@ void Report::extract(const tape::TapeFile& f) {
   }
 }
 
-bool write_histogram(const tape::Histogram& h, const tape::Thresholds& found, double clock_hz,
-                     const std::string& path, std::string& error) {
+bool write_histogram(const tape::Histogram& h, const std::vector<tape::Mark>& marks,
+                     double clock_hz, const std::string& path, std::string& error) {
   const double us_per_bin = 8e6 / clock_hz;  // a bin is 8 cycles
   std::size_t first = 1, last = 254;         // the bins that hold pulses, pauses left out
   while (first < last && h[first] == 0) ++first;
@@ -161,17 +205,12 @@ bool write_histogram(const tape::Histogram& h, const tape::Thresholds& found, do
   double top = 1;
   for (std::size_t b = first; b <= last; ++b)
     top = std::max(top, std::log10(1.0 + static_cast<double>(h[b])));
-  const std::pair<double, const char*> marks[] = {{found.rom_short, "ROM short"},
-                                                  {found.rom_medium, "ROM medium"},
-                                                  {found.rom_long, "ROM long"},
-                                                  {found.turbo_threshold, "turbo 0|1"}};
   if (path == "-") {
     for (std::size_t b = first; b <= last; ++b) {
       if (h[b] == 0) continue;
       std::string label;
-      for (const auto& [cycles, name] : marks)
-        if (cycles > 0 && static_cast<std::size_t>(cycles / 8) == b)
-          label += std::string(" <- ") + name;
+      for (const auto& m : marks)
+        if (m.cycles > 0 && static_cast<std::size_t>(m.cycles / 8) == b) label += " <- " + m.name;
       const int bar =
           static_cast<int>(std::lround(50 * std::log10(1.0 + static_cast<double>(h[b])) / top));
       std::printf("%7.1f us %10llu %s%s\n", static_cast<double>(b) * us_per_bin,
@@ -203,14 +242,14 @@ bool write_histogram(const tape::Histogram& h, const tape::Thresholds& found, do
   for (int us = 0; us <= x_max; us += 100)
     append(out, "<text x=\"%.1f\" y=\"%.0f\" text-anchor=\"middle\">%d</text>\n", x(us),
            bottom + 16, us);
-  for (const auto& [cycles, name] : marks) {
-    if (cycles <= 0) continue;
-    const double at = x(cycles * 1e6 / clock_hz);
+  for (const auto& m : marks) {
+    if (m.cycles <= 0) continue;
+    const double at = x(m.cycles * 1e6 / clock_hz);
     append(out,
            "<line x1=\"%.1f\" y1=\"%.0f\" x2=\"%.1f\" y2=\"%.0f\" stroke=\"crimson\" "
            "stroke-dasharray=\"4 3\"/>\n"
            "<text x=\"%.1f\" y=\"%.0f\" fill=\"crimson\">%s</text>\n",
-           at, bottom - plot_h, at, bottom, at + 3, bottom - plot_h + 12, name);
+           at, bottom - plot_h, at, bottom, at + 3, bottom - plot_h + 12, m.name.c_str());
   }
   out += "</svg>\n";
   platform::OutputFile file;

@@ -11,6 +11,19 @@
 
 namespace tapewren::scan {
 
+// How the machine and the edge mode came to be known, for the summary: "given", "from the
+// TAP header", "guessed", "assumed"...
+struct Assumptions {
+  std::string machine;
+  bool half_waves = false;
+  std::string edges;
+};
+
+// The table's lines and the summary, as tapewren-scan prints them.
+std::string header_row();
+std::string file_row(const tape::TapeFile& file, int number);
+std::string summary_text(const tape::Summary& summary, const Assumptions& assumed);
+
 // Shows each file as the decoder finishes it: a row of the table, and the file itself written
 // into a folder when asked (never over anything; bad and incomplete ones only with keep_bad,
 // marked in their names). Memory does not grow with the number of files.
@@ -18,8 +31,11 @@ class Report : public tape::FileListener {
  public:
   Report(bool table, const char* extract_dir, bool keep_bad);
   void on_file(const tape::TapeFile& file) override;
-  // The summary line; true when every file was ok or repaired.
-  bool finish();
+  // The summary lines.
+  void finish(const tape::Summary& summary, const Assumptions& assumed);
+  int files() const { return files_; }
+  // Every file ok, repaired or named.
+  bool all_good() const { return count_[2] == 0 && count_[3] == 0; }
   // False when a file could not be written.
   bool extracted() const { return extracted_; }
 
@@ -36,7 +52,7 @@ class Report : public tape::FileListener {
 // The histogram with the pulse lengths the decoder found marked: as an SVG picture, or as
 // text when path is "-". False, with the reason, when the picture could not be written; it is
 // never written over an existing file.
-bool write_histogram(const tape::Histogram& histogram, const tape::Thresholds& found,
+bool write_histogram(const tape::Histogram& histogram, const std::vector<tape::Mark>& marks,
                      double clock_hz, const std::string& path, std::string& error);
 
 }  // namespace tapewren::scan

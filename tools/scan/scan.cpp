@@ -43,7 +43,8 @@ const char kUsage[] =
     "                   for times and microseconds; default: the TAP header, or C64 PAL\n"
     "  -b               a dump recorded with both edges (half waves), as with tapewren-record -b\n"
     "Exit status: 0 all well; 1 a file could not be read or written; 2 usage;\n"
-    "3 (with --files) a file is bad or incomplete; 128 + N stopped by signal N.\n";
+    "3 (with --files) a file is bad or incomplete; 4 (with --files) no file found at all;\n"
+    "128 + N stopped by signal N.\n";
 
 struct Options {
   bool files = false, keep_bad = false;
@@ -106,7 +107,7 @@ int stream(const char* path, Start start, Use use) {
     std::fprintf(stderr, "tapewren-scan: %s: %s\n", path, reader.error().c_str());
     return 1;
   }
-  start(reader);
+  start(reader, *in);
   auto pulses = std::make_unique<rec::Pulses>();
   while (reader.next(*pulses)) {
     use(*pulses);
@@ -123,6 +124,41 @@ int stream(const char* path, Start start, Use use) {
   for (const auto& note : reader.notes())
     std::fprintf(stderr, "tapewren-scan: %s: note: %s\n", path, note.c_str());
   return 0;
+}
+
+const char* const kMachineNames[] = {"C64", "VIC20", "C16"};
+
+// The machine a TAP header names, with a note where it says something odd.
+int tap_machine(const rec::TapHeader& h, const char* path) {
+  if (h.c16_signature && h.platform != 2) {
+    std::fprintf(stderr,
+                 "tapewren-scan: %s: note: a C16-TAPE-RAW header with platform %d: "
+                 "taken as C16\n",
+                 path, h.platform);
+    return 2;
+  }
+  if (h.platform > 2) {
+    std::fprintf(stderr,
+                 "tapewren-scan: %s: note: unknown platform %d in the TAP header: "
+                 "taken as C64\n",
+                 path, h.platform);
+    return 0;
+  }
+  return h.platform;
+}
+
+// Whether a dump holds half waves, from a first look at its start.
+bool guess_half_waves(const char* path) {
+  std::string error;
+  auto in = platform::InputFile::open(path, error);
+  if (!in) return false;
+  rec::Reader reader(*in);
+  if (!reader.open()) return false;
+  tape::EdgeGuess guess;
+  auto pulses = std::make_unique<rec::Pulses>();
+  for (int blocks = 0; blocks < 1024 && !guess.enough() && reader.next(*pulses); ++blocks)
+    guess.add(*pulses);
+  return guess.half_waves();
 }
 
 // The picture's name for input number n of several: OUT-n.svg.
@@ -185,16 +221,19 @@ int main(int argc, char** argv) {
   if (parsed != 0) return parsed < 0 ? 0 : parsed;
   const bool several = opt.inputs.size() > 1;
   int code = 0;
-  // A signal outranks a file that cannot be read or written, which outranks a bad file.
+  // A signal outranks a file that cannot be read or written, which outranks a recording
+  // with no file at all, which outranks a bad file.
+  const auto rank = [](int c) { return c > 4 ? 4 : c == 1 ? 3 : c == 4 ? 2 : c == 3 ? 1 : 0; };
   const auto worst = [&](int c) {
-    if (c > 3 || (c == 1 && code < 4) || (c == 3 && code == 0)) code = c;
+    if (rank(c) > rank(code)) code = c;
   };
   for (std::size_t n = 0; n < opt.inputs.size(); ++n) {
     const char* path = opt.inputs[n];
     if (!opt.files && !opt.histogram) {  // the names, as the recorder shows them
       Printer printer(several ? std::string(path) + ": " : std::string());
       const int c = stream(
-          path, [](const rec::Reader&) {}, [&](const rec::Pulses& p) { printer.feed(p); });
+          path, [](const rec::Reader&, const platform::InputFile&) {},
+          [&](const rec::Pulses& p) { printer.feed(p); });
       if (c != 0) worst(c);
       if (c > 1) break;
       continue;
@@ -202,15 +241,34 @@ int main(int argc, char** argv) {
     if (several && opt.files) std::printf("%s:\n", path);
     tapewren::scan::Report report(opt.files, opt.extract, opt.keep_bad);
     std::unique_ptr<tape::Decoder> decoder;
-    double clock = 0;
-    // The clock: named on the command line, else the TAP header's, else a C64 PAL's.
-    const auto start = [&](const rec::Reader& reader) {
-      const bool tap = reader.format() == rec::Format::kTap;
-      const int machine = opt.machine >= 0 ? opt.machine : tap ? reader.tap_header().platform : 0;
-      const int video = opt.video >= 0 ? opt.video : tap ? reader.tap_header().video : 0;
-      clock = rec::machine_clock_hz(machine, video);
-      decoder =
-          std::make_unique<tape::Decoder>(clock, report, opt.both_edges || reader.half_waves());
+    tapewren::scan::Assumptions assumed;
+    int tap_platform = -1;
+    const auto start = [&](const rec::Reader& reader, const platform::InputFile& in) {
+      tape::DecoderSettings settings;
+      settings.machine = opt.machine;
+      assumed.machine = opt.machine >= 0 ? "given" : "assumed";
+      if (reader.format() == rec::Format::kTap) {
+        const rec::TapHeader& h = reader.tap_header();
+        tap_platform = tap_machine(h, path);
+        settings.default_machine = tap_platform;
+        if (opt.machine < 0) assumed.machine = "from the TAP header";
+        if (opt.video < 0) settings.video = h.video == 1 ? 1 : 0;
+      }
+      if (opt.video >= 0) settings.video = opt.video;
+      if (opt.both_edges) {
+        settings.half_waves = true;
+        assumed.edges = "given";
+      } else if (reader.format() == rec::Format::kTap) {
+        settings.half_waves = reader.half_waves();
+        assumed.edges = "from the TAP version";
+      } else if (in.regular()) {
+        settings.half_waves = guess_half_waves(path);
+        assumed.edges = "guessed from the pulses";
+      } else {
+        assumed.edges = "assumed: a pipe is not read twice to guess";
+      }
+      assumed.half_waves = settings.half_waves;
+      decoder = std::make_unique<tape::Decoder>(settings, report);
     };
     const int read = stream(path, start, [&](const rec::Pulses& p) { decoder->feed(p); });
     if (read != 0) {
@@ -219,15 +277,26 @@ int main(int argc, char** argv) {
       continue;
     }
     decoder->finish();
-    if (!report.finish() && opt.files) worst(3);
+    const tape::Summary summary = decoder->summary();
+    if (summary.machine_guessed && tap_platform >= 0 && summary.machine != tap_platform)
+      std::fprintf(stderr,
+                   "tapewren-scan: %s: note: the TAP header says %s, the tape holds %s blocks\n",
+                   path, kMachineNames[tap_platform], kMachineNames[summary.machine]);
+    report.finish(summary, assumed);
+    if (opt.files && report.files() == 0) {
+      worst(4);
+    } else if (opt.files && !report.all_good()) {
+      worst(3);
+    }
     if (!report.extracted()) worst(1);
     if (opt.histogram) {
       const std::string out = several && std::string(opt.histogram) != "-"
                                   ? numbered(opt.histogram, n + 1)
                                   : std::string(opt.histogram);
       std::string error;
-      if (!tapewren::scan::write_histogram(decoder->histogram(), decoder->thresholds(), clock, out,
-                                           error)) {
+      if (!tapewren::scan::write_histogram(summary.histogram, summary.marks,
+                                           rec::machine_clock_hz(summary.machine, summary.video),
+                                           out, error)) {
         std::fprintf(stderr, "tapewren-scan: %s: %s\n", out.c_str(), error.c_str());
         worst(1);
       }

@@ -2,7 +2,7 @@
 // intercepts, as a user's first recording would hold.
 #include "builtin_tape.hpp"
 
-#include "tape_synth.hpp"
+#include "synth/tape_synth.hpp"
 
 namespace tapewren {
 

@@ -1,0 +1,126 @@
+// Writes tapes as the Tapewren device would stream them: 16-bit little-endian pulse words
+// (half cycles of the machine's clock), one per pulse (two per pulse for a recording of both
+// edges), for files in each loader's encoding, written from the formats' descriptions. Used
+// by the simulator, the tests and the benchmarks; it tells where it put every block.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace tapewren::synth {
+
+enum class Encoding { kStandard, kCountdown9, kCountdown12, kC16 };
+
+struct TapeFile {
+  Encoding encoding = Encoding::kStandard;
+  // ROM loaders: 1 (relocatable program) or 3 (program at its address); 4 writes a data
+  // file, its data in 191-byte records (blocks of type 2). Countdown encodings: 1 or 2.
+  std::uint8_t header_type = 1;
+  std::string name;  // up to 16 bytes, padded with spaces
+  std::vector<std::uint8_t> data;
+  std::uint16_t start_address = 0x0801;
+  // Damage, ROM loaders: data bytes whose parity fails, and bytes with a long pulse among
+  // their bits (a dropout), as (copy 1 or 2, byte index); a wrong checksum in both copies; the
+  // header or the data left out.
+  std::vector<std::pair<int, int>> parity_errors = {}, dropouts = {};
+  bool bad_checksum = false;
+  bool with_header = true, with_data = true;
+  // Copies lost to a dropout, as (block, copy): block 0 the header, 1 on the data blocks;
+  // each is written as silence of its length.
+  std::vector<std::pair<int, int>> lost_copies = {};
+  // The header's end address tells this many bytes (-1: the data's size).
+  int announced_size = -1;
+};
+
+struct TapeLayout {
+  // ROM loaders: short pulses before the header and before the data block. The C64's repeat
+  // follows a short lead-in of its own; the C16's follows the trailer of the first copy.
+  int header_lead_in = 5200;
+  int repeat_lead_in = 79;
+  int data_lead_in = 1500;
+  // Countdown encodings: 0x02 bytes before the header block (959 or more to be found by the
+  // recorder) and before the data block.
+  int header_pilot = 1000;
+  int data_pilot = 300;
+  // Each pulse strays up to this many pulse-value steps (8 half cycles) from its nominal
+  // length, always staying inside its window; 0 gives exact pulses.
+  int jitter = 4;
+  // Pulse words of silence (the longest word the device sends) between files, after this
+  // many noise spikes (pulses far too short for any encoding) and this many seconds of noise
+  // (pulses of random lengths that no loader reads).
+  int gap_words = 200;
+  int noise_spikes = 0;
+  double noise_seconds = 0;
+  // Silence between a file's header and its data, in pulse words.
+  int header_data_gap_words = 0;
+  // The deck's speed: every pulse this much longer (1.08) or shorter (0.92), and changing by
+  // `drift` (a fraction) over every 100,000 pulses.
+  double speed = 1.0, drift = 0;
+  // A recording of both edges: every pulse as two half waves, the first a little longer.
+  bool both_edges = false;
+  std::uint32_t seed = 1;
+};
+
+// Nominal pulse values (half cycles / 8) of the C64 encodings, each in the middle of its
+// name scanner's window.
+constexpr std::uint8_t kStdShort = 94, kStdMedium = 132, kStdLong = 172;
+constexpr std::uint8_t kTurboZero = 54, kTurboOne = 81;
+
+// Where a block went: file (in the order added), block (0 the header, 1 on the data
+// blocks), copy (1, or 2 for a repeat), the byte offset of its first pulse and its time from
+// the start in half cycles.
+struct Placed {
+  int file, block, copy;
+  std::uint64_t offset, half_cycles;
+};
+
+class TapeWriter {
+ public:
+  explicit TapeWriter(const TapeLayout& layout = {}) : layout_(layout), random_(layout.seed) {}
+
+  void add(const TapeFile& file);
+  // Silence between files (and the noise before it).
+  void gap();
+
+  const std::vector<std::uint8_t>& words() const { return out_; }
+  const std::vector<Placed>& placed() const { return placed_; }
+
+ private:
+  // A pulse of `half_cycles` with the layout's jitter (at most limit steps either way),
+  // speed and edges.
+  void emit(double half_cycles, int limit);
+  void pulse(std::uint8_t value, int limit) { emit(8.0 * value, limit); }
+  void word(std::uint16_t w);
+  void silence(std::uint64_t half_cycles);
+  void place(int block, int copy);
+  std::uint32_t next_random();
+  // A block as its copy is written, or silence of the same length when that copy is lost.
+  template <typename Write>
+  void copy(const TapeFile& file, int block, int copy, Write write);
+  // ROM loaders (C64 pulses, or C16 full waves).
+  void rom_byte(std::uint8_t byte, bool bad_parity = false, bool dropout = false);
+  void rom_block(const std::vector<std::uint8_t>& bytes, bool repeat, const TapeFile* damage);
+  void add_rom(const TapeFile& file);
+  // Countdown encodings.
+  void turbo_byte(std::uint8_t byte);
+  void add_countdown(const TapeFile& file);
+
+  TapeLayout layout_;
+  std::uint32_t random_;
+  std::uint64_t pulses_ = 0, half_cycles_ = 0;
+  bool c16_ = false;  // the ROM pieces write C16 waves
+  int file_ = -1;
+  std::vector<std::uint8_t> out_;
+  std::vector<Placed> placed_;
+};
+
+// A whole tape, files one after the other with gaps between them.
+std::vector<std::uint8_t> synthesize(const std::vector<TapeFile>& files,
+                                     const TapeLayout& layout = {});
+
+// Sixteen name bytes, padded with spaces as the home computer pads them.
+std::vector<std::uint8_t> padded_name(const std::string& name);
+
+}  // namespace tapewren::synth

@@ -1,0 +1,165 @@
+// The shared pilot search, one pulse at a time.
+#include "tape/machinery/search.hpp"
+
+#include <algorithm>
+
+namespace tapewren::tape {
+
+namespace {
+
+// Moves an average (x16) an eighth of the way to the pulse; both stay far below 2^31.
+inline void follow(std::uint32_t& avg16, std::uint32_t p16) {
+  avg16 = static_cast<std::uint32_t>(
+      static_cast<std::int32_t>(avg16) +
+      ((static_cast<std::int32_t>(p16) - static_cast<std::int32_t>(avg16)) >> 3));
+}
+
+}  // namespace
+
+// The bytes stop repeating at pulse i: a pilot found ends there.
+void PilotSearch::end_bytes(std::vector<Pilot>& out, std::size_t slot, std::size_t i) {
+  if (bytes_open_) {
+    out[slot].end = i;
+    out[slot].count += periodic_ - kBytesFound;
+    out[slot].zero16 = zero16_;
+    out[slot].one16 = one16_;
+  }
+  bytes_open_ = false;
+  periodic_ = 0;
+}
+
+void PilotSearch::scan(const PulseBlock& block, std::vector<Pilot>& out) {
+  out.clear();
+  const std::size_t n = block.count;
+  std::size_t run_slot = 0, bytes_slot = 0;
+  // Pilots still going on at the end of the last block go on here, from its first new pulse.
+  if (run_open_) {
+    run_pilot_.index = block.first;
+    run_pilot_.end = n;
+    run_slot = out.size();
+    out.push_back(run_pilot_);
+  }
+  if (bytes_open_) {
+    bytes_pilot_.index = block.first;
+    bytes_pilot_.end = n;
+    bytes_slot = out.size();
+    out.push_back(bytes_pilot_);
+  }
+  // Where a pilot began: in this block, or among the pulses before it.
+  const auto at = [&](std::size_t i, std::uint32_t back, Pilot& pilot) {
+    if (back <= i) {
+      pilot.offset = block.offset[i - back];
+      pilot.time = block.time[i - back];
+    } else {
+      const std::uint32_t before = back - static_cast<std::uint32_t>(i);
+      pilot.offset = tail_offset_[kTail - before];
+      pilot.time = tail_time_[kTail - before];
+    }
+  };
+  for (std::size_t i = block.first; i < n; ++i) {
+    if (run_open_) {  // the lead-in's thousands of pulses, the short way, until one breaks it
+      std::uint32_t run = run_, avg16 = run_avg16_;
+      for (; i < n; ++i) {
+        const std::uint32_t p16 = block.length[i] << 4;
+        const std::uint32_t diff = p16 > avg16 ? p16 - avg16 : avg16 - p16;
+        if (block.length[i] < kRunMin || block.length[i] > kRunMax || diff * 4 > avg16) break;
+        ++run;
+        follow(avg16, p16);
+      }
+      run_ = run;
+      run_avg16_ = avg16;
+      if (i == n) break;
+    }
+    const std::uint32_t p = block.length[i];
+    const std::uint32_t p16 = p << 4;
+    // The run.
+    const bool lead_in = p >= kRunMin && p <= kRunMax;
+    const std::uint32_t diff = p16 > run_avg16_ ? p16 - run_avg16_ : run_avg16_ - p16;
+    if (run_ > 0 && lead_in && diff * 4 <= run_avg16_) {
+      ++run_;
+      follow(run_avg16_, p16);
+      if (run_ == kRunFound) {
+        run_pilot_ = Pilot{};
+        run_pilot_.kind = Pilot::Kind::kRun;
+        run_pilot_.id = next_id_++;
+        run_pilot_.index = i;
+        run_pilot_.end = n;
+        run_pilot_.count = run_;
+        run_pilot_.average16 = run_avg16_;
+        at(i, kRunFound - 1, run_pilot_);
+        run_slot = out.size();
+        out.push_back(run_pilot_);
+        run_open_ = true;
+        end_bytes(out, bytes_slot, i);  // no byte pilot lies inside a run
+      }
+      if (run_open_) continue;  // the lead-in's thousands of pulses: nothing else to look at
+    } else {
+      if (run_open_) {  // the run ends: its length and where its average came to
+        out[run_slot].end = i;
+        out[run_slot].count = run_;
+        out[run_slot].average16 = run_avg16_;
+        bits_ = reg_ = 0;  // the bytes start afresh
+      }
+      run_open_ = false;
+      run_ = lead_in ? 1 : 0;
+      run_avg16_ = p16;
+    }
+    // The bytes.
+    if (p >= kBitMin && p <= kBitMax) {
+      // Short and long split halfway between the recent extremes, which close in slowly: any
+      // mix of the two (seven shorts to a long, or four to four) splits in the gap between.
+      if (bits_++ == 0) {
+        min16_ = max16_ = p16;
+        zero16_ = one16_ = 0;
+      }
+      max16_ = std::max(max16_ - ((max16_ - min16_) >> 6), p16);
+      min16_ = std::min(min16_ + ((max16_ - min16_) >> 6), p16);
+      const bool one = p16 * 2 > max16_ + min16_;
+      std::uint32_t& average = one ? one16_ : zero16_;
+      if (average == 0) {
+        average = p16;  // a class's first pulse starts its average
+      } else {
+        follow(average, p16);
+      }
+      reg_ = (reg_ << 1 | (one ? 1u : 0u)) & 0xFFFF;
+      const auto pattern = static_cast<std::uint8_t>(reg_);
+      // The same byte twice running, not all short or all long, with two classes apart.
+      const bool repeats = static_cast<std::uint8_t>(reg_ >> 8) == pattern &&
+                           static_cast<std::uint8_t>(pattern + 1) >= 2 && max16_ * 4 > min16_ * 5;
+      if (repeats) {
+        if (++periodic_ == kBytesFound) {
+          bytes_pilot_ = Pilot{};
+          bytes_pilot_.kind = Pilot::Kind::kBytes;
+          bytes_pilot_.id = next_id_++;
+          bytes_pilot_.index = i;
+          bytes_pilot_.end = n;
+          bytes_pilot_.zero16 = zero16_;
+          bytes_pilot_.one16 = one16_;
+          bytes_pilot_.pattern = pattern;
+          // Right after a pause, the pilot began with the first pulse the averages settled on.
+          const std::uint32_t lead = bits_ <= kBytesLead + kSettle ? bits_ - 1 : kBytesLead;
+          bytes_pilot_.count = lead + 1;
+          at(i, lead, bytes_pilot_);
+          bytes_slot = out.size();
+          out.push_back(bytes_pilot_);
+          bytes_open_ = true;
+        }
+        continue;
+      }
+    } else {
+      reg_ = 0;
+      bits_ = 0;
+    }
+    end_bytes(out, bytes_slot, i);
+  }
+  // Where the pulses before the next block began: this block's, up to the ones it will carry
+  // over as its prefix, after those before them.
+  const std::size_t carried = std::min(kPrefix, n), upto = n - carried;
+  const std::size_t keep = std::min(upto, kTail);
+  std::copy(tail_offset_ + keep, tail_offset_ + kTail, tail_offset_);
+  std::copy(tail_time_ + keep, tail_time_ + kTail, tail_time_);
+  std::copy(block.offset + upto - keep, block.offset + upto, tail_offset_ + kTail - keep);
+  std::copy(block.time + upto - keep, block.time + upto, tail_time_ + kTail - keep);
+}
+
+}  // namespace tapewren::tape

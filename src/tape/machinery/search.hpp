@@ -1,0 +1,51 @@
+// The search for pilots, once for all loaders: every pulse of the recording passes through it.
+//
+// Two kinds of pilot are found. A run: pulses of one length, each within a quarter of the
+// running average (the ROM loaders' lead-ins, the bit pilots of many turbo loaders). Bytes:
+// one byte over and over, a pulse a bit, short and long told apart halfway between the recent
+// shortest and longest pulse (a 0x02 pilot: seven short pulses and a long one, again and
+// again). Pauses and
+// spikes outside a bit's plausible length end a pilot and move no average.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+#include "tape/machinery/loader.hpp"
+
+namespace tapewren::tape {
+
+constexpr std::uint32_t kRunMin = 240, kRunMax = 1400;      // half cycles of a lead-in pulse
+constexpr std::uint32_t kBitMin = 200, kBitMax = 3200;      // half cycles of any turbo bit
+constexpr std::uint32_t kRunFound = 32;                     // pulses that make a run
+constexpr std::uint32_t kBytesFound = 64;                   // periodic pulses that make a pilot
+constexpr std::uint32_t kBytesLead = kBytesFound - 1 + 15;  // pulses before the event's
+// The averages settle within this many pulses of a pilot that follows a pause or starts the
+// recording: such a pilot begins right after the pause.
+constexpr std::uint32_t kSettle = 96;
+
+class PilotSearch {
+ public:
+  // Looks at every new pulse of the block; pilots found, and the pulse that ended each, go to
+  // `out` (the pilots still going on at the end carry over into the next block).
+  void scan(const PulseBlock& block, std::vector<Pilot>& out);
+
+ private:
+  void end_bytes(std::vector<Pilot>& out, std::size_t slot, std::size_t i);
+  std::uint64_t next_id_ = 1;
+  // The run.
+  std::uint32_t run_ = 0, run_avg16_ = 0;
+  Pilot run_pilot_;
+  bool run_open_ = false;  // found, not yet ended
+  // The bytes.
+  std::uint32_t min16_ = 0, max16_ = 0, zero16_ = 0, one16_ = 0;
+  std::uint32_t reg_ = 0, periodic_ = 0;
+  std::uint32_t bits_ = 0;  // bit-long pulses since the last pulse that was none
+  Pilot bytes_pilot_;
+  bool bytes_open_ = false;
+  // Where the pulses before the block began.
+  static constexpr std::size_t kTail = 256;
+  std::uint64_t tail_offset_[kTail] = {}, tail_time_[kTail] = {};
+};
+
+}  // namespace tapewren::tape
