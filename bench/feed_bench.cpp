@@ -1,6 +1,7 @@
 // Throughput of the name interception: pulse words per second through the three-scanner
 // feed over a 64 MiB synthetic tape, beside a plain pass that only sums the same words; and of
-// the tape decoder (tapewren-scan --files) over the real test tapes, concatenated 100 times.
+// the tape decoder (tapewren-scan --files) in pulses per second over the real test tapes,
+// concatenated 100 times, as a dump and as a TAP file.
 #include <benchmark/benchmark.h>
 
 #include <cstdint>
@@ -12,8 +13,8 @@
 
 #include "names/pulse_feed.hpp"
 #include "recording/recording.hpp"
+#include "synth/tape_synth.hpp"
 #include "tape/tape.hpp"
-#include "tape_synth.hpp"
 
 namespace {
 
@@ -83,27 +84,29 @@ void BM_SumWords(benchmark::State& state) {
 }
 BENCHMARK(BM_SumWords)->Unit(benchmark::kMillisecond);
 
-// The test tapes as dumps, one after the other, 100 times over.
-const std::vector<std::uint8_t>& real_tapes() {
-  static const std::vector<std::uint8_t> bytes = [] {
+// The real test tapes one after the other, 100 times over: as one dump, and as one TAP file.
+const std::vector<std::uint8_t>& real_tapes(bool as_tap) {
+  static const std::vector<std::uint8_t> dump = [] {
     std::vector<std::uint8_t> once, out;
     for (const char* name : {"c64-pal-normal", "c64-ntsc-normal", "c64-pal-normal-errors",
                              "c64-pal-turbo", "vic20-pal", "vic20-ntsc", "plus4-pal"}) {
       std::ifstream in(std::string(TAPEWREN_TAPES_DIR) + "/testtape-" + name + ".tap",
                        std::ios::binary);
-      const auto dump = tapewren::recording::dump_of(
+      const auto one = tapewren::recording::dump_of(
           std::vector<std::uint8_t>(std::istreambuf_iterator<char>(in), {}));
-      once.insert(once.end(), dump.begin(), dump.end());
+      once.insert(once.end(), one.begin(), one.end());
     }
     for (int i = 0; i < 100; ++i) out.insert(out.end(), once.begin(), once.end());
     return out;
   }();
-  return bytes;
+  static const std::vector<std::uint8_t> tap = tapewren::recording::tap_of(dump, {});
+  return as_tap ? tap : dump;
 }
 
-// Every file decoded, verified and repaired, as tapewren-scan --files reads a recording.
-void BM_DecodeRealTapes(benchmark::State& state) {
-  const auto& t = real_tapes();
+// Every file decoded, verified and repaired, as tapewren-scan --files reads a recording; the
+// pulses per second.
+void decode(benchmark::State& state, bool as_tap) {
+  const auto& t = real_tapes(as_tap);
   if (t.empty()) {
     state.SkipWithError(TAPEWREN_TAPES_DIR " is absent: no real tapes to decode");
     return;
@@ -112,20 +115,31 @@ void BM_DecodeRealTapes(benchmark::State& state) {
     void on_file(const tapewren::tape::TapeFile&) override { ++files; }
     std::size_t files = 0;
   } count;
+  std::uint64_t pulses = 0;
   for (auto _ : state) {
     count.files = 0;
-    tapewren::tape::Decoder decoder(985248, count);
+    tapewren::tape::Decoder decoder({}, count);
     tapewren::io::MemorySource source(t);
     tapewren::recording::Reader reader(source);
     reader.open();
-    auto pulses = std::make_unique<tapewren::recording::Pulses>();
-    while (reader.next(*pulses)) decoder.feed(*pulses);
+    auto block = std::make_unique<tapewren::recording::Pulses>();
+    while (reader.next(*block)) {
+      pulses += block->count;
+      decoder.feed(*block);
+    }
     decoder.finish();
   }
-  state.SetItemsProcessed(static_cast<std::int64_t>(state.iterations() * (t.size() / 2)));
+  state.SetItemsProcessed(static_cast<std::int64_t>(pulses));
   state.counters["files"] = static_cast<double>(count.files);
 }
+void BM_DecodeRealTapes(benchmark::State& state) {
+  decode(state, false);
+}
 BENCHMARK(BM_DecodeRealTapes)->Unit(benchmark::kMillisecond);
+void BM_DecodeRealTapesFromTap(benchmark::State& state) {
+  decode(state, true);
+}
+BENCHMARK(BM_DecodeRealTapesFromTap)->Unit(benchmark::kMillisecond);
 
 }  // namespace
 
