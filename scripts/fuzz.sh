@@ -9,7 +9,7 @@ flags=(-DCMAKE_BUILD_TYPE=RelWithDebInfo -DTAPEWREN_FUZZ=ON -DTAPEWREN_TESTS=OFF
 [ -n "${CI:-}" ] && flags+=(-DTAPEWREN_WERROR=ON)
 command -v ninja >/dev/null && flags+=(-G Ninja)
 [ -f "$build/CMakeCache.txt" ] || cmake -S . -B "$build" "${flags[@]}"
-targets=(fuzz_feed fuzz_options fuzz_capture)
+targets=(fuzz_feed fuzz_options fuzz_capture fuzz_decoder)
 cmake --build "$build" -j 2 --target "${targets[@]}"
 work=$(mktemp -d /tmp/tapewren-fuzz.XXXXXX)
 trap 'rm -rf "$work"' EXIT

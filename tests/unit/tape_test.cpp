@@ -140,6 +140,8 @@ TEST(Decoder, SyntheticTapes) {
      {{0, 0, 1, "ROM", "program", "PROGRAM", "$0801", "$092D", "300", "ok ok", "sum sum", "bad"}}},
     {"a header without its data", {part(true, false), prg},
      {{0, 0, 1, "ROM", "header", "PROGRAM", "$0801", "$092D", "", "ok ok", "", "incomplete (no data)"}, nth(ok, 1)}},
+    {"a ROM header without its data, then a turbo program: in tape order", {part(true, false), turbo()},
+     {{0, 0, 1, "ROM", "header", "PROGRAM", "$0801", "$092D", "", "ok ok", "", "incomplete (no data)"}, nth(turbo_ok, 1)}},
     {"data without its header", {part(false, true), prg},
      {{0, 1, 1, "ROM", "data", "", "", "", "300", "", "ok ok", "incomplete (no header)"}, nth(ok, 1)}},
     {"the header's repeat and the data's first copy lost: each copy paired with its own",
