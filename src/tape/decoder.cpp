@@ -101,6 +101,7 @@ struct Decoder::State : FileSink {
       guessed = true;
     }
     f.seconds = seconds(f.half_cycles);
+    for (auto& l : loaders) l->seen(f);  // a boot file may hold a turbo loader's parameters
     waiting.push_back(std::move(f));
   }
   void span(std::uint64_t start, std::uint64_t end, std::uint64_t count) override {
@@ -202,6 +203,30 @@ struct Decoder::State : FileSink {
     release(false);
   }
 
+  // Two loaders that read the same stretch of tape: the file with the better evidence stays
+  // (a checksum that verifies, then a structure that checks out, then the longer file).
+  void arbitrate() {
+    const auto rank = [](const TapeFile& f) {
+      const bool good = f.verdict == Verdict::kOk || f.verdict == Verdict::kRepaired;
+      return good && f.loader->checksum ? 3 : good ? 2 : f.verdict == Verdict::kBad ? 1 : 0;
+    };
+    std::vector<bool> lost(waiting.size(), false);
+    for (std::size_t a = 0; a < waiting.size(); ++a) {
+      for (std::size_t b = a + 1; b < waiting.size(); ++b) {
+        const TapeFile &x = waiting[a], &y = waiting[b];
+        if (x.loader == y.loader || x.end_offset == 0 || y.end_offset == 0) continue;
+        if (y.offset >= x.end_offset || x.offset >= y.end_offset) continue;
+        const int rx = rank(x), ry = rank(y);
+        const bool x_wins = rx != ry ? rx > ry : x.data.size() >= y.data.size();
+        lost[x_wins ? b : a] = true;
+      }
+    }
+    std::size_t kept = 0;
+    for (std::size_t i = 0; i < waiting.size(); ++i)
+      if (!lost[i] && kept++ != i) waiting[kept - 1] = std::move(waiting[i]);
+    waiting.resize(kept);
+  }
+
   // Hands on the files no loader can come before any more, in tape order.
   void release(bool all) {
     if (waiting.empty()) return;
@@ -210,6 +235,7 @@ struct Decoder::State : FileSink {
       for (const auto& l : loaders) before = std::min(before, l->holding());
     std::stable_sort(waiting.begin(), waiting.end(),
                      [](const TapeFile& a, const TapeFile& b) { return a.offset < b.offset; });
+    arbitrate();
     std::size_t n = 0;
     while (n < waiting.size() && (all || waiting[n].offset < before))
       listener.on_file(waiting[n++]);

@@ -4,10 +4,7 @@
 // lengths, most significant bit first): a pilot of 0x02 bytes, the countdown 0x0C..0x01, a
 // type byte (1 or 2), five bytes not examined and the 16-byte name. Its data blocks are the
 // loader's own business; the file is reported as named.
-#include <algorithm>
-#include <limits>
-
-#include "tape/machinery/countdown.hpp"
+#include "tape/machinery/turbo.hpp"
 
 namespace tapewren::tape {
 
@@ -18,64 +15,50 @@ namespace {
 const LoaderInfo kInfo = {
     "12-to-1", "C64", -1,
     false,     false, "one pulse a bit, MSB first; 0x02 pilot, 12..1 countdown; named only"};
-constexpr CountdownFormat kFormat = {0x02, 12, 32, 68 * 8, true};
+constexpr BitFormat kBits = {68 * 8, 25, true};
+constexpr std::uint8_t kCountdown[] = {12, 11, 10, 9, 8, 7, 6, 5, 4, 3, 2, 1};
 constexpr std::size_t kNameAt = 6, kNameEnd = 22;  // after the type byte and five others
 
-class Countdown12 : public LoaderDecoder {
+class Countdown12 : public TurboLoader<Countdown12> {
  public:
-  Countdown12(const LoaderInfo& info, FileSink& sink) : info_(info), sink_(sink) {}
+  Countdown12(const LoaderInfo& info, FileSink& sink) : TurboLoader(info, sink, kBits) {}
 
-  bool engage(const Pilot& pilot, std::size_t from) override {
-    if (!reader_.engage(pilot)) return false;
-    offset_ = pilot.offset;
-    time_ = pilot.time;
-    pulses_ = pilot.count - (pilot.end - from);
+  bool accepts(const Pilot& pilot) {
+    if (!pilot_of(pilot, 0x02, true)) return false;
+    bits_.begin_at(0x02);
+    sync_.start(static_cast<int>(pilot.count / 8) - 2);
+    synced_ = false;
     bytes_.clear();
     return true;
   }
 
-  std::size_t take(const PulseBlock& b, std::size_t from) override {
-    for (std::size_t i = from; i < b.count; ++i) {
-      ++pulses_;
-      const auto step = reader_.step(b.length[i]);
-      if (step == CountdownReader::Step::kMore) continue;
-      if (step == CountdownReader::Step::kEnd) return i;
-      bytes_.push_back(reader_.byte());
-      if (bytes_[0] != 1 && bytes_[0] != 2) {
-        reader_.stop();
-        return i + 1;
-      }
-      if (bytes_.size() == kNameEnd) {
-        reader_.stop();
-        TapeFile f;
-        f.loader = &info_;
-        f.kind = Kind::kNamed;
-        f.verdict = Verdict::kNamed;
-        f.type = bytes_[0];
-        std::copy(bytes_.begin() + kNameAt, bytes_.end(), f.name.begin());
-        f.offset = offset_;
-        f.half_cycles = time_;
-        f.seconds = sink_.seconds(time_);
-        sink_.span(time_, b.time[i] + b.length[i], pulses_);
-        sink_.file(std::move(f));
-        return i + 1;
-      }
+  bool byte(std::uint8_t v, const PulseBlock&, std::size_t) {
+    if (!synced_) {
+      const auto step = sync_.byte(v);
+      synced_ = step == PilotSync::Step::kSynced;
+      return step != PilotSync::Step::kFail;
     }
-    return b.count;
+    bytes_.push_back(v);
+    if (bytes_[0] != 1 && bytes_[0] != 2) return false;
+    if (bytes_.size() < kNameEnd) return true;
+    TapeFile f = file(Kind::kNamed, name_of(bytes_.data() + kNameAt, 16), 0, {}, {}, span_offset(),
+                      span_time());
+    f.kind = Kind::kNamed;
+    f.verdict = Verdict::kNamed;
+    f.type = bytes_[0];
+    f.body_blocks = 0;
+    end_span();
+    emit(std::move(f));
+    return false;
   }
 
-  bool engaged() const override { return reader_.engaged(); }
-  std::uint64_t holding() const override {
-    return reader_.engaged() ? offset_ : std::numeric_limits<std::uint64_t>::max();
-  }
-  void finish() override { reader_.stop(); }
+  bool no_bit(std::uint64_t) { return false; }
+  void close() {}
 
  private:
-  const LoaderInfo& info_;
-  FileSink& sink_;
-  CountdownReader reader_{kFormat};
+  PilotSync sync_{0x02, 32, kCountdown, sizeof kCountdown};
+  bool synced_ = false;
   std::vector<std::uint8_t> bytes_;  // after the countdown: the type byte, ..., the name
-  std::uint64_t offset_ = 0, time_ = 0, pulses_ = 0;
 };
 
 std::unique_ptr<LoaderDecoder> make(const LoaderInfo& info, FileSink& sink) {

@@ -6,11 +6,7 @@
 // a header, the start and end address (little-endian, the end exclusive), one byte, the
 // 16-byte name, then 0x20 filler; headers carry no checksum. ID 0: the data, end - start
 // bytes and their XOR, then a trailer of zeros. Blocks are recorded once.
-#include <algorithm>
-#include <limits>
-#include <optional>
-
-#include "tape/machinery/countdown.hpp"
+#include "tape/machinery/turbo.hpp"
 
 namespace tapewren::tape {
 
@@ -25,213 +21,156 @@ const LoaderInfo kInfo = {
     true,
     false,
     "one pulse a bit, MSB first; 0x02 pilot, 9..1 countdown, ID; header and data; XOR"};
-constexpr CountdownFormat kFormat = {0x02, 9, 32, 0x20 * 16, true};
+constexpr BitFormat kBits = {0x20 * 16, 25, true};
+constexpr std::uint8_t kCountdown[] = {9, 8, 7, 6, 5, 4, 3, 2, 1};
 constexpr std::size_t kHeaderBytes = 21;  // start, end, one byte, the name
 
-struct Block {
-  int id = -1;
-  std::vector<std::uint8_t> bytes;
-  bool complete = false;
-  std::uint64_t offset = 0, time = 0, pulses = 0;
-};
-
-class TurboTape : public LoaderDecoder {
+class TurboTape : public TurboLoader<TurboTape> {
  public:
-  TurboTape(const LoaderInfo& info, FileSink& sink) : info_(info), sink_(sink) {}
+  TurboTape(const LoaderInfo& info, FileSink& sink) : TurboLoader(info, sink, kBits) {}
 
-  bool engage(const Pilot& pilot, std::size_t from) override {
-    if (!reader_.engage(pilot)) return false;
-    begin(pilot.offset, pilot.time, pilot.count - (pilot.end - from));
+  bool accepts(const Pilot& pilot) {
+    if (!pilot_of(pilot, 0x02, true)) return false;
+    bits_.begin_at(0x02);
+    sync_.start(static_cast<int>(pilot.count / 8) - 2);
+    phase_ = Phase::kSync;
     return true;
   }
 
-  std::size_t take(const PulseBlock& b, std::size_t from) override {
-    for (std::size_t i = from; i < b.count; ++i) {
-      ++block_.pulses;
-      const auto step = reader_.step(b.length[i]);
-      if (step == CountdownReader::Step::kMore) continue;
-      const std::uint64_t end = b.time[i] + b.length[i];
-      if (step == CountdownReader::Step::kEnd) {  // no bit: the block, if any, is over
-        if (phase_ == Phase::kHeader || phase_ == Phase::kData)
-          end_block(phase_ == Phase::kData && wanted_ == 0, b.time[i]);
-        if (phase_ == Phase::kFiller || phase_ == Phase::kTrailer)
-          sink_.span(block_.time, b.time[i], block_.pulses);
-        phase_ = Phase::kIdle;
-        return i;
+  bool byte(std::uint8_t v, const PulseBlock& b, std::size_t i) {
+    switch (phase_) {
+      case Phase::kSync: {
+        const auto step = sync_.byte(v);
+        if (step == PilotSync::Step::kSynced) phase_ = Phase::kId;
+        return step != PilotSync::Step::kFail;
       }
-      const std::uint8_t v = reader_.byte();
-      switch (phase_) {
-        case Phase::kIdle:
-          break;
-        case Phase::kId:
-          if (v > 2) {
-            reader_.stop();
-            phase_ = Phase::kIdle;
-            return i + 1;
-          }
-          block_.id = v;
-          wanted_ = v == 0 ? next_data_ : kHeaderBytes;
-          if (v == 0) next_data_ = 0;
-          phase_ = v == 0 ? Phase::kData : Phase::kHeader;
-          break;
-        case Phase::kHeader:
-        case Phase::kData:
-          block_.bytes.push_back(v);
-          if (wanted_ != 0 && block_.bytes.size() == wanted_) {
-            const Phase next = phase_ == Phase::kData ? Phase::kTrailer : Phase::kFiller;
-            end_block(true, end);
-            begin(b.offset[i], end, 0);
-            phase_ = next;
-          }
-          break;
-        case Phase::kTrailer:  // zeros after the data
-          last_end_ = end;
-          if (v != 0) {
-            sink_.span(block_.time, end, block_.pulses);
-            reader_.stop();
-            phase_ = Phase::kIdle;
-            return i + 1;
-          }
-          break;
-        case Phase::kFiller:  // the header's filler, up to the data block's pilot
-          if (v == kFormat.pilot) {
-            // The next pilot began with this byte, seven pulses back; the filler belongs to
-            // the header before it.
-            const std::size_t first = i >= 7 ? i - 7 : 0;
-            sink_.span(block_.time, b.time[first], block_.pulses);
-            begin(b.offset[first], b.time[first], 8);
-            reader_.back_to_pilot();
-            phase_ = Phase::kId;
-          } else if (v != 0x20) {
-            reader_.stop();
-            phase_ = Phase::kIdle;
-            return i + 1;
-          }
-          break;
-      }
+      case Phase::kId:
+        if (v > 2) return false;
+        id_ = v;
+        bytes_.clear();
+        wanted_ = v == 0 ? next_data_ : kHeaderBytes;
+        if (v == 0) next_data_ = 0;
+        phase_ = v == 0 ? Phase::kData : Phase::kHeader;
+        return true;
+      case Phase::kHeader:
+      case Phase::kData:
+        bytes_.push_back(v);
+        if (wanted_ == 0 || bytes_.size() < wanted_) return true;
+        end_block(true);
+        phase_ = id_ == 0 ? Phase::kTrailer : Phase::kFiller;
+        return true;
+      case Phase::kFiller:  // the header's filler, up to the data block's pilot
+        if (v == 0x02) {
+          // The next pilot began with this byte, seven pulses back: the filler was the header's.
+          const std::size_t first = i >= 7 ? i - 7 : 0;
+          end_span();
+          begin_span(b.offset[first], b.time[first], 8);
+          sync_.start(1);
+          phase_ = Phase::kSync;
+          return true;
+        }
+        if (v == 0x20) return true;
+        end_span();
+        return false;
+      case Phase::kTrailer:  // zeros after the data
+        if (v == 0) return true;
+        end_span();
+        return false;
     }
-    return b.count;
+    return false;
   }
 
-  bool engaged() const override { return reader_.engaged(); }
-  std::uint64_t holding() const override {
-    std::uint64_t at = std::numeric_limits<std::uint64_t>::max();
-    if (program_) at = program_->offset;
-    if (reader_.engaged()) at = std::min(at, block_.offset);
-    return at;
+  bool no_bit(std::uint64_t) {
+    if (phase_ == Phase::kHeader || phase_ == Phase::kData) {
+      end_block(id_ == 0 && wanted_ == 0);  // data of unknown length ends when the bits do
+    } else if (phase_ == Phase::kFiller || phase_ == Phase::kTrailer) {
+      end_span();
+    }
+    return false;
   }
-  void finish() override {
-    if (reader_.engaged() && (phase_ == Phase::kHeader || phase_ == Phase::kData))
-      end_block(phase_ == Phase::kData && wanted_ == 0, 0);
-    if (reader_.engaged() && phase_ == Phase::kTrailer)
-      sink_.span(block_.time, last_end_, block_.pulses);
-    reader_.stop();
-    phase_ = Phase::kIdle;
+
+  void close() {
+    no_bit(0);
     close_program(nullptr);
   }
-  void marks(std::vector<Mark>& out) const override {
-    if (blocks_ > 0)
-      out.push_back(
-          {std::string(info_.name) + " 0|1", sum_threshold_ / static_cast<double>(blocks_)});
+
+  std::uint64_t holding() const override {
+    const std::uint64_t at = TurboLoader::holding();
+    return program_ ? std::min(at, header_offset_) : at;
   }
 
  private:
-  enum class Phase { kIdle, kId, kHeader, kFiller, kData, kTrailer };
+  enum class Phase { kSync, kId, kHeader, kFiller, kData, kTrailer };
 
-  void begin(std::uint64_t offset, std::uint64_t time, std::uint64_t pulses) {
-    block_ = Block{};
-    block_.offset = offset;
-    block_.time = time;
-    block_.pulses = pulses;
-    phase_ = Phase::kId;
-  }
-
-  void end_block(bool complete, std::uint64_t end) {
-    Block b = std::move(block_);
-    block_ = Block{};
-    b.complete = complete;
-    sink_.span(b.time, std::max(end, b.time), b.pulses);
-    sum_threshold_ += reader_.threshold() / 2.0;  // in cycles
-    ++blocks_;
-    if (b.id != 0) {  // a header
+  void end_block(bool complete) {
+    block_offset_ = span_offset();
+    block_time_ = span_time();
+    end_span();
+    if (id_ != 0) {  // a header
       close_program(nullptr);
-      if (b.bytes.size() < kHeaderBytes) return without_header(b);
-      next_data_ = static_cast<std::uint16_t>((b.bytes[2] | b.bytes[3] << 8) -
-                                              (b.bytes[0] | b.bytes[1] << 8)) +
-                   std::size_t{1};
-      program_ = from_header(b);
-    } else if (program_) {
-      close_program(&b);
-    } else {
-      without_header(b);
+      if (!complete || bytes_.size() < kHeaderBytes) return without_header(complete);
+      next_data_ =
+          static_cast<std::uint16_t>((bytes_[2] | bytes_[3] << 8) - (bytes_[0] | bytes_[1] << 8)) +
+          std::size_t{1};
+      TapeFile f = file(Kind::kProgram, name_of(bytes_.data() + 5, 16),
+                        static_cast<std::uint16_t>(bytes_[0] | bytes_[1] << 8), {}, {},
+                        block_offset_, block_time_);
+      f.type = id_;
+      f.end = static_cast<std::uint16_t>(bytes_[2] | bytes_[3] << 8);
+      f.header.copy[0] = {true, 0, true, true};  // no checksum: complete is all
+      f.body = {};
+      f.body_blocks = 0;
+      program_ = std::move(f);
+      header_offset_ = block_offset_;
+      return;
     }
+    if (program_) return close_program(&complete);
+    without_header(complete);
   }
 
-  static CopyReport data_report(const Block& b) {
+  CopyReport data_report(bool complete) const {
     std::uint8_t x = 0;
-    for (std::size_t i = 0; i + 1 < b.bytes.size(); ++i) x ^= b.bytes[i];
-    const bool sum = b.complete && !b.bytes.empty() && x == b.bytes.back();
-    return {true, 0, sum, b.complete};
+    for (std::size_t i = 0; i + 1 < bytes_.size(); ++i) x ^= bytes_[i];
+    return {true, 0, complete && !bytes_.empty() && x == bytes_.back(), complete};
+  }
+  std::vector<std::uint8_t> payload() const {
+    return {bytes_.begin(), bytes_.end() - (bytes_.empty() ? 0 : 1)};
   }
 
-  TapeFile from_header(const Block& b) const {
-    TapeFile f;
-    f.loader = &info_;
-    f.kind = Kind::kProgram;
-    f.type = b.id;
-    f.start = static_cast<std::uint16_t>(b.bytes[0] | b.bytes[1] << 8);
-    f.end = static_cast<std::uint16_t>(b.bytes[2] | b.bytes[3] << 8);
-    std::copy_n(b.bytes.begin() + 5, 16, f.name.begin());
-    f.header.copy[0] = {true, 0, b.complete, b.complete};  // no checksum: complete is all
-    f.offset = b.offset;
-    f.half_cycles = b.time;
-    f.seconds = sink_.seconds(b.time);
-    return f;
-  }
-
-  void close_program(const Block* data) {
+  void close_program(const bool* data_complete) {
     if (!program_) return;
     TapeFile f = std::move(*program_);
     program_.reset();
-    if (!data) {
+    if (!data_complete) {
       f.kind = Kind::kHeaderOnly;
       f.verdict = Verdict::kIncomplete;
-      return sink_.file(std::move(f));
+      return emit(std::move(f));
     }
-    f.body.copy[0] = data_report(*data);
+    f.body.copy[0] = data_report(*data_complete);
     f.body_blocks = 1;
-    f.data.assign(data->bytes.begin(), data->bytes.end() - (data->bytes.empty() ? 0 : 1));
-    f.verdict = !data->complete              ? Verdict::kIncomplete
+    f.data = payload();
+    f.verdict = !*data_complete              ? Verdict::kIncomplete
                 : f.body.copy[0].checksum_ok ? Verdict::kOk
                                              : Verdict::kBad;
-    sink_.file(std::move(f));
+    f.end_offset = here();
+    emit(std::move(f));
   }
 
-  void without_header(const Block& b) {
-    TapeFile f;
-    f.loader = &info_;
-    f.kind = Kind::kDataWithoutHeader;
-    f.body.copy[0] = data_report(b);
-    f.body_blocks = 1;
-    f.data.assign(b.bytes.begin(), b.bytes.end() - (b.bytes.empty() ? 0 : 1));
+  void without_header(bool complete) {
+    TapeFile f = file(Kind::kDataWithoutHeader, {}, 0, payload(), data_report(complete),
+                      block_offset_, block_time_);
     f.verdict = Verdict::kIncomplete;
-    f.offset = b.offset;
-    f.half_cycles = b.time;
-    f.seconds = sink_.seconds(b.time);
-    sink_.file(std::move(f));
+    emit(std::move(f));
   }
 
-  const LoaderInfo& info_;
-  FileSink& sink_;
-  CountdownReader reader_{kFormat};
-  Phase phase_ = Phase::kIdle;
-  Block block_;
-  std::size_t wanted_ = 0;      // bytes of the block being read; 0: until the pulses stop
-  std::uint64_t last_end_ = 0;  // of the trailer's last byte
-  std::size_t next_data_ = 0;   // the data length the last header announced (+ checksum)
+  PilotSync sync_{0x02, 32, kCountdown, sizeof kCountdown};
+  Phase phase_ = Phase::kSync;
+  int id_ = -1;
+  std::vector<std::uint8_t> bytes_;
+  std::size_t wanted_ = 0;     // bytes of the block being read; 0: until the pulses stop
+  std::size_t next_data_ = 0;  // the data length the last header announced (+ checksum)
   std::optional<TapeFile> program_;
-  double sum_threshold_ = 0;
-  std::uint64_t blocks_ = 0;
+  std::uint64_t header_offset_ = 0, block_offset_ = 0, block_time_ = 0;
 };
 
 std::unique_ptr<LoaderDecoder> make(const LoaderInfo& info, FileSink& sink) {

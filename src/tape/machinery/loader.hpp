@@ -42,9 +42,11 @@ struct Pilot {
   // kRun: pulses within a quarter of their average length (x16).
   std::uint32_t average16 = 0;
   // kBytes: one byte over and over, one pulse a bit: the averages (x16) of the short and the
-  // long pulses, and the last eight bits, newest in bit 0 (long = 1).
+  // long pulses, the bits a byte takes (8, or 9 with a lead bit), and the last `period` bits
+  // when found, newest in bit 0 (long = 1).
   std::uint32_t zero16 = 0, one16 = 0;
-  std::uint8_t pattern = 0;
+  std::uint8_t period = 8;
+  std::uint32_t pattern = 0;
 };
 
 // Where loaders put what they found.
@@ -75,6 +77,8 @@ class LoaderDecoder {
   virtual void finish() = 0;
   // The pulse lengths it settled on, for the histogram.
   virtual void marks(std::vector<Mark>& out) const { (void)out; }
+  // A file another loader found (a boot file whose contents tell this loader's parameters).
+  virtual void seen(const TapeFile& file) { (void)file; }
 };
 
 // One registered loader: what it is, and how to make its decoder.

@@ -18,14 +18,12 @@ inline void follow(std::uint32_t& avg16, std::uint32_t p16) {
 
 // The bytes stop repeating at pulse i: a pilot found ends there.
 void PilotSearch::end_bytes(std::vector<Pilot>& out, std::size_t slot, std::size_t i) {
-  if (bytes_open_) {
-    out[slot].end = i;
-    out[slot].count += periodic_ - kBytesFound;
-    out[slot].zero16 = zero16_;
-    out[slot].one16 = one16_;
-  }
+  if (!bytes_open_) return;
+  out[slot].end = i;
+  out[slot].count += bytes_pulses_;
+  out[slot].zero16 = zero16_;
+  out[slot].one16 = one16_;
   bytes_open_ = false;
-  periodic_ = 0;
 }
 
 void PilotSearch::scan(const PulseBlock& block, std::vector<Pilot>& out) {
@@ -98,7 +96,7 @@ void PilotSearch::scan(const PulseBlock& block, std::vector<Pilot>& out) {
         out[run_slot].end = i;
         out[run_slot].count = run_;
         out[run_slot].average16 = run_avg16_;
-        bits_ = reg_ = 0;  // the bytes start afresh
+        bits_ = reg_ = periodic8_ = periodic9_ = 0;  // the bytes start afresh
       }
       run_open_ = false;
       run_ = lead_in ? 1 : 0;
@@ -121,34 +119,45 @@ void PilotSearch::scan(const PulseBlock& block, std::vector<Pilot>& out) {
       } else {
         follow(average, p16);
       }
-      reg_ = (reg_ << 1 | (one ? 1u : 0u)) & 0xFFFF;
-      const auto pattern = static_cast<std::uint8_t>(reg_);
-      // The same byte twice running, not all short or all long, with two classes apart.
-      const bool repeats = static_cast<std::uint8_t>(reg_ >> 8) == pattern &&
-                           static_cast<std::uint8_t>(pattern + 1) >= 2 && max16_ * 4 > min16_ * 5;
-      if (repeats) {
-        if (++periodic_ == kBytesFound) {
-          bytes_pilot_ = Pilot{};
-          bytes_pilot_.kind = Pilot::Kind::kBytes;
-          bytes_pilot_.id = next_id_++;
-          bytes_pilot_.index = i;
-          bytes_pilot_.end = n;
-          bytes_pilot_.zero16 = zero16_;
-          bytes_pilot_.one16 = one16_;
-          bytes_pilot_.pattern = pattern;
-          // Right after a pause, the pilot began with the first pulse the averages settled on.
-          const std::uint32_t lead = bits_ <= kBytesLead + kSettle ? bits_ - 1 : kBytesLead;
-          bytes_pilot_.count = lead + 1;
-          at(i, lead, bytes_pilot_);
-          bytes_slot = out.size();
-          out.push_back(bytes_pilot_);
-          bytes_open_ = true;
-        }
+      reg_ = reg_ << 1 | (one ? 1u : 0u);
+      // The same byte twice running (eight bits, or nine for a byte with a lead bit), not all
+      // short or all long, with two classes apart.
+      const bool distinct = max16_ * 4 > min16_ * 5;
+      const std::uint32_t p8 = reg_ & 0xFF, p9 = reg_ & 0x1FF;
+      periodic8_ =
+          distinct && ((reg_ >> 8) & 0xFF) == p8 && p8 != 0 && p8 != 0xFF ? periodic8_ + 1 : 0;
+      periodic9_ =
+          distinct && ((reg_ >> 9) & 0x1FF) == p9 && p9 != 0 && p9 != 0x1FF ? periodic9_ + 1 : 0;
+      if (bytes_open_ && (bytes_pilot_.period == 8 ? periodic8_ : periodic9_) > 0) {
+        ++bytes_pulses_;
+        continue;
+      }
+      if (!bytes_open_ && (periodic8_ == kBytesFound || periodic9_ == kBytesFound)) {
+        const std::uint32_t period = periodic8_ == kBytesFound ? 8 : 9;
+        bytes_pilot_ = Pilot{};
+        bytes_pilot_.kind = Pilot::Kind::kBytes;
+        bytes_pilot_.id = next_id_++;
+        bytes_pilot_.index = i;
+        bytes_pilot_.end = n;
+        bytes_pilot_.zero16 = zero16_;
+        bytes_pilot_.one16 = one16_;
+        bytes_pilot_.period = static_cast<std::uint8_t>(period);
+        bytes_pilot_.pattern = period == 8 ? p8 : p9;
+        // Right after a pause, the pilot began with the first pulse the averages settled on.
+        const std::uint32_t lead_max = kBytesFound - 1 + 2 * period - 1;
+        const std::uint32_t lead = bits_ <= lead_max + kSettle ? bits_ - 1 : lead_max;
+        bytes_pilot_.count = lead + 1;
+        bytes_pulses_ = 0;
+        at(i, lead, bytes_pilot_);
+        bytes_slot = out.size();
+        out.push_back(bytes_pilot_);
+        bytes_open_ = true;
         continue;
       }
     } else {
       reg_ = 0;
       bits_ = 0;
+      periodic8_ = periodic9_ = 0;
     }
     end_bytes(out, bytes_slot, i);
   }

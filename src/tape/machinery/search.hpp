@@ -15,11 +15,10 @@
 
 namespace tapewren::tape {
 
-constexpr std::uint32_t kRunMin = 240, kRunMax = 1400;      // half cycles of a lead-in pulse
-constexpr std::uint32_t kBitMin = 200, kBitMax = 3200;      // half cycles of any turbo bit
-constexpr std::uint32_t kRunFound = 32;                     // pulses that make a run
-constexpr std::uint32_t kBytesFound = 64;                   // periodic pulses that make a pilot
-constexpr std::uint32_t kBytesLead = kBytesFound - 1 + 15;  // pulses before the event's
+constexpr std::uint32_t kRunMin = 240, kRunMax = 1400;  // half cycles of a lead-in pulse
+constexpr std::uint32_t kBitMin = 200, kBitMax = 3200;  // half cycles of any turbo bit
+constexpr std::uint32_t kRunFound = 32;                 // pulses that make a run
+constexpr std::uint32_t kBytesFound = 64;               // periodic pulses that make a pilot
 // The averages settle within this many pulses of a pilot that follows a pause or starts the
 // recording: such a pilot begins right after the pause.
 constexpr std::uint32_t kSettle = 96;
@@ -39,7 +38,7 @@ class PilotSearch {
   bool run_open_ = false;  // found, not yet ended
   // The bytes.
   std::uint32_t min16_ = 0, max16_ = 0, zero16_ = 0, one16_ = 0;
-  std::uint32_t reg_ = 0, periodic_ = 0;
+  std::uint32_t reg_ = 0, periodic8_ = 0, periodic9_ = 0, bytes_pulses_ = 0;
   std::uint32_t bits_ = 0;  // bit-long pulses since the last pulse that was none
   Pilot bytes_pilot_;
   bool bytes_open_ = false;

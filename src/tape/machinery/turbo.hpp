@@ -1,0 +1,181 @@
+// What the one-pulse-a-bit loaders share besides their bits: taking a pilot, feeding the
+// loader its bytes until its block (or its chain of blocks) is over, the blocks that load
+// back to back made into one file, and the files themselves. The loader is the Derived class
+// (no virtual call per byte):
+//   bool accepts(const Pilot&)        the pilot is its kind; set where bytes begin
+//   bool byte(std::uint8_t, const PulseBlock&, std::size_t)   false: the stream ends here
+//   bool no_bit(std::uint64_t time)   the pulses stopped being bits; true to stay on the
+//                                      tape (a chain waiting for its next block)
+//   void close()                       the recording ended: what is open ends with it
+#pragma once
+
+#include <algorithm>
+#include <limits>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "tape/machinery/bitstream.hpp"
+
+namespace tapewren::tape {
+
+// The pattern the search saw (the last eight bits, newest in bit 0) is `value` coming most
+// or least significant bit first, read from any bit.
+inline bool pilot_of(const Pilot& pilot, std::uint8_t value, bool msb_first) {
+  if (pilot.kind != Pilot::Kind::kBytes || pilot.period != 8) return false;
+  std::uint8_t in_time = msb_first ? value : BitStream::reverse(value);
+  for (int k = 0; k < 8; ++k) {
+    if (pilot.pattern == in_time) return true;
+    in_time = static_cast<std::uint8_t>(in_time << 1 | in_time >> 7);
+  }
+  return false;
+}
+
+// Blocks in tape order, made into files: a block that loads right after the one before
+// goes on the same file; anything else starts a new one.
+struct TurboBlock {
+  std::uint16_t start = 0;
+  std::vector<std::uint8_t> data;
+  CopyReport report;  // copy 1
+  std::uint64_t offset = 0, time = 0, end_offset = 0;
+};
+
+template <typename Derived>
+class TurboLoader : public LoaderDecoder {
+ public:
+  TurboLoader(const LoaderInfo& info, FileSink& sink, const BitFormat& bits)
+      : info_(info), sink_(sink), bits_(bits) {}
+
+  bool engage(const Pilot& pilot, std::size_t from) override {
+    if (!bits_.start(pilot) || !self().accepts(pilot)) return false;
+    engaged_ = true;
+    begin_span(pilot.offset, pilot.time, pilot.count - (pilot.end - from));
+    return true;
+  }
+
+  std::size_t take(const PulseBlock& b, std::size_t from) override {
+    for (std::size_t i = from; i < b.count; ++i) {
+      ++span_pulses_;
+      const auto step = bits_.step(b.length[i]);
+      if (step == BitStream::Step::kMore) continue;
+      if (step == BitStream::Step::kNoBit) {
+        if (self().no_bit(b.time[i])) continue;
+        engaged_ = false;
+        return i;
+      }
+      last_end_ = b.time[i] + b.length[i];
+      last_offset_ = i + 1 < b.count ? b.offset[i + 1] : b.offset[i];
+      if (!self().byte(bits_.byte(), b, i)) {
+        engaged_ = false;
+        return i + 1;
+      }
+    }
+    return b.count;
+  }
+
+  bool engaged() const override { return engaged_; }
+  std::uint64_t holding() const override {
+    std::uint64_t at = open_ ? open_->offset : std::numeric_limits<std::uint64_t>::max();
+    return engaged_ ? std::min(at, span_offset_) : at;
+  }
+  void finish() override {
+    if (engaged_) self().close();
+    engaged_ = false;
+    flush();
+  }
+  void marks(std::vector<Mark>& out) const override {
+    if (spans_ > 0) out.push_back({std::string(info_.name) + " 0|1", sum_threshold_ / spans_});
+  }
+
+ protected:
+  Derived& self() { return static_cast<Derived&>(*this); }
+
+  // What was read from the pilot on counts as recognised.
+  void begin_span(std::uint64_t offset, std::uint64_t time, std::uint64_t pulses) {
+    span_offset_ = offset;
+    span_time_ = time;
+    span_pulses_ = pulses;
+  }
+  void end_span() {
+    sink_.span(span_time_, std::max(last_end_, span_time_), span_pulses_);
+    sum_threshold_ += bits_.threshold() / 2.0;
+    ++spans_;
+    begin_span(last_offset_, last_end_, 0);
+  }
+  std::uint64_t span_offset() const { return span_offset_; }
+  std::uint64_t span_time() const { return span_time_; }
+  // Where the last byte read ends in the input.
+  std::uint64_t here() const { return last_offset_; }
+
+  // A block of a chain: on the open file if it loads right after it, else a file of its own.
+  void chain(TurboBlock&& block, std::array<std::uint8_t, 16> name = {}) {
+    if (open_ && open_->verdict == Verdict::kOk && block.report.checksum_ok &&
+        block.report.complete && open_->start + open_->data.size() == block.start &&
+        open_->start + open_->data.size() + block.data.size() <= 0x10000) {
+      open_->data.insert(open_->data.end(), block.data.begin(), block.data.end());
+      open_->end = static_cast<std::uint16_t>(open_->start + open_->data.size());
+      open_->body_blocks += 1;
+      open_end_ = block.end_offset;
+      return;
+    }
+    flush();
+    open_ = file(Kind::kProgram, name, block.start, std::move(block.data), block.report,
+                 block.offset, block.time);
+    open_end_ = block.end_offset;
+  }
+  // The open file goes to the sink.
+  void flush() {
+    if (!open_) return;
+    open_->end_offset = open_end_;
+    sink_.file(std::move(*open_));
+    open_.reset();
+  }
+  // A file of one block: its verdict from its copy's report.
+  TapeFile file(Kind kind, const std::array<std::uint8_t, 16>& name, std::uint16_t start,
+                std::vector<std::uint8_t> data, const CopyReport& report, std::uint64_t offset,
+                std::uint64_t time) const {
+    TapeFile f;
+    f.loader = &info_;
+    f.kind = kind;
+    f.name = name;
+    f.start = start;
+    f.end = static_cast<std::uint16_t>(start + data.size());
+    f.data = std::move(data);
+    f.body.copy[0] = report;
+    f.body_blocks = 1;
+    f.verdict = !report.complete     ? Verdict::kIncomplete
+                : report.checksum_ok ? Verdict::kOk
+                                     : Verdict::kBad;
+    f.offset = offset;
+    f.half_cycles = time;
+    f.end_offset = last_offset_;
+    return f;
+  }
+  void emit(TapeFile&& f) {
+    flush();
+    sink_.file(std::move(f));
+  }
+
+  const LoaderInfo& info_;
+  FileSink& sink_;
+  BitStream bits_;
+  bool engaged_ = false;
+
+ private:
+  std::optional<TapeFile> open_;
+  std::uint64_t open_end_ = 0;
+  std::uint64_t span_offset_ = 0, span_time_ = 0, span_pulses_ = 0;
+  std::uint64_t last_end_ = 0, last_offset_ = 0;
+  double sum_threshold_ = 0;
+  double spans_ = 0;
+};
+
+// A name for the report from up to 16 bytes.
+inline std::array<std::uint8_t, 16> name_of(const std::uint8_t* bytes, std::size_t n) {
+  std::array<std::uint8_t, 16> name;
+  name.fill(0x20);
+  std::copy_n(bytes, std::min<std::size_t>(n, 16), name.begin());
+  return name;
+}
+
+}  // namespace tapewren::tape
