@@ -147,6 +147,7 @@ void TapeWriter::add_rom(const TapeFile& file) {
       static_cast<std::uint8_t>(end >> 8)};
   const auto name = padded_name(file.name);
   header.insert(header.end(), name.begin(), name.end());
+  header.insert(header.end(), file.header_filler.begin(), file.header_filler.end());
   header.resize(192, 0x20);
   const double s = c16_ ? kC16Short : 8.0 * kStdShort;
   const auto twice = [&](int block, int lead_in, const std::vector<std::uint8_t>& bytes,
@@ -214,12 +215,36 @@ void TapeWriter::add_countdown(const TapeFile& file) {
   block(1, layout_.data_pilot, 0x00, body);
 }
 
+void TapeWriter::bit(bool one, const TurboBits& bits) {
+  emit(16 * (one ? bits.one : bits.zero), kTurboJitterLimit);
+}
+
+void TapeWriter::byte(std::uint8_t value, const TurboBits& bits, int lead) {
+  for (int i = 0; i < lead; ++i) bit(true, bits);
+  for (int k = 0; k < 8; ++k) bit((value >> (bits.msb_first ? 7 - k : k)) & 1, bits);
+}
+
+void TapeWriter::data_byte(const TapeFile& file, std::size_t index, std::uint8_t value,
+                           const TurboBits& bits, int lead) {
+  if (file.dropout_at >= 0 && index == static_cast<std::size_t>(file.dropout_at)) {
+    silence(2 * 985248);  // the tape lost its signal for a second
+    return;
+  }
+  if (file.flip_bit >= 0 && index == static_cast<std::size_t>(file.flip_bit)) value ^= 0x10;
+  byte(value, bits, lead);
+}
+
 void TapeWriter::add(const TapeFile& file) {
   ++file_;
-  if (file.encoding == Encoding::kStandard || file.encoding == Encoding::kC16) {
-    add_rom(file);
-  } else {
-    add_countdown(file);
+  switch (file.encoding) {
+    case Encoding::kStandard:
+    case Encoding::kC16:
+      return add_rom(file);
+    case Encoding::kCountdown9:
+    case Encoding::kCountdown12:
+      return add_countdown(file);
+    default:
+      return add_turbo(*this, file);
   }
 }
 

@@ -11,7 +11,33 @@
 
 namespace tapewren::synth {
 
-enum class Encoding { kStandard, kCountdown9, kCountdown12, kC16 };
+enum class Encoding {
+  kStandard,
+  kCountdown9,
+  kCountdown12,
+  kC16,
+  // The commercial turbo loaders (encoders in turbo_encoders.cpp).
+  kNovaload,
+  kNovaloadSpecial,
+  kFreeload,
+  kOcean,  // variant 1, 2 or 3
+  kBurner,  // variant 0, or 1 for the variant with a marker after the data
+  kVisiload,
+  kCyberload,  // variant 3 (game data) or 4 (multiload)
+  kBleepload,
+  kBleeploadSpecial,
+  kUsGold,
+  kMicroload,
+  kWildload,
+  kAnirog,
+  kTurbo220,
+  kAmericanAction,
+  kTequila,
+  kLkAvalon,
+  kPowerLoad,
+  kTurbotape526,
+  kLexpeed,
+};
 
 struct TapeFile {
   Encoding encoding = Encoding::kStandard;
@@ -32,6 +58,23 @@ struct TapeFile {
   std::vector<std::pair<int, int>> lost_copies = {};
   // The header's end address tells this many bytes (-1: the data's size).
   int announced_size = -1;
+  // Turbo loaders: which variant of the format; a tape's own pilot and sync bytes and bit
+  // order where the format lets each tape choose; one bit flipped in data byte `flip_bit`;
+  // the pulses stopping in data byte `dropout_at` (a dropout).
+  int variant = 0;
+  std::uint8_t pilot_byte = 0, sync_byte = 0;
+  bool lsb_first = false;
+  int flip_bit = -1, dropout_at = -1;
+  // ROM loaders: the header's bytes after the name (171 of them), where a boot file keeps
+  // its loader; empty: spaces.
+  std::vector<std::uint8_t> header_filler = {};
+};
+
+// A one-pulse-a-bit encoding: the lengths of a 0 and a 1 in TAP units (8 cycles), and the
+// order of a byte's bits.
+struct TurboBits {
+  double zero, one;
+  bool msb_first;
 };
 
 struct TapeLayout {
@@ -69,8 +112,8 @@ constexpr std::uint8_t kStdShort = 94, kStdMedium = 132, kStdLong = 172;
 constexpr std::uint8_t kTurboZero = 54, kTurboOne = 81;
 
 // Where a block went: file (in the order added), block (0 the header, 1 on the data
-// blocks), copy (1, or 2 for a repeat), the byte offset of its first pulse and its time from
-// the start in half cycles.
+// blocks; a turbo file's blocks from 10 on, after its boot file's), copy (1, or 2 for a
+// repeat), the byte offset of its first pulse and its time from the start in half cycles.
 struct Placed {
   int file, block, copy;
   std::uint64_t offset, half_cycles;
@@ -87,14 +130,24 @@ class TapeWriter {
   const std::vector<std::uint8_t>& words() const { return out_; }
   const std::vector<Placed>& placed() const { return placed_; }
 
+  // For the encoders: one bit, a byte (with `lead` bits of 1 in front), silence, and where a
+  // block begins.
+  void bit(bool one, const TurboBits& bits);
+  void byte(std::uint8_t value, const TurboBits& bits, int lead = 0);
+  void silence(std::uint64_t half_cycles);
+  void place(int block, int copy);
+  // A data byte of a turbo file, with the file's damage: a flipped bit, or the pulses stopping.
+  void data_byte(const TapeFile& file, std::size_t index, std::uint8_t value,
+                 const TurboBits& bits, int lead = 0);
+  // A ROM-loader file, as a turbo tape's boot file.
+  void add_rom(const TapeFile& file);
+
  private:
   // A pulse of `half_cycles` with the layout's jitter (at most limit steps either way),
   // speed and edges.
   void emit(double half_cycles, int limit);
   void pulse(std::uint8_t value, int limit) { emit(8.0 * value, limit); }
   void word(std::uint16_t w);
-  void silence(std::uint64_t half_cycles);
-  void place(int block, int copy);
   std::uint32_t next_random();
   // A block as its copy is written, or silence of the same length when that copy is lost.
   template <typename Write>
@@ -102,7 +155,6 @@ class TapeWriter {
   // ROM loaders (C64 pulses, or C16 full waves).
   void rom_byte(std::uint8_t byte, bool bad_parity = false, bool dropout = false);
   void rom_block(const std::vector<std::uint8_t>& bytes, bool repeat, const TapeFile* damage);
-  void add_rom(const TapeFile& file);
   // Countdown encodings.
   void turbo_byte(std::uint8_t byte);
   void add_countdown(const TapeFile& file);
@@ -122,5 +174,9 @@ std::vector<std::uint8_t> synthesize(const std::vector<TapeFile>& files,
 
 // Sixteen name bytes, padded with spaces as the home computer pads them.
 std::vector<std::uint8_t> padded_name(const std::string& name);
+
+// The commercial loaders' encoders (turbo_encoders.cpp): the file, and any boot file its
+// format needs, onto the tape.
+void add_turbo(TapeWriter& writer, const TapeFile& file);
 
 }  // namespace tapewren::synth

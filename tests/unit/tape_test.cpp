@@ -23,6 +23,13 @@ struct Files : FileListener, std::vector<TapeFile> {
   void on_file(const TapeFile& file) override { push_back(file); }
 };
 
+synth::TapeLayout speed_of(double speed, double drift = 0) {
+  synth::TapeLayout l;
+  l.speed = speed;
+  l.drift = drift;
+  return l;
+}
+
 struct Decoded {
   std::vector<TapeFile> files;
   Summary summary;
@@ -339,6 +346,85 @@ TEST(Decoder, SummaryAccountsForTheRecording) {
   };
   EXPECT_TRUE(guess(halves));
   EXPECT_FALSE(guess(whole));
+}
+
+// Every registered turbo loader over its own synthetic tapes: the whole report of a clean
+// file; the same at 8 % fast and slow and drifting; a flipped bit and a dropout with their
+// verdicts; and no other loader reporting anything.
+TEST(Loaders, EachReadsItsOwnTapesAndNoOneElses) {
+  Bytes data(600);
+  for (std::size_t i = 0; i < data.size(); ++i) data[i] = static_cast<std::uint8_t>(i * 13 + 5);
+  const auto turbo = [&](Encoding e, std::uint16_t start, auto change) {
+    synth::TapeFile f{e, 1, "GAME", data, start};
+    change(f);
+    return f;
+  };
+  const auto same = [](synth::TapeFile&) {};
+  struct Damage {
+    const char* size;
+    const char* copy;
+    const char* verdict;
+  };
+  struct Case {
+    const char* what;
+    synth::TapeFile file;
+    std::vector<Line> lines;  // the clean tape's report
+    std::size_t damaged;      // the line the damage shows on
+    Damage flipped, dropout;
+  };
+  // clang-format off
+  const std::vector<Case> cases = {
+    {"Freeload", turbo(Encoding::kFreeload, 0x4000, same),
+     {{0, 10, 1, "Freeload", "program", "", "$4000", "$4258", "600", "", "ok", "ok"}}, 0,
+     {"600", "sum", "bad"}, {"100", "cut", "incomplete"}},
+  };
+  // clang-format on
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    const auto run = [&](const synth::TapeFile& file, const synth::TapeLayout& layout) {
+      synth::TapeWriter writer(layout);
+      writer.gap();
+      writer.add(file);
+      writer.gap();
+      return std::pair{decode(writer.words()).files, writer.placed()};
+    };
+    for (const auto& [how, layout] : std::vector<std::pair<const char*, synth::TapeLayout>>{
+             {"as it is", {}}, {"8 % fast", speed_of(0.92)}, {"8 % slow", speed_of(1.08)},
+             {"drifting", speed_of(0.95, 0.3)}}) {
+      SCOPED_TRACE(how);
+      const auto [files, placed] = run(c.file, layout);
+      EXPECT_EQ(report(files), expected_report(c.lines, placed, 985248));
+      for (const TapeFile& f : files) {
+        EXPECT_TRUE(f.loader->name == std::string(c.lines[c.damaged].loader) ||
+                    f.loader->name == std::string("ROM"))
+            << f.loader->name;
+      }
+      ASSERT_LE(c.damaged + 1, files.size());
+      EXPECT_EQ(files[c.damaged].data, c.file.data);
+    }
+    for (const auto& [flip, damage] : {std::pair{true, c.flipped}, std::pair{false, c.dropout}}) {
+      SCOPED_TRACE(flip ? "a flipped bit" : "a dropout");
+      synth::TapeFile file = c.file;
+      (flip ? file.flip_bit : file.dropout_at) = 100;
+      const auto [files, placed] = run(file, {});
+      std::vector<Line> lines = c.lines;
+      lines[c.damaged].size = damage.size;
+      lines[c.damaged].data = damage.copy;
+      lines[c.damaged].verdict = damage.verdict;
+      lines.resize(std::min(lines.size(), c.damaged + 1));
+      EXPECT_EQ(report(files).substr(0, expected_report(lines, placed, 985248).size()),
+                expected_report(lines, placed, 985248));
+    }
+  }
+  // Noise: nothing.
+  Bytes noise;
+  std::uint32_t x = 1;
+  for (int i = 0; i < 200000; ++i) {
+    x = x * 1664525u + 1013904223u;
+    const auto w = static_cast<std::uint16_t>(200 + (x >> 20) % 3000);
+    noise.insert(noise.end(), {static_cast<std::uint8_t>(w), static_cast<std::uint8_t>(w >> 8)});
+  }
+  EXPECT_EQ(report(decode(noise).files), "");
 }
 
 TEST(FileNames, SafeOnLinuxAndWindows) {

@@ -103,10 +103,12 @@ std::string header_row() {
 }
 
 std::string file_row(const tape::TapeFile& f, int number) {
-  const bool has_header = f.kind != Kind::kDataWithoutHeader && f.kind != Kind::kNamed;
+  const bool addresses = f.kind == Kind::kProgram || f.kind == Kind::kHeaderOnly;
+  // A header block of its own, as the ROM loaders and Turbo Tape write one.
+  const bool header = f.header.copy[0].found || f.header.copy[1].found;
   const bool has_data = f.body_blocks > 0;
   char start[8] = "", end[8] = "", size[12] = "";
-  if (has_header && f.kind != Kind::kDataFile) {
+  if (addresses) {
     std::snprintf(start, sizeof start, "$%04X", f.start);
     std::snprintf(end, sizeof end, "$%04X", f.end);
   }
@@ -115,7 +117,7 @@ std::string file_row(const tape::TapeFile& f, int number) {
   std::snprintf(line, sizeof line, "%3d %10llu %7s  %-10s %-9s %-16s %5s %5s %5s  %-7s %-7s %s\n",
                 number, static_cast<unsigned long long>(f.offset), clock_text(f.seconds).c_str(),
                 f.loader->name, kind_text(f.kind), tape::readable_name(f.name).c_str(), start, end,
-                size, block_text(f, f.header, has_header).c_str(),
+                size, block_text(f, f.header, header).c_str(),
                 block_text(f, f.body, has_data).c_str(), verdict_line(f).c_str());
   return line;
 }

@@ -1,0 +1,440 @@
+// The commercial turbo loaders' encoders, each written from its format's public description
+// (the tape tools' format notes), never from the decoders' constants. Pulse lengths are the
+// formats' nominal TAP values; a file's data goes in as the format lays it out, with the
+// file's damage (a flipped bit, a dropout) in its data bytes.
+#include <algorithm>
+
+#include "synth/tape_synth.hpp"
+
+namespace tapewren::synth {
+
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+
+std::uint8_t lo(unsigned v) {
+  return static_cast<std::uint8_t>(v & 0xFF);
+}
+std::uint8_t hi(unsigned v) {
+  return static_cast<std::uint8_t>((v >> 8) & 0xFF);
+}
+std::uint8_t xor_of(const Bytes& bytes) {
+  std::uint8_t x = 0;
+  for (auto b : bytes) x ^= b;
+  return x;
+}
+std::uint16_t end_of(const TapeFile& f) {
+  return static_cast<std::uint16_t>(f.start_address + f.data.size());
+}
+
+struct Writer {
+  TapeWriter& w;
+  const TapeFile& f;
+  TurboBits bits;
+  int lead = 0;
+  int block = 10;  // the placements of the file's blocks
+
+  void bit(bool one, int n = 1) {
+    for (int i = 0; i < n; ++i) w.bit(one, bits);
+  }
+  void put(std::uint8_t b) { w.byte(b, bits, lead); }
+  void put(const Bytes& bytes) {
+    for (auto b : bytes) put(b);
+  }
+  void pilot(std::uint8_t b, int n) {
+    w.place(block++, 1);
+    for (int i = 0; i < n; ++i) put(b);
+  }
+  // The file's data bytes from `from`, `n` of them, with its damage.
+  void data(std::size_t from, std::size_t n, std::uint8_t (*code)(std::size_t, std::uint8_t) = nullptr) {
+    for (std::size_t i = from; i < from + n && i < f.data.size(); ++i)
+      w.data_byte(f, i, code ? code(i, f.data[i]) : f.data[i], bits, lead);
+  }
+  void pause() { w.silence(2 * 985248 / 5); }  // a fifth of a second
+};
+
+// ---- Novaload: a pilot of about 2,000 0 bits, a 1, then 0xAA. Bits 0x24 / 0x56, LSB first.
+// Normal: the name's length and the name, start - 256, end and size + 256 (little-endian),
+// then the data in 256-byte sub-blocks, each after a check byte and the last followed by one:
+// every check byte is the sum (mod 256) of everything from the name's length on, the earlier
+// check bytes included. A trailer of 0 bits. Special: 0xAA 0x55, then sub-blocks of the
+// load address's high byte, 256 bytes and the sum of the 257; a high byte of 0 ends them.
+void novaload(Writer& o, bool special) {
+  o.w.place(o.block++, 1);
+  o.bit(false, 2000);
+  o.bit(true);
+  o.put(0xAA);
+  if (special) {
+    o.put(0x55);
+    for (std::size_t at = 0; at < o.f.data.size(); at += 256) {
+      const std::uint8_t page = hi(o.f.start_address + static_cast<unsigned>(at));
+      unsigned sum = page;
+      o.put(page);
+      for (std::size_t i = at; i < at + 256; ++i) sum += i < o.f.data.size() ? o.f.data[i] : 0;
+      o.data(at, 256);
+      for (std::size_t i = o.f.data.size(); i < at + 256; ++i) o.put(0);
+      o.put(lo(sum));
+    }
+    o.put(0);
+  } else {
+    const Bytes name(o.f.name.begin(), o.f.name.end());
+    Bytes header = {static_cast<std::uint8_t>(name.size())};
+    header.insert(header.end(), name.begin(), name.end());
+    const unsigned start = o.f.start_address - 256u, size = o.f.data.size() + 256u;
+    for (unsigned v : {start, unsigned{end_of(o.f)}, size}) {
+      header.push_back(lo(v));
+      header.push_back(hi(v));
+    }
+    unsigned sum = 0;
+    for (auto b : header) sum += b;
+    o.put(header);
+    for (std::size_t at = 0;; at += 256) {
+      o.put(lo(sum));  // the check byte counts in the sum after it
+      sum += lo(sum);
+      if (at >= o.f.data.size()) break;
+      const std::size_t n = std::min<std::size_t>(256, o.f.data.size() - at);
+      for (std::size_t i = at; i < at + n; ++i) sum += o.f.data[i];
+      o.data(at, n);
+    }
+  }
+  o.bit(false, 2000);
+}
+
+// ---- Freeload (and Graftgold, 180, Invade-a-load with half the pilot): a pilot of 0x40
+// bytes, 0x5A, start and end (little-endian, the end exclusive), the data and the XOR of the
+// data. Bits 0x24 / 0x42, MSB first.
+void freeload(Writer& o) {
+  o.pilot(0x40, o.f.variant == 1 ? 64 : 128);
+  o.put(0x5A);
+  o.put({lo(o.f.start_address), hi(o.f.start_address), lo(end_of(o.f)), hi(end_of(o.f))});
+  o.data(0, o.f.data.size());
+  o.put(xor_of(o.f.data));
+}
+
+// ---- Ocean/Imagine: about 3,000 0 bits, a 1; F2 and F3 then 0xAA. Then sub-blocks of a flag
+// (0 or 1), the high byte of the page they load to and 256 bytes; no checksum. F1 and F2 end
+// with a high byte of 0 (and a trailer of 0 bits), F3 with 2 (and a trailer of 0x02 bytes).
+// Bits 0x24 / 0x56, LSB first.
+void ocean(Writer& o) {
+  o.w.place(o.block++, 1);
+  o.bit(false, 3000);
+  o.bit(true);
+  if (o.f.variant >= 2) o.put(0xAA);
+  for (std::size_t at = 0; at < o.f.data.size(); at += 256) {
+    o.put(0);
+    o.put(hi(o.f.start_address + static_cast<unsigned>(at)));
+    o.data(at, 256);
+    for (std::size_t i = o.f.data.size(); i < at + 256; ++i) o.put(0);
+  }
+  o.put(0);
+  const std::uint8_t last = o.f.variant == 3 ? 0x02 : 0x00;
+  o.put(last);
+  for (int i = 0; i < 256; ++i) o.put(last);
+}
+
+// ---- U.S. Gold: a pilot of 0x20 bytes, 0xFF, the 16-byte name, start and end, the data and
+// the XOR of the data. Bits 0x24 / 0x42, MSB first.
+void us_gold(Writer& o) {
+  o.pilot(0x20, 64);
+  o.put(0xFF);
+  o.put(padded_name(o.f.name));
+  o.put({lo(o.f.start_address), hi(o.f.start_address), lo(end_of(o.f)), hi(end_of(o.f))});
+  o.data(0, o.f.data.size());
+  o.put(static_cast<std::uint8_t>(xor_of(o.f.data) ^ (o.f.bad_checksum ? 0xFF : 0)));
+}
+
+// ---- Microload: 0xA0 bytes, the countdown 0x0A..0x01, the start, the size as 0x10000 -
+// size (both little-endian), the data and its XOR. Bits 0x1C / 0x36, LSB first.
+void microload(Writer& o) {
+  o.pilot(0xA0, 255);
+  for (int n = 10; n >= 1; --n) o.put(static_cast<std::uint8_t>(n));
+  const unsigned size = 0x10000u - static_cast<unsigned>(o.f.data.size());
+  o.put({lo(o.f.start_address), hi(o.f.start_address), lo(size), hi(size)});
+  o.data(0, o.f.data.size());
+  o.put(xor_of(o.f.data));
+}
+
+// ---- Wildload: 0xA0 bytes, the countdown 0x0A..0x01, then sub-blocks end to end: the
+// address of the last byte and the size (little-endian), one byte, the data backwards (the
+// last byte first), each XORed with the low byte of its address, and the XOR of the data as
+// it loads. A sub-block of end 0 and size 0 stops the chain. Bits 0x30 / 0x47, LSB first.
+void wildload(Writer& o) {
+  o.pilot(0xA0, 256);
+  for (int n = 10; n >= 1; --n) o.put(static_cast<std::uint8_t>(n));
+  for (std::size_t at = 0; at < o.f.data.size(); at += 256) {
+    const std::size_t n = std::min<std::size_t>(256, o.f.data.size() - at);
+    const unsigned last = o.f.start_address + static_cast<unsigned>(at + n - 1);
+    o.put({lo(last), hi(last), lo(static_cast<unsigned>(n)), hi(static_cast<unsigned>(n)), 0});
+    std::uint8_t sum = 0;
+    for (std::size_t k = 0; k < n; ++k) {
+      const std::size_t i = at + n - 1 - k;
+      sum ^= o.f.data[i];
+      const auto address = static_cast<unsigned>(o.f.start_address + i);
+      o.w.data_byte(o.f, i, static_cast<std::uint8_t>(o.f.data[i] ^ lo(address)), o.bits);
+    }
+    o.put(sum);
+  }
+  o.put({0, 0, 0, 0, 0xFF});
+}
+
+// ---- Bleepload: 2,000 1 bits, then blocks, each: its pilot byte (0x0F for the first) ten
+// times, that byte inverted and itself, the next block's pilot byte, the block's number from
+// 0, the load address, the data (64 bytes in block 0, 256 in the others), a count of bytes to
+// skip and those bytes, the XOR of the data and an execution address; a short pause between
+// blocks. After the last, an 8-byte trigger (its first byte 0) and 2,040 1 bits. Special:
+// one pilot byte for all blocks, each with its number, the load address, the chain's end,
+// the execution address, 256 bytes and their XOR; the last when end - load is 256. Bits 0x30
+// / 0x5A, MSB first.
+void bleepload(Writer& o, bool special) {
+  o.w.place(o.block++, 1);
+  o.bit(true, 2000);
+  const std::uint8_t fixed = o.f.pilot_byte ? o.f.pilot_byte : 0x50;
+  std::uint8_t pilot = special ? fixed : 0x0F;
+  const unsigned end = o.f.start_address + static_cast<unsigned>((o.f.data.size() + 255) / 256 * 256);
+  std::size_t at = 0;
+  for (int number = 0; at < o.f.data.size() || number == 0; ++number) {
+    if (number > 0) o.pause();
+    const std::size_t n = special || number > 0 ? 256 : 64;
+    const std::uint8_t next = static_cast<std::uint8_t>(pilot == 0x0F ? 0x35 : pilot + 1);
+    for (int i = 0; i < 10; ++i) o.put(pilot);
+    o.put({static_cast<std::uint8_t>(pilot ^ 0xFF), pilot});
+    const unsigned load = o.f.start_address + static_cast<unsigned>(at);
+    if (special) {
+      o.put({static_cast<std::uint8_t>(number), lo(load), hi(load), lo(end), hi(end),
+             lo(o.f.start_address), hi(o.f.start_address)});
+    } else {
+      o.put({next, static_cast<std::uint8_t>(number), lo(load), hi(load)});
+    }
+    Bytes block(n, 0);
+    for (std::size_t i = 0; i < n && at + i < o.f.data.size(); ++i) block[i] = o.f.data[at + i];
+    o.data(at, n);
+    for (std::size_t i = o.f.data.size(); i < at + n; ++i) o.put(0);
+    if (!special) o.put({2, 0xEA, 0xEA});  // two bytes skipped
+    o.put(xor_of(block));
+    if (!special) o.put({lo(o.f.start_address), hi(o.f.start_address)});
+    at += n;
+    if (!special) pilot = next;
+  }
+  if (!special) o.put({0x00, 0x04, lo(o.f.start_address), hi(o.f.start_address), lo(end), hi(end), 0, 0});
+  o.bit(true, 2040);
+}
+
+// ---- Burner: the boot file's header holds the loader, XORed with 0x59: the bit order
+// (0x26 for ROL, most significant bit first; 0x66 for ROR) at 0x83, the pilot byte at 0x88,
+// the sync at 0x93 (the variant: 0x84, 0x89, 0x94) and the number of blocks at 0x7F. Each
+// block: 95 pilot bytes, the sync, start and end, the data; no checksum. The variant follows
+// the data with a marker (0 after the last block) and an execution address. Bits 0x22 / 0x42.
+void burner(Writer& o) {
+  const bool variant = o.f.variant == 1;
+  TapeFile boot{Encoding::kStandard, 3, "BURNER", Bytes(101, 0xEA), 0x02A7};
+  boot.header_filler.assign(171, 0x20);  // the header from byte 21 on
+  const auto put = [&](std::size_t at, std::uint8_t v) {
+    boot.header_filler[at - 21] = static_cast<std::uint8_t>(v ^ 0x59);
+  };
+  put(variant ? 0x84 : 0x83, o.f.lsb_first ? 0x66 : 0x26);
+  put(variant ? 0x89 : 0x88, o.f.pilot_byte);
+  put(variant ? 0x94 : 0x93, o.f.sync_byte);
+  put(0x7F, 1);  // one block
+  o.w.add_rom(boot);
+  o.pilot(o.f.pilot_byte, 95);
+  o.put(o.f.sync_byte);
+  o.put({lo(o.f.start_address), hi(o.f.start_address), lo(end_of(o.f)), hi(end_of(o.f))});
+  o.data(0, o.f.data.size());
+  if (variant) o.put({0, lo(o.f.start_address), hi(o.f.start_address)});
+}
+
+// ---- The Turbo Tape family: a pilot of 0x02 bytes and a countdown 0x09..0x01 (or ..0x00),
+// most significant bit first, each member with its own layout after it.
+void countdown(Writer& o, int last) {
+  o.pilot(0x02, 256);
+  for (int n = 9; n >= last; --n) o.put(static_cast<std::uint8_t>(n));
+}
+
+// Anirog: a flag 1, load and end address, the data; no checksum.
+void anirog(Writer& o) {
+  countdown(o, 1);
+  o.put({1, lo(o.f.start_address), hi(o.f.start_address), lo(end_of(o.f)), hi(end_of(o.f))});
+  o.data(0, o.f.data.size());
+}
+// Turbo 220: load and end, the execution address high byte first, the data; no checksum.
+void turbo220(Writer& o) {
+  countdown(o, 1);
+  o.put({lo(o.f.start_address), hi(o.f.start_address), lo(end_of(o.f)), hi(end_of(o.f)),
+         hi(o.f.start_address), lo(o.f.start_address)});
+  o.data(0, o.f.data.size());
+}
+// American Action: a flag, the name (its length not stored), the size - 1 and the load address
+// high byte first, the data; no checksum.
+void american_action(Writer& o) {
+  countdown(o, 1);
+  o.put(1);
+  o.put(Bytes(o.f.name.begin(), o.f.name.end()));
+  const unsigned size = static_cast<unsigned>(o.f.data.size()) - 1;
+  o.put({hi(size), lo(size), hi(o.f.start_address), lo(o.f.start_address)});
+  o.data(0, o.f.data.size());
+}
+// Tequila Sunrise: the block's number, then everything least significant bit first: load and
+// end, the data, and the execution address - 1 high byte first; no checksum.
+void tequila(Writer& o) {
+  countdown(o, 1);
+  o.put(1);
+  o.bits.msb_first = false;
+  o.put({lo(o.f.start_address), hi(o.f.start_address), lo(end_of(o.f)), hi(end_of(o.f))});
+  o.data(0, o.f.data.size());
+  const unsigned exec = o.f.start_address - 1u;
+  o.put({hi(exec), lo(exec)});
+}
+// LK Avalon: the countdown to 0, end and load high byte first, the data, and the XOR of the
+// four address bytes and the data.
+void lk_avalon(Writer& o) {
+  countdown(o, 0);
+  const Bytes head = {hi(end_of(o.f)), lo(end_of(o.f)), hi(o.f.start_address), lo(o.f.start_address)};
+  o.put(head);
+  o.data(0, o.f.data.size());
+  o.put(static_cast<std::uint8_t>(xor_of(head) ^ xor_of(o.f.data)));
+}
+// Power Load: the boot file's data holds the load and end address (at its bytes 1 and 3, and
+// 9 and 11); on tape the countdown to 0, the data, its XOR and a trailer of zeros.
+void power_load(Writer& o) {
+  Bytes boot_data(0xC2, 0xEA);
+  boot_data[1] = lo(o.f.start_address);
+  boot_data[3] = hi(o.f.start_address);
+  boot_data[9] = lo(end_of(o.f));
+  boot_data[11] = hi(end_of(o.f));
+  o.w.add_rom({Encoding::kStandard, 1, "POWER", boot_data, 0x0801});
+  countdown(o, 0);
+  o.data(0, o.f.data.size());
+  o.put(xor_of(o.f.data));
+  for (int i = 0; i < 255; ++i) o.put(0);
+}
+// Turbotape 526: Turbo Tape's header and data blocks with longer pulses: ID 1 or 2 and 192
+// bytes (start, end, one byte, the name, spaces), then one byte 0x02; ID 0, the data, its XOR,
+// and a trailer of 0 bits.
+void turbotape526(Writer& o) {
+  countdown(o, 1);
+  Bytes header = {o.f.header_type, lo(o.f.start_address), hi(o.f.start_address),
+                  lo(end_of(o.f)), hi(end_of(o.f)), 0};
+  const auto name = padded_name(o.f.name);
+  header.insert(header.end(), name.begin(), name.end());
+  header.resize(193, 0x20);
+  header.push_back(0x02);
+  o.put(header);
+  countdown(o, 1);
+  o.put(0);
+  o.data(0, o.f.data.size());
+  o.put(xor_of(o.f.data));
+  o.bit(false, 2040);
+}
+// Lexpeed: a master loader of 256 bytes that begins A9 00 85 B4 A9 xx 85 BE A9 yy 85 BF and
+// loads at yy x 256, holding at 0xB7 the load, end and execution address of each file after
+// it; each file on tape: the countdown to 0, the data and its XOR. Bits 0x4C / 0x72.
+void lexpeed(Writer& o) {
+  Bytes master(256, 0xEA);
+  const Bytes code = {0xA9, 0x00, 0x85, 0xB4, 0xA9, 0x00, 0x85, 0xBE, 0xA9, 0xC0, 0x85, 0xBF};
+  std::copy(code.begin(), code.end(), master.begin());
+  const Bytes entry = {lo(o.f.start_address), hi(o.f.start_address), lo(end_of(o.f)),
+                       hi(end_of(o.f)), lo(o.f.start_address), hi(o.f.start_address)};
+  std::copy(entry.begin(), entry.end(), master.begin() + 0xB7);
+  countdown(o, 0);
+  o.put(master);
+  o.put(xor_of(master));
+  for (int i = 0; i < 255; ++i) o.put(0);
+  o.pause();
+  countdown(o, 0);
+  o.data(0, o.f.data.size());
+  o.put(xor_of(o.f.data));
+}
+
+// ---- Visiload: a lead bit of 1 before every byte; a pilot of 0x00 bytes, 0x16, the end and
+// the start address high byte first, the data. The next block follows at once with no pilot
+// unless the last one loaded at 0x03BB; a block loaded at 0x0347 sets the bit order (0x26
+// most significant bit first, else least). No checksum. Bits 0x25 / 0x4B (type 2).
+void visiload(Writer& o) {
+  o.lead = 1;
+  o.pilot(0x00, 256);
+  o.put(0x16);
+  const auto block = [&](unsigned start, const Bytes& bytes, std::size_t data_from) {
+    const unsigned end = start + static_cast<unsigned>(bytes.size());
+    o.put({hi(end), lo(end), hi(start), lo(start)});
+    if (data_from == SIZE_MAX) {
+      o.put(bytes);
+    } else {
+      o.data(data_from, bytes.size());
+    }
+  };
+  // A modifier: the rest least significant bit first.
+  block(0x0347, {0x66}, SIZE_MAX);
+  o.bits.msb_first = false;
+  for (std::size_t at = 0; at < o.f.data.size(); at += 256) {
+    const std::size_t n = std::min<std::size_t>(256, o.f.data.size() - at);
+    block(o.f.start_address + static_cast<unsigned>(at),
+          Bytes(o.f.data.begin() + static_cast<long>(at), o.f.data.begin() + static_cast<long>(at + n)), at);
+  }
+}
+
+}  // namespace
+
+void add_turbo(TapeWriter& w, const TapeFile& f) {
+  constexpr TurboBits kNova{0x24, 0x56, false}, kFree{0x24, 0x42, true}, kMicro{0x1C, 0x36, false},
+      kWild{0x30, 0x47, false}, kBleep{0x30, 0x5A, true}, kTurbo{0x1A, 0x28, true},
+      kPower{0x1C, 0x29, true}, k526{0x31, 0x4B, true}, kLexpeed{0x4C, 0x72, true},
+      kVisi{0x25, 0x4B, true};
+  Writer o{w, f, kFree};
+  switch (f.encoding) {
+    case Encoding::kNovaload:
+    case Encoding::kNovaloadSpecial:
+      o.bits = kNova;
+      return novaload(o, f.encoding == Encoding::kNovaloadSpecial);
+    case Encoding::kFreeload:
+      return freeload(o);
+    case Encoding::kOcean:
+      o.bits = kNova;
+      return ocean(o);
+    case Encoding::kUsGold:
+      return us_gold(o);
+    case Encoding::kMicroload:
+      o.bits = kMicro;
+      return microload(o);
+    case Encoding::kWildload:
+      o.bits = kWild;
+      return wildload(o);
+    case Encoding::kBleepload:
+    case Encoding::kBleeploadSpecial:
+      o.bits = kBleep;
+      return bleepload(o, f.encoding == Encoding::kBleeploadSpecial);
+    case Encoding::kBurner:
+      o.bits = {0x22, 0x42, !f.lsb_first};
+      return burner(o);
+    case Encoding::kAnirog:
+      o.bits = kTurbo;
+      return anirog(o);
+    case Encoding::kTurbo220:
+      o.bits = kTurbo;
+      return turbo220(o);
+    case Encoding::kAmericanAction:
+      o.bits = kTurbo;
+      return american_action(o);
+    case Encoding::kTequila:
+      o.bits = kTurbo;
+      return tequila(o);
+    case Encoding::kLkAvalon:
+      o.bits = kTurbo;
+      return lk_avalon(o);
+    case Encoding::kPowerLoad:
+      o.bits = kPower;
+      return power_load(o);
+    case Encoding::kTurbotape526:
+      o.bits = k526;
+      return turbotape526(o);
+    case Encoding::kLexpeed:
+      o.bits = kLexpeed;
+      return lexpeed(o);
+    case Encoding::kVisiload:
+      o.bits = kVisi;
+      return visiload(o);
+    default:
+      return;
+  }
+}
+
+}  // namespace tapewren::synth
