@@ -364,6 +364,8 @@ TEST(Loaders, EachReadsItsOwnTapesAndNoOneElses) {
     const char* size;
     const char* copy;
     const char* verdict;
+    const char* start = nullptr;  // when the damage moves the addresses shown
+    const char* end = nullptr;
   };
   struct Case {
     const char* what;
@@ -377,6 +379,30 @@ TEST(Loaders, EachReadsItsOwnTapesAndNoOneElses) {
     {"Freeload", turbo(Encoding::kFreeload, 0x4000, same),
      {{0, 10, 1, "Freeload", "program", "", "$4000", "$4258", "600", "", "ok", "ok"}}, 0,
      {"600", "sum", "bad"}, {"100", "cut", "incomplete"}},
+    {"U.S. Gold", turbo(Encoding::kUsGold, 0x0400, same),
+     {{0, 10, 1, "U.S. Gold", "program", "GAME", "$0400", "$0658", "600", "", "ok", "ok"}}, 0,
+     {"600", "sum", "bad (U.S. Gold put wrong check bytes on some tapes on purpose)"}, {"100", "cut", "incomplete"}},
+    {"Microload", turbo(Encoding::kMicroload, 0xC000, same),
+     {{0, 10, 1, "Microload", "program", "", "$C000", "$C258", "600", "", "ok", "ok"}}, 0,
+     {"600", "sum", "bad"}, {"100", "cut", "incomplete"}},
+    {"Wildload", turbo(Encoding::kWildload, 0x2000, same),
+     {{0, 10, 1, "Wildload", "program", "", "$2000", "$2258", "600", "", "ok", "ok"}}, 0,
+     {"256", "sum", "bad", nullptr, "$2100"}, {"155", "cut", "incomplete", "$2065", "$2100"}},
+    {"Novaload", turbo(Encoding::kNovaload, 0x3000, same),
+     {{0, 10, 1, "Novaload", "program", "GAME", "$3000", "$3258", "600", "", "ok", "ok"}}, 0,
+     {"600", "sum", "bad"}, {"100", "cut", "incomplete"}},
+    {"Novaload Special", turbo(Encoding::kNovaloadSpecial, 0x3000, same),
+     {{0, 10, 1, "Novaload S", "program", "", "$3000", "$3300", "768", "", "ok", "ok"}}, 0,
+     {"256", "sum", "bad", nullptr, "$3100"}, {"100", "cut", "incomplete", nullptr, "$3064"}},
+    {"Ocean F1", turbo(Encoding::kOcean, 0x3000, [](auto& f) { f.variant = 1; }),
+     {{0, 10, 1, "Ocean", "program", "", "$3000", "$3300", "768", "", "ok", "ok (no checksum)"}}, 0,
+     {"768", "ok", "ok (no checksum)"}, {"100", "cut", "incomplete", nullptr, "$3064"}},
+    {"Ocean F2", turbo(Encoding::kOcean, 0x3000, [](auto& f) { f.variant = 2; }),
+     {{0, 10, 1, "Ocean", "program", "", "$3000", "$3300", "768", "", "ok", "ok (no checksum)"}}, 0,
+     {"768", "ok", "ok (no checksum)"}, {"100", "cut", "incomplete", nullptr, "$3064"}},
+    {"Ocean F3", turbo(Encoding::kOcean, 0x3000, [](auto& f) { f.variant = 3; }),
+     {{0, 10, 1, "Ocean", "program", "", "$3000", "$3300", "768", "", "ok", "ok (no checksum)"}}, 0,
+     {"768", "ok", "ok (no checksum)"}, {"100", "cut", "incomplete", nullptr, "$3064"}},
   };
   // clang-format on
   for (const Case& c : cases) {
@@ -400,7 +426,10 @@ TEST(Loaders, EachReadsItsOwnTapesAndNoOneElses) {
             << f.loader->name;
       }
       ASSERT_LE(c.damaged + 1, files.size());
-      EXPECT_EQ(files[c.damaged].data, c.file.data);
+      // The bytes as written (a chain of whole pages: padded after them, as its line says).
+      const Bytes& got = files[c.damaged].data;
+      EXPECT_TRUE(got.size() >= c.file.data.size() &&
+                  std::equal(c.file.data.begin(), c.file.data.end(), got.begin()));
     }
     for (const auto& [flip, damage] : {std::pair{true, c.flipped}, std::pair{false, c.dropout}}) {
       SCOPED_TRACE(flip ? "a flipped bit" : "a dropout");
@@ -411,6 +440,8 @@ TEST(Loaders, EachReadsItsOwnTapesAndNoOneElses) {
       lines[c.damaged].size = damage.size;
       lines[c.damaged].data = damage.copy;
       lines[c.damaged].verdict = damage.verdict;
+      if (damage.start) lines[c.damaged].start = damage.start;
+      if (damage.end) lines[c.damaged].end = damage.end;
       lines.resize(std::min(lines.size(), c.damaged + 1));
       EXPECT_EQ(report(files).substr(0, expected_report(lines, placed, 985248).size()),
                 expected_report(lines, placed, 985248));

@@ -38,6 +38,7 @@ std::string block_text(const tape::TapeFile& f, const tape::BlockReport& b, bool
 
 std::string verdict_line(const tape::TapeFile& f) {
   std::string v = tape::verdict_text(f.verdict);
+  if (f.verdict == Verdict::kOk && !f.loader->checksum) v += " (no checksum)";
   const int repaired = f.header.taken_from_repeat + f.body.taken_from_repeat;
   if (f.verdict == Verdict::kRepaired)
     v += repaired > 0 ? " (" + std::to_string(repaired) + " bytes from the repeat)"

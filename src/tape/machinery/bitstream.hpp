@@ -53,6 +53,9 @@ class BitStream {
     align_ = Align::kAtValue;
     target_ = value;
   }
+  // With the last byte of a sync of pilot byte, pilot byte, its inverse, pilot byte, for a
+  // pilot byte not known in advance (no lead bits).
+  void begin_at_inverted_sync() { align_ = Align::kAtInvertedSync; }
   void set_msb_first(bool msb_first) { msb_first_ = msb_first; }
   void set_lead_bits(int n) { lead_ = n; }
   void reset_format() {
@@ -80,6 +83,14 @@ class BitStream {
         align_ = Align::kNow;
         bits_ = 0;
         return Step::kByte;
+      case Align::kAtInvertedSync: {
+        const std::uint32_t a = (reg_ >> 16) & 0xFF;
+        if (((reg_ >> 24) & 0xFF) != a || (reg_ & 0xFF) != a || ((reg_ >> 8) & 0xFF) != (a ^ 0xFF))
+          return Step::kMore;
+        align_ = Align::kNow;
+        bits_ = 0;
+        return Step::kByte;
+      }
       case Align::kNow:
         if (++bits_ < 8 + lead_) return Step::kMore;
         bits_ = 0;
@@ -105,7 +116,7 @@ class BitStream {
   }
 
  private:
-  enum class Align { kNow, kAfterOne, kAfterZero, kAtValue };
+  enum class Align { kNow, kAfterOne, kAfterZero, kAtValue, kAtInvertedSync };
   void set() {
     threshold_ = (zero16_ + one16_) / 32;
     low_ = zero16_ / 32;

@@ -1,0 +1,114 @@
+// Wildload (Wild Save, Interceptor Micros).
+//
+// One pulse a bit, 0 about 0x30 and 1 about 0x47 TAP units (the threshold at 480 cycles),
+// least significant bit first. A pilot of 0xA0 bytes (about 256) and the countdown
+// 0x0A..0x01, then sub-blocks end to end with no pilot between them: the address of the last
+// byte and the size (little-endian), one byte, the data backwards (the last byte first), each
+// byte XORed with the low byte of the address it loads to, and the XOR of the data as it
+// loads. A sub-block of end 0 and size 0 stops the chain. Sub-blocks that load back to back
+// are one file.
+#include "tape/machinery/turbo.hpp"
+
+namespace tapewren::tape {
+
+extern const LoaderEntry kWildloadEntry;
+
+namespace {
+
+const LoaderInfo kInfo = {
+    "Wildload", "C64", -1, true, false,
+    "one pulse a bit, LSB first; 0xA0 pilot, 10..1; sub-blocks loaded backwards, enciphered; XOR"};
+constexpr BitFormat kBits = {960, 24, false};
+constexpr std::uint8_t kSync[] = {10, 9, 8, 7, 6, 5, 4, 3, 2, 1};
+
+class Wildload : public TurboLoader<Wildload> {
+ public:
+  Wildload(const LoaderInfo& info, FileSink& sink) : TurboLoader(info, sink, kBits) {}
+
+  bool accepts(const Pilot& pilot) {
+    if (!pilot_of(pilot, 0xA0, false)) return false;
+    bits_.begin_at(0xA0);
+    sync_.start(static_cast<int>(pilot.count / 8) - 2);
+    synced_ = false;
+    chain_start_ = 0;
+    begin_block();
+    return true;
+  }
+
+  bool byte(std::uint8_t v, const PulseBlock& b, std::size_t i) {
+    if (!synced_) {
+      const auto step = sync_.byte(v);
+      synced_ = step == PilotSync::Step::kSynced;
+      if (synced_) block_at(b, i + 1);
+      return step != PilotSync::Step::kFail;
+    }
+    head_.push_back(v);
+    if (head_.size() == 5 && last() == 0 && size() == 0) {  // the stop block
+      end_span();
+      flush();
+      return false;
+    }
+    if (head_.size() <= 5) return true;
+    if (head_.size() <= 5 + size()) {
+      const auto address = static_cast<std::uint16_t>(last() - (head_.size() - 6));
+      block_.data.push_back(static_cast<std::uint8_t>(v ^ (address & 0xFF)));
+      return true;
+    }
+    end_block(true, v);  // the check byte
+    block_at(b, i + 1);
+    return true;
+  }
+
+  bool no_bit(std::uint64_t) {
+    if (synced_ && head_.size() >= 5) end_block(false, 0);
+    if (synced_) end_span();
+    flush();
+    return false;
+  }
+  void close() { no_bit(0); }
+
+ private:
+  std::uint16_t last() const { return static_cast<std::uint16_t>(head_[0] | head_[1] << 8); }
+  std::size_t size() const { return static_cast<std::size_t>(head_[2] | head_[3] << 8); }
+  void begin_block() {
+    head_.clear();
+    block_ = TurboBlock{};
+  }
+  void block_at(const PulseBlock& b, std::size_t i) {
+    begin_block();
+    block_.offset = i < b.count ? b.offset[i] : here();
+    block_.time = i < b.count ? b.time[i] : 0;
+    if (chain_start_ == 0) {
+      block_.offset = span_offset();
+      block_.time = span_time();
+    }
+    ++chain_start_;
+  }
+  void end_block(bool complete, std::uint8_t check) {
+    std::uint8_t x = 0;
+    for (auto d : block_.data) x ^= d;
+    std::reverse(block_.data.begin(), block_.data.end());  // into the order they load
+    // Read backwards: what was read of a block cut short is its top.
+    block_.start = static_cast<std::uint16_t>(last() - block_.data.size() + 1);
+    block_.report = {true, 0, complete && x == check, complete};
+    block_.end_offset = here();
+    chain(std::move(block_));
+    begin_block();
+  }
+
+  PilotSync sync_{0xA0, 32, kSync, sizeof kSync};
+  bool synced_ = false;
+  std::vector<std::uint8_t> head_;  // of the sub-block being read: its header, then its data
+  TurboBlock block_;
+  int chain_start_ = 0;
+};
+
+std::unique_ptr<LoaderDecoder> make(const LoaderInfo& info, FileSink& sink) {
+  return std::make_unique<Wildload>(info, sink);
+}
+
+}  // namespace
+
+const LoaderEntry kWildloadEntry = {kInfo, make};
+
+}  // namespace tapewren::tape

@@ -1,0 +1,112 @@
+// A loader whose every file is one block: a pilot of one byte value, a sync, a head of fixed
+// size that tells the addresses (and perhaps a name), the data, and perhaps a check byte and
+// a tail. A loader of this kind is its layout and a function that reads its head.
+#pragma once
+
+#include "tape/machinery/turbo.hpp"
+
+namespace tapewren::tape {
+
+struct BlockHead {
+  std::uint16_t start = 0;
+  std::size_t size = 0;
+  std::array<std::uint8_t, 16> name{};
+};
+
+struct BlockLayout {
+  BitFormat bits;
+  std::uint8_t pilot;
+  int min_pilot;  // pilot bytes before the sync counts
+  const std::uint8_t* sync;
+  std::size_t sync_size;
+  std::size_t head;              // bytes before the data
+  BlockHead (*read_head)(const std::uint8_t* head);
+  enum class Sum { kNone, kXorData, kXorHeadAndData } sum;
+  std::size_t tail = 0;           // bytes after the check byte (an execution address)
+  bool lsb_after_first = false;   // every byte after the first least significant bit first
+  const char* bad_note = nullptr;  // told beside a bad verdict
+};
+
+class BlockLoader : public TurboLoader<BlockLoader> {
+ public:
+  BlockLoader(const LoaderInfo& info, FileSink& sink, const BlockLayout& layout)
+      : TurboLoader(info, sink, layout.bits), layout_(layout),
+        sync_(layout.pilot, layout.min_pilot, layout.sync, layout.sync_size) {}
+
+  bool accepts(const Pilot& pilot) {
+    if (!pilot_of(pilot, layout_.pilot, layout_.bits.msb_first)) return false;
+    bits_.begin_at(layout_.pilot);
+    sync_.start(static_cast<int>(pilot.count / 8) - 2);
+    synced_ = false;
+    bytes_.clear();
+    return true;
+  }
+
+  bool byte(std::uint8_t v, const PulseBlock&, std::size_t) {
+    if (!synced_) {
+      const auto step = sync_.byte(v);
+      synced_ = step == PilotSync::Step::kSynced;
+      return step != PilotSync::Step::kFail;
+    }
+    bytes_.push_back(v);
+    if (layout_.lsb_after_first && bytes_.size() == 1) bits_.set_msb_first(false);
+    if (bytes_.size() == layout_.head) head_ = layout_.read_head(bytes_.data());
+    if (bytes_.size() < layout_.head || bytes_.size() < whole()) return true;
+    emit_file(true);
+    return false;
+  }
+
+  bool no_bit(std::uint64_t) {
+    if (synced_ && bytes_.size() >= layout_.head) emit_file(false);
+    return false;
+  }
+  void close() { no_bit(0); }
+
+ private:
+  std::size_t sum_bytes() const { return layout_.sum == BlockLayout::Sum::kNone ? 0 : 1; }
+  std::size_t whole() const { return layout_.head + head_.size + sum_bytes() + layout_.tail; }
+
+  void emit_file(bool complete) {
+    const auto data_end = std::min(bytes_.size(), layout_.head + head_.size);
+    std::vector<std::uint8_t> data(bytes_.begin() + static_cast<long>(layout_.head),
+                                   bytes_.begin() + static_cast<long>(data_end));
+    bool sum_ok = true;
+    if (layout_.sum != BlockLayout::Sum::kNone) {
+      std::uint8_t x = 0;
+      for (auto b : data) x ^= b;
+      if (layout_.sum == BlockLayout::Sum::kXorHeadAndData)
+        for (std::size_t i = 0; i < layout_.head; ++i) x ^= bytes_[i];
+      sum_ok = complete && x == bytes_[layout_.head + head_.size];
+    }
+    const CopyReport report{true, 0, complete && sum_ok, complete};
+    TapeFile f = file(Kind::kProgram, head_.name, head_.start, std::move(data), report,
+                      span_offset(), span_time());
+    f.end = static_cast<std::uint16_t>(head_.start + head_.size);
+    if (f.verdict == Verdict::kBad && layout_.bad_note) f.notes.push_back(layout_.bad_note);
+    end_span();
+    emit(std::move(f));
+  }
+
+  const BlockLayout& layout_;
+  PilotSync sync_;
+  bool synced_ = false;
+  std::vector<std::uint8_t> bytes_;  // from the head on
+  BlockHead head_;
+};
+
+// The little-endian and big-endian words in a head.
+inline std::uint16_t le16(const std::uint8_t* p) {
+  return static_cast<std::uint16_t>(p[0] | p[1] << 8);
+}
+inline std::uint16_t be16(const std::uint8_t* p) {
+  return static_cast<std::uint16_t>(p[0] << 8 | p[1]);
+}
+// A head's start and exclusive end.
+inline BlockHead start_end(std::uint16_t start, std::uint16_t end) {
+  BlockHead h;
+  h.start = start;
+  h.size = static_cast<std::uint16_t>(end - start);
+  return h;
+}
+
+}  // namespace tapewren::tape
