@@ -193,7 +193,10 @@ void bleepload(Writer& o, bool special) {
   const unsigned end = o.f.start_address + static_cast<unsigned>((o.f.data.size() + 255) / 256 * 256);
   std::size_t at = 0;
   for (int number = 0; at < o.f.data.size() || number == 0; ++number) {
-    if (number > 0) o.pause();
+    if (number > 0) {
+      o.w.place(o.block++, 1);
+      o.pause();
+    }
     const std::size_t n = special || number > 0 ? 256 : 64;
     const std::uint8_t next = static_cast<std::uint8_t>(pilot == 0x0F ? 0x35 : pilot + 1);
     for (int i = 0; i < 10; ++i) o.put(pilot);

@@ -373,6 +373,8 @@ TEST(Loaders, EachReadsItsOwnTapesAndNoOneElses) {
     std::vector<Line> lines;  // the clean tape's report
     std::size_t damaged;      // the line the damage shows on
     Damage flipped, dropout;
+    // Where the damage splits a chain: the whole reports instead.
+    std::vector<Line> flipped_lines = {}, dropout_lines = {};
   };
   // clang-format off
   const std::vector<Case> cases = {
@@ -403,6 +405,16 @@ TEST(Loaders, EachReadsItsOwnTapesAndNoOneElses) {
     {"Ocean F3", turbo(Encoding::kOcean, 0x3000, [](auto& f) { f.variant = 3; }),
      {{0, 10, 1, "Ocean", "program", "", "$3000", "$3300", "768", "", "ok", "ok (no checksum)"}}, 0,
      {"768", "ok", "ok (no checksum)"}, {"100", "cut", "incomplete", nullptr, "$3064"}},
+    {"Bleepload", turbo(Encoding::kBleepload, 0x0800, same),
+     {{0, 10, 1, "Bleepload", "program", "", "$0800", "$0B40", "832", "", "ok", "ok"}}, 0, {}, {},
+     {{0, 10, 1, "Bleepload", "program", "", "$0800", "$0840", "64", "", "ok", "ok"},
+      {0, 11, 1, "Bleepload", "program", "", "$0840", "$0940", "256", "", "sum", "bad"},
+      {0, 12, 1, "Bleepload", "program", "", "$0940", "$0B40", "512", "", "ok", "ok"}},
+     {{0, 10, 1, "Bleepload", "program", "", "$0800", "$0840", "64", "", "ok", "ok"},
+      {0, 11, 1, "Bleepload", "program", "", "$0840", "$0864", "36", "", "cut", "incomplete"}}},
+    {"Bleepload Special", turbo(Encoding::kBleeploadSpecial, 0x0800, same),
+     {{0, 10, 1, "Bleepload S", "program", "", "$0800", "$0B00", "768", "", "ok", "ok"}}, 0,
+     {"256", "sum", "bad", nullptr, "$0900"}, {"100", "cut", "incomplete", nullptr, "$0864"}},
   };
   // clang-format on
   for (const Case& c : cases) {
@@ -443,6 +455,8 @@ TEST(Loaders, EachReadsItsOwnTapesAndNoOneElses) {
       if (damage.start) lines[c.damaged].start = damage.start;
       if (damage.end) lines[c.damaged].end = damage.end;
       lines.resize(std::min(lines.size(), c.damaged + 1));
+      const auto& whole = flip ? c.flipped_lines : c.dropout_lines;
+      if (!whole.empty()) lines = whole;
       EXPECT_EQ(report(files).substr(0, expected_report(lines, placed, 985248).size()),
                 expected_report(lines, placed, 985248));
     }
