@@ -239,6 +239,7 @@ void burner(Writer& o) {
   put(variant ? 0x94 : 0x93, o.f.sync_byte);
   put(0x7F, 1);  // one block
   o.w.add_rom(boot);
+  o.pause();
   o.pilot(o.f.pilot_byte, 95);
   o.put(o.f.sync_byte);
   o.put({lo(o.f.start_address), hi(o.f.start_address), lo(end_of(o.f)), hi(end_of(o.f))});
@@ -305,6 +306,7 @@ void power_load(Writer& o) {
   boot_data[9] = lo(end_of(o.f));
   boot_data[11] = hi(end_of(o.f));
   o.w.add_rom({Encoding::kStandard, 1, "POWER", boot_data, 0x0801});
+  o.pause();
   countdown(o, 0);
   o.data(0, o.f.data.size());
   o.put(xor_of(o.f.data));

@@ -47,6 +47,7 @@ struct TapeFile {
   Kind kind = Kind::kProgram;
   int type = 0;                         // the header's type byte (ROM) or ID (turbo)
   std::array<std::uint8_t, 16> name{};  // as on tape
+  std::vector<std::uint8_t> header_bytes;  // the header block's payload, where it has one
   std::uint16_t start = 0, end = 0;     // load address, end address (exclusive)
   std::vector<std::uint8_t> data;       // the program's bytes, or a data file's contents
   BlockReport header, body;             // body: the data block (summed over a data file's)

@@ -360,6 +360,7 @@ TEST(Loaders, EachReadsItsOwnTapesAndNoOneElses) {
     return f;
   };
   const auto same = [](synth::TapeFile&) {};
+  const Line kBurnerBoot = {0, 0, 1, "ROM", "program", "BURNER", "$02A7", "$030C", "101", "ok ok", "ok ok", "ok"};
   struct Damage {
     const char* size;
     const char* copy;
@@ -415,6 +416,15 @@ TEST(Loaders, EachReadsItsOwnTapesAndNoOneElses) {
     {"Bleepload Special", turbo(Encoding::kBleeploadSpecial, 0x0800, same),
      {{0, 10, 1, "Bleepload S", "program", "", "$0800", "$0B00", "768", "", "ok", "ok"}}, 0,
      {"256", "sum", "bad", nullptr, "$0900"}, {"100", "cut", "incomplete", nullptr, "$0864"}},
+    {"Burner, most significant bit first", turbo(Encoding::kBurner, 0x1000, [](auto& f) { f.pilot_byte = 0x2B; f.sync_byte = 0xD4; }),
+     {kBurnerBoot, {0, 10, 1, "Burner", "program", "", "$1000", "$1258", "600", "", "ok", "ok (no checksum)"}}, 1,
+     {"600", "ok", "ok (no checksum)"}, {"100", "cut", "incomplete"}},
+    {"Burner, least significant bit first", turbo(Encoding::kBurner, 0x1000, [](auto& f) { f.pilot_byte = 0x5C; f.sync_byte = 0x17; f.lsb_first = true; }),
+     {kBurnerBoot, {0, 10, 1, "Burner", "program", "", "$1000", "$1258", "600", "", "ok", "ok (no checksum)"}}, 1,
+     {"600", "ok", "ok (no checksum)"}, {"100", "cut", "incomplete"}},
+    {"Burner variant", turbo(Encoding::kBurner, 0x1000, [](auto& f) { f.pilot_byte = 0x3A; f.sync_byte = 0x65; f.variant = 1; }),
+     {kBurnerBoot, {0, 10, 1, "Burner", "program", "", "$1000", "$1258", "600", "", "ok", "ok (no checksum)"}}, 1,
+     {"600", "ok", "ok (no checksum)"}, {"100", "cut", "incomplete"}},
   };
   // clang-format on
   for (const Case& c : cases) {

@@ -328,6 +328,7 @@ TapeFile RomFiles::from_header(const Merged& m, Kind kind) const {
   f.start = static_cast<std::uint16_t>(b[1] | b[2] << 8);
   f.end = static_cast<std::uint16_t>(b[3] | b[4] << 8);
   std::copy_n(b.begin() + 5, 16, f.name.begin());
+  f.header_bytes = m.payload();
   f.header = m.report;
   f.offset = m.offset;
   f.half_cycles = m.time;
