@@ -203,12 +203,20 @@ struct Decoder::State : FileSink {
     release(false);
   }
 
-  // Two loaders that read the same stretch of tape: the file with the better evidence stays
-  // (a checksum that verifies, then a structure that checks out, then the longer file).
+  // Two loaders that read the same stretch of tape: the file with the better evidence stays:
+  // a checksum that verifies, then a structure that checks out, then the longer sync, then
+  // the smaller size announced (a misreading announces any size), then the longer file.
   void arbitrate() {
+    // A checksum that verified; a whole structure whose checksum failed (damage, more likely
+    // than a misreading); a whole structure with no checksum; the rest.
     const auto rank = [](const TapeFile& f) {
-      const bool good = f.verdict == Verdict::kOk || f.verdict == Verdict::kRepaired;
-      return good && f.loader->checksum ? 3 : good ? 2 : f.verdict == Verdict::kBad ? 1 : 0;
+      const auto verified = [&](const BlockReport& b) {
+        return f.loader->checksum && (b.copy[0].checksum_ok || b.copy[1].checksum_ok);
+      };
+      if (verified(f.body) || f.verdict == Verdict::kRepaired) return 4;
+      if (f.verdict == Verdict::kBad && f.loader->checksum) return 3;
+      if (f.verdict == Verdict::kOk) return 2;
+      return f.verdict == Verdict::kBad ? 1 : 0;
     };
     std::vector<bool> lost(waiting.size(), false);
     for (std::size_t a = 0; a < waiting.size(); ++a) {
@@ -217,7 +225,13 @@ struct Decoder::State : FileSink {
         if (x.loader == y.loader || x.end_offset == 0 || y.end_offset == 0) continue;
         if (y.offset >= x.end_offset || x.offset >= y.end_offset) continue;
         const int rx = rank(x), ry = rank(y);
-        const bool x_wins = rx != ry ? rx > ry : x.data.size() >= y.data.size();
+        const auto announced = [](const TapeFile& f) {
+          return f.kind == Kind::kDataWithoutHeader ? 0x10000u : f.end - f.start + 0u;
+        };
+        const bool x_wins = rx != ry                        ? rx > ry
+                            : x.evidence != y.evidence      ? x.evidence > y.evidence
+                            : announced(x) != announced(y) ? announced(x) < announced(y)
+                                                            : x.data.size() >= y.data.size();
         lost[x_wins ? b : a] = true;
       }
     }

@@ -56,6 +56,7 @@ struct TapeFile {
   std::vector<std::string> notes;  // what a person should know beside the verdict
   std::uint64_t offset = 0;        // in the input: where the file's first block begins
   std::uint64_t end_offset = 0;    // and where its last block ends (0: not known)
+  int evidence = 0;  // bytes of sync and head that had to match: the surer, the more
   std::uint64_t half_cycles = 0;   // and when, from the start of the recording
   double seconds = 0;
 };

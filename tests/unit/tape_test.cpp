@@ -425,6 +425,18 @@ TEST(Loaders, EachReadsItsOwnTapesAndNoOneElses) {
     {"Burner variant", turbo(Encoding::kBurner, 0x1000, [](auto& f) { f.pilot_byte = 0x3A; f.sync_byte = 0x65; f.variant = 1; }),
      {kBurnerBoot, {0, 10, 1, "Burner", "program", "", "$1000", "$1258", "600", "", "ok", "ok (no checksum)"}}, 1,
      {"600", "ok", "ok (no checksum)"}, {"100", "cut", "incomplete"}},
+    {"Anirog", turbo(Encoding::kAnirog, 0x0801, same),
+     {{0, 10, 1, "Anirog", "program", "", "$0801", "$0A59", "600", "", "ok", "ok (no checksum)"}}, 0,
+     {"600", "ok", "ok (no checksum)"}, {"100", "cut", "incomplete"}},
+    {"Turbo 220", turbo(Encoding::kTurbo220, 0x0801, same),
+     {{0, 10, 1, "Turbo 220", "program", "", "$0801", "$0A59", "600", "", "ok", "ok (no checksum)"}}, 0,
+     {"600", "ok", "ok (no checksum)"}, {"100", "cut", "incomplete"}},
+    {"Tequila Sunrise", turbo(Encoding::kTequila, 0x0801, same),
+     {{0, 10, 1, "Tequila", "program", "", "$0801", "$0A59", "600", "", "ok", "ok (no checksum)"}}, 0,
+     {"600", "ok", "ok (no checksum)"}, {"100", "cut", "incomplete"}},
+    {"LK Avalon", turbo(Encoding::kLkAvalon, 0x0801, same),
+     {{0, 10, 1, "LK Avalon", "program", "", "$0801", "$0A59", "600", "", "ok", "ok"}}, 0,
+     {"600", "sum", "bad"}, {"100", "cut", "incomplete"}},
   };
   // clang-format on
   for (const Case& c : cases) {

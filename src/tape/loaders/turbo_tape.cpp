@@ -153,6 +153,7 @@ class TurboTape : public TurboLoader<TurboTape> {
                 : f.body.copy[0].checksum_ok ? Verdict::kOk
                                              : Verdict::kBad;
     f.end_offset = here();
+    f.evidence = sizeof kCountdown + 1;  // and the ID byte
     emit(std::move(f));
   }
 
@@ -160,6 +161,7 @@ class TurboTape : public TurboLoader<TurboTape> {
     TapeFile f = file(Kind::kDataWithoutHeader, {}, 0, payload(), data_report(complete),
                       block_offset_, block_time_);
     f.verdict = Verdict::kIncomplete;
+    f.evidence = sizeof kCountdown + 1;
     emit(std::move(f));
   }
 

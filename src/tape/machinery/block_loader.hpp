@@ -11,6 +11,7 @@ struct BlockHead {
   std::uint16_t start = 0;
   std::size_t size = 0;
   std::array<std::uint8_t, 16> name{};
+  bool ok = true;  // false: the head is not this loader's
 };
 
 struct BlockLayout {
@@ -50,7 +51,10 @@ class BlockLoader : public TurboLoader<BlockLoader> {
     }
     bytes_.push_back(v);
     if (layout_.lsb_after_first && bytes_.size() == 1) bits_.set_msb_first(false);
-    if (bytes_.size() == layout_.head) head_ = layout_.read_head(bytes_.data());
+    if (bytes_.size() == layout_.head) {
+      head_ = layout_.read_head(bytes_.data());
+      if (!head_.ok) return false;
+    }
     if (bytes_.size() < layout_.head || bytes_.size() < whole()) return true;
     emit_file(true);
     return false;
@@ -83,6 +87,7 @@ class BlockLoader : public TurboLoader<BlockLoader> {
                       span_offset(), span_time());
     f.end = static_cast<std::uint16_t>(head_.start + head_.size);
     if (f.verdict == Verdict::kBad && layout_.bad_note) f.notes.push_back(layout_.bad_note);
+    f.evidence = static_cast<int>(layout_.sync_size) + 1;  // and a head that checked out
     end_span();
     emit(std::move(f));
   }

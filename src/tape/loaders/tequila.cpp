@@ -1,0 +1,35 @@
+// Tequila Sunrise's loader, of the Turbo Tape family.
+//
+// One pulse a bit, 0 about 0x1A and 1 about 0x28 TAP units (the threshold near 0x22). A
+// pilot of 0x02 bytes and the countdown 0x09..0x01, most significant bit first; then the
+// block's number (not 0), and from there on every byte least significant bit first: the load
+// and end address (little-endian, the end exclusive), the data, and the execution address - 1
+// high byte first. No checksum.
+#include "tape/machinery/block_loader.hpp"
+
+namespace tapewren::tape {
+
+extern const LoaderEntry kTequilaEntry;
+
+namespace {
+
+const LoaderInfo kInfo = {"Tequila", "C64", -1, false, false,
+                          "one pulse a bit; 0x02 pilot, 9..1; number, then LSB first: load, end, data"};
+constexpr std::uint8_t kSync[] = {9, 8, 7, 6, 5, 4, 3, 2, 1};
+BlockHead read_head(const std::uint8_t* h) {
+  BlockHead head = start_end(le16(h + 1), le16(h + 3));
+  head.ok = h[0] != 0 && le16(h + 3) > le16(h + 1);
+  return head;
+}
+const BlockLayout kLayout = {{544, 25, true}, 0x02, 32, kSync, sizeof kSync, 5, read_head,
+                             BlockLayout::Sum::kNone, 2, true};
+
+std::unique_ptr<LoaderDecoder> make(const LoaderInfo& info, FileSink& sink) {
+  return std::make_unique<BlockLoader>(info, sink, kLayout);
+}
+
+}  // namespace
+
+const LoaderEntry kTequilaEntry = {kInfo, make};
+
+}  // namespace tapewren::tape
