@@ -437,6 +437,20 @@ TEST(Loaders, EachReadsItsOwnTapesAndNoOneElses) {
     {"LK Avalon", turbo(Encoding::kLkAvalon, 0x0801, same),
      {{0, 10, 1, "LK Avalon", "program", "", "$0801", "$0A59", "600", "", "ok", "ok"}}, 0,
      {"600", "sum", "bad"}, {"100", "cut", "incomplete"}},
+    {"Turbotape 526", turbo(Encoding::kTurbotape526, 0x0801, same),
+     {{0, 10, 1, "Turbo 526", "program", "GAME", "$0801", "$0A59", "600", "ok", "ok", "ok"}}, 0,
+     {"600", "sum", "bad"}, {"100", "cut", "incomplete"}},
+    {"American Action", turbo(Encoding::kAmericanAction, 0x0801, same),
+     {{0, 10, 1, "Am. Action", "program", "GAME", "$0801", "$0A59", "600", "", "ok", "ok (no checksum)"}}, 0,
+     {"600", "ok", "ok (no checksum)"}, {"100", "cut", "incomplete"}},
+    {"Power Load", turbo(Encoding::kPowerLoad, 0x4000, same),
+     {{0, 0, 1, "ROM", "program", "POWER", "$0801", "$08C3", "194", "ok ok", "ok ok", "ok"},
+      {0, 10, 1, "Power Load", "program", "", "$4000", "$4258", "600", "", "ok", "ok"}}, 1,
+     {"600", "sum", "bad"}, {"100", "cut", "incomplete"}},
+    {"Lexpeed", turbo(Encoding::kLexpeed, 0x4000, same),
+     {{0, 10, 1, "Lexpeed", "program", "", "$C000", "$C100", "256", "", "ok", "ok"},
+      {0, 11, 1, "Lexpeed", "program", "", "$4000", "$4258", "600", "", "ok", "ok"}}, 1,
+     {"600", "sum", "bad"}, {"100", "cut", "incomplete"}},
   };
   // clang-format on
   for (const Case& c : cases) {

@@ -1,16 +1,19 @@
-// Turbo Tape 250 and its clones (the 9-to-1 countdown).
+// Turbo Tape 250 and its clones (the 9-to-1 countdown), and Turbotape 526.
 //
 // One pulse is one bit, short = 0 and long = 1 (about 208 and 320 cycles, TAP 0x1A and 0x28,
 // the threshold near 0x20), most significant bit first, bytes back to back. Every block: a
 // pilot of 0x02 bytes, the countdown 0x09..0x01 and an ID byte. ID 1 (BASIC) or 2 (binary):
 // a header, the start and end address (little-endian, the end exclusive), one byte, the
 // 16-byte name, then 0x20 filler; headers carry no checksum. ID 0: the data, end - start
-// bytes and their XOR, then a trailer of zeros. Blocks are recorded once.
+// bytes and their XOR, then a trailer of zeros. Blocks are recorded once. Turbotape 526 is
+// the same with longer pulses (0x31 and 0x4B, the threshold near 0x42), a 192-byte header
+// payload and one byte 0x02 after it.
 #include "tape/machinery/turbo.hpp"
 
 namespace tapewren::tape {
 
 extern const LoaderEntry kTurboTape250Entry;
+extern const LoaderEntry kTurbotape526Entry;
 
 namespace {
 
@@ -21,13 +24,18 @@ const LoaderInfo kInfo = {
     true,
     false,
     "one pulse a bit, MSB first; 0x02 pilot, 9..1 countdown, ID; header and data; XOR"};
+const LoaderInfo k526Info = {
+    "Turbo 526", "C64", -1, true, false,
+    "one pulse a bit, MSB first, longer pulses; 0x02 pilot, 9..1, ID; header and data; XOR"};
 constexpr BitFormat kBits = {0x20 * 16, 25, true};
+constexpr BitFormat k526Bits = {0x42 * 16, 24, true};
 constexpr std::uint8_t kCountdown[] = {9, 8, 7, 6, 5, 4, 3, 2, 1};
 constexpr std::size_t kHeaderBytes = 21;  // start, end, one byte, the name
 
 class TurboTape : public TurboLoader<TurboTape> {
  public:
-  TurboTape(const LoaderInfo& info, FileSink& sink) : TurboLoader(info, sink, kBits) {}
+  TurboTape(const LoaderInfo& info, FileSink& sink, const BitFormat& bits)
+      : TurboLoader(info, sink, bits) {}
 
   bool accepts(const Pilot& pilot) {
     if (!pilot_of(pilot, 0x02, true)) return false;
@@ -133,8 +141,9 @@ class TurboTape : public TurboLoader<TurboTape> {
     for (std::size_t i = 0; i + 1 < bytes_.size(); ++i) x ^= bytes_[i];
     return {true, 0, complete && !bytes_.empty() && x == bytes_.back(), complete};
   }
-  std::vector<std::uint8_t> payload() const {
-    return {bytes_.begin(), bytes_.end() - (bytes_.empty() ? 0 : 1)};
+  // The data without its check byte; a block cut short has none.
+  std::vector<std::uint8_t> payload(bool complete) const {
+    return {bytes_.begin(), bytes_.end() - (complete && !bytes_.empty() ? 1 : 0)};
   }
 
   void close_program(const bool* data_complete) {
@@ -148,7 +157,7 @@ class TurboTape : public TurboLoader<TurboTape> {
     }
     f.body.copy[0] = data_report(*data_complete);
     f.body_blocks = 1;
-    f.data = payload();
+    f.data = payload(*data_complete);
     f.verdict = !*data_complete              ? Verdict::kIncomplete
                 : f.body.copy[0].checksum_ok ? Verdict::kOk
                                              : Verdict::kBad;
@@ -158,7 +167,7 @@ class TurboTape : public TurboLoader<TurboTape> {
   }
 
   void without_header(bool complete) {
-    TapeFile f = file(Kind::kDataWithoutHeader, {}, 0, payload(), data_report(complete),
+    TapeFile f = file(Kind::kDataWithoutHeader, {}, 0, payload(complete), data_report(complete),
                       block_offset_, block_time_);
     f.verdict = Verdict::kIncomplete;
     f.evidence = sizeof kCountdown + 1;
@@ -176,11 +185,15 @@ class TurboTape : public TurboLoader<TurboTape> {
 };
 
 std::unique_ptr<LoaderDecoder> make(const LoaderInfo& info, FileSink& sink) {
-  return std::make_unique<TurboTape>(info, sink);
+  return std::make_unique<TurboTape>(info, sink, kBits);
+}
+std::unique_ptr<LoaderDecoder> make_526(const LoaderInfo& info, FileSink& sink) {
+  return std::make_unique<TurboTape>(info, sink, k526Bits);
 }
 
 }  // namespace
 
 const LoaderEntry kTurboTape250Entry = {kInfo, make};
+const LoaderEntry kTurbotape526Entry = {k526Info, make_526};
 
 }  // namespace tapewren::tape
