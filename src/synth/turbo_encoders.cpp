@@ -358,7 +358,10 @@ void visiload(Writer& o) {
   o.lead = 1;
   o.pilot(0x00, 256);
   o.put(0x16);
+  bool first = true;
   const auto block = [&](unsigned start, const Bytes& bytes, std::size_t data_from) {
+    if (!first) o.w.place(o.block++, 1);
+    first = false;
     const unsigned end = start + static_cast<unsigned>(bytes.size());
     o.put({hi(end), lo(end), hi(start), lo(start)});
     if (data_from == SIZE_MAX) {

@@ -451,6 +451,10 @@ TEST(Loaders, EachReadsItsOwnTapesAndNoOneElses) {
      {{0, 10, 1, "Lexpeed", "program", "", "$C000", "$C100", "256", "", "ok", "ok"},
       {0, 11, 1, "Lexpeed", "program", "", "$4000", "$4258", "600", "", "ok", "ok"}}, 1,
      {"600", "sum", "bad"}, {"100", "cut", "incomplete"}},
+    {"Visiload", turbo(Encoding::kVisiload, 0x4000, same),
+     {{0, 10, 1, "Visiload", "program", "", "$0347", "$0348", "1", "", "ok", "ok (no checksum)"},
+      {0, 11, 1, "Visiload", "program", "", "$4000", "$4258", "600", "", "ok", "ok (no checksum)"}}, 1,
+     {"600", "ok", "ok (no checksum)"}, {"100", "cut", "incomplete", nullptr, "$4064"}},
   };
   // clang-format on
   for (const Case& c : cases) {
