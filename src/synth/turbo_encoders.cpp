@@ -380,6 +380,43 @@ void visiload(Writer& o) {
   }
 }
 
+// ---- Cyberload: the tape's loader sets the timer, the pilot (commonly 0x0F) and the sync;
+// bits 0x30 / 0x5A, MSB first. F3: sub-blocks of up to 256 bytes, each after 8 pilot bytes
+// and the sync 0xCC: the load address, the size (0: 256), a check byte and 4 bytes, the
+// data; all of it XORs to 0. F4: 8 pilot bytes, the sync 0x96, the name, the load address
+// and the size, the XOR of those 20 bytes, then the data in sub-blocks of up to 256 bytes,
+// each followed by its XOR, and a 0.
+void cyberload(Writer& o) {
+  if (o.f.variant == 4) {
+    o.pilot(0x0F, 8);
+    o.put(0x96);
+    Bytes head = padded_name(o.f.name);
+    head.insert(head.end(), {lo(o.f.start_address), hi(o.f.start_address),
+                             lo(static_cast<unsigned>(o.f.data.size())),
+                             hi(static_cast<unsigned>(o.f.data.size()))});
+    head.push_back(xor_of(head));
+    o.put(head);
+    for (std::size_t at = 0; at < o.f.data.size(); at += 256) {
+      const std::size_t n = std::min<std::size_t>(256, o.f.data.size() - at);
+      o.data(at, n);
+      o.put(xor_of(Bytes(o.f.data.begin() + static_cast<long>(at), o.f.data.begin() + static_cast<long>(at + n))));
+    }
+    o.put(0);
+    return;
+  }
+  for (std::size_t at = 0; at < o.f.data.size(); at += 256) {
+    const std::size_t n = std::min<std::size_t>(256, o.f.data.size() - at);
+    const unsigned load = o.f.start_address + static_cast<unsigned>(at);
+    Bytes head = {lo(load), hi(load), static_cast<std::uint8_t>(n == 256 ? 0 : n), 0, 0, 0, 0, 0};
+    head[3] = static_cast<std::uint8_t>(
+        xor_of(head) ^ xor_of(Bytes(o.f.data.begin() + static_cast<long>(at), o.f.data.begin() + static_cast<long>(at + n))));
+    o.pilot(0x0F, 8);
+    o.put(0xCC);
+    o.put(head);
+    o.data(at, n);
+  }
+}
+
 }  // namespace
 
 void add_turbo(TapeWriter& w, const TapeFile& f) {
@@ -440,6 +477,9 @@ void add_turbo(TapeWriter& w, const TapeFile& f) {
     case Encoding::kVisiload:
       o.bits = kVisi;
       return visiload(o);
+    case Encoding::kCyberload:
+      o.bits = kBleep;
+      return cyberload(o);
     default:
       return;
   }

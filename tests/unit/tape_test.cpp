@@ -455,6 +455,15 @@ TEST(Loaders, EachReadsItsOwnTapesAndNoOneElses) {
      {{0, 10, 1, "Visiload", "program", "", "$0347", "$0348", "1", "", "ok", "ok (no checksum)"},
       {0, 11, 1, "Visiload", "program", "", "$4000", "$4258", "600", "", "ok", "ok (no checksum)"}}, 1,
      {"600", "ok", "ok (no checksum)"}, {"100", "cut", "incomplete", nullptr, "$4064"}},
+    {"Cyberload F3", turbo(Encoding::kCyberload, 0x4000, [](auto& f) { f.variant = 3; }),
+     {{0, 10, 1, "Cyber F3", "program", "", "$4000", "$4258", "600", "", "ok", "ok"}}, 0, {}, {},
+     {{0, 10, 1, "Cyber F3", "program", "", "$4000", "$4100", "256", "", "sum", "bad"},
+      {0, 11, 1, "Cyber F3", "program", "", "$4100", "$4258", "344", "", "ok", "ok"}},
+     {{0, 10, 1, "Cyber F3", "program", "", "$4000", "$4064", "100", "", "cut", "incomplete"},
+      {0, 11, 1, "Cyber F3", "program", "", "$4100", "$4258", "344", "", "ok", "ok"}}},
+    {"Cyberload F4", turbo(Encoding::kCyberload, 0x4000, [](auto& f) { f.variant = 4; }),
+     {{0, 10, 1, "Cyber F4", "program", "GAME", "$4000", "$4258", "600", "", "ok", "ok"}}, 0,
+     {"600", "sum", "bad"}, {"100", "cut", "incomplete"}},
   };
   // clang-format on
   for (const Case& c : cases) {

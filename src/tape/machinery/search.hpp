@@ -18,7 +18,7 @@ namespace tapewren::tape {
 constexpr std::uint32_t kRunMin = 240, kRunMax = 1800;  // half cycles of a run's pulse
 constexpr std::uint32_t kBitMin = 200, kBitMax = 3200;  // half cycles of any turbo bit
 constexpr std::uint32_t kRunFound = 32;                 // pulses that make a run
-constexpr std::uint32_t kBytesFound = 64;               // periodic pulses that make a pilot
+constexpr std::uint32_t kBytesFound = 40;  // periodic pulses that make a pilot (five bytes)
 // The averages settle within this many pulses of a pilot that follows a pause or starts the
 // recording: such a pilot begins right after the pause.
 constexpr std::uint32_t kSettle = 96;
