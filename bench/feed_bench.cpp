@@ -105,7 +105,7 @@ const std::vector<std::uint8_t>& real_tapes(bool as_tap) {
 
 // Every file decoded, verified and repaired, as tapewren-scan --files reads a recording; the
 // pulses per second.
-void decode(benchmark::State& state, bool as_tap) {
+void decode(benchmark::State& state, bool as_tap, bool rom_only = false) {
   const auto& t = real_tapes(as_tap);
   if (t.empty()) {
     state.SkipWithError(TAPEWREN_TAPES_DIR " is absent: no real tapes to decode");
@@ -118,7 +118,9 @@ void decode(benchmark::State& state, bool as_tap) {
   std::uint64_t pulses = 0;
   for (auto _ : state) {
     count.files = 0;
-    tapewren::tape::Decoder decoder({}, count);
+    tapewren::tape::DecoderSettings settings;
+    if (rom_only) settings.loaders = {"ROM", "C16 ROM"};
+    tapewren::tape::Decoder decoder(settings, count);
     tapewren::io::MemorySource source(t);
     tapewren::recording::Reader reader(source);
     reader.open();
@@ -140,6 +142,11 @@ void BM_DecodeRealTapesFromTap(benchmark::State& state) {
   decode(state, true);
 }
 BENCHMARK(BM_DecodeRealTapesFromTap)->Unit(benchmark::kMillisecond);
+// The same with only the ROM loaders: what every other loader costs.
+void BM_DecodeRealTapesRomOnly(benchmark::State& state) {
+  decode(state, false, true);
+}
+BENCHMARK(BM_DecodeRealTapesRomOnly)->Unit(benchmark::kMillisecond);
 
 }  // namespace
 

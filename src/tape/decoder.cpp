@@ -61,6 +61,9 @@ struct Decoder::State : FileSink {
     std::size_t count = 0;
     const LoaderEntry* const* entries = loader_entries(count);
     for (std::size_t i = 0; i < count; ++i) {
+      const auto& only = s.loaders;
+      if (!only.empty() && std::find(only.begin(), only.end(), entries[i]->info.name) == only.end())
+        continue;
       loaders.push_back(entries[i]->make(entries[i]->info, *this));
       offered.push_back(0);
     }
@@ -228,10 +231,10 @@ struct Decoder::State : FileSink {
         const auto announced = [](const TapeFile& f) {
           return f.kind == Kind::kDataWithoutHeader ? 0x10000u : f.end - f.start + 0u;
         };
-        const bool x_wins = rx != ry                        ? rx > ry
-                            : x.evidence != y.evidence      ? x.evidence > y.evidence
+        const bool x_wins = rx != ry                       ? rx > ry
+                            : x.evidence != y.evidence     ? x.evidence > y.evidence
                             : announced(x) != announced(y) ? announced(x) < announced(y)
-                                                            : x.data.size() >= y.data.size();
+                                                           : x.data.size() >= y.data.size();
         lost[x_wins ? b : a] = true;
       }
     }

@@ -45,18 +45,18 @@ struct BlockReport {
 struct TapeFile {
   const LoaderInfo* loader = nullptr;
   Kind kind = Kind::kProgram;
-  int type = 0;                         // the header's type byte (ROM) or ID (turbo)
-  std::array<std::uint8_t, 16> name{};  // as on tape
+  int type = 0;                            // the header's type byte (ROM) or ID (turbo)
+  std::array<std::uint8_t, 16> name{};     // as on tape
   std::vector<std::uint8_t> header_bytes;  // the header block's payload, where it has one
-  std::uint16_t start = 0, end = 0;     // load address, end address (exclusive)
-  std::vector<std::uint8_t> data;       // the program's bytes, or a data file's contents
-  BlockReport header, body;             // body: the data block (summed over a data file's)
+  std::uint16_t start = 0, end = 0;        // load address, end address (exclusive)
+  std::vector<std::uint8_t> data;          // the program's bytes, or a data file's contents
+  BlockReport header, body;                // body: the data block (summed over a data file's)
   int body_blocks = 0;
   Verdict verdict = Verdict::kOk;
   std::vector<std::string> notes;  // what a person should know beside the verdict
   std::uint64_t offset = 0;        // in the input: where the file's first block begins
   std::uint64_t end_offset = 0;    // and where its last block ends (0: not known)
-  int evidence = 0;  // bytes of sync and head that had to match: the surer, the more
+  int evidence = 0;                // bytes of sync and head that had to match: the surer, the more
   std::uint64_t half_cycles = 0;   // and when, from the start of the recording
   double seconds = 0;
 };
@@ -99,6 +99,8 @@ struct DecoderSettings {
   int default_machine = 0;
   int video = 0;            // 0 PAL, 1 NTSC
   bool half_waves = false;  // the pulses are half waves (both edges), to be paired up
+  // The names of the loaders to run (LoaderInfo::name); empty: every registered one.
+  std::vector<std::string> loaders;
 };
 
 class Decoder {

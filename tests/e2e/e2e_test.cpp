@@ -66,7 +66,6 @@ struct Scenario {
   std::string err;  // standard error, whole
   long dump;
   bool terminal_restored = false;        // the terminal's modes at the end are those at the start
-  long max_rss_kib = 0;                  // a bound on peak memory, when not 0
   const char* not_under_wine = nullptr;  // why the Windows build under Wine cannot show it
 };
 void PrintTo(const Scenario& row, std::ostream* os) {
@@ -84,16 +83,21 @@ const char* const kNoJobs = "Windows consoles have no job control";
 Options in(Stdin mode, long file_size_limit = -1, int closed_fd = -1, bool reader_gone = false) {
   return Options{mode, closed_fd, reader_gone, file_size_limit};
 }
+Options heap_of(long bytes) {
+  Options o;
+  o.data_limit = bytes;
+  return o;
+}
 // clang-format off
 Scenario interrupted(const char* name, int signal, const char* shown) {
   return {name, {}, Port::kDevice, {}, {kShake, {Op::kTape, "", 3217}, {Op::kSignal, "", signal}}, 128 + signal,
-          "Total bytes saved: 3217\n", std::string("Recording interrupted by ") + shown + "\n", kAllSent, false, 0, kNoSignals};
+          "Total bytes saved: 3217\n", std::string("Recording interrupted by ") + shown + "\n", kAllSent, false, kNoSignals};
 }
 // Standard stream `fd` closed at start: the port and the file must not take its number.
 Scenario closed_stream(const char* name, int fd) {
   return {name, {}, Port::kDevice, in(Stdin::kNull, -1, fd),
           kUnwatched + Steps{{Op::kTape, "", 1000}, {Op::kSignal, "", SIGTERM}, {Op::kSilent, "", 1000}}, 128 + SIGTERM,
-          fd == 1 ? "" : "Total bytes saved: 1000\n", fd == 2 ? "" : "Recording interrupted by SIGTERM\n", kAllSent, false, 0,
+          fd == 1 ? "" : "Total bytes saved: 1000\n", fd == 2 ? "" : "Recording interrupted by SIGTERM\n", kAllSent, false,
           "Windows hands out handles, not reusable numbers"};
 }
 
@@ -106,45 +110,47 @@ const std::vector<Scenario> kScenarios = {
   {"OnePositionalGivesUsage", {"COM9"}, Port::kNone, {}, {}, 1, "Usage: ", "", kNoFile},
   {"ExistingDumpFileIsLeftAlone", {}, Port::kDevice, {}, {}, 1, "", "Unable to open file $DUMP for write\n", kUntouched},
   {"MissingPortCreatesNoFile", {}, Port::kMissing, {}, {}, 1, "", "Unable to open $PORT\n", kNoFile},
-  {"PortThatIsNotATerminal", {}, Port::kNotATerminal, {}, {}, 1, "", "Unable to open $PORT\n", kNoFile, false, 0,
+  {"PortThatIsNotATerminal", {}, Port::kNotATerminal, {}, {}, 1, "", "Unable to open $PORT\n", kNoFile, false,
    "COM ports are always devices"},
-  {"PortHeldByAnotherProgram", {}, Port::kLocked, {}, {}, 1, "", "Unable to open $PORT\n", kNoFile, false, 0,
+  {"PortHeldByAnotherProgram", {}, Port::kLocked, {}, {}, 1, "", "Unable to open $PORT\n", kNoFile, false,
    "Wine does not enforce a port's exclusive open"},
   {"SpacebarSendsOneStopRequest", {}, Port::kDevice, in(Stdin::kTerminal),
    {kShake, {Op::kTape, "", 128}, {Op::kType, " "}, {Op::kStopRequest}, kEnd}, 0,
    "Request to stop recording sent\nFinished!\n", "", kAllSent},
   {"CtrlCRestoresTheTerminal", {}, Port::kDevice, in(Stdin::kTerminal),
    {kShake, {Op::kRaw}, {Op::kTape, "", 200}, {Op::kType, "\x03"}}, 128 + SIGINT,
-   "Total bytes saved: 200\n", "Recording interrupted by SIGINT\n", kAllSent, true, 0, kNoSignals},
+   "Total bytes saved: 200\n", "Recording interrupted by SIGINT\n", kAllSent, true, kNoSignals},
   {"TerminalOfASessionWithoutOne", {}, Port::kDevice, in(Stdin::kForeignTerminal),
    {kShake, {Op::kRaw}, {Op::kTape, "", 64}, {Op::kType, " "}, {Op::kStopRequest}, {Op::kSilent, "", 700}, kEnd}, 0,
-   "Request to stop recording sent\nFinished!\n", "", kAllSent, true, 0, "Windows has no controlling terminals"},
+   "Request to stop recording sent\nFinished!\n", "", kAllSent, true, "Windows has no controlling terminals"},
   {"CtrlZGivesTheTerminalBack", {}, Port::kDevice, in(Stdin::kForegroundJob),
    {kShake, {Op::kRaw}, {Op::kType, "\x1a"}, {Op::kCooked}, {Op::kResume}, {Op::kRaw}, {Op::kTape, "", 64}, kEnd}, 0,
-   "Finished!\n", "", kAllSent, true, 0, kNoJobs},
+   "Finished!\n", "", kAllSent, true, kNoJobs},
   {"BackgroundJobLeavesTheTerminalAlone", {}, Port::kDevice, in(Stdin::kBackgroundJob),
    {kShake, {Op::kTape, "", 640}, {Op::kType, " "}, {Op::kSilent, "", 1500}, kEnd}, 0, "Finished!\n", "", kAllSent,
-   true, 0, kNoJobs},
+   true, kNoJobs},
   interrupted("SigtermKeepsTheRecording", SIGTERM, "SIGTERM"),
   interrupted("SighupKeepsTheRecording", SIGHUP, "SIGHUP"),
   interrupted("SigquitKeepsTheRecording", SIGQUIT, "SIGQUIT"),
   {"SigtermWhileWaitingForThePrompt", {}, Port::kDevice, {},
    {{Op::kFileCreated}, {Op::kSend, "no prompt here"}, {Op::kSilent, "", 1200}, {Op::kSignal, "", SIGTERM}},
-   128 + SIGTERM, "", "", 0, false, 0, kNoSignals},
+   128 + SIGTERM, "", "", 0, false, kNoSignals},
   {"CtrlCWhileWaitingForThePrompt", {}, Port::kDevice, in(Stdin::kTerminal), {{Op::kFileCreated}, {Op::kType, "\x03"}},
-   128 + SIGINT, "", "", 0, true, 0, kNoSignals},
+   128 + SIGINT, "", "", 0, true, kNoSignals},
   {"HangUpKeepsTheRecording", {}, Port::kDevice, {}, {kShake, {Op::kTape, "", 3001}, {Op::kHangUp}}, 0,
-   "Total bytes saved: 3001\n", "Error reading from $PORT\n", kAllSent, false, 0, "Wine reports an unplugged device as silence"},
+   "Total bytes saved: 3001\n", "Error reading from $PORT\n", kAllSent, false, "Wine reports an unplugged device as silence"},
   {"FullDiskKeepsTheWholeChunks", {}, Port::kDevice, in(Stdin::kNull, 500), {kShake, {Op::kBurst, "", 640}}, 0, "",
-   "Error writing data to file $DUMP\n", 500, false, 0, "no file size limits for a Windows program"},
+   "Error writing data to file $DUMP\n", 500, false, "no file size limits for a Windows program"},
   // A 45-minute side is about 32 MB of pulse words: all of it arrives, in flat memory.
-  {"TapeSideAtFullSpeedInFlatMemory", {}, Port::kDevice, {}, {kShake, {Op::kTape, "", 32l << 20}, kEnd}, 0,
-   "Total bytes saved: 33554432\n", "", kAllSent, false, 16 << 10, "Wine's own memory would hide the recorder's"},
+  // The heap capped at half the tape (the cap, not the peak the kernel counts: that includes
+  // the test's own memory, copied at the fork).
+  {"TapeSideAtFullSpeedInFlatMemory", {}, Port::kDevice, heap_of(16l << 20), {kShake, {Op::kTape, "", 32l << 20}, kEnd}, 0,
+   "Total bytes saved: 33554432\n", "", kAllSent, false, "Wine's own memory would hide the recorder's"},
   closed_stream("ClosedStandardInput", 0),
   closed_stream("ClosedStandardOutput", 1),
   closed_stream("ClosedStandardError", 2),
   {"OutputReaderGoneKeepsRecording", {}, Port::kDevice, in(Stdin::kNull, -1, -1, true),
-   kUnwatched + Steps{{Op::kTape, "", 5000}, kEnd}, 0, "", "", kAllSent, false, 0, "a Windows console write just fails"},
+   kUnwatched + Steps{{Op::kTape, "", 5000}, kEnd}, 0, "", "", kAllSent, false, "a Windows console write just fails"},
 };
 // clang-format on
 
@@ -283,9 +289,6 @@ TEST_P(Recorder, Run) {
   if (row.terminal_restored) {
     EXPECT_EQ(child->terminal_modes(), modes_at_start);
   }
-#if !defined(TAPEWREN_SANITIZED)  // the sanitizers' bookkeeping grows with the I/O done
-  EXPECT_LE(child->usage().ru_maxrss, row.max_rss_kib ? row.max_rss_kib : LONG_MAX);
-#endif
   if (holder >= 0) close(holder);
 }
 
@@ -387,6 +390,10 @@ TEST(Scan, FilesExtractionAndHistogram) {
   for (const char* name : {"A/B:C", "CON", "DUP", "DUP", "BROKEN"})
     files.push_back({synth::Encoding::kStandard, 1, name, {1, 2, 3}, 0xC000});
   files.back().parity_errors = {{1, 1}, {2, 1}};
+  // A nameless turbo file, called after the file before it, its place and its address.
+  Bytes game(512);
+  for (std::size_t i = 0; i < game.size(); ++i) game[i] = static_cast<std::uint8_t>(i * 7);
+  files.insert(files.begin() + 3, {synth::Encoding::kOcean, 1, "", game, 0x3000});
   write_file(dir.path("tape.dmp"), synth::synthesize(files));
   ASSERT_EQ(mkdir(dir.path("out").c_str(), 0755), 0);
   write_file(dir.path("out/DUP.prg"), bytes("keep"));
@@ -401,6 +408,9 @@ TEST(Scan, FilesExtractionAndHistogram) {
     EXPECT_NE(r.out.find(std::string("wrote ") + dir.path("out/") + name + " (5 bytes)"),
               std::string::npos);
   }
+  Bytes game_prg = {0x00, 0x30};
+  game_prg.insert(game_prg.end(), game.begin(), game.end());
+  EXPECT_EQ(read_bytes(dir.path("out/DUP 004 $3000.prg")), game_prg) << r.out;
   EXPECT_EQ(read_file(dir.path("out/DUP.prg")), "keep");
   EXPECT_FALSE(file_exists(dir.path("out/BROKEN.prg")) ||
                file_exists(dir.path("out/BROKEN (bad).prg")));
@@ -790,9 +800,11 @@ TEST_P(Tools, Hostile) {
   }
   EXPECT_NE(child.out().find(row.out), std::string::npos) << child.out();
   EXPECT_EQ(listing(work.dir), expected_names);
-  for (const Given& g : row.given)
-    if (g.link_to.empty() && g.content)
+  for (const Given& g : row.given) {
+    if (g.link_to.empty() && g.content) {
       EXPECT_TRUE(read_bytes(work.path(g.name)) == g.content()) << g.name;
+    }
+  }
   for (const Output& o : row.outputs) {
     const Bytes got = read_bytes(work.path(o.name)), want = o.content();
     EXPECT_TRUE(o.prefix

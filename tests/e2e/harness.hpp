@@ -124,8 +124,11 @@ class DeviceEnd {
   bool wait_configured() {
     return eventually([&] { return !(modes().c_lflag & ICANON); });
   }
+  // Throws when nothing can be written for a while: a recorder that died reads nothing.
   void send(const Bytes& data) {
     for (std::size_t done = 0; done < data.size();) {
+      pollfd p{master_, POLLOUT, 0};
+      if (poll(&p, 1, 20000) == 0) throw std::runtime_error("device write: nobody reads the port");
       const ssize_t k = ::write(master_, data.data() + done, data.size() - done);
       if (k < 0 && errno != EINTR && errno != EAGAIN) throw std::runtime_error("device write");
       done += k > 0 ? static_cast<std::size_t>(k) : 0;

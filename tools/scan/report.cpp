@@ -93,6 +93,11 @@ std::string percent(double part, double whole) {
 
 const char* const kMachines[] = {"C64", "VIC20", "C16"};
 
+// Whether a file has a name of its own: in a header block, or in its loader's block.
+bool named(const tape::TapeFile& f) {
+  return f.header.copy[0].found || f.header.copy[1].found || !tape::readable_name(f.name).empty();
+}
+
 }  // namespace
 
 std::string header_row() {
@@ -157,6 +162,7 @@ void Report::on_file(const tape::TapeFile& f) {
   fingerprint_.add(f);
   if (table_) std::fputs(file_row(f, files_).c_str(), stdout);
   if (dir_) extract(f);
+  if (named(f)) boot_name_ = tape::safe_file_name(f.name);
 }
 
 void Report::finish(const tape::Summary& summary, const Assumptions& assumed) {
@@ -172,6 +178,13 @@ void Report::extract(const tape::TapeFile& f) {
   if (f.data.empty() || (!good && !keep_bad_)) return;
   std::string name = f.kind == Kind::kDataWithoutHeader ? "NO HEADER AT " + std::to_string(f.offset)
                                                         : tape::safe_file_name(f.name);
+  if (f.kind == Kind::kProgram && !named(f)) {
+    // A turbo block without a name of its own: named after the boot file before it, with its
+    // place on the tape and its address, so that the files of a multi-load game sort in order.
+    char place[32];
+    std::snprintf(place, sizeof place, " %03d $%04X", files_, f.start);
+    name = (boot_name_.empty() ? std::string("TAPE") : boot_name_) + place;
+  }
   if (!good) name += std::string(" (") + tape::verdict_text(f.verdict) + ")";
   const char* ext = f.kind == Kind::kProgram ? ".prg" : f.kind == Kind::kDataFile ? ".seq" : ".bin";
   std::vector<std::uint8_t> bytes;

@@ -45,6 +45,7 @@ class Report : public tape::FileListener {
   const char* dir_;
   bool keep_bad_, extracted_ = true;
   int files_ = 0, count_[5] = {};
+  std::string boot_name_;  // the last file's name of its own: what nameless ones are called after
   std::map<std::string, int> next_number_;  // per extracted name: the number to try next
   tape::Fingerprint fingerprint_;
 };
