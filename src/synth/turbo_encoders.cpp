@@ -46,7 +46,8 @@ struct Writer {
     for (int i = 0; i < n; ++i) put(b);
   }
   // The file's data bytes from `from`, `n` of them, with its damage.
-  void data(std::size_t from, std::size_t n, std::uint8_t (*code)(std::size_t, std::uint8_t) = nullptr) {
+  void data(std::size_t from, std::size_t n,
+            std::uint8_t (*code)(std::size_t, std::uint8_t) = nullptr) {
     for (std::size_t i = from; i < from + n && i < f.data.size(); ++i)
       w.data_byte(f, i, code ? code(i, f.data[i]) : f.data[i], bits, lead);
   }
@@ -112,7 +113,8 @@ void freeload(Writer& o) {
 }
 
 // ---- Ocean/Imagine: about 3,000 0 bits, a 1; F2 and F3 then 0xAA. Then sub-blocks of a flag
-// (0 or 1), the high byte of the page they load to and 256 bytes; no checksum. F1 and F2 end
+// (0, or 1 to have the RAM under the ROMs switched in: here for pages from $A000 on), the high
+// byte of the page they load to and 256 bytes; no checksum. F1 and F2 end
 // with a high byte of 0 (and a trailer of 0 bits), F3 with 2 (and a trailer of 0x02 bytes).
 // Bits 0x24 / 0x56, LSB first.
 void ocean(Writer& o) {
@@ -121,8 +123,9 @@ void ocean(Writer& o) {
   o.bit(true);
   if (o.f.variant >= 2) o.put(0xAA);
   for (std::size_t at = 0; at < o.f.data.size(); at += 256) {
-    o.put(0);
-    o.put(hi(o.f.start_address + static_cast<unsigned>(at)));
+    const std::uint8_t page = hi(o.f.start_address + static_cast<unsigned>(at));
+    o.put(page >= 0xA0 ? 1 : 0);
+    o.put(page);
     o.data(at, 256);
     for (std::size_t i = o.f.data.size(); i < at + 256; ++i) o.put(0);
   }
@@ -190,7 +193,8 @@ void bleepload(Writer& o, bool special) {
   o.bit(true, 2000);
   const std::uint8_t fixed = o.f.pilot_byte ? o.f.pilot_byte : 0x50;
   std::uint8_t pilot = special ? fixed : 0x0F;
-  const unsigned end = o.f.start_address + static_cast<unsigned>((o.f.data.size() + 255) / 256 * 256);
+  const unsigned end =
+      o.f.start_address + static_cast<unsigned>((o.f.data.size() + 255) / 256 * 256);
   std::size_t at = 0;
   for (int number = 0; at < o.f.data.size() || number == 0; ++number) {
     if (number > 0) {
@@ -218,7 +222,8 @@ void bleepload(Writer& o, bool special) {
     at += n;
     if (!special) pilot = next;
   }
-  if (!special) o.put({0x00, 0x04, lo(o.f.start_address), hi(o.f.start_address), lo(end), hi(end), 0, 0});
+  if (!special)
+    o.put({0x00, 0x04, lo(o.f.start_address), hi(o.f.start_address), lo(end), hi(end), 0, 0});
   o.bit(true, 2040);
 }
 
@@ -292,7 +297,8 @@ void tequila(Writer& o) {
 // four address bytes and the data.
 void lk_avalon(Writer& o) {
   countdown(o, 0);
-  const Bytes head = {hi(end_of(o.f)), lo(end_of(o.f)), hi(o.f.start_address), lo(o.f.start_address)};
+  const Bytes head = {hi(end_of(o.f)), lo(end_of(o.f)), hi(o.f.start_address),
+                      lo(o.f.start_address)};
   o.put(head);
   o.data(0, o.f.data.size());
   o.put(static_cast<std::uint8_t>(xor_of(head) ^ xor_of(o.f.data)));
@@ -318,7 +324,7 @@ void power_load(Writer& o) {
 void turbotape526(Writer& o) {
   countdown(o, 1);
   Bytes header = {o.f.header_type, lo(o.f.start_address), hi(o.f.start_address),
-                  lo(end_of(o.f)), hi(end_of(o.f)), 0};
+                  lo(end_of(o.f)), hi(end_of(o.f)),       0};
   const auto name = padded_name(o.f.name);
   header.insert(header.end(), name.begin(), name.end());
   header.resize(193, 0x20);
@@ -338,7 +344,7 @@ void lexpeed(Writer& o) {
   const Bytes code = {0xA9, 0x00, 0x85, 0xB4, 0xA9, 0x00, 0x85, 0xBE, 0xA9, 0xC0, 0x85, 0xBF};
   std::copy(code.begin(), code.end(), master.begin());
   const Bytes entry = {lo(o.f.start_address), hi(o.f.start_address), lo(end_of(o.f)),
-                       hi(end_of(o.f)), lo(o.f.start_address), hi(o.f.start_address)};
+                       hi(end_of(o.f)),       lo(o.f.start_address), hi(o.f.start_address)};
   std::copy(entry.begin(), entry.end(), master.begin() + 0xB7);
   countdown(o, 0);
   o.put(master);
@@ -376,7 +382,9 @@ void visiload(Writer& o) {
   for (std::size_t at = 0; at < o.f.data.size(); at += 256) {
     const std::size_t n = std::min<std::size_t>(256, o.f.data.size() - at);
     block(o.f.start_address + static_cast<unsigned>(at),
-          Bytes(o.f.data.begin() + static_cast<long>(at), o.f.data.begin() + static_cast<long>(at + n)), at);
+          Bytes(o.f.data.begin() + static_cast<long>(at),
+                o.f.data.begin() + static_cast<long>(at + n)),
+          at);
   }
 }
 
@@ -399,7 +407,8 @@ void cyberload(Writer& o) {
     for (std::size_t at = 0; at < o.f.data.size(); at += 256) {
       const std::size_t n = std::min<std::size_t>(256, o.f.data.size() - at);
       o.data(at, n);
-      o.put(xor_of(Bytes(o.f.data.begin() + static_cast<long>(at), o.f.data.begin() + static_cast<long>(at + n))));
+      o.put(xor_of(Bytes(o.f.data.begin() + static_cast<long>(at),
+                         o.f.data.begin() + static_cast<long>(at + n))));
     }
     o.put(0);
     return;
@@ -409,7 +418,8 @@ void cyberload(Writer& o) {
     const unsigned load = o.f.start_address + static_cast<unsigned>(at);
     Bytes head = {lo(load), hi(load), static_cast<std::uint8_t>(n == 256 ? 0 : n), 0, 0, 0, 0, 0};
     head[3] = static_cast<std::uint8_t>(
-        xor_of(head) ^ xor_of(Bytes(o.f.data.begin() + static_cast<long>(at), o.f.data.begin() + static_cast<long>(at + n))));
+        xor_of(head) ^ xor_of(Bytes(o.f.data.begin() + static_cast<long>(at),
+                                    o.f.data.begin() + static_cast<long>(at + n))));
     o.pilot(0x0F, 8);
     o.put(0xCC);
     o.put(head);

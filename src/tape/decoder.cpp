@@ -104,6 +104,11 @@ struct Decoder::State : FileSink {
       guessed = true;
     }
     f.seconds = seconds(f.half_cycles);
+    f.end_seconds = seconds(std::max(f.half_cycles, f.end_half_cycles));
+    for (BlockRead& b : f.blocks) {
+      b.seconds = seconds(b.time);
+      b.end_seconds = seconds(b.end_time);
+    }
     for (auto& l : loaders) l->seen(f);  // a boot file may hold a turbo loader's parameters
     waiting.push_back(std::move(f));
   }

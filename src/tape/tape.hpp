@@ -36,10 +36,25 @@ struct CopyReport {
   int bad_bytes = 0;
   bool checksum_ok = false;
   bool complete = false;
+  int sum_found = -1, sum_computed = -1;  // the check byte on tape and the bytes' own (-1: none)
 };
 struct BlockReport {
   std::array<CopyReport, 2> copy;
   int taken_from_repeat = 0;  // bytes of the result that came from copy 2
+};
+
+// One block of a file as it was read off the tape, for the reports that show every block.
+struct BlockRead {
+  static constexpr std::size_t kMaxBad = 64;  // bad bytes listed, the first ones
+  const char* role = "data";                  // "header", "data", or a data file's "record"
+  int copy = 1;                               // 2: the repeat
+  std::uint64_t offset = 0;                   // in the input, where its lead-in or pilot begins
+  std::uint64_t time = 0, end_time = 0;       // half cycles from the start of the recording
+  double seconds = 0, end_seconds = 0;        // the same in seconds
+  int start = -1;                             // its load address, where it has one of its own
+  std::size_t size = 0;                       // the bytes read, its check byte left out
+  CopyReport state;
+  std::vector<std::uint32_t> bad;  // which of its bytes failed
 };
 
 struct TapeFile {
@@ -59,6 +74,9 @@ struct TapeFile {
   int evidence = 0;                // bytes of sync and head that had to match: the surer, the more
   std::uint64_t half_cycles = 0;   // and when, from the start of the recording
   double seconds = 0;
+  std::uint64_t end_half_cycles = 0;  // when its last block ends
+  double end_seconds = 0;
+  std::vector<BlockRead> blocks;  // in tape order
 };
 
 // Told about every file once it is complete, in tape order.
@@ -76,6 +94,7 @@ using Histogram = std::array<std::uint64_t, 256>;
 struct Mark {
   std::string name;
   double cycles = 0;
+  bool threshold = false;  // a bound between classes, not a class's center
 };
 
 struct Stretch {

@@ -395,10 +395,11 @@ TEST(Scan, FilesExtractionAndHistogram) {
   for (const char* name : {"A/B:C", "CON", "DUP", "DUP", "BROKEN"})
     files.push_back({synth::Encoding::kStandard, 1, name, {1, 2, 3}, 0xC000});
   files.back().parity_errors = {{1, 1}, {2, 1}};
-  // A nameless turbo file, called after the file before it, its place and its address.
+  // Nameless turbo files, called after the named file before them, their place and address.
   Bytes game(512);
   for (std::size_t i = 0; i < game.size(); ++i) game[i] = static_cast<std::uint8_t>(i * 7);
   files.insert(files.begin() + 3, {synth::Encoding::kOcean, 1, "", game, 0x3000});
+  files.insert(files.begin() + 4, {synth::Encoding::kOcean, 1, "", game, 0x5000});
   write_file(dir.path("tape.dmp"), synth::synthesize(files));
   ASSERT_EQ(mkdir(dir.path("out").c_str(), 0755), 0);
   write_file(dir.path("out/DUP.prg"), bytes("keep"));
@@ -416,6 +417,8 @@ TEST(Scan, FilesExtractionAndHistogram) {
   Bytes game_prg = {0x00, 0x30};
   game_prg.insert(game_prg.end(), game.begin(), game.end());
   EXPECT_EQ(read_bytes(dir.path("out/DUP 004 $3000.prg")), game_prg) << r.out;
+  game_prg[1] = 0x50;
+  EXPECT_EQ(read_bytes(dir.path("out/DUP 005 $5000.prg")), game_prg) << r.out;
   EXPECT_EQ(read_file(dir.path("out/DUP.prg")), "keep");
   EXPECT_FALSE(file_exists(dir.path("out/BROKEN.prg")) ||
                file_exists(dir.path("out/BROKEN (bad).prg")));

@@ -19,10 +19,15 @@ extern const LoaderEntry kBleeploadSpecialEntry;
 
 namespace {
 
-const LoaderInfo kInfo = {"Bleepload", "C64", -1, true, false,
-                          "one pulse a bit, MSB first; 1 bits, pilot bytes, sync; blocks; XOR"};
+const LoaderInfo kInfo = {
+    "Bleepload", "C64", -1,
+    true,        false, "one pulse a bit, MSB first; 1 bits, pilot bytes, sync; blocks; XOR"};
 const LoaderInfo kSpecialInfo = {
-    "Bleepload S", "C64", -1, true, false,
+    "Bleepload S",
+    "C64",
+    -1,
+    true,
+    false,
     "one pulse a bit, MSB first; 1 bits, pilot bytes, sync; 256-byte blocks; XOR"};
 constexpr BitFormat kBits = {1124, 30, true};
 
@@ -36,11 +41,8 @@ class Bleepload : public TurboLoader<Bleepload> {
     if (pilot.kind != Pilot::Kind::kRun || pilot.count < 256 ||
         pilot.average16 < kBits.threshold * 16)
       return false;
-    bits_.begin_at_inverted_sync();
-    pilot_ = 0x0F;
-    number_ = 0;
-    blocks_ = 0;
-    phase_ = Phase::kSync;
+    restart();
+    trailing_ = false;
     return true;
   }
 
@@ -52,6 +54,7 @@ class Bleepload : public TurboLoader<Bleepload> {
         if (special_ && v != pilot_) return end_chain();
         bytes_.clear();
         phase_ = Phase::kBlock;
+        trailing_ = false;
         return true;
       case Phase::kBlock: {
         bytes_.push_back(v);
@@ -65,14 +68,10 @@ class Bleepload : public TurboLoader<Bleepload> {
         return true;
       }
       case Phase::kAfter:  // no pause: Bleepload's trigger, then its 1 bits
-        if (bytes_.size() < 8) {
-          bytes_.push_back(v);
-          return bytes_.size() > 1 || v == 0 ? true : end_chain();
-        }
-        if (v == 0xFF) return true;
-        return end_chain();
-      case Phase::kTrailer:
-        return v == 0xFF ? true : end_chain();
+        bytes_.push_back(v);
+        if (bytes_.size() == 1 && v != 0) return end_chain();
+        if (bytes_.size() == 8) trailer();
+        return true;
     }
     return false;
   }
@@ -98,7 +97,7 @@ class Bleepload : public TurboLoader<Bleepload> {
   }
 
  private:
-  enum class Phase { kSync, kBlock, kAfter, kTrailer };
+  enum class Phase { kSync, kBlock, kAfter };
 
   std::uint16_t load() const {
     const std::size_t at = special_ ? 1 : 2;
@@ -116,6 +115,10 @@ class Bleepload : public TurboLoader<Bleepload> {
     const std::size_t sum_at = special_ ? head + n : head + n + bytes_[head + n] + 1;
     const int number = special_ ? bytes_[0] : bytes_[1];
     block.report = {true, 0, complete && x == bytes_[sum_at] && number == number_, complete};
+    if (complete) {
+      block.report.sum_found = bytes_[sum_at];
+      block.report.sum_computed = x;
+    }
     block.offset = blocks_ == 0 ? span_offset() : next_offset_;
     block.time = blocks_ == 0 ? span_time() : next_time_;
     block.end_offset = here();
@@ -128,8 +131,9 @@ class Bleepload : public TurboLoader<Bleepload> {
     bytes_.clear();
     next_offset_ = i + 1 < b.count ? b.offset[i + 1] : here();
     next_time_ = i + 1 < b.count ? b.time[i + 1] : 0;
-    phase_ = special_ && last ? Phase::kTrailer : Phase::kAfter;
+    phase_ = Phase::kAfter;
     next_block_ = false;
+    if (special_ && last) trailer();
   }
   std::uint16_t le16(std::size_t at) const {
     return static_cast<std::uint16_t>(bytes_[at] | bytes_[at + 1] << 8);
@@ -146,8 +150,23 @@ class Bleepload : public TurboLoader<Bleepload> {
     block.end_offset = here();
     chain(std::move(block));
   }
+  void restart() {
+    bits_.begin_at_inverted_sync();
+    pilot_ = 0x0F;
+    number_ = 0;
+    blocks_ = 0;
+    phase_ = Phase::kSync;
+  }
+  // The chain's closing 1 bits may run into the next chain's with no pause between: read on
+  // as its leader, counting them as read whatever follows.
+  void trailer() {
+    flush();
+    restart();
+    trailing_ = true;
+  }
   bool end_chain() {
-    if (blocks_ > 0 && (phase_ == Phase::kAfter || phase_ == Phase::kTrailer)) end_span();
+    if ((blocks_ > 0 && phase_ == Phase::kAfter) || trailing_) end_span();
+    trailing_ = false;
     flush();
     blocks_ = 0;
     return false;
@@ -157,7 +176,7 @@ class Bleepload : public TurboLoader<Bleepload> {
   Phase phase_ = Phase::kSync;
   std::uint8_t pilot_ = 0x0F;
   int number_ = 0, blocks_ = 0;
-  bool next_block_ = false;
+  bool next_block_ = false, trailing_ = false;
   std::vector<std::uint8_t> bytes_;  // the block being read, after its sync
   std::uint64_t next_offset_ = 0, next_time_ = 0;
 };

@@ -14,8 +14,9 @@ extern const LoaderEntry kLexpeedEntry;
 
 namespace {
 
-const LoaderInfo kInfo = {"Lexpeed", "C64", -1, true, false,
-                          "one pulse a bit, MSB first; 0x02 pilot, 9..0; a master loader's table; XOR"};
+const LoaderInfo kInfo = {
+    "Lexpeed", "C64", -1,
+    true,      false, "one pulse a bit, MSB first; 0x02 pilot, 9..0; a master loader's table; XOR"};
 constexpr BitFormat kBits = {0x5E * 16, 24, true};
 constexpr std::uint8_t kSync[] = {9, 8, 7, 6, 5, 4, 3, 2, 1, 0};
 constexpr std::uint8_t kMaster[] = {0xA9, 0x00, 0x85, 0xB4, 0xA9};
@@ -43,8 +44,8 @@ class Lexpeed : public TurboLoader<Lexpeed> {
       }
       case Phase::kData:
         bytes_.push_back(v);
-        if (bytes_.size() == sizeof kMaster && !std::equal(bytes_.begin(), bytes_.end(), kMaster) &&
-            master_.empty())
+        if (bytes_.size() < sizeof kMaster) return true;  // not yet known which it is
+        if (bytes_.size() == sizeof kMaster && !is_master() && master_.empty())
           return false;  // neither the master loader nor a file it knows
         if (bytes_.size() <= wanted()) return true;
         emit_file(true);
@@ -67,8 +68,10 @@ class Lexpeed : public TurboLoader<Lexpeed> {
 
  private:
   enum class Phase { kSync, kData, kTrailer };
+  // A second master loader (a second program on the side) starts the table anew.
   bool is_master() const {
-    return bytes_.size() >= 12 && std::equal(kMaster, kMaster + sizeof kMaster, bytes_.begin());
+    return bytes_.size() >= sizeof kMaster &&
+           std::equal(kMaster, kMaster + sizeof kMaster, bytes_.begin());
   }
   // The bytes this file holds, and where they load.
   std::size_t wanted() const {
@@ -79,9 +82,11 @@ class Lexpeed : public TurboLoader<Lexpeed> {
                                       (master_[at] | master_[at + 1] << 8));
   }
   std::uint16_t load() const {
-    if (is_master() || master_.empty()) return static_cast<std::uint16_t>(bytes_[9] << 8);
+    if (is_master() || master_.empty())
+      return static_cast<std::uint16_t>(bytes_.size() > 9 ? bytes_[9] << 8 : 0);
     const std::size_t at = kTable + 6 * next_;
-    return at + 2 > master_.size() ? 0 : static_cast<std::uint16_t>(master_[at] | master_[at + 1] << 8);
+    return at + 2 > master_.size() ? 0
+                                   : static_cast<std::uint16_t>(master_[at] | master_[at + 1] << 8);
   }
   void emit_file(bool complete) {
     const std::size_t n = std::min(wanted(), bytes_.size());
@@ -89,8 +94,12 @@ class Lexpeed : public TurboLoader<Lexpeed> {
     std::uint8_t x = 0;
     for (auto b : data) x ^= b;
     const bool sum = complete && bytes_.size() > n && x == bytes_[n];
-    TapeFile f = file(Kind::kProgram, {}, load(), data, {true, 0, sum, complete}, span_offset(),
-                      span_time());
+    CopyReport report{true, 0, sum, complete};
+    if (bytes_.size() > n) {
+      report.sum_found = bytes_[n];
+      report.sum_computed = x;
+    }
+    TapeFile f = file(Kind::kProgram, {}, load(), data, report, span_offset(), span_time());
     f.end = static_cast<std::uint16_t>(load() + wanted());
     f.evidence = sizeof kSync + 1;
     if (is_master() && complete) {

@@ -18,10 +18,18 @@ extern const LoaderEntry kNovaloadSpecialEntry;
 namespace {
 
 const LoaderInfo kInfo = {
-    "Novaload", "C64", -1, true, false,
+    "Novaload",
+    "C64",
+    -1,
+    true,
+    false,
     "one pulse a bit, LSB first; 0 bits, a 1, 0xAA; name, addresses, 256-byte sub-blocks; sums"};
 const LoaderInfo kSpecialInfo = {
-    "Novaload S", "C64", -1, true, false,
+    "Novaload S",
+    "C64",
+    -1,
+    true,
+    false,
     "one pulse a bit, LSB first; 0 bits, a 1, 0xAA 0x55; page, 256 bytes, sum; chained"};
 constexpr BitFormat kBits = {1000, 38, false};
 
@@ -32,10 +40,8 @@ class Novaload : public TurboLoader<Novaload> {
 
   bool accepts(const Pilot& pilot) {
     if (pilot.kind != Pilot::Kind::kRun || pilot.count < 256) return false;
-    bits_.begin_after_bit(1);
-    bytes_.clear();
-    chained_ = 0;
-    phase_ = Phase::kSync;
+    restart();
+    after_file_ = false;
     return true;
   }
 
@@ -44,16 +50,18 @@ class Novaload : public TurboLoader<Novaload> {
       case Phase::kSync:
         if (bytes_.empty()) {
           bytes_.push_back(v);
-          return v == 0xAA;
+          return v == 0xAA ? true : fail();
         }
         if (special_) {
-          if (v != 0x55) return false;
+          if (v != 0x55) return fail();
+          after_file_ = false;
           phase_ = Phase::kPage;
           bytes_.clear();
           at(b, i + 1);
           return true;
         }
-        if (v > 16 || v == 0x55) return false;  // the name's length
+        if (v > 16 || v == 0x55) return fail();  // the name's length
+        after_file_ = false;
         phase_ = Phase::kHeader;
         bytes_ = {v};
         sum_ = v;
@@ -76,7 +84,7 @@ class Novaload : public TurboLoader<Novaload> {
         sum_ += v;
         if (data_.size() >= size_) {  // the last check byte
           emit_file(true);
-          phase_ = Phase::kTrailer;
+          trailer();
           return true;
         }
         phase_ = Phase::kData;
@@ -91,7 +99,7 @@ class Novaload : public TurboLoader<Novaload> {
         if (bytes_.size() == 1 && v == 0) {  // the end of the chain
           end_span();
           flush();
-          phase_ = Phase::kTrailer;
+          trailer();
           return true;
         }
         if (bytes_.size() < 258) return true;
@@ -100,17 +108,14 @@ class Novaload : public TurboLoader<Novaload> {
         {
           unsigned sum = 0;
           for (std::size_t k = 0; k + 1 < bytes_.size(); ++k) sum += bytes_[k];
-          block_.report = {true, 0, static_cast<std::uint8_t>(sum) == v, true};
+          block_.report = {true, 0, static_cast<std::uint8_t>(sum) == v,
+                           true, v, static_cast<std::uint8_t>(sum)};
         }
         block_.end_offset = here();
         chain(std::move(block_));
         bytes_.clear();
         at(b, i + 1);
         return true;
-      case Phase::kTrailer:
-        if (v == 0) return true;
-        end_span();
-        return false;
     }
     return false;
   }
@@ -124,14 +129,30 @@ class Novaload : public TurboLoader<Novaload> {
       block_.end_offset = here();
       chain(std::move(block_));
     }
-    if (phase_ != Phase::kSync) end_span();
+    if (phase_ != Phase::kSync || after_file_) end_span();
     flush();
     return false;
   }
   void close() { no_bit(0); }
 
  private:
-  enum class Phase { kSync, kHeader, kCheck, kData, kPage, kTrailer };
+  enum class Phase { kSync, kHeader, kCheck, kData, kPage };
+  void restart() {
+    bits_.begin_after_bit(1);
+    bytes_.clear();
+    chained_ = 0;
+    phase_ = Phase::kSync;
+  }
+  // The trailer's 0 bits may run into the next file's pilot with no pause between: read on
+  // as a pilot, counting them as read whatever follows.
+  void trailer() {
+    restart();
+    after_file_ = true;
+  }
+  bool fail() {
+    if (after_file_) end_span();
+    return false;
+  }
   std::uint16_t le16(std::size_t at) const {
     return static_cast<std::uint16_t>(bytes_[at] | bytes_[at + 1] << 8);
   }
@@ -143,8 +164,8 @@ class Novaload : public TurboLoader<Novaload> {
     block_.time = first ? span_time() : i < b.count ? b.time[i] : 0;
   }
   void emit_file(bool complete) {
-    TapeFile f = file(Kind::kProgram, name_, start_, data_, {true, 0, complete && sums_ok_, complete},
-                      span_offset(), span_time());
+    TapeFile f = file(Kind::kProgram, name_, start_, data_,
+                      {true, 0, complete && sums_ok_, complete}, span_offset(), span_time());
     f.end = static_cast<std::uint16_t>(start_ + size_);
     end_span();
     emit(std::move(f));
@@ -160,6 +181,7 @@ class Novaload : public TurboLoader<Novaload> {
   std::size_t size_ = 0;
   TurboBlock block_;
   int chained_ = 0;
+  bool after_file_ = false;
 };
 
 std::unique_ptr<LoaderDecoder> make(const LoaderInfo& info, FileSink& sink) {

@@ -13,8 +13,13 @@ extern const LoaderEntry kPowerLoadEntry;
 
 namespace {
 
-const LoaderInfo kInfo = {"Power Load", "C64", -1, true, false,
-                          "one pulse a bit, MSB first; addresses from the boot file; 0x02 pilot, 9..0; XOR"};
+const LoaderInfo kInfo = {
+    "Power Load",
+    "C64",
+    -1,
+    true,
+    false,
+    "one pulse a bit, MSB first; addresses from the boot file; 0x02 pilot, 9..0; XOR"};
 constexpr BitFormat kBits = {512, 23, true};
 constexpr std::uint8_t kSync[] = {9, 8, 7, 6, 5, 4, 3, 2, 1, 0};
 
@@ -73,12 +78,18 @@ class PowerLoad : public TurboLoader<PowerLoad> {
  private:
   enum class Phase { kSync, kData, kTrailer };
   void emit_file(bool complete) {
-    std::vector<std::uint8_t> data(bytes_.begin(), bytes_.begin() + static_cast<long>(std::min(size_, bytes_.size())));
+    std::vector<std::uint8_t> data(
+        bytes_.begin(), bytes_.begin() + static_cast<long>(std::min(size_, bytes_.size())));
     std::uint8_t x = 0;
     for (auto b : data) x ^= b;
     const bool sum = complete && x == bytes_.back();
-    TapeFile f = file(Kind::kProgram, {}, load_, std::move(data), {true, 0, sum, complete},
-                      span_offset(), span_time());
+    CopyReport report{true, 0, sum, complete};
+    if (complete) {
+      report.sum_found = bytes_.back();
+      report.sum_computed = x;
+    }
+    TapeFile f =
+        file(Kind::kProgram, {}, load_, std::move(data), report, span_offset(), span_time());
     f.end = static_cast<std::uint16_t>(load_ + size_);
     f.evidence = sizeof kSync;
     end_span();

@@ -25,7 +25,11 @@ const LoaderInfo kInfo = {
     false,
     "one pulse a bit, MSB first; 0x02 pilot, 9..1 countdown, ID; header and data; XOR"};
 const LoaderInfo k526Info = {
-    "Turbo 526", "C64", -1, true, false,
+    "Turbo 526",
+    "C64",
+    -1,
+    true,
+    false,
     "one pulse a bit, MSB first, longer pulses; 0x02 pilot, 9..1, ID; header and data; XOR"};
 constexpr BitFormat kBits = {0x20 * 16, 25, true};
 constexpr BitFormat k526Bits = {0x42 * 16, 24, true};
@@ -126,6 +130,10 @@ class TurboTape : public TurboLoader<TurboTape> {
       f.type = id_;
       f.end = static_cast<std::uint16_t>(bytes_[2] | bytes_[3] << 8);
       f.header.copy[0] = {true, 0, true, true};  // no checksum: complete is all
+      f.blocks.back().role = "header";
+      f.blocks.back().start = -1;
+      f.blocks.back().size = bytes_.size();
+      f.blocks.back().state = f.header.copy[0];
       f.body = {};
       f.body_blocks = 0;
       program_ = std::move(f);
@@ -139,7 +147,12 @@ class TurboTape : public TurboLoader<TurboTape> {
   CopyReport data_report(bool complete) const {
     std::uint8_t x = 0;
     for (std::size_t i = 0; i + 1 < bytes_.size(); ++i) x ^= bytes_[i];
-    return {true, 0, complete && !bytes_.empty() && x == bytes_.back(), complete};
+    CopyReport r{true, 0, complete && !bytes_.empty() && x == bytes_.back(), complete};
+    if (complete && !bytes_.empty()) {
+      r.sum_found = bytes_.back();
+      r.sum_computed = x;
+    }
+    return r;
   }
   // The data without its check byte; a block cut short has none.
   std::vector<std::uint8_t> payload(bool complete) const {
@@ -158,6 +171,8 @@ class TurboTape : public TurboLoader<TurboTape> {
     f.body.copy[0] = data_report(*data_complete);
     f.body_blocks = 1;
     f.data = payload(*data_complete);
+    f.blocks.push_back(read(f.start, f.data.size(), f.body.copy[0], block_offset_, block_time_));
+    f.end_half_cycles = f.blocks.back().end_time;
     f.verdict = !*data_complete              ? Verdict::kIncomplete
                 : f.body.copy[0].checksum_ok ? Verdict::kOk
                                              : Verdict::kBad;

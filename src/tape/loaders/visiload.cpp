@@ -8,7 +8,7 @@
 // some addresses change how the next ones are read: at 0x0347 the bit order (0x26 most
 // significant bit first, else least), at 0x034B the bits a byte takes, at 0x03A4 the bytes
 // in front of the addresses. No checksum: a block checks out by its lead bits. Blocks that
-// load back to back are one file.
+// load back to back are one file. Addresses of 0 are the next file's pilot.
 #include "tape/machinery/turbo.hpp"
 
 namespace tapewren::tape {
@@ -17,8 +17,10 @@ extern const LoaderEntry kVisiloadEntry;
 
 namespace {
 
-const LoaderInfo kInfo = {"Visiload", "C64", -1, false, false,
-                          "one pulse a bit, a lead bit a byte; 0x00 pilot, 0x16; blocks that set the next"};
+const LoaderInfo kInfo = {
+    "Visiload", "C64",
+    -1,         false,
+    false,      "one pulse a bit, a lead bit a byte; 0x00 pilot, 0x16; blocks that set the next"};
 constexpr BitFormat kBits = {972, 32, true, 1};
 constexpr std::uint8_t kSync[] = {0x16};
 
@@ -58,6 +60,16 @@ class Visiload : public TurboLoader<Visiload> {
     framed_ &= bits_.framed();
     bytes_.push_back(v);
     if (bytes_.size() < extra_ + 4) return true;
+    if (bytes_.size() == extra_ + 4 && end() == 0 && start() == 0) {
+      // Addresses of 0: the pilot of the next file, with no pause before it.
+      end_chain();
+      bits_.reset_format();
+      extra_ = 0;
+      sync_.start(4);
+      synced_ = false;
+      bytes_.clear();
+      return true;
+    }
     if (bytes_.size() < extra_ + 4 + size()) return true;
     end_block(true);
     next_offset_ = i + 1 < b.count ? b.offset[i + 1] : here();
@@ -72,11 +84,15 @@ class Visiload : public TurboLoader<Visiload> {
   void close() { no_bit(0); }
 
  private:
-  std::uint16_t end() const { return static_cast<std::uint16_t>(bytes_[extra_] << 8 | bytes_[extra_ + 1]); }
+  std::uint16_t end() const {
+    return static_cast<std::uint16_t>(bytes_[extra_] << 8 | bytes_[extra_ + 1]);
+  }
   std::uint16_t start() const {
     return static_cast<std::uint16_t>(bytes_[extra_ + 2] << 8 | bytes_[extra_ + 3]);
   }
-  std::size_t size() const { return end() == start() ? 1 : static_cast<std::uint16_t>(end() - start()); }
+  std::size_t size() const {
+    return end() == start() ? 1 : static_cast<std::uint16_t>(end() - start());
+  }
 
   void end_block(bool complete) {
     TurboBlock block;

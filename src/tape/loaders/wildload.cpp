@@ -16,7 +16,11 @@ extern const LoaderEntry kWildloadEntry;
 namespace {
 
 const LoaderInfo kInfo = {
-    "Wildload", "C64", -1, true, false,
+    "Wildload",
+    "C64",
+    -1,
+    true,
+    false,
     "one pulse a bit, LSB first; 0xA0 pilot, 10..1; sub-blocks loaded backwards, enciphered; XOR"};
 constexpr BitFormat kBits = {960, 24, false};
 constexpr std::uint8_t kSync[] = {10, 9, 8, 7, 6, 5, 4, 3, 2, 1};
@@ -91,6 +95,10 @@ class Wildload : public TurboLoader<Wildload> {
     // Read backwards: what was read of a block cut short is its top.
     block_.start = static_cast<std::uint16_t>(last() - block_.data.size() + 1);
     block_.report = {true, 0, complete && x == check, complete};
+    if (complete) {
+      block_.report.sum_found = check;
+      block_.report.sum_computed = x;
+    }
     block_.end_offset = here();
     chain(std::move(block_));
     begin_block();

@@ -20,18 +20,19 @@ struct BlockLayout {
   int min_pilot;  // pilot bytes before the sync counts
   const std::uint8_t* sync;
   std::size_t sync_size;
-  std::size_t head;              // bytes before the data
+  std::size_t head;  // bytes before the data
   BlockHead (*read_head)(const std::uint8_t* head);
   enum class Sum { kNone, kXorData, kXorHeadAndData } sum;
-  std::size_t tail = 0;           // bytes after the check byte (an execution address)
-  bool lsb_after_first = false;   // every byte after the first least significant bit first
+  std::size_t tail = 0;            // bytes after the check byte (an execution address)
+  bool lsb_after_first = false;    // every byte after the first least significant bit first
   const char* bad_note = nullptr;  // told beside a bad verdict
 };
 
 class BlockLoader : public TurboLoader<BlockLoader> {
  public:
   BlockLoader(const LoaderInfo& info, FileSink& sink, const BlockLayout& layout)
-      : TurboLoader(info, sink, layout.bits), layout_(layout),
+      : TurboLoader(info, sink, layout.bits),
+        layout_(layout),
         sync_(layout.pilot, layout.min_pilot, layout.sync, layout.sync_size) {}
 
   bool accepts(const Pilot& pilot) {
@@ -75,14 +76,19 @@ class BlockLoader : public TurboLoader<BlockLoader> {
     std::vector<std::uint8_t> data(bytes_.begin() + static_cast<long>(layout_.head),
                                    bytes_.begin() + static_cast<long>(data_end));
     bool sum_ok = true;
+    int found = -1, computed = -1;
     if (layout_.sum != BlockLayout::Sum::kNone) {
       std::uint8_t x = 0;
       for (auto b : data) x ^= b;
       if (layout_.sum == BlockLayout::Sum::kXorHeadAndData)
         for (std::size_t i = 0; i < layout_.head; ++i) x ^= bytes_[i];
       sum_ok = complete && x == bytes_[layout_.head + head_.size];
+      if (complete) {
+        found = bytes_[layout_.head + head_.size];
+        computed = x;
+      }
     }
-    const CopyReport report{true, 0, complete && sum_ok, complete};
+    const CopyReport report{true, 0, complete && sum_ok, complete, found, computed};
     TapeFile f = file(Kind::kProgram, head_.name, head_.start, std::move(data), report,
                       span_offset(), span_time());
     f.end = static_cast<std::uint16_t>(head_.start + head_.size);

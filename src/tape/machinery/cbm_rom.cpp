@@ -24,7 +24,37 @@ bool checksum_ok(const std::vector<std::uint8_t>& bytes) {
 }
 
 CopyReport report_of(const RomCopy& b) {
-  return {true, b.bad_bytes, b.bad_bytes == 0 && b.complete && checksum_ok(b.bytes), b.complete};
+  CopyReport r{true, b.bad_bytes, b.bad_bytes == 0 && b.complete && checksum_ok(b.bytes),
+               b.complete};
+  if (b.complete && !b.bytes.empty()) {
+    std::uint8_t x = 0;
+    for (std::size_t i = 0; i + 1 < b.bytes.size(); ++i) x ^= b.bytes[i];
+    r.sum_found = b.bytes.back();
+    r.sum_computed = x;
+  }
+  return r;
+}
+
+BlockRead read_of(const RomCopy& b) {
+  BlockRead r;
+  r.copy = b.copy;
+  r.offset = b.offset;
+  r.time = b.time;
+  r.end_time = b.end_time;
+  r.size = b.bytes.size() - (b.complete && !b.bytes.empty() ? 1 : 0);
+  r.state = report_of(b);
+  for (std::size_t i = 0; i < b.bad.size() && r.bad.size() < BlockRead::kMaxBad; ++i)
+    if (b.bad[i]) r.bad.push_back(static_cast<std::uint32_t>(i));
+  return r;
+}
+
+// A file's blocks: those of `m`, in the role given.
+void add_reads(TapeFile& f, const MergedBlock& m, const char* role) {
+  for (BlockRead r : m.reads) {
+    r.role = role;
+    f.end_half_cycles = std::max(f.end_half_cycles, r.end_time);
+    f.blocks.push_back(std::move(r));
+  }
 }
 
 }  // namespace
@@ -228,6 +258,10 @@ void RomLoader::marks(std::vector<Mark>& out) const {
   static const char* const kNames[] = {"short", "medium", "long"};
   for (int c = 0; c < 3; ++c)
     out.push_back({std::string(info_.name) + " " + kNames[c], sum_center_[c] / n});
+  // The bounds lie halfway between the centers.
+  for (int c = 0; c < 2; ++c)
+    out.push_back({std::string(info_.name) + " " + kNames[c] + "|" + kNames[c + 1],
+                   (sum_center_[c] + sum_center_[c + 1]) / (2 * n), true});
 }
 
 // ---- Copies into files ----------------------------------------------------------------------
@@ -254,6 +288,8 @@ RomFiles::Merged merge(const RomCopy* first, const RomCopy* repeat) {
   }
   if (first) m.report.copy[0] = report_of(*first);
   if (repeat) m.report.copy[1] = report_of(*repeat);
+  if (first) m.reads.push_back(read_of(*first));
+  if (repeat) m.reads.push_back(read_of(*repeat));
   m.complete = (first && first->complete) || (repeat && repeat->complete);
   m.sum_ok = m.recovered && m.complete && checksum_ok(m.bytes);
   return m;
@@ -330,6 +366,7 @@ TapeFile RomFiles::from_header(const Merged& m, Kind kind) const {
   std::copy_n(b.begin() + 5, 16, f.name.begin());
   f.header_bytes = m.payload();
   f.header = m.report;
+  add_reads(f, m, "header");
   f.offset = m.offset;
   f.half_cycles = m.time;
   f.seconds = sink_.seconds(m.time);
@@ -371,6 +408,7 @@ void RomFiles::close_program(const Merged* data) {
   f.data = data->payload();
   f.body = data->report;
   f.body_blocks = 1;
+  add_reads(f, *data, "data");
   f.verdict = judge({&header_[0], data});
   // The machine loads what the block holds, wherever its end mark comes.
   const std::size_t expected = static_cast<std::uint16_t>(f.end - f.start), got = f.data.size();
@@ -391,6 +429,7 @@ void RomFiles::close_data_file() {
   for (int c = 0; c < 2; ++c) f.body.copy[c] = {false, 0, true, true};
   for (const Merged& m : body_) {
     blocks.push_back(&m);
+    add_reads(f, m, "record");
     const auto p = m.payload();
     records.insert(records.end(), p.begin() + 1, p.end());
     for (int c = 0; c < 2; ++c) {
@@ -421,6 +460,7 @@ void RomFiles::without_header(const Merged& m) {
   f.kind = Kind::kDataWithoutHeader;
   f.data = m.payload();
   f.body = m.report;
+  add_reads(f, m, "data");
   f.body_blocks = 1;
   f.verdict = Verdict::kIncomplete;
   f.offset = m.offset;

@@ -42,6 +42,7 @@ struct MergedBlock {
   BlockReport report;
   bool recovered = true, complete = false, sum_ok = false;
   std::uint64_t offset = 0, time = 0;
+  std::vector<BlockRead> reads;  // its copies as read
   std::vector<std::uint8_t> payload() const {
     return {bytes.begin(), bytes.end() - (bytes.empty() ? 0 : 1)};
   }

@@ -84,7 +84,8 @@ class TurboLoader : public LoaderDecoder {
     flush();
   }
   void marks(std::vector<Mark>& out) const override {
-    if (spans_ > 0) out.push_back({std::string(info_.name) + " 0|1", sum_threshold_ / spans_});
+    if (spans_ > 0)
+      out.push_back({std::string(info_.name) + " 0|1", sum_threshold_ / spans_, true});
   }
 
  protected:
@@ -115,6 +116,9 @@ class TurboLoader : public LoaderDecoder {
       open_->data.insert(open_->data.end(), block.data.begin(), block.data.end());
       open_->end = static_cast<std::uint16_t>(open_->start + open_->data.size());
       open_->body_blocks += 1;
+      open_->blocks.push_back(
+          read(block.start, block.data.size(), block.report, block.offset, block.time));
+      open_->end_half_cycles = last_end_;
       open_end_ = block.end_offset;
       return;
     }
@@ -149,7 +153,21 @@ class TurboLoader : public LoaderDecoder {
     f.offset = offset;
     f.half_cycles = time;
     f.end_offset = last_offset_;
+    f.end_half_cycles = last_end_;
+    f.blocks.push_back(read(start, f.data.size(), report, offset, time));
     return f;
+  }
+  // A block as the reports show it: read from `time` to the last pulse read.
+  BlockRead read(std::uint16_t start, std::size_t size, const CopyReport& report,
+                 std::uint64_t offset, std::uint64_t time) const {
+    BlockRead r;
+    r.offset = offset;
+    r.time = time;
+    r.end_time = std::max(time, last_end_);
+    r.start = start;
+    r.size = size;
+    r.state = report;
+    return r;
   }
   void emit(TapeFile&& f) {
     flush();
