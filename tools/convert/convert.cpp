@@ -2,15 +2,14 @@
 // TAP file into a dump file, and either into a WAV file to play to a real machine. The
 // direction follows from the input (a TAP file starts with its signature) and the output's
 // name (.wav). The output appears whole when the conversion has succeeded, or not at all.
-#include <cerrno>
 #include <cstdint>
 #include <cstdio>
-#include <cstdlib>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "audio/wav.hpp"
+#include "cli/cli.hpp"
 #include "platform/host.hpp"
 #include "platform/tool_io.hpp"
 #include "recording/recording.hpp"
@@ -19,19 +18,26 @@ namespace {
 
 namespace rec = tapewren::recording;
 namespace platform = tapewren::platform;
+namespace cli = tapewren::cli;
 
 const char kUsage[] =
-    "Usage: tapewren-convert [-m 0|1|2] [-v 0|1] [-b] [--tick-hz N] [WAV options] IN OUT\n"
+    "Usage: tapewren-convert [options] IN OUT\n"
     "Converts a dump file to a TAP file, or a TAP file to a dump file; OUT must not exist.\n"
     "An OUT ending in .wav gets the tape as sound, from a dump or a TAP file.\n"
-    "  -m N          machine: 0 = C64/Generic, 1 = VIC20, 2 = C16 (TAP platform byte)\n"
-    "  -v N          video standard: 0 = PAL, 1 = NTSC\n"
-    "  -b            both edges were recorded: the TAP holds half waves (version 2)\n"
-    "  --tick-hz N   the dump's words count ticks of N Hz (default: half cycles of the\n"
-    "                machine's clock)\n"
-    "  --rate N      WAV samples per second, 22050 to 192000 (default 44100)\n"
-    "  --bits N      WAV sample size, 8 or 16 (default 16)\n"
-    "  --invert      WAV waves low half first, for adapters that flip the signal\n";
+    "  -m, --machine M  c64, vic20 or c16 (or 0, 1, 2): the TAP platform byte\n"
+    "  -v, --video V    pal or ntsc (or 0, 1)\n"
+    "  -b               both edges were recorded: the TAP holds half waves (version 2)\n"
+    "  --tick-hz N      the dump's words count ticks of N Hz (default: half cycles of the\n"
+    "                   machine's clock)\n"
+    "  --rate N         WAV samples per second, 22050 to 192000 (default 44100)\n"
+    "  --bits N         WAV sample size, 8 or 16 (default 16)\n"
+    "  --invert         WAV waves low half first, for adapters that flip the signal\n"
+    "  -h, --help       this text\n"
+    "  --version        the version\n"
+    "Options take their values as --name VALUE or --name=VALUE.\n"
+    "Exit status: 0 converted; 1 a file could not be read or written; 2 usage; 128 + N\n"
+    "stopped by signal N.\n";
+const cli::Tool kTool = {"tapewren-convert", kUsage};
 
 struct Options {
   int machine = -1;  // -1: not given
@@ -40,67 +46,68 @@ struct Options {
   double tick_hz = 0;
   bool wav_options = false;  // --rate, --bits or --invert given
   tapewren::audio::WavFormat wav;
-  const char* in = nullptr;
-  const char* out = nullptr;
+  std::string in, out;
 };
 
-bool number(const char* text, long low, long high, long& value) {
-  char* end = nullptr;
-  errno = 0;
-  const long v = std::strtol(text, &end, 10);
-  if (errno != 0 || end == text || *end != '\0' || v < low || v > high) return false;
-  value = v;
-  return true;
-}
-
-int usage_error(const std::string& message) {
-  std::fprintf(stderr, "tapewren-convert: %s\n%s", message.c_str(), kUsage);
-  return 2;
-}
-
-// 0 to run, 2 for a usage error (printed), -1 after --help.
-int parse(int argc, char** argv, Options& opt) {
-  std::vector<const char*> names;
-  for (int i = 1; i < argc; ++i) {
-    const std::string a = argv[i];
-    long v = 0;
-    auto value = [&](long low, long high) {
-      return i + 1 < argc && number(argv[i + 1], low, high, v) && (++i, true);
-    };
-    if (a == "--help" || a == "-h") {
-      std::fputs(kUsage, stdout);
-      return -1;
+// 0 to run, else the exit status: 2 for a usage error (printed), 0 after --help or --version.
+int parse(int argc, char** argv, Options& opt, bool& done) {
+  std::vector<std::string> names;
+  cli::Args args(argc, argv);
+  done = false;
+  while (args.next()) {
+    const std::string a = args.name();
+    if (!args.option()) {
+      names.push_back(a);
+      continue;
     }
-    if (a == "-m") {
-      if (!value(0, 2)) return usage_error("-m needs 0, 1 or 2");
-      opt.machine = static_cast<int>(v);
-    } else if (a == "-v") {
-      if (!value(0, 1)) return usage_error("-v needs 0 or 1");
-      opt.video = static_cast<int>(v);
-    } else if (a == "-b") {
+    const bool flag =
+        a == "-b" || a == "--invert" || a == "-h" || a == "--help" || a == "--version";
+    if (flag && args.inline_value()) return cli::usage_error(kTool, cli::takes_no_value(a));
+    std::string v;
+    long long n = 0;
+    const auto number = [&](long long low, long long high) {
+      return cli::parse_number(v, low, high, n);
+    };
+    if (a == "-h" || a == "--help" || a == "--version") {
+      done = true;
+      return a == "--version" ? cli::version(kTool) : cli::help(kTool);
+    }
+    if (a == "-b") {
       opt.both_edges = true;
-    } else if (a == "--tick-hz") {
-      if (!value(1, 100000000)) return usage_error("--tick-hz needs a rate in Hz");
-      opt.tick_hz = static_cast<double>(v);
-    } else if (a == "--rate") {
-      if (!value(22050, 192000))
-        return usage_error("--rate needs 22050 to 192000 samples a second");
-      opt.wav.rate = static_cast<std::uint32_t>(v);
-      opt.wav_options = true;
-    } else if (a == "--bits") {
-      if (!value(8, 16) || (v != 8 && v != 16)) return usage_error("--bits needs 8 or 16");
-      opt.wav.bits = static_cast<int>(v);
-      opt.wav_options = true;
-    } else if (a == "--invert") {
+      continue;
+    }
+    if (a == "--invert") {
       opt.wav.invert = true;
       opt.wav_options = true;
-    } else if (a.size() > 1 && a[0] == '-') {
-      return usage_error("unknown option " + a);
+      continue;
+    }
+    const bool known = a == "-m" || a == "--machine" || a == "-v" || a == "--video" ||
+                       a == "--tick-hz" || a == "--rate" || a == "--bits";
+    if (!known) return cli::usage_error(kTool, cli::unknown_option(a));
+    if (!args.value(v)) return cli::usage_error(kTool, cli::needs_value(a));
+    if (a == "-m" || a == "--machine") {
+      opt.machine = cli::parse_machine(v);
+      if (opt.machine < 0)
+        return cli::usage_error(kTool, a + " needs c64, vic20 or c16 (0, 1 or 2)");
+    } else if (a == "-v" || a == "--video") {
+      opt.video = cli::parse_video(v);
+      if (opt.video < 0) return cli::usage_error(kTool, a + " needs pal or ntsc (0 or 1)");
+    } else if (a == "--tick-hz") {
+      if (!number(1, 100000000)) return cli::usage_error(kTool, "--tick-hz needs a rate in Hz");
+      opt.tick_hz = static_cast<double>(n);
+    } else if (a == "--rate") {
+      if (!number(22050, 192000))
+        return cli::usage_error(kTool, "--rate needs 22050 to 192000 samples a second");
+      opt.wav.rate = static_cast<std::uint32_t>(n);
+      opt.wav_options = true;
     } else {
-      names.push_back(argv[i]);
+      if (!number(8, 16) || (n != 8 && n != 16))
+        return cli::usage_error(kTool, "--bits needs 8 or 16");
+      opt.wav.bits = static_cast<int>(n);
+      opt.wav_options = true;
     }
   }
-  if (names.size() != 2) return usage_error("name one input and one output file");
+  if (names.size() != 2) return cli::usage_error(kTool, "name one input and one output file");
   opt.in = names[0];
   opt.out = names[1];
   return 0;
@@ -163,10 +170,12 @@ class Conversion {
   // Options that would have no effect are refused rather than ignored.
   int check_options() {
     if (opt_.wav_options && kind_ != Output::kWav)
-      return usage_error("--rate, --bits and --invert are for a WAV output (OUT ending in .wav)");
+      return cli::usage_error(
+          kTool, "--rate, --bits and --invert are for a WAV output (OUT ending in .wav)");
     if (opt_.tick_hz > 0 && from_tap() && kind_ == Output::kWav)
-      return usage_error("--tick-hz describes a dump file; neither " + std::string(opt_.in) +
-                         " (a TAP file) nor a WAV output is one");
+      return cli::usage_error(kTool, "--tick-hz describes a dump file; neither " +
+                                         std::string(opt_.in) +
+                                         " (a TAP file) nor a WAV output is one");
     if (from_tap()) {
       const auto& h = reader_->tap_header();
       if (opt_.machine >= 0 && opt_.machine != h.platform)
@@ -202,7 +211,7 @@ class Conversion {
     const int signal = platform::termination_signal();
     if (signal == 0) return 0;
     std::fprintf(stderr, "tapewren-convert: stopped by %s: %s not written\n",
-                 platform::signal_name(signal), opt_.out);
+                 platform::signal_name(signal), opt_.out.c_str());
     return 128 + signal;
   }
 
@@ -301,7 +310,8 @@ int main(int argc, char** argv) {
   platform::open_missing_standard_streams();
   platform::catch_termination();
   Options opt;
-  const int parsed = parse(argc, argv, opt);
-  if (parsed != 0) return parsed < 0 ? 0 : parsed;
+  bool done = false;
+  const int parsed = parse(argc, argv, opt, done);
+  if (parsed != 0 || done) return parsed;
   return Conversion(opt).run();
 }

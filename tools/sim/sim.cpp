@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "builtin_tape.hpp"
+#include "cli/cli.hpp"
 #include "platform/host.hpp"
 #include "platform/tool_io.hpp"
 #include "recording/recording.hpp"
@@ -27,6 +28,7 @@ namespace {
 
 namespace rec = tapewren::recording;
 namespace platform = tapewren::platform;
+namespace cli = tapewren::cli;
 
 constexpr const char* kPrompt = "> ";
 constexpr const char* kAck = "OK\r\n";
@@ -44,90 +46,90 @@ struct Options {
   bool silent = false;
   long long hangup_after = -1;
   int greeting_parts = 1;
-  const char* dump = nullptr;
+  std::string dump;      // empty: the built-in tape
   bool verbose = false;  // progress messages on standard error
 };
 
-void usage(FILE* to) {
-  std::fprintf(to,
-               "Usage: tapewren-sim [options] [FILE]\n"
-               "Plays a Tapewren device on a pseudo-terminal. The first line printed is the\n"
-               "port to give tapewren-record; the recording sent is FILE (a dump file, or a\n"
-               "TAP file converted on the fly), or a built-in tape when none is named.\n"
-               "\n"
-               "Options:\n"
-               "  --play FILE         the recording to send (the same as naming FILE)\n"
-               "  --fast              send the recording as fast as possible\n"
-               "                      (default: the serial line's pace, 11520 bytes/s)\n"
-               "  --end-ko            end the recording with the failure reply KO!\n"
-               "  --split-end N       send the end reply's first N bytes (1-6) at the end of\n"
-               "                      a full read and the rest in a read of its own\n"
-               "  --silent            never send the prompt\n"
-               "  --hangup-after N    hang up after N bytes of the recording\n"
-               "  --greeting-parts N  send the greeting and prompt in N writes (1-8)\n"
-               "  --verbose           tell on standard error what the device does (quiet by\n"
-               "                      default, so that the recorder's lines stay whole)\n"
-               "  --help              show this text\n");
-}
+const char kUsage[] =
+    "Usage: tapewren-sim [options] [FILE]\n"
+    "Plays a Tapewren device on a pseudo-terminal. The first line printed is the\n"
+    "port to give tapewren-record; the recording sent is FILE (a dump file, or a\n"
+    "TAP file converted on the fly), or a built-in tape when none is named.\n"
+    "\n"
+    "Options:\n"
+    "  --play FILE         the recording to send (the same as naming FILE)\n"
+    "  --fast              send the recording as fast as possible\n"
+    "                      (default: the serial line's pace, 11520 bytes/s)\n"
+    "  --end-ko            end the recording with the failure reply KO!\n"
+    "  --split-end N       send the end reply's first N bytes (1-6) at the end of\n"
+    "                      a full read and the rest in a read of its own\n"
+    "  --silent            never send the prompt\n"
+    "  --hangup-after N    hang up after N bytes of the recording\n"
+    "  --greeting-parts N  send the greeting and prompt in N writes (1-8)\n"
+    "  --verbose           tell on standard error what the device does (quiet by\n"
+    "                      default, so that the recorder's lines stay whole)\n"
+    "  -h, --help          this text\n"
+    "  --version           the version\n"
+    "Options take their values as --name VALUE or --name=VALUE.\n"
+    "Exit status: 0 played; 1 the recording or the port failed; 2 usage.\n";
+const cli::Tool kTool = {"tapewren-sim", kUsage};
 
-bool parse_number(const char* text, long long low, long long high, long long& value) {
-  char* end = nullptr;
-  errno = 0;
-  const long long v = std::strtoll(text, &end, 10);
-  if (errno != 0 || end == text || *end != '\0' || v < low || v > high) return false;
-  value = v;
-  return true;
-}
-
-// Returns 0 to run, 1 for a bad command line, 2 after --help.
-int parse_options(int argc, char** argv, Options& opt) {
-  for (int i = 1; i < argc; ++i) {
-    const std::string arg = argv[i];
-    auto number = [&](long long low, long long high, long long& value) {
-      if (i + 1 >= argc || !parse_number(argv[i + 1], low, high, value)) {
-        std::fprintf(stderr, "tapewren-sim: %s needs a number from %lld to %lld\n", arg.c_str(),
-                     low, high);
-        return false;
-      }
-      ++i;
-      return true;
-    };
-    long long value = 0;
-    if (arg == "--help" || arg == "-h") {
-      usage(stdout);
-      return 2;
+// 0 to run, else the exit status: 2 for a usage error (printed), 0 after --help or --version.
+int parse_options(int argc, char** argv, Options& opt, bool& done) {
+  cli::Args args(argc, argv);
+  done = false;
+  while (args.next()) {
+    const std::string a = args.name();
+    if (!args.option()) {
+      if (!opt.dump.empty()) return cli::usage_error(kTool, "only one recording can be played");
+      opt.dump = a;
+      continue;
     }
-    if (arg == "--fast") {
+    const bool flag = a == "--fast" || a == "--verbose" || a == "--end-ko" || a == "--silent" ||
+                      a == "-h" || a == "--help" || a == "--version";
+    if (flag && args.inline_value()) return cli::usage_error(kTool, cli::takes_no_value(a));
+    if (a == "-h" || a == "--help" || a == "--version") {
+      done = true;
+      return a == "--version" ? cli::version(kTool) : cli::help(kTool);
+    }
+    if (a == "--fast") {
       opt.fast = true;
-    } else if (arg == "--verbose") {
+      continue;
+    }
+    if (a == "--verbose") {
       opt.verbose = true;
-    } else if (arg == "--end-ko") {
+      continue;
+    }
+    if (a == "--end-ko") {
       opt.end_ko = true;
-    } else if (arg == "--silent") {
+      continue;
+    }
+    if (a == "--silent") {
       opt.silent = true;
-    } else if (arg == "--split-end") {
-      if (!number(1, 6, value)) return 1;
-      opt.split_end = static_cast<int>(value);
-    } else if (arg == "--hangup-after") {
-      if (!number(0, 1LL << 40, value)) return 1;
-      opt.hangup_after = value;
-    } else if (arg == "--greeting-parts") {
-      if (!number(1, 8, value)) return 1;
-      opt.greeting_parts = static_cast<int>(value);
-    } else if (arg == "--play") {
-      if (i + 1 >= argc || opt.dump) {
-        std::fprintf(stderr, "tapewren-sim: --play needs one file\n");
-        return 1;
-      }
-      opt.dump = argv[++i];
-    } else if (arg.size() > 1 && arg[0] == '-') {
-      std::fprintf(stderr, "tapewren-sim: unknown option %s\n", arg.c_str());
-      return 1;
-    } else if (!opt.dump) {
-      opt.dump = argv[i];
+      continue;
+    }
+    const bool known =
+        a == "--split-end" || a == "--hangup-after" || a == "--greeting-parts" || a == "--play";
+    if (!known) return cli::usage_error(kTool, cli::unknown_option(a));
+    std::string v;
+    if (!args.value(v) || v.empty()) return cli::usage_error(kTool, cli::needs_value(a));
+    if (a == "--play") {
+      if (!opt.dump.empty()) return cli::usage_error(kTool, "only one recording can be played");
+      opt.dump = v;
+      continue;
+    }
+    const long long low = a == "--hangup-after" ? 0 : 1;
+    const long long high = a == "--split-end" ? 6 : a == "--greeting-parts" ? 8 : 1LL << 40;
+    long long n = 0;
+    if (!cli::parse_number(v, low, high, n))
+      return cli::usage_error(
+          kTool, a + " needs a number from " + std::to_string(low) + " to " + std::to_string(high));
+    if (a == "--split-end") {
+      opt.split_end = static_cast<int>(n);
+    } else if (a == "--hangup-after") {
+      opt.hangup_after = n;
     } else {
-      std::fprintf(stderr, "tapewren-sim: only one dump file can be played\n");
-      return 1;
+      opt.greeting_parts = static_cast<int>(n);
     }
   }
   return 0;
@@ -154,8 +156,8 @@ double now_seconds() {
 // built-in tape.
 class Source {
  public:
-  bool open(const char* path, std::string& error) {
-    if (!path) {
+  bool open(const std::string& path, std::string& error) {
+    if (path.empty()) {
       memory_ = tapewren::builtin_tape();
       size_ = memory_.size();
       return true;
@@ -418,16 +420,13 @@ int open_pty(std::string& path) {
 int main(int argc, char** argv) {
   tapewren::platform::open_missing_standard_streams();
   Options opt;
-  const int parsed = parse_options(argc, argv, opt);
-  if (parsed == 2) return 0;
-  if (parsed == 1) {
-    usage(stderr);
-    return 1;
-  }
+  bool done = false;
+  const int parsed = parse_options(argc, argv, opt, done);
+  if (parsed != 0 || done) return parsed;
   Source source;
   std::string error;
   if (!source.open(opt.dump, error)) {
-    std::fprintf(stderr, "tapewren-sim: cannot play %s: %s\n", opt.dump, error.c_str());
+    std::fprintf(stderr, "tapewren-sim: %s: %s\n", opt.dump.c_str(), error.c_str());
     return 1;
   }
   if (opt.split_end && source.size() < kReadSize) {

@@ -1,0 +1,113 @@
+// The command-line conventions of the tools.
+#include "cli/cli.hpp"
+
+#include <cstdio>
+#include <limits>
+
+#ifndef TAPEWREN_VERSION
+#define TAPEWREN_VERSION "unknown"
+#endif
+
+namespace tapewren::cli {
+
+bool parse_number(const std::string& text, long long low, long long high, long long& value) {
+  std::size_t i = 0;
+  const bool negative = !text.empty() && text[0] == '-';
+  if (negative || (!text.empty() && text[0] == '+')) ++i;
+  if (i == text.size() || text.size() - i > 19) return false;
+  unsigned long long v = 0;
+  for (; i < text.size(); ++i) {
+    if (text[i] < '0' || text[i] > '9') return false;
+    v = v * 10 + static_cast<unsigned>(text[i] - '0');  // 19 digits at most: no overflow
+  }
+  if (v > static_cast<unsigned long long>(std::numeric_limits<long long>::max())) return false;
+  const long long signed_v = negative ? -static_cast<long long>(v) : static_cast<long long>(v);
+  if (signed_v < low || signed_v > high) return false;
+  value = signed_v;
+  return true;
+}
+
+namespace {
+
+std::string lower(std::string s) {
+  for (char& c : s)
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  return s;
+}
+
+}  // namespace
+
+int parse_machine(const std::string& text) {
+  const std::string t = lower(text);
+  if (t == "c64" || t == "0") return 0;
+  if (t == "vic20" || t == "1") return 1;
+  if (t == "c16" || t == "plus4" || t == "2") return 2;
+  return -1;
+}
+
+int parse_video(const std::string& text) {
+  const std::string t = lower(text);
+  if (t == "pal" || t == "0") return 0;
+  if (t == "ntsc" || t == "1") return 1;
+  return -1;
+}
+
+bool Args::next() {
+  if (++i_ >= argc_) return false;
+  const std::string a = argv_[i_];
+  has_inline_ = false;
+  inline_.clear();
+  option_ = !operands_only_ && a.size() > 1 && a[0] == '-';
+  if (option_ && a == "--") {
+    operands_only_ = true;
+    return next();
+  }
+  name_ = a;
+  if (option_ && a.rfind("--", 0) == 0) {
+    const auto eq = a.find('=');
+    if (eq != std::string::npos) {
+      name_ = a.substr(0, eq);
+      inline_ = a.substr(eq + 1);
+      has_inline_ = true;
+    }
+  }
+  return true;
+}
+
+bool Args::value(std::string& out) {
+  if (has_inline_) {
+    out = inline_;
+    has_inline_ = false;  // taken
+    return true;
+  }
+  if (i_ + 1 >= argc_) return false;
+  out = argv_[++i_];
+  return true;
+}
+
+int usage_error(const Tool& tool, const std::string& message) {
+  std::fprintf(stderr, "%s: %s\n%s", tool.name, message.c_str(), tool.usage);
+  return kUsageError;
+}
+
+int help(const Tool& tool) {
+  std::fputs(tool.usage, stdout);
+  return 0;
+}
+
+int version(const Tool& tool) {
+  std::printf("%s %s\n", tool.name, TAPEWREN_VERSION);
+  return 0;
+}
+
+std::string needs_value(const std::string& option) {
+  return "option " + option + " needs a value";
+}
+std::string takes_no_value(const std::string& option) {
+  return "option " + option + " takes no value";
+}
+std::string unknown_option(const std::string& option) {
+  return "unknown option " + option;
+}
+
+}  // namespace tapewren::cli
