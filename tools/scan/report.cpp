@@ -1,19 +1,11 @@
-// The table of files, their extraction and the histogram of tapewren-scan.
+// The table of files or their JSON lines, the summary, and the extraction of tapewren-scan.
 #include "report.hpp"
 
-#include <sys/stat.h>
-
 #include <algorithm>
-#include <cerrno>
-#include <cmath>
-#include <cstring>
+#include <cstdio>
 
+#include "json.hpp"
 #include "platform/tool_io.hpp"
-
-#if defined(_WIN32)
-#include <direct.h>
-#define mkdir(path, mode) _mkdir(path)
-#endif
 
 namespace tapewren::scan {
 
@@ -63,14 +55,6 @@ const char* kind_text(Kind k) {
       return "named";
   }
   return "";
-}
-
-// printf into a string.
-template <typename... Args>
-void append(std::string& out, const char* format, Args... args) {
-  char line[512];
-  const int n = std::snprintf(line, sizeof line, format, args...);
-  if (n > 0) out.append(line, std::min<std::size_t>(static_cast<std::size_t>(n), sizeof line - 1));
 }
 
 // m:ss, or h:mm:ss from an hour on.
@@ -146,43 +130,222 @@ std::string summary_text(const tape::Summary& s, const Assumptions& a) {
   return out;
 }
 
-Report::Report(bool table, const char* extract_dir, bool keep_bad)
-    : table_(table), dir_(extract_dir), keep_bad_(keep_bad) {
-  if (table_) std::fputs(header_row().c_str(), stdout);
-  if (dir_ && mkdir(dir_, 0777) != 0 && errno != EEXIST) {
-    std::fprintf(stderr, "tapewren-scan: cannot create %s: %s\n", dir_, std::strerror(errno));
-    dir_ = nullptr;
-    extracted_ = false;
+std::string counts_text(const Counts& c) {
+  char line[160];
+  std::snprintf(line, sizeof line,
+                "%d files: %d ok, %d repaired, %d bad, %d incomplete, %d named only", c.files,
+                c.verdicts[0], c.verdicts[1], c.verdicts[2], c.verdicts[3], c.verdicts[4]);
+  return line;
+}
+
+namespace {
+
+const char* const kKinds[] = {"program", "data file", "header", "data", "named"};
+const char* const kVerdicts[] = {"ok", "repaired", "bad", "incomplete", "named only"};
+
+std::string hex(std::uint32_t v) {
+  char text[16];
+  std::snprintf(text, sizeof text, "%08x", v);
+  return text;
+}
+
+std::string copy_json(const tape::CopyReport& c) {
+  return JsonObject()
+      .boolean("found", c.found)
+      .text("state", copy_text(c))
+      .boolean("complete", c.complete)
+      .integer("bad_bytes", c.bad_bytes)
+      .boolean("checksum_ok", c.checksum_ok)
+      .integer_or_null("checksum_found", c.sum_found)
+      .integer_or_null("checksum_computed", c.sum_computed)
+      .str();
+}
+
+// A block of the file's own (header or data), with each copy; null when there is none.
+std::string part_json(const tape::TapeFile& f, const tape::BlockReport& b, bool present) {
+  if (!present) return "null";
+  std::string copies = "[" + copy_json(b.copy[0]);
+  if (f.loader->copies) copies += "," + copy_json(b.copy[1]);
+  return JsonObject().raw("copies", copies + "]").integer("from_repeat", b.taken_from_repeat).str();
+}
+
+std::string block_json(const tape::BlockRead& b) {
+  std::string bad = "[";
+  for (std::size_t i = 0; i < b.bad.size(); ++i) bad += (i ? "," : "") + std::to_string(b.bad[i]);
+  return JsonObject()
+      .text("role", b.role)
+      .integer("copy", b.copy)
+      .integer("offset", static_cast<long long>(b.offset))
+      .number("seconds", b.seconds)
+      .number("end_seconds", b.end_seconds)
+      .integer_or_null("start", b.start)
+      .integer("size", static_cast<long long>(b.size))
+      .raw("state", copy_json(b.state))
+      .raw("bad", bad + "]")
+      .str();
+}
+
+}  // namespace
+
+std::string file_json(const tape::TapeFile& f, int number, const std::string& recording,
+                      const std::string& extracted) {
+  const bool addresses = f.kind == Kind::kProgram || f.kind == Kind::kHeaderOnly;
+  const bool header = f.header.copy[0].found || f.header.copy[1].found;
+  std::string name_bytes;
+  for (std::uint8_t c : f.name) {
+    char two[3];
+    std::snprintf(two, sizeof two, "%02x", c);
+    name_bytes += two;
   }
+  std::string notes = "[";
+  for (std::size_t i = 0; i < f.notes.size(); ++i)
+    notes += (i ? "," : "") + json_string(f.notes[i]);
+  std::string blocks = "[";
+  for (std::size_t i = 0; i < f.blocks.size(); ++i)
+    blocks += (i ? "," : "") + block_json(f.blocks[i]);
+  // The data's check byte, from the copy the file was read from.
+  const tape::CopyReport& data_copy = f.body.copy[0].found ? f.body.copy[0] : f.body.copy[1];
+  const std::string checksum = data_copy.sum_found < 0
+                                   ? "null"
+                                   : JsonObject()
+                                         .integer("found", data_copy.sum_found)
+                                         .integer("computed", data_copy.sum_computed)
+                                         .str();
+  JsonObject o;
+  o.text("type", "file")
+      .integer("version", kJsonVersion)
+      .text("recording", recording)
+      .integer("number", number)
+      .integer("offset", static_cast<long long>(f.offset))
+      .integer_or_null("end_offset", f.end_offset > 0 ? static_cast<long long>(f.end_offset) : -1)
+      .number("seconds", f.seconds)
+      .number("end_seconds", f.end_seconds)
+      .text("loader", f.loader->name)
+      .text("kind", kKinds[static_cast<int>(f.kind)])
+      .integer("type_byte", f.type)
+      .text("name", tape::readable_name(f.name))
+      .text("name_bytes", name_bytes)
+      .integer_or_null("start", addresses ? f.start : -1)
+      .integer_or_null("end", addresses ? f.end : -1)
+      .integer_or_null("size", f.body_blocks > 0 ? static_cast<long long>(f.data.size()) : -1)
+      .raw("header", part_json(f, f.header, header))
+      .raw("data", part_json(f, f.body, f.body_blocks > 0))
+      .integer("data_blocks", f.body_blocks)
+      .text("verdict", kVerdicts[static_cast<int>(f.verdict)])
+      .text("verdict_text", verdict_line(f))
+      .raw("notes", notes + "]")
+      .boolean("loader_checksum", f.loader->checksum)
+      .raw("checksum", checksum)
+      .text("crc32", hex(tape::crc32(f.data)))
+      .raw("blocks", blocks + "]");
+  if (!extracted.empty()) o.text("extracted", extracted);
+  return o.str() + "\n";
+}
+
+std::string summary_json(const tape::Summary& s, const Assumptions& a, const Counts& c,
+                         std::uint32_t fingerprint, const std::string& recording,
+                         const std::string& format) {
+  std::string stretches = "[";
+  for (std::size_t i = 0; i < s.unrecognised.size(); ++i)
+    stretches +=
+        (i ? "," : "") + JsonObject()
+                             .number("start", s.unrecognised[i].start)
+                             .number("end", s.unrecognised[i].start + s.unrecognised[i].length)
+                             .str();
+  std::string marks = "[";
+  for (std::size_t i = 0; i < s.marks.size(); ++i)
+    marks += (i ? "," : "") + JsonObject()
+                                  .text("name", s.marks[i].name)
+                                  .number("cycles", s.marks[i].cycles, 1)
+                                  .boolean("threshold", s.marks[i].threshold)
+                                  .str();
+  const double other = std::max(0.0, s.seconds - s.block_seconds - s.pause_seconds);
+  return JsonObject()
+             .text("type", "recording")
+             .integer("version", kJsonVersion)
+             .text("recording", recording)
+             .text("format", format)
+             .text("machine", kMachines[s.machine])
+             .text("video", s.video ? "NTSC" : "PAL")
+             .text("machine_known",
+                   s.machine_guessed ? "guessed from the loaders found" : a.machine)
+             .boolean("half_waves", a.half_waves)
+             .text("edges_known", a.edges)
+             .number("seconds", s.seconds)
+             .integer("pulses", static_cast<long long>(s.pulses))
+             .number("block_seconds", s.block_seconds)
+             .number("pause_seconds", s.pause_seconds)
+             .number("unrecognised_seconds", other)
+             .integer("block_pulses", static_cast<long long>(s.block_pulses))
+             .number("recognised_share",
+                     s.seconds > 0 ? (s.block_seconds + s.pause_seconds) / s.seconds : 0)
+             .raw("unrecognised", stretches + "]")
+             .raw("marks", marks + "]")
+             .integer("files", c.files)
+             .integer("ok", c.verdicts[0])
+             .integer("repaired", c.verdicts[1])
+             .integer("bad", c.verdicts[2])
+             .integer("incomplete", c.verdicts[3])
+             .integer("named_only", c.verdicts[4])
+             .text("fingerprint", hex(fingerprint))
+             .str() +
+         "\n";
+}
+
+Report::Report(ReportSettings settings, Channel& channel)
+    : settings_(std::move(settings)), channel_(channel) {
+  if (settings_.table && !settings_.json) channel_.out(header_row());
 }
 
 void Report::on_file(const tape::TapeFile& f) {
-  ++files_;
-  ++count_[static_cast<int>(f.verdict)];
+  ++counts_.files;
+  ++counts_.verdicts[static_cast<int>(f.verdict)];
   fingerprint_.add(f);
-  if (table_) std::fputs(file_row(f, files_).c_str(), stdout);
-  if (dir_) extract(f);
+  if (settings_.table && !settings_.json) channel_.out(file_row(f, counts_.files));
+  const std::string written = settings_.extract_dir.empty() ? "" : extract(f);
+  if (settings_.json) channel_.out(file_json(f, counts_.files, settings_.recording, written));
   if (named(f)) boot_name_ = tape::safe_file_name(f.name);
+  if (settings_.places) {
+    FilePlace p;
+    p.seconds = f.seconds;
+    p.end_seconds = std::max(f.seconds, f.end_seconds);
+    const std::string name = tape::readable_name(f.name);
+    p.label = (name.empty() ? std::string() : name + " ") + "(" + f.loader->name + ")";
+    p.verdict = f.verdict;
+    for (const auto& b : f.blocks) {
+      const double per_byte =
+          b.size > 0 ? (b.end_seconds - b.seconds) / static_cast<double>(b.size) : 0;
+      for (std::uint32_t i : b.bad) p.bad_at.push_back(b.seconds + per_byte * i);
+      if (!b.state.complete) p.bad_at.push_back(b.end_seconds);  // where it was cut off
+    }
+    places_.push_back(std::move(p));
+  }
 }
 
 void Report::finish(const tape::Summary& summary, const Assumptions& assumed) {
-  if (!table_) return;
-  std::printf(
-      "%d files: %d ok, %d repaired, %d bad, %d incomplete, %d named only; fingerprint %08x\n",
-      files_, count_[0], count_[1], count_[2], count_[3], count_[4], fingerprint_.value());
-  std::fputs(summary_text(summary, assumed).c_str(), stdout);
+  if (settings_.json) {
+    channel_.out(summary_json(summary, assumed, counts_, fingerprint_.value(), settings_.recording,
+                              settings_.format));
+  } else if (settings_.table) {
+    char line[64];
+    std::snprintf(line, sizeof line, "; fingerprint %08x\n", fingerprint_.value());
+    channel_.out(counts_text(counts_) + line + summary_text(summary, assumed));
+  }
 }
 
-void Report::extract(const tape::TapeFile& f) {
+// The file written whole under a temporary name, then given the first free one: a name
+// already taken, by an earlier file or by anything in the folder, gets a number, counted on
+// from where the last file of that name stopped. The path written, or "".
+std::string Report::extract(const tape::TapeFile& f) {
   const bool good = f.verdict == Verdict::kOk || f.verdict == Verdict::kRepaired;
-  if (f.data.empty() || (!good && !keep_bad_)) return;
+  if (f.data.empty() || (!good && !settings_.keep_bad)) return "";
   std::string name = f.kind == Kind::kDataWithoutHeader ? "NO HEADER AT " + std::to_string(f.offset)
                                                         : tape::safe_file_name(f.name);
   if (f.kind == Kind::kProgram && !named(f)) {
     // A turbo block without a name of its own: named after the boot file before it, with its
     // place on the tape and its address, so that the files of a multi-load game sort in order.
     char place[32];
-    std::snprintf(place, sizeof place, " %03d $%04X", files_, f.start);
+    std::snprintf(place, sizeof place, " %03d $%04X", counts_.files, f.start);
     name = (boot_name_.empty() ? std::string("TAPE") : boot_name_) + place;
   }
   if (!good) name += std::string(" (") + tape::verdict_text(f.verdict) + ")";
@@ -191,89 +354,25 @@ void Report::extract(const tape::TapeFile& f) {
   if (f.kind == Kind::kProgram)
     bytes = {static_cast<std::uint8_t>(f.start), static_cast<std::uint8_t>(f.start >> 8)};
   bytes.insert(bytes.end(), f.data.begin(), f.data.end());
-  // Written whole under a temporary name, then given the first free one: a name already
-  // taken, by an earlier file or by anything in the folder, gets a number, counted on from
-  // where the last file of that name stopped.
+  const std::string& dir = settings_.extract_dir;
   platform::OutputFile out;
-  std::string path = std::string(dir_) + "/" + name + ext;
-  bool written = out.create_in(dir_) && out.write(bytes.data(), bytes.size());
+  std::string path = dir + "/" + name + ext;
+  bool written = out.create_in(dir) && out.write(bytes.data(), bytes.size());
   int& number = next_number_[name + ext];
   for (number = std::max(number, 1); written; ++number) {
-    path = std::string(dir_) + "/" + name + (number > 1 ? "~" + std::to_string(number) : "") + ext;
+    path = dir + "/" + name + (number > 1 ? "~" + std::to_string(number) : "") + ext;
     if (out.commit(path)) break;
     written = out.name_taken();
   }
-  if (written) {
-    ++number;
-    std::printf("wrote %s (%zu bytes)\n", path.c_str(), bytes.size());
-  } else {
-    std::fprintf(stderr, "tapewren-scan: %s: %s\n", path.c_str(), out.error().c_str());
+  if (!written) {
+    channel_.err("tapewren-scan: " + path + ": " + out.error() + "\n");
     extracted_ = false;
+    return "";
   }
-}
-
-bool write_histogram(const tape::Histogram& h, const std::vector<tape::Mark>& marks,
-                     double clock_hz, const std::string& path, std::string& error) {
-  const double us_per_bin = 8e6 / clock_hz;  // a bin is 8 cycles
-  std::size_t first = 1, last = 254;         // the bins that hold pulses, pauses left out
-  while (first < last && h[first] == 0) ++first;
-  while (last > first && h[last] == 0) --last;
-  double top = 1;
-  for (std::size_t b = first; b <= last; ++b)
-    top = std::max(top, std::log10(1.0 + static_cast<double>(h[b])));
-  if (path == "-") {
-    for (std::size_t b = first; b <= last; ++b) {
-      if (h[b] == 0) continue;
-      std::string label;
-      for (const auto& m : marks)
-        if (m.cycles > 0 && static_cast<std::size_t>(m.cycles / 8) == b) label += " <- " + m.name;
-      const int bar =
-          static_cast<int>(std::lround(50 * std::log10(1.0 + static_cast<double>(h[b])) / top));
-      std::printf("%7.1f us %10llu %s%s\n", static_cast<double>(b) * us_per_bin,
-                  static_cast<unsigned long long>(h[b]),
-                  std::string(static_cast<std::size_t>(bar), '#').c_str(), label.c_str());
-    }
-    return true;
-  }
-  std::string out;
-  const double width = 800, height = 320, left = 60, bottom = 280, plot_w = 720, plot_h = 250;
-  const double x_max = static_cast<double>(last + 1) * us_per_bin;
-  const auto x = [&](double us) { return left + plot_w * us / x_max; };
-  append(out,
-         "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"%.0f\" height=\"%.0f\" "
-         "font-family=\"sans-serif\" font-size=\"11\">\n"
-         "<rect width=\"100%%\" height=\"100%%\" fill=\"white\"/>\n"
-         "<text x=\"%.0f\" y=\"16\">pulse lengths (log count over microseconds)</text>\n",
-         width, height, left);
-  for (std::size_t b = first; b <= last; ++b) {
-    const double bar = plot_h * std::log10(1.0 + static_cast<double>(h[b])) / top;
-    if (bar > 0)
-      append(out,
-             "<rect x=\"%.1f\" y=\"%.1f\" width=\"%.1f\" height=\"%.1f\" fill=\"steelblue\"/>\n",
-             x(static_cast<double>(b) * us_per_bin), bottom - bar,
-             std::max(1.0, plot_w / static_cast<double>(last + 1)), bar);
-  }
-  append(out, "<line x1=\"%.0f\" y1=\"%.0f\" x2=\"%.0f\" y2=\"%.0f\" stroke=\"black\"/>\n", left,
-         bottom, left + plot_w, bottom);
-  for (int us = 0; us <= x_max; us += 100)
-    append(out, "<text x=\"%.1f\" y=\"%.0f\" text-anchor=\"middle\">%d</text>\n", x(us),
-           bottom + 16, us);
-  for (const auto& m : marks) {
-    if (m.cycles <= 0) continue;
-    const double at = x(m.cycles * 1e6 / clock_hz);
-    append(out,
-           "<line x1=\"%.1f\" y1=\"%.0f\" x2=\"%.1f\" y2=\"%.0f\" stroke=\"crimson\" "
-           "stroke-dasharray=\"4 3\"/>\n"
-           "<text x=\"%.1f\" y=\"%.0f\" fill=\"crimson\">%s</text>\n",
-           at, bottom - plot_h, at, bottom, at + 3, bottom - plot_h + 12, m.name.c_str());
-  }
-  out += "</svg>\n";
-  platform::OutputFile file;
-  const bool ok = file.create(path) &&
-                  file.write(reinterpret_cast<const std::uint8_t*>(out.data()), out.size()) &&
-                  file.commit();
-  if (!ok) error = file.error();
-  return ok;
+  ++number;
+  if (!settings_.json)
+    channel_.out("wrote " + path + " (" + std::to_string(bytes.size()) + " bytes)\n");
+  return path;
 }
 
 }  // namespace tapewren::scan

@@ -1,12 +1,13 @@
-// What tapewren-scan shows and writes about a decoded recording: the table of its files, the
-// files themselves, and the picture of its pulse lengths.
+// What tapewren-scan shows and writes about a decoded recording: the table of its files or
+// their JSON lines, the summary, and the files themselves.
 #pragma once
 
-#include <cstdio>
+#include <cstdint>
 #include <map>
 #include <string>
 #include <vector>
 
+#include "channel.hpp"
 #include "tape/tape.hpp"
 
 namespace tapewren::scan {
@@ -24,36 +25,72 @@ std::string header_row();
 std::string file_row(const tape::TapeFile& file, int number);
 std::string summary_text(const tape::Summary& summary, const Assumptions& assumed);
 
-// Shows each file as the decoder finishes it: a row of the table, and the file itself written
-// into a folder when asked (never over anything; bad and incomplete ones only with keep_bad,
-// marked in their names). Memory does not grow with the number of files.
+// The version of the JSON objects' layout, in each of them.
+constexpr int kJsonVersion = 1;
+
+// The counts of one recording or of many.
+struct Counts {
+  int files = 0;
+  int verdicts[5] = {};  // by tape::Verdict
+  bool all_good() const { return verdicts[2] == 0 && verdicts[3] == 0; }
+  void add(const Counts& other) {
+    files += other.files;
+    for (int i = 0; i < 5; ++i) verdicts[i] += other.verdicts[i];
+  }
+};
+std::string counts_text(const Counts& counts);
+
+// The JSON objects, one line each: a file, a recording's summary.
+std::string file_json(const tape::TapeFile& file, int number, const std::string& recording,
+                      const std::string& extracted);
+std::string summary_json(const tape::Summary& summary, const Assumptions& assumed,
+                         const Counts& counts, std::uint32_t fingerprint,
+                         const std::string& recording, const std::string& format);
+
+// A file as the map shows it: where it lies on the tape and what became of it.
+struct FilePlace {
+  double seconds = 0, end_seconds = 0;
+  std::string label;  // name and loader
+  tape::Verdict verdict = tape::Verdict::kOk;
+  std::vector<double> bad_at;  // seconds: where bytes failed
+};
+
+struct ReportSettings {
+  bool table = false;       // the table of files and the summary
+  bool json = false;        // JSON lines instead of the table
+  bool places = false;      // keep where each file lies, for the map
+  std::string recording;    // the input, as named
+  std::string format;       // "dump" or "TAP"
+  std::string extract_dir;  // empty: nothing extracted
+  bool keep_bad = false;
+};
+
+// Shows each file as the decoder finishes it: a row of the table or a JSON line, and the
+// file itself written into a folder when asked (never over anything; bad and incomplete ones
+// only with keep_bad, marked in their names). Memory does not grow with the number of files,
+// unless their places are kept for the map.
 class Report : public tape::FileListener {
  public:
-  Report(bool table, const char* extract_dir, bool keep_bad);
+  Report(ReportSettings settings, Channel& channel);
   void on_file(const tape::TapeFile& file) override;
-  // The summary lines.
+  // The summary lines, or the summary object.
   void finish(const tape::Summary& summary, const Assumptions& assumed);
-  int files() const { return files_; }
-  // Every file ok, repaired or named.
-  bool all_good() const { return count_[2] == 0 && count_[3] == 0; }
+  const Counts& counts() const { return counts_; }
+  std::uint32_t fingerprint() const { return fingerprint_.value(); }
   // False when a file could not be written.
   bool extracted() const { return extracted_; }
+  const std::vector<FilePlace>& places() const { return places_; }
 
  private:
-  void extract(const tape::TapeFile& file);
-  bool table_;
-  const char* dir_;
-  bool keep_bad_, extracted_ = true;
-  int files_ = 0, count_[5] = {};
+  std::string extract(const tape::TapeFile& file);
+  ReportSettings settings_;
+  Channel& channel_;
+  bool extracted_ = true;
+  Counts counts_;
   std::string boot_name_;  // the last file's name of its own: what nameless ones are called after
   std::map<std::string, int> next_number_;  // per extracted name: the number to try next
   tape::Fingerprint fingerprint_;
+  std::vector<FilePlace> places_;
 };
-
-// The histogram with the pulse lengths the decoder found marked: as an SVG picture, or as
-// text when path is "-". False, with the reason, when the picture could not be written; it is
-// never written over an existing file.
-bool write_histogram(const tape::Histogram& histogram, const std::vector<tape::Mark>& marks,
-                     double clock_hz, const std::string& path, std::string& error);
 
 }  // namespace tapewren::scan

@@ -1,164 +1,165 @@
-// tapewren-scan: inspects recordings, dump files and TAP files alike. By default it prints
-// every name the recorder's name interception finds, with the byte offset where the header
-// ended; with --files it decodes, verifies and repairs every file on the tape, and can
-// extract them and draw the histogram of the pulse lengths.
+// tapewren-scan: inspects recordings, dump files and TAP files alike, and folders of them. By
+// default it prints every name the recorder's name interception finds, with the byte offset
+// where the header ended; with --files (or --json) it decodes, verifies and repairs every file
+// on the tape, and can extract them and draw the histogram and the map of the recording.
+// Several recordings are scanned at once, their output kept in the order they were named.
 #include <algorithm>
-#include <cerrno>
-#include <cstdint>
+#include <condition_variable>
 #include <cstdio>
-#include <cstdlib>
-#include <cstring>
+#include <filesystem>
+#include <fstream>
 #include <memory>
+#include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
-#include "names/pulse_feed.hpp"
+#include "cli/cli.hpp"
+#include "job.hpp"
+#include "json.hpp"
 #include "platform/host.hpp"
 #include "platform/tool_io.hpp"
-#include "recording/recording.hpp"
-#include "report.hpp"
-#include "tape/tape.hpp"
 
 namespace {
 
-namespace rec = tapewren::recording;
-namespace tape = tapewren::tape;
+namespace fs = std::filesystem;
+namespace cli = tapewren::cli;
 namespace platform = tapewren::platform;
+using tapewren::scan::Channel;
+using tapewren::scan::Counts;
+using tapewren::scan::Input;
+using tapewren::scan::Options;
+using tapewren::scan::Outcome;
 
 const char kUsage[] =
-    "Usage: tapewren-scan [options] FILE...\n"
-    "Reads recordings (dump files or TAP files). Without options it prints the name of every\n"
-    "file whose tape header it finds, as tapewren-record does while recording, with the byte\n"
-    "offset where the header ended.\n"
-    "  --files          decode every file on the tape: where it starts, loader, type, name,\n"
-    "                   addresses, size, both copies of each block, and a verdict (ok,\n"
-    "                   repaired from the repeat, bad, incomplete); then a summary with the\n"
-    "                   tape's fingerprint, the same for every good recording of one tape\n"
-    "  --extract DIR    also write each good file to DIR as NAME.prg or NAME.seq (never over\n"
-    "                   an existing file)\n"
-    "  --keep-bad       with --extract: bad and incomplete files too, marked in their names\n"
-    "  --histogram OUT  write the pulse-length histogram as an SVG picture (- : as text); with\n"
-    "                   several recordings, one picture each, numbered OUT-1.svg, OUT-2.svg...\n"
-    "  -m N, -v N       machine (0 C64, 1 VIC20, 2 C16) and video standard (0 PAL, 1 NTSC)\n"
-    "                   for times and microseconds; default: the TAP header, or C64 PAL\n"
-    "  -b               a dump recorded with both edges (half waves), as with tapewren-record -b\n"
+    "Usage: tapewren-scan [options] RECORDING|FOLDER...\n"
+    "Reads recordings (dump files or TAP files), and the recordings in folders (.dmp and .tap\n"
+    "files, and any file that starts as a TAP file does). Without options it prints the name of\n"
+    "every file whose tape header it finds, as tapewren-record does while recording, with the\n"
+    "byte offset where the header ended.\n"
+    "  --files            decode every file on the tape: where it starts, loader, type, name,\n"
+    "                     addresses, size, each copy of its blocks, and a verdict (ok,\n"
+    "                     repaired from the repeat, bad, incomplete); then a summary with the\n"
+    "                     tape's fingerprint, the same for every good recording of one tape\n"
+    "  --json             the same as JSON Lines: an object per file and per recording\n"
+    "  --extract DIR      also write each good file to DIR as NAME.prg or NAME.seq (never over\n"
+    "                     an existing file); with several recordings, into a folder each\n"
+    "  --keep-bad         with --extract: bad and incomplete files too, marked in their names\n"
+    "  --histogram OUT    the pulse-length histogram as an SVG picture (- : as text)\n"
+    "  --map OUT          a picture of the whole recording: every pulse over time, each file a\n"
+    "                     band; with several recordings, one picture each: OUT-1.svg, ...\n"
+    "  -m, --machine M    c64, vic20 or c16 (or 0, 1, 2), for times and microseconds\n"
+    "  -v, --video V      pal or ntsc (or 0, 1); default: the TAP header, or C64 PAL\n"
+    "  -b                 a dump recorded with both edges (half waves), as with tapewren-record "
+    "-b\n"
+    "  -r, --recursive    the folders' folders too\n"
+    "  -j, --jobs N       scan N recordings at once (default: one per processor)\n"
+    "  -h, --help         this text\n"
+    "  --version          the version\n"
+    "Options take their values as --name VALUE or --name=VALUE.\n"
     "Exit status: 0 all well; 1 a file could not be read or written; 2 usage;\n"
     "3 (with --files) a file is bad or incomplete; 4 (with --files) no file found at all;\n"
     "128 + N stopped by signal N.\n";
+const cli::Tool kTool = {"tapewren-scan", kUsage};
 
-struct Options {
-  bool files = false, keep_bad = false;
-  const char* extract = nullptr;
-  const char* histogram = nullptr;
-  int machine = -1, video = -1;
-  bool both_edges = false;
-  std::vector<const char*> inputs;
-};
-
-// Names as the recorder prints them, with where each header ends in the input.
-class Printer : public tapewren::names::NameListener {
- public:
-  explicit Printer(std::string prefix) : prefix_(std::move(prefix)) {}
-  // The pulses as the words a dump holds (a long pause as a few 0xFFFF words: more of them
-  // change no scanner), and which pulse each word belongs to.
-  void feed(const rec::Pulses& pulses) {
-    pulses_ = &pulses;
-    words_.clear();
-    pulse_of_.clear();
-    for (std::size_t i = 0; i < pulses.count; ++i) {
-      std::uint64_t rest = pulses.length[i];
-      for (int n = 0; n < 16; ++n, rest -= 0xFFFF) {
-        const auto w = static_cast<std::uint16_t>(std::min<std::uint64_t>(rest, 0xFFFF));
-        words_.push_back(static_cast<std::uint8_t>(w));
-        words_.push_back(static_cast<std::uint8_t>(w >> 8));
-        pulse_of_.push_back(static_cast<std::uint32_t>(i));
-        if (rest < 0xFFFF) break;
-      }
+// 0 to go on, else the exit status (help, version, usage error).
+int parse(int argc, char** argv, Options& opt, bool& done) {
+  cli::Args args(argc, argv);
+  done = false;
+  while (args.next()) {
+    const std::string a = args.name();
+    if (!args.option()) {
+      opt.inputs.push_back(a);
+      continue;
     }
-    feed_.feed_pulse_words(words_.data(), static_cast<std::uint32_t>(words_.size()));
+    const bool flag = a == "--files" || a == "--json" || a == "--keep-bad" || a == "-b" ||
+                      a == "-r" || a == "--recursive" || a == "-h" || a == "--help" ||
+                      a == "--version";
+    if (flag && args.inline_value()) return cli::usage_error(kTool, cli::takes_no_value(a));
+    std::string v;
+    const auto value = [&] { return args.value(v); };
+    if (a == "-h" || a == "--help") {
+      done = true;
+      return cli::help(kTool);
+    }
+    if (a == "--version") {
+      done = true;
+      return cli::version(kTool);
+    }
+    if (a == "--files") {
+      opt.files = true;
+    } else if (a == "--json") {
+      opt.json = true;
+    } else if (a == "--keep-bad") {
+      opt.keep_bad = true;
+    } else if (a == "-b") {
+      opt.both_edges = true;
+    } else if (a == "-r" || a == "--recursive") {
+      opt.recursive = true;
+    } else if (a == "--extract" || a == "--histogram" || a == "--map") {
+      if (!value() || v.empty()) return cli::usage_error(kTool, cli::needs_value(a));
+      (a == "--extract" ? opt.extract : a == "--map" ? opt.map : opt.histogram) = v;
+    } else if (a == "-m" || a == "--machine") {
+      if (!value()) return cli::usage_error(kTool, cli::needs_value(a));
+      opt.machine = cli::parse_machine(v);
+      if (opt.machine < 0)
+        return cli::usage_error(kTool, a + " needs c64, vic20 or c16 (0, 1 or 2)");
+    } else if (a == "-v" || a == "--video") {
+      if (!value()) return cli::usage_error(kTool, cli::needs_value(a));
+      opt.video = cli::parse_video(v);
+      if (opt.video < 0) return cli::usage_error(kTool, a + " needs pal or ntsc (0 or 1)");
+    } else if (a == "-j" || a == "--jobs") {
+      if (!value()) return cli::usage_error(kTool, cli::needs_value(a));
+      if (!cli::parse_number(v, 1, 256, opt.jobs))
+        return cli::usage_error(kTool, a + " needs a number from 1 to 256");
+    } else {
+      return cli::usage_error(kTool, cli::unknown_option(a));
+    }
   }
-  void on_name(const char* name, std::uint32_t word_index) override {
-    const std::size_t i = pulse_of_[word_index];
-    const std::uint64_t end = i + 1 < pulses_->count ? pulses_->offset[i + 1] : pulses_->end;
-    std::printf("%sFilename intercepted: %s (header ends at byte %llu)\n", prefix_.c_str(), name,
-                static_cast<unsigned long long>(end));
-  }
-
- private:
-  std::string prefix_;
-  tapewren::names::PulseFeed feed_{*this};
-  const rec::Pulses* pulses_ = nullptr;
-  std::vector<std::uint8_t> words_;
-  std::vector<std::uint32_t> pulse_of_;
-};
-
-// One input read through the recording reader, a block of pulses at a time. `start` is told
-// what the input says of itself before the first block. 0, or the exit code of what failed.
-template <typename Start, typename Use>
-int stream(const char* path, Start start, Use use) {
-  std::string error;
-  auto in = platform::InputFile::open(path, error);
-  if (!in) {
-    std::fprintf(stderr, "tapewren-scan: %s: %s\n", path, error.c_str());
-    return 1;
-  }
-  rec::Reader reader(*in);
-  if (!reader.open()) {
-    std::fprintf(stderr, "tapewren-scan: %s: %s\n", path, reader.error().c_str());
-    return 1;
-  }
-  start(reader, *in);
-  auto pulses = std::make_unique<rec::Pulses>();
-  while (reader.next(*pulses)) {
-    use(*pulses);
-    if (platform::termination_signal() != 0) break;
-  }
-  if (const int signal = platform::termination_signal()) {
-    std::fprintf(stderr, "tapewren-scan: stopped by %s\n", platform::signal_name(signal));
-    return 128 + signal;
-  }
-  if (!reader.error().empty()) {
-    std::fprintf(stderr, "tapewren-scan: %s: %s\n", path, reader.error().c_str());
-    return 1;
-  }
-  for (const auto& note : reader.notes())
-    std::fprintf(stderr, "tapewren-scan: %s: note: %s\n", path, note.c_str());
+  if (opt.inputs.empty()) return cli::usage_error(kTool, "no recording named");
+  if (opt.keep_bad && opt.extract.empty())
+    return cli::usage_error(kTool, "--keep-bad goes with --extract");
+  if (opt.map == "-") return cli::usage_error(kTool, "--map writes a picture: name its file");
+  opt.files |= !opt.extract.empty() && !opt.json;
   return 0;
 }
 
-const char* const kMachineNames[] = {"C64", "VIC20", "C16"};
-
-// The machine a TAP header names, with a note where it says something odd.
-int tap_machine(const rec::TapHeader& h, const char* path) {
-  if (h.c16_signature && h.platform != 2) {
-    std::fprintf(stderr,
-                 "tapewren-scan: %s: note: a C16-TAPE-RAW header with platform %d: "
-                 "taken as C16\n",
-                 path, h.platform);
-    return 2;
-  }
-  if (h.platform > 2) {
-    std::fprintf(stderr,
-                 "tapewren-scan: %s: note: unknown platform %d in the TAP header: "
-                 "taken as C64\n",
-                 path, h.platform);
-    return 0;
-  }
-  return h.platform;
+// A file is taken from a folder when it is named as a recording or starts as a TAP file.
+bool looks_like_recording(const fs::path& p) {
+  std::string ext = p.extension().string();
+  for (char& c : ext) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  if (ext == ".dmp" || ext == ".tap") return true;
+  std::ifstream in(p, std::ios::binary);
+  char head[12] = {};
+  in.read(head, sizeof head);
+  const std::string h(head, static_cast<std::size_t>(in.gcount()));
+  return h == "C64-TAPE-RAW" || h == "C16-TAPE-RAW";
 }
 
-// Whether a dump holds half waves, from a first look at its start.
-bool guess_half_waves(const char* path) {
-  std::string error;
-  auto in = platform::InputFile::open(path, error);
-  if (!in) return false;
-  rec::Reader reader(*in);
-  if (!reader.open()) return false;
-  tape::EdgeGuess guess;
-  auto pulses = std::make_unique<rec::Pulses>();
-  for (int blocks = 0; blocks < 1024 && !guess.enough() && reader.next(*pulses); ++blocks)
-    guess.add(*pulses);
-  return guess.half_waves();
+// The recordings in a folder, in the order of their names; its folders' after them when
+// recursive (links to folders are not followed: no loops).
+void collect(const fs::path& folder, bool recursive, std::vector<std::string>& out,
+             std::string& error) {
+  std::vector<fs::path> files, folders;
+  std::error_code ec;
+  for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
+    std::error_code kind;
+    if (it->is_symlink(kind) && it->is_directory(kind)) continue;
+    if (it->is_directory(kind)) {
+      folders.push_back(it->path());
+    } else if (it->is_regular_file(kind) && looks_like_recording(it->path())) {
+      files.push_back(it->path());
+    }
+  }
+  if (ec) {
+    error = ec.message();
+    return;
+  }
+  std::sort(files.begin(), files.end());
+  std::sort(folders.begin(), folders.end());
+  for (const auto& f : files) out.push_back(f.string());
+  if (recursive)
+    for (const auto& f : folders) collect(f, true, out, error);
 }
 
 // The picture's name for input number n of several: OUT-n.svg.
@@ -170,45 +171,156 @@ std::string numbered(const std::string& path, std::size_t n) {
   return path.substr(0, at) + "-" + std::to_string(n) + path.substr(at);
 }
 
-int usage_error(const std::string& message) {
-  std::fprintf(stderr, "tapewren-scan: %s\n%s", message.c_str(), kUsage);
-  return 2;
-}
-
-int parse(int argc, char** argv, Options& opt) {
-  for (int i = 1; i < argc; ++i) {
-    const std::string a = argv[i];
-    const bool has_value = i + 1 < argc;
-    if (a == "--help" || a == "-h") {
-      std::fputs(kUsage, stdout);
-      return -1;
+// The inputs with where their outputs go. False, with the reason printed, when a folder
+// could not be read or holds no recording.
+bool plan(const Options& opt, std::vector<Input>& inputs, int& code) {
+  std::vector<std::string> paths;
+  bool folders = false;
+  for (const auto& named : opt.inputs) {
+    std::error_code ec;
+    if (!fs::is_directory(named, ec)) {
+      paths.push_back(named);
+      continue;
     }
-    if (a == "--files") {
-      opt.files = true;
-    } else if (a == "-b") {
-      opt.both_edges = true;
-    } else if (a == "--keep-bad") {
-      opt.keep_bad = true;
-    } else if ((a == "--extract" || a == "--histogram") && has_value) {
-      (a == "--extract" ? opt.extract : opt.histogram) = argv[++i];
-      opt.files |= a == "--extract";
-    } else if ((a == "-m" || a == "-v") && has_value) {
-      char* end = nullptr;
-      const long v = std::strtol(argv[++i], &end, 10);
-      if (*end != '\0' || v < 0 || v > (a == "-m" ? 2 : 1))
-        return usage_error(a + " needs " + (a == "-m" ? "0, 1 or 2" : "0 or 1"));
-      (a == "-m" ? opt.machine : opt.video) = static_cast<int>(v);
-    } else if (a == "--") {
-      for (++i; i < argc; ++i) opt.inputs.push_back(argv[i]);
-    } else if (a.size() > 1 && a[0] == '-') {
-      return usage_error("unknown option " + a);
-    } else {
-      opt.inputs.push_back(argv[i]);
+    folders = true;
+    std::string error;
+    const std::size_t before = paths.size();
+    collect(named, opt.recursive, paths, error);
+    if (!error.empty() || paths.size() == before) {
+      std::fprintf(
+          stderr, "tapewren-scan: %s: %s\n", named.c_str(),
+          error.empty() ? "no recordings in it (.dmp, .tap, or TAP files)" : error.c_str());
+      code = 1;
     }
   }
-  if (opt.inputs.empty()) return usage_error("no recording named");
-  if (opt.keep_bad && !opt.extract) return usage_error("--keep-bad goes with --extract");
-  return 0;
+  const bool several = paths.size() > 1 || folders;
+  std::vector<std::string> stems;  // of the extraction folders given out
+  for (std::size_t n = 0; n < paths.size(); ++n) {
+    Input in;
+    in.path = paths[n];
+    in.prefixed = several;
+    if (!opt.extract.empty()) {
+      in.extract_dir = opt.extract;
+      if (several) {  // a folder each, named after the recording, the first of a name first
+        const std::string stem = fs::path(in.path).stem().string();
+        std::string name = stem.empty() ? "recording" : stem;
+        for (int k = 2; std::find(stems.begin(), stems.end(), name) != stems.end(); ++k)
+          name = stem + "~" + std::to_string(k);
+        stems.push_back(name);
+        in.extract_dir = opt.extract + "/" + name;
+      }
+    }
+    if (!opt.histogram.empty())
+      in.histogram =
+          several && opt.histogram != "-" ? numbered(opt.histogram, n + 1) : opt.histogram;
+    if (!opt.map.empty()) in.map = several ? numbered(opt.map, n + 1) : opt.map;
+    inputs.push_back(std::move(in));
+  }
+  return !inputs.empty();
+}
+
+// A signal outranks a file that cannot be read or written, which outranks a recording with
+// no file at all, which outranks a bad file.
+int rank(int c) {
+  return c > 4 ? 4 : c == 1 ? 3 : c == 4 ? 2 : c == 3 ? 1 : 0;
+}
+
+struct Totals {
+  int recordings = 0, unreadable = 0, with_bad = 0, without_files = 0;
+  Counts counts;
+  void add(const Outcome& o) {
+    ++recordings;
+    unreadable += !o.read;
+    with_bad += o.read && !o.counts.all_good();
+    without_files += o.read && o.counts.files == 0;
+    counts.add(o.counts);
+  }
+};
+
+void print_totals(const Options& opt, const Totals& t) {
+  if (opt.json) {
+    using tapewren::scan::JsonObject;
+    const Counts& c = t.counts;
+    std::printf("%s\n", JsonObject()
+                            .text("type", "totals")
+                            .integer("version", tapewren::scan::kJsonVersion)
+                            .integer("recordings", t.recordings)
+                            .integer("unreadable", t.unreadable)
+                            .integer("with_bad_files", t.with_bad)
+                            .integer("without_files", t.without_files)
+                            .integer("files", c.files)
+                            .integer("ok", c.verdicts[0])
+                            .integer("repaired", c.verdicts[1])
+                            .integer("bad", c.verdicts[2])
+                            .integer("incomplete", c.verdicts[3])
+                            .integer("named_only", c.verdicts[4])
+                            .str()
+                            .c_str());
+    return;
+  }
+  std::printf(
+      "total: %d recordings, %d unreadable, %d with bad or incomplete files, %d without "
+      "files; %s\n",
+      t.recordings, t.unreadable, t.with_bad, t.without_files,
+      tapewren::scan::counts_text(t.counts).c_str());
+}
+
+// Runs the recordings, `jobs` at a time, each one's output let through in input order.
+// Stops taking new ones after a signal.
+int run(const Options& opt, const std::vector<Input>& inputs, std::size_t jobs, Totals& totals) {
+  int code = 0;
+  const auto combine = [&](const Outcome& o) {
+    totals.add(o);
+    if (rank(o.code) > rank(code)) code = o.code;
+    return o.code > 4;  // a signal: stop
+  };
+  const std::size_t n = inputs.size();
+  if (jobs <= 1 || n <= 1) {
+    for (const auto& in : inputs) {
+      Channel live(true);
+      if (combine(tapewren::scan::scan_recording(opt, in, live))) break;
+    }
+    return code;
+  }
+  std::vector<std::unique_ptr<Channel>> channels;
+  for (std::size_t i = 0; i < n; ++i) channels.push_back(std::make_unique<Channel>());
+  std::vector<Outcome> outcomes(n);
+  std::vector<char> done(n, 0);
+  std::mutex m;
+  std::condition_variable cv;
+  std::size_t next = 0, head = 0;
+  bool stop = false;
+  const std::size_t window = 2 * jobs;  // recordings finished ahead of the one shown: bounded
+  const auto worker = [&] {
+    for (;;) {
+      std::size_t i = 0;
+      {
+        std::unique_lock<std::mutex> lock(m);
+        cv.wait(lock, [&] { return stop || next >= n || next < head + window; });
+        if (stop || next >= n) return;
+        i = next++;
+      }
+      Outcome o = tapewren::scan::scan_recording(opt, inputs[i], *channels[i]);
+      std::lock_guard<std::mutex> lock(m);
+      outcomes[i] = std::move(o);
+      done[i] = 1;
+      cv.notify_all();
+    }
+  };
+  std::vector<std::thread> threads;
+  for (std::size_t t = 0; t < std::min(jobs, n); ++t) threads.emplace_back(worker);
+  for (std::size_t i = 0; i < n; ++i) {
+    channels[i]->go_live();
+    std::unique_lock<std::mutex> lock(m);
+    cv.wait(lock, [&] { return done[i] != 0; });
+    const bool halt = combine(outcomes[i]);
+    head = i + 1;
+    stop = halt;
+    cv.notify_all();
+    if (halt) break;
+  }
+  for (auto& t : threads) t.join();
+  return code;
 }
 
 }  // namespace
@@ -217,90 +329,26 @@ int main(int argc, char** argv) {
   platform::open_missing_standard_streams();
   platform::catch_termination();
   Options opt;
-  const int parsed = parse(argc, argv, opt);
-  if (parsed != 0) return parsed < 0 ? 0 : parsed;
-  const bool several = opt.inputs.size() > 1;
-  int code = 0;
-  // A signal outranks a file that cannot be read or written, which outranks a recording
-  // with no file at all, which outranks a bad file.
-  const auto rank = [](int c) { return c > 4 ? 4 : c == 1 ? 3 : c == 4 ? 2 : c == 3 ? 1 : 0; };
-  const auto worst = [&](int c) {
-    if (rank(c) > rank(code)) code = c;
-  };
-  for (std::size_t n = 0; n < opt.inputs.size(); ++n) {
-    const char* path = opt.inputs[n];
-    if (!opt.files && !opt.histogram) {  // the names, as the recorder shows them
-      Printer printer(several ? std::string(path) + ": " : std::string());
-      const int c = stream(
-          path, [](const rec::Reader&, const platform::InputFile&) {},
-          [&](const rec::Pulses& p) { printer.feed(p); });
-      if (c != 0) worst(c);
-      if (c > 1) break;
-      continue;
-    }
-    if (several && opt.files) std::printf("%s:\n", path);
-    tapewren::scan::Report report(opt.files, opt.extract, opt.keep_bad);
-    std::unique_ptr<tape::Decoder> decoder;
-    tapewren::scan::Assumptions assumed;
-    int tap_platform = -1;
-    const auto start = [&](const rec::Reader& reader, const platform::InputFile& in) {
-      tape::DecoderSettings settings;
-      settings.machine = opt.machine;
-      assumed.machine = opt.machine >= 0 ? "given" : "assumed";
-      if (reader.format() == rec::Format::kTap) {
-        const rec::TapHeader& h = reader.tap_header();
-        tap_platform = tap_machine(h, path);
-        settings.default_machine = tap_platform;
-        if (opt.machine < 0) assumed.machine = "from the TAP header";
-        if (opt.video < 0) settings.video = h.video == 1 ? 1 : 0;
-      }
-      if (opt.video >= 0) settings.video = opt.video;
-      if (opt.both_edges) {
-        settings.half_waves = true;
-        assumed.edges = "given";
-      } else if (reader.format() == rec::Format::kTap) {
-        settings.half_waves = reader.half_waves();
-        assumed.edges = "from the TAP version";
-      } else if (in.regular()) {
-        settings.half_waves = guess_half_waves(path);
-        assumed.edges = "guessed from the pulses";
-      } else {
-        assumed.edges = "assumed: a pipe is not read twice to guess";
-      }
-      assumed.half_waves = settings.half_waves;
-      decoder = std::make_unique<tape::Decoder>(settings, report);
-    };
-    const int read = stream(path, start, [&](const rec::Pulses& p) { decoder->feed(p); });
-    if (read != 0) {
-      worst(read);
-      if (read > 1) break;
-      continue;
-    }
-    decoder->finish();
-    const tape::Summary summary = decoder->summary();
-    if (summary.machine_guessed && tap_platform >= 0 && summary.machine != tap_platform)
-      std::fprintf(stderr,
-                   "tapewren-scan: %s: note: the TAP header says %s, the tape holds %s blocks\n",
-                   path, kMachineNames[tap_platform], kMachineNames[summary.machine]);
-    report.finish(summary, assumed);
-    if (opt.files && report.files() == 0) {
-      worst(4);
-    } else if (opt.files && !report.all_good()) {
-      worst(3);
-    }
-    if (!report.extracted()) worst(1);
-    if (opt.histogram) {
-      const std::string out = several && std::string(opt.histogram) != "-"
-                                  ? numbered(opt.histogram, n + 1)
-                                  : std::string(opt.histogram);
-      std::string error;
-      if (!tapewren::scan::write_histogram(summary.histogram, summary.marks,
-                                           rec::machine_clock_hz(summary.machine, summary.video),
-                                           out, error)) {
-        std::fprintf(stderr, "tapewren-scan: %s: %s\n", out.c_str(), error.c_str());
-        worst(1);
-      }
+  bool done = false;
+  const int parsed = parse(argc, argv, opt, done);
+  if (parsed != 0 || done) return parsed;
+  if (!opt.extract.empty()) {
+    std::error_code ec;
+    fs::create_directory(opt.extract, ec);
+    if (ec) {
+      std::fprintf(stderr, "tapewren-scan: %s: cannot create the folder: %s\n", opt.extract.c_str(),
+                   ec.message().c_str());
+      return 1;
     }
   }
+  std::vector<Input> inputs;
+  int code = 0;
+  if (!plan(opt, inputs, code)) return code;
+  const unsigned cores = std::max(1u, std::thread::hardware_concurrency());
+  const std::size_t jobs = opt.jobs > 0 ? static_cast<std::size_t>(opt.jobs) : cores;
+  Totals totals;
+  const int ran = run(opt, inputs, jobs, totals);
+  if (rank(ran) > rank(code)) code = ran;
+  if (inputs.size() > 1 && (opt.files || opt.json) && code <= 4) print_totals(opt, totals);
   return code;
 }

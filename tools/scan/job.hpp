@@ -1,0 +1,37 @@
+// One recording scanned: its names, or its files decoded and reported, its pictures drawn.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "channel.hpp"
+#include "report.hpp"
+
+namespace tapewren::scan {
+
+struct Options {
+  bool files = false, json = false, keep_bad = false, recursive = false, both_edges = false;
+  std::string extract, histogram, map;  // empty: not asked for
+  int machine = -1, video = -1;         // -1: not given
+  long long jobs = 0;                   // 0: as many as there are processors
+  std::vector<std::string> inputs;      // recordings and folders, as named
+};
+
+// A recording to scan, with where its outputs go.
+struct Input {
+  std::string path;
+  std::string extract_dir;  // empty: nothing extracted
+  std::string histogram;    // "-": as text on standard output
+  std::string map;
+  bool prefixed = false;  // several recordings: names are prefixed, tables headed, by the input
+};
+
+struct Outcome {
+  int code = 0;       // as the exit status: 0, 1 unreadable or unwritable, 3 bad, 4 no files, 128+N
+  bool read = false;  // the recording was read to its end
+  Counts counts;
+};
+
+Outcome scan_recording(const Options& options, const Input& input, Channel& channel);
+
+}  // namespace tapewren::scan

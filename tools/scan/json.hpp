@@ -1,0 +1,32 @@
+// JSON text for the reports: one object per line, built field by field.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace tapewren::scan {
+
+// A JSON string: quoted, escaped; bytes that are no UTF-8 taken as Latin-1.
+std::string json_string(const std::string& text);
+
+class JsonObject {
+ public:
+  JsonObject& text(const char* key, const std::string& value) {
+    return raw(key, json_string(value));
+  }
+  JsonObject& integer(const char* key, long long value) { return raw(key, std::to_string(value)); }
+  // An integer, or null when below 0 (not known, not there).
+  JsonObject& integer_or_null(const char* key, long long value) {
+    return raw(key, value < 0 ? "null" : std::to_string(value));
+  }
+  JsonObject& number(const char* key, double value, int decimals = 6);
+  JsonObject& boolean(const char* key, bool value) { return raw(key, value ? "true" : "false"); }
+  // A value already in JSON (an object, an array, null).
+  JsonObject& raw(const char* key, const std::string& json);
+  std::string str() const { return body_.empty() ? "{}" : body_ + "}"; }
+
+ private:
+  std::string body_;
+};
+
+}  // namespace tapewren::scan
