@@ -44,6 +44,34 @@ class Coverage {
     if (total > covered + join_) out.emplace_back(covered, total);
     return out;
   }
+  // The stretches covered, sorted and joined where they touch or overlap.
+  std::vector<std::pair<std::uint64_t, std::uint64_t>> joined() const {
+    auto spans = spans_;
+    std::sort(spans.begin(), spans.end());
+    std::vector<std::pair<std::uint64_t, std::uint64_t>> out;
+    for (const auto& s : spans) {
+      if (!out.empty() && s.first <= out.back().second) {
+        out.back().second = std::max(out.back().second, s.second);
+      } else {
+        out.push_back(s);
+      }
+    }
+    return out;
+  }
+  // How much of this coverage `other` does not cover: blocks that overlap (two loaders over
+  // one stretch, a block over the pause after it) count once, and never as pause too.
+  std::uint64_t outside(const Coverage& other) const {
+    const auto a = joined(), b = other.joined();
+    std::uint64_t total = 0, shared = 0;
+    std::size_t j = 0;
+    for (const auto& [start, end] : a) {
+      total += end - start;
+      while (j < b.size() && b[j].second <= start) ++j;
+      for (std::size_t k = j; k < b.size() && b[k].first < end; ++k)
+        shared += std::min(end, b[k].second) - std::max(start, b[k].first);
+    }
+    return total - shared;
+  }
 
  private:
   std::uint64_t join_;
@@ -65,6 +93,7 @@ struct Decoder::State : FileSink {
       if (!only.empty() && std::find(only.begin(), only.end(), entries[i]->info.name) == only.end())
         continue;
       loaders.push_back(entries[i]->make(entries[i]->info, *this));
+      infos.push_back(&entries[i]->info);
       offered.push_back(0);
     }
   }
@@ -89,9 +118,11 @@ struct Decoder::State : FileSink {
   std::uint64_t half_offset = 0, half_time = 0;
   Histogram histogram{};
   std::uint64_t pulses = 0, block_pulses = 0, pause_pulses = 0;
-  std::uint64_t block_time = 0, pause_time = 0;
+  std::uint64_t pause_time = 0;
   std::uint64_t pause_start = 0, pause_end = 0;  // the pauses in a row being summed
   Coverage coverage;
+  Coverage blocks{0}, pauses{0};                // exact, for the shares
+  std::vector<const LoaderInfo*> infos, found;  // each loader's, and those with files
 
   double clock() const { return recording::machine_clock_hz(machine, settings.video); }
   double seconds(std::uint64_t half_cycles) const override {
@@ -114,7 +145,7 @@ struct Decoder::State : FileSink {
   }
   void span(std::uint64_t start, std::uint64_t end, std::uint64_t count) override {
     coverage.add(start, end);
-    block_time += end > start ? end - start : 0;
+    blocks.add(start, end);
     block_pulses += count;
   }
 
@@ -169,6 +200,7 @@ struct Decoder::State : FileSink {
       pause_time += duration;
       if (when != pause_end) {
         coverage.add(pause_start, pause_end);
+        pauses.add(pause_start, pause_end);
         pause_start = when;
       }
       pause_end = when + duration;
@@ -259,8 +291,11 @@ struct Decoder::State : FileSink {
                      [](const TapeFile& a, const TapeFile& b) { return a.offset < b.offset; });
     arbitrate();
     std::size_t n = 0;
-    while (n < waiting.size() && (all || waiting[n].offset < before))
+    while (n < waiting.size() && (all || waiting[n].offset < before)) {
+      if (std::find(found.begin(), found.end(), waiting[n].loader) == found.end())
+        found.push_back(waiting[n].loader);
       listener.on_file(waiting[n++]);
+    }
     waiting.erase(waiting.begin(), waiting.begin() + static_cast<long>(n));
   }
 };
@@ -290,6 +325,7 @@ void Decoder::finish() {
   ++s.count;
   s.run(first);
   s.coverage.add(s.pause_start, s.pause_end);
+  s.pauses.add(s.pause_start, s.pause_end);
   for (auto& l : s.loaders) l->finish();
   s.release(true);
 }
@@ -302,14 +338,17 @@ Summary Decoder::summary() const {
   out.machine_guessed = s.guessed;
   out.seconds = s.seconds(s.now);
   out.pulses = s.pulses;
-  out.block_seconds = std::min(s.seconds(s.block_time), out.seconds);
+  out.block_seconds = std::min(s.seconds(s.blocks.outside(s.pauses)), out.seconds);
   out.pause_seconds = s.seconds(s.pause_time);
   out.block_pulses = std::min(s.block_pulses, s.pulses);
   out.pause_pulses = s.pause_pulses;
   for (const auto& [start, end] : s.coverage.gaps(s.now))
     out.unrecognised.push_back({s.seconds(start), s.seconds(end - start)});
   out.histogram = s.histogram;
-  for (const auto& l : s.loaders) l->marks(out.marks);
+  // The classes of the loaders that read a file: not of those that only tried a pilot.
+  for (std::size_t i = 0; i < s.loaders.size(); ++i)
+    if (std::find(s.found.begin(), s.found.end(), s.infos[i]) != s.found.end())
+      s.loaders[i]->marks(out.marks);
   return out;
 }
 

@@ -14,8 +14,9 @@ extern const LoaderEntry kOceanEntry;
 
 namespace {
 
-const LoaderInfo kInfo = {"Ocean", "C64", -1, false, false,
-                          "one pulse a bit, LSB first; 0 bits, a 1, (0xAA); flag, page, 256 bytes"};
+const LoaderInfo kInfo = {
+    "Ocean", "C64", -1,
+    false,   false, "one pulse a bit, LSB first; 0 bits, a 1, (0xAA); flag, page, 256 bytes"};
 constexpr BitFormat kBits = {960, 38, false};
 
 class Ocean : public TurboLoader<Ocean> {
@@ -28,20 +29,30 @@ class Ocean : public TurboLoader<Ocean> {
     bytes_.clear();
     blocks_ = 0;
     started_ = false;
+    trailing_ = false;
     return true;
   }
 
   bool byte(std::uint8_t v, const PulseBlock& b, std::size_t i) {
     if (!started_) {  // F2 and F3: 0xAA first
       started_ = true;
+      if (trailing_ && bits_.skipped() < 256) return end_chain();  // not a trailer and pilot
       if (v == 0xAA) return true;
     }
     if (bytes_.empty() && v > 1) return end_chain();  // no flag: not a sub-block
+    trailing_ = false;
     bytes_.push_back(v);
-    if (bytes_.size() == 2 && v == 0) return end_chain();  // F1 and F2: a page of 0 ends it
+    if (bytes_.size() == 2 && v == 0) {      // F1 and F2: a page of 0 ends it, then 0 bits
+      if (blocks_ == 0) return end_chain();  // an end with nothing before it: not a chain
+      end_chain();
+      bits_.begin_after_bit(1);  // which may run into the next file's pilot
+      started_ = false;
+      trailing_ = true;
+      return true;
+    }
     if (bytes_.size() < 258) return true;
-    if (bytes_[1] == 2 && std::all_of(bytes_.begin() + 2, bytes_.end(),
-                                      [](std::uint8_t x) { return x == 2; }))
+    if (bytes_[1] == 2 &&
+        std::all_of(bytes_.begin() + 2, bytes_.end(), [](std::uint8_t x) { return x == 2; }))
       return end_chain();  // F3: a page of 2 and its trailer
     TurboBlock block;
     block.start = static_cast<std::uint16_t>(bytes_[1] << 8);
@@ -76,7 +87,8 @@ class Ocean : public TurboLoader<Ocean> {
 
  private:
   bool end_chain() {
-    if (blocks_ > 0) end_span();
+    if (blocks_ > 0 || trailing_) end_span();
+    trailing_ = false;
     flush();
     blocks_ = 0;
     bytes_.clear();
@@ -85,7 +97,7 @@ class Ocean : public TurboLoader<Ocean> {
 
   std::vector<std::uint8_t> bytes_;  // the sub-block being read
   int blocks_ = 0;
-  bool started_ = false;
+  bool started_ = false, trailing_ = false;
   std::uint64_t next_offset_ = 0, next_time_ = 0;
 };
 

@@ -48,7 +48,12 @@ class BitStream {
   // Where bytes begin: with the next pulse; after one bit of `bit`; with the first byte
   // (its lead bits included) that reads `value`, at whatever bit it comes.
   void begin_now() { align_ = Align::kNow, bits_ = 0; }
-  void begin_after_bit(int bit) { align_ = bit ? Align::kAfterOne : Align::kAfterZero; }
+  void begin_after_bit(int bit) {
+    align_ = bit ? Align::kAfterOne : Align::kAfterZero;
+    skipped_ = 0;
+  }
+  // The bits passed over before that one bit.
+  std::uint32_t skipped() const { return skipped_; }
   void begin_at(std::uint8_t value) {
     align_ = Align::kAtValue;
     target_ = value;
@@ -76,7 +81,11 @@ class BitStream {
     switch (align_) {
       case Align::kAfterOne:
       case Align::kAfterZero:
-        if (one == (align_ == Align::kAfterOne)) begin_now();
+        if (one == (align_ == Align::kAfterOne)) {
+          begin_now();
+        } else {
+          ++skipped_;
+        }
         return Step::kMore;
       case Align::kAtValue:
         if ((reg_ & frame_mask()) != frame_of(target_)) return Step::kMore;
@@ -132,7 +141,7 @@ class BitStream {
   int lead_ = 0;
   std::uint32_t zero16_ = 0, one16_ = 0;
   std::uint32_t threshold_ = 0, low_ = 0, high_ = 0;
-  std::uint32_t seen_ = 0, reg_ = 0;
+  std::uint32_t seen_ = 0, reg_ = 0, skipped_ = 0;
   int bits_ = 0;
   Align align_ = Align::kNow;
   std::uint8_t target_ = 0;

@@ -57,13 +57,16 @@ class TurboLoader : public LoaderDecoder {
     for (std::size_t i = from; i < b.count; ++i) {
       ++span_pulses_;
       const auto step = bits_.step(b.length[i]);
-      if (step == BitStream::Step::kMore) continue;
+      if (step == BitStream::Step::kMore) {
+        bit_end_ = b.time[i] + b.length[i];
+        continue;
+      }
       if (step == BitStream::Step::kNoBit) {
         if (self().no_bit(b.time[i])) continue;
         engaged_ = false;
         return i;
       }
-      last_end_ = b.time[i] + b.length[i];
+      last_end_ = bit_end_ = b.time[i] + b.length[i];
       last_offset_ = i + 1 < b.count ? b.offset[i + 1] : b.offset[i];
       if (!self().byte(bits_.byte(), b, i)) {
         engaged_ = false;
@@ -98,7 +101,8 @@ class TurboLoader : public LoaderDecoder {
     span_pulses_ = pulses;
   }
   void end_span() {
-    sink_.span(span_time_, std::max(last_end_, span_time_), span_pulses_);
+    // The bits after the last byte too: a trailer, or the run-in of what came next.
+    sink_.span(span_time_, std::max({last_end_, bit_end_, span_time_}), span_pulses_);
     sum_threshold_ += bits_.threshold() / 2.0;
     ++spans_;
     begin_span(last_offset_, last_end_, 0);
@@ -183,7 +187,7 @@ class TurboLoader : public LoaderDecoder {
   std::optional<TapeFile> open_;
   std::uint64_t open_end_ = 0;
   std::uint64_t span_offset_ = 0, span_time_ = 0, span_pulses_ = 0;
-  std::uint64_t last_end_ = 0, last_offset_ = 0;
+  std::uint64_t last_end_ = 0, last_offset_ = 0, bit_end_ = 0;
   double sum_threshold_ = 0;
   double spans_ = 0;
 };
