@@ -430,6 +430,218 @@ TEST(Scan, FilesExtractionAndHistogram) {
   EXPECT_GT(read_bytes(dir.path("h.png")).size(), 1000u);
 }
 
+#if !defined(TAPEWREN_UNDER_WINE)
+// A script of the source tree (python3), its standard input from a file.
+Outcome script(const TempDir& dir, const std::string& line) {
+  Child child({"/bin/sh", "-c", "python3 " + std::string(TAPEWREN_SOURCE_DIR) + "/scripts/" + line},
+              dir);
+  const int code = child.wait_exit();
+  return {code, text(child.out()), text(child.err())};
+}
+
+// A side of many kinds of file: good, repaired, bad, named only, turbo; with a second side.
+std::vector<synth::TapeFile> mixed_side() {
+  Bytes game(700);
+  for (std::size_t i = 0; i < game.size(); ++i) game[i] = static_cast<std::uint8_t>(i * 11 + 3);
+  std::vector<synth::TapeFile> files = {
+      {synth::Encoding::kStandard, 1, "GOOD", Bytes(300, 0x11), 0x0801},
+      {synth::Encoding::kStandard, 4, "RECORDS", Bytes(400, 0x41), 0x033C},
+      {synth::Encoding::kStandard, 1, "MENDED", Bytes(200, 0x22), 0x0801},
+      {synth::Encoding::kStandard, 1, "BROKEN", Bytes(200, 0x33), 0x0801},
+      {synth::Encoding::kStandard, 1, "NAME ONLY", Bytes(10, 0x44), 0x0801},
+      {synth::Encoding::kCountdown9, 1, "TURBO", game, 0x0801},
+      {synth::Encoding::kNovaload, 1, "NOVA", game, 0x4000}};
+  files[2].parity_errors = {{1, 5}};
+  files[3].parity_errors = {{1, 7}, {2, 7}};
+  files[4].with_data = false;
+  return files;
+}
+
+// Every line of --json valid under the schema, by a real validator; the table rebuilt from
+// the JSON alone the same as the text report, for every file and recording, an unreadable
+// one among them, scanned two at a time and reported in the order given.
+TEST(Scan, JsonValidAndTheSameAsTheTable) {
+  TempDir dir;
+  write_file(dir.path("mixed.dmp"), synth::synthesize(mixed_side()));
+  write_file(dir.path("c16.dmp"),
+             synth::synthesize({{synth::Encoding::kC16, 1, "PLUS", Bytes(500, 0x55), 0x1001}}));
+  std::vector<std::string> inputs = {dir.path("mixed.dmp"), dir.path("missing.tap"),
+                                     dir.path("c16.dmp")};
+  if (testing::have_real_tapes())
+    for (const char* t : {"c64-pal-normal-errors", "plus4-ntsc", "c64-pal-turbo", "vic20-ntsc"})
+      inputs.push_back(real_tape(t));
+  std::vector<std::string> args = {"--files", "--jobs", "2"};
+  args.insert(args.end(), inputs.begin(), inputs.end());
+  const Outcome table = run(dir, "scan", args);
+  args.insert(args.begin(), "--json");
+  const Outcome json = run(dir, "scan", args);
+  EXPECT_EQ(json.code, table.code);
+  EXPECT_EQ(json.code, 1);  // the missing one
+  write_file(dir.path("out.json"), bytes(json.out));
+  const Outcome rebuilt =
+      script(dir, "check-scan-json.py " + std::string(TAPEWREN_SOURCE_DIR) +
+                      "/docs/scan-json.schema.json --table < " + dir.path("out.json"));
+  EXPECT_EQ(rebuilt.code, 0) << rebuilt.err;
+  EXPECT_EQ(rebuilt.err, "");
+  // The text report without its headings and summaries: the lines the JSON must give back.
+  std::string expected;
+  std::vector<std::string> order;
+  for (std::size_t at = 0; at < table.out.size();) {
+    const std::size_t end = table.out.find('\n', at);
+    const std::string line = table.out.substr(at, end - at);
+    at = end + 1;
+    if (line.size() > 1 && line.back() == ':') order.push_back(line.substr(0, line.size() - 1));
+    if (line.rfind("  #", 0) == 0 || line.rfind("machine ", 0) == 0 ||
+        line.find(" of tape: ") != std::string::npos || line.back() == ':' ||
+        line.find(" not recognised") == line.size() - 15)
+      continue;
+    expected += line + "\n";
+  }
+  EXPECT_EQ(rebuilt.out, expected);
+  EXPECT_EQ(order, inputs);  // in the order given, whichever finished first
+  EXPECT_NE(expected.find("  6 "), std::string::npos) << expected;  // the mixed side is there
+  EXPECT_NE(
+      json.out.find("{\"type\":\"error\",\"version\":1,\"recording\":\"" + dir.path("missing.tap") +
+                    "\",\"message\":\"No such file or directory\"}"),
+      std::string::npos);
+  // A line that breaks the schema is caught (the validator is not a formality).
+  write_file(dir.path("wrong.json"), bytes(json.out.substr(0, json.out.find('\n')) + "\n" +
+                                           "{\"type\":\"file\",\"version\":1}\n"));
+  EXPECT_EQ(script(dir, "check-scan-json.py " + std::string(TAPEWREN_SOURCE_DIR) +
+                            "/docs/scan-json.schema.json < " + dir.path("wrong.json"))
+                .code,
+            1);
+}
+
+// The map read back as a person reads it, by its axes: each file's band in its verdict's
+// colour from where the file begins to where it ends, white between them; the pulse classes
+// of each loader dark at their lengths and nothing between them. Neither picture is ever
+// written over a file, and several recordings give a picture each.
+TEST(Scan, MapAndHistogramShowTheTape) {
+  TempDir dir;
+  synth::TapeWriter writer(synth::TapeLayout{});
+  std::vector<synth::TapeFile> files = {
+      {synth::Encoding::kStandard, 1, "GOOD", Bytes(2000, 0x5A), 0x0801},
+      {synth::Encoding::kCountdown9, 1, "FAST", Bytes(6000, 0xA5), 0x0801},
+      {synth::Encoding::kStandard, 1, "BROKEN", Bytes(2000, 0x66), 0x0801}};
+  files[2].parity_errors = {{1, 900}, {2, 900}};
+  for (const auto& f : files) {
+    writer.gap();
+    writer.add(f);
+  }
+  writer.gap();
+  write_file(dir.path("side.dmp"), writer.words());
+  const Outcome r = run(dir, "scan",
+                        {"--files", "--map", dir.path("map.svg"), "--histogram", dir.path("h.svg"),
+                         dir.path("side.dmp")});
+  EXPECT_EQ(r.code, 3);
+  Child render({"/usr/bin/rsvg-convert", dir.path("map.svg"), "-o", dir.path("map.png")}, dir);
+  ASSERT_EQ(render.wait_exit(), 0);
+  // Where each file begins and ends, from the synthesizer; the classes from the formats:
+  // ROM 0x30, 0x42, 0x56 and Turbo Tape 0x1A, 0x28 TAP units of 8 cycles.
+  const auto at = [&](int file, int block, int copy) {
+    for (const auto& p : writer.placed())
+      if (p.file == file && p.block == block && p.copy == copy)
+        return static_cast<double>(p.half_cycles) / (2 * 985248.0);
+    ADD_FAILURE() << file << " " << block;
+    return 0.0;
+  };
+  const auto us = [](int units) { return std::to_string(units * 8 / 0.985248); };
+  const std::string data1 = std::to_string((at(0, 1, 1) + at(0, 1, 2)) / 2),
+                    data2 = std::to_string(at(1, 1, 1) + 1),
+                    between = std::to_string(at(1, 0, 1) - 1.0);
+  std::string queries;
+  for (const std::string& q :
+       {data1 + ",band", between + ",band", data2 + ",band",
+        std::to_string((at(2, 1, 1) + at(2, 1, 2)) / 2) + ",band", data1 + "," + us(0x30),
+        data1 + "," + us(0x42), data1 + "," + us(0x56), data1 + "," + us(0x3A),
+        data1 + "," + us(0x4C), data2 + "," + us(0x1A), data2 + "," + us(0x28),
+        data2 + "," + us(0x21), data2 + "," + us(0x42)})
+    queries += " " + q;
+  const Outcome probe =
+      script(dir, "picture-probe.py " + dir.path("map.svg") + " " + dir.path("map.png") + queries);
+  ASSERT_EQ(probe.code, 0) << probe.err;
+  std::vector<std::string> colours;
+  for (std::size_t i = 0; i + 8 <= probe.out.size(); i += 8)
+    colours.push_back(probe.out.substr(i, 7));
+  ASSERT_EQ(colours.size(), 13u) << probe.out;
+  const std::vector<std::string> band = {colours[0], colours[1], colours[2], colours[3]};
+  EXPECT_EQ(band, (std::vector<std::string>{"#2ca02c", "#ffffff", "#2ca02c", "#ff7f0e"}));
+  for (int i : {4, 5, 6, 9, 10}) EXPECT_NE(colours[i], "#ffffff") << i << " a class";
+  for (int i : {7, 8, 11, 12}) EXPECT_EQ(colours[i], "#ffffff") << i << " between classes";
+  // The histogram's text: the marks of the loaders that read a file, each after the bin its
+  // length falls in and before the next one, empty bins or not.
+  const Outcome text = run(dir, "scan", {"--histogram", "-", dir.path("side.dmp")});
+  std::string marks;
+  double previous = 0;
+  bool mark_before = false;
+  for (std::size_t at = 0; at < text.out.size(); at = text.out.find('\n', at) + 1) {
+    const std::string line = text.out.substr(at, text.out.find('\n', at) - at);
+    if (line[0] == '#') continue;
+    const double us_at = std::stod(line);
+    const bool mark = line.find("<- ") != std::string::npos;
+    EXPECT_TRUE(mark || !mark_before ? us_at >= previous : us_at > previous) << line;
+    if (mark) marks += line.substr(line.find("<- ") + 3) + "\n";
+    previous = us_at;
+    mark_before = mark;
+  }
+  EXPECT_EQ(marks,
+            "Turbo Tape 0|1 (threshold)\nROM short\nROM short|medium (threshold)\nROM medium\n"
+            "ROM medium|long (threshold)\nROM long\n");
+  // Never over a file; several recordings, numbered pictures.
+  write_file(dir.path("taken.svg"), bytes("keep"));
+  const Outcome refused = run(dir, "scan", {"--map", dir.path("taken.svg"), dir.path("side.dmp")});
+  EXPECT_EQ(refused.code, 1);
+  EXPECT_NE(refused.err.find("File exists"), std::string::npos) << refused.err;
+  EXPECT_EQ(read_file(dir.path("taken.svg")), "keep");
+  write_file(dir.path("other.dmp"), synth::synthesize({files[0]}));
+  EXPECT_EQ(
+      run(dir, "scan", {"--map", dir.path("m.svg"), dir.path("side.dmp"), dir.path("other.dmp")})
+          .code,
+      0);
+  EXPECT_NE(read_file(dir.path("m-1.svg")).find("Map of " + dir.path("side.dmp")),
+            std::string::npos);
+  EXPECT_NE(read_file(dir.path("m-2.svg")).find("Map of " + dir.path("other.dmp")),
+            std::string::npos);
+  EXPECT_FALSE(file_exists(dir.path("m.svg")));
+}
+
+// Folders: their recordings in name order (a TAP file known by its content, whatever its
+// name), their folders with -r, other files left alone; a folder with none is an error.
+TEST(Scan, FoldersOfRecordings) {
+  TempDir dir;
+  ASSERT_EQ(mkdir(dir.path("box").c_str(), 0755), 0);
+  ASSERT_EQ(mkdir(dir.path("box/inner").c_str(), 0755), 0);
+  ASSERT_EQ(mkdir(dir.path("empty").c_str(), 0755), 0);
+  const auto side = [](const char* name) {
+    return synth::synthesize({{synth::Encoding::kStandard, 1, name, Bytes(20, 1), 0x0801}});
+  };
+  write_file(dir.path("box/b.dmp"), side("B"));
+  write_file(dir.path("box/a.tap"), recording::tap_of(side("A"), {}));
+  write_file(dir.path("box/c.bin"), recording::tap_of(side("C"), {}));
+  write_file(dir.path("box/notes.txt"), bytes("not a tape"));
+  write_file(dir.path("box/inner/d.dmp"), side("D"));
+  const Outcome flat = run(dir, "scan", {"--jobs=2", dir.path("box")});
+  EXPECT_EQ(flat.code, 0) << flat.err;
+  EXPECT_EQ(flat.out, dir.path("box/a.tap") + ": Filename intercepted: A" +
+                          flat.out.substr(flat.out.find(" (header")));
+  std::vector<std::string> seen;
+  for (std::size_t at = 0; at < flat.out.size(); at = flat.out.find('\n', at) + 1)
+    seen.push_back(flat.out.substr(at, flat.out.find(": ", at) - at));
+  EXPECT_EQ(seen, (std::vector<std::string>{dir.path("box/a.tap"), dir.path("box/b.dmp"),
+                                            dir.path("box/c.bin")}))
+      << flat.out;
+  const Outcome deep = run(dir, "scan", {"-r", dir.path("box")});
+  EXPECT_NE(deep.out.find(dir.path("box/inner/d.dmp") + ": Filename intercepted: D"),
+            std::string::npos)
+      << deep.out;
+  const Outcome none = run(dir, "scan", {dir.path("empty")});
+  EXPECT_EQ(none.code, 1);
+  EXPECT_EQ(none.err, "tapewren-scan: " + dir.path("empty") +
+                          ": no recordings in it (.dmp, .tap, or TAP files)\n");
+}
+#endif
+
 // A real tape as sound in several formats, measured back from the samples: the header's
 // fields, the first half wave's polarity, and every wave starting on the sample nearest the
 // tape's own pulse, pauses silent, all along the tape.

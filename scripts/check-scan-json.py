@@ -1,0 +1,68 @@
+#!/usr/bin/env python3
+"""Validates tapewren-scan --json output (JSON Lines on standard input) against the schema.
+
+Usage: scripts/check-scan-json.py SCHEMA [--table]
+Exit 0 when every line is one valid object, else 1 with the faults on standard error. With
+--table, prints what the text report says, rebuilt from the JSON alone: each file's table row
+and each recording's count line, so that a test can hold the two outputs against each other.
+"""
+import json
+import sys
+
+import jsonschema
+
+
+def clock(seconds):
+    s = int(seconds)
+    return f"{s // 3600}:{s // 60 % 60:02d}:{s % 60:02d}" if s >= 3600 else f"{s // 60}:{s % 60:02d}"
+
+
+def part(p):
+    return "" if p is None else " ".join(c["state"] for c in p["copies"])
+
+
+def row(f):
+    address = lambda a: "" if a is None else f"${a:04X}"
+    size = "" if f["size"] is None else str(f["size"])
+    return (f"{f['number']:3d} {f['offset']:10d} {clock(f['seconds']):>7s}  {f['loader']:<10s} "
+            f"{f['kind']:<9s} {f['name']:<16s} {address(f['start']):>5s} {address(f['end']):>5s} "
+            f"{size:>5s}  {part(f['header']):<7s} {part(f['data']):<7s} {f['verdict_text']}")
+
+
+def counts(o):
+    return (f"{o['files']} files: {o['ok']} ok, {o['repaired']} repaired, {o['bad']} bad, "
+            f"{o['incomplete']} incomplete, {o['named_only']} named only")
+
+
+def main():
+    schema = json.load(open(sys.argv[1]))
+    table = "--table" in sys.argv[2:]
+    validator = jsonschema.Draft202012Validator(schema)
+    jsonschema.Draft202012Validator.check_schema(schema)
+    faults = 0
+    for number, line in enumerate(sys.stdin, 1):
+        try:
+            o = json.loads(line)
+        except json.JSONDecodeError as e:
+            print(f"line {number}: not JSON: {e}", file=sys.stderr)
+            faults += 1
+            continue
+        for e in validator.iter_errors(o):
+            print(f"line {number}: {e.json_path}: {e.message}", file=sys.stderr)
+            faults += 1
+        if not table:
+            continue
+        kind = o.get("type")
+        if kind == "file":
+            print(row(o))
+        elif kind == "recording":
+            print(f"{counts(o)}; fingerprint {o['fingerprint']}")
+        elif kind == "totals":
+            print(f"total: {o['recordings']} recordings, {o['unreadable']} unreadable, "
+                  f"{o['with_bad_files']} with bad or incomplete files, {o['without_files']} "
+                  f"without files; {counts(o)}")
+    return 1 if faults else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
