@@ -433,7 +433,8 @@ TEST(Scan, FilesExtractionAndHistogram) {
 #if !defined(TAPEWREN_UNDER_WINE)
 // A script of the source tree (python3), its standard input from a file.
 Outcome script(const TempDir& dir, const std::string& line) {
-  Child child({"/bin/sh", "-c", "python3 " + std::string(TAPEWREN_SOURCE_DIR) + "/scripts/" + line},
+  Child child({"/bin/sh", "-c",
+               "/usr/bin/python3 " + std::string(TAPEWREN_SOURCE_DIR) + "/scripts/" + line},
               dir);
   const int code = child.wait_exit();
   return {code, text(child.out()), text(child.err())};
@@ -641,6 +642,53 @@ TEST(Scan, FoldersOfRecordings) {
                           ": no recordings in it (.dmp, .tap, or TAP files)\n");
 }
 #endif
+
+// The conventions every tool keeps: help and version on standard output with status 0; a
+// usage error on standard error, with what was wrong, the usage, and status 2; values given
+// as --name VALUE or --name=VALUE; machines and video by name.
+TEST(Tools, CommandLineConventions) {
+  TempDir dir;
+  const std::string tap = file_arg(synthetic_tap(dir));
+  struct Row {
+    const char* tool;
+    std::vector<std::string> args;
+    int code;
+    std::string out_has, err_begins;
+  };
+  // clang-format off
+  const std::vector<Row> rows = {
+    {"scan", {"--version"}, 0, "tapewren-scan 1.0\n", ""},
+    {"convert", {"--version"}, 0, "tapewren-convert 1.0\n", ""},
+    {"sim", {"--version"}, 0, "tapewren-sim 1.0\n", ""},
+    {"scan", {"-h"}, 0, "Usage: tapewren-scan [options] RECORDING|FOLDER...\n", ""},
+    {"convert", {"--help"}, 0, "Usage: tapewren-convert [options] IN OUT\n", ""},
+    {"sim", {"-h"}, 0, "Usage: tapewren-sim [options] [FILE]\n", ""},
+    {"scan", {"--histogram"}, 2, "", "tapewren-scan: option --histogram needs a value\nUsage: tapewren-scan "},
+    {"convert", {"--rate"}, 2, "", "tapewren-convert: option --rate needs a value\nUsage: tapewren-convert "},
+    {"sim", {"--bogus"}, 2, "", "tapewren-sim: unknown option --bogus\nUsage: tapewren-sim "},
+    {"scan", {"--files=yes", tap}, 2, "", "tapewren-scan: option --files takes no value\nUsage: "},
+    {"scan", {"--jobs=0", tap}, 2, "", "tapewren-scan: --jobs needs a number from 1 to 256\nUsage: "},
+    {"convert", {"-m", "c17", tap, file_arg(dir.path("x.dmp"))}, 2, "", "tapewren-convert: -m needs c64, vic20 or c16 (0, 1 or 2)\nUsage: "},
+    {"scan", {}, 2, "", "tapewren-scan: no recording named\nUsage: "},
+    {"scan", {"--files", "--machine=vic20", "-v", "ntsc", tap}, 0, "\nmachine VIC20 NTSC (given), ", ""},
+    {"scan", {"--files", "-m", "plus4", "--video=1", tap}, 0, "\nmachine C16 NTSC (given), ", ""},
+    {"scan", {"--files", "--machine", "0", "--", tap}, 0, "\nmachine C64 PAL (given), ", ""},
+    {"convert", {"--machine=vic20", "--video=ntsc", tap, file_arg(dir.path("v.dmp"))}, 0, "", "tapewren-convert: note: the TAP header says platform 0, using -m 1\n"},
+  };
+  // clang-format on
+  for (const Row& r : rows) {
+    std::string what = r.tool;
+    for (const auto& a : r.args) what += " " + a;
+    SCOPED_TRACE(what);
+    const Outcome o = run(dir, r.tool, r.args);
+    EXPECT_EQ(o.code, r.code);
+    if (r.out_has.empty()) EXPECT_EQ(o.out, "");
+    EXPECT_NE(o.out.find(r.out_has), std::string::npos) << o.out;
+    EXPECT_EQ(o.err.substr(0, r.err_begins.size()), r.err_begins);
+    if (r.err_begins.empty()) EXPECT_EQ(o.err, "");
+  }
+  EXPECT_TRUE(file_exists(dir.path("v.dmp")));
+}
 
 // A real tape as sound in several formats, measured back from the samples: the header's
 // fields, the first half wave's polarity, and every wave starting on the sample nearest the
