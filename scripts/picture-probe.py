@@ -3,8 +3,11 @@
 
 Usage: scripts/picture-probe.py MAP.svg MAP.png QUERY...
 MAP.png is MAP.svg rendered (rsvg-convert). Each QUERY is SECONDS,MICROSECONDS (a point in
-the plot, placed by the axis labels of the SVG: the darkest pixel within three rows) or SECONDS,band (the files' band at that
-time); for each one a line with the colour of the rendered pixel there, as #rrggbb.
+the plot, placed by the axis labels of the SVG: the darkest pixel within three rows) or
+SECONDS,band (the files' band at that time); for each one a line with the colour of the
+rendered pixel there, as #rrggbb. For a histogram (--histogram), a QUERY is MICROSECONDS,bar
+(just above the x axis: a bar or nothing) or MICROSECONDS,mark (near the top of the plot:
+a mark's line or nothing), placed by the x axis labels.
 """
 import re
 import struct
@@ -53,9 +56,36 @@ def fit(pairs):
     return lambda v: p0 + (p1 - p0) * (v - v0) / (v1 - v0)
 
 
+def pixel(rows, channels, x, y):
+    c = int(round(x)) * channels
+    return "#%02x%02x%02x" % tuple(rows[int(round(y))][c:c + 3])
+
+
+def histogram(svg, rows, channels, queries):
+    ticks = [(float(us), float(x)) for x, us in re.findall(
+        r'<text x="([\d.]+)" y="[\d.]+" text-anchor="middle">([\d.]+)</text>', svg)]
+    axis = re.search(r'<line x1="[\d.]+" y1="([\d.]+)" x2="[\d.]+" y2="[\d.]+" stroke="black"/>\n'
+                     r'<line x1="[\d.]+" y1="([\d.]+)"', svg)
+    bottom, top = float(axis.group(1)), float(axis.group(2))
+    x_of = fit(ticks)
+    for q in queries:
+        us, where = q.split(",")
+        x = x_of(float(us))
+        if where == "bar":
+            print(pixel(rows, channels, x, bottom - 3))
+            continue
+        # A mark's line is a pixel or two wide and may be dashed: the reddest pixel within two
+        # columns, in the upper part of the plot.
+        colours = [pixel(rows, channels, x + dx, y) for dx in (-2, -1, 0, 1, 2)
+                   for y in range(int(top) + 20, int(top) + 60)]
+        print(min(colours, key=lambda c: int(c[3:5], 16) - int(c[1:3], 16)))
+
+
 def main():
     svg = open(sys.argv[1]).read()
     rows, channels = read_png(sys.argv[2])
+    if "Pulse lengths of" in svg:
+        return histogram(svg, rows, channels, sys.argv[3:])
     times = [(int(m) * 60 + int(s), float(x)) for x, m, s in re.findall(
         r'<text x="([\d.]+)" y="[\d.]+" text-anchor="middle">(\d+):(\d\d)</text>', svg)]
     lengths = [(float(us), float(y) - 4) for y, us in re.findall(

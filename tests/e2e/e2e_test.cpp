@@ -514,10 +514,10 @@ TEST(Scan, JsonValidAndTheSameAsTheTable) {
             1);
 }
 
-// The map read back as a person reads it, by its axes: each file's band in its verdict's
-// colour from where the file begins to where it ends, white between them; the pulse classes
-// of each loader dark at their lengths and nothing between them. Neither picture is ever
-// written over a file, and several recordings give a picture each.
+// The map and the histogram read back as a person reads them, by their axes: each file's
+// band in its verdict's colour, white between files; the pulse classes of each loader dark
+// (a bar) at their lengths and nothing between them; a line at each mark. Neither picture is
+// ever written over a file, and several recordings give a picture each.
 TEST(Scan, MapAndHistogramShowTheTape) {
   TempDir dir;
   synth::TapeWriter writer(synth::TapeLayout{});
@@ -589,6 +589,26 @@ TEST(Scan, MapAndHistogramShowTheTape) {
   EXPECT_EQ(marks,
             "Turbo Tape 0|1 (threshold)\nROM short\nROM short|medium (threshold)\nROM medium\n"
             "ROM medium|long (threshold)\nROM long\n");
+  // The histogram's picture: bars at the classes' lengths, none between them, and a line at
+  // each mark where the text puts it.
+  Child hist({"/usr/bin/rsvg-convert", dir.path("h.svg"), "-o", dir.path("h.png")}, dir);
+  ASSERT_EQ(hist.wait_exit(), 0);
+  std::string bars = " " + us(0x1A) + ",bar " + us(0x28) + ",bar " + us(0x30) + ",bar " + us(0x42) +
+                     ",bar " + us(0x56) + ",bar " + us(0x21) + ",bar " + us(0x36) + ",bar " +
+                     us(0x4A) + ",bar";
+  std::size_t mark_count = 0;
+  for (std::size_t at = text.out.find("<- "); at != std::string::npos;
+       at = text.out.find("<- ", at + 1), ++mark_count)
+    bars +=
+        " " + std::to_string(std::stod(text.out.substr(text.out.rfind('\n', at) + 1))) + ",mark";
+  const Outcome seen = script(dir, "picture-probe.py " + dir.path("h.svg") + " " +
+                                       dir.path("h.png") + bars + " " + us(0x3C) + ",mark");
+  ASSERT_EQ(seen.code, 0) << seen.err;
+  ASSERT_EQ(seen.out.size(), 8 * (8 + mark_count + 1)) << seen.out;
+  for (std::size_t i = 0; i < 8 + mark_count + 1; ++i) {
+    const bool white = seen.out.substr(8 * i, 7) == "#ffffff";
+    EXPECT_EQ(white, (i >= 5 && i < 8) || i == 8 + mark_count) << i << "\n" << seen.out;
+  }
   // Never over a file; several recordings, numbered pictures.
   write_file(dir.path("taken.svg"), bytes("keep"));
   const Outcome refused = run(dir, "scan", {"--map", dir.path("taken.svg"), dir.path("side.dmp")});
@@ -636,6 +656,13 @@ TEST(Scan, FoldersOfRecordings) {
   EXPECT_NE(deep.out.find(dir.path("box/inner/d.dmp") + ": Filename intercepted: D"),
             std::string::npos)
       << deep.out;
+  // Several recordings extract into a folder each, named after the recording.
+  EXPECT_EQ(
+      run(dir, "scan", {"--extract", dir.path("out"), dir.path("box"), dir.path("box/b.dmp")}).code,
+      0);
+  const Bytes prg = {0x01, 0x08, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1};
+  for (const char* f : {"out/a/A.prg", "out/b/B.prg", "out/c/C.prg", "out/b~2/B.prg"})
+    EXPECT_EQ(read_bytes(dir.path(f)), prg) << f;
   const Outcome none = run(dir, "scan", {dir.path("empty")});
   EXPECT_EQ(none.code, 1);
   EXPECT_EQ(none.err, "tapewren-scan: " + dir.path("empty") +
