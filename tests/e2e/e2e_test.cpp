@@ -709,10 +709,14 @@ TEST(Tools, CommandLineConventions) {
     SCOPED_TRACE(what);
     const Outcome o = run(dir, r.tool, r.args);
     EXPECT_EQ(o.code, r.code);
-    if (r.out_has.empty()) EXPECT_EQ(o.out, "");
+    if (r.out_has.empty()) {
+      EXPECT_EQ(o.out, "");
+    }
     EXPECT_NE(o.out.find(r.out_has), std::string::npos) << o.out;
     EXPECT_EQ(o.err.substr(0, r.err_begins.size()), r.err_begins);
-    if (r.err_begins.empty()) EXPECT_EQ(o.err, "");
+    if (r.err_begins.empty()) {
+      EXPECT_EQ(o.err, "");
+    }
   }
   EXPECT_TRUE(file_exists(dir.path("v.dmp")));
 }

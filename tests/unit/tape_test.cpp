@@ -477,8 +477,9 @@ TEST(Loaders, EachReadsItsOwnTapesAndNoOneElses) {
       const auto decoded = decode(writer.words());
       // Pilots, blocks, trailers and pauses: all of a clean tape is accounted for.
       const Summary& sum = decoded.summary;
-      if (layout.speed == 1.0 && file.flip_bit < 0 && file.dropout_at < 0)
+      if (layout.speed == 1.0 && file.flip_bit < 0 && file.dropout_at < 0) {
         EXPECT_LT(sum.seconds - sum.block_seconds - sum.pause_seconds, 0.05) << "not recognised";
+      }
       return std::pair{decoded.files, writer.placed()};
     };
     for (const auto& [how, layout] : std::vector<std::pair<const char*, synth::TapeLayout>>{

@@ -25,21 +25,19 @@ std::string json_string(const std::string& text) {
   for (std::size_t i = 0; i < text.size(); ++i) {
     const auto c = static_cast<unsigned char>(text[i]);
     char esc[8];
+    const std::size_t n = c >= 0x80 ? utf8_length(text, i) : 0;
     if (c == '"' || c == '\\') {
       out += '\\';
       out += static_cast<char>(c);
     } else if (c == '\n') {
       out += "\\n";
-    } else if (c < 0x20 || c == 0x7F) {
-      std::snprintf(esc, sizeof esc, "\\u%04x", c);
-      out += esc;
-    } else if (c < 0x80) {
+    } else if (c >= 0x20 && c < 0x7F) {
       out += static_cast<char>(c);
-    } else if (const std::size_t n = utf8_length(text, i)) {
+    } else if (n > 0) {
       out.append(text, i, n);
       i += n - 1;
-    } else {
-      std::snprintf(esc, sizeof esc, "\\u%04x", c);  // as Latin-1
+    } else {  // a control code, or a byte that is no UTF-8: as Latin-1
+      std::snprintf(esc, sizeof esc, "\\u%04x", c);
       out += esc;
     }
   }

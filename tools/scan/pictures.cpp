@@ -196,11 +196,13 @@ std::string histogram_svg(const tape::Histogram& h, const std::vector<tape::Mark
   append(out, "<line x1=\"%.0f\" y1=\"%.0f\" x2=\"%.0f\" y2=\"%.0f\" stroke=\"black\"/>\n", left,
          plot_top, left, bottom);
   const double step = nice_step(x1 - x0, 10);
-  for (double us = std::ceil(x0 / step) * step; us <= x1; us += step)
+  for (int k = 0; std::ceil(x0 / step) * step + k * step <= x1; ++k) {
+    const double us = std::ceil(x0 / step) * step + k * step;
     append(out,
            "<line x1=\"%.1f\" y1=\"%.0f\" x2=\"%.1f\" y2=\"%.0f\" stroke=\"black\"/>"
            "<text x=\"%.1f\" y=\"%.0f\" text-anchor=\"middle\">%g</text>\n",
            x(us), bottom, x(us), bottom + 5, x(us), bottom + 19, us);
+  }
   append(out, "<text x=\"%.0f\" y=\"%.0f\" text-anchor=\"middle\">pulse length (us)</text>\n",
          left + plot_w / 2, bottom + 40);
   // The marks: a class's center solid, a threshold dashed; their labels upright along them.
@@ -347,17 +349,21 @@ std::string PulseMap::svg(const Caption& caption, const std::vector<FilePlace>& 
       tstep = s;
       break;
     }
-  for (double s = 0; s <= t1 + 1e-9; s += tstep)
+  for (int k = 0; k * tstep <= t1 + 1e-9; ++k) {
+    const double s = k * tstep;
     append(out,
            "<line x1=\"%.1f\" y1=\"%.0f\" x2=\"%.1f\" y2=\"%.0f\" stroke=\"black\"/>"
            "<text x=\"%.1f\" y=\"%.0f\" text-anchor=\"middle\">%s</text>\n",
            x(s), bottom, x(s), bottom + 5, x(s), bottom + 19, clock_text(s).c_str());
+  }
   const double ustep = nice_step(y1 - y0, 8);
-  for (double us = std::ceil(y0 / ustep) * ustep; us <= y1; us += ustep)
+  for (int k = 0; std::ceil(y0 / ustep) * ustep + k * ustep <= y1; ++k) {
+    const double us = std::ceil(y0 / ustep) * ustep + k * ustep;
     append(out,
            "<line x1=\"%.0f\" y1=\"%.1f\" x2=\"%.0f\" y2=\"%.1f\" stroke=\"#ddd\"/>"
            "<text x=\"%.0f\" y=\"%.1f\" text-anchor=\"end\">%g</text>\n",
            left, y(us), left + plot_w, y(us), left - 6, y(us) + 4, us);
+  }
   append(out,
          "<text transform=\"translate(16 %.0f) rotate(-90)\" text-anchor=\"middle\">pulse length "
          "(us)</text>\n",

@@ -360,7 +360,10 @@ std::string Report::extract(const tape::TapeFile& f) {
   bool written = out.create_in(dir) && out.write(bytes.data(), bytes.size());
   int& number = next_number_[name + ext];
   for (number = std::max(number, 1); written; ++number) {
-    path = dir + "/" + name + (number > 1 ? "~" + std::to_string(number) : "") + ext;
+    path = dir;
+    path.append("/").append(name);
+    if (number > 1) path.append("~").append(std::to_string(number));
+    path.append(ext);
     if (out.commit(path)) break;
     written = out.name_taken();
   }

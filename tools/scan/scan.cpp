@@ -302,7 +302,7 @@ int run(const Options& opt, const std::vector<Input>& inputs, std::size_t jobs, 
       }
       Outcome o = tapewren::scan::scan_recording(opt, inputs[i], *channels[i]);
       std::lock_guard<std::mutex> lock(m);
-      outcomes[i] = std::move(o);
+      outcomes[i] = o;
       done[i] = 1;
       cv.notify_all();
     }
