@@ -34,6 +34,17 @@ def counts(o):
             f"{o['incomplete']} incomplete, {o['named_only']} named only")
 
 
+def percent(part, whole):
+    return f"{100 * part / whole if whole > 0 else 0:.1f} %"
+
+
+def shares(o):
+    other = max(0.0, o["seconds"] - o["block_seconds"] - o["pause_seconds"])
+    return (f"{clock(o['seconds'])} of tape: {percent(o['block_seconds'], o['seconds'])} in blocks, "
+            f"{percent(o['pause_seconds'], o['seconds'])} pauses, {percent(other, o['seconds'])} not "
+            f"recognised; {o['pulses']} pulses: {percent(o['block_pulses'], o['pulses'])} in blocks")
+
+
 def main():
     schema = json.load(open(sys.argv[1]))
     table = "--table" in sys.argv[2:]
@@ -57,6 +68,12 @@ def main():
             print(row(o))
         elif kind == "recording":
             print(f"{counts(o)}; fingerprint {o['fingerprint']}")
+            print(shares(o))
+            share = (o["block_seconds"] + o["pause_seconds"]) / o["seconds"] if o["seconds"] else 0
+            if abs(share - o["recognised_share"]) > 1e-5:
+                print(f"line {number}: recognised_share {o['recognised_share']}, blocks and pauses "
+                      f"make {share:.6f}", file=sys.stderr)
+                faults += 1
         elif kind == "totals":
             print(f"total: {o['recordings']} recordings, {o['unreadable']} unreadable, "
                   f"{o['with_bad_files']} with bad or incomplete files, {o['without_files']} "

@@ -1,5 +1,6 @@
 // Dumps and TAP files as one stream of pulses, a buffer at a time, with the offset of every
 // pulse in the input's own bytes.
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 
@@ -73,6 +74,12 @@ bool Reader::open() {
   }
   ticks_to_half_cycles_ = settings_.tick_hz > 0;
   if (!error_.empty()) return false;
+  if (have_ >= 4 && std::memcmp(buffer_.get(), "RIFF", 4) == 0) {
+    while (have_ < kBufferSize && fill()) {
+    }
+    if (!error_.empty()) return false;
+    if (audio::is_wav(buffer_.get(), have_)) return open_wav();
+  }
   if (!tap_signature_start(buffer_.get(), have_)) return true;  // a dump
   if (have_ < kTapHeaderSize) {
     error_ = "the TAP header is cut short (" + std::to_string(have_) + " of 20 bytes)";
@@ -181,9 +188,56 @@ void Reader::tap_pulses(Pulses& out) {
   }
 }
 
+bool Reader::open_wav() {
+  if (!audio::parse_wav(buffer_.get(), have_, wav_, error_)) return false;
+  format_ = Format::kWav;
+  ticks_to_half_cycles_ = false;
+  at_ = static_cast<std::size_t>(wav_.data_offset);
+  wav_end_ = wav_.data_size > 0 ? wav_.data_offset + wav_.data_size : 0;
+  edges_ = std::make_unique<audio::EdgeReader>(wav_, settings_.wav);
+  wav_out_.reserve(Pulses::kCapacity);
+  return true;
+}
+
+// Whole frames of samples to the edge reader; its pulses, in samples, out in half cycles, the
+// rounding carried along.
+void Reader::wav_pulses(Pulses& out) {
+  const double half_cycles_per_sample = 2 * settings_.clock_hz / wav_.rate;
+  for (;;) {
+    for (; wav_at_ < wav_out_.size() && out.count < Pulses::kCapacity; ++wav_at_) {
+      wav_samples_ += wav_out_[wav_at_].samples;
+      const auto now =
+          static_cast<std::uint64_t>(std::llround(wav_samples_ * half_cycles_per_sample));
+      out.length[out.count] = now > half_cycles_ ? now - half_cycles_ : 0;
+      out.offset[out.count] = wav_out_[wav_at_].offset;
+      half_cycles_ = std::max(half_cycles_, now);
+      ++out.count;
+    }
+    if (out.count == Pulses::kCapacity) return;
+    wav_out_.clear();
+    wav_at_ = 0;
+    const auto fb = static_cast<std::size_t>(wav_.frame_bytes());
+    std::size_t n = (have_ - at_) / fb * fb;
+    if (wav_end_ > 0) {
+      const std::uint64_t left = wav_end_ > consumed_ + at_ ? wav_end_ - (consumed_ + at_) : 0;
+      n = static_cast<std::size_t>(std::min<std::uint64_t>(n, left / fb * fb));
+    }
+    if (n == 0) return;  // more bytes needed, or the samples have ended
+    edges_->feed(buffer_.get() + at_, n, wav_out_);
+    at_ += n;
+  }
+}
+
 void Reader::at_end() {
   ended_ = true;
   const std::uint64_t size = consumed_ + have_;
+  if (format_ == Format::kWav) {
+    if (wav_end_ > size)
+      notes_.push_back("the WAV header gives " + std::to_string(wav_.data_size) +
+                       " bytes of samples, the file has " +
+                       std::to_string(size - wav_.data_offset) + ": all of them are read");
+    return;
+  }
   if (format_ == Format::kDump) {
     if (have_ - at_ == 1)
       notes_.push_back("the last byte (at offset " + std::to_string(size - 1) +
@@ -208,8 +262,10 @@ bool Reader::next(Pulses& out) {
   for (;;) {
     if (format_ == Format::kDump) {
       dump_pulses(out);
-    } else {
+    } else if (format_ == Format::kTap) {
       tap_pulses(out);
+    } else {
+      wav_pulses(out);
     }
     if (out.count == Pulses::kCapacity) {
       out.end = going_on_ || long_have_ >= 0 ? pending_offset_ : consumed_ + at_;
@@ -218,6 +274,20 @@ bool Reader::next(Pulses& out) {
     if (!fill()) break;
   }
   if (!error_.empty()) return false;
+  if (format_ == Format::kWav && !wav_finished_) {  // the last wave, and what was held
+    wav_finished_ = true;
+    edges_->finish(wav_out_);
+    wav_pulses(out);
+    if (out.count == Pulses::kCapacity) {
+      out.end = consumed_ + at_;
+      return true;
+    }
+  }
+  if (format_ == Format::kWav && wav_at_ < wav_out_.size()) {
+    wav_pulses(out);
+    out.end = consumed_ + at_;
+    return true;
+  }
   // The end: a dump's pulse going on to the end of the recording ends there.
   if (going_on_) emit(out, pending_, pending_offset_);
   out.end = long_have_ >= 0 ? pending_offset_ : consumed_ + at_;

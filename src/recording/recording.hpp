@@ -4,8 +4,9 @@
 // a pulse longer than one word as a run of 0xFFFF words and the word with the rest) or a TAP
 // file of version 0, 1 or 2 (a 20-byte header, then a byte per pulse counting 8 machine cycles;
 // from version 1 on a zero byte is followed by the exact length, 24-bit little-endian; in
-// version 0 it stands for an overlong pulse; version 2 holds half waves). The format follows
-// from the content, never from the name. Pulses come out as lengths in half machine cycles
+// version 0 it stands for an overlong pulse; version 2 holds half waves), or a WAV file made
+// with a sound card (its edges, read in src/audio). The format follows from the content,
+// never from the name. Pulses come out as lengths in half machine cycles
 // (what a dump's word counts; a TAP file's cycles doubled) with the offset of their first byte
 // in the input. Standard library only: the bytes come from a ByteSource and go to a ByteSink.
 #pragma once
@@ -16,6 +17,7 @@
 #include <string>
 #include <vector>
 
+#include "audio/wav_in.hpp"
 #include "io/byte_stream.hpp"
 
 namespace tapewren::recording {
@@ -26,7 +28,7 @@ using io::ByteSource;
 // The machine's clock in Hz (machine 0 C64, 1 VIC20, 2 C16; video 0 PAL, 1 NTSC).
 double machine_clock_hz(int machine, int video);
 
-enum class Format { kDump, kTap };
+enum class Format { kDump, kTap, kWav };
 
 constexpr std::size_t kTapHeaderSize = 20;
 constexpr std::uint64_t kMaxTapData = 0xFFFFFFFFull;  // the header's length field is 32-bit
@@ -56,7 +58,8 @@ struct Pulses {
 struct ReadSettings {
   // A dump's words count ticks of this many Hz (0: half cycles of the machine's clock).
   double tick_hz = 0;
-  double clock_hz = 985248;  // the machine's, for tick_hz
+  double clock_hz = 985248;  // the machine's, for tick_hz and for a WAV file's times
+  audio::EdgeSettings wav;   // a WAV file: the channel, the polarity, half waves
 };
 
 class Reader {
@@ -72,7 +75,11 @@ class Reader {
   Format format() const { return format_; }
   const TapHeader& tap_header() const { return header_; }  // for a TAP file
   // A TAP file of version 2 holds half waves; a dump says nothing of it.
-  bool half_waves() const { return format_ == Format::kTap && header_.version == 2; }
+  bool half_waves() const {
+    return format_ == Format::kTap ? header_.version == 2
+                                   : format_ == Format::kWav && settings_.wav.half_waves;
+  }
+  const audio::WavInput& wav() const { return wav_; }  // for a WAV file
 
   // The next pulses, at most a block's worth; false when there are none left or reading
   // failed (then error() is not empty).
@@ -87,6 +94,8 @@ class Reader {
   void emit(Pulses& out, std::uint64_t length, std::uint64_t offset);
   void dump_pulses(Pulses& out);
   void tap_pulses(Pulses& out);
+  bool open_wav();
+  void wav_pulses(Pulses& out);
   void at_end();
 
   ByteSource& source_;
@@ -108,6 +117,14 @@ class Reader {
   bool ticks_to_half_cycles_ = false;
   double ticks_ = 0;
   std::uint64_t half_cycles_ = 0;
+  // A WAV file: its format, the edges' pulses not yet handed out, the time so far.
+  audio::WavInput wav_;
+  std::unique_ptr<audio::EdgeReader> edges_;
+  std::vector<audio::EdgePulse> wav_out_;
+  std::size_t wav_at_ = 0;
+  double wav_samples_ = 0;
+  std::uint64_t wav_end_ = 0;  // where the samples end in the file (0: at its end)
+  bool wav_finished_ = false;
 };
 
 // Pulses as TAP bytes: a byte per pulse, or long entries with the exact length; the header's

@@ -13,6 +13,7 @@
 #include <ostream>
 #include <tuple>
 
+#include "audio/wav.hpp"
 #include "common/real_tapes.hpp"
 #include "harness.hpp"
 #include "recording/recording.hpp"
@@ -334,7 +335,7 @@ TEST(Convert, RoundTripAndNeverOverwrites) {
   EXPECT_EQ(run(dir, "convert", {file_arg(tap), file_arg(dump)}).code, 0);
   EXPECT_EQ(run(dir, "convert", {file_arg(dump), file_arg(back)}).code, 0);
   EXPECT_TRUE(read_bytes(back) == read_bytes(tap));
-  for (const char* taken : {"taken", "taken.wav"}) {
+  for (const char* taken : {"taken.tap", "taken.wav"}) {
     write_file(dir.path(taken), bytes("keep"));
     EXPECT_EQ(run(dir, "convert", {file_arg(tap), file_arg(dir.path(taken))}).code, 1);
     EXPECT_EQ(read_file(dir.path(taken)), "keep");
@@ -450,11 +451,13 @@ std::vector<synth::TapeFile> mixed_side() {
       {synth::Encoding::kStandard, 1, "MENDED", Bytes(200, 0x22), 0x0801},
       {synth::Encoding::kStandard, 1, "BROKEN", Bytes(200, 0x33), 0x0801},
       {synth::Encoding::kStandard, 1, "NAME ONLY", Bytes(10, 0x44), 0x0801},
+      {synth::Encoding::kStandard, 1, "SAY \"HI\"", Bytes(10, 0x45), 0x0801},
       {synth::Encoding::kCountdown9, 1, "TURBO", game, 0x0801},
       {synth::Encoding::kNovaload, 1, "NOVA", game, 0x4000}};
   files[2].parity_errors = {{1, 5}};
   files[3].parity_errors = {{1, 7}, {2, 7}};
   files[4].with_data = false;
+  files[5].with_data = false;
   return files;
 }
 
@@ -492,15 +495,14 @@ TEST(Scan, JsonValidAndTheSameAsTheTable) {
     const std::string line = table.out.substr(at, end - at);
     at = end + 1;
     if (line.size() > 1 && line.back() == ':') order.push_back(line.substr(0, line.size() - 1));
-    if (line.rfind("  #", 0) == 0 || line.rfind("machine ", 0) == 0 ||
-        line.find(" of tape: ") != std::string::npos || line.back() == ':' ||
+    if (line.rfind("  #", 0) == 0 || line.rfind("machine ", 0) == 0 || line.back() == ':' ||
         line.find(" not recognised") == line.size() - 15)
       continue;
     expected += line + "\n";
   }
   EXPECT_EQ(rebuilt.out, expected);
   EXPECT_EQ(order, inputs);  // in the order given, whichever finished first
-  EXPECT_NE(expected.find("  6 "), std::string::npos) << expected;  // the mixed side is there
+  EXPECT_NE(expected.find("  8 "), std::string::npos) << expected;  // the mixed side is there
   EXPECT_NE(
       json.out.find("{\"type\":\"error\",\"version\":1,\"recording\":\"" + dir.path("missing.tap") +
                     "\",\"message\":\"No such file or directory\"}"),
@@ -857,6 +859,21 @@ Bytes long_side() {
 Bytes tap_of_side() {
   return recording::tap_of(side(), {});
 }
+Bytes tap_signature() {
+  return bytes("C64-TAPE-RAW");
+}
+// The same as sound, as a sound card would have recorded it.
+Bytes wav_of_side() {
+  const Bytes dump = side();
+  io::MemorySink sink;
+  audio::WavWriter wav({}, 2 * 985248, sink);
+  for (std::size_t i = 0; i + 1 < dump.size(); i += 2) {
+    const auto p = static_cast<std::uint64_t>(dump[i] | dump[i + 1] << 8);
+    wav.pulse(p, p >= recording::kContinues);
+  }
+  wav.finish();
+  return sink.bytes;
+}
 Bytes with_tap_version(Bytes tap, std::uint8_t version) {
   tap[12] = version;
   return tap;
@@ -1012,9 +1029,28 @@ const std::vector<Hostile> kHostile = {
   {"TapHeaderCutShort", "convert", {"$D/short.tap", "$D/short.dmp"}, {{"short.tap", [] { return cut(tap_of_side(), tap_of_side().size() - 15); }}},
    1, "tapewren-convert: $D/short.tap: the TAP header is cut short (15 of 20 bytes)\n"},
   {"WavOptionsWithoutAWav", "convert", {"--rate", "48000", "$D/side.dmp", "$D/side.tap"}, {{"side.dmp", side}},
-   2, "tapewren-convert: --rate, --bits and --invert are for a WAV output (OUT ending in .wav)\nUsage: ..."},
+   2, "tapewren-convert: --rate and --bits are for a WAV output (OUT ending in .wav)\nUsage: ..."},
   {"TickRateForATapFile", "convert", {"--tick-hz", "1000000", "$D/side.tap", "$D/side.wav"}, {{"side.tap", tap_of_side}},
-   2, "tapewren-convert: --tick-hz describes a dump file; neither $D/side.tap (a TAP file) nor a WAV output is one\nUsage: ..."},
+   2, "tapewren-convert: --tick-hz describes a dump file; neither $D/side.tap nor $D/side.wav is one\nUsage: ..."},
+  // The output's format from its name, the input's from its content; what is not a tape refused.
+  {"TapNamedTapGetsATap", "convert", {"$D/side.tap", "$D/copy.tap"}, {{"side.tap", tap_of_side}}, 0, "", {{"copy.tap", tap_of_side}}},
+  {"DumpNamedDmpGetsADump", "convert", {"$D/side.dmp", "$D/copy.dmp"}, {{"side.dmp", side}}, 0, "", {{"copy.dmp", side}}},
+  {"RawIsADumpToo", "convert", {"$D/side.dmp", "$D/copy.raw"}, {{"side.dmp", side}}, 0, "", {{"copy.raw", side}}},
+  {"UnknownOutputNameIsRefused", "convert", {"$D/side.dmp", "$D/side.prg"}, {{"side.dmp", side}},
+   2, "tapewren-convert: $D/side.prg: the output's name must end in .tap, .dmp, .raw or .wav\nUsage: ..."},
+  {"NamelessOutputIsRefused", "convert", {"$D/side.dmp", "$D/side"}, {{"side.dmp", side}},
+   2, "tapewren-convert: $D/side: the output's name must end in .tap, .dmp, .raw or .wav\nUsage: ..."},
+  {"WavKnownByItsContent", "convert", {"$D/sound.tap", "$D/back.tap"}, {{"sound.tap", wav_of_side}}, 0, "",
+   {{"back.tap", tap_signature, true}}},
+  {"WavScanned", "scan", {"--files", "$D/sound.wav"}, {{"sound.wav", wav_of_side}}, 0, "", {}, {}, Feed::kNone, nullptr, 0,
+   "2 files: 2 ok, 0 repaired, 0 bad, 0 incomplete, 0 named only; fingerprint "},
+  {"TextFileIsNoTape", "convert", {"$D/notes.txt", "$D/notes.tap"}, {{"notes.txt", [] { return bytes("Not a tape, only a text file.\n"); }}},
+   1, "tapewren-convert: $D/notes.txt: does not look like a tape recording (1 of 15 pulses between 100 us and 2 ms); "
+      "--force converts it all the same; nothing written\n"},
+  {"TextFileForced", "convert", {"--force", "$D/notes.txt", "$D/notes.tap"}, {{"notes.txt", [] { return bytes("Not a tape, only a text file.\n"); }}},
+   0, "", {{"notes.tap", tap_signature, true}}},
+  {"EmptyFileIsNoTape", "convert", {"$D/empty.dmp", "$D/empty.wav"}, {{"empty.dmp", [] { return Bytes(); }}},
+   1, "tapewren-convert: $D/empty.dmp: an empty file: no recording in it\n"},
 };
 // clang-format on
 

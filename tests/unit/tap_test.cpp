@@ -39,7 +39,7 @@ TEST(TapConversion, PulseArithmetic) {
     ReadSettings unit = {};  // what a dump word counts
     std::uint8_t version = 1;
   };
-  const ReadSettings word_a_cycle{1, 1}, c64_at_1mhz{1000000, 985248};  // 384 cycles: 389.75 us
+  const ReadSettings word_a_cycle{1, 1, {}}, c64_at_1mhz{1000000, 985248, {}};  // 384 cycles: 389.75 us
                                                                         // clang-format off
   for (const Case& c : std::vector<Case>{
            {"bytes 1 and 255", {1, 255}, {16, 4080}},

@@ -1,7 +1,8 @@
-// tapewren-convert: turns a dump file into a TAP file for emulators and other tape tools, a
-// TAP file into a dump file, and either into a WAV file to play to a real machine. The
-// direction follows from the input (a TAP file starts with its signature) and the output's
-// name (.wav). The output appears whole when the conversion has succeeded, or not at all.
+// tapewren-convert: turns any recording (a dump, a TAP file, a WAV file made with a sound
+// card) into any other: a TAP file for emulators and other tape tools, a dump, or a WAV file
+// to play to a real machine. The input's format follows from its content, the output's from
+// its name (.tap, .dmp or .raw, .wav). The output appears whole when the conversion has
+// succeeded, or not at all.
 #include <cstdint>
 #include <cstdio>
 #include <memory>
@@ -22,8 +23,9 @@ namespace cli = tapewren::cli;
 
 const char kUsage[] =
     "Usage: tapewren-convert [options] IN OUT\n"
-    "Converts a dump file to a TAP file, or a TAP file to a dump file; OUT must not exist.\n"
-    "An OUT ending in .wav gets the tape as sound, from a dump or a TAP file.\n"
+    "Converts a recording of a tape (a dump, a TAP file, or a WAV file made with a sound\n"
+    "card; told apart by their content) into the format OUT's name says: .tap, .dmp (or\n"
+    ".raw), .wav. OUT must not exist.\n"
     "  -m, --machine M  c64, vic20 or c16 (or 0, 1, 2): the TAP platform byte\n"
     "  -v, --video V    pal or ntsc (or 0, 1)\n"
     "  -b               both edges were recorded: the TAP holds half waves (version 2)\n"
@@ -31,7 +33,10 @@ const char kUsage[] =
     "                   machine's clock)\n"
     "  --rate N         WAV samples per second, 22050 to 192000 (default 44100)\n"
     "  --bits N         WAV sample size, 8 or 16 (default 16)\n"
-    "  --invert         WAV waves low half first, for adapters that flip the signal\n"
+    "  --invert         WAV out: waves low half first, for adapters that flip the signal;\n"
+    "                   WAV in: waves start falling (default: read from the signal)\n"
+    "  --channel C      WAV in: left or right (default: the louder)\n"
+    "  --force          convert an input that does not look like a tape recording\n"
     "  -h, --help       this text\n"
     "  --version        the version\n"
     "Options take their values as --name VALUE or --name=VALUE.\n"
@@ -44,7 +49,10 @@ struct Options {
   int video = -1;
   bool both_edges = false;
   double tick_hz = 0;
-  bool wav_options = false;  // --rate, --bits or --invert given
+  bool wav_options = false;  // --rate or --bits given
+  bool invert = false;
+  int channel = -1;  // WAV in: 0 left, 1 right, -1 the louder
+  bool force = false;
   tapewren::audio::WavFormat wav;
   std::string in, out;
 };
@@ -60,8 +68,8 @@ int parse(int argc, char** argv, Options& opt, bool& done) {
       names.push_back(a);
       continue;
     }
-    const bool flag =
-        a == "-b" || a == "--invert" || a == "-h" || a == "--help" || a == "--version";
+    const bool flag = a == "-b" || a == "--invert" || a == "--force" || a == "-h" ||
+                      a == "--help" || a == "--version";
     if (flag && args.inline_value()) return cli::usage_error(kTool, cli::takes_no_value(a));
     std::string v;
     long long n = 0;
@@ -78,11 +86,15 @@ int parse(int argc, char** argv, Options& opt, bool& done) {
     }
     if (a == "--invert") {
       opt.wav.invert = true;
-      opt.wav_options = true;
+      opt.invert = true;
+      continue;
+    }
+    if (a == "--force") {
+      opt.force = true;
       continue;
     }
     const bool known = a == "-m" || a == "--machine" || a == "-v" || a == "--video" ||
-                       a == "--tick-hz" || a == "--rate" || a == "--bits";
+                       a == "--tick-hz" || a == "--rate" || a == "--bits" || a == "--channel";
     if (!known) return cli::usage_error(kTool, cli::unknown_option(a));
     if (!args.value(v)) return cli::usage_error(kTool, cli::needs_value(a));
     if (a == "-m" || a == "--machine") {
@@ -92,6 +104,9 @@ int parse(int argc, char** argv, Options& opt, bool& done) {
     } else if (a == "-v" || a == "--video") {
       opt.video = cli::parse_video(v);
       if (opt.video < 0) return cli::usage_error(kTool, a + " needs pal or ntsc (0 or 1)");
+    } else if (a == "--channel") {
+      opt.channel = v == "left" ? 0 : v == "right" ? 1 : -2;
+      if (opt.channel < -1) return cli::usage_error(kTool, "--channel needs left or right");
     } else if (a == "--tick-hz") {
       if (!number(1, 100000000)) return cli::usage_error(kTool, "--tick-hz needs a rate in Hz");
       opt.tick_hz = static_cast<double>(n);
@@ -118,13 +133,21 @@ int fail(const std::string& file, const std::string& reason) {
   return 1;
 }
 
-bool ends_with_wav(const std::string& name) {
-  std::string end = name.size() >= 4 ? name.substr(name.size() - 4) : "";
-  for (char& c : end) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return end == ".wav";
-}
+enum class Output { kTap, kDump, kWav, kUnknown };
 
-enum class Output { kTap, kDump, kWav };
+// The output's format, from its name's extension.
+Output output_of(const std::string& name) {
+  const auto slash = name.find_last_of("/\\");
+  const auto dot = name.rfind('.');
+  if (dot == std::string::npos || (slash != std::string::npos && dot < slash))
+    return Output::kUnknown;
+  std::string ext = name.substr(dot);
+  for (char& c : ext) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  if (ext == ".tap") return Output::kTap;
+  if (ext == ".dmp" || ext == ".raw") return Output::kDump;
+  if (ext == ".wav") return Output::kWav;
+  return Output::kUnknown;
+}
 
 // One conversion: the input's pulses into the writer, a block at a time, until the input
 // ends, an error, or a termination request.
@@ -133,13 +156,17 @@ class Conversion {
   explicit Conversion(const Options& opt) : opt_(opt) {}
 
   int run() {
+    kind_ = output_of(opt_.out);
+    if (kind_ == Output::kUnknown)
+      return cli::usage_error(
+          kTool, opt_.out + ": the output's name must end in .tap, .dmp, .raw or .wav");
     std::string error;
     in_ = platform::InputFile::open(opt_.in, error);
     if (!in_) return fail(opt_.in, error);
     reader_ = std::make_unique<rec::Reader>(*in_, read_settings());
     if (!reader_->open()) return fail(opt_.in, reader_->error());
-    // The output: a WAV file by its name; otherwise the input's other format.
-    kind_ = ends_with_wav(opt_.out) ? Output::kWav : from_tap() ? Output::kDump : Output::kTap;
+    if (reader_->bytes_read() == 0 && in_->regular() && in_->size() == 0)
+      return fail(opt_.in, "an empty file: no recording in it");
     if (const int refused = check_options(); refused != 0) return refused;
     if (!out_.create(opt_.out)) return fail(opt_.out, out_.error());
     const int code = kind_ == Output::kTap    ? to_tap()
@@ -161,21 +188,30 @@ class Conversion {
   }
   double clock_hz() const { return rec::machine_clock_hz(machine(), video()); }
   rec::ReadSettings read_settings() const {
-    // The machine of a dump's ticks: -m/-v, since a dump has no header to say it.
-    return {opt_.tick_hz,
-            rec::machine_clock_hz(std::max(opt_.machine, 0), std::max(opt_.video, 0))};
+    // The machine of a dump's ticks and of a WAV file's times: -m/-v, since neither has a
+    // header to say it.
+    rec::ReadSettings rs;
+    rs.tick_hz = opt_.tick_hz;
+    rs.clock_hz = rec::machine_clock_hz(std::max(opt_.machine, 0), std::max(opt_.video, 0));
+    rs.wav.channel = opt_.channel;
+    rs.wav.polarity = opt_.invert ? -1 : 0;
+    rs.wav.half_waves = opt_.both_edges;
+    return rs;
   }
   bool from_tap() const { return reader_->format() == rec::Format::kTap; }
+  bool from_wav() const { return reader_->format() == rec::Format::kWav; }
 
   // Options that would have no effect are refused rather than ignored.
   int check_options() {
     if (opt_.wav_options && kind_ != Output::kWav)
-      return cli::usage_error(
-          kTool, "--rate, --bits and --invert are for a WAV output (OUT ending in .wav)");
-    if (opt_.tick_hz > 0 && from_tap() && kind_ == Output::kWav)
+      return cli::usage_error(kTool, "--rate and --bits are for a WAV output (OUT ending in .wav)");
+    if (opt_.invert && kind_ != Output::kWav && !from_wav())
+      return cli::usage_error(kTool, "--invert is for a WAV input or output");
+    if (opt_.channel >= 0 && !from_wav())
+      return cli::usage_error(kTool, "--channel is for a WAV input");
+    if (opt_.tick_hz > 0 && (from_tap() || from_wav()) && kind_ != Output::kDump)
       return cli::usage_error(kTool, "--tick-hz describes a dump file; neither " +
-                                         std::string(opt_.in) +
-                                         " (a TAP file) nor a WAV output is one");
+                                         std::string(opt_.in) + " nor " + opt_.out + " is one");
     if (from_tap()) {
       const auto& h = reader_->tap_header();
       if (opt_.machine >= 0 && opt_.machine != h.platform)
@@ -196,14 +232,29 @@ class Conversion {
   template <typename Write>
   int each_pulse(Write write) {
     auto pulses = std::make_unique<rec::Pulses>();
+    // A tape's pulses are mostly 100 us to 2 ms long: a picture or a text file's are not.
+    const double half_cycles_per_us = 2 * clock_hz() / 1e6;
+    const auto low = static_cast<std::uint64_t>(100 * half_cycles_per_us),
+               high = static_cast<std::uint64_t>(2000 * half_cycles_per_us);
+    std::uint64_t all = 0, tape_like = 0;  // of the pulses shorter than a pause
     while (reader_->next(*pulses)) {
-      for (std::size_t i = 0; i < pulses->count; ++i)
-        if (!write(pulses->length[i])) return write_failed();
+      for (std::size_t i = 0; i < pulses->count; ++i) {
+        const std::uint64_t p = pulses->length[i];
+        tape_like += p >= low && p <= high;
+        all += p < rec::kContinues;
+        if (!write(p)) return write_failed();
+      }
       if (const int code = interrupted(); code != 0) return code;
     }
     if (const int code = interrupted(); code != 0) return code;
     if (!reader_->error().empty()) return fail(opt_.in, reader_->error());
     for (const auto& n : reader_->notes()) note(std::string(opt_.in) + ": " + n);
+    // Only a dump can be anything: TAP and WAV files say what they are.
+    if (!opt_.force && reader_->format() == rec::Format::kDump && 2 * tape_like < all)
+      return fail(opt_.in, "does not look like a tape recording (" + std::to_string(tape_like) +
+                               " of " + std::to_string(all) +
+                               " pulses between 100 us and 2 ms); --force converts it all the "
+                               "same; nothing written");
     return 0;
   }
 
@@ -273,6 +324,7 @@ class Conversion {
   int to_wav() {
     tapewren::audio::WavFormat format = opt_.wav;
     format.half_waves = from_tap() ? reader_->half_waves() : opt_.both_edges;
+    format.invert = opt_.invert && !from_wav();  // for a WAV input it said how that one was
     const auto tick_hz = static_cast<std::uint64_t>(2 * clock_hz());
     tapewren::io::CountingSink nowhere;
     const tapewren::audio::WavWriter sizes(format, tick_hz, nowhere);

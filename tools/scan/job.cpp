@@ -66,13 +66,14 @@ std::string message(const std::string& file, const std::string& text) {
 // One input read through the recording reader, a block of pulses at a time. `start` is told
 // what the input says of itself before the first block. 0, or the exit code of what failed.
 template <typename Start, typename Use>
-int stream(const std::string& path, Channel& channel, std::string& error, Start start, Use use) {
+int stream(const std::string& path, const rec::ReadSettings& rs, Channel& channel,
+           std::string& error, Start start, Use use) {
   auto in = platform::InputFile::open(path, error);
   if (!in) {
     channel.err(message(path, error));
     return 1;
   }
-  rec::Reader reader(*in);
+  rec::Reader reader(*in, rs);
   if (!reader.open()) {
     error = reader.error();
     channel.err(message(path, error));
@@ -142,11 +143,15 @@ bool write_picture(const std::string& path, const std::string& content, Channel&
 Outcome scan_recording(const Options& opt, const Input& input, Channel& channel) {
   Outcome outcome;
   const std::string& path = input.path;
+  // A WAV file's times in the machine's cycles; its edges as half waves with -b.
+  rec::ReadSettings rs;
+  rs.clock_hz = rec::machine_clock_hz(std::max(opt.machine, 0), std::max(opt.video, 0));
+  rs.wav.half_waves = opt.both_edges;
   if (!opt.files && !opt.json && input.histogram.empty() && input.map.empty()) {
     Printer printer(input.prefixed ? path + ": " : std::string(), channel);
     std::string error;
     outcome.code = stream(
-        path, channel, error, [](const rec::Reader&, const platform::InputFile&) {},
+        path, rs, channel, error, [](const rec::Reader&, const platform::InputFile&) {},
         [&](const rec::Pulses& p) { printer.feed(p); });
     outcome.read = outcome.code == 0;
     return outcome;
@@ -178,7 +183,8 @@ Outcome scan_recording(const Options& opt, const Input& input, Channel& channel)
     ds.machine = opt.machine;
     assumed.machine = opt.machine >= 0 ? "given" : "assumed";
     const bool tap = reader.format() == rec::Format::kTap;
-    settings.format = tap ? "TAP" : "dump";
+    const bool wav = reader.format() == rec::Format::kWav;
+    settings.format = tap ? "TAP" : wav ? "WAV" : "dump";
     if (tap) {
       const rec::TapHeader& h = reader.tap_header();
       tap_platform = tap_machine(h, path, channel);
@@ -193,6 +199,8 @@ Outcome scan_recording(const Options& opt, const Input& input, Channel& channel)
     } else if (tap) {
       ds.half_waves = reader.half_waves();
       assumed.edges = "from the TAP version";
+    } else if (wav) {
+      assumed.edges = "whole waves of the sound";
     } else if (in.regular()) {
       ds.half_waves = guess_half_waves(path);
       assumed.edges = "guessed from the pulses";
@@ -205,7 +213,7 @@ Outcome scan_recording(const Options& opt, const Input& input, Channel& channel)
     if (!input.map.empty()) map = std::make_unique<PulseMap>(ds.half_waves);
   };
   std::string error;
-  const int read = stream(path, channel, error, start, [&](const rec::Pulses& p) {
+  const int read = stream(path, rs, channel, error, start, [&](const rec::Pulses& p) {
     decoder->feed(p);
     if (map) map->add(p);
   });

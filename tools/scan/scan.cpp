@@ -128,12 +128,13 @@ int parse(int argc, char** argv, Options& opt, bool& done) {
 bool looks_like_recording(const fs::path& p) {
   std::string ext = p.extension().string();
   for (char& c : ext) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  if (ext == ".dmp" || ext == ".tap") return true;
+  if (ext == ".dmp" || ext == ".tap" || ext == ".wav") return true;
   std::ifstream in(p, std::ios::binary);
   char head[12] = {};
   in.read(head, sizeof head);
   const std::string h(head, static_cast<std::size_t>(in.gcount()));
-  return h == "C64-TAPE-RAW" || h == "C16-TAPE-RAW";
+  return h == "C64-TAPE-RAW" || h == "C16-TAPE-RAW" ||
+         (h.size() == 12 && h.compare(0, 4, "RIFF") == 0 && h.compare(8, 4, "WAVE") == 0);
 }
 
 // The recordings in a folder, in the order of their names; its folders' after them when

@@ -1,0 +1,253 @@
+// WAV files read back into pulses: the header, the samples of one channel, the edges.
+#include "audio/wav_in.hpp"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+
+namespace tapewren::audio {
+
+namespace {
+
+std::uint32_t le16(const std::uint8_t* p) {
+  return static_cast<std::uint32_t>(p[0] | p[1] << 8);
+}
+std::uint32_t le32(const std::uint8_t* p) {
+  return le16(p) | static_cast<std::uint32_t>(p[2]) << 16 | static_cast<std::uint32_t>(p[3]) << 24;
+}
+
+constexpr double kMinLevel = 0.01;           // of full scale (-40 dB): quieter is silence
+constexpr double kHysteresis = 0.2;          // of the level between the peaks
+constexpr double kEnvelopeSeconds = 0.05;    // the peaks, for the middle
+constexpr double kLevelSeconds = 1;          // the level, for the hysteresis: pauses keep it
+constexpr double kProbeSeconds = 2;          // of stereo, to find the louder channel
+constexpr std::size_t kHeldEdges = 1 << 17;  // at most, while the polarity is not known
+constexpr double kPauseSeconds = 0.005;      // silence in a wave longer than this is a pause
+
+}  // namespace
+
+bool is_wav(const std::uint8_t* data, std::size_t size) {
+  return size >= 12 && std::memcmp(data, "RIFF", 4) == 0 && std::memcmp(data + 8, "WAVE", 4) == 0;
+}
+
+bool parse_wav(const std::uint8_t* data, std::size_t size, WavInput& out, std::string& error) {
+  if (!is_wav(data, size)) {
+    error = "not a WAV file";
+    return false;
+  }
+  bool have_format = false;
+  std::size_t at = 12;
+  while (at + 8 <= size) {
+    const std::uint8_t* id = data + at;
+    const std::uint32_t length = le32(data + at + 4);
+    const std::size_t body = at + 8;
+    if (std::memcmp(id, "fmt ", 4) == 0) {
+      if (length < 16 || body + 16 > size) break;
+      out.encoding = static_cast<int>(le16(data + body));
+      out.channels = static_cast<int>(le16(data + body + 2));
+      out.rate = le32(data + body + 4);
+      out.bits = static_cast<int>(le16(data + body + 14));
+      if (out.encoding == 0xFFFE && length >= 40 && body + 26 <= size)  // extensible: its subformat
+        out.encoding = static_cast<int>(le16(data + body + 24));
+      have_format = true;
+    } else if (std::memcmp(id, "data", 4) == 0) {
+      if (!have_format) {
+        error = "the WAV file's samples come before their format";
+        return false;
+      }
+      out.data_offset = body;
+      out.data_size = length == 0xFFFFFFFFu ? 0 : length;  // a stream's header: to the end
+      const bool pcm = out.encoding == 1 && (out.bits == 8 || out.bits == 16 || out.bits == 24);
+      const bool fp = out.encoding == 3 && out.bits == 32;
+      if (!pcm && !fp) {
+        error = "WAV samples of " + std::to_string(out.bits) + " bits (encoding " +
+                std::to_string(out.encoding) +
+                "): only 8, 16 and 24-bit PCM and 32-bit float are read";
+        return false;
+      }
+      if (out.channels < 1 || out.channels > 2) {
+        error = "a WAV file of " + std::to_string(out.channels) +
+                " channels: only mono and stereo are read";
+        return false;
+      }
+      if (out.rate < 8000 || out.rate > 192000) {
+        error = "a WAV file of " + std::to_string(out.rate) +
+                " samples a second: 8,000 to 192,000 are read";
+        return false;
+      }
+      return true;
+    }
+    at = body + length + (length & 1);
+  }
+  error = have_format ? "no samples (data chunk) in the WAV file's first 128 KiB"
+                      : "no format (fmt chunk) in the WAV file's first 128 KiB";
+  return false;
+}
+
+EdgeReader::EdgeReader(const WavInput& input, const EdgeSettings& settings)
+    : in_(input),
+      settings_(settings),
+      channel_(input.channels == 1 ? 0 : settings.channel),
+      polarity_(settings.polarity),
+      decay_(1.0 / (kEnvelopeSeconds * input.rate)),
+      level_decay_(1.0 / (kLevelSeconds * input.rate)) {
+  if (channel_ > input.channels - 1) channel_ = input.channels - 1;
+  probing_ = channel_ < 0;
+}
+
+double EdgeReader::sample(const std::uint8_t* frame, int channel) const {
+  const std::uint8_t* s = frame + static_cast<std::ptrdiff_t>(channel) * (in_.bits / 8);
+  switch (in_.bits) {
+    case 8:
+      return (s[0] - 128) / 128.0;
+    case 16:
+      return static_cast<std::int16_t>(le16(s)) / 32768.0;
+    case 24: {
+      const std::uint32_t v = s[0] | s[1] << 8 | static_cast<std::uint32_t>(s[2]) << 16;
+      return static_cast<std::int32_t>(v << 8) / 2147483648.0;
+    }
+    default: {
+      float f = 0;
+      std::memcpy(&f, s, 4);
+      return std::isfinite(f) ? std::clamp(static_cast<double>(f), -4.0, 4.0) : 0.0;
+    }
+  }
+}
+
+void EdgeReader::feed(const std::uint8_t* bytes, std::size_t size, std::vector<EdgePulse>& out) {
+  const auto fb = static_cast<std::size_t>(in_.frame_bytes());
+  if (probing_) {
+    probe_.insert(probe_.end(), bytes, bytes + size);
+    if (probe_.size() / fb < static_cast<std::size_t>(kProbeSeconds * in_.rate)) return;
+    finish_probe(out);
+    return;
+  }
+  for (std::size_t at = 0; at + fb <= size; at += fb)
+    detect(sample(bytes + at, channel_), in_.data_offset + n_ * fb, out);
+}
+
+// The louder channel of the first seconds (its level around its own middle), then its samples.
+void EdgeReader::finish_probe(std::vector<EdgePulse>& out) {
+  probing_ = false;
+  const auto fb = static_cast<std::size_t>(in_.frame_bytes());
+  const std::size_t frames = probe_.size() / fb;
+  double sum[2] = {0, 0}, squares[2] = {0, 0};
+  for (std::size_t f = 0; f < frames; ++f)
+    for (int c = 0; c < 2; ++c) {
+      const double x = sample(probe_.data() + f * fb, c);
+      sum[c] += x;
+      squares[c] += x * x;
+    }
+  const auto level = [&](int c) {
+    const double n = frames > 0 ? static_cast<double>(frames) : 1;
+    return squares[c] / n - (sum[c] / n) * (sum[c] / n);
+  };
+  channel_ = level(1) > level(0) ? 1 : 0;
+  std::vector<std::uint8_t> held;
+  held.swap(probe_);
+  feed(held.data(), held.size(), out);
+}
+
+void EdgeReader::detect(double x, std::uint64_t offset, std::vector<EdgePulse>& out) {
+  const auto t = static_cast<double>(n_);
+  if (n_++ == 0) {
+    last_edge_ = -2;
+    // Before the file, as if the signal stood at the other side of the middle: a file that
+    // starts high or low starts with that edge, half a sample before its first sample.
+    prev_ = -x;
+    hi_ = std::abs(x);
+    lo_ = -std::abs(x);
+  }
+  // The peaks follow the signal at once and sink slowly toward the middle between them, so
+  // that the middle follows a drifting offset and the hysteresis a falling level.
+  const double middle = (hi_ + lo_) / 2;
+  hi_ = x > hi_ ? x : hi_ - (hi_ - middle) * decay_;
+  lo_ = x < lo_ ? x : lo_ + (middle - lo_) * decay_;
+  const double mid = (hi_ + lo_) / 2;
+  level_ = std::max(std::abs(x - mid), level_ * (1 - level_decay_));
+  const double h = std::max(kHysteresis * level_, kMinLevel);
+  if (prev_ <= mid && x > mid) {
+    up_ = t - 1 + (mid - prev_) / (x - prev_);
+    up_offset_ = offset;
+  } else if (prev_ >= mid && x < mid) {
+    down_ = t - 1 + (prev_ - mid) / (prev_ - x);
+    down_offset_ = offset;
+  }
+  prev_ = x;
+  // The last crossing made the edge, unless it is older than the last edge (the middle moved).
+  if (state_ != 1 && x > mid + h) {
+    state_ = 1;
+    const bool fresh = up_ >= 0 && up_ > last_edge_;
+    edge(fresh ? up_ : t - 0.5, 1, fresh ? up_offset_ : offset, out);
+  } else if (state_ != -1 && x < mid - h) {
+    state_ = -1;
+    const bool fresh = down_ >= 0 && down_ > last_edge_;
+    edge(fresh ? down_ : t - 0.5, -1, fresh ? down_offset_ : offset, out);
+  }
+}
+
+void EdgeReader::edge(double at, int direction, std::uint64_t offset, std::vector<EdgePulse>& out) {
+  const Edge e{at, direction, offset};
+  last_edge_ = at;
+  if (settings_.half_waves) {
+    if (last_.direction != 0) out.push_back({at - last_.at, last_.offset});
+    last_ = e;
+    return;
+  }
+  if (polarity_ == 0) {
+    // Each run of three edges is a wave's two halves paired one way: the way the waves go
+    // pairs two halves of about one length, the other way halves of two pulses.
+    if (held_.size() >= 2) {
+      const Edge& a = held_[held_.size() - 2];
+      const Edge& b = held_.back();
+      const double first = b.at - a.at, second = at - b.at;
+      if (first + second > 0)
+        mismatch_[a.direction > 0 ? 0 : 1] += std::abs(first - second) / (first + second);
+    }
+    held_.push_back(e);
+    if (held_.size() >= kHeldEdges ||
+        (held_.size() > 1000 && std::abs(mismatch_[0] - mismatch_[1]) > 50))
+      choose_polarity(out);
+    return;
+  }
+  wave_edge(e, out);
+}
+
+void EdgeReader::choose_polarity(std::vector<EdgePulse>& out) {
+  polarity_ = mismatch_[0] <= mismatch_[1] ? 1 : -1;
+  std::vector<Edge> held;
+  held.swap(held_);
+  for (const Edge& e : held) wave_edge(e, out);
+}
+
+// A wave ends where the next one starts. Silence after its second half is a pause: the wave
+// is taken as twice its first half, and the pause as the rest.
+void EdgeReader::wave_edge(const Edge& e, std::vector<EdgePulse>& out) {
+  if (e.direction == polarity_) {
+    if (have_start_) {
+      const double whole = e.at - start_.at;
+      const bool second = last_.direction == -polarity_ && last_.at > start_.at;
+      const double half = second ? last_.at - start_.at : whole;
+      if (second && e.at - last_.at > 8 * half && e.at - last_.at > kPauseSeconds * in_.rate) {
+        out.push_back({2 * half, start_.offset});
+        out.push_back({whole - 2 * half, last_.offset});
+      } else {
+        out.push_back({whole, start_.offset});
+      }
+    }
+    start_ = e;
+    have_start_ = true;
+  }
+  last_ = e;
+}
+
+void EdgeReader::finish(std::vector<EdgePulse>& out) {
+  if (probing_) finish_probe(out);
+  if (!settings_.half_waves && polarity_ == 0) choose_polarity(out);
+  // The last wave, whose end the file does not hold: twice its first half.
+  if (!settings_.half_waves && have_start_ && last_.direction == -polarity_ && last_.at > start_.at)
+    out.push_back({2 * (last_.at - start_.at), start_.offset});
+  have_start_ = false;
+}
+
+}  // namespace tapewren::audio

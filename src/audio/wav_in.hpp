@@ -1,0 +1,97 @@
+// Tape recordings made with a sound card: a RIFF/WAVE file's samples turned back into the
+// pulses of the tape. Standard library only.
+//
+// The pulses come from the signal's edges: a zero crossing with hysteresis around a middle
+// that follows a drifting DC offset and a level that falls along the side, each edge's time
+// interpolated between the two samples around it. A pulse is a whole wave, from one edge to
+// the next edge of the same direction; which direction starts the waves is read from the
+// signal (the two halves of a wave are about as long as each other; halves paired the wrong
+// way round differ wherever the pulse lengths change).
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace tapewren::audio {
+
+struct WavInput {
+  int encoding = 1;  // 1 integer PCM, 3 IEEE float
+  int channels = 1;
+  std::uint32_t rate = 44100;
+  int bits = 16;                  // 8 (unsigned), 16, 24 (signed) or 32 (float)
+  std::uint64_t data_offset = 0;  // where the samples start in the file
+  std::uint64_t data_size = 0;    // bytes of samples the header gives (0: to the end)
+  int frame_bytes() const { return channels * bits / 8; }
+};
+
+// True when the bytes start as a RIFF/WAVE file does.
+bool is_wav(const std::uint8_t* data, std::size_t size);
+// The format and where the samples begin, from the first bytes of the file (the "fmt " and
+// "data" chunks must start in them); false with the reason when it is not a WAV file this
+// reads (mono or stereo; 8, 16 or 24-bit PCM or 32-bit float; 8 to 192 kHz).
+bool parse_wav(const std::uint8_t* data, std::size_t size, WavInput& out, std::string& error);
+
+struct EdgeSettings {
+  int channel = -1;         // 0 left, 1 right, -1 the louder (read from the first seconds)
+  int polarity = 0;         // +1 waves start rising, -1 falling, 0 read from the signal
+  bool half_waves = false;  // every edge ends a pulse (a recording of both edges)
+};
+
+// One pulse: its length in samples (fractional) and the byte in the file where it starts.
+struct EdgePulse {
+  double samples;
+  std::uint64_t offset;
+};
+
+class EdgeReader {
+ public:
+  EdgeReader(const WavInput& input, const EdgeSettings& settings);
+
+  // Sample bytes, whole frames, in order; the pulses they end are appended to `out`. What is
+  // held to choose the channel and the polarity stays bounded (a few MiB at most).
+  void feed(const std::uint8_t* bytes, std::size_t size, std::vector<EdgePulse>& out);
+  // The end of the samples: what was held, and the last wave.
+  void finish(std::vector<EdgePulse>& out);
+  int channel() const { return channel_; }
+  int polarity() const { return polarity_; }
+
+ private:
+  double sample(const std::uint8_t* frame, int channel) const;
+  void detect(double x, std::uint64_t offset, std::vector<EdgePulse>& out);
+  void edge(double at, int direction, std::uint64_t offset, std::vector<EdgePulse>& out);
+  void finish_probe(std::vector<EdgePulse>& out);
+  void choose_polarity(std::vector<EdgePulse>& out);
+  struct Edge {
+    double at;
+    int direction;
+    std::uint64_t offset;
+  };
+  void wave_edge(const Edge& e, std::vector<EdgePulse>& out);
+
+  WavInput in_;
+  EdgeSettings settings_;
+  int channel_;
+  int polarity_;
+  // Held until the louder channel is known: the first frames' bytes.
+  std::vector<std::uint8_t> probe_;
+  std::uint64_t probe_offset_ = 0;
+  bool probing_ = false;
+  // The detector.
+  std::uint64_t n_ = 0;  // samples seen
+  double prev_ = 0, hi_ = 0, lo_ = 0, decay_;
+  double level_ = 0, level_decay_;  // the signal's height, for the hysteresis
+  int state_ = 0;                   // +1 high, -1 low, 0 not yet known
+  double up_ = -1, down_ = -1;      // the last crossings of the middle, in samples
+  std::uint64_t up_offset_ = 0, down_offset_ = 0;
+  double last_edge_ = -1;  // when the last edge was, in samples
+  // Edges held until the polarity is known, and the evidence for each choice.
+  std::vector<Edge> held_;
+  double mismatch_[2] = {0, 0};  // pairs starting rising, falling
+  // The wave being measured: where its first edge was, and the last edge seen.
+  bool have_start_ = false;
+  Edge start_{0, 0, 0}, last_{0, 0, 0};
+};
+
+}  // namespace tapewren::audio

@@ -1,0 +1,223 @@
+// Recordings made with a sound card: the real tapes as sound in the forms a deck and a sound
+// card give (rates, sample formats, stereo, inverted, noise, a DC offset, a fading level, a
+// deck's low-pass), read back into the tape's own pulses and files; and WAV headers refused
+// with their reason.
+#include "audio/wav.hpp"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstring>
+
+#include "common/real_tapes.hpp"
+#include "recording/recording.hpp"
+#include "report.hpp"
+#include "tape/tape.hpp"
+
+namespace tapewren::recording {
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+
+std::vector<std::uint64_t> pulses_of(const Bytes& recording, const ReadSettings& rs = {}) {
+  io::MemorySource source(recording);
+  Reader reader(source, rs);
+  EXPECT_TRUE(reader.open()) << reader.error();
+  std::vector<std::uint64_t> out;
+  auto p = std::make_unique<Pulses>();
+  while (reader.next(*p)) out.insert(out.end(), p->length, p->length + p->count);
+  EXPECT_EQ(reader.error(), "");
+  return out;
+}
+
+// What a sound card would store: the signal (and, in stereo, a quiet other channel first).
+struct Store {
+  int encoding = 1, bits = 16, channels = 1;
+};
+Bytes wav_of(const std::vector<double>& x, std::uint32_t rate, const Store& s) {
+  const int bytes = s.bits / 8;
+  const auto data =
+      static_cast<std::uint32_t>(x.size() * static_cast<std::size_t>(bytes * s.channels));
+  Bytes out = {'R', 'I', 'F', 'F', 0, 0, 0, 0, 'W', 'A', 'V', 'E', 'f', 'm', 't', ' ', 16, 0, 0, 0};
+  const auto put = [&](std::uint32_t v, int n) {
+    for (int i = 0; i < n; ++i) out.push_back(static_cast<std::uint8_t>(v >> (8 * i)));
+  };
+  put(static_cast<std::uint32_t>(s.encoding), 2);
+  put(static_cast<std::uint32_t>(s.channels), 2);
+  put(rate, 4);
+  put(rate * static_cast<std::uint32_t>(bytes * s.channels), 4);
+  put(static_cast<std::uint32_t>(bytes * s.channels), 2);
+  put(static_cast<std::uint32_t>(s.bits), 2);
+  out.insert(out.end(), {'L', 'I', 'S', 'T', 4, 0, 0, 0, 'I', 'N', 'F', 'O'});  // skipped
+  out.insert(out.end(), {'d', 'a', 't', 'a'});
+  put(data, 4);
+  for (std::size_t i = 0; i < x.size(); ++i) {
+    for (int c = 0; c < s.channels; ++c) {
+      const double v =
+          std::clamp(c + 1 < s.channels ? 0.02 * std::sin(i * 0.01) : x[i], -1.0, 0.999);
+      if (s.encoding == 3) {
+        float f = static_cast<float>(v);
+        std::uint32_t u = 0;
+        std::memcpy(&u, &f, 4);
+        put(u, 4);
+      } else if (s.bits == 8) {
+        put(static_cast<std::uint32_t>(std::lround(128 + 127 * v)), 1);
+      } else {
+        const long full = s.bits == 16 ? 32767 : 8388607;
+        put(static_cast<std::uint32_t>(std::lround(full * v)), bytes);
+      }
+    }
+  }
+  const auto riff = static_cast<std::uint32_t>(out.size() - 8);
+  for (int i = 0; i < 4; ++i) out[4 + i] = static_cast<std::uint8_t>(riff >> (8 * i));
+  return out;
+}
+
+// Our own WAV writer's samples, as numbers from -1 to 1.
+std::vector<double> samples_of(const Bytes& wav, int bits) {
+  std::vector<double> x;
+  for (std::size_t i = 44; i + static_cast<std::size_t>(bits / 8) <= wav.size();
+       i += static_cast<std::size_t>(bits / 8))
+    x.push_back(bits == 8 ? (wav[i] - 128) / 128.0
+                          : static_cast<std::int16_t>(wav[i] | wav[i + 1] << 8) / 32768.0);
+  return x;
+}
+
+std::string files_and_fingerprint(const Bytes& recording, bool c16) {
+  struct Files : tape::FileListener {
+    std::string rows;
+    tape::Fingerprint print;
+    int n = 0;
+    void on_file(const tape::TapeFile& f) override {
+      rows += scan::file_row(f, ++n).substr(24);  // without the offset and the time
+      print.add(f);
+    }
+  } files;
+  tape::DecoderSettings settings;
+  settings.default_machine = c16 ? 2 : 0;
+  tape::Decoder decoder(settings, files);
+  io::MemorySource source(recording);
+  Reader reader(source);
+  reader.open();
+  auto p = std::make_unique<Pulses>();
+  while (reader.next(*p)) decoder.feed(*p);
+  decoder.finish();
+  char line[32];
+  std::snprintf(line, sizeof line, "fingerprint %08x\n", files.print.value());
+  return files.rows + line;
+}
+
+TEST(WavInput, RealTapesThroughSoundComeBack) {
+  TAPEWREN_NEEDS_REAL_TAPES();
+  struct Case {
+    const char* what;
+    std::uint32_t rate;
+    int bits;  // of our writer: 8 or 16
+    bool invert;
+    double noise, dc, fade, lowpass_hz;
+    Store store;  // as stored for reading; bits 0: our writer's bytes as they are
+  };
+  // clang-format off
+  const std::vector<Case> cases = {
+    {"44.1 kHz, 16 bits", 44100, 16, false, 0, 0, 0, 0, {1, 0, 1}},
+    {"22.05 kHz, 8 bits", 22050, 8, false, 0, 0, 0, 0, {1, 0, 1}},
+    {"96 kHz, inverted", 96000, 16, true, 0, 0, 0, 0, {1, 0, 1}},
+    {"48 kHz with noise, 24 bits", 48000, 16, false, 0.03, 0, 0, 0, {1, 24, 1}},
+    {"44.1 kHz with a DC offset, float", 44100, 16, false, 0, 0.3, 0, 0, {3, 32, 1}},
+    {"44.1 kHz fading to a fifth, stereo", 44100, 16, false, 0, 0, 0.8, 0, {1, 16, 2}},
+    {"44.1 kHz through a deck's low-pass, inverted", 44100, 16, true, 0.01, 0.05, 0.3, 6000, {1, 16, 1}},
+  };
+  // clang-format on
+  for (const char* name : {"c64-pal-normal-errors", "c64-pal-turbo", "plus4-pal"}) {
+    SCOPED_TRACE(name);
+    const bool c16 = std::string(name).rfind("plus4", 0) == 0;
+    const double clock = machine_clock_hz(c16 ? 2 : 0, 0);
+    const Bytes tap = testing::read_real_tape(name);
+    const std::vector<std::uint64_t> want = pulses_of(tap);
+    const std::string files = files_and_fingerprint(tap, c16);
+    ASSERT_NE(files.find(" ok"), std::string::npos) << files;
+    for (const Case& c : cases) {
+      SCOPED_TRACE(c.what);
+      audio::WavFormat format;
+      format.rate = c.rate;
+      format.bits = c.bits;
+      format.invert = c.invert;
+      io::MemorySink sink;
+      audio::WavWriter writer(format, static_cast<std::uint64_t>(2 * clock), sink);
+      for (const auto p : want) ASSERT_TRUE(writer.pulse(p, p >= kContinues));
+      ASSERT_TRUE(writer.finish());
+      Bytes wav = sink.bytes;
+      if (c.store.bits != 0) {
+        std::vector<double> x = samples_of(wav, c.bits);
+        std::uint32_t random = 7;
+        double y = 0;
+        const double a = c.lowpass_hz > 0 ? 1 - std::exp(-2 * M_PI * c.lowpass_hz / c.rate) : 1;
+        for (std::size_t i = 0; i < x.size(); ++i) {
+          random = random * 1664525u + 1013904223u;
+          const double along = static_cast<double>(i) / static_cast<double>(x.size());
+          y += a * (x[i] - y);
+          x[i] = 0.8 * y * (1 - c.fade * along) + c.dc +
+                 c.noise * ((random >> 8) / 16777216.0 - 0.5) * 2;
+        }
+        wav = wav_of(x, c.rate, c.store);
+      }
+      ReadSettings rs;
+      rs.clock_hz = clock;
+      const std::vector<std::uint64_t> got = pulses_of(wav, rs);
+      ASSERT_EQ(got.size(), want.size());
+      // Each pulse within about a sample (the sound's edges lie on the nearest sample) and a
+      // TAP unit; each edge, measured from the first, within about a sample of where the tape
+      // has it, all along the side. The last wave's end is not in the sound: left out.
+      const double sample = 2 * clock / c.rate;
+      std::uint64_t at_want = 0, at_got = 0, worst_pulse = 0, worst_edge = 0;
+      for (std::size_t i = 1; i + 1 < want.size(); ++i) {
+        at_want += want[i];
+        at_got += got[i];
+        const std::uint64_t d = want[i] > got[i] ? want[i] - got[i] : got[i] - want[i];
+        if (want[i] < kContinues) worst_pulse = std::max(worst_pulse, d);
+        worst_edge = std::max(worst_edge, at_want > at_got ? at_want - at_got : at_got - at_want);
+      }
+      EXPECT_LE(static_cast<double>(worst_pulse), 1.5 * sample + 16);
+      EXPECT_LE(static_cast<double>(worst_edge), 1.5 * sample);
+      // The files, where a sample is finer than the gap between a loader's pulse classes (at
+      // 22.05 kHz, a sample is 5.6 TAP units: Turbo Tape's 0x1C and 0x28 run into each other).
+      if (c.rate >= 44100 || std::string(name) != "c64-pal-turbo") {
+        EXPECT_EQ(files_and_fingerprint(wav, c16), files);
+      }
+    }
+  }
+}
+
+// Headers that are not what a sound card writes, or not a tape's: refused with the reason.
+TEST(WavInput, HeadersRefusedWithTheirReason) {
+  const auto refused = [](Bytes wav) {
+    io::MemorySource source(wav);
+    Reader reader(source);
+    return reader.open()
+               ? std::string("read as ") + (reader.format() == Format::kWav ? "WAV" : "other")
+               : reader.error();
+  };
+  const std::vector<double> x(1000, 0.5);
+  Bytes mu = wav_of(x, 8000, {1, 16, 1});
+  mu[20] = 7;  // mu-law
+  Bytes wide = wav_of(x, 44100, {1, 16, 1});
+  wide[22] = 6;  // six channels
+  Bytes slow = wav_of(x, 4000, {1, 16, 1});
+  Bytes twelve = wav_of(x, 44100, {1, 16, 1});
+  twelve[34] = 12;
+  Bytes no_data = wav_of(x, 44100, {1, 16, 1});
+  no_data.resize(48);
+  EXPECT_EQ(
+      refused(mu),
+      "WAV samples of 16 bits (encoding 7): only 8, 16 and 24-bit PCM and 32-bit float are read");
+  EXPECT_EQ(refused(wide), "a WAV file of 6 channels: only mono and stereo are read");
+  EXPECT_EQ(refused(slow), "a WAV file of 4000 samples a second: 8,000 to 192,000 are read");
+  EXPECT_EQ(
+      refused(twelve),
+      "WAV samples of 12 bits (encoding 1): only 8, 16 and 24-bit PCM and 32-bit float are read");
+  EXPECT_EQ(refused(no_data), "no samples (data chunk) in the WAV file's first 128 KiB");
+  EXPECT_EQ(refused(wav_of(x, 44100, {3, 32, 2})), "read as WAV");
+}
+
+}  // namespace
+}  // namespace tapewren::recording
