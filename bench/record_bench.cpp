@@ -265,8 +265,10 @@ std::pair<double, double> wav_against_cp(const TempDir& dir) {
 // The reports on the 45-minute side, best of three runs each, in seconds: --files, --files
 // --json, --files --map; and a folder of 200 recordings scanned one and two at a time.
 struct Reports {
-  double files = 0, json = 0, map = 0, jobs1 = 0, jobs2 = 0;
+  double files = 0, json = 0, map = 0, jobs1 = 0, jobs2 = 0, wav_in = 0, cat = 0;
+  long wav_in_kib = 0;
 };
+long peak_rss_kib(const std::vector<std::string>& argv);
 Reports reports(const TempDir& dir) {
   const std::string scan = TAPEWREN_SCAN_PATH, side = dir.path("side.dmp");
   const auto best = [&](const std::function<std::vector<std::string>(int)>& argv) {
@@ -281,6 +283,17 @@ Reports reports(const TempDir& dir) {
     return least;
   };
   Reports r;
+  // The side's sound (written by the WAV stage) read back into a TAP file, against cat.
+  r.wav_in = best([&](int i) {
+    return std::vector<std::string>{TAPEWREN_CONVERT_PATH, dir.path("side.wav"),
+                                    dir.path("back" + std::to_string(i) + ".tap")};
+  });
+  r.cat = best([&](int) {
+    return std::vector<std::string>{"/bin/sh", "-c",
+                                    "cat '" + dir.path("side.wav") + "' >/dev/null"};
+  });
+  r.wav_in_kib =
+      peak_rss_kib({TAPEWREN_CONVERT_PATH, dir.path("side.wav"), dir.path("m_back.tap")});
   r.files = best([&](int) { return std::vector<std::string>{scan, "--files", side}; });
   r.json = best([&](int) { return std::vector<std::string>{scan, "--files", "--json", side}; });
   r.map = best([&](int i) {

@@ -33,10 +33,10 @@ using tapewren::scan::Outcome;
 
 const char kUsage[] =
     "Usage: tapewren-scan [options] RECORDING|FOLDER...\n"
-    "Reads recordings (dump files or TAP files), and the recordings in folders (.dmp and .tap\n"
-    "files, and any file that starts as a TAP file does). Without options it prints the name of\n"
-    "every file whose tape header it finds, as tapewren-record does while recording, with the\n"
-    "byte offset where the header ended.\n"
+    "Reads recordings (dump, TAP or WAV files), and the recordings in folders (.dmp, .tap and\n"
+    ".wav files, and any file that starts as a TAP or WAV file does). Without options it prints\n"
+    "the name of every file whose tape header it finds, as tapewren-record does while\n"
+    "recording, with the byte offset where the header ended.\n"
     "  --files            decode every file on the tape: where it starts, loader, type, name,\n"
     "                     addresses, size, each copy of its blocks, and a verdict (ok,\n"
     "                     repaired from the repeat, bad, incomplete); then a summary with the\n"
@@ -124,7 +124,7 @@ int parse(int argc, char** argv, Options& opt, bool& done) {
   return 0;
 }
 
-// A file is taken from a folder when it is named as a recording or starts as a TAP file.
+// A file is taken from a folder when it is named as a recording or starts as a TAP or WAV file.
 bool looks_like_recording(const fs::path& p) {
   std::string ext = p.extension().string();
   for (char& c : ext) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
