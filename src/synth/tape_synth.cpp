@@ -230,7 +230,15 @@ void TapeWriter::data_byte(const TapeFile& file, std::size_t index, std::uint8_t
     silence(2 * 985248);  // the tape lost its signal for a second
     return;
   }
-  if (file.flip_bit >= 0 && index == static_cast<std::size_t>(file.flip_bit)) value ^= 0x10;
+  if (file.flip_bit >= 0 && index == static_cast<std::size_t>(file.flip_bit)) {
+    if (lead > 0) {  // a format whose bytes are framed: the lead bit is the one flipped
+      bit(false, bits);
+      for (int i = 1; i < lead; ++i) bit(true, bits);
+      byte(value, bits, 0);
+      return;
+    }
+    value ^= 0x10;
+  }
   byte(value, bits, lead);
 }
 

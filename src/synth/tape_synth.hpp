@@ -20,7 +20,7 @@ enum class Encoding {
   kNovaload,
   kNovaloadSpecial,
   kFreeload,
-  kOcean,  // variant 1, 2 or 3
+  kOcean,   // variant 1, 2 or 3
   kBurner,  // variant 0, or 1 for the variant with a marker after the data
   kVisiload,
   kCyberload,  // variant 3 (game data) or 4 (multiload)
@@ -59,7 +59,8 @@ struct TapeFile {
   // The header's end address tells this many bytes (-1: the data's size).
   int announced_size = -1;
   // Turbo loaders: which variant of the format; a tape's own pilot and sync bytes and bit
-  // order where the format lets each tape choose; one bit flipped in data byte `flip_bit`;
+  // order where the format lets each tape choose; one bit flipped in data byte `flip_bit` (its
+  // lead bit, in a format whose bytes have one);
   // the pulses stopping in data byte `dropout_at` (a dropout).
   int variant = 0;
   std::uint8_t pilot_byte = 0, sync_byte = 0;
@@ -137,8 +138,8 @@ class TapeWriter {
   void silence(std::uint64_t half_cycles);
   void place(int block, int copy);
   // A data byte of a turbo file, with the file's damage: a flipped bit, or the pulses stopping.
-  void data_byte(const TapeFile& file, std::size_t index, std::uint8_t value,
-                 const TurboBits& bits, int lead = 0);
+  void data_byte(const TapeFile& file, std::size_t index, std::uint8_t value, const TurboBits& bits,
+                 int lead = 0);
   // A ROM-loader file, as a turbo tape's boot file.
   void add_rom(const TapeFile& file);
 

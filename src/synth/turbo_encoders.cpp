@@ -413,6 +413,19 @@ void cyberload(Writer& o) {
     o.put(0);
     return;
   }
+  // A tape's own pilot and sync: its loader, a ROM file before, sets them and the timer (the
+  // threshold, 0x45 TAP units: 552 cycles) with LDA #lo / STA $DC04 / LDA #hi / STA $DC05 and
+  // CMP #pilot / BEQ / CMP #sync / BNE.
+  const std::uint8_t pilot = o.f.pilot_byte ? o.f.pilot_byte : 0x0F,
+                     sync = o.f.sync_byte ? o.f.sync_byte : 0xCC;
+  if (o.f.pilot_byte) {
+    Bytes loader(40, 0xEA);
+    const Bytes code = {0xA9, 0x28, 0x8D,  0x04, 0xDC, 0xA9, 0x02, 0x8D, 0x05,
+                        0xDC, 0xC9, pilot, 0xF0, 0x02, 0xC9, sync, 0xD0, 0xF0};
+    std::copy(code.begin(), code.end(), loader.begin() + 4);
+    o.w.add_rom({Encoding::kStandard, 1, "CYBER", loader, 0x0801});
+    o.pause();
+  }
   for (std::size_t at = 0; at < o.f.data.size(); at += 256) {
     const std::size_t n = std::min<std::size_t>(256, o.f.data.size() - at);
     const unsigned load = o.f.start_address + static_cast<unsigned>(at);
@@ -420,8 +433,8 @@ void cyberload(Writer& o) {
     head[3] = static_cast<std::uint8_t>(
         xor_of(head) ^ xor_of(Bytes(o.f.data.begin() + static_cast<long>(at),
                                     o.f.data.begin() + static_cast<long>(at + n))));
-    o.pilot(0x0F, 8);
-    o.put(0xCC);
+    o.pilot(pilot, 8);
+    o.put(sync);
     o.put(head);
     o.data(at, n);
   }

@@ -258,22 +258,37 @@ struct Decoder::State : FileSink {
       if (f.verdict == Verdict::kOk) return 2;
       return f.verdict == Verdict::kBad ? 1 : 0;
     };
+    const auto announced = [](const TapeFile& f) {
+      return f.kind == Kind::kDataWithoutHeader ? 0x10000u : f.end - f.start + 0u;
+    };
+    const auto stronger = [&](const TapeFile& x, const TapeFile& y) {
+      const int rx = rank(x), ry = rank(y);
+      return rx != ry                       ? rx > ry
+             : x.evidence != y.evidence     ? x.evidence > y.evidence
+             : announced(x) != announced(y) ? announced(x) < announced(y)
+                                            : x.data.size() > y.data.size();
+    };
+    // Two readings of one stretch, not neighbours whose pilot and trailer touch: more than
+    // half of the shorter one is in the other.
+    const auto clash = [](const TapeFile& x, const TapeFile& y) {
+      if (x.loader == y.loader || x.end_offset == 0 || y.end_offset == 0) return false;
+      const std::uint64_t from = std::max(x.offset, y.offset),
+                          to = std::min(x.end_offset, y.end_offset);
+      const std::uint64_t shorter = std::min(x.end_offset - std::min(x.offset, x.end_offset),
+                                             y.end_offset - std::min(y.offset, y.end_offset));
+      return to > from && 2 * (to - from) > shorter;
+    };
+    // The strongest first: a file that lost takes nothing else down with it.
+    std::vector<std::size_t> order(waiting.size());
+    for (std::size_t i = 0; i < order.size(); ++i) order[i] = i;
+    std::stable_sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) {
+      return stronger(waiting[a], waiting[b]);
+    });
     std::vector<bool> lost(waiting.size(), false);
-    for (std::size_t a = 0; a < waiting.size(); ++a) {
-      for (std::size_t b = a + 1; b < waiting.size(); ++b) {
-        const TapeFile &x = waiting[a], &y = waiting[b];
-        if (x.loader == y.loader || x.end_offset == 0 || y.end_offset == 0) continue;
-        if (y.offset >= x.end_offset || x.offset >= y.end_offset) continue;
-        const int rx = rank(x), ry = rank(y);
-        const auto announced = [](const TapeFile& f) {
-          return f.kind == Kind::kDataWithoutHeader ? 0x10000u : f.end - f.start + 0u;
-        };
-        const bool x_wins = rx != ry                       ? rx > ry
-                            : x.evidence != y.evidence     ? x.evidence > y.evidence
-                            : announced(x) != announced(y) ? announced(x) < announced(y)
-                                                           : x.data.size() >= y.data.size();
-        lost[x_wins ? b : a] = true;
-      }
+    for (const std::size_t a : order) {
+      if (lost[a]) continue;
+      for (std::size_t b = 0; b < waiting.size(); ++b)
+        if (b != a && !lost[b] && clash(waiting[a], waiting[b])) lost[b] = true;
     }
     std::size_t kept = 0;
     for (std::size_t i = 0; i < waiting.size(); ++i)

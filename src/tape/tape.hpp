@@ -49,6 +49,7 @@ struct BlockRead {
   const char* role = "data";                  // "header", "data", or a data file's "record"
   int copy = 1;                               // 2: the repeat
   std::uint64_t offset = 0;                   // in the input, where its lead-in or pilot begins
+  std::uint64_t end_offset = 0;               // and where it ends (0: not known)
   std::uint64_t time = 0, end_time = 0;       // half cycles from the start of the recording
   double seconds = 0, end_seconds = 0;        // the same in seconds
   int start = -1;                             // its load address, where it has one of its own

@@ -175,6 +175,10 @@ TEST(Decoder, SyntheticTapes) {
      {{0, 0, 1, "ROM", "program", "BIG", "$0801", "$13B9", "3000", "ok ok", "ok ok", "ok"}}, speed(0.9, 0.6)},
     {"a deck 15 % fast", {prg}, {ok}, speed(0.85)},
     {"a turbo loader with shorter pulses", {turbo()}, {turbo_ok}, speed(0.7)},
+    {"a long turbo file on a deck slowing down by a fifth along it",
+     {with(turbo(), [](auto& f) { f.data.assign(16000, 0x0F); })},
+     {{0, 0, 1, "Turbo Tape", "program", "PROGRAM", "$0801", "$4681", "16000", "ok", "ok", "ok"}},
+     speed(0.9, 0.17)},
     {"noise spikes between blocks", {prg, turbo()}, {ok, nth(turbo_ok, 1)}, layout([](auto& l) { l.noise_spikes = 30; })},
     {"two pauses of 68 s, as between the sides", {prg, turbo()}, {ok, nth(turbo_ok, 1)}, layout([](auto& l) { l.gap_words = 2045; })},
     {"turbo data after a 10 s pause, with the real tape's 172-byte data pilot", {turbo(), turbo(), turbo(), turbo()},
@@ -362,6 +366,8 @@ TEST(Loaders, EachReadsItsOwnTapesAndNoOneElses) {
   const auto same = [](synth::TapeFile&) {};
   const Line kBurnerBoot = {0,       0,       1,     "ROM",   "program", "BURNER",
                             "$02A7", "$030C", "101", "ok ok", "ok ok",   "ok"};
+  const Line kCyberBoot = {0,       0,       1,    "ROM",   "program", "CYBER",
+                           "$0801", "$0829", "40", "ok ok", "ok ok",   "ok"};
   struct Damage {
     const char* size;
     const char* copy;
@@ -455,12 +461,21 @@ TEST(Loaders, EachReadsItsOwnTapesAndNoOneElses) {
     {"Visiload", turbo(Encoding::kVisiload, 0x4000, same),
      {{0, 10, 1, "Visiload", "program", "", "$0347", "$0348", "1", "", "ok", "ok (no checksum)"},
       {0, 11, 1, "Visiload", "program", "", "$4000", "$4258", "600", "", "ok", "ok (no checksum)"}}, 1,
-     {"600", "ok", "ok (no checksum)"}, {"100", "cut", "incomplete", nullptr, "$4064"}},
+     {}, {"100", "cut", "incomplete", nullptr, "$4064"},
+     {{0, 10, 1, "Visiload", "program", "", "$0347", "$0348", "1", "", "ok", "ok (no checksum)"},
+      {0, 11, 1, "Visiload", "program", "", "$4000", "$4100", "256", "", "sum", "bad"},
+      {0, 12, 1, "Visiload", "program", "", "$4100", "$4258", "344", "", "ok", "ok (no checksum)"}}},
     {"Cyberload F3", turbo(Encoding::kCyberload, 0x4000, [](auto& f) { f.variant = 3; }),
      {{0, 10, 1, "Cyber F3", "program", "", "$4000", "$4258", "600", "", "ok", "ok"}}, 0, {}, {},
      {{0, 10, 1, "Cyber F3", "program", "", "$4000", "$4100", "256", "", "sum", "bad"},
       {0, 11, 1, "Cyber F3", "program", "", "$4100", "$4258", "344", "", "ok", "ok"}},
      {{0, 10, 1, "Cyber F3", "program", "", "$4000", "$4064", "100", "", "cut", "incomplete"},
+      {0, 11, 1, "Cyber F3", "program", "", "$4100", "$4258", "344", "", "ok", "ok"}}},
+    {"Cyberload F3, its loader's timer, pilot and sync", turbo(Encoding::kCyberload, 0x4000, [](auto& f) { f.variant = 3; f.pilot_byte = 0xC3; f.sync_byte = 0xA5; }),
+     {kCyberBoot, {0, 10, 1, "Cyber F3", "program", "", "$4000", "$4258", "600", "", "ok", "ok"}}, 1, {}, {},
+     {kCyberBoot, {0, 10, 1, "Cyber F3", "program", "", "$4000", "$4100", "256", "", "sum", "bad"},
+      {0, 11, 1, "Cyber F3", "program", "", "$4100", "$4258", "344", "", "ok", "ok"}},
+     {kCyberBoot, {0, 10, 1, "Cyber F3", "program", "", "$4000", "$4064", "100", "", "cut", "incomplete"},
       {0, 11, 1, "Cyber F3", "program", "", "$4100", "$4258", "344", "", "ok", "ok"}}},
     {"Cyberload F4", turbo(Encoding::kCyberload, 0x4000, [](auto& f) { f.variant = 4; }),
      {{0, 10, 1, "Cyber F4", "program", "GAME", "$4000", "$4258", "600", "", "ok", "ok"}}, 0,
@@ -502,19 +517,30 @@ TEST(Loaders, EachReadsItsOwnTapesAndNoOneElses) {
                   std::equal(c.file.data.begin(), c.file.data.end(), got.begin()));
     }
     // Loaded twice to one address, a tenth of a second apart and with no pause: two files
-    // (with no pause, where the second begins is a matter of taste: its columns only).
-    for (const bool pause : {true, false}) {
-      SCOPED_TRACE(pause ? "twice, a pause between" : "twice, no pause between");
+    // (with no pause, where the second begins is a matter of taste: its columns only); and a
+    // ROM file a tenth of a second after it, which must not be taken for more of its own.
+    const synth::TapeFile after{Encoding::kStandard, 1, "AFTER", Bytes(100, 0x77), 0x0801};
+    const Line after_line = {1,       0,       1,     "ROM",   "program", "AFTER",
+                             "$0801", "$0865", "100", "ok ok", "ok ok",   "ok"};
+    for (const int how : {0, 1, 2}) {
+      const bool pause = how != 1;
+      SCOPED_TRACE(how == 0   ? "twice, a pause between"
+                   : how == 1 ? "twice, no pause between"
+                              : "a ROM file after it");
       synth::TapeWriter writer(synth::TapeLayout{});
       writer.gap();
       writer.add(c.file);
       if (pause) writer.silence(2 * 985248 / 10);
-      writer.add(c.file);
+      writer.add(how == 2 ? after : c.file);
       writer.gap();
       std::vector<Line> lines = c.lines;
-      for (Line l : c.lines) lines.push_back((l.file = 1, l));
+      if (how == 2) {
+        lines.push_back(after_line);
+      } else {
+        for (Line l : c.lines) lines.push_back((l.file = 1, l));
+      }
       const auto columns = [&](std::string r) {
-        if (pause) return r;
+        if (how != 1) return r;
         std::string out;
         for (std::size_t at = 0; at < r.size(); at = r.find('\n', at) + 1)
           out += r.substr(at + 23, r.find('\n', at) - at - 22);

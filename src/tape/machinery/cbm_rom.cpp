@@ -41,6 +41,7 @@ BlockRead read_of(const RomCopy& b) {
   r.offset = b.offset;
   r.time = b.time;
   r.end_time = b.end_time;
+  r.end_offset = b.end_offset;
   r.size = b.bytes.size() - (b.complete && !b.bytes.empty() ? 1 : 0);
   r.state = report_of(b);
   for (std::size_t i = 0; i < b.bad.size() && r.bad.size() < BlockRead::kMaxBad; ++i)
@@ -53,6 +54,7 @@ void add_reads(TapeFile& f, const MergedBlock& m, const char* role) {
   for (BlockRead r : m.reads) {
     r.role = role;
     f.end_half_cycles = std::max(f.end_half_cycles, r.end_time);
+    f.end_offset = std::max(f.end_offset, r.end_offset);
     f.blocks.push_back(std::move(r));
   }
 }
@@ -124,6 +126,7 @@ void RomLoader::end_block(bool complete, std::uint64_t end_time) {
   b.bad_bytes = static_cast<int>(std::count(b.bad.begin(), b.bad.end(), true));
   b.complete = complete;
   b.end_time = end_time;
+  b.end_offset = last_offset_;
   last_time_ = end_time;
   for (int c = 0; c < 3; ++c)
     sum_center_[c] += classes_.center_half_cycles(static_cast<Class>(c)) / 2;  // in cycles
@@ -146,6 +149,7 @@ std::size_t RomLoader::take(const PulseBlock& block, std::size_t from) {
     const Class c = classes_.classify(p);
     if (c != PulseClasses::kNone) classes_.track(c, p);
     const std::uint64_t end = block.time[i] + p;
+    last_offset_ = i + 1 < n ? block.offset[i + 1] : block.offset[i] + 1;
     switch (state_) {
       case State::kIdle:
         return i;

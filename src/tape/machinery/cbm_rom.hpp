@@ -34,6 +34,7 @@ struct RomCopy {
   int bad_bytes = 0;
   bool complete = false;  // it ended with its end mark
   std::uint64_t offset = 0, time = 0, end_time = 0;
+  std::uint64_t end_offset = 0;  // where its last pulse ends in the input
 };
 
 // A block as its copies make it: payload and checksum byte, and how it was come by.
@@ -107,8 +108,9 @@ class RomLoader : public LoaderDecoder {
   bool byte_bad_ = false;
   std::uint64_t pulse_no_ = 0, marker_pulse_no_ = 0, block_pulses_ = 0;
   std::size_t marker_index_ = 0;
-  std::uint64_t last_time_ = 0;  // when the last pulse of the block (or the last block) ended
-  bool trailer_ = false;         // the lead-in being read follows a block
+  std::uint64_t last_time_ = 0;    // when the last pulse of the block (or the last block) ended
+  std::uint64_t last_offset_ = 0;  // where the last pulse read ends in the input
+  bool trailer_ = false;           // the lead-in being read follows a block
   RomCopy block_;
   // What the blocks' lead-ins settled on, for the histogram.
   double sum_center_[3] = {0, 0, 0};
