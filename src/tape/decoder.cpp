@@ -386,7 +386,7 @@ void EdgeGuess::close_window() {
   const std::uint32_t lo = std::min(differ_[0], differ_[1]), hi = std::max(differ_[0], differ_[1]);
   if (hi >= 40) {
     ++windows_;
-    if (lo * 8 <= hi) {
+    if (lo * 16 <= hi) {  // a marker or two a window apart, no more
       ++half_like_;
     } else if (lo * 2 >= hi) {
       ++whole_like_;

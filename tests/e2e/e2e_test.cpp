@@ -502,6 +502,22 @@ TEST(Scan, JsonValidAndTheSameAsTheTable) {
   }
   EXPECT_EQ(rebuilt.out, expected);
   EXPECT_EQ(order, inputs);  // in the order given, whichever finished first
+  // Each recording's objects together, in the order given.
+  std::size_t last = 0;
+  for (std::size_t at = json.out.find("\"recording\":\""); at != std::string::npos;
+       at = json.out.find("\"recording\":\"", at + 1)) {
+    const std::size_t from = at + 13, to = json.out.find('"', from);
+    const auto which = std::find(inputs.begin(), inputs.end(), json.out.substr(from, to - from));
+    ASSERT_NE(which, inputs.end());
+    const auto index = static_cast<std::size_t>(which - inputs.begin());
+    EXPECT_GE(index, last) << json.out.substr(from, to - from);
+    last = index;
+  }
+  EXPECT_NE(table.out.find("total: " + std::to_string(inputs.size()) +
+                           " recordings, 1 unreadable, 1 with bad or incomplete files, 0 without "
+                           "files; "),
+            std::string::npos)
+      << table.out;
   EXPECT_NE(expected.find("  8 "), std::string::npos) << expected;  // the mixed side is there
   EXPECT_NE(
       json.out.find("{\"type\":\"error\",\"version\":1,\"recording\":\"" + dir.path("missing.tap") +
