@@ -151,7 +151,8 @@ TEST(WavInput, RealTapesThroughSoundComeBack) {
         std::vector<double> x = samples_of(wav, c.bits);
         std::uint32_t random = 7;
         double y = 0;
-        const double a = c.lowpass_hz > 0 ? 1 - std::exp(-2 * M_PI * c.lowpass_hz / c.rate) : 1;
+        const double a =
+            c.lowpass_hz > 0 ? 1 - std::exp(-2 * 3.14159265358979 * c.lowpass_hz / c.rate) : 1;
         for (std::size_t i = 0; i < x.size(); ++i) {
           random = random * 1664525u + 1013904223u;
           const double along = static_cast<double>(i) / static_cast<double>(x.size());
