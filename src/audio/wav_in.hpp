@@ -76,7 +76,6 @@ class EdgeReader {
   int polarity_;
   // Held until the louder channel is known: the first frames' bytes.
   std::vector<std::uint8_t> probe_;
-  std::uint64_t probe_offset_ = 0;
   bool probing_ = false;
   // The detector.
   std::uint64_t n_ = 0;  // samples seen
