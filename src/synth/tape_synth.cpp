@@ -227,7 +227,7 @@ void TapeWriter::byte(std::uint8_t value, const TurboBits& bits, int lead) {
 void TapeWriter::data_byte(const TapeFile& file, std::size_t index, std::uint8_t value,
                            const TurboBits& bits, int lead) {
   if (file.dropout_at >= 0 && index == static_cast<std::size_t>(file.dropout_at)) {
-    silence(2 * 985248);  // the tape lost its signal for a second
+    silence(2ull * 985248);  // the tape lost its signal for a second
     return;
   }
   if (file.flip_bit >= 0 && index == static_cast<std::size_t>(file.flip_bit)) {
