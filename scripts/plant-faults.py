@@ -400,7 +400,7 @@ FAULTS = [
     ("cli-double-dash-kept", "src/cli/cli.cpp", "    operands_only_ = true;\n    return next();", "    operands_only_ = true;"),
     # WAV input, formats by name and content, arbitration
     ("wav-extensible-subformat-ignored", "src/audio/wav_in.cpp",
-     "        out.encoding = static_cast<int>(le16(data + body + 24));\n", ""),
+     "out.encoding = static_cast<int>(le16(data + body + 24));", "out.encoding = 1;"),
     ("wav-chunk-pad-ignored", "src/audio/wav_in.cpp", "at = body + length + (length & 1);", "at = body + length;"),
     ("wav-16-bit-unsigned", "src/audio/wav_in.cpp",
      "return static_cast<std::int16_t>(le16(s)) / 32768.0;", "return le16(s) / 32768.0;"),

@@ -33,22 +33,32 @@ std::vector<std::uint64_t> pulses_of(const Bytes& recording, const ReadSettings&
 // What a sound card would store: the signal (and, in stereo, a quiet other channel first).
 struct Store {
   int encoding = 1, bits = 16, channels = 1;
+  bool extensible = false;  // WAVE_FORMAT_EXTENSIBLE, its encoding in the subformat
 };
 Bytes wav_of(const std::vector<double>& x, std::uint32_t rate, const Store& s) {
   const int bytes = s.bits / 8;
   const auto data =
       static_cast<std::uint32_t>(x.size() * static_cast<std::size_t>(bytes * s.channels));
-  Bytes out = {'R', 'I', 'F', 'F', 0, 0, 0, 0, 'W', 'A', 'V', 'E', 'f', 'm', 't', ' ', 16, 0, 0, 0};
+  Bytes out = {'R', 'I', 'F', 'F', 0, 0, 0, 0, 'W', 'A', 'V', 'E', 'f', 'm', 't', ' '};
   const auto put = [&](std::uint32_t v, int n) {
     for (int i = 0; i < n; ++i) out.push_back(static_cast<std::uint8_t>(v >> (8 * i)));
   };
-  put(static_cast<std::uint32_t>(s.encoding), 2);
+  put(s.extensible ? 40 : 16, 4);
+  put(s.extensible ? 0xFFFE : static_cast<std::uint32_t>(s.encoding), 2);
   put(static_cast<std::uint32_t>(s.channels), 2);
   put(rate, 4);
   put(rate * static_cast<std::uint32_t>(bytes * s.channels), 4);
   put(static_cast<std::uint32_t>(bytes * s.channels), 2);
   put(static_cast<std::uint32_t>(s.bits), 2);
-  out.insert(out.end(), {'L', 'I', 'S', 'T', 4, 0, 0, 0, 'I', 'N', 'F', 'O'});  // skipped
+  if (s.extensible) {
+    put(22, 2);
+    put(static_cast<std::uint32_t>(s.bits), 2);
+    put(s.channels == 2 ? 3 : 4, 4);  // the speakers
+    put(static_cast<std::uint32_t>(s.encoding), 2);
+    out.insert(out.end(), {0, 0, 0, 0, 0x10, 0, 0x80, 0, 0, 0xAA, 0, 0x38, 0x9B, 0x71});
+  }
+  // A chunk of an odd length and its pad byte, skipped.
+  out.insert(out.end(), {'L', 'I', 'S', 'T', 5, 0, 0, 0, 'I', 'N', 'F', 'O', '!', 0});
   out.insert(out.end(), {'d', 'a', 't', 'a'});
   put(data, 4);
   for (std::size_t i = 0; i < x.size(); ++i) {
@@ -123,7 +133,7 @@ TEST(WavInput, RealTapesThroughSoundComeBack) {
     {"22.05 kHz, 8 bits", 22050, 8, false, 0, 0, 0, 0, {1, 0, 1}},
     {"96 kHz, inverted", 96000, 16, true, 0, 0, 0, 0, {1, 0, 1}},
     {"48 kHz with noise, 24 bits", 48000, 16, false, 0.03, 0, 0, 0, {1, 24, 1}},
-    {"44.1 kHz with a DC offset, float", 44100, 16, false, 0, 0.3, 0, 0, {3, 32, 1}},
+    {"44.1 kHz with a DC offset, float, extensible header", 44100, 16, false, 0, 0.3, 0, 0, {3, 32, 1, true}},
     {"44.1 kHz fading to a fifth, stereo", 44100, 16, false, 0, 0, 0.8, 0, {1, 16, 2}},
     {"44.1 kHz through a deck's low-pass, inverted", 44100, 16, true, 0.01, 0.05, 0.3, 6000, {1, 16, 1}},
   };
@@ -207,7 +217,7 @@ TEST(WavInput, HeadersRefusedWithTheirReason) {
   Bytes twelve = wav_of(x, 44100, {1, 16, 1});
   twelve[34] = 12;
   Bytes no_data = wav_of(x, 44100, {1, 16, 1});
-  no_data.resize(48);
+  no_data.resize(50);
   EXPECT_EQ(
       refused(mu),
       "WAV samples of 16 bits (encoding 7): only 8, 16 and 24-bit PCM and 32-bit float are read");
