@@ -335,6 +335,14 @@ TEST(Convert, RoundTripAndNeverOverwrites) {
   EXPECT_EQ(run(dir, "convert", {file_arg(tap), file_arg(dump)}).code, 0);
   EXPECT_EQ(run(dir, "convert", {file_arg(dump), file_arg(back)}).code, 0);
   EXPECT_TRUE(read_bytes(back) == read_bytes(tap));
+  // Sound read back: its waves as they start, or, with --invert, from their falling edges.
+  const std::string wav = dir.path("t.wav"), plain = dir.path("plain.tap"),
+                    flipped = dir.path("flipped.tap");
+  EXPECT_EQ(run(dir, "convert", {file_arg(tap), file_arg(wav)}).code, 0);
+  EXPECT_EQ(run(dir, "convert", {file_arg(wav), file_arg(plain)}).code, 0);
+  EXPECT_EQ(run(dir, "convert", {"--invert", file_arg(wav), file_arg(flipped)}).code, 0);
+  EXPECT_GT(read_bytes(plain).size(), 20000u);
+  EXPECT_FALSE(read_bytes(flipped) == read_bytes(plain));
   for (const char* taken : {"taken.tap", "taken.wav"}) {
     write_file(dir.path(taken), bytes("keep"));
     EXPECT_EQ(run(dir, "convert", {file_arg(tap), file_arg(dir.path(taken))}).code, 1);
@@ -502,6 +510,7 @@ TEST(Scan, JsonValidAndTheSameAsTheTable) {
   }
   EXPECT_EQ(rebuilt.out, expected);
   EXPECT_EQ(order, inputs);  // in the order given, whichever finished first
+  EXPECT_EQ(json.out.find("\"end_offset\":null"), std::string::npos);  // every file's end known
   // Each recording's objects together, in the order given.
   std::size_t last = 0;
   for (std::size_t at = json.out.find("\"recording\":\""); at != std::string::npos;

@@ -78,6 +78,7 @@ Bytes wav_of(const std::vector<double>& x, std::uint32_t rate, const Store& s) {
       }
     }
   }
+  out.insert(out.end(), {'i', 'd', '3', ' ', 4, 0, 0, 0, 0x7F, 0x7F, 0x80, 0x80});  // after them
   const auto riff = static_cast<std::uint32_t>(out.size() - 8);
   for (int i = 0; i < 4; ++i) out[4 + i] = static_cast<std::uint8_t>(riff >> (8 * i));
   return out;
