@@ -54,7 +54,7 @@ struct TapeFile {
   bool bad_checksum = false;
   bool with_header = true, with_data = true;
   // Copies lost to a dropout, as (block, copy): block 0 the header, 1 on the data blocks;
-  // each is written as silence of its length.
+  // each is written as silence of its length. Bleepload: (the block's number, 1), gone.
   std::vector<std::pair<int, int>> lost_copies = {};
   // The header's end address tells this many bytes (-1: the data's size).
   int announced_size = -1;

@@ -197,11 +197,19 @@ void bleepload(Writer& o, bool special) {
       o.f.start_address + static_cast<unsigned>((o.f.data.size() + 255) / 256 * 256);
   std::size_t at = 0;
   for (int number = 0; at < o.f.data.size() || number == 0; ++number) {
+    const std::size_t n = special || number > 0 ? 256 : 64;
+    // A block lost to a dropout: (its number, 1) in lost_copies; only the pause is left.
+    const bool lost = std::find(o.f.lost_copies.begin(), o.f.lost_copies.end(),
+                                std::pair<int, int>{number, 1}) != o.f.lost_copies.end();
+    if (lost && number > 0) {
+      at += n;
+      if (!special) pilot = static_cast<std::uint8_t>(pilot == 0x0F ? 0x35 : pilot + 1);
+      continue;
+    }
     if (number > 0) {
       o.w.place(o.block++, 1);
       o.pause();
     }
-    const std::size_t n = special || number > 0 ? 256 : 64;
     const std::uint8_t next = static_cast<std::uint8_t>(pilot == 0x0F ? 0x35 : pilot + 1);
     for (int i = 0; i < 10; ++i) o.put(pilot);
     o.put({static_cast<std::uint8_t>(pilot ^ 0xFF), pilot});

@@ -567,6 +567,22 @@ TEST(Loaders, EachReadsItsOwnTapesAndNoOneElses) {
                 expected_report(lines, placed, 985248));
     }
   }
+  // A numbered block lost: the chain stops before it, and the block after it, whose number
+  // says one is missing, is not taken as whole.
+  {
+    synth::TapeFile f = turbo(Encoding::kBleeploadSpecial, 0x0800, same);
+    f.lost_copies = {{1, 1}};
+    synth::TapeWriter writer(synth::TapeLayout{});
+    writer.gap();
+    writer.add(f);
+    writer.gap();
+    EXPECT_EQ(
+        report(decode(writer.words()).files),
+        expected_report(
+            {{0, 10, 1, "Bleepload S", "program", "", "$0800", "$0900", "256", "", "ok", "ok"},
+             {0, 11, 1, "Bleepload S", "program", "", "$0A00", "$0B00", "256", "", "sum", "bad"}},
+            writer.placed(), 985248));
+  }
   // Noise: nothing.
   Bytes noise;
   std::uint32_t x = 1;
