@@ -122,8 +122,22 @@ void EdgeReader::feed(const std::uint8_t* bytes, std::size_t size, std::vector<E
     finish_probe(out);
     return;
   }
-  for (std::size_t at = 0; at + fb <= size; at += fb)
-    detect(sample(bytes + at, channel_), in_.data_offset + n_ * fb, out);
+  // The channel's samples, read the short way for the common formats.
+  const std::size_t frames = size / fb;
+  const std::uint8_t* first =
+      bytes + static_cast<std::size_t>(channel_) * static_cast<std::size_t>(in_.bits / 8);
+  switch (in_.bits) {
+    case 8:
+      return scan(
+          first, frames, [](const std::uint8_t* s) { return (s[0] - 128) / 128.0; }, out);
+    case 16:
+      return scan(
+          first, frames,
+          [](const std::uint8_t* s) { return static_cast<std::int16_t>(le16(s)) / 32768.0; }, out);
+    default:  // 24-bit and float
+      return scan(
+          bytes, frames, [this](const std::uint8_t* s) { return sample(s, channel_); }, out);
+  }
 }
 
 // The louder channel of the first seconds (its level around its own middle), then its samples.
@@ -148,47 +162,59 @@ void EdgeReader::finish_probe(std::vector<EdgePulse>& out) {
   feed(held.data(), held.size(), out);
 }
 
-void EdgeReader::detect(double x, std::uint64_t offset, std::vector<EdgePulse>& out) {
-  const auto t = static_cast<double>(n_);
-  if (n_++ == 0) {
-    last_edge_ = -2;
-    // Before the file, as if the signal stood at the other side of the middle: a file that
-    // starts high or low starts with that edge, half a sample before its first sample.
-    prev_ = -x;
-    hi_ = std::abs(x);
-    lo_ = -std::abs(x);
+template <typename Get>
+void EdgeReader::scan(const std::uint8_t* samples, std::size_t frames, Get get,
+                      std::vector<EdgePulse>& out) {
+  const auto fb = static_cast<std::size_t>(in_.frame_bytes());
+  Detector d = d_;  // in registers for the loop: a sample costs a few nanoseconds
+  const double decay = decay_, keep = 1 - level_decay_;
+  std::uint64_t offset = in_.data_offset + d.n * fb;
+  for (std::size_t f = 0; f < frames; ++f, offset += fb) {
+    const double x = get(samples + f * fb);
+    const auto t = static_cast<double>(d.n);
+    if (d.n++ == 0) {
+      d.last_edge = -2;
+      // Before the file, as if the signal stood at the other side of the middle: a file that
+      // starts high or low starts with that edge, half a sample before its first sample.
+      d.prev = -x;
+      d.hi = std::abs(x);
+      d.lo = -std::abs(x);
+    }
+    // The peaks follow the signal at once and sink slowly toward the middle between them, so
+    // that the middle follows a drifting offset; the level sinks more slowly still, so that
+    // it keeps through a pause, and sets the hysteresis.
+    const double middle = (d.hi + d.lo) / 2;
+    d.hi = x > d.hi ? x : d.hi - (d.hi - middle) * decay;
+    d.lo = x < d.lo ? x : d.lo + (middle - d.lo) * decay;
+    const double mid = (d.hi + d.lo) / 2;
+    d.level = std::max(std::abs(x - mid), d.level * keep);
+    const double h = std::max(kHysteresis * d.level, kMinLevel);
+    if (d.prev <= mid && x > mid) {
+      d.up = t - 1 + (mid - d.prev) / (x - d.prev);
+      d.up_offset = offset;
+    } else if (d.prev >= mid && x < mid) {
+      d.down = t - 1 + (d.prev - mid) / (d.prev - x);
+      d.down_offset = offset;
+    }
+    d.prev = x;
+    // The last crossing made the edge, unless it is older than the last edge (the middle moved).
+    if (d.state != 1 && x > mid + h) {
+      d.state = 1;
+      const bool fresh = d.up >= 0 && d.up > d.last_edge;
+      d.last_edge = fresh ? d.up : t - 0.5;
+      edge(d.last_edge, 1, fresh ? d.up_offset : offset, out);
+    } else if (d.state != -1 && x < mid - h) {
+      d.state = -1;
+      const bool fresh = d.down >= 0 && d.down > d.last_edge;
+      d.last_edge = fresh ? d.down : t - 0.5;
+      edge(d.last_edge, -1, fresh ? d.down_offset : offset, out);
+    }
   }
-  // The peaks follow the signal at once and sink slowly toward the middle between them, so
-  // that the middle follows a drifting offset and the hysteresis a falling level.
-  const double middle = (hi_ + lo_) / 2;
-  hi_ = x > hi_ ? x : hi_ - (hi_ - middle) * decay_;
-  lo_ = x < lo_ ? x : lo_ + (middle - lo_) * decay_;
-  const double mid = (hi_ + lo_) / 2;
-  level_ = std::max(std::abs(x - mid), level_ * (1 - level_decay_));
-  const double h = std::max(kHysteresis * level_, kMinLevel);
-  if (prev_ <= mid && x > mid) {
-    up_ = t - 1 + (mid - prev_) / (x - prev_);
-    up_offset_ = offset;
-  } else if (prev_ >= mid && x < mid) {
-    down_ = t - 1 + (prev_ - mid) / (prev_ - x);
-    down_offset_ = offset;
-  }
-  prev_ = x;
-  // The last crossing made the edge, unless it is older than the last edge (the middle moved).
-  if (state_ != 1 && x > mid + h) {
-    state_ = 1;
-    const bool fresh = up_ >= 0 && up_ > last_edge_;
-    edge(fresh ? up_ : t - 0.5, 1, fresh ? up_offset_ : offset, out);
-  } else if (state_ != -1 && x < mid - h) {
-    state_ = -1;
-    const bool fresh = down_ >= 0 && down_ > last_edge_;
-    edge(fresh ? down_ : t - 0.5, -1, fresh ? down_offset_ : offset, out);
-  }
+  d_ = d;
 }
 
 void EdgeReader::edge(double at, int direction, std::uint64_t offset, std::vector<EdgePulse>& out) {
   const Edge e{at, direction, offset};
-  last_edge_ = at;
   if (settings_.half_waves) {
     if (last_.direction != 0) out.push_back({at - last_.at, last_.offset});
     last_ = e;

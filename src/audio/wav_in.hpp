@@ -59,7 +59,9 @@ class EdgeReader {
 
  private:
   double sample(const std::uint8_t* frame, int channel) const;
-  void detect(double x, std::uint64_t offset, std::vector<EdgePulse>& out);
+  // The detector over whole frames, its state in locals; `get` reads the channel's sample.
+  template <typename Get>
+  void scan(const std::uint8_t* samples, std::size_t frames, Get get, std::vector<EdgePulse>& out);
   void edge(double at, int direction, std::uint64_t offset, std::vector<EdgePulse>& out);
   void finish_probe(std::vector<EdgePulse>& out);
   void choose_polarity(std::vector<EdgePulse>& out);
@@ -78,13 +80,16 @@ class EdgeReader {
   std::vector<std::uint8_t> probe_;
   bool probing_ = false;
   // The detector.
-  std::uint64_t n_ = 0;  // samples seen
-  double prev_ = 0, hi_ = 0, lo_ = 0, decay_;
-  double level_ = 0, level_decay_;  // the signal's height, for the hysteresis
-  int state_ = 0;                   // +1 high, -1 low, 0 not yet known
-  double up_ = -1, down_ = -1;      // the last crossings of the middle, in samples
-  std::uint64_t up_offset_ = 0, down_offset_ = 0;
-  double last_edge_ = -1;  // when the last edge was, in samples
+  struct Detector {
+    std::uint64_t n = 0;  // samples seen
+    double prev = 0, hi = 0, lo = 0;
+    double level = 0;           // the signal's height, for the hysteresis
+    int state = 0;              // +1 high, -1 low, 0 not yet known
+    double up = -1, down = -1;  // the last crossings of the middle, in samples
+    std::uint64_t up_offset = 0, down_offset = 0;
+    double last_edge = -1;  // when the last edge was, in samples
+  } d_;
+  double decay_, level_decay_;
   // Edges held until the polarity is known, and the evidence for each choice.
   std::vector<Edge> held_;
   double mismatch_[2] = {0, 0};  // pairs starting rising, falling
