@@ -5,6 +5,8 @@
 #include <cmath>
 #include <cstdio>
 
+#include "report.hpp"
+
 namespace tapewren::scan {
 
 namespace {
@@ -41,18 +43,6 @@ double nice_step(double range, int ticks) {
   for (double m : {1.0, 2.0, 5.0})
     if (m * decade >= raw) return m * decade;
   return 10 * decade;
-}
-
-// m:ss, or h:mm:ss from an hour on.
-std::string clock_text(double seconds) {
-  const auto s = static_cast<long>(std::lround(seconds));
-  char out[32];
-  if (s >= 3600) {
-    std::snprintf(out, sizeof out, "%ld:%02ld:%02ld", s / 3600, s / 60 % 60, s % 60);
-  } else {
-    std::snprintf(out, sizeof out, "%ld:%02ld", s / 60, s % 60);
-  }
-  return out;
 }
 
 std::string count_label(double v) {

@@ -57,18 +57,6 @@ const char* kind_text(Kind k) {
   return "";
 }
 
-// m:ss, or h:mm:ss from an hour on.
-std::string clock_text(double seconds) {
-  const auto s = static_cast<long>(seconds);
-  char out[32];
-  if (s >= 3600) {
-    std::snprintf(out, sizeof out, "%ld:%02ld:%02ld", s / 3600, s / 60 % 60, s % 60);
-  } else {
-    std::snprintf(out, sizeof out, "%ld:%02ld", s / 60, s % 60);
-  }
-  return out;
-}
-
 std::string percent(double part, double whole) {
   char out[16];
   std::snprintf(out, sizeof out, "%.1f %%", whole > 0 ? 100 * part / whole : 0.0);
@@ -83,6 +71,18 @@ bool named(const tape::TapeFile& f) {
 }
 
 }  // namespace
+
+// m:ss, or h:mm:ss from an hour on.
+std::string clock_text(double seconds) {
+  const auto s = static_cast<long>(seconds);
+  char out[32];
+  if (s >= 3600) {
+    std::snprintf(out, sizeof out, "%ld:%02ld:%02ld", s / 3600, s / 60 % 60, s % 60);
+  } else {
+    std::snprintf(out, sizeof out, "%ld:%02ld", s / 60, s % 60);
+  }
+  return out;
+}
 
 std::string header_row() {
   char line[256];

@@ -22,6 +22,8 @@ struct Assumptions {
 
 // The table's lines and the summary, as tapewren-scan prints them.
 std::string header_row();
+// m:ss, or h:mm:ss from an hour on.
+std::string clock_text(double seconds);
 std::string file_row(const tape::TapeFile& file, int number);
 std::string summary_text(const tape::Summary& summary, const Assumptions& assumed);
 
