@@ -58,6 +58,17 @@ struct BlockRead {
   std::vector<std::uint32_t> bad;  // which of its bytes failed
 };
 
+// A check byte over a stretch of a file's data, so that data put together from several
+// recordings can be verified: the XOR (or the sum) of seed and data[begin, end) is expected.
+struct DataCheck {
+  enum class Op { kXor, kSum };
+  Op op = Op::kXor;
+  std::uint32_t begin = 0, end = 0;
+  std::uint8_t seed = 0;  // what the check covers besides the data (a head, a type byte)
+  int expected = -1;      // the check byte on tape (-1: not read)
+  bool holds(const std::vector<std::uint8_t>& data) const;
+};
+
 struct TapeFile {
   const LoaderInfo* loader = nullptr;
   Kind kind = Kind::kProgram;
@@ -78,6 +89,12 @@ struct TapeFile {
   std::uint64_t end_half_cycles = 0;  // when its last block ends
   double end_seconds = 0;
   std::vector<BlockRead> blocks;  // in tape order
+  // For files put together from several recordings: whether each byte had a check of its
+  // own (parity), and then which bytes of `data` no copy read (all bytes are suspect in a
+  // file that failed and whose bytes have none); and the check bytes over the data.
+  bool bytes_checked = false;
+  std::vector<std::uint32_t> unread;
+  std::vector<DataCheck> checks;
 };
 
 // Told about every file once it is complete, in tape order.
@@ -170,6 +187,11 @@ class Fingerprint {
  private:
   std::uint32_t crc_ = 0xFFFFFFFF;
 };
+
+// A DataCheck of the XOR kind over data[begin, end), from the check byte found and the one
+// the loader computed over whatever it covers (their difference from the data is the seed).
+DataCheck xor_check(const std::vector<std::uint8_t>& data, std::size_t begin, std::size_t end,
+                    int found, int computed);
 
 // A CRC-32 of some bytes.
 std::uint32_t crc32(const std::vector<std::uint8_t>& bytes);

@@ -22,10 +22,12 @@ extern const LoaderEntry kCyberloadF4Entry;
 
 namespace {
 
-const LoaderInfo kF3Info = {"Cyber F3", "C64", -1, true, false,
-                            "one pulse a bit, MSB first; the tape's pilot and sync; 8-byte heads; XOR"};
-const LoaderInfo kF4Info = {"Cyber F4", "C64", -1, true, false,
-                            "one pulse a bit, MSB first; the tape's pilot, 4 syncs; named header; XORs"};
+const LoaderInfo kF3Info = {
+    "Cyber F3", "C64", -1,
+    true,       false, "one pulse a bit, MSB first; the tape's pilot and sync; 8-byte heads; XOR"};
+const LoaderInfo kF4Info = {
+    "Cyber F4", "C64", -1,
+    true,       false, "one pulse a bit, MSB first; the tape's pilot, 4 syncs; named header; XORs"};
 constexpr BitFormat kBits = {1104, 30, true};
 constexpr std::uint8_t kF4Syncs[] = {0x96, 0xAA, 0x99, 0x55};
 
@@ -67,8 +69,9 @@ class Cyberload : public TurboLoader<Cyberload> {
         ++pilots_;
         return true;
       }
-      const bool sync = f4_ ? std::find(std::begin(kF4Syncs), std::end(kF4Syncs), v) != std::end(kF4Syncs)
-                            : v == sync_;
+      const bool sync =
+          f4_ ? std::find(std::begin(kF4Syncs), std::end(kF4Syncs), v) != std::end(kF4Syncs)
+              : v == sync_;
       synced_ = sync && pilots_ >= 2;
       return synced_;
     }
@@ -104,7 +107,8 @@ class Cyberload : public TurboLoader<Cyberload> {
   // ---- F4: the header whose check byte verifies, then sub-blocks.
   bool f4_byte() {
     if (head_ == 0) {
-      for (const auto& [size, from, sum_at] : {std::tuple{21u, 0u, 20u}, {24u, 0u, 22u}, {25u, 1u, 23u}}) {
+      for (const auto& [size, from, sum_at] :
+           {std::tuple{21u, 0u, 20u}, {24u, 0u, 22u}, {25u, 1u, 23u}}) {
         if (bytes_.size() != size) continue;
         std::uint8_t x = 0;
         for (std::size_t k = from; k < sum_at; ++k) x ^= bytes_[k];
@@ -122,24 +126,31 @@ class Cyberload : public TurboLoader<Cyberload> {
     emit_f4(true);
     return false;
   }
-  std::size_t le16(std::size_t at) const { return static_cast<std::size_t>(bytes_[at] | bytes_[at + 1] << 8); }
+  std::size_t le16(std::size_t at) const {
+    return static_cast<std::size_t>(bytes_[at] | bytes_[at + 1] << 8);
+  }
   void emit_f4(bool complete) {
     const std::size_t size = le16(at_ + 18);
     std::vector<std::uint8_t> data;
+    std::vector<DataCheck> checks;
     bool sums = true;
     for (std::size_t k = head_; k < bytes_.size() && data.size() < size;) {
       const std::size_t n = std::min<std::size_t>(256, size - data.size());
       const std::size_t got = std::min(n, bytes_.size() - k);
       std::uint8_t x = 0;
       for (std::size_t j = 0; j < got; ++j) x ^= bytes_[k + j];
+      const std::size_t begin = data.size();
       data.insert(data.end(), bytes_.begin() + static_cast<long>(k),
                   bytes_.begin() + static_cast<long>(k + got));
-      sums &= got == n && k + n < bytes_.size() && bytes_[k + n] == x;
+      const bool has_sum = got == n && k + n < bytes_.size();
+      if (has_sum) checks.push_back(xor_check(data, begin, data.size(), bytes_[k + n], x));
+      sums &= has_sum && bytes_[k + n] == x;
       k += n + 1;
     }
     TapeFile f = file(Kind::kProgram, name_of(bytes_.data() + at_, 16),
                       static_cast<std::uint16_t>(le16(at_ + 16)), std::move(data),
                       {true, 0, complete && sums, complete}, span_offset(), span_time());
+    f.checks = std::move(checks);
     f.end = static_cast<std::uint16_t>(le16(at_ + 16) + size);
     end_span();
     emit(std::move(f));

@@ -49,6 +49,22 @@ BlockRead read_of(const RomCopy& b) {
   return r;
 }
 
+// What a file put together from several recordings needs of a block whose payload lies at
+// data[at, at + size): the bytes neither copy read, and its check (seeded with the bytes
+// before `at` that it covers).
+void add_checks(TapeFile& f, const MergedBlock& m, std::size_t skip, std::size_t at) {
+  f.bytes_checked = true;
+  const std::size_t payload = m.bytes.empty() ? 0 : m.bytes.size() - 1;
+  for (std::uint32_t i : m.lost)
+    if (i >= skip && i < payload) f.unread.push_back(static_cast<std::uint32_t>(at + i - skip));
+  DataCheck check;
+  check.begin = static_cast<std::uint32_t>(at);
+  check.end = static_cast<std::uint32_t>(at + payload - std::min(skip, payload));
+  for (std::size_t i = 0; i < skip && i < payload; ++i) check.seed ^= m.bytes[i];
+  if (m.sum_read()) check.expected = m.bytes.back();
+  f.checks.push_back(check);
+}
+
 // A file's blocks: those of `m`, in the role given.
 void add_reads(TapeFile& f, const MergedBlock& m, const char* role) {
   for (BlockRead r : m.reads) {
@@ -289,6 +305,7 @@ RomFiles::Merged merge(const RomCopy* first, const RomCopy* repeat) {
     m.bytes.push_back(in_first ? first->bytes[i] : in_repeat ? repeat->bytes[i] : 0);
     m.report.taken_from_repeat += first && !in_first && in_repeat;  // repaired, not replaced
     m.recovered &= in_first || in_repeat;
+    if (!in_first && !in_repeat) m.lost.push_back(static_cast<std::uint32_t>(i));
   }
   if (first) m.report.copy[0] = report_of(*first);
   if (repeat) m.report.copy[1] = report_of(*repeat);
@@ -413,6 +430,7 @@ void RomFiles::close_program(const Merged* data) {
   f.body = data->report;
   f.body_blocks = 1;
   add_reads(f, *data, "data");
+  add_checks(f, *data, 0, 0);
   f.verdict = judge({&header_[0], data});
   // The machine loads what the block holds, wherever its end mark comes.
   const std::size_t expected = static_cast<std::uint16_t>(f.end - f.start), got = f.data.size();
@@ -435,6 +453,7 @@ void RomFiles::close_data_file() {
     blocks.push_back(&m);
     add_reads(f, m, "record");
     const auto p = m.payload();
+    add_checks(f, m, 1, records.size());  // the record's type byte is no data
     records.insert(records.end(), p.begin() + 1, p.end());
     for (int c = 0; c < 2; ++c) {
       const CopyReport& r = m.report.copy[c];
@@ -448,12 +467,18 @@ void RomFiles::close_data_file() {
   }
   f.body_blocks = static_cast<int>(body_.size());
   body_.clear();
-  // The machine's reader reads a byte ahead and ends the file at the first 0x00.
-  const auto end = std::find(records.begin(), records.end(), 0);
-  if (end != records.end())
-    f.notes.push_back("ends at its first 0x00, byte " + std::to_string(end - records.begin()) +
-                      " of " + std::to_string(records.size()));
-  f.data.assign(records.begin(), end);
+  // The machine's reader reads a byte ahead and ends the file at the first 0x00: one that was
+  // read, not one that stands for a byte lost.
+  std::size_t end = 0;
+  for (std::size_t lost = 0; end < records.size(); ++end) {
+    while (lost < f.unread.size() && f.unread[lost] < end) ++lost;
+    if (records[end] == 0 && (lost == f.unread.size() || f.unread[lost] != end)) break;
+  }
+  if (end < records.size())
+    f.notes.push_back("ends at its first 0x00, byte " + std::to_string(end) + " of " +
+                      std::to_string(records.size()));
+  f.data.assign(records.begin(), records.begin() + static_cast<long>(end));
+  f.unread.erase(std::lower_bound(f.unread.begin(), f.unread.end(), end), f.unread.end());
   f.verdict = judge(blocks);
   sink_.file(std::move(f));
 }
@@ -465,6 +490,7 @@ void RomFiles::without_header(const Merged& m) {
   f.data = m.payload();
   f.body = m.report;
   add_reads(f, m, "data");
+  add_checks(f, m, 0, 0);
   f.body_blocks = 1;
   f.verdict = Verdict::kIncomplete;
   f.offset = m.offset;

@@ -43,7 +43,11 @@ struct MergedBlock {
   BlockReport report;
   bool recovered = true, complete = false, sum_ok = false;
   std::uint64_t offset = 0, time = 0;
-  std::vector<BlockRead> reads;  // its copies as read
+  std::vector<BlockRead> reads;     // its copies as read
+  std::vector<std::uint32_t> lost;  // the bytes neither copy read
+  bool sum_read() const {
+    return complete && !bytes.empty() && (lost.empty() || lost.back() + 1 < bytes.size());
+  }
   std::vector<std::uint8_t> payload() const {
     return {bytes.begin(), bytes.end() - (bytes.empty() ? 0 : 1)};
   }

@@ -117,6 +117,13 @@ class TurboLoader : public LoaderDecoder {
     if (open_ && open_->verdict == Verdict::kOk && block.report.checksum_ok &&
         block.report.complete && open_->start + open_->data.size() == block.start &&
         open_->start + open_->data.size() + block.data.size() <= 0x10000) {
+      if (block.report.sum_found >= 0 && block.report.sum_computed >= 0) {
+        DataCheck c = xor_check(block.data, 0, block.data.size(), block.report.sum_found,
+                                block.report.sum_computed);
+        c.begin += static_cast<std::uint32_t>(open_->data.size());
+        c.end += static_cast<std::uint32_t>(open_->data.size());
+        open_->checks.push_back(c);
+      }
       open_->data.insert(open_->data.end(), block.data.begin(), block.data.end());
       open_->end = static_cast<std::uint16_t>(open_->start + open_->data.size());
       open_->body_blocks += 1;
@@ -159,6 +166,9 @@ class TurboLoader : public LoaderDecoder {
     f.end_offset = last_offset_;
     f.end_half_cycles = last_end_;
     f.blocks.push_back(read(start, f.data.size(), report, offset, time));
+    if (report.sum_found >= 0 && report.sum_computed >= 0)  // one XOR over the data
+      f.checks.push_back(
+          xor_check(f.data, 0, f.data.size(), report.sum_found, report.sum_computed));
     return f;
   }
   // A block as the reports show it: read from `time` to the last pulse read.

@@ -1,0 +1,44 @@
+// Several recordings of one tape side: their files matched up in tape order, and each file
+// rebuilt from every copy of it that any recording holds, byte by byte, then verified.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "tape/tape.hpp"
+
+namespace tapewren::tape {
+
+// The files of each recording, matched: one row per file of the side, in tape order, with
+// the recording's copy of it or nullptr. Files are matched by loader, name, addresses and
+// size, keeping the tape order: a file missing from a recording, or a recording that starts
+// late, shifts nothing.
+using Matched = std::vector<std::vector<const TapeFile*>>;
+Matched match_files(const std::vector<std::vector<TapeFile>>& recordings);
+
+struct MergedFile {
+  TapeFile file;                 // the result, its verdict and notes
+  bool good_alone = false;       // some recording holds it good by itself
+  bool only_by_merging = false;  // none does, the merge does
+  long long conflict_at = -1;    // the first byte where copies that passed their checks differ
+  int conflicts = 0;             // bytes where they do
+  int voted = 0;                 // bytes that no copy read without error, taken by majority
+  int lost = 0;                  // bytes that no copy holds at all
+};
+
+// A byte comes from the copies that read it without error (a file that passed its checks,
+// or a byte whose own check passed); the majority wins where they differ. A byte that no copy
+// read without error is the majority of the damaged copies', good only where the file's
+// check bytes then hold. `copies` holds at least one file.
+MergedFile merge_copies(const std::vector<const TapeFile*>& copies);
+
+// Whether the copies that the recordings hold of one file are the same: all present and
+// good, with one CRC-32. Else the first byte where two good copies differ (-1: none do).
+struct Comparison {
+  bool same = false;
+  long long differ_at = -1;
+};
+Comparison compare_copies(const std::vector<const TapeFile*>& copies);
+
+}  // namespace tapewren::tape

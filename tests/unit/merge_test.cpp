@@ -1,0 +1,215 @@
+// Several recordings of one side, each damaged elsewhere: one table of sides recorded three
+// times, every merged file stated whole (what it is, which recordings held good copies, its
+// verdict with its notes, and whether its bytes are the original's).
+#include "tape/merge.hpp"
+
+#include <gtest/gtest.h>
+
+#include <memory>
+
+#include "recording/recording.hpp"
+#include "report.hpp"
+#include "synth/tape_synth.hpp"
+
+namespace tapewren::tape {
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+using synth::Encoding;
+
+struct Files : FileListener, std::vector<TapeFile> {
+  void on_file(const TapeFile& file) override { push_back(file); }
+};
+
+std::vector<TapeFile> decode(const Bytes& recording) {
+  Files files;
+  io::MemorySource source(recording);
+  recording::Reader reader(source);
+  EXPECT_TRUE(reader.open());
+  Decoder decoder({}, files);
+  auto pulses = std::make_unique<recording::Pulses>();
+  while (reader.next(*pulses)) decoder.feed(*pulses);
+  decoder.finish();
+  return files;
+}
+
+Bytes counting(std::size_t n, int step) {
+  Bytes b(n);
+  // Never 0x00: a data file ends at its first.
+  for (std::size_t i = 0; i < n; ++i) b[i] = static_cast<std::uint8_t>(i * step % 255 + 1);
+  return b;
+}
+
+// One recording of the side: what went wrong on it.
+struct Take {
+  std::vector<std::pair<int, void (*)(synth::TapeFile&)>> damage;  // file, what
+  std::vector<int> missing = {};  // files it lacks: it started late, a dropout took them
+  double speed = 1.0;
+};
+
+// A merged file as the table shows it: the file of the side it should be (-1: none), the
+// copies each recording held, the verdict with its notes.
+struct Merged {
+  int original;
+  const char *copies, *verdict;
+};
+
+struct Row {
+  const char* what;
+  std::vector<synth::TapeFile> side;
+  std::vector<Take> takes;
+  std::vector<Merged> merged;
+  int only_by_merging;
+};
+
+std::string cell(const std::vector<const TapeFile*>& row) {
+  std::string out;
+  for (std::size_t r = 0; r < row.size(); ++r)
+    out += std::string(r ? ", " : "") + static_cast<char>('a' + r) + ": " +
+           (row[r] ? scan::copies_text(*row[r]) : "-");
+  return out;
+}
+
+std::string verdict(const TapeFile& f) {
+  std::string v = verdict_text(f.verdict);
+  for (const auto& n : f.notes) v += " (" + n + ")";
+  return v;
+}
+
+template <int Copy, int Byte>
+void parity(synth::TapeFile& f) {
+  f.parity_errors.push_back({Copy, Byte});
+}
+template <int Copy, int Byte>
+void dropout(synth::TapeFile& f) {
+  f.dropouts.push_back({Copy, Byte});
+}
+template <int Byte>
+void lost_both(synth::TapeFile& f) {  // a byte bad in both copies
+  f.parity_errors.push_back({1, Byte});
+  f.parity_errors.push_back({2, Byte});
+}
+template <int Block, int Copy>
+void lost_copy(synth::TapeFile& f) {
+  f.lost_copies.push_back({Block, Copy});
+}
+template <int Byte>
+void flip(synth::TapeFile& f) {
+  f.flip_bit = Byte;
+}
+template <int Byte>
+void cut(synth::TapeFile& f) {
+  f.dropout_at = Byte;
+}
+void changed(synth::TapeFile& f) {  // another release: another byte that checks out
+  f.data[100] ^= 0x40;
+}
+
+synth::TapeFile rom(const char* name, std::size_t size, std::uint16_t start, int type = 1) {
+  synth::TapeFile f{Encoding::kStandard, static_cast<std::uint8_t>(type), name, counting(size, 7),
+                    start};
+  return f;
+}
+synth::TapeFile turbo(Encoding e, const char* name, std::size_t size, std::uint16_t start) {
+  synth::TapeFile f{e, 1, name, counting(size, 13), start};
+  return f;
+}
+
+TEST(Merge, EachFileFromTheCopiesThatReadIt) {
+  const auto a = rom("FIRST", 3000, 0x0801), b = rom("SECOND", 500, 0xC000, 3),
+             seq = rom("RECORDS", 400, 0x033C, 4);
+  const auto free = turbo(Encoding::kFreeload, "", 500, 0x2000);
+  const auto tt = turbo(Encoding::kTurbotape526, "TT", 700, 0x1000);
+  const std::vector<Row> rows = {
+      {"ROM: a byte lost in both copies, elsewhere in each recording; one starts late and runs "
+       "fast",
+       {a, b, seq},
+       {{{{0, lost_both<5>}}},
+        {{{0, lost_both<20>}, {1, dropout<1, 7>}, {2, lost_both<50>}}},
+        {{{2, lost_both<60>}}, {0}, 1.05}},
+       {{0, "a: 1e 1e, b: 1e 1e, c: -", "repaired (only the merge recovers it)"},
+        {1, "a: ok ok, b: 1e ok, c: ok ok", "ok"},
+        {2, "a: ok ok, b: 3e 3e, c: 3e 3e", "ok"}},
+       1},
+      {"ROM: the same byte lost in every copy; a data file's records lost alike",
+       {a, seq},
+       {{{{0, lost_both<5>}, {1, lost_both<50>}}},
+        {{{0, dropout<1, 5>}, {0, dropout<2, 5>}, {1, lost_both<50>}}},
+        {{{0, lost_both<5>}, {1, lost_both<50>}}}},
+       {{-1, "a: 1e 1e, b: 1e 1e, c: 1e 1e", "bad (1 bytes not recovered)"},
+        {-1, "a: 3e 3e, b: 3e 3e, c: 3e 3e", "bad (2 bytes not recovered)"}},
+       0},
+      {"ROM: a copy lost, the repeat damaged; a file missing from the middle of one recording",
+       {b, a, seq},
+       {{{{1, lost_copy<1, 1>}, {1, parity<2, 9>}}},
+        {{{1, lost_both<300>}}, {2}},
+        {{{1, parity<1, 9>}, {1, lost_copy<1, 2>}}}},
+       {{0, "a: ok ok, b: ok ok, c: ok ok", "ok"},
+        {1, "a: - 1e, b: 1e 1e, c: 1e -", "repaired (only the merge recovers it)"},
+        {2, "a: ok ok, b: -, c: ok ok", "ok"}},
+       1},
+      {"Turbo: three damaged copies agree byte by byte, and the checksum holds",
+       {free, tt},
+       {{{{0, flip<10>}, {1, flip<5>}}}, {{{0, flip<300>}}}, {{{0, flip<450>}, {1, flip<500>}}}},
+       {{0, "a: sum, b: sum, c: sum",
+         "repaired (500 bytes by the majority of damaged copies, the checksum holds) (only the "
+         "merge recovers it)"},
+        {1, "a: sum, b: ok, c: sum", "ok"}},
+       1},
+      {"Turbo: two damaged copies that disagree, one cut short, one recording without it",
+       {free, tt},
+       {{{{0, flip<10>}, {1, cut<600>}}}, {{{0, flip<300>}, {1, cut<200>}}}, {{}, {0, 1}}},
+       {{-1, "a: sum, b: sum, c: -", "bad (2 bytes not recovered)"},
+        {-1, "a: cut, b: cut, c: -", "incomplete"}},
+       0},
+      {"Good copies that disagree: the majority, marked",
+       {b},
+       {{}, {}, {{{0, changed}}}},
+       {{0, "a: ok ok, b: ok ok, c: ok ok", "repaired (conflict at byte 100)"}},
+       0},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.what);
+    std::vector<std::vector<TapeFile>> recordings;
+    for (std::size_t t = 0; t < row.takes.size(); ++t) {
+      const Take& take = row.takes[t];
+      std::vector<synth::TapeFile> side;
+      for (std::size_t i = 0; i < row.side.size(); ++i) {
+        if (std::find(take.missing.begin(), take.missing.end(), static_cast<int>(i)) !=
+            take.missing.end())
+          continue;
+        synth::TapeFile f = row.side[i];
+        for (const auto& [file, harm] : take.damage)
+          if (file == static_cast<int>(i)) harm(f);
+        side.push_back(f);
+      }
+      synth::TapeLayout layout;
+      layout.speed = take.speed;
+      layout.seed = static_cast<std::uint32_t>(t + 7);
+      recordings.push_back(decode(synth::synthesize(side, layout)));
+    }
+    const Matched matched = match_files(recordings);
+    ASSERT_EQ(matched.size(), row.merged.size());
+    int only = 0;
+    for (std::size_t i = 0; i < matched.size(); ++i) {
+      SCOPED_TRACE("file " + std::to_string(i + 1));
+      const MergedFile m = merge_copies(matched[i]);
+      const Merged& want = row.merged[i];
+      // Every merged file that should be the original is, byte for byte, with its name and
+      // addresses; every other one is not good.
+      const synth::TapeFile& original = row.side[want.original < 0 ? i : want.original];
+      EXPECT_EQ(readable_name(m.file.name), original.name);
+      EXPECT_EQ(m.file.start, original.start_address);
+      EXPECT_EQ(cell(matched[i]), want.copies);
+      EXPECT_EQ(verdict(m.file), want.verdict);
+      if (want.original >= 0) {
+        EXPECT_TRUE(m.file.data == original.data);
+      }
+      only += m.only_by_merging;
+    }
+    EXPECT_EQ(only, row.only_by_merging);
+  }
+}
+
+}  // namespace
+}  // namespace tapewren::tape
