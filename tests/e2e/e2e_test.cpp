@@ -363,6 +363,12 @@ TEST(Chain, SimulatorRecorderConverterGiveBackTheTape) {
   EXPECT_NE(recorder.out().find("Filename intercepted: ROMEO & JULIET\n"), std::string::npos);
   EXPECT_EQ(run(dir, "convert", {dump, dir.path("side.tap")}).code, 0);
   EXPECT_TRUE(read_bytes(dir.path("side.tap")) == read_bytes(real_tape("c64-pal-normal")));
+  // The recording and the image it was played from hold the same files.
+  const Outcome compared = run(dir, "scan", {"--compare", dump, real_tape("c64-pal-normal")});
+  EXPECT_EQ(compared.code, 0) << compared.out;
+  EXPECT_NE(compared.out.find("\nthe recordings hold the same "), std::string::npos)
+      << compared.out;
+  EXPECT_EQ(compared.out.find("differ"), std::string::npos) << compared.out;
 }
 
 TEST(Scan, NamesWithWhereTheirHeadersEnd) {
@@ -694,6 +700,84 @@ TEST(Scan, FoldersOfRecordings) {
   EXPECT_EQ(none.code, 1);
   EXPECT_EQ(none.err, "tapewren-scan: " + dir.path("empty") +
                           ": no recordings in it (.dmp, .tap, or TAP files)\n");
+}
+
+// Three recordings of one side, each damaged elsewhere, one without the first file: the
+// table says which held good copies and what only the merge recovers, the merged files are
+// extracted whole; --compare says where the recordings differ.
+TEST(Scan, MergeAndCompareRecordingsOfOneSide) {
+  TempDir dir;
+  Bytes game(900);
+  for (std::size_t i = 0; i < game.size(); ++i) game[i] = static_cast<std::uint8_t>(i * 5 + 2);
+  const std::vector<std::pair<int, int>> lost[] = {{{1, 3}, {2, 3}}, {{1, 800}, {2, 800}}, {}};
+  std::vector<std::string> takes;
+  for (int t = 0; t < 3; ++t) {
+    std::vector<synth::TapeFile> side = {
+        {synth::Encoding::kStandard, 1, "GAME", game, 0x0801},
+        {synth::Encoding::kStandard, 1, "LEVEL", Bytes(300, 0x5A), 0x4000}};
+    side[0].parity_errors = lost[t];
+    if (t == 2) side.erase(side.begin());  // started after the first file
+    takes.push_back(dir.path("take" + std::to_string(t + 1) + ".dmp"));
+    write_file(takes.back(), synth::synthesize(side));
+  }
+  const Outcome merged =
+      run(dir, "scan", {"--merge", "--extract", dir.path("out"), takes[0], takes[1], takes[2]});
+  EXPECT_EQ(merged.code, 0) << merged.err;
+  const auto crc = [](const Bytes& b) {  // CRC-32, as zip and the report compute it
+    std::uint32_t c = 0xFFFFFFFF;
+    for (std::uint8_t byte : b) {
+      c ^= byte;
+      for (int k = 0; k < 8; ++k) c = c & 1 ? (c >> 1) ^ 0xEDB88320u : c >> 1;
+    }
+    char hex[12];
+    std::snprintf(hex, sizeof hex, "%08x", ~c);
+    return std::string(hex);
+  };
+  // Each line whole.
+  for (const std::string& line :
+       {"a: " + takes[0] + ": 2 files, 1 good; fingerprint ",
+        "\nb: " + takes[1] + ": 2 files, 1 good; fingerprint ",
+        "\nc: " + takes[2] + ": 1 file, 1 good; fingerprint ",
+        "\n  # loader     type      name             start   end  size  copies" +
+            std::string(24, ' ') +
+            "crc32     merged\n"
+            "  1 ROM        program   GAME             $0801 $0B85   900  a: 1e 1e, b: 1e 1e, c: "
+            "-" +
+            std::string(6, ' ') + crc(game) + "  repaired (only the merge recovers it)\nwrote " +
+            dir.path("out/GAME.prg") +
+            " (902 bytes)\n"
+            "  2 ROM        program   LEVEL            $4000 $412C   300  a: ok ok, b: ok ok, c: "
+            "ok ok  " +
+            crc(Bytes(300, 0x5A)) + "  ok\nwrote " + dir.path("out/LEVEL.prg") + " (302 bytes)\n" +
+            "2 files: 1 ok, 1 repaired, 0 bad, 0 incomplete, 0 named only; fingerprint ",
+        std::string("\n1 file recovered only by merging\n")})
+    EXPECT_NE(merged.out.find(line), std::string::npos) << line << "\n" << merged.out;
+  Bytes prg = {0x01, 0x08};
+  prg.insert(prg.end(), game.begin(), game.end());
+  EXPECT_EQ(read_bytes(dir.path("out/GAME.prg")), prg);
+  // Two recordings that lose the same byte: bad, exit 3, nothing extracted without --keep-bad.
+  const Outcome same_spot =
+      run(dir, "scan", {"--merge", "--extract", dir.path("bad"), takes[0], takes[0]});
+  EXPECT_EQ(same_spot.code, 3);
+  EXPECT_NE(same_spot.out.find("  bad (1 bytes not recovered)\n"), std::string::npos)
+      << same_spot.out;
+  EXPECT_FALSE(file_exists(dir.path("bad/GAME.prg")));
+  const Outcome compared = run(dir, "scan", {"--compare", takes[0], takes[2]});
+  EXPECT_EQ(compared.code, 3);
+  EXPECT_NE(compared.out.find("a: bad, b: -              not good in every recording\n"),
+            std::string::npos)
+      << compared.out;
+  EXPECT_NE(compared.out.find("a: " + crc(Bytes(300, 0x5A)) + ", b: " + crc(Bytes(300, 0x5A)) +
+                              "  same\n"),
+            std::string::npos)
+      << compared.out;
+  EXPECT_NE(compared.out.find("the recordings differ in 1 of 2 files\n"), std::string::npos);
+  for (const std::vector<std::string>& wrong :
+       {std::vector<std::string>{"--merge", takes[0]},
+        {"--merge", "--json", takes[0], takes[1]},
+        {"--compare", "--extract", dir.path("x"), takes[0], takes[1]},
+        {"--merge", "--compare", takes[0], takes[1]}})
+    EXPECT_EQ(run(dir, "scan", wrong).code, 2) << wrong[1];
 }
 #endif
 

@@ -127,6 +127,56 @@ bool guess_half_waves(const std::string& path) {
   return guess.half_waves();
 }
 
+// What the decoder is told of a recording, from the options and what the input says of
+// itself; how each was come by goes into `assumed`.
+tape::DecoderSettings decoder_settings(const Options& opt, const rec::Reader& reader,
+                                       const platform::InputFile& in, const std::string& path,
+                                       Channel& channel, Assumptions& assumed, int& tap_platform) {
+  tape::DecoderSettings ds;
+  ds.machine = opt.machine;
+  assumed.machine = opt.machine >= 0 ? "given" : "assumed";
+  const bool tap = reader.format() == rec::Format::kTap;
+  const bool wav = reader.format() == rec::Format::kWav;
+  if (tap) {
+    const rec::TapHeader& h = reader.tap_header();
+    tap_platform = tap_machine(h, path, channel);
+    ds.default_machine = tap_platform;
+    if (opt.machine < 0) assumed.machine = "from the TAP header";
+    if (opt.video < 0) ds.video = h.video == 1 ? 1 : 0;
+  }
+  if (opt.video >= 0) ds.video = opt.video;
+  if (opt.both_edges) {
+    ds.half_waves = true;
+    assumed.edges = "given";
+  } else if (tap) {
+    ds.half_waves = reader.half_waves();
+    assumed.edges = "from the TAP version";
+  } else if (wav) {
+    assumed.edges = "whole waves of the sound";
+  } else if (in.regular()) {
+    ds.half_waves = guess_half_waves(path);
+    assumed.edges = "guessed from the pulses";
+  } else {
+    assumed.edges = "assumed: a pipe is not read twice to guess";
+  }
+  assumed.half_waves = ds.half_waves;
+  return ds;
+}
+
+const char* format_name(const rec::Reader& reader) {
+  return reader.format() == rec::Format::kTap   ? "TAP"
+         : reader.format() == rec::Format::kWav ? "WAV"
+                                                : "dump";
+}
+
+// The settings of a WAV file's reading: times in the machine's cycles, -b for half waves.
+rec::ReadSettings read_settings(const Options& opt) {
+  rec::ReadSettings rs;
+  rs.clock_hz = rec::machine_clock_hz(std::max(opt.machine, 0), std::max(opt.video, 0));
+  rs.wav.half_waves = opt.both_edges;
+  return rs;
+}
+
 // A picture written like every other output: whole or not at all, never over a file.
 bool write_picture(const std::string& path, const std::string& content, Channel& channel) {
   platform::OutputFile file;
@@ -143,10 +193,7 @@ bool write_picture(const std::string& path, const std::string& content, Channel&
 Outcome scan_recording(const Options& opt, const Input& input, Channel& channel) {
   Outcome outcome;
   const std::string& path = input.path;
-  // A WAV file's times in the machine's cycles; its edges as half waves with -b.
-  rec::ReadSettings rs;
-  rs.clock_hz = rec::machine_clock_hz(std::max(opt.machine, 0), std::max(opt.video, 0));
-  rs.wav.half_waves = opt.both_edges;
+  const rec::ReadSettings rs = read_settings(opt);
   if (!opt.files && !opt.json && input.histogram.empty() && input.map.empty()) {
     Printer printer(input.prefixed ? path + ": " : std::string(), channel);
     std::string error;
@@ -179,35 +226,9 @@ Outcome scan_recording(const Options& opt, const Input& input, Channel& channel)
   Assumptions assumed;
   int tap_platform = -1;
   const auto start = [&](const rec::Reader& reader, const platform::InputFile& in) {
-    tape::DecoderSettings ds;
-    ds.machine = opt.machine;
-    assumed.machine = opt.machine >= 0 ? "given" : "assumed";
-    const bool tap = reader.format() == rec::Format::kTap;
-    const bool wav = reader.format() == rec::Format::kWav;
-    settings.format = tap ? "TAP" : wav ? "WAV" : "dump";
-    if (tap) {
-      const rec::TapHeader& h = reader.tap_header();
-      tap_platform = tap_machine(h, path, channel);
-      ds.default_machine = tap_platform;
-      if (opt.machine < 0) assumed.machine = "from the TAP header";
-      if (opt.video < 0) ds.video = h.video == 1 ? 1 : 0;
-    }
-    if (opt.video >= 0) ds.video = opt.video;
-    if (opt.both_edges) {
-      ds.half_waves = true;
-      assumed.edges = "given";
-    } else if (tap) {
-      ds.half_waves = reader.half_waves();
-      assumed.edges = "from the TAP version";
-    } else if (wav) {
-      assumed.edges = "whole waves of the sound";
-    } else if (in.regular()) {
-      ds.half_waves = guess_half_waves(path);
-      assumed.edges = "guessed from the pulses";
-    } else {
-      assumed.edges = "assumed: a pipe is not read twice to guess";
-    }
-    assumed.half_waves = ds.half_waves;
+    const tape::DecoderSettings ds =
+        decoder_settings(opt, reader, in, path, channel, assumed, tap_platform);
+    settings.format = format_name(reader);
     report = std::make_unique<Report>(settings, channel);
     decoder = std::make_unique<tape::Decoder>(ds, *report);
     if (!input.map.empty()) map = std::make_unique<PulseMap>(ds.half_waves);
@@ -259,6 +280,30 @@ Outcome scan_recording(const Options& opt, const Input& input, Channel& channel)
                              channel);
   if (!written) outcome.code = 1;  // outranks a bad file or none
   return outcome;
+}
+
+// Every file of the recording kept, for merging and comparing.
+struct Kept : tape::FileListener {
+  explicit Kept(std::vector<tape::TapeFile>& files) : files(files) {}
+  void on_file(const tape::TapeFile& file) override { files.push_back(file); }
+  std::vector<tape::TapeFile>& files;
+};
+
+int decode_recording(const Options& opt, const std::string& path, Channel& channel,
+                     std::vector<tape::TapeFile>& files) {
+  Kept kept(files);
+  std::unique_ptr<tape::Decoder> decoder;
+  Assumptions assumed;
+  int tap_platform = -1;
+  const auto start = [&](const rec::Reader& reader, const platform::InputFile& in) {
+    decoder = std::make_unique<tape::Decoder>(
+        decoder_settings(opt, reader, in, path, channel, assumed, tap_platform), kept);
+  };
+  std::string error;
+  const int read = stream(path, read_settings(opt), channel, error, start,
+                          [&](const rec::Pulses& p) { decoder->feed(p); });
+  if (read == 0) decoder->finish();
+  return read;
 }
 
 }  // namespace tapewren::scan

@@ -11,6 +11,7 @@ namespace tapewren::scan {
 
 struct Options {
   bool files = false, json = false, keep_bad = false, recursive = false, both_edges = false;
+  bool merge = false, compare = false;  // the inputs are recordings of one side
   std::string extract, histogram, map;  // empty: not asked for
   int machine = -1, video = -1;         // -1: not given
   long long jobs = 0;                   // 0: as many as there are processors
@@ -33,5 +34,9 @@ struct Outcome {
 };
 
 Outcome scan_recording(const Options& options, const Input& input, Channel& channel);
+
+// A recording decoded whole, every file kept. 0, or the exit code of what failed.
+int decode_recording(const Options& options, const std::string& path, Channel& channel,
+                     std::vector<tape::TapeFile>& files);
 
 }  // namespace tapewren::scan

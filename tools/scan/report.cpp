@@ -41,6 +41,8 @@ std::string verdict_line(const tape::TapeFile& f) {
   return v;
 }
 
+}  // namespace
+
 const char* kind_text(Kind k) {
   switch (k) {
     case Kind::kProgram:
@@ -56,6 +58,12 @@ const char* kind_text(Kind k) {
   }
   return "";
 }
+
+std::string copies_text(const tape::TapeFile& f) {
+  return f.body_blocks > 0 ? block_text(f, f.body, true) : block_text(f, f.header, true);
+}
+
+namespace {
 
 std::string percent(double part, double whole) {
   char out[16];

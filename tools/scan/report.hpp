@@ -25,6 +25,10 @@ std::string header_row();
 // m:ss, or h:mm:ss from an hour on.
 std::string clock_text(double seconds);
 std::string file_row(const tape::TapeFile& file, int number);
+// A file's kind as the table names it, and its data block's copies as they read ("ok ok",
+// "3e -", "cut"...; the header's for a file without data).
+const char* kind_text(tape::Kind kind);
+std::string copies_text(const tape::TapeFile& file);
 std::string summary_text(const tape::Summary& summary, const Assumptions& assumed);
 
 // The version of the JSON objects' layout, in each of them.

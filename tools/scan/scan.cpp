@@ -17,6 +17,7 @@
 #include "cli/cli.hpp"
 #include "job.hpp"
 #include "json.hpp"
+#include "merging.hpp"
 #include "platform/host.hpp"
 #include "platform/tool_io.hpp"
 
@@ -46,6 +47,12 @@ const char kUsage[] =
     "                     an existing file); with several recordings, into a folder each\n"
     "  --keep-bad         with --extract: bad and incomplete files too, marked in their names\n"
     "  --histogram OUT    the pulse-length histogram as an SVG picture (- : as text)\n"
+    "  --merge            the recordings are of one side: match their files, rebuild each from\n"
+    "                     every copy that any recording read without error (the majority where\n"
+    "                     good copies differ), verify it, say which recordings held it; with\n"
+    "                     --extract, write the merged files\n"
+    "  --compare          the recordings are of one side: say file by file whether they hold\n"
+    "                     the same data (CRC-32), and where not\n"
     "  --map OUT          a picture of the whole recording: every pulse over time, each file a\n"
     "                     band; with several recordings, one picture each: OUT-1.svg, ...\n"
     "  -m, --machine M    c64, vic20 or c16 (or 0, 1, 2), for times and microseconds\n"
@@ -73,8 +80,8 @@ int parse(int argc, char** argv, Options& opt, bool& done) {
       continue;
     }
     const bool flag = a == "--files" || a == "--json" || a == "--keep-bad" || a == "-b" ||
-                      a == "-r" || a == "--recursive" || a == "-h" || a == "--help" ||
-                      a == "--version";
+                      a == "--merge" || a == "--compare" || a == "-r" || a == "--recursive" ||
+                      a == "-h" || a == "--help" || a == "--version";
     if (flag && args.inline_value()) return cli::usage_error(kTool, cli::takes_no_value(a));
     std::string v;
     const auto value = [&] { return args.value(v); };
@@ -90,6 +97,10 @@ int parse(int argc, char** argv, Options& opt, bool& done) {
       opt.files = true;
     } else if (a == "--json") {
       opt.json = true;
+    } else if (a == "--merge") {
+      opt.merge = true;
+    } else if (a == "--compare") {
+      opt.compare = true;
     } else if (a == "--keep-bad") {
       opt.keep_bad = true;
     } else if (a == "-b") {
@@ -120,6 +131,13 @@ int parse(int argc, char** argv, Options& opt, bool& done) {
   if (opt.keep_bad && opt.extract.empty())
     return cli::usage_error(kTool, "--keep-bad goes with --extract");
   if (opt.map == "-") return cli::usage_error(kTool, "--map writes a picture: name its file");
+  if (opt.merge && opt.compare) return cli::usage_error(kTool, "--merge or --compare, not both");
+  const char* several = opt.merge ? "--merge" : opt.compare ? "--compare" : nullptr;
+  if (several && (opt.json || !opt.map.empty() || !opt.histogram.empty()))
+    return cli::usage_error(
+        kTool, std::string(several) + " shows a table: not with --json, --map or --histogram");
+  if (opt.compare && !opt.extract.empty())
+    return cli::usage_error(kTool, "--compare extracts nothing: --merge --extract does");
   opt.files |= !opt.extract.empty() && !opt.json;
   return 0;
 }
@@ -345,6 +363,18 @@ int main(int argc, char** argv) {
   std::vector<Input> inputs;
   int code = 0;
   if (!plan(opt, inputs, code)) return code;
+  if (opt.merge || opt.compare) {
+    if (code != 0) return code;
+    if (inputs.size() < 2) {
+      std::fprintf(stderr, "tapewren-scan: %s needs two recordings or more\n",
+                   opt.merge ? "--merge" : "--compare");
+      return 2;
+    }
+    std::vector<std::string> paths;
+    for (const auto& in : inputs) paths.push_back(in.path);
+    Channel live(true);
+    return tapewren::scan::several_recordings(opt, paths, live);
+  }
   const unsigned cores = std::max(1u, std::thread::hardware_concurrency());
   const std::size_t jobs = opt.jobs > 0 ? static_cast<std::size_t>(opt.jobs) : cores;
   Totals totals;

@@ -1,0 +1,160 @@
+// Several recordings of one side, as tapewren-scan --merge and --compare show them: the
+// files matched across the recordings, each rebuilt from all its copies (and extracted), or
+// each recording's copy compared with the others'.
+#include "merging.hpp"
+
+#include <algorithm>
+#include <cstdio>
+
+#include "report.hpp"
+#include "tape/merge.hpp"
+
+namespace tapewren::scan {
+
+namespace {
+
+using tape::TapeFile;
+
+// The recordings' short names in the table: a, b, c ...
+std::string label(std::size_t i) {
+  return i < 26 ? std::string(1, static_cast<char>('a' + i)) : "r" + std::to_string(i + 1);
+}
+
+std::string hex(std::uint32_t v) {
+  char s[12];
+  std::snprintf(s, sizeof s, "%08x", v);
+  return s;
+}
+
+// The columns that say which file a row is, from the copy it was made on.
+std::string file_columns(const TapeFile& f, int number) {
+  const bool addresses = f.kind == tape::Kind::kProgram || f.kind == tape::Kind::kHeaderOnly;
+  char start[8] = "", end[8] = "", size[12] = "";
+  if (addresses) {
+    std::snprintf(start, sizeof start, "$%04X", f.start);
+    std::snprintf(end, sizeof end, "$%04X", f.end);
+  }
+  if (f.body_blocks > 0) std::snprintf(size, sizeof size, "%zu", f.data.size());
+  char line[256];
+  std::snprintf(line, sizeof line, "%3d %-10s %-9s %-16s %5s %5s %5s", number, f.loader->name,
+                kind_text(f.kind), tape::readable_name(f.name).c_str(), start, end, size);
+  return line;
+}
+
+std::string heading(const char* last) {
+  char line[256];
+  std::snprintf(line, sizeof line, "%3s %-10s %-9s %-16s %5s %5s %5s  %s\n", "#", "loader", "type",
+                "name", "start", "end", "size", last);
+  return line;
+}
+
+std::string padded(std::string text, std::size_t width) {
+  text.resize(std::max(width, text.size()), ' ');
+  return text;
+}
+
+// The first copy of a row that a recording holds: what names the row.
+const TapeFile& first_of(const std::vector<const TapeFile*>& row) {
+  return **std::find_if(row.begin(), row.end(), [](const TapeFile* f) { return f != nullptr; });
+}
+
+bool good(const TapeFile& f) {
+  return f.verdict == tape::Verdict::kOk || f.verdict == tape::Verdict::kRepaired;
+}
+
+}  // namespace
+
+int several_recordings(const Options& opt, const std::vector<std::string>& paths,
+                       Channel& channel) {
+  std::vector<std::vector<TapeFile>> recordings(paths.size());
+  int code = 0;
+  for (std::size_t i = 0; i < paths.size(); ++i) {
+    const int read = decode_recording(opt, paths[i], channel, recordings[i]);
+    if (read > 4) return read;  // a signal
+    if (read != 0) code = 1;
+  }
+  if (code != 0) return code;  // a merge of what could be read would not be what was asked for
+  for (std::size_t i = 0; i < paths.size(); ++i) {
+    tape::Fingerprint print;
+    int good_files = 0;
+    for (const TapeFile& f : recordings[i]) {
+      print.add(f);
+      good_files += good(f);
+    }
+    const std::size_t n = recordings[i].size();
+    channel.out(label(i) + ": " + paths[i] + ": " + std::to_string(n) +
+                (n == 1 ? " file, " : " files, ") + std::to_string(good_files) +
+                " good; fingerprint " + hex(print.value()) + "\n");
+  }
+  const tape::Matched rows = tape::match_files(recordings);
+  if (opt.compare) {
+    std::vector<std::string> cells;
+    for (const auto& row : rows) {
+      std::string cell;
+      for (std::size_t r = 0; r < row.size(); ++r) {
+        const TapeFile* f = row[r];
+        cell += (r ? ", " : "") + label(r) + ": " +
+                (!f         ? "-"
+                 : good(*f) ? hex(tape::crc32(f->data))
+                            : tape::verdict_text(f->verdict));
+      }
+      cells.push_back(cell);
+    }
+    std::size_t width = 0;
+    for (const auto& c : cells) width = std::max(width, c.size());
+    channel.out(heading((padded("copies", width) + "  same").c_str()));
+    int differ = 0;
+    for (std::size_t i = 0; i < rows.size(); ++i) {
+      const tape::Comparison c = tape::compare_copies(rows[i]);
+      std::string verdict = "same";
+      if (!c.same) {
+        ++differ;
+        verdict = c.differ_at >= 0 ? "differ at byte " + std::to_string(c.differ_at)
+                                   : "not good in every recording";
+      }
+      channel.out(file_columns(first_of(rows[i]), static_cast<int>(i) + 1) + "  " +
+                  padded(cells[i], width) + "  " + verdict + "\n");
+    }
+    channel.out(differ == 0 && !rows.empty()
+                    ? "the recordings hold the same " + std::to_string(rows.size()) + " files\n"
+                    : "the recordings differ in " + std::to_string(differ) + " of " +
+                          std::to_string(rows.size()) + " files\n");
+    return differ == 0 && !rows.empty() ? 0 : rows.empty() ? 4 : 3;
+  }
+  std::vector<tape::MergedFile> merged;
+  std::vector<std::string> cells;
+  for (const auto& row : rows) {
+    merged.push_back(tape::merge_copies(row));
+    std::string cell;
+    for (std::size_t r = 0; r < row.size(); ++r)
+      cell += (r ? ", " : "") + label(r) + ": " + (row[r] ? copies_text(*row[r]) : "-");
+    cells.push_back(cell);
+  }
+  std::size_t width = 0;
+  for (const auto& c : cells) width = std::max(width, c.size());
+  channel.out(heading((padded("copies", width) + "  crc32     merged").c_str()));
+  ReportSettings settings;
+  settings.extract_dir = opt.extract;
+  settings.keep_bad = opt.keep_bad;
+  Report report(settings, channel);
+  int only_merged = 0;
+  for (std::size_t i = 0; i < merged.size(); ++i) {
+    const TapeFile& f = merged[i].file;
+    std::string verdict = tape::verdict_text(f.verdict);
+    for (const auto& note : f.notes) verdict += " (" + note + ")";
+    channel.out(file_columns(f, static_cast<int>(i) + 1) + "  " + padded(cells[i], width) + "  " +
+                hex(tape::crc32(f.data)) + "  " + verdict + "\n");
+    only_merged += merged[i].only_by_merging;
+    report.on_file(f);
+  }
+  char line[64];
+  std::snprintf(line, sizeof line, "; fingerprint %08x\n", report.fingerprint());
+  channel.out(counts_text(report.counts()) + line);
+  channel.out(std::to_string(only_merged) + (only_merged == 1 ? " file" : " files") +
+              " recovered only by merging\n");
+  if (!report.extracted()) return 1;
+  if (report.counts().files == 0) return 4;
+  return report.counts().all_good() ? 0 : 3;
+}
+
+}  // namespace tapewren::scan
