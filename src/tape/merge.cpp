@@ -17,14 +17,18 @@ bool DataCheck::holds(const std::vector<std::uint8_t>& data) const {
   return v == expected;
 }
 
-DataCheck xor_check(const std::vector<std::uint8_t>& data, std::size_t begin, std::size_t end,
-                    int found, int computed) {
+DataCheck data_check(DataCheck::Op op, const std::vector<std::uint8_t>& data, std::size_t begin,
+                     std::size_t end, int found, int computed) {
   DataCheck c;
+  c.op = op;
   c.begin = static_cast<std::uint32_t>(begin);
   c.end = static_cast<std::uint32_t>(end);
-  std::uint8_t x = 0;
-  for (std::size_t i = begin; i < end && i < data.size(); ++i) x ^= data[i];
-  c.seed = static_cast<std::uint8_t>(computed ^ x);
+  std::uint8_t own = 0;
+  for (std::size_t i = begin; i < end && i < data.size(); ++i)
+    own = op == DataCheck::Op::kXor ? static_cast<std::uint8_t>(own ^ data[i])
+                                    : static_cast<std::uint8_t>(own + data[i]);
+  c.seed = op == DataCheck::Op::kXor ? static_cast<std::uint8_t>(computed ^ own)
+                                     : static_cast<std::uint8_t>(computed - own);
   c.expected = found;
   return c;
 }
@@ -69,6 +73,39 @@ T majority(const std::vector<T>& values, int* distinct = nullptr) {
 std::size_t agree(const std::vector<std::uint8_t>& values) {
   const std::uint8_t v = majority(values);
   return static_cast<std::size_t>(std::count(values.begin(), values.end(), v));
+}
+
+// A file of blocks that load back to back, each with its own place in the data.
+bool chained(const TapeFile& f) {
+  if (f.kind != Kind::kProgram || f.body_blocks < 2 ||
+      f.blocks.size() != static_cast<std::size_t>(f.body_blocks))
+    return false;
+  std::size_t at = 0;
+  for (const BlockRead& b : f.blocks) {
+    if (b.start != f.start + static_cast<int>(at)) return false;
+    at += b.size;
+  }
+  return at == f.data.size();
+}
+
+// The notes of a merged file that came out good, from what it took.
+void describe(MergedFile& m) {
+  TapeFile& f = m.file;
+  m.good_alone = std::find(m.good_in.begin(), m.good_in.end(), true) != m.good_in.end();
+  m.only_by_merging = !m.good_alone && good(f);
+  const std::string conflict =
+      "conflict at byte " + std::to_string(m.conflict_at) +
+      (m.conflicts > 1 ? ", " + std::to_string(m.conflicts) + " bytes in all" : "");
+  if (!good(f)) {  // the reason it is bad is told already
+    if (m.conflicts > 0) f.notes.insert(f.notes.begin(), conflict);
+    return;
+  }
+  f.notes.clear();
+  if (m.conflicts > 0) f.notes.push_back(conflict);
+  if (m.voted > 0)
+    f.notes.push_back(std::to_string(m.voted) +
+                      " bytes by the majority of damaged copies, the checksum holds");
+  if (m.only_by_merging) f.notes.push_back("only the merge recovers it");
 }
 
 bool unread(const TapeFile& f, std::size_t i) {
@@ -136,6 +173,8 @@ MergedFile merge_copies(const std::vector<const TapeFile*>& copies) {
   for (const TapeFile* f : copies)
     if (f) present.push_back(f);
   MergedFile out;
+  out.parts = {copies};
+  for (const TapeFile* c : copies) out.good_in.push_back(c && good(*c));
   // The copy the result is made on: a good one, else one with data, the fewest bytes unsure.
   const TapeFile* base = present.front();
   const auto rank = [](const TapeFile& f) {
@@ -147,7 +186,6 @@ MergedFile merge_copies(const std::vector<const TapeFile*>& copies) {
     if (rank(*f) > rank(*base)) base = f;
   std::vector<std::size_t> sizes, complete_sizes, good_sizes;
   for (const TapeFile* f : present) {
-    out.good_alone |= good(*f);
     sizes.push_back(f->data.size());
     if (complete(*f)) complete_sizes.push_back(f->data.size());
     if (good(*f)) good_sizes.push_back(f->data.size());
@@ -208,10 +246,6 @@ MergedFile merge_copies(const std::vector<const TapeFile*>& copies) {
   const bool whole =
       std::any_of(present.begin(), present.end(), [](const TapeFile* c) { return complete(*c); });
   f.notes.clear();
-  if (out.conflicts > 0)
-    f.notes.push_back(
-        "conflict at byte " + std::to_string(out.conflict_at) +
-        (out.conflicts > 1 ? ", " + std::to_string(out.conflicts) + " bytes in all" : ""));
   if (!whole || (f.kind == Kind::kHeaderOnly && size == 0)) {
     f.verdict = Verdict::kIncomplete;
   } else if (out.lost > 0) {
@@ -227,35 +261,137 @@ MergedFile merge_copies(const std::vector<const TapeFile*>& copies) {
     const bool ok_alone = std::any_of(present.begin(), present.end(),
                                       [](const TapeFile* c) { return c->verdict == Verdict::kOk; });
     f.verdict = ok_alone && out.conflicts == 0 ? Verdict::kOk : Verdict::kRepaired;
-    if (out.voted > 0)
-      f.notes.push_back(std::to_string(out.voted) +
-                        " bytes by the majority of damaged copies, the checksum holds");
   }
-  out.only_by_merging = !out.good_alone && good(f);
-  if (out.only_by_merging) f.notes.push_back("only the merge recovers it");
+  describe(out);
   return out;
 }
 
-Comparison compare_copies(const std::vector<const TapeFile*>& copies) {
+std::vector<TapeFile> split_chains(const std::vector<TapeFile>& files) {
+  std::vector<TapeFile> out;
+  for (const TapeFile& f : files) {
+    if (!chained(f)) {
+      out.push_back(f);
+      continue;
+    }
+    std::uint32_t at = 0;
+    for (std::size_t k = 0; k < f.blocks.size(); ++k) {
+      const BlockRead& b = f.blocks[k];
+      const auto size = static_cast<std::uint32_t>(b.size);
+      TapeFile p;
+      p.loader = f.loader;
+      p.kind = f.kind;
+      p.type = f.type;
+      if (k == 0) {
+        p.name = f.name;
+        p.header_bytes = f.header_bytes;
+        p.header = f.header;
+        p.notes = f.notes;
+      }
+      p.start = static_cast<std::uint16_t>(b.start);
+      p.end = static_cast<std::uint16_t>(b.start + static_cast<int>(b.size));
+      p.data.assign(f.data.begin() + at, f.data.begin() + at + size);
+      p.body.copy[0] = b.state;
+      p.body_blocks = 1;
+      p.verdict = f.verdict;
+      p.offset = b.offset;
+      p.end_offset = k + 1 == f.blocks.size() ? f.end_offset : f.blocks[k + 1].offset;
+      p.evidence = f.evidence;
+      p.half_cycles = b.time;
+      p.seconds = b.seconds;
+      p.end_half_cycles = b.end_time;
+      p.end_seconds = b.end_seconds;
+      p.blocks = {b};
+      p.bytes_checked = f.bytes_checked;
+      for (std::uint32_t i : f.unread)
+        if (i >= at && i < at + size) p.unread.push_back(i - at);
+      for (DataCheck c : f.checks)
+        if (c.begin >= at && c.end <= at + size) {
+          c.begin -= at;
+          c.end -= at;
+          p.checks.push_back(c);
+        }
+      p.continued = k > 0;
+      out.push_back(std::move(p));
+      at += size;
+    }
+  }
+  return out;
+}
+
+std::vector<MergedFile> join_chains(std::vector<MergedFile> merged) {
+  std::vector<MergedFile> out;
+  for (MergedFile& m : merged) {
+    if (out.empty()) {
+      out.push_back(std::move(m));
+      continue;
+    }
+    MergedFile& open = out.back();
+    TapeFile& a = open.file;
+    const TapeFile& b = m.file;
+    // A recording that read both blocks good and did not chain them tells that they are two
+    // files; the loader chains every good block that loads right after the one before.
+    bool apart = false;
+    const auto& last = open.parts.back();
+    const auto& next = m.parts.front();
+    for (std::size_t r = 0; r < last.size() && r < next.size(); ++r)
+      apart |= last[r] && next[r] && good(*last[r]) && good(*next[r]) && !next[r]->continued;
+    if (apart || a.loader != b.loader || !good(a) || !good(b) || !readable_name(b.name).empty() ||
+        a.start + a.data.size() != b.start || a.data.size() + b.data.size() > 0x10000) {
+      out.push_back(std::move(m));
+      continue;
+    }
+    const auto at = static_cast<std::uint32_t>(a.data.size());
+    a.data.insert(a.data.end(), b.data.begin(), b.data.end());
+    a.end = static_cast<std::uint16_t>(a.start + a.data.size());
+    for (std::uint32_t i : b.unread) a.unread.push_back(at + i);
+    for (DataCheck c : b.checks) {
+      c.begin += at;
+      c.end += at;
+      a.checks.push_back(c);
+    }
+    a.blocks.insert(a.blocks.end(), b.blocks.begin(), b.blocks.end());
+    a.body_blocks += b.body_blocks;
+    a.end_offset = b.end_offset;
+    a.end_half_cycles = b.end_half_cycles;
+    a.end_seconds = b.end_seconds;
+    if (b.verdict == Verdict::kRepaired) a.verdict = Verdict::kRepaired;
+    if (open.conflicts == 0 && m.conflicts > 0) open.conflict_at = at + m.conflict_at;
+    open.conflicts += m.conflicts;
+    open.voted += m.voted;
+    open.lost += m.lost;
+    open.parts.insert(open.parts.end(), m.parts.begin(), m.parts.end());
+    for (std::size_t r = 0; r < open.good_in.size(); ++r)
+      open.good_in[r] = open.good_in[r] && m.good_in[r];
+    describe(open);
+  }
+  return out;
+}
+
+Comparison compare_copies(const Matched& parts) {
   Comparison c;
   c.same = true;
-  const TapeFile* first = nullptr;
-  for (const TapeFile* f : copies) {
-    if (!f || !good(*f)) {
+  long long offset = 0;  // of the part in the file
+  for (const auto& copies : parts) {
+    const TapeFile* first = nullptr;
+    for (const TapeFile* f : copies) {
+      if (!f || !good(*f)) {
+        c.same = false;
+        continue;
+      }
+      if (!first) {
+        first = f;
+        continue;
+      }
+      if (f->data == first->data) continue;
       c.same = false;
-      continue;
+      const std::size_t n = std::min(f->data.size(), first->data.size());
+      const auto at = std::mismatch(f->data.begin(), f->data.begin() + static_cast<long>(n),
+                                    first->data.begin());
+      const long long byte = offset + (at.first - f->data.begin());
+      if (c.differ_at < 0 || byte < c.differ_at) c.differ_at = byte;
     }
-    if (!first) {
-      first = f;
-      continue;
-    }
-    if (f->data == first->data) continue;
-    c.same = false;
-    const std::size_t n = std::min(f->data.size(), first->data.size());
-    const auto at =
-        std::mismatch(f->data.begin(), f->data.begin() + static_cast<long>(n), first->data.begin());
-    const long long byte = at.first - f->data.begin();
-    if (c.differ_at < 0 || byte < c.differ_at) c.differ_at = byte;
+    if (c.differ_at >= 0) break;
+    if (first) offset += static_cast<long long>(first->data.size());
   }
   return c;
 }

@@ -10,6 +10,16 @@
 
 namespace tapewren::tape {
 
+// A recording's files with each chain of blocks that load back to back split into a file per
+// block (the first keeping the name, the others `continued`): a block lost in one recording
+// splits its chain there, and the others' chains must split alike to be matched.
+std::vector<TapeFile> split_chains(const std::vector<TapeFile>& files);
+
+// A recording's files with each chain of blocks that load back to back split into a file per
+// block (the first keeping the name, the others `continued`): a block lost in one recording
+// splits its chain there, and the others' chains must split alike to be matched.
+std::vector<TapeFile> split_chains(const std::vector<TapeFile>& files);
+
 // The files of each recording, matched: one row per file of the side, in tape order, with
 // the recording's copy of it or nullptr. Files are matched by loader, name, addresses and
 // size, keeping the tape order: a file missing from a recording, or a recording that starts
@@ -19,6 +29,8 @@ Matched match_files(const std::vector<std::vector<TapeFile>>& recordings);
 
 struct MergedFile {
   TapeFile file;                 // the result, its verdict and notes
+  Matched parts;                 // the copies it was made from: a row per block of a chain
+  std::vector<bool> good_in;     // per recording: it holds the whole file good by itself
   bool good_alone = false;       // some recording holds it good by itself
   bool only_by_merging = false;  // none does, the merge does
   long long conflict_at = -1;    // the first byte where copies that passed their checks differ
@@ -33,12 +45,16 @@ struct MergedFile {
 // check bytes then hold. `copies` holds at least one file.
 MergedFile merge_copies(const std::vector<const TapeFile*>& copies);
 
+// The merged blocks of a chain made one file again, where each is good and loads right after
+// the one before.
+std::vector<MergedFile> join_chains(std::vector<MergedFile> merged);
+
 // Whether the copies that the recordings hold of one file are the same: all present and
 // good, with one CRC-32. Else the first byte where two good copies differ (-1: none do).
 struct Comparison {
   bool same = false;
   long long differ_at = -1;
 };
-Comparison compare_copies(const std::vector<const TapeFile*>& copies);
+Comparison compare_copies(const Matched& parts);
 
 }  // namespace tapewren::tape

@@ -22,6 +22,7 @@ struct LoaderInfo {
   bool checksum;            // its data blocks carry a checksum
   bool copies;              // its blocks are recorded twice
   const char* description;  // its encoding in a line
+  bool sum_adds = false;    // its check bytes are sums, not XORs
 };
 
 // The registered loaders, in the order they are offered a pilot.
@@ -95,6 +96,7 @@ struct TapeFile {
   bool bytes_checked = false;
   std::vector<std::uint32_t> unread;
   std::vector<DataCheck> checks;
+  bool continued = false;  // a block that goes on the one before (split off a chain to merge)
 };
 
 // Told about every file once it is complete, in tape order.
@@ -188,10 +190,10 @@ class Fingerprint {
   std::uint32_t crc_ = 0xFFFFFFFF;
 };
 
-// A DataCheck of the XOR kind over data[begin, end), from the check byte found and the one
-// the loader computed over whatever it covers (their difference from the data is the seed).
-DataCheck xor_check(const std::vector<std::uint8_t>& data, std::size_t begin, std::size_t end,
-                    int found, int computed);
+// A DataCheck over data[begin, end), from the check byte found and the one the loader
+// computed over whatever it covers (what that adds to the data's own is the seed).
+DataCheck data_check(DataCheck::Op op, const std::vector<std::uint8_t>& data, std::size_t begin,
+                     std::size_t end, int found, int computed);
 
 // A CRC-32 of some bytes.
 std::uint32_t crc32(const std::vector<std::uint8_t>& bytes);

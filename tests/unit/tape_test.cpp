@@ -12,6 +12,7 @@
 #include "recording/recording.hpp"
 #include "report.hpp"
 #include "synth/tape_synth.hpp"
+#include "tape/merge.hpp"
 
 namespace tapewren::tape {
 namespace {
@@ -565,6 +566,37 @@ TEST(Loaders, EachReadsItsOwnTapesAndNoOneElses) {
       if (!whole.empty()) lines = whole;
       EXPECT_EQ(report(files).substr(0, expected_report(lines, placed, 985248).size()),
                 expected_report(lines, placed, 985248));
+    }
+    // Recorded three times, a bit flipped elsewhere each time: merged, the file is whole
+    // again, a chain one file again.
+    {
+      SCOPED_TRACE("three recordings, each damaged elsewhere");
+      std::vector<std::vector<TapeFile>> takes;
+      for (const int at : {20, 250, 480}) {
+        synth::TapeFile file = c.file;
+        file.flip_bit = at;
+        takes.push_back(split_chains(run(file, {}).first));
+      }
+      std::vector<MergedFile> merged;
+      for (const auto& row : match_files(takes)) merged.push_back(merge_copies(row));
+      merged = join_chains(std::move(merged));
+      const auto ours = [&](const MergedFile& m) {
+        return m.file.loader->name == std::string(c.lines[c.damaged].loader) &&
+               m.file.start == c.file.start_address;
+      };
+      ASSERT_EQ(std::count_if(merged.begin(), merged.end(), ours), 1);
+      const MergedFile& m = *std::find_if(merged.begin(), merged.end(), ours);
+      const Bytes& got = m.file.data;
+      EXPECT_TRUE(got.size() >= c.file.data.size() &&
+                  std::equal(c.file.data.begin(), c.file.data.end(), got.begin()));
+      EXPECT_TRUE(m.file.verdict == Verdict::kOk || m.file.verdict == Verdict::kRepaired);
+      // Damage that a recording tells (a checksum, a lead bit) needs the merge; damage it
+      // cannot tell shows as copies that differ.
+      const bool told = std::any_of(takes[0].begin(), takes[0].end(), [](const TapeFile& f) {
+        return f.verdict == Verdict::kBad || f.verdict == Verdict::kIncomplete;
+      });
+      EXPECT_EQ(m.only_by_merging, told);
+      EXPECT_EQ(m.conflict_at, told ? -1 : 20);
     }
   }
   // A numbered block lost: the chain stops before it, and the block after it, whose number

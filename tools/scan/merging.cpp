@@ -53,13 +53,22 @@ std::string padded(std::string text, std::size_t width) {
   return text;
 }
 
-// The first copy of a row that a recording holds: what names the row.
-const TapeFile& first_of(const std::vector<const TapeFile*>& row) {
-  return **std::find_if(row.begin(), row.end(), [](const TapeFile* f) { return f != nullptr; });
-}
-
 bool good(const TapeFile& f) {
   return f.verdict == tape::Verdict::kOk || f.verdict == tape::Verdict::kRepaired;
+}
+
+// Its CRC-32 where recording r holds all of a file good, else why not.
+std::string same_text(const tape::Matched& parts, std::size_t r) {
+  std::vector<std::uint8_t> data;
+  std::size_t held = 0;
+  for (const auto& row : parts) {
+    if (!row[r]) continue;
+    ++held;
+    if (!good(*row[r])) return tape::verdict_text(row[r]->verdict);
+    data.insert(data.end(), row[r]->data.begin(), row[r]->data.end());
+  }
+  if (held == 0) return "-";
+  return held < parts.size() ? "blocks missing" : hex(tape::crc32(data));
 }
 
 }  // namespace
@@ -86,52 +95,43 @@ int several_recordings(const Options& opt, const std::vector<std::string>& paths
                 (n == 1 ? " file, " : " files, ") + std::to_string(good_files) +
                 " good; fingerprint " + hex(print.value()) + "\n");
   }
-  const tape::Matched rows = tape::match_files(recordings);
+  // Chains split into their blocks to be matched, put together again once merged.
+  std::vector<std::vector<TapeFile>> pieces;
+  for (const auto& files : recordings) pieces.push_back(tape::split_chains(files));
+  std::vector<tape::MergedFile> merged;
+  for (const auto& row : tape::match_files(pieces)) merged.push_back(tape::merge_copies(row));
+  merged = tape::join_chains(std::move(merged));
+  std::vector<std::string> cells;
+  for (const auto& m : merged) {
+    std::string cell;
+    for (std::size_t r = 0; r < paths.size(); ++r)
+      cell += (r ? ", " : "") + label(r) + ": " +
+              (opt.compare ? same_text(m.parts, r) : copies_text(m.parts, r));
+    cells.push_back(cell);
+  }
+  std::size_t width = 0;
+  for (const auto& c : cells) width = std::max(width, c.size());
   if (opt.compare) {
-    std::vector<std::string> cells;
-    for (const auto& row : rows) {
-      std::string cell;
-      for (std::size_t r = 0; r < row.size(); ++r) {
-        const TapeFile* f = row[r];
-        cell += (r ? ", " : "") + label(r) + ": " +
-                (!f         ? "-"
-                 : good(*f) ? hex(tape::crc32(f->data))
-                            : tape::verdict_text(f->verdict));
-      }
-      cells.push_back(cell);
-    }
-    std::size_t width = 0;
-    for (const auto& c : cells) width = std::max(width, c.size());
     channel.out(heading((padded("copies", width) + "  same").c_str()));
     int differ = 0;
-    for (std::size_t i = 0; i < rows.size(); ++i) {
-      const tape::Comparison c = tape::compare_copies(rows[i]);
+    for (std::size_t i = 0; i < merged.size(); ++i) {
+      const tape::Comparison c = tape::compare_copies(merged[i].parts);
       std::string verdict = "same";
       if (!c.same) {
         ++differ;
         verdict = c.differ_at >= 0 ? "differ at byte " + std::to_string(c.differ_at)
                                    : "not good in every recording";
       }
-      channel.out(file_columns(first_of(rows[i]), static_cast<int>(i) + 1) + "  " +
+      channel.out(file_columns(merged[i].file, static_cast<int>(i) + 1) + "  " +
                   padded(cells[i], width) + "  " + verdict + "\n");
     }
-    channel.out(differ == 0 && !rows.empty()
-                    ? "the recordings hold the same " + std::to_string(rows.size()) + " files\n"
-                    : "the recordings differ in " + std::to_string(differ) + " of " +
-                          std::to_string(rows.size()) + " files\n");
-    return differ == 0 && !rows.empty() ? 0 : rows.empty() ? 4 : 3;
+    const std::string n = std::to_string(merged.size());
+    channel.out(differ == 0 && !merged.empty()
+                    ? "the recordings hold the same " + n + " files\n"
+                    : "the recordings differ in " + std::to_string(differ) + " of " + n +
+                          " files\n");
+    return differ == 0 && !merged.empty() ? 0 : merged.empty() ? 4 : 3;
   }
-  std::vector<tape::MergedFile> merged;
-  std::vector<std::string> cells;
-  for (const auto& row : rows) {
-    merged.push_back(tape::merge_copies(row));
-    std::string cell;
-    for (std::size_t r = 0; r < row.size(); ++r)
-      cell += (r ? ", " : "") + label(r) + ": " + (row[r] ? copies_text(*row[r]) : "-");
-    cells.push_back(cell);
-  }
-  std::size_t width = 0;
-  for (const auto& c : cells) width = std::max(width, c.size());
   channel.out(heading((padded("copies", width) + "  crc32     merged").c_str()));
   ReportSettings settings;
   settings.extract_dir = opt.extract;

@@ -63,6 +63,16 @@ std::string copies_text(const tape::TapeFile& f) {
   return f.body_blocks > 0 ? block_text(f, f.body, true) : block_text(f, f.header, true);
 }
 
+std::string copies_text(const tape::Matched& parts, std::size_t r) {
+  std::vector<std::string> texts;
+  for (const auto& row : parts) texts.push_back(row[r] ? copies_text(*row[r]) : "-");
+  if (std::all_of(texts.begin(), texts.end(), [&](const std::string& t) { return t == texts[0]; }))
+    return texts[0];
+  std::string out;
+  for (const auto& t : texts) out += (out.empty() ? "" : "+") + t;
+  return out;
+}
+
 namespace {
 
 std::string percent(double part, double whole) {

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "channel.hpp"
+#include "tape/merge.hpp"
 #include "tape/tape.hpp"
 
 namespace tapewren::scan {
@@ -29,6 +30,9 @@ std::string file_row(const tape::TapeFile& file, int number);
 // "3e -", "cut"...; the header's for a file without data).
 const char* kind_text(tape::Kind kind);
 std::string copies_text(const tape::TapeFile& file);
+// What recording r held of a merged file: the copies of its blocks, one text when all read
+// alike, else each block's joined by '+'; "-" for none.
+std::string copies_text(const tape::Matched& parts, std::size_t r);
 std::string summary_text(const tape::Summary& summary, const Assumptions& assumed);
 
 // The version of the JSON objects' layout, in each of them.

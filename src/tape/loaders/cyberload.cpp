@@ -143,7 +143,7 @@ class Cyberload : public TurboLoader<Cyberload> {
       data.insert(data.end(), bytes_.begin() + static_cast<long>(k),
                   bytes_.begin() + static_cast<long>(k + got));
       const bool has_sum = got == n && k + n < bytes_.size();
-      if (has_sum) checks.push_back(xor_check(data, begin, data.size(), bytes_[k + n], x));
+      if (has_sum) checks.push_back(data_check(DataCheck::Op::kXor, data, begin, data.size(), bytes_[k + n], x));
       sums &= has_sum && bytes_[k + n] == x;
       k += n + 1;
     }

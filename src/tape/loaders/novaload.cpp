@@ -23,14 +23,16 @@ const LoaderInfo kInfo = {
     -1,
     true,
     false,
-    "one pulse a bit, LSB first; 0 bits, a 1, 0xAA; name, addresses, 256-byte sub-blocks; sums"};
+    "one pulse a bit, LSB first; 0 bits, a 1, 0xAA; name, addresses, 256-byte sub-blocks; sums",
+    true};
 const LoaderInfo kSpecialInfo = {
     "Novaload S",
     "C64",
     -1,
     true,
     false,
-    "one pulse a bit, LSB first; 0 bits, a 1, 0xAA 0x55; page, 256 bytes, sum; chained"};
+    "one pulse a bit, LSB first; 0 bits, a 1, 0xAA 0x55; page, 256 bytes, sum; chained",
+    true};
 constexpr BitFormat kBits = {1000, 38, false};
 
 class Novaload : public TurboLoader<Novaload> {
@@ -75,11 +77,20 @@ class Novaload : public TurboLoader<Novaload> {
         start_ = static_cast<std::uint16_t>(le16(n + 1) + 256);
         size_ = static_cast<std::uint16_t>(le16(n + 3) - start_);
         data_.clear();
+        checks_.clear();
+        data_sum_ = 0;
         sums_ok_ = true;
         phase_ = Phase::kCheck;
         return true;
       }
-      case Phase::kCheck:
+      case Phase::kCheck: {
+        // Each sum covers the data so far, and the head and check bytes before it.
+        DataCheck check;
+        check.op = DataCheck::Op::kSum;
+        check.end = static_cast<std::uint32_t>(data_.size());
+        check.seed = static_cast<std::uint8_t>(sum_ - data_sum_);
+        check.expected = v;
+        checks_.push_back(check);
         sums_ok_ &= v == static_cast<std::uint8_t>(sum_);
         sum_ += v;
         if (data_.size() >= size_) {  // the last check byte
@@ -89,9 +100,11 @@ class Novaload : public TurboLoader<Novaload> {
         }
         phase_ = Phase::kData;
         return true;
+      }
       case Phase::kData:
         data_.push_back(v);
         sum_ += v;
+        data_sum_ += v;
         if (data_.size() == size_ || data_.size() % 256 == 0) phase_ = Phase::kCheck;
         return true;
       case Phase::kPage:
@@ -167,6 +180,7 @@ class Novaload : public TurboLoader<Novaload> {
     TapeFile f = file(Kind::kProgram, name_, start_, data_,
                       {true, 0, complete && sums_ok_, complete}, span_offset(), span_time());
     f.end = static_cast<std::uint16_t>(start_ + size_);
+    f.checks = checks_;
     end_span();
     emit(std::move(f));
   }
@@ -174,7 +188,8 @@ class Novaload : public TurboLoader<Novaload> {
   bool special_;
   Phase phase_ = Phase::kSync;
   std::vector<std::uint8_t> bytes_, data_;
-  unsigned sum_ = 0;
+  unsigned sum_ = 0, data_sum_ = 0;
+  std::vector<DataCheck> checks_;
   bool sums_ok_ = true;
   std::array<std::uint8_t, 16> name_{};
   std::uint16_t start_ = 0;

@@ -172,7 +172,7 @@ class TurboTape : public TurboLoader<TurboTape> {
     f.body_blocks = 1;
     f.data = payload(*data_complete);
     if (f.body.copy[0].sum_found >= 0)
-      f.checks.push_back(xor_check(f.data, 0, f.data.size(), f.body.copy[0].sum_found,
+      f.checks.push_back(data_check(DataCheck::Op::kXor, f.data, 0, f.data.size(), f.body.copy[0].sum_found,
                                    f.body.copy[0].sum_computed));
     f.blocks.push_back(read(f.start, f.data.size(), f.body.copy[0], block_offset_, block_time_));
     f.end_half_cycles = f.blocks.back().end_time;

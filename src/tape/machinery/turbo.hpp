@@ -118,8 +118,8 @@ class TurboLoader : public LoaderDecoder {
         block.report.complete && open_->start + open_->data.size() == block.start &&
         open_->start + open_->data.size() + block.data.size() <= 0x10000) {
       if (block.report.sum_found >= 0 && block.report.sum_computed >= 0) {
-        DataCheck c = xor_check(block.data, 0, block.data.size(), block.report.sum_found,
-                                block.report.sum_computed);
+        DataCheck c = data_check(sum_op(), block.data, 0, block.data.size(), block.report.sum_found,
+                                 block.report.sum_computed);
         c.begin += static_cast<std::uint32_t>(open_->data.size());
         c.end += static_cast<std::uint32_t>(open_->data.size());
         open_->checks.push_back(c);
@@ -145,6 +145,9 @@ class TurboLoader : public LoaderDecoder {
     sink_.file(std::move(*open_));
     open_.reset();
   }
+  DataCheck::Op sum_op() const {
+    return info_.sum_adds ? DataCheck::Op::kSum : DataCheck::Op::kXor;
+  }
   // A file of one block: its verdict from its copy's report.
   TapeFile file(Kind kind, const std::array<std::uint8_t, 16>& name, std::uint16_t start,
                 std::vector<std::uint8_t> data, const CopyReport& report, std::uint64_t offset,
@@ -168,7 +171,7 @@ class TurboLoader : public LoaderDecoder {
     f.blocks.push_back(read(start, f.data.size(), report, offset, time));
     if (report.sum_found >= 0 && report.sum_computed >= 0)  // one XOR over the data
       f.checks.push_back(
-          xor_check(f.data, 0, f.data.size(), report.sum_found, report.sum_computed));
+          data_check(sum_op(), f.data, 0, f.data.size(), report.sum_found, report.sum_computed));
     return f;
   }
   // A block as the reports show it: read from `time` to the last pulse read.
