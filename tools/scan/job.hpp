@@ -12,6 +12,7 @@ namespace tapewren::scan {
 struct Options {
   bool files = false, json = false, keep_bad = false, recursive = false, both_edges = false;
   std::string extract, histogram, map;  // empty: not asked for
+  std::string d64, t64, disk_name;      // empty: not asked for; the disk name as given
   int machine = -1, video = -1;         // -1: not given
   long long jobs = 0;                   // 0: as many as there are processors
   std::vector<std::string> inputs;      // recordings and folders, as named
@@ -23,6 +24,7 @@ struct Input {
   std::string extract_dir;  // empty: nothing extracted
   std::string histogram;    // "-": as text on standard output
   std::string map;
+  std::string d64, t64;  // the images' paths, empty: none
   bool prefixed = false;  // several recordings: names are prefixed, tables headed, by the input
 };
 

@@ -45,6 +45,12 @@ const char kUsage[] =
     "  --extract DIR      also write each good file to DIR as NAME.prg or NAME.seq (never over\n"
     "                     an existing file); with several recordings, into a folder each\n"
     "  --keep-bad         with --extract: bad and incomplete files too, marked in their names\n"
+    "  --d64 FILE         also write each good program and data file, in tape order, into a new\n"
+    "                     35-track D64 disk image (never over an existing file); a name met\n"
+    "                     again gets ~2, ~3...; files that do not fit are named and left out\n"
+    "                     (exit status 3); with several recordings, one each: FILE-1.d64, ...\n"
+    "  --t64 FILE         the same files into a T64 tape archive\n"
+    "  --disk-name NAME   the images' name (default: the recording's file name in upper case)\n"
     "  --histogram OUT    the pulse-length histogram as an SVG picture (- : as text)\n"
     "  --map OUT          a picture of the whole recording: every pulse over time, each file a\n"
     "                     band; with several recordings, one picture each: OUT-1.svg, ...\n"
@@ -99,6 +105,9 @@ int parse(int argc, char** argv, Options& opt, bool& done) {
     } else if (a == "--extract" || a == "--histogram" || a == "--map") {
       if (!value() || v.empty()) return cli::usage_error(kTool, cli::needs_value(a));
       (a == "--extract" ? opt.extract : a == "--map" ? opt.map : opt.histogram) = v;
+    } else if (a == "--d64" || a == "--t64" || a == "--disk-name") {
+      if (!value() || v.empty()) return cli::usage_error(kTool, cli::needs_value(a));
+      (a == "--d64" ? opt.d64 : a == "--t64" ? opt.t64 : opt.disk_name) = v;
     } else if (a == "-m" || a == "--machine") {
       if (!value()) return cli::usage_error(kTool, cli::needs_value(a));
       opt.machine = cli::parse_machine(v);
@@ -120,7 +129,11 @@ int parse(int argc, char** argv, Options& opt, bool& done) {
   if (opt.keep_bad && opt.extract.empty())
     return cli::usage_error(kTool, "--keep-bad goes with --extract");
   if (opt.map == "-") return cli::usage_error(kTool, "--map writes a picture: name its file");
-  opt.files |= !opt.extract.empty() && !opt.json;
+  if (opt.d64 == "-" || opt.t64 == "-")
+    return cli::usage_error(kTool, "--d64 and --t64 write images: name their files");
+  if (!opt.disk_name.empty() && opt.d64.empty() && opt.t64.empty())
+    return cli::usage_error(kTool, "--disk-name goes with --d64 or --t64");
+  opt.files |= (!opt.extract.empty() || !opt.d64.empty() || !opt.t64.empty()) && !opt.json;
   return 0;
 }
 
@@ -215,6 +228,8 @@ bool plan(const Options& opt, std::vector<Input>& inputs, int& code) {
       in.histogram =
           several && opt.histogram != "-" ? numbered(opt.histogram, n + 1) : opt.histogram;
     if (!opt.map.empty()) in.map = several ? numbered(opt.map, n + 1) : opt.map;
+    if (!opt.d64.empty()) in.d64 = several ? numbered(opt.d64, n + 1) : opt.d64;
+    if (!opt.t64.empty()) in.t64 = several ? numbered(opt.t64, n + 1) : opt.t64;
     inputs.push_back(std::move(in));
   }
   return !inputs.empty();
