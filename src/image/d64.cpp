@@ -162,7 +162,7 @@ Built d64(const std::vector<File>& files, const DiskLabel& label) {
   b[1] = 1;
   b[2] = 0x41;  // 'A'
   for (int t = 1; t <= kTracks; ++t) {
-    std::uint8_t* track = b + 4 * t;
+    std::uint8_t* track = b + 4 * static_cast<std::size_t>(t);
     track[0] = static_cast<std::uint8_t>(bam.free_on(t));
     for (int sec = 0; sec < sectors_of(t); ++sec)
       if (!bam.used(t, sec)) track[1 + sec / 8] |= static_cast<std::uint8_t>(1u << (sec % 8));
