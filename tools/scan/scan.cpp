@@ -64,8 +64,8 @@ const char kUsage[] =
     "  --version          the version\n"
     "Options take their values as --name VALUE or --name=VALUE.\n"
     "Exit status: 0 all well; 1 a file could not be read or written; 2 usage;\n"
-    "3 (with --files) a file is bad or incomplete; 4 (with --files) no file found at all;\n"
-    "128 + N stopped by signal N.\n";
+    "3 (with --files) a file is bad or incomplete, or left out of an image; 4 (with --files)\n"
+    "no file found at all; 128 + N stopped by signal N.\n";
 const cli::Tool kTool = {"tapewren-scan", kUsage};
 
 // 0 to go on, else the exit status (help, version, usage error).
