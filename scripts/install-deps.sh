@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # Installs the Debian/Ubuntu packages that the build and the tests need (rsvg-convert renders
-# the pictures the tests read back; python3-jsonschema validates the JSON reports), when any
-# is missing.
+# the pictures the tests read back; python3-jsonschema validates the JSON reports; cc1541 and
+# cbmconvert read the disk and tape images back), when any is missing.
 set -euo pipefail
-packages=(cmake g++ make libgtest-dev libgmock-dev libbenchmark-dev librsvg2-bin python3 python3-jsonschema)
+packages=(cmake g++ make libgtest-dev libgmock-dev libbenchmark-dev librsvg2-bin python3 python3-jsonschema
+          cc1541 cbmconvert)
 # --build: what building the programs alone needs (make demo).
 [ "${1:-}" = "--build" ] && packages=(cmake g++ make)
 # --windows: what the cross build and its tests under Wine need (about 1.5 GB).

@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <climits>
 #include <cmath>
+#include <map>
 #include <memory>
 #include <ostream>
 #include <tuple>
@@ -446,6 +447,164 @@ TEST(Scan, FilesExtractionAndHistogram) {
 }
 
 #if !defined(TAPEWREN_UNDER_WINE)
+// The files of a folder, by their names in lower case (the field's tools write PETSCII
+// letters so).
+std::map<std::string, Bytes> folder_files(const std::string& path) {
+  std::map<std::string, Bytes> files;
+  if (DIR* d = opendir(path.c_str())) {
+    while (const dirent* e = readdir(d)) {
+      std::string name = e->d_name;
+      if (name == "." || name == "..") continue;
+      const Bytes content = read_bytes(path + "/" + name);
+      for (char& c : name) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+      files[name] = content;
+    }
+    closedir(d);
+  }
+  return files;
+}
+
+// A file in an image: its name as the tools show it (lower case), its type, its blocks on
+// the disk, and which file of the tape it holds (its load address and data).
+struct Held {
+  int blocks;
+  std::string name;
+  const char* type;
+  int file;
+};
+struct ImageRow {
+  const char* name;
+  std::vector<synth::TapeFile> tape;
+  bool d64_exists;  // an image of that name is there before
+  int code;
+  std::string err;         // whole; $D64 stands for the image's path
+  std::vector<Held> disk;  // in directory order
+  int blocks_free;
+  std::vector<Held> archive;  // the T64's files
+};
+void PrintTo(const ImageRow& row, std::ostream* os) {
+  *os << row.name;
+}
+
+// Never 0x00, where a data file would end.
+Bytes pattern(std::size_t size, int seed) {
+  Bytes b(size);
+  for (std::size_t i = 0; i < size; ++i)
+    b[i] = static_cast<std::uint8_t>(1 + (i * 13 + seed) % 255);
+  return b;
+}
+synth::TapeFile part(const char* name, int seed) {  // a program of 200 blocks, with its address
+  return {synth::Encoding::kCountdown9, 1, name, pattern(200 * 254 - 2, seed), 0x0801};
+}
+synth::TapeFile broken() {
+  synth::TapeFile f{synth::Encoding::kStandard, 1, "BROKEN", pattern(100, 9), 0x0801};
+  f.parity_errors = {{1, 7}, {2, 7}};
+  return f;
+}
+
+// clang-format off
+const std::vector<ImageRow> kImageRows = {
+  {"ProgramsDataFileAndNamesUsedTwice",
+   {{synth::Encoding::kStandard, 1, "GAME", pattern(600, 1), 0x0801},
+    {synth::Encoding::kStandard, 4, "RECORDS", pattern(382, 2), 0x033C},
+    {synth::Encoding::kCountdown9, 1, "DUP", pattern(300, 3), 0x1000},
+    broken(),
+    {synth::Encoding::kStandard, 1, "DUP", pattern(10, 4), 0xC000}},
+   false, 3, "",
+   {{3, "game", "prg", 0}, {2, "records", "seq", 1}, {2, "dup", "prg", 2}, {1, "dup~2", "prg", 4}}, 656,
+   {{0, "game", "prg", 0}, {0, "records", "seq", 1}, {0, "dup", "prg", 2}, {0, "dup~2", "prg", 4}}},
+  {"MoreThanTheDiskHolds",
+   {part("PART 1", 1), part("PART 2", 2), part("PART 3", 3), part("PART 4", 4)},
+   false, 3, "tapewren-scan: $D64: no room for PART 4 (50800 bytes, 200 blocks)\n",
+   {{200, "part 1", "prg", 0}, {200, "part 2", "prg", 1}, {200, "part 3", "prg", 2}}, 64,
+   {{0, "part 1", "prg", 0}, {0, "part 2", "prg", 1}, {0, "part 3", "prg", 2}, {0, "part 4", "prg", 3}}},
+  {"ExistingImageLeftAlone",
+   {{synth::Encoding::kStandard, 1, "ONLY", pattern(50, 5), 0x0801}},
+   true, 1, "tapewren-scan: $D64: File exists\n", {}, 0,
+   {{0, "only", "prg", 0}}},
+};
+// clang-format on
+
+class Images : public ::testing::TestWithParam<ImageRow> {};
+
+// The images of a tape as the field's tools read them back: cc1541 lists the disk and finds
+// it valid, cbmconvert unpacks the disk and the archive; the same files, names, types and
+// bytes as --extract writes and as the tape holds, in tape order.
+TEST_P(Images, ReadBackByTheFieldsTools) {
+  const ImageRow& row = GetParam();
+  if (!file_exists("/usr/bin/cc1541") || !file_exists("/usr/bin/cbmconvert"))
+    GTEST_SKIP() << "cc1541 or cbmconvert is not installed (scripts/install-deps.sh)";
+  TempDir dir;
+  write_file(dir.path("side.dmp"), synth::synthesize(row.tape));
+  const std::string d64 = dir.path("side.d64"), t64 = dir.path("side.t64");
+  if (row.d64_exists) write_file(d64, bytes("keep"));
+  const Outcome r = run(
+      dir, "scan", {"--extract", dir.path("x"), "--d64", d64, "--t64", t64, dir.path("side.dmp")});
+  EXPECT_EQ(r.code, row.code) << r.out << r.err;
+  std::string err = row.err;
+  if (err.find("$D64") != std::string::npos) err.replace(err.find("$D64"), 4, d64);
+  EXPECT_EQ(r.err, err);
+  const auto tool = [&](const std::string& line) {
+    Child child({"/bin/sh", "-c", line}, dir);
+    const int code = child.wait_exit();
+    return Outcome{code, child.out(), child.err()};
+  };
+  const auto held = [&](const Held& h) {
+    const synth::TapeFile& f = row.tape[static_cast<std::size_t>(h.file)];
+    Bytes b = std::string(h.type) == "prg" ? Bytes{static_cast<std::uint8_t>(f.start_address),
+                                                   static_cast<std::uint8_t>(f.start_address >> 8)}
+                                           : Bytes{};
+    return b + f.data;
+  };
+  const std::map<std::string, Bytes> extracted = folder_files(dir.path("x"));
+  const auto check = [&](const std::string& unpacked, const std::vector<Held>& want) {
+    const std::map<std::string, Bytes> got = folder_files(unpacked);
+    EXPECT_EQ(got.size(), want.size()) << unpacked;
+    for (const Held& h : want) {
+      const std::string file = h.name + "." + h.type;
+      ASSERT_EQ(got.count(file), 1u) << file << " not in " << unpacked;
+      EXPECT_TRUE(got.at(file) == held(h)) << file;
+      EXPECT_TRUE(extracted.count(file) == 1 && extracted.at(file) == got.at(file)) << file;
+    }
+  };
+  if (row.d64_exists) {
+    EXPECT_EQ(read_file(d64), "keep");
+  } else {
+    const Outcome valid = tool("cc1541 -V " + d64);
+    EXPECT_EQ(valid.code, 0) << valid.err;
+    std::string listing;
+    for (const Held& h : row.disk) {
+      std::string shown = h.name;  // cc1541 shows PETSCII's 0x7E (a pi sign) as ^
+      std::replace(shown.begin(), shown.end(), '~', '^');
+      char line[64];
+      std::snprintf(line, sizeof line, "%-5d%-19s%s \n", h.blocks, ("\"" + shown + "\"").c_str(),
+                    h.type);
+      listing += line;
+    }
+    listing += std::to_string(row.blocks_free) + " blocks free.\n\n";
+    // The disk's name and ID (from the files), then the directory.
+    const std::string list = tool("cc1541 " + d64).out;
+    const std::string head = "\n0 \x1b[7m\"side            \" ";
+    ASSERT_NE(list.find(head), std::string::npos) << list;
+    EXPECT_EQ(list.substr(list.find(head) + head.size() + 2, 7), " 2a\x1b[m\n") << list;
+    EXPECT_EQ(list.substr(list.find(head) + head.size() + 9), listing);
+    ASSERT_EQ(
+        tool("mkdir " + dir.path("d") + " && cd " + dir.path("d") + " && cbmconvert -N -d " + d64)
+            .code,
+        0);
+    check(dir.path("d"), row.disk);
+  }
+  ASSERT_EQ(
+      tool("mkdir " + dir.path("t") + " && cd " + dir.path("t") + " && cbmconvert -N -t " + t64)
+          .code,
+      0);
+  check(dir.path("t"), row.archive);
+}
+INSTANTIATE_TEST_SUITE_P(Table, Images, ::testing::ValuesIn(kImageRows),
+                         [](const auto& info) { return std::string(info.param.name); });
+#endif
+
+#if !defined(TAPEWREN_UNDER_WINE)
 // A script of the source tree (python3), its standard input from a file.
 Outcome script(const TempDir& dir, const std::string& line) {
   Child child({"/bin/sh", "-c",
@@ -720,8 +879,9 @@ TEST(Scan, MergeAndCompareRecordingsOfOneSide) {
     takes.push_back(dir.path("take" + std::to_string(t + 1) + ".dmp"));
     write_file(takes.back(), synth::synthesize(side));
   }
-  const Outcome merged =
-      run(dir, "scan", {"--merge", "--extract", dir.path("out"), takes[0], takes[1], takes[2]});
+  const Outcome merged = run(dir, "scan",
+                             {"--merge", "--extract", dir.path("out"), "--d64", dir.path("m.d64"),
+                              takes[0], takes[1], takes[2]});
   EXPECT_EQ(merged.code, 0) << merged.err;
   const auto crc = [](const Bytes& b) {  // CRC-32, as zip and the report compute it
     std::uint32_t c = 0xFFFFFFFF;
@@ -750,7 +910,8 @@ TEST(Scan, MergeAndCompareRecordingsOfOneSide) {
             "ok ok  " +
             crc(Bytes(300, 0x5A)) + "  ok\nwrote " + dir.path("out/LEVEL.prg") + " (302 bytes)\n" +
             "2 files: 1 ok, 1 repaired, 0 bad, 0 incomplete, 0 named only; fingerprint ",
-        std::string("\n1 file recovered only by merging\n")})
+        "\n1 file recovered only by merging\nwrote " + dir.path("m.d64") +
+            " (2 files, 658 blocks free)\n"})
     EXPECT_NE(merged.out.find(line), std::string::npos) << line << "\n" << merged.out;
   Bytes prg = {0x01, 0x08};
   prg.insert(prg.end(), game.begin(), game.end());

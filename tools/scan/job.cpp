@@ -220,6 +220,15 @@ Outcome scan_recording(const Options& opt, const Input& input, Channel& channel)
   settings.recording = path;
   settings.extract_dir = input.extract_dir;
   settings.keep_bad = opt.keep_bad;
+  std::unique_ptr<Images> images;
+  if (!input.d64.empty() || !input.t64.empty()) {
+    images = std::make_unique<Images>(
+        ImageSettings{input.d64, input.t64,
+                      opt.disk_name.empty() ? disk_name_of(path) : petscii_name(opt.disk_name),
+                      opt.json},
+        channel);
+    settings.images = images.get();
+  }
   std::unique_ptr<Report> report;
   std::unique_ptr<tape::Decoder> decoder;
   std::unique_ptr<PulseMap> map;
@@ -266,6 +275,9 @@ Outcome scan_recording(const Options& opt, const Input& input, Channel& channel)
     outcome.code = 3;
   }
   bool written = report->extracted();
+  const int imaged = images ? images->finish() : 0;  // 1 not written, 3 files left out
+  written &= imaged != 1;
+  if (imaged == 3 && outcome.code == 0) outcome.code = 3;
   const Caption caption{
       path, std::string(kMachineNames[summary.machine]) + (summary.video ? " NTSC" : " PAL"),
       rec::machine_clock_hz(summary.machine, summary.video)};

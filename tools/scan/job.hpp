@@ -13,6 +13,7 @@ struct Options {
   bool files = false, json = false, keep_bad = false, recursive = false, both_edges = false;
   bool merge = false, compare = false;  // the inputs are recordings of one side
   std::string extract, histogram, map;  // empty: not asked for
+  std::string d64, t64, disk_name;      // empty: not asked for; the disk name as given
   int machine = -1, video = -1;         // -1: not given
   long long jobs = 0;                   // 0: as many as there are processors
   std::vector<std::string> inputs;      // recordings and folders, as named
@@ -24,6 +25,7 @@ struct Input {
   std::string extract_dir;  // empty: nothing extracted
   std::string histogram;    // "-": as text on standard output
   std::string map;
+  std::string d64, t64;  // the images' paths, empty: none
   bool prefixed = false;  // several recordings: names are prefixed, tables headed, by the input
 };
 

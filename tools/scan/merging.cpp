@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <memory>
 
 #include "report.hpp"
 #include "tape/merge.hpp"
@@ -136,6 +137,15 @@ int several_recordings(const Options& opt, const std::vector<std::string>& paths
   ReportSettings settings;
   settings.extract_dir = opt.extract;
   settings.keep_bad = opt.keep_bad;
+  std::unique_ptr<Images> images;  // one of the merged files, named after the first recording
+  if (!opt.d64.empty() || !opt.t64.empty()) {
+    images = std::make_unique<Images>(
+        ImageSettings{opt.d64, opt.t64,
+                      opt.disk_name.empty() ? disk_name_of(paths[0]) : petscii_name(opt.disk_name),
+                      false},
+        channel);
+    settings.images = images.get();
+  }
   Report report(settings, channel);
   int only_merged = 0;
   for (std::size_t i = 0; i < merged.size(); ++i) {
@@ -152,9 +162,10 @@ int several_recordings(const Options& opt, const std::vector<std::string>& paths
   channel.out(counts_text(report.counts()) + line);
   channel.out(std::to_string(only_merged) + (only_merged == 1 ? " file" : " files") +
               " recovered only by merging\n");
-  if (!report.extracted()) return 1;
+  const int imaged = images ? images->finish() : 0;  // 1 not written, 3 files left out
+  if (!report.extracted() || imaged == 1) return 1;
   if (report.counts().files == 0) return 4;
-  return report.counts().all_good() ? 0 : 3;
+  return report.counts().all_good() && imaged == 0 ? 0 : 3;
 }
 
 }  // namespace tapewren::scan

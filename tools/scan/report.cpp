@@ -323,6 +323,7 @@ void Report::on_file(const tape::TapeFile& f) {
   const std::string written = settings_.extract_dir.empty() ? "" : extract(f);
   if (settings_.json) channel_.out(file_json(f, counts_.files, settings_.recording, written));
   if (named(f)) boot_name_ = tape::safe_file_name(f.name);
+  if (settings_.images) settings_.images->add(f);
   if (settings_.places) {
     FilePlace p;
     p.seconds = f.seconds;

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "channel.hpp"
+#include "images.hpp"
 #include "tape/merge.hpp"
 #include "tape/tape.hpp"
 
@@ -73,6 +74,7 @@ struct ReportSettings {
   std::string format;       // "dump" or "TAP"
   std::string extract_dir;  // empty: nothing extracted
   bool keep_bad = false;
+  Images* images = nullptr;  // told of every file, for --d64 and --t64
 };
 
 // Shows each file as the decoder finishes it: a row of the table or a JSON line, and the

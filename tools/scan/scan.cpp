@@ -46,6 +46,12 @@ const char kUsage[] =
     "  --extract DIR      also write each good file to DIR as NAME.prg or NAME.seq (never over\n"
     "                     an existing file); with several recordings, into a folder each\n"
     "  --keep-bad         with --extract: bad and incomplete files too, marked in their names\n"
+    "  --d64 FILE         also write each good program and data file, in tape order, into a new\n"
+    "                     35-track D64 disk image (never over an existing file); a name met\n"
+    "                     again gets ~2, ~3...; files that do not fit are named and left out\n"
+    "                     (exit status 3); with several recordings, one each: FILE-1.d64, ...\n"
+    "  --t64 FILE         the same files into a T64 tape archive\n"
+    "  --disk-name NAME   the images' name (default: the recording's file name in upper case)\n"
     "  --histogram OUT    the pulse-length histogram as an SVG picture (- : as text)\n"
     "  --merge            the recordings are of one side: match their files, rebuild each from\n"
     "                     every copy that any recording read without error (the majority where\n"
@@ -65,8 +71,8 @@ const char kUsage[] =
     "  --version          the version\n"
     "Options take their values as --name VALUE or --name=VALUE.\n"
     "Exit status: 0 all well; 1 a file could not be read or written; 2 usage;\n"
-    "3 (with --files) a file is bad or incomplete; 4 (with --files) no file found at all;\n"
-    "128 + N stopped by signal N.\n";
+    "3 (with --files) a file is bad or incomplete, or left out of an image; 4 (with --files)\n"
+    "no file found at all; 128 + N stopped by signal N.\n";
 const cli::Tool kTool = {"tapewren-scan", kUsage};
 
 // 0 to go on, else the exit status (help, version, usage error).
@@ -110,6 +116,9 @@ int parse(int argc, char** argv, Options& opt, bool& done) {
     } else if (a == "--extract" || a == "--histogram" || a == "--map") {
       if (!value() || v.empty()) return cli::usage_error(kTool, cli::needs_value(a));
       (a == "--extract" ? opt.extract : a == "--map" ? opt.map : opt.histogram) = v;
+    } else if (a == "--d64" || a == "--t64" || a == "--disk-name") {
+      if (!value() || v.empty()) return cli::usage_error(kTool, cli::needs_value(a));
+      (a == "--d64" ? opt.d64 : a == "--t64" ? opt.t64 : opt.disk_name) = v;
     } else if (a == "-m" || a == "--machine") {
       if (!value()) return cli::usage_error(kTool, cli::needs_value(a));
       opt.machine = cli::parse_machine(v);
@@ -136,9 +145,15 @@ int parse(int argc, char** argv, Options& opt, bool& done) {
   if (several && (opt.json || !opt.map.empty() || !opt.histogram.empty()))
     return cli::usage_error(
         kTool, std::string(several) + " shows a table: not with --json, --map or --histogram");
-  if (opt.compare && !opt.extract.empty())
-    return cli::usage_error(kTool, "--compare extracts nothing: --merge --extract does");
-  opt.files |= !opt.extract.empty() && !opt.json;
+  if (opt.compare && (!opt.extract.empty() || !opt.d64.empty() || !opt.t64.empty()))
+    return cli::usage_error(kTool,
+                            "--compare writes nothing: --merge with --extract, --d64 or "
+                            "--t64 writes the merged files");
+  if (opt.d64 == "-" || opt.t64 == "-")
+    return cli::usage_error(kTool, "--d64 and --t64 write images: name their files");
+  if (!opt.disk_name.empty() && opt.d64.empty() && opt.t64.empty())
+    return cli::usage_error(kTool, "--disk-name goes with --d64 or --t64");
+  opt.files |= (!opt.extract.empty() || !opt.d64.empty() || !opt.t64.empty()) && !opt.json;
   return 0;
 }
 
@@ -233,6 +248,8 @@ bool plan(const Options& opt, std::vector<Input>& inputs, int& code) {
       in.histogram =
           several && opt.histogram != "-" ? numbered(opt.histogram, n + 1) : opt.histogram;
     if (!opt.map.empty()) in.map = several ? numbered(opt.map, n + 1) : opt.map;
+    if (!opt.d64.empty()) in.d64 = several ? numbered(opt.d64, n + 1) : opt.d64;
+    if (!opt.t64.empty()) in.t64 = several ? numbered(opt.t64, n + 1) : opt.t64;
     inputs.push_back(std::move(in));
   }
   return !inputs.empty();
