@@ -50,10 +50,9 @@ int likeness(const TapeFile& a, const TapeFile& b) {
   const bool named = !readable_name(a.name).empty() || !readable_name(b.name).empty();
   const bool same_name = a.name == b.name;
   const bool same_start = a.start == b.start, same_end = a.end == b.end;
+  // Names that differ with addresses that agree: one of them damaged.
   const int score = (named && same_name ? 3 : 0) + (same_start ? 2 : 0) + (same_end ? 2 : 0) +
                     (a.kind == b.kind ? 1 : 0) + (a.data.size() == b.data.size() ? 1 : 0);
-  // Names that differ: one of them damaged, if the addresses agree.
-  if (named && !same_name && !(same_start && same_end)) return 0;
   return score >= 4 ? score : 0;
 }
 
@@ -301,9 +300,6 @@ std::vector<TapeFile> split_chains(const std::vector<TapeFile>& files) {
       p.end_half_cycles = b.end_time;
       p.end_seconds = b.end_seconds;
       p.blocks = {b};
-      p.bytes_checked = f.bytes_checked;
-      for (std::uint32_t i : f.unread)
-        if (i >= at && i < at + size) p.unread.push_back(i - at);
       for (DataCheck c : f.checks)
         if (c.begin >= at && c.end <= at + size) {
           c.begin -= at;
@@ -343,7 +339,6 @@ std::vector<MergedFile> join_chains(std::vector<MergedFile> merged) {
     const auto at = static_cast<std::uint32_t>(a.data.size());
     a.data.insert(a.data.end(), b.data.begin(), b.data.end());
     a.end = static_cast<std::uint16_t>(a.start + a.data.size());
-    for (std::uint32_t i : b.unread) a.unread.push_back(at + i);
     for (DataCheck c : b.checks) {
       c.begin += at;
       c.end += at;

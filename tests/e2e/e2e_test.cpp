@@ -873,8 +873,11 @@ TEST(Scan, MergeAndCompareRecordingsOfOneSide) {
   for (int t = 0; t < 3; ++t) {
     std::vector<synth::TapeFile> side = {
         {synth::Encoding::kStandard, 1, "GAME", game, 0x0801},
-        {synth::Encoding::kStandard, 1, "LEVEL", Bytes(300, 0x5A), 0x4000}};
+        {synth::Encoding::kStandard, 1, "LEVEL", Bytes(300, 0x5A), 0x4000},
+        {synth::Encoding::kNovaloadSpecial, 1, "", Bytes(game.begin(), game.begin() + 768),
+         0x3000}};
     side[0].parity_errors = lost[t];
+    side[2].flip_bit = 10 + 290 * t;  // a chain of three blocks, each recording's damaged elsewhere
     if (t == 2) side.erase(side.begin());  // started after the first file
     takes.push_back(dir.path("take" + std::to_string(t + 1) + ".dmp"));
     write_file(takes.back(), synth::synthesize(side));
@@ -893,25 +896,31 @@ TEST(Scan, MergeAndCompareRecordingsOfOneSide) {
     std::snprintf(hex, sizeof hex, "%08x", ~c);
     return std::string(hex);
   };
-  // Each line whole.
+  const auto row = [](const std::string& columns, std::string cell) {
+    return columns + "  " + cell.append(40 - cell.size(), ' ') + "  ";
+  };
+  const Bytes chain(game.begin(), game.begin() + 768);
+  // Each line whole: the chain's blocks held good by no one recording together.
   for (const std::string& line :
-       {"a: " + takes[0] + ": 2 files, 1 good; fingerprint ",
-        "\nb: " + takes[1] + ": 2 files, 1 good; fingerprint ",
-        "\nc: " + takes[2] + ": 1 file, 1 good; fingerprint ",
-        "\n  # loader     type      name             start   end  size  copies" +
-            std::string(24, ' ') +
-            "crc32     merged\n"
-            "  1 ROM        program   GAME             $0801 $0B85   900  a: 1e 1e, b: 1e 1e, c: "
-            "-" +
-            std::string(6, ' ') + crc(game) + "  repaired (only the merge recovers it)\nwrote " +
-            dir.path("out/GAME.prg") +
-            " (902 bytes)\n"
-            "  2 ROM        program   LEVEL            $4000 $412C   300  a: ok ok, b: ok ok, c: "
-            "ok ok  " +
+       {"a: " + takes[0] + ": 4 files, 2 good; fingerprint ",
+        "\nb: " + takes[1] + ": 5 files, 3 good; fingerprint ",
+        "\nc: " + takes[2] + ": 3 files, 2 good; fingerprint ",
+        "\n" + row("  # loader     type      name             start   end  size", "copies") +
+            "crc32     merged\n" +
+            row("  1 ROM        program   GAME             $0801 $0B85   900",
+                "a: 1e 1e, b: 1e 1e, c: -") +
+            crc(game) + "  repaired (only the merge recovers it)\nwrote " +
+            dir.path("out/GAME.prg") + " (902 bytes)\n" +
+            row("  2 ROM        program   LEVEL            $4000 $412C   300",
+                "a: ok ok, b: ok ok, c: ok ok") +
             crc(Bytes(300, 0x5A)) + "  ok\nwrote " + dir.path("out/LEVEL.prg") + " (302 bytes)\n" +
-            "2 files: 1 ok, 1 repaired, 0 bad, 0 incomplete, 0 named only; fingerprint ",
-        "\n1 file recovered only by merging\nwrote " + dir.path("m.d64") +
-            " (2 files, 658 blocks free)\n"})
+            row("  3 Novaload S program                    $3000 $3300   768",
+                "a: sum+ok+ok, b: ok+sum+ok, c: ok+ok+sum") +
+            crc(chain) + "  ok (only the merge recovers it)\nwrote " +
+            dir.path("out/LEVEL 003 $3000.prg") + " (770 bytes)\n" +
+            "3 files: 2 ok, 1 repaired, 0 bad, 0 incomplete, 0 named only; fingerprint ",
+        "\n2 files recovered only by merging\nwrote " + dir.path("m.d64") +
+            " (3 files, 654 blocks free)\n"})
     EXPECT_NE(merged.out.find(line), std::string::npos) << line << "\n" << merged.out;
   Bytes prg = {0x01, 0x08};
   prg.insert(prg.end(), game.begin(), game.end());
@@ -932,7 +941,7 @@ TEST(Scan, MergeAndCompareRecordingsOfOneSide) {
                               "  same\n"),
             std::string::npos)
       << compared.out;
-  EXPECT_NE(compared.out.find("the recordings differ in 1 of 2 files\n"), std::string::npos);
+  EXPECT_NE(compared.out.find("the recordings differ in 2 of 3 files\n"), std::string::npos);
   for (const std::vector<std::string>& wrong :
        {std::vector<std::string>{"--merge", takes[0]},
         {"--merge", "--json", takes[0], takes[1]},

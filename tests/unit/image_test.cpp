@@ -52,6 +52,13 @@ const std::vector<Row> kRows = {
       {{"TOO BIG", FileType::kPrg, pattern(99 * 254 + 1, 11)}, {"TOO BIG", 0x82, -1}},
       {{"LAST", FileType::kSeq, pattern(64 * 254, 12)}, {"LAST", 0x81, 64}}},
      0},
+    // Programs of 64 KiB take more blocks than a byte counts; one block too many is too many.
+    {"ExactlyFull",
+     {{{"BIG ONE", FileType::kPrg, pattern(258 * 254, 13)}, {"BIG ONE", 0x82, 258}},
+      {{"BIG TWO", FileType::kPrg, pattern(258 * 254, 14)}, {"BIG TWO", 0x82, 258}},
+      {{"ONE MORE", FileType::kPrg, pattern(148 * 254 + 1, 15)}, {"ONE MORE", 0x82, -1}},
+      {{"JUST FITS", FileType::kPrg, pattern(148 * 254, 16)}, {"JUST FITS", 0x82, 148}}},
+     0},
 };
 
 class Images : public ::testing::TestWithParam<Row> {};
@@ -82,6 +89,9 @@ TEST_P(Images, ReadBackWhole) {
   std::vector<Bytes> contents;
   for (int t = 18, s = 1; t != 0; t = d[at(t, s)], s = d[at(18, s) + 1]) {
     ASSERT_TRUE(used.insert({18, s}).second) << "directory loops at 18/" << s;
+    if (d[at(18, s)] == 0) {
+      EXPECT_EQ(d[at(18, s) + 1], 0xFF) << "the directory's last sector";
+    }
     for (int e = 0; e < 8; ++e) {
       const std::uint8_t* entry = &d[at(18, s) + 32 * e];
       if (entry[2] == 0) continue;

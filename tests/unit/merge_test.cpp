@@ -48,10 +48,11 @@ struct Take {
 };
 
 // A merged file as the table shows it: the file of the side it should be (-1: none), the
-// copies each recording held, the verdict with its notes.
+// copies each recording held, the verdict with its notes; its address where it is a part.
 struct Merged {
   int original;
   const char *copies, *verdict;
+  int start = -1;
 };
 
 struct Row {
@@ -62,11 +63,11 @@ struct Row {
   int only_by_merging;
 };
 
-std::string cell(const std::vector<const TapeFile*>& row) {
+std::string cell(const Matched& parts, std::size_t recordings) {
   std::string out;
-  for (std::size_t r = 0; r < row.size(); ++r)
+  for (std::size_t r = 0; r < recordings; ++r)
     out += std::string(r ? ", " : "") + static_cast<char>('a' + r) + ": " +
-           (row[r] ? scan::copies_text(*row[r]) : "-");
+           scan::copies_text(parts, r);
   return out;
 }
 
@@ -120,6 +121,11 @@ TEST(Merge, EachFileFromTheCopiesThatReadIt) {
              seq = rom("RECORDS", 400, 0x033C, 4);
   const auto free = turbo(Encoding::kFreeload, "", 500, 0x2000);
   const auto tt = turbo(Encoding::kTurbotape526, "TT", 700, 0x1000);
+  const auto micro = turbo(Encoding::kMicroload, "", 500, 0x2000),
+             short_free = turbo(Encoding::kFreeload, "", 300, 0x2000);
+  const auto visi = turbo(Encoding::kVisiload, "", 600, 0x4000);
+  const auto chain1 = turbo(Encoding::kNovaloadSpecial, "", 768, 0x3000),
+             chain2 = turbo(Encoding::kNovaloadSpecial, "", 512, 0x3300);
   const std::vector<Row> rows = {
       {"ROM: a byte lost in both copies, elsewhere in each recording; one starts late and runs "
        "fast",
@@ -167,6 +173,45 @@ TEST(Merge, EachFileFromTheCopiesThatReadIt) {
        {{}, {}, {{{0, changed}}}},
        {{0, "a: ok ok, b: ok ok, c: ok ok", "repaired (conflict at byte 100)"}},
        0},
+      {"Two good copies that disagree: the first recording's, marked",
+       {b},
+       {{}, {{{0, changed}}}},
+       {{0, "a: ok ok, b: ok ok", "repaired (conflict at byte 100)"}},
+       0},
+      {"Files at one address: matched by loader and size, one recording without the later two",
+       {free, micro, short_free},
+       {{}, {}, {{}, {1, 2}}},
+       {{0, "a: ok, b: ok, c: ok", "ok"},
+        {1, "a: ok, b: ok, c: -", "ok"},
+        {2, "a: ok, b: ok, c: -", "ok"}},
+       0},
+      {"The same flaw in two of four recordings: no majority for that byte",
+       {free},
+       {{{{0, flip<10>}}}, {{{0, flip<10>}}}, {{{0, flip<300>}}}, {{{0, flip<450>}}}},
+       {{-1, "a: sum, b: sum, c: sum, d: sum", "bad (1 bytes not recovered)"}},
+       0},
+      {"The same flaw in two of three recordings: the majority is wrong, the checksum tells",
+       {free},
+       {{{{0, flip<10>}}}, {{{0, flip<10>}}}, {{{0, flip<300>}}}},
+       {{-1, "a: sum, b: sum, c: sum", "bad (500 bytes read with errors in every copy)"}},
+       0},
+      {"No checksum: damaged copies that agree are no proof",
+       {visi},
+       {{{{0, flip<10>}}}, {{{0, flip<100>}}}, {{{0, flip<200>}}}},
+       {{-1, "a: ok, b: ok, c: ok", "ok", 0x0347},  // its loader's block
+        {-1, "a: sum, b: sum, c: sum", "bad (256 bytes read with errors in every copy)"},
+        {-1, "a: ok, b: ok, c: ok", "ok", 0x4100}},
+       0},
+      {"Copies cut short: the size of the one that read",
+       {tt},
+       {{{{0, cut<200>}}}, {{{0, cut<300>}}}, {}},
+       {{0, "a: cut, b: cut, c: ok", "ok"}},
+       0},
+      {"Two chains that load back to back stay two files",
+       {chain1, chain2},
+       {{}, {}, {}},
+       {{0, "a: ok, b: ok, c: ok", "ok"}, {1, "a: ok, b: ok, c: ok", "ok"}},
+       0},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.what);
@@ -186,21 +231,24 @@ TEST(Merge, EachFileFromTheCopiesThatReadIt) {
       synth::TapeLayout layout;
       layout.speed = take.speed;
       layout.seed = static_cast<std::uint32_t>(t + 7);
-      recordings.push_back(decode(synth::synthesize(side, layout)));
+      recordings.push_back(split_chains(decode(synth::synthesize(side, layout))));
     }
-    const Matched matched = match_files(recordings);
-    ASSERT_EQ(matched.size(), row.merged.size());
+    std::vector<MergedFile> merged;
+    for (const auto& copies : match_files(recordings)) merged.push_back(merge_copies(copies));
+    merged = join_chains(std::move(merged));
+    ASSERT_EQ(merged.size(), row.merged.size());
     int only = 0;
-    for (std::size_t i = 0; i < matched.size(); ++i) {
+    for (std::size_t i = 0; i < merged.size(); ++i) {
       SCOPED_TRACE("file " + std::to_string(i + 1));
-      const MergedFile m = merge_copies(matched[i]);
+      const MergedFile& m = merged[i];
       const Merged& want = row.merged[i];
       // Every merged file that should be the original is, byte for byte, with its name and
       // addresses; every other one is not good.
-      const synth::TapeFile& original = row.side[want.original < 0 ? i : want.original];
+      const synth::TapeFile& original =
+          row.side[want.original >= 0 ? want.original : std::min(i, row.side.size() - 1)];
       EXPECT_EQ(readable_name(m.file.name), original.name);
-      EXPECT_EQ(m.file.start, original.start_address);
-      EXPECT_EQ(cell(matched[i]), want.copies);
+      EXPECT_EQ(m.file.start, want.start >= 0 ? want.start : original.start_address);
+      EXPECT_EQ(cell(m.parts, recordings.size()), want.copies);
       EXPECT_EQ(verdict(m.file), want.verdict);
       if (want.original >= 0) {
         EXPECT_TRUE(m.file.data == original.data);
