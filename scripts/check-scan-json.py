@@ -45,12 +45,34 @@ def shares(o):
             f"recognised; {o['pulses']} pulses: {percent(o['block_pulses'], o['pulses'])} in blocks")
 
 
+def columns(o):
+    address = lambda a: "" if a is None else f"${a:04X}"
+    size = "" if o["size"] is None else str(o["size"])
+    return (f"{o['number']:3d} {o['loader']:<10s} {o['kind']:<9s} {o['name']:<16s} "
+            f"{address(o['start']):>5s} {address(o['end']):>5s} {size:>5s}")
+
+
+def several(o, rows, cell, last, tail):
+    """The table of --merge or --compare: the recordings, then a row per file."""
+    plural = lambda n, what: f"{n} {what}" + ("" if n == 1 else "s")
+    for t in o["recordings"]:
+        print(f"{t['label']}: {t['recording']}: {plural(t['files'], 'file')}, {t['good']} good; "
+              f"fingerprint {t['fingerprint']}")
+    cells = [", ".join(f"{c['label']}: {cell(c)}" for c in r["copies"]) for r in rows]
+    width = max([len(c) for c in cells] + [0])
+    print(f"{'#':>3s} {'loader':<10s} {'type':<9s} {'name':<16s} {'start':>5s} {'end':>5s} "
+          f"{'size':>5s}  {'copies'.ljust(width)}  {last}")
+    for r, c in zip(rows, cells):
+        print(f"{columns(r)}  {c.ljust(width)}  {tail(r)}")
+
+
 def main():
     schema = json.load(open(sys.argv[1]))
     table = "--table" in sys.argv[2:]
     validator = jsonschema.Draft202012Validator(schema)
     jsonschema.Draft202012Validator.check_schema(schema)
     faults = 0
+    rows = []  # merged or compared files, until the object of the whole
     for number, line in enumerate(sys.stdin, 1):
         try:
             o = json.loads(line)
@@ -74,6 +96,24 @@ def main():
                 print(f"line {number}: recognised_share {o['recognised_share']}, blocks and pauses "
                       f"make {share:.6f}", file=sys.stderr)
                 faults += 1
+        elif kind in ("merged_file", "compared_file"):
+            rows.append(o)
+        elif kind == "merge":
+            several(o, rows, lambda c: c["held"] or "-", "crc32     merged",
+                    lambda r: f"{r['crc32']}  {r['verdict_text']}")
+            print(f"{counts(o)}; fingerprint {o['fingerprint']}")
+            n = o["only_by_merging"]
+            print(f"{n} file{'' if n == 1 else 's'} recovered only by merging")
+            rows = []
+        elif kind == "comparison":
+            several(o, rows,
+                    lambda c: c["crc32"] if c["state"] == "good" else "-" if c["state"] == "missing"
+                    else c["state"], "same",
+                    lambda r: "same" if r["same"] else f"differ at byte {r['differ_at']}"
+                    if r["differ_at"] is not None else "not good in every recording")
+            print(f"the recordings hold the same {o['files']} files" if o["same"] else
+                  f"the recordings differ in {o['differ']} of {o['files']} files")
+            rows = []
         elif kind == "totals":
             print(f"total: {o['recordings']} recordings, {o['unreadable']} unreadable, "
                   f"{o['with_bad_files']} with bad or incomplete files, {o['without_files']} "

@@ -925,6 +925,20 @@ TEST(Scan, MergeAndCompareRecordingsOfOneSide) {
   Bytes prg = {0x01, 0x08};
   prg.insert(prg.end(), game.begin(), game.end());
   EXPECT_EQ(read_bytes(dir.path("out/GAME.prg")), prg);
+  // The same as JSON Lines, valid, and giving back the table (its "wrote" lines aside); and the
+  // comparison as well.
+  for (const char* mode : {"--merge", "--compare"}) {
+    SCOPED_TRACE(mode);
+    const Outcome text = run(dir, "scan", {mode, takes[0], takes[1], takes[2]});
+    const Outcome json = run(dir, "scan", {mode, "--json", takes[0], takes[1], takes[2]});
+    EXPECT_EQ(json.code, text.code);
+    write_file(dir.path("several.json"), bytes(json.out));
+    const Outcome rebuilt =
+        script(dir, "check-scan-json.py " + std::string(TAPEWREN_SOURCE_DIR) +
+                        "/docs/scan-json.schema.json --table < " + dir.path("several.json"));
+    EXPECT_EQ(rebuilt.code, 0) << rebuilt.err;
+    EXPECT_EQ(rebuilt.out, text.out);
+  }
   // Two recordings that lose the same byte: bad, exit 3, nothing extracted without --keep-bad.
   const Outcome same_spot =
       run(dir, "scan", {"--merge", "--extract", dir.path("bad"), takes[0], takes[0]});
@@ -944,7 +958,7 @@ TEST(Scan, MergeAndCompareRecordingsOfOneSide) {
   EXPECT_NE(compared.out.find("the recordings differ in 2 of 3 files\n"), std::string::npos);
   for (const std::vector<std::string>& wrong :
        {std::vector<std::string>{"--merge", takes[0]},
-        {"--merge", "--json", takes[0], takes[1]},
+        {"--merge", "--map", dir.path("m.svg"), takes[0], takes[1]},
         {"--compare", "--extract", dir.path("x"), takes[0], takes[1]},
         {"--merge", "--compare", takes[0], takes[1]}})
     EXPECT_EQ(run(dir, "scan", wrong).code, 2) << wrong[1];

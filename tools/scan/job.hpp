@@ -25,7 +25,7 @@ struct Input {
   std::string extract_dir;  // empty: nothing extracted
   std::string histogram;    // "-": as text on standard output
   std::string map;
-  std::string d64, t64;  // the images' paths, empty: none
+  std::string d64, t64;   // the images' paths, empty: none
   bool prefixed = false;  // several recordings: names are prefixed, tables headed, by the input
 };
 

@@ -60,16 +60,8 @@ bool good(const TapeFile& f) {
 
 // Its CRC-32 where recording r holds all of a file good, else why not.
 std::string same_text(const tape::Matched& parts, std::size_t r) {
-  std::vector<std::uint8_t> data;
-  std::size_t held = 0;
-  for (const auto& row : parts) {
-    if (!row[r]) continue;
-    ++held;
-    if (!good(*row[r])) return tape::verdict_text(row[r]->verdict);
-    data.insert(data.end(), row[r]->data.begin(), row[r]->data.end());
-  }
-  if (held == 0) return "-";
-  return held < parts.size() ? "blocks missing" : hex(tape::crc32(data));
+  const Held held = held_whole(parts, r);
+  return held.state == "good" ? held.crc32 : held.state == "missing" ? "-" : held.state;
 }
 
 }  // namespace
@@ -84,17 +76,20 @@ int several_recordings(const Options& opt, const std::vector<std::string>& paths
     if (read != 0) code = 1;
   }
   if (code != 0) return code;  // a merge of what could be read would not be what was asked for
+  std::vector<Take> takes;
   for (std::size_t i = 0; i < paths.size(); ++i) {
     tape::Fingerprint print;
-    int good_files = 0;
+    Take take{label(i), paths[i], static_cast<int>(recordings[i].size()), 0, 0};
     for (const TapeFile& f : recordings[i]) {
       print.add(f);
-      good_files += good(f);
+      take.good += good(f);
     }
-    const std::size_t n = recordings[i].size();
-    channel.out(label(i) + ": " + paths[i] + ": " + std::to_string(n) +
-                (n == 1 ? " file, " : " files, ") + std::to_string(good_files) +
-                " good; fingerprint " + hex(print.value()) + "\n");
+    take.fingerprint = print.value();
+    if (!opt.json)
+      channel.out(take.label + ": " + take.recording + ": " + std::to_string(take.files) +
+                  (take.files == 1 ? " file, " : " files, ") + std::to_string(take.good) +
+                  " good; fingerprint " + hex(take.fingerprint) + "\n");
+    takes.push_back(std::move(take));
   }
   // Chains split into their blocks to be matched, put together again once merged.
   std::vector<std::vector<TapeFile>> pieces;
@@ -113,7 +108,7 @@ int several_recordings(const Options& opt, const std::vector<std::string>& paths
   std::size_t width = 0;
   for (const auto& c : cells) width = std::max(width, c.size());
   if (opt.compare) {
-    channel.out(heading((padded("copies", width) + "  same").c_str()));
+    if (!opt.json) channel.out(heading((padded("copies", width) + "  same").c_str()));
     int differ = 0;
     for (std::size_t i = 0; i < merged.size(); ++i) {
       const tape::Comparison c = tape::compare_copies(merged[i].parts);
@@ -123,26 +118,32 @@ int several_recordings(const Options& opt, const std::vector<std::string>& paths
         verdict = c.differ_at >= 0 ? "differ at byte " + std::to_string(c.differ_at)
                                    : "not good in every recording";
       }
-      channel.out(file_columns(merged[i].file, static_cast<int>(i) + 1) + "  " +
-                  padded(cells[i], width) + "  " + verdict + "\n");
+      channel.out(opt.json ? compared_json(merged[i], c, static_cast<int>(i) + 1, takes)
+                           : file_columns(merged[i].file, static_cast<int>(i) + 1) + "  " +
+                                 padded(cells[i], width) + "  " + verdict + "\n");
     }
     const std::string n = std::to_string(merged.size());
-    channel.out(differ == 0 && !merged.empty()
-                    ? "the recordings hold the same " + n + " files\n"
-                    : "the recordings differ in " + std::to_string(differ) + " of " + n +
-                          " files\n");
+    if (opt.json) {
+      channel.out(comparison_json(takes, static_cast<int>(merged.size()), differ));
+    } else {
+      channel.out(differ == 0 && !merged.empty()
+                      ? "the recordings hold the same " + n + " files\n"
+                      : "the recordings differ in " + std::to_string(differ) + " of " + n +
+                            " files\n");
+    }
     return differ == 0 && !merged.empty() ? 0 : merged.empty() ? 4 : 3;
   }
-  channel.out(heading((padded("copies", width) + "  crc32     merged").c_str()));
+  if (!opt.json) channel.out(heading((padded("copies", width) + "  crc32     merged").c_str()));
   ReportSettings settings;
   settings.extract_dir = opt.extract;
   settings.keep_bad = opt.keep_bad;
+  settings.quiet = opt.json;
   std::unique_ptr<Images> images;  // one of the merged files, named after the first recording
   if (!opt.d64.empty() || !opt.t64.empty()) {
     images = std::make_unique<Images>(
         ImageSettings{opt.d64, opt.t64,
                       opt.disk_name.empty() ? disk_name_of(paths[0]) : petscii_name(opt.disk_name),
-                      false},
+                      opt.json},
         channel);
     settings.images = images.get();
   }
@@ -150,18 +151,23 @@ int several_recordings(const Options& opt, const std::vector<std::string>& paths
   int only_merged = 0;
   for (std::size_t i = 0; i < merged.size(); ++i) {
     const TapeFile& f = merged[i].file;
-    std::string verdict = tape::verdict_text(f.verdict);
-    for (const auto& note : f.notes) verdict += " (" + note + ")";
-    channel.out(file_columns(f, static_cast<int>(i) + 1) + "  " + padded(cells[i], width) + "  " +
-                hex(tape::crc32(f.data)) + "  " + verdict + "\n");
+    const int number = static_cast<int>(i) + 1;
+    if (!opt.json)
+      channel.out(file_columns(f, number) + "  " + padded(cells[i], width) + "  " +
+                  hex(tape::crc32(f.data)) + "  " + merged_verdict(f) + "\n");
     only_merged += merged[i].only_by_merging;
     report.on_file(f);
+    if (opt.json) channel.out(merged_json(merged[i], number, takes, report.last_extracted()));
   }
-  char line[64];
-  std::snprintf(line, sizeof line, "; fingerprint %08x\n", report.fingerprint());
-  channel.out(counts_text(report.counts()) + line);
-  channel.out(std::to_string(only_merged) + (only_merged == 1 ? " file" : " files") +
-              " recovered only by merging\n");
+  if (opt.json) {
+    channel.out(merge_json(takes, report.counts(), report.fingerprint(), only_merged));
+  } else {
+    char line[64];
+    std::snprintf(line, sizeof line, "; fingerprint %08x\n", report.fingerprint());
+    channel.out(counts_text(report.counts()) + line);
+    channel.out(std::to_string(only_merged) + (only_merged == 1 ? " file" : " files") +
+                " recovered only by merging\n");
+  }
   const int imaged = images ? images->finish() : 0;  // 1 not written, 3 files left out
   if (!report.extracted() || imaged == 1) return 1;
   if (report.counts().files == 0) return 4;

@@ -260,6 +260,140 @@ std::string file_json(const tape::TapeFile& f, int number, const std::string& re
   return o.str() + "\n";
 }
 
+std::string merged_verdict(const tape::TapeFile& f) {
+  std::string v = tape::verdict_text(f.verdict);
+  for (const auto& note : f.notes) v += " (" + note + ")";
+  return v;
+}
+
+Held held_whole(const tape::Matched& parts, std::size_t r) {
+  std::vector<std::uint8_t> data;
+  std::size_t held = 0;
+  for (const auto& row : parts) {
+    const tape::TapeFile* f = row[r];
+    if (!f) continue;
+    ++held;
+    if (f->verdict != Verdict::kOk && f->verdict != Verdict::kRepaired)
+      return {tape::verdict_text(f->verdict), ""};
+    data.insert(data.end(), f->data.begin(), f->data.end());
+  }
+  if (held == 0) return {"missing", ""};
+  if (held < parts.size()) return {"blocks missing", ""};
+  return {"good", hex(tape::crc32(data))};
+}
+
+namespace {
+
+// The fields that say which file a merged or compared one is.
+JsonObject& which_file(JsonObject& o, const tape::TapeFile& f, int number) {
+  const bool addresses = f.kind == Kind::kProgram || f.kind == Kind::kHeaderOnly;
+  return o.integer("number", number)
+      .text("loader", f.loader->name)
+      .text("kind", kKinds[static_cast<int>(f.kind)])
+      .text("name", tape::readable_name(f.name))
+      .integer_or_null("start", addresses ? f.start : -1)
+      .integer_or_null("end", addresses ? f.end : -1)
+      .integer_or_null("size", f.body_blocks > 0 ? static_cast<long long>(f.data.size()) : -1);
+}
+
+std::string takes_json(const std::vector<Take>& takes) {
+  std::string out = "[";
+  for (std::size_t i = 0; i < takes.size(); ++i)
+    out += (i ? "," : "") + JsonObject()
+                                .text("label", takes[i].label)
+                                .text("recording", takes[i].recording)
+                                .integer("files", takes[i].files)
+                                .integer("good", takes[i].good)
+                                .text("fingerprint", hex(takes[i].fingerprint))
+                                .str();
+  return out + "]";
+}
+
+}  // namespace
+
+std::string merged_json(const tape::MergedFile& m, int number, const std::vector<Take>& takes,
+                        const std::string& extracted) {
+  const tape::TapeFile& f = m.file;
+  std::string copies = "[";
+  for (std::size_t r = 0; r < takes.size(); ++r) {
+    const std::string held = copies_text(m.parts, r);
+    copies += (r ? "," : "") + JsonObject()
+                                   .text("label", takes[r].label)
+                                   .text("recording", takes[r].recording)
+                                   .raw("held", held == "-" ? "null" : json_string(held))
+                                   .boolean("good_alone", m.good_in[r])
+                                   .str();
+  }
+  std::string notes = "[";
+  for (std::size_t i = 0; i < f.notes.size(); ++i)
+    notes += (i ? "," : "") + json_string(f.notes[i]);
+  JsonObject o;
+  o.text("type", "merged_file").integer("version", kJsonVersion);
+  which_file(o, f, number)
+      .raw("copies", copies + "]")
+      .text("crc32", hex(tape::crc32(f.data)))
+      .text("verdict", kVerdicts[static_cast<int>(f.verdict)])
+      .text("verdict_text", merged_verdict(f))
+      .raw("notes", notes + "]")
+      .boolean("only_by_merging", m.only_by_merging)
+      .integer_or_null("conflict_at", m.conflict_at)
+      .integer("conflicts", m.conflicts);
+  if (!extracted.empty()) o.text("extracted", extracted);
+  return o.str() + "\n";
+}
+
+std::string merge_json(const std::vector<Take>& takes, const Counts& c, std::uint32_t fingerprint,
+                       int only_by_merging) {
+  return JsonObject()
+             .text("type", "merge")
+             .integer("version", kJsonVersion)
+             .raw("recordings", takes_json(takes))
+             .integer("files", c.files)
+             .integer("ok", c.verdicts[0])
+             .integer("repaired", c.verdicts[1])
+             .integer("bad", c.verdicts[2])
+             .integer("incomplete", c.verdicts[3])
+             .integer("named_only", c.verdicts[4])
+             .text("fingerprint", hex(fingerprint))
+             .integer("only_by_merging", only_by_merging)
+             .str() +
+         "\n";
+}
+
+std::string compared_json(const tape::MergedFile& m, const tape::Comparison& c, int number,
+                          const std::vector<Take>& takes) {
+  std::string copies = "[";
+  for (std::size_t r = 0; r < takes.size(); ++r) {
+    const Held held = held_whole(m.parts, r);
+    copies +=
+        (r ? "," : "") + JsonObject()
+                             .text("label", takes[r].label)
+                             .text("recording", takes[r].recording)
+                             .text("state", held.state)
+                             .raw("crc32", held.crc32.empty() ? "null" : json_string(held.crc32))
+                             .str();
+  }
+  JsonObject o;
+  o.text("type", "compared_file").integer("version", kJsonVersion);
+  which_file(o, m.file, number)
+      .raw("copies", copies + "]")
+      .boolean("same", c.same)
+      .integer_or_null("differ_at", c.differ_at);
+  return o.str() + "\n";
+}
+
+std::string comparison_json(const std::vector<Take>& takes, int files, int differ) {
+  return JsonObject()
+             .text("type", "comparison")
+             .integer("version", kJsonVersion)
+             .raw("recordings", takes_json(takes))
+             .integer("files", files)
+             .integer("differ", differ)
+             .boolean("same", files > 0 && differ == 0)
+             .str() +
+         "\n";
+}
+
 std::string summary_json(const tape::Summary& s, const Assumptions& a, const Counts& c,
                          std::uint32_t fingerprint, const std::string& recording,
                          const std::string& format) {
@@ -321,6 +455,7 @@ void Report::on_file(const tape::TapeFile& f) {
   fingerprint_.add(f);
   if (settings_.table && !settings_.json) channel_.out(file_row(f, counts_.files));
   const std::string written = settings_.extract_dir.empty() ? "" : extract(f);
+  last_extracted_ = written;
   if (settings_.json) channel_.out(file_json(f, counts_.files, settings_.recording, written));
   if (named(f)) boot_name_ = tape::safe_file_name(f.name);
   if (settings_.images) settings_.images->add(f);
@@ -392,7 +527,7 @@ std::string Report::extract(const tape::TapeFile& f) {
     return "";
   }
   ++number;
-  if (!settings_.json)
+  if (!settings_.json && !settings_.quiet)
     channel_.out("wrote " + path + " (" + std::to_string(bytes.size()) + " bytes)\n");
   return path;
 }

@@ -58,6 +58,32 @@ std::string summary_json(const tape::Summary& summary, const Assumptions& assume
                          const Counts& counts, std::uint32_t fingerprint,
                          const std::string& recording, const std::string& format);
 
+// A merged file's verdict and what the merge took to make it.
+std::string merged_verdict(const tape::TapeFile& file);
+
+// What recording r holds of a merged file as a whole: "good" with the CRC-32 of its bytes,
+// "missing", "blocks missing", or the verdict of a part that is not good.
+struct Held {
+  std::string state, crc32;
+};
+Held held_whole(const tape::Matched& parts, std::size_t r);
+
+// One recording of several of one side, as the merge and the comparison name it.
+struct Take {
+  std::string label, recording;
+  int files = 0, good = 0;
+  std::uint32_t fingerprint = 0;
+};
+
+// The JSON objects of --merge and --compare: each file, then the whole.
+std::string merged_json(const tape::MergedFile& m, int number, const std::vector<Take>& takes,
+                        const std::string& extracted);
+std::string merge_json(const std::vector<Take>& takes, const Counts& counts,
+                       std::uint32_t fingerprint, int only_by_merging);
+std::string compared_json(const tape::MergedFile& m, const tape::Comparison& c, int number,
+                          const std::vector<Take>& takes);
+std::string comparison_json(const std::vector<Take>& takes, int files, int differ);
+
 // A file as the map shows it: where it lies on the tape and what became of it.
 struct FilePlace {
   double seconds = 0, end_seconds = 0;
@@ -74,6 +100,7 @@ struct ReportSettings {
   std::string format;       // "dump" or "TAP"
   std::string extract_dir;  // empty: nothing extracted
   bool keep_bad = false;
+  bool quiet = false;        // no "wrote" lines (the files are told of in JSON)
   Images* images = nullptr;  // told of every file, for --d64 and --t64
 };
 
@@ -92,6 +119,8 @@ class Report : public tape::FileListener {
   // False when a file could not be written.
   bool extracted() const { return extracted_; }
   const std::vector<FilePlace>& places() const { return places_; }
+  // Where the last file was extracted to ("": it was not).
+  const std::string& last_extracted() const { return last_extracted_; }
 
  private:
   std::string extract(const tape::TapeFile& file);
@@ -103,6 +132,7 @@ class Report : public tape::FileListener {
   std::map<std::string, int> next_number_;  // per extracted name: the number to try next
   tape::Fingerprint fingerprint_;
   std::vector<FilePlace> places_;
+  std::string last_extracted_;
 };
 
 }  // namespace tapewren::scan

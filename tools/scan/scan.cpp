@@ -58,7 +58,7 @@ const char kUsage[] =
     "                     good copies differ), verify it, say which recordings held it; with\n"
     "                     --extract, write the merged files\n"
     "  --compare          the recordings are of one side: say file by file whether they hold\n"
-    "                     the same data (CRC-32), and where not\n"
+    "                     the same data (CRC-32), and where not; both with --json too\n"
     "  --map OUT          a picture of the whole recording: every pulse over time, each file a\n"
     "                     band; with several recordings, one picture each: OUT-1.svg, ...\n"
     "  -m, --machine M    c64, vic20 or c16 (or 0, 1, 2), for times and microseconds\n"
@@ -142,9 +142,9 @@ int parse(int argc, char** argv, Options& opt, bool& done) {
   if (opt.map == "-") return cli::usage_error(kTool, "--map writes a picture: name its file");
   if (opt.merge && opt.compare) return cli::usage_error(kTool, "--merge or --compare, not both");
   const char* several = opt.merge ? "--merge" : opt.compare ? "--compare" : nullptr;
-  if (several && (opt.json || !opt.map.empty() || !opt.histogram.empty()))
+  if (several && (!opt.map.empty() || !opt.histogram.empty()))
     return cli::usage_error(
-        kTool, std::string(several) + " shows a table: not with --json, --map or --histogram");
+        kTool, std::string(several) + " draws no pictures: not with --map or --histogram");
   if (opt.compare && (!opt.extract.empty() || !opt.d64.empty() || !opt.t64.empty()))
     return cli::usage_error(kTool,
                             "--compare writes nothing: --merge with --extract, --d64 or "
