@@ -151,13 +151,15 @@ Matched match_files(const std::vector<std::vector<TapeFile>>& recordings) {
           continue;
         }
       }
-      if (i > 0 && (j == 0 || best[i][j] == best[i - 1][j])) {
-        merged.push_back(rows[i - 1]);
-        --i;
-      } else {
+      // Walking back, a file of this recording alone goes after the rows before it where
+      // nothing tells their order.
+      if (j > 0 && (i == 0 || best[i][j] == best[i][j - 1])) {
         merged.emplace_back(recordings.size(), nullptr);
         merged.back()[r] = &files[j - 1];
         --j;
+      } else {
+        merged.push_back(rows[i - 1]);
+        --i;
       }
     }
     std::reverse(merged.begin(), merged.end());
