@@ -104,6 +104,11 @@ def main():
             print(f"{counts(o)}; fingerprint {o['fingerprint']}")
             n = o["only_by_merging"]
             print(f"{n} file{'' if n == 1 else 's'} recovered only by merging")
+            flagged = sum(r["only_by_merging"] for r in rows)
+            if flagged != n:
+                print(f"line {number}: {n} files only by merging, {flagged} merged files say so",
+                      file=sys.stderr)
+                faults += 1
             rows = []
         elif kind == "comparison":
             several(o, rows,

@@ -462,6 +462,9 @@ FAULTS = [
     ("scan-merge-exit-0", "tools/scan/merging.cpp", "return report.counts().all_good() && imaged == 0 ? 0 : 3;", "return 0;"),
     ("scan-compare-exit-0", "tools/scan/merging.cpp", "return differ == 0 && !merged.empty() ? 0 : merged.empty() ? 4 : 3;", "return 0;"),
     ("scan-merge-no-split", "tools/scan/merging.cpp", "for (const auto& files : recordings) pieces.push_back(tape::split_chains(files));", "for (const auto& files : recordings) pieces.push_back(files);"),
+    ("json-merged-only-flag", "tools/scan/report.cpp", '.boolean("only_by_merging", m.only_by_merging)', '.boolean("only_by_merging", false)'),
+    ("json-compared-same", "tools/scan/report.cpp", '.boolean("same", c.same)', '.boolean("same", true)'),
+    ("json-merged-held-first", "tools/scan/report.cpp", "const std::string held = copies_text(m.parts, r);", "const std::string held = copies_text(m.parts, 0);"),
     # disk and tape images
     ("d64-last-byte-index", "src/image/d64.cpp", "sector[1] = static_cast<std::uint8_t>(count + 1);", "sector[1] = static_cast<std::uint8_t>(count);"),
     ("d64-seq-as-prg", "src/image/d64.cpp", "? 0x82 : 0x81;", "? 0x82 : 0x82;"),
