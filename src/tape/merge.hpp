@@ -15,11 +15,6 @@ namespace tapewren::tape {
 // splits its chain there, and the others' chains must split alike to be matched.
 std::vector<TapeFile> split_chains(const std::vector<TapeFile>& files);
 
-// A recording's files with each chain of blocks that load back to back split into a file per
-// block (the first keeping the name, the others `continued`): a block lost in one recording
-// splits its chain there, and the others' chains must split alike to be matched.
-std::vector<TapeFile> split_chains(const std::vector<TapeFile>& files);
-
 // The files of each recording, matched: one row per file of the side, in tape order, with
 // the recording's copy of it or nullptr. Files are matched by loader, name, addresses and
 // size, keeping the tape order: a file missing from a recording, or a recording that starts

@@ -93,6 +93,7 @@ int several_recordings(const Options& opt, const std::vector<std::string>& paths
   }
   // Chains split into their blocks to be matched, put together again once merged.
   std::vector<std::vector<TapeFile>> pieces;
+  pieces.reserve(recordings.size());
   for (const auto& files : recordings) pieces.push_back(tape::split_chains(files));
   std::vector<tape::MergedFile> merged;
   for (const auto& row : tape::match_files(pieces)) merged.push_back(tape::merge_copies(row));

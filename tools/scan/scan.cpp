@@ -388,6 +388,7 @@ int main(int argc, char** argv) {
       return 2;
     }
     std::vector<std::string> paths;
+    paths.reserve(inputs.size());
     for (const auto& in : inputs) paths.push_back(in.path);
     Channel live(true);
     return tapewren::scan::several_recordings(opt, paths, live);
