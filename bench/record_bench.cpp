@@ -265,8 +265,8 @@ std::pair<double, double> wav_against_cp(const TempDir& dir) {
 // The reports on the 45-minute side, best of five runs each, in seconds: --files, --files
 // --json, --files --map; and a folder of 200 recordings scanned one and two at a time.
 struct Reports {
-  double files = 0, json = 0, map = 0, jobs1 = 0, jobs2 = 0, wav_in = 0, cat = 0;
-  long wav_in_kib = 0;
+  double files = 0, json = 0, map = 0, jobs1 = 0, jobs2 = 0, wav_in = 0, cat = 0, merge = 0;
+  long wav_in_kib = 0, merge_kib = 0;
 };
 long peak_rss_kib(const std::vector<std::string>& argv);
 Reports reports(const TempDir& dir) {
@@ -304,6 +304,9 @@ Reports reports(const TempDir& dir) {
   r.map = best([&](int i) {
     return quiet("--files --map '" + dir.path("map" + std::to_string(i) + ".svg") + "'");
   });
+  // Three recordings of the side merged: every file of all three held at once.
+  r.merge = best([&](int) { return quiet("--merge '" + side + "' '" + side + "'"); });
+  r.merge_kib = peak_rss_kib({scan, "--merge", side, side, side});
   using tapewren::synth::Encoding;
   const auto one = tapewren::synth::synthesize(
       {{Encoding::kStandard, 1, "BOX STD", std::vector<std::uint8_t>(3000, 0x33)},
@@ -498,6 +501,11 @@ void run(const Settings& s) {
       "| scan --files of 200 recordings, --jobs 2 (s) | %.2f | %.2f (--jobs 1) | %.2f x as fast | "
       ">= 1.6 x |\n",
       rep.jobs2, rep.jobs1, rep.jobs2 > 0 ? rep.jobs1 / rep.jobs2 : 0);
+  std::printf(
+      "| scan --merge of three recordings of that side (s) | %.3f | %.3f (3 x --files) | %.2f | "
+      "<= 1.1 x |\n",
+      rep.merge, 3 * rep.files, rep.files > 0 ? rep.merge / (3 * rep.files) : 0);
+  std::printf("| peak RSS, that merge (KiB) | %ld | | | < 16384 |\n", rep.merge_kib);
 }
 
 }  // namespace
