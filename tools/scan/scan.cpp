@@ -53,14 +53,14 @@ const char kUsage[] =
     "  --t64 FILE         the same files into a T64 tape archive\n"
     "  --disk-name NAME   the images' name (default: the recording's file name in upper case)\n"
     "  --histogram OUT    the pulse-length histogram as an SVG picture (- : as text)\n"
+    "  --map OUT          a picture of the whole recording: every pulse over time, each file a\n"
+    "                     band; with several recordings, one picture each: OUT-1.svg, ...\n"
     "  --merge            the recordings are of one side: match their files, rebuild each from\n"
     "                     every copy that any recording read without error (the majority where\n"
     "                     good copies differ), verify it, say which recordings held it; with\n"
-    "                     --extract, write the merged files\n"
+    "                     --extract, --d64 or --t64, write the merged files\n"
     "  --compare          the recordings are of one side: say file by file whether they hold\n"
     "                     the same data (CRC-32), and where not; both with --json too\n"
-    "  --map OUT          a picture of the whole recording: every pulse over time, each file a\n"
-    "                     band; with several recordings, one picture each: OUT-1.svg, ...\n"
     "  -m, --machine M    c64, vic20 or c16 (or 0, 1, 2), for times and microseconds\n"
     "  -v, --video V      pal or ntsc (or 0, 1); default: the TAP header, or C64 PAL\n"
     "  -b                 a dump recorded with both edges (half waves), as with tapewren-record "
@@ -72,7 +72,8 @@ const char kUsage[] =
     "Options take their values as --name VALUE or --name=VALUE.\n"
     "Exit status: 0 all well; 1 a file could not be read or written; 2 usage;\n"
     "3 (with --files) a file is bad or incomplete, or left out of an image; 4 (with --files)\n"
-    "no file found at all; 128 + N stopped by signal N.\n";
+    "no file found at all; with --merge 3 a merged file is bad, with --compare 3 the\n"
+    "recordings differ; 128 + N stopped by signal N.\n";
 const cli::Tool kTool = {"tapewren-scan", kUsage};
 
 // 0 to go on, else the exit status (help, version, usage error).
