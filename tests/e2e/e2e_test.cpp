@@ -939,6 +939,15 @@ TEST(Scan, MergeAndCompareRecordingsOfOneSide) {
     EXPECT_EQ(rebuilt.code, 0) << rebuilt.err;
     EXPECT_EQ(rebuilt.out, text.out);
   }
+  // One recording at a time gives the same; one that cannot be read stops the merge.
+  EXPECT_EQ(run(dir, "scan", {"--merge", "--jobs", "1", takes[0], takes[1], takes[2]}).out,
+            run(dir, "scan", {"--merge", takes[0], takes[1], takes[2]}).out);
+  const Outcome missing =
+      run(dir, "scan", {"--merge", takes[0], dir.path("missing.dmp"), takes[2]});
+  EXPECT_EQ(missing.code, 1);
+  EXPECT_EQ(missing.out, "");
+  EXPECT_EQ(missing.err,
+            "tapewren-scan: " + dir.path("missing.dmp") + ": No such file or directory\n");
   // Two recordings that lose the same byte: bad, exit 3, nothing extracted without --keep-bad.
   const Outcome same_spot =
       run(dir, "scan", {"--merge", "--extract", dir.path("bad"), takes[0], takes[0]});

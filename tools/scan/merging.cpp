@@ -4,8 +4,10 @@
 #include "merging.hpp"
 
 #include <algorithm>
+#include <atomic>
 #include <cstdio>
 #include <memory>
+#include <thread>
 
 #include "report.hpp"
 #include "tape/merge.hpp"
@@ -68,12 +70,28 @@ std::string same_text(const tape::Matched& parts, std::size_t r) {
 
 int several_recordings(const Options& opt, const std::vector<std::string>& paths,
                        Channel& channel) {
+  // Decoded --jobs at a time, each one's messages held and let through in input order.
   std::vector<std::vector<TapeFile>> recordings(paths.size());
+  std::vector<int> read(paths.size(), 0);
+  std::vector<std::unique_ptr<Channel>> held;
+  for (std::size_t i = 0; i < paths.size(); ++i) held.push_back(std::make_unique<Channel>());
+  std::atomic<std::size_t> next{0};
+  const auto worker = [&] {
+    for (std::size_t i; (i = next++) < paths.size();)
+      read[i] = decode_recording(opt, paths[i], *held[i], recordings[i]);
+  };
+  const unsigned cores = std::max(1u, std::thread::hardware_concurrency());
+  const std::size_t jobs = std::min<std::size_t>(
+      paths.size(), opt.jobs > 0 ? static_cast<std::size_t>(opt.jobs) : cores);
+  std::vector<std::thread> threads;
+  for (std::size_t t = 1; t < jobs; ++t) threads.emplace_back(worker);
+  worker();
+  for (auto& t : threads) t.join();
   int code = 0;
   for (std::size_t i = 0; i < paths.size(); ++i) {
-    const int read = decode_recording(opt, paths[i], channel, recordings[i]);
-    if (read > 4) return read;  // a signal
-    if (read != 0) code = 1;
+    held[i]->go_live();
+    if (read[i] > 4) return read[i];  // a signal
+    if (read[i] != 0) code = 1;
   }
   if (code != 0) return code;  // a merge of what could be read would not be what was asked for
   std::vector<Take> takes;
