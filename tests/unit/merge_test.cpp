@@ -7,7 +7,7 @@
 
 #include <memory>
 
-#include "recording/recording.hpp"
+#include "common/decode.hpp"
 #include "report.hpp"
 #include "synth/tape_synth.hpp"
 
@@ -16,22 +16,6 @@ namespace {
 
 using Bytes = std::vector<std::uint8_t>;
 using synth::Encoding;
-
-struct Files : FileListener, std::vector<TapeFile> {
-  void on_file(const TapeFile& file) override { push_back(file); }
-};
-
-std::vector<TapeFile> decode(const Bytes& recording) {
-  Files files;
-  io::MemorySource source(recording);
-  recording::Reader reader(source);
-  EXPECT_TRUE(reader.open());
-  Decoder decoder({}, files);
-  auto pulses = std::make_unique<recording::Pulses>();
-  while (reader.next(*pulses)) decoder.feed(*pulses);
-  decoder.finish();
-  return files;
-}
 
 Bytes counting(std::size_t n, int step) {
   Bytes b(n);
@@ -236,7 +220,7 @@ TEST(Merge, EachFileFromTheCopiesThatReadIt) {
       synth::TapeLayout layout;
       layout.speed = take.speed;
       layout.seed = static_cast<std::uint32_t>(t + 7);
-      recordings.push_back(split_chains(decode(synth::synthesize(side, layout))));
+      recordings.push_back(split_chains(testing::decode(synth::synthesize(side, layout)).files));
     }
     std::vector<MergedFile> merged;
     for (const auto& copies : match_files(recordings)) merged.push_back(merge_copies(copies));

@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <memory>
 
+#include "common/decode.hpp"
 #include "common/real_tapes.hpp"
 #include "recording/recording.hpp"
 #include "report.hpp"
@@ -20,10 +21,6 @@ namespace {
 using Bytes = std::vector<std::uint8_t>;
 using synth::Encoding;
 
-struct Files : FileListener, std::vector<TapeFile> {
-  void on_file(const TapeFile& file) override { push_back(file); }
-};
-
 synth::TapeLayout speed_of(double speed, double drift = 0) {
   synth::TapeLayout l;
   l.speed = speed;
@@ -31,24 +28,7 @@ synth::TapeLayout speed_of(double speed, double drift = 0) {
   return l;
 }
 
-struct Decoded {
-  std::vector<TapeFile> files;
-  Summary summary;
-};
-
-// Any recording, read as the tools read it.
-Decoded decode(const Bytes& recording, DecoderSettings settings = {}) {
-  Files files;
-  io::MemorySource source(recording);
-  recording::Reader reader(source);
-  EXPECT_TRUE(reader.open());
-  settings.half_waves |= reader.half_waves();
-  Decoder decoder(settings, files);
-  auto pulses = std::make_unique<recording::Pulses>();
-  while (reader.next(*pulses)) decoder.feed(*pulses);
-  decoder.finish();
-  return {files, decoder.summary()};
-}
+using testing::decode;
 
 std::string report(const std::vector<TapeFile>& files) {
   std::string out;

@@ -348,12 +348,7 @@ std::string merge_json(const std::vector<Take>& takes, const Counts& c, std::uin
              .text("type", "merge")
              .integer("version", kJsonVersion)
              .raw("recordings", takes_json(takes))
-             .integer("files", c.files)
-             .integer("ok", c.verdicts[0])
-             .integer("repaired", c.verdicts[1])
-             .integer("bad", c.verdicts[2])
-             .integer("incomplete", c.verdicts[3])
-             .integer("named_only", c.verdicts[4])
+             .verdict_counts(c.files, c.verdicts)
              .text("fingerprint", hex(fingerprint))
              .integer("only_by_merging", only_by_merging)
              .str() +
@@ -433,12 +428,7 @@ std::string summary_json(const tape::Summary& s, const Assumptions& a, const Cou
                      s.seconds > 0 ? (s.block_seconds + s.pause_seconds) / s.seconds : 0)
              .raw("unrecognised", stretches + "]")
              .raw("marks", marks + "]")
-             .integer("files", c.files)
-             .integer("ok", c.verdicts[0])
-             .integer("repaired", c.verdicts[1])
-             .integer("bad", c.verdicts[2])
-             .integer("incomplete", c.verdicts[3])
-             .integer("named_only", c.verdicts[4])
+             .verdict_counts(c.files, c.verdicts)
              .text("fingerprint", hex(fingerprint))
              .str() +
          "\n";

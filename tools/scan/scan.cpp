@@ -285,12 +285,7 @@ void print_totals(const Options& opt, const Totals& t) {
                             .integer("unreadable", t.unreadable)
                             .integer("with_bad_files", t.with_bad)
                             .integer("without_files", t.without_files)
-                            .integer("files", c.files)
-                            .integer("ok", c.verdicts[0])
-                            .integer("repaired", c.verdicts[1])
-                            .integer("bad", c.verdicts[2])
-                            .integer("incomplete", c.verdicts[3])
-                            .integer("named_only", c.verdicts[4])
+                            .verdict_counts(c.files, c.verdicts)
                             .str()
                             .c_str());
     return;
