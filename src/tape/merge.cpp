@@ -35,12 +35,8 @@ DataCheck data_check(DataCheck::Op op, const std::vector<std::uint8_t>& data, st
 
 namespace {
 
-bool good(const TapeFile& f) {
-  return f.verdict == Verdict::kOk || f.verdict == Verdict::kRepaired;
-}
-
 bool complete(const TapeFile& f) {
-  return good(f) || f.body.copy[0].complete || f.body.copy[1].complete;
+  return is_good(f) || f.body.copy[0].complete || f.body.copy[1].complete;
 }
 
 // How surely two files are one: 0 when they cannot be. A name of its own counts most; the
@@ -91,11 +87,11 @@ bool chained(const TapeFile& f) {
 void describe(MergedFile& m) {
   TapeFile& f = m.file;
   m.good_alone = std::find(m.good_in.begin(), m.good_in.end(), true) != m.good_in.end();
-  m.only_by_merging = !m.good_alone && good(f);
+  m.only_by_merging = !m.good_alone && is_good(f);
   const std::string conflict =
       "conflict at byte " + std::to_string(m.conflict_at) +
       (m.conflicts > 1 ? ", " + std::to_string(m.conflicts) + " bytes in all" : "");
-  if (!good(f)) {  // the reason it is bad is told already
+  if (!is_good(f)) {  // the reason it is bad is told already
     if (m.conflicts > 0) f.notes.insert(f.notes.begin(), conflict);
     return;
   }
@@ -114,7 +110,7 @@ bool unread(const TapeFile& f, std::size_t i) {
 // Whether byte i of a copy was read without error.
 bool sure(const TapeFile& f, std::size_t i) {
   if (i >= f.data.size()) return false;
-  return good(f) || (f.bytes_checked && !unread(f, i));
+  return is_good(f) || (f.bytes_checked && !unread(f, i));
 }
 
 }  // namespace
@@ -175,13 +171,13 @@ MergedFile merge_copies(const std::vector<const TapeFile*>& copies) {
     if (f) present.push_back(f);
   MergedFile out;
   out.parts = {copies};
-  for (const TapeFile* c : copies) out.good_in.push_back(c && good(*c));
+  for (const TapeFile* c : copies) out.good_in.push_back(c && is_good(*c));
   // The copy the result is made on: a good one, else one with data, the fewest bytes unsure.
   const TapeFile* base = present.front();
   const auto rank = [](const TapeFile& f) {
     std::size_t sure_bytes = 0;
     for (std::size_t i = 0; i < f.data.size(); ++i) sure_bytes += sure(f, i);
-    return std::make_tuple(good(f), f.body_blocks > 0, sure_bytes);
+    return std::make_tuple(is_good(f), f.body_blocks > 0, sure_bytes);
   };
   for (const TapeFile* f : present)
     if (rank(*f) > rank(*base)) base = f;
@@ -189,7 +185,7 @@ MergedFile merge_copies(const std::vector<const TapeFile*>& copies) {
   for (const TapeFile* f : present) {
     sizes.push_back(f->data.size());
     if (complete(*f)) complete_sizes.push_back(f->data.size());
-    if (good(*f)) good_sizes.push_back(f->data.size());
+    if (is_good(*f)) good_sizes.push_back(f->data.size());
   }
   const std::size_t size = !good_sizes.empty() ? majority(good_sizes)
                            : !complete_sizes.empty()
@@ -332,9 +328,10 @@ std::vector<MergedFile> join_chains(std::vector<MergedFile> merged) {
     const auto& last = open.parts.back();
     const auto& next = m.parts.front();
     for (std::size_t r = 0; r < last.size() && r < next.size(); ++r)
-      apart |= last[r] && next[r] && good(*last[r]) && good(*next[r]) && !next[r]->continued;
-    if (apart || a.loader != b.loader || !good(a) || !good(b) || !readable_name(b.name).empty() ||
-        a.start + a.data.size() != b.start || a.data.size() + b.data.size() > 0x10000) {
+      apart |= last[r] && next[r] && is_good(*last[r]) && is_good(*next[r]) && !next[r]->continued;
+    if (apart || a.loader != b.loader || !is_good(a) || !is_good(b) ||
+        !readable_name(b.name).empty() || a.start + a.data.size() != b.start ||
+        a.data.size() + b.data.size() > 0x10000) {
       out.push_back(std::move(m));
       continue;
     }
@@ -371,7 +368,7 @@ Comparison compare_copies(const Matched& parts) {
   for (const auto& copies : parts) {
     const TapeFile* first = nullptr;
     for (const TapeFile* f : copies) {
-      if (!f || !good(*f)) {
+      if (!f || !is_good(*f)) {
         c.same = false;
         continue;
       }

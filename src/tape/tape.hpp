@@ -207,4 +207,9 @@ std::string safe_file_name(const std::array<std::uint8_t, 16>& name);
 
 const char* verdict_text(Verdict verdict);
 
+// A file that can be used as it is: read whole, or made whole from its repeat.
+inline bool is_good(const TapeFile& file) {
+  return file.verdict == Verdict::kOk || file.verdict == Verdict::kRepaired;
+}
+
 }  // namespace tapewren::tape

@@ -58,7 +58,7 @@ void Images::add(const tape::TapeFile& f) {
   ++number_;
   std::string name(f.name.begin(), f.name.end());
   name = image::trimmed(name);
-  const bool good = f.verdict == tape::Verdict::kOk || f.verdict == tape::Verdict::kRepaired;
+  const bool good = tape::is_good(f);
   const bool kind = f.kind == tape::Kind::kProgram || f.kind == tape::Kind::kDataFile;
   if (!name.empty()) boot_name_ = name;
   if (!good || !kind || f.data.empty()) return;

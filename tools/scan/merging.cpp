@@ -23,12 +23,6 @@ std::string label(std::size_t i) {
   return i < 26 ? std::string(1, static_cast<char>('a' + i)) : "r" + std::to_string(i + 1);
 }
 
-std::string hex(std::uint32_t v) {
-  char s[12];
-  std::snprintf(s, sizeof s, "%08x", v);
-  return s;
-}
-
 // The columns that say which file a row is, from the copy it was made on.
 std::string file_columns(const TapeFile& f, int number) {
   const bool addresses = f.kind == tape::Kind::kProgram || f.kind == tape::Kind::kHeaderOnly;
@@ -54,10 +48,6 @@ std::string heading(const char* last) {
 std::string padded(std::string text, std::size_t width) {
   text.resize(std::max(width, text.size()), ' ');
   return text;
-}
-
-bool good(const TapeFile& f) {
-  return f.verdict == tape::Verdict::kOk || f.verdict == tape::Verdict::kRepaired;
 }
 
 // Its CRC-32 where recording r holds all of a file good, else why not.
@@ -100,7 +90,7 @@ int several_recordings(const Options& opt, const std::vector<std::string>& paths
     Take take{label(i), paths[i], static_cast<int>(recordings[i].size()), 0, 0};
     for (const TapeFile& f : recordings[i]) {
       print.add(f);
-      take.good += good(f);
+      take.good += tape::is_good(f);
     }
     take.fingerprint = print.value();
     if (!opt.json)

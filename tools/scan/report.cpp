@@ -148,6 +148,12 @@ std::string summary_text(const tape::Summary& s, const Assumptions& a) {
   return out;
 }
 
+std::string hex(std::uint32_t v) {
+  char text[16];
+  std::snprintf(text, sizeof text, "%08x", v);
+  return text;
+}
+
 std::string counts_text(const Counts& c) {
   char line[160];
   std::snprintf(line, sizeof line,
@@ -160,12 +166,6 @@ namespace {
 
 const char* const kKinds[] = {"program", "data file", "header", "data", "named"};
 const char* const kVerdicts[] = {"ok", "repaired", "bad", "incomplete", "named only"};
-
-std::string hex(std::uint32_t v) {
-  char text[16];
-  std::snprintf(text, sizeof text, "%08x", v);
-  return text;
-}
 
 std::string copy_json(const tape::CopyReport& c) {
   return JsonObject()
@@ -273,8 +273,7 @@ Held held_whole(const tape::Matched& parts, std::size_t r) {
     const tape::TapeFile* f = row[r];
     if (!f) continue;
     ++held;
-    if (f->verdict != Verdict::kOk && f->verdict != Verdict::kRepaired)
-      return {tape::verdict_text(f->verdict), ""};
+    if (!tape::is_good(*f)) return {tape::verdict_text(f->verdict), ""};
     data.insert(data.end(), f->data.begin(), f->data.end());
   }
   if (held == 0) return {"missing", ""};
@@ -481,7 +480,7 @@ void Report::finish(const tape::Summary& summary, const Assumptions& assumed) {
 // already taken, by an earlier file or by anything in the folder, gets a number, counted on
 // from where the last file of that name stopped. The path written, or "".
 std::string Report::extract(const tape::TapeFile& f) {
-  const bool good = f.verdict == Verdict::kOk || f.verdict == Verdict::kRepaired;
+  const bool good = tape::is_good(f);
   if (f.data.empty() || (!good && !settings_.keep_bad)) return "";
   std::string name = f.kind == Kind::kDataWithoutHeader ? "NO HEADER AT " + std::to_string(f.offset)
                                                         : tape::safe_file_name(f.name);

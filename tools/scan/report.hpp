@@ -50,6 +50,8 @@ struct Counts {
   }
 };
 std::string counts_text(const Counts& counts);
+// A CRC-32 or fingerprint as the reports write it: eight lower-case hex digits.
+std::string hex(std::uint32_t value);
 
 // The JSON objects, one line each: a file, a recording's summary.
 std::string file_json(const tape::TapeFile& file, int number, const std::string& recording,
