@@ -31,7 +31,8 @@ def row(f):
 
 def counts(o):
     return (f"{o['files']} files: {o['ok']} ok, {o['repaired']} repaired, {o['bad']} bad, "
-            f"{o['incomplete']} incomplete, {o['named_only']} named only")
+            f"{o['incomplete']} incomplete, {o['named_only']} named only" +
+            (f", {o['unverified']} unverified" if o['unverified'] else ""))
 
 
 def percent(part, whole):

@@ -69,6 +69,12 @@ struct TapeFile {
   // ROM loaders: the header's bytes after the name (171 of them), where a boot file keeps
   // its loader; empty: spaces.
   std::vector<std::uint8_t> header_filler = {};
+  // Turbo loaders whose boot file carries the loader: the boot file goes first (false: the
+  // turbo blocks alone, as when the boot was recorded apart).
+  bool with_boot = true;
+  // Ocean: the flag byte in front of each page (the loader's options); -1: 1 for pages from
+  // 0xA0 on (the RAM under the ROMs), 0 below.
+  int flag = -1;
 };
 
 // A one-pulse-a-bit encoding: the lengths of a 0 and a 1 in TAP units (8 cycles), and the

@@ -112,27 +112,41 @@ void freeload(Writer& o) {
   o.put(xor_of(o.f.data));
 }
 
-// ---- Ocean/Imagine: about 3,000 0 bits, a 1; F2 and F3 then 0xAA. Then sub-blocks of a flag
-// (0, or 1 to have the RAM under the ROMs switched in: here for pages from $A000 on), the high
-// byte of the page they load to and 256 bytes; no checksum. F1 and F2 end
-// with a high byte of 0 (and a trailer of 0 bits), F3 with 2 (and a trailer of 0x02 bytes).
-// Bits 0x24 / 0x56, LSB first.
+// ---- Ocean/Imagine: the boot file, loaded at $0316 by the ROM loader, holds the loader's byte
+// handler: BCC; LDY #$80; LDA $02; STY $02; LDY $03; BEQ; STA $000A,Y; DEC $03; BNE; ORA #0;
+// BNE; INC $04. On tape: 4,112 0 bits (Arkanoid's pilot), a 1; F2 and F3 then 0xAA. Then
+// sub-blocks of a flag (the loader's options for the page: which RAM to switch in, colour
+// RAM), the high byte of the page they load to and 256 bytes; no checksum. F1 and F2 end with
+// a high byte of 0 and 2,047 0 bits, F3 with 2 (and a trailer of 0x02 bytes). Bits 0x24 /
+// 0x56, LSB first.
 void ocean(Writer& o) {
+  if (o.f.with_boot) {
+    Bytes boot(400, 0xEA);
+    const Bytes handler = {0x90, 0x4B, 0xA0, 0x80, 0xA5, 0x02, 0x84, 0x02, 0xA4,
+                           0x03, 0xF0, 0x14, 0x99, 0x0A, 0x00, 0xC6, 0x03, 0xD0,
+                           0x3A, 0x09, 0x00, 0xD0, 0x36, 0xE6, 0x04};
+    std::copy(handler.begin(), handler.end(), boot.begin() + (0x047D - 0x0316));
+    o.w.add_rom({Encoding::kStandard, 3, "OCEAN", boot, 0x0316});
+    o.pause();
+  }
   o.w.place(o.block++, 1);
-  o.bit(false, 3000);
+  o.bit(false, 4112);
   o.bit(true);
   if (o.f.variant >= 2) o.put(0xAA);
   for (std::size_t at = 0; at < o.f.data.size(); at += 256) {
     const std::uint8_t page = hi(o.f.start_address + static_cast<unsigned>(at));
-    o.put(page >= 0xA0 ? 1 : 0);
+    o.put(o.f.flag >= 0 ? static_cast<std::uint8_t>(o.f.flag) : page >= 0xA0 ? 1 : 0);
     o.put(page);
     o.data(at, 256);
     for (std::size_t i = o.f.data.size(); i < at + 256; ++i) o.put(0);
   }
   o.put(0);
-  const std::uint8_t last = o.f.variant == 3 ? 0x02 : 0x00;
-  o.put(last);
-  for (int i = 0; i < 256; ++i) o.put(last);
+  if (o.f.variant == 3) {
+    for (int i = 0; i < 257; ++i) o.put(0x02);
+  } else {
+    o.put(0);
+    o.bit(false, 2047);
+  }
 }
 
 // ---- U.S. Gold: a pilot of 0x20 bytes, 0xFF, the 16-byte name, start and end, the data and
@@ -267,8 +281,18 @@ void countdown(Writer& o, int last) {
   for (int n = 9; n >= last; --n) o.put(static_cast<std::uint8_t>(n));
 }
 
-// Anirog: a flag 1, load and end address, the data; no checksum.
+// Anirog: its loader sits in the boot file's ROM header, after the name: JSR $039E; CMP #0;
+// BEQ; then four times JSR $03D4 and STA $C1, $C2, $2D, $2E. On tape: a flag 1, load and end
+// address, the data; no checksum.
 void anirog(Writer& o) {
+  if (o.f.with_boot) {
+    TapeFile boot{Encoding::kStandard, 3, "ANIROG", Bytes(64, 0xEA), 0x0334};
+    boot.header_filler = {0x20, 0x9E, 0x03, 0xC9, 0x00, 0xF0, 0xF9};
+    for (const std::uint8_t to : {0xC1, 0xC2, 0x2D, 0x2E})
+      boot.header_filler.insert(boot.header_filler.end(), {0x20, 0xD4, 0x03, 0x85, to});
+    o.w.add_rom(boot);
+    o.pause();
+  }
   countdown(o, 1);
   o.put({1, lo(o.f.start_address), hi(o.f.start_address), lo(end_of(o.f)), hi(end_of(o.f))});
   o.data(0, o.f.data.size());
@@ -364,11 +388,20 @@ void lexpeed(Writer& o) {
   o.put(xor_of(o.f.data));
 }
 
-// ---- Visiload: a lead bit of 1 before every byte; a pilot of 0x00 bytes, 0x16, the end and
+// ---- Visiload: the boot file, loaded to 0x029F-0x03C0, sets the loader's timer at 0x0378
+// (LDA #lo; STA $DD04; LDA #hi; STA $DD05). A lead bit of 1 before every byte; a pilot of
+// 0x00 bytes, 0x16, the end and
 // the start address high byte first, the data. The next block follows at once with no pilot
 // unless the last one loaded at 0x03BB; a block loaded at 0x0347 sets the bit order (0x26
 // most significant bit first, else least). No checksum. Bits 0x25 / 0x4B (type 2).
 void visiload(Writer& o) {
+  if (o.f.with_boot) {  // its boot file sets the timer (0x01B6 cycles) at 0x0378
+    Bytes boot(0x03C0 - 0x029F, 0xEA);
+    const Bytes timer = {0xA9, 0xB6, 0x8D, 0x04, 0xDD, 0xA9, 0x01, 0x8D, 0x05, 0xDD};
+    std::copy(timer.begin(), timer.end(), boot.begin() + (0x0378 - 0x029F));
+    o.w.add_rom({Encoding::kStandard, 3, "VISILOAD", boot, 0x029F});
+    o.pause();
+  }
   o.lead = 1;
   o.pilot(0x00, 256);
   o.put(0x16);

@@ -95,7 +95,18 @@ struct Decoder::State : FileSink {
       loaders.push_back(entries[i]->make(entries[i]->info, *this));
       infos.push_back(&entries[i]->info);
       offered.push_back(0);
+      stopped.push_back(0);
+      active.push_back(false);
     }
+    choose_loaders();
+  }
+
+  // The loaders that run: those of the machine; while the machine is not known for sure, also
+  // those that would tell it.
+  void choose_loaders() {
+    const bool sure = settings.machine >= 0 || guessed;
+    for (std::size_t l = 0; l < loaders.size(); ++l)
+      active[l] = runs_on(infos[l]->machines, machine) || (!sure && infos[l]->machine >= 0);
   }
 
   DecoderSettings settings;
@@ -104,6 +115,9 @@ struct Decoder::State : FileSink {
   bool guessed = false;
   std::vector<std::unique_ptr<LoaderDecoder>> loaders;
   std::vector<std::uint64_t> offered;  // per loader: the last pilot it was offered
+  std::vector<std::uint64_t> stopped;  // per loader: the first pulse not its own (in the input)
+  std::vector<bool> active;            // per loader: it runs on this machine
+  std::uint64_t base = 0;              // the pulse of the input at index 0 of the arrays
   PilotSearch search;
   std::vector<Pilot> pilots;
   std::vector<TapeFile> waiting;  // files whose loaders are done, until the others catch up
@@ -129,11 +143,18 @@ struct Decoder::State : FileSink {
     return static_cast<double>(half_cycles) / (2 * clock());
   }
   void file(TapeFile&& f) override {
-    // A loader that only one machine has tells the machine, unless it was given.
+    // A loader that only one machine has tells the machine, unless it was given; the loaders
+    // of other machines stop, and what they still hand on is not a file of this tape.
     if (settings.machine < 0 && !guessed && f.loader->machine >= 0) {
       machine = f.loader->machine;
       guessed = true;
+      choose_loaders();
+      waiting.erase(
+          std::remove_if(waiting.begin(), waiting.end(),
+                         [&](const TapeFile& w) { return !runs_on(w.loader->machines, machine); }),
+          waiting.end());
     }
+    if (!runs_on(f.loader->machines, machine)) return;
     f.seconds = seconds(f.half_cycles);
     f.end_seconds = seconds(std::max(f.half_cycles, f.end_half_cycles));
     for (BlockRead& b : f.blocks) {
@@ -184,6 +205,7 @@ struct Decoder::State : FileSink {
   // The last pulses of the block before move to the front; returns how many.
   std::size_t carry() {
     const std::size_t carried = std::min(kPrefix, count);
+    base += count - carried;
     std::copy(length + count - carried, length + count, length);
     std::copy(offset + count - carried, offset + count, offset);
     std::copy(time + count - carried, time + count, time);
@@ -218,8 +240,13 @@ struct Decoder::State : FileSink {
     PulseBlock block{first, n, length, offset, time, now};
     search.scan(block, pilots);
     for (std::size_t l = 0; l < loaders.size(); ++l) {
+      if (!active[l]) continue;
       LoaderDecoder& loader = *loaders[l];
-      std::size_t pos = first;
+      // A loader that was not reading on may start among the pulses carried over, never
+      // before where it stopped.
+      std::size_t pos = loader.engaged()    ? first
+                        : stopped[l] > base ? static_cast<std::size_t>(stopped[l] - base)
+                                            : 0;
       for (;;) {
         if (loader.engaged()) {
           pos = loader.take(block, pos);
@@ -239,24 +266,24 @@ struct Decoder::State : FileSink {
         }
         if (!engaged) break;
       }
+      stopped[l] = base + std::min(pos, n);
     }
     release(false);
   }
 
   // Two loaders that read the same stretch of tape: the file with the better evidence stays:
-  // a checksum that verifies, then a structure that checks out, then the longer sync, then
-  // the smaller size announced (a misreading announces any size), then the longer file.
+  // a checksum that verifies, then the loader's code recognised before it, then the longer
+  // sync, then the smaller size announced (a misreading announces any size), then the longer
+  // file.
   void arbitrate() {
-    // A checksum that verified; a whole structure whose checksum failed (damage, more likely
-    // than a misreading); a whole structure with no checksum; the rest.
+    // A checksum that verified; a file whose loader was recognised, read well, then damaged;
+    // a checksum that failed, where nothing else supports the reading; a whole structure
+    // with no checksum; the rest.
     const auto rank = [](const TapeFile& f) {
-      const auto verified = [&](const BlockReport& b) {
-        return f.loader->checksum && (b.copy[0].checksum_ok || b.copy[1].checksum_ok);
-      };
-      if (verified(f.body) || f.verdict == Verdict::kRepaired) return 4;
-      if (f.verdict == Verdict::kBad && f.loader->checksum) return 3;
-      if (f.verdict == Verdict::kOk) return 2;
-      return f.verdict == Verdict::kBad ? 1 : 0;
+      if (f.proof == Proof::kChecksum && is_good(f)) return 5;
+      if (f.proof == Proof::kBoot) return f.verdict == Verdict::kOk ? 4 : 3;
+      if (f.verdict == Verdict::kBad) return 2;
+      return f.verdict == Verdict::kUnverified ? 1 : 0;
     };
     const auto announced = [](const TapeFile& f) {
       return f.kind == Kind::kDataWithoutHeader ? 0x10000u : f.end - f.start + 0u;

@@ -110,7 +110,7 @@ bool unread(const TapeFile& f, std::size_t i) {
 // Whether byte i of a copy was read without error.
 bool sure(const TapeFile& f, std::size_t i) {
   if (i >= f.data.size()) return false;
-  return is_good(f) || (f.bytes_checked && !unread(f, i));
+  return is_good(f) || f.verdict == Verdict::kUnverified || (f.bytes_checked && !unread(f, i));
 }
 
 }  // namespace
@@ -258,6 +258,11 @@ MergedFile merge_copies(const std::vector<const TapeFile*>& copies) {
     const bool ok_alone = std::any_of(present.begin(), present.end(),
                                       [](const TapeFile* c) { return c->verdict == Verdict::kOk; });
     f.verdict = ok_alone && out.conflicts == 0 ? Verdict::kOk : Verdict::kRepaired;
+    // Without a checksum, only the loader's code seen before proves the bytes, in any copy.
+    if (!f.loader->checksum && std::none_of(present.begin(), present.end(), [](const TapeFile* c) {
+          return c->proof == Proof::kBoot;
+        }))
+      f.verdict = Verdict::kUnverified;
   }
   describe(out);
   return out;
@@ -290,6 +295,7 @@ std::vector<TapeFile> split_chains(const std::vector<TapeFile>& files) {
       p.body.copy[0] = b.state;
       p.body_blocks = 1;
       p.verdict = f.verdict;
+      p.proof = f.proof;
       p.offset = b.offset;
       p.end_offset = k + 1 == f.blocks.size() ? f.end_offset : f.blocks[k + 1].offset;
       p.evidence = f.evidence;
@@ -329,9 +335,12 @@ std::vector<MergedFile> join_chains(std::vector<MergedFile> merged) {
     const auto& next = m.parts.front();
     for (std::size_t r = 0; r < last.size() && r < next.size(); ++r)
       apart |= last[r] && next[r] && is_good(*last[r]) && is_good(*next[r]) && !next[r]->continued;
-    if (apart || a.loader != b.loader || !is_good(a) || !is_good(b) ||
-        !readable_name(b.name).empty() || a.start + a.data.size() != b.start ||
-        a.data.size() + b.data.size() > 0x10000) {
+    // Read whole: good, or whole with nothing to prove it (and it stays so).
+    const auto whole = [](const TapeFile& f) {
+      return is_good(f) || f.verdict == Verdict::kUnverified;
+    };
+    if (apart || a.loader != b.loader || !whole(a) || !whole(b) || !readable_name(b.name).empty() ||
+        a.start + a.data.size() != b.start || a.data.size() + b.data.size() > 0x10000) {
       out.push_back(std::move(m));
       continue;
     }
@@ -348,7 +357,9 @@ std::vector<MergedFile> join_chains(std::vector<MergedFile> merged) {
     a.end_offset = b.end_offset;
     a.end_half_cycles = b.end_half_cycles;
     a.end_seconds = b.end_seconds;
-    if (b.verdict == Verdict::kRepaired) a.verdict = Verdict::kRepaired;
+    if (b.verdict == Verdict::kRepaired && a.verdict == Verdict::kOk)
+      a.verdict = Verdict::kRepaired;
+    if (b.verdict == Verdict::kUnverified) a.verdict = Verdict::kUnverified;
     if (open.conflicts == 0 && m.conflicts > 0) open.conflict_at = at + m.conflict_at;
     open.conflicts += m.conflicts;
     open.voted += m.voted;

@@ -74,6 +74,8 @@ const char* verdict_text(Verdict verdict) {
       return "incomplete";
     case Verdict::kNamed:
       return "named only";
+    case Verdict::kUnverified:
+      return "unverified";
   }
   return "";
 }

@@ -14,22 +14,37 @@
 
 namespace tapewren::tape {
 
+// The machines a loader exists for, as a set.
+enum MachineSet : unsigned { kC64 = 1, kVic20 = 2, kC16 = 4 };
+inline bool runs_on(unsigned machines, int machine) {
+  return machine >= 0 && machine < 3 && (machines >> machine & 1) != 0;
+}
+
 // What a registered loader is, for the report and the documentation.
 struct LoaderInfo {
   const char* name;         // as the report shows it
-  const char* machines;     // where its tapes are found
+  unsigned machines;        // where its tapes are found (MachineSet); it runs on no other
   int machine;              // the machine a block of it tells (0 C64, 1 VIC20, 2 C16), or -1
   bool checksum;            // its data blocks carry a checksum
   bool copies;              // its blocks are recorded twice
   const char* description;  // its encoding in a line
   bool sum_adds = false;    // its check bytes are sums, not XORs
+  // Its files are known only after its loader's code was recognised in a file before them
+  // (the boot file): a block that is not verified by a checksum counts for nothing without.
+  bool needs_boot = false;
 };
 
 // The registered loaders, in the order they are offered a pilot.
 std::vector<const LoaderInfo*> registered_loaders();
 
 enum class Kind { kProgram, kDataFile, kHeaderOnly, kDataWithoutHeader, kNamed };
-enum class Verdict { kOk, kRepaired, kBad, kIncomplete, kNamed };
+enum class Verdict { kOk, kRepaired, kBad, kIncomplete, kNamed, kUnverified };
+
+// What shows that a file is one, the strongest first in the arbitration between two loaders
+// that read one stretch: a checksum that verified (or the ROM loader's copies); the loader's
+// code recognised in the file before it; only its structure (pilot, sync, end), which makes
+// a file without a checksum `unverified`. A reading with none of these is no file.
+enum class Proof { kNone, kStructure, kBoot, kChecksum };
 
 // What one block of a file looked like in each of its copies (single-copy loaders: copy 1).
 struct CopyReport {
@@ -81,6 +96,7 @@ struct TapeFile {
   BlockReport header, body;                // body: the data block (summed over a data file's)
   int body_blocks = 0;
   Verdict verdict = Verdict::kOk;
+  Proof proof = Proof::kChecksum;
   std::vector<std::string> notes;  // what a person should know beside the verdict
   std::uint64_t offset = 0;        // in the input: where the file's first block begins
   std::uint64_t end_offset = 0;    // and where its last block ends (0: not known)

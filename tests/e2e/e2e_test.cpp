@@ -411,11 +411,13 @@ TEST(Scan, FilesExtractionAndHistogram) {
   for (const char* name : {"A/B:C", "CON", "DUP", "DUP", "BROKEN"})
     files.push_back({synth::Encoding::kStandard, 1, name, {1, 2, 3}, 0xC000});
   files.back().parity_errors = {{1, 1}, {2, 1}};
-  // Nameless turbo files, called after the named file before them, their place and address.
+  // Nameless turbo files, called after the named file before them (their loader's boot file),
+  // their place and address.
   Bytes game(512);
   for (std::size_t i = 0; i < game.size(); ++i) game[i] = static_cast<std::uint8_t>(i * 7);
   files.insert(files.begin() + 3, {synth::Encoding::kOcean, 1, "", game, 0x3000});
   files.insert(files.begin() + 4, {synth::Encoding::kOcean, 1, "", game, 0x5000});
+  files[4].with_boot = false;  // the loader is known by then
   write_file(dir.path("tape.dmp"), synth::synthesize(files));
   ASSERT_EQ(mkdir(dir.path("out").c_str(), 0755), 0);
   write_file(dir.path("out/DUP.prg"), bytes("keep"));
@@ -432,9 +434,9 @@ TEST(Scan, FilesExtractionAndHistogram) {
   }
   Bytes game_prg = {0x00, 0x30};
   game_prg.insert(game_prg.end(), game.begin(), game.end());
-  EXPECT_EQ(read_bytes(dir.path("out/DUP 004 $3000.prg")), game_prg) << r.out;
+  EXPECT_EQ(read_bytes(dir.path("out/OCEAN 005 $3000.prg")), game_prg) << r.out;
   game_prg[1] = 0x50;
-  EXPECT_EQ(read_bytes(dir.path("out/DUP 005 $5000.prg")), game_prg) << r.out;
+  EXPECT_EQ(read_bytes(dir.path("out/OCEAN 006 $5000.prg")), game_prg) << r.out;
   EXPECT_EQ(read_file(dir.path("out/DUP.prg")), "keep");
   EXPECT_FALSE(file_exists(dir.path("out/BROKEN.prg")) ||
                file_exists(dir.path("out/BROKEN (bad).prg")));
@@ -1002,7 +1004,8 @@ TEST(Tools, CommandLineConventions) {
     {"convert", {"-m", "c17", tap, file_arg(dir.path("x.dmp"))}, 2, "", "tapewren-convert: -m needs c64, vic20 or c16 (0, 1 or 2)\nUsage: "},
     {"scan", {}, 2, "", "tapewren-scan: no recording named\nUsage: "},
     {"scan", {"--files", "--machine=vic20", "-v", "ntsc", tap}, 0, "\nmachine VIC20 NTSC (given), ", ""},
-    {"scan", {"--files", "-m", "plus4", "--video=1", tap}, 0, "\nmachine C16 NTSC (given), ", ""},
+    // A C64 tape read as a C16's: its loaders do not run there, and nothing is found.
+    {"scan", {"--files", "-m", "plus4", "--video=1", tap}, 4, "\nmachine C16 NTSC (given), ", ""},
     {"scan", {"--files", "--machine", "0", "--", tap}, 0, "\nmachine C64 PAL (given), ", ""},
     {"convert", {"--machine=vic20", "--video=ntsc", tap, file_arg(dir.path("v.dmp"))}, 0, "", "tapewren-convert: note: the TAP header says platform 0, using -m 1\n"},
   };

@@ -21,14 +21,15 @@ class JsonObject {
   }
   JsonObject& number(const char* key, double value, int decimals = 6);
   JsonObject& boolean(const char* key, bool value) { return raw(key, value ? "true" : "false"); }
-  // The files counted, and by verdict: ok, repaired, bad, incomplete, named only.
-  JsonObject& verdict_counts(int files, const int (&verdicts)[5]) {
+  // The files counted, and by verdict: ok, repaired, bad, incomplete, named only, unverified.
+  JsonObject& verdict_counts(int files, const int (&verdicts)[6]) {
     return integer("files", files)
         .integer("ok", verdicts[0])
         .integer("repaired", verdicts[1])
         .integer("bad", verdicts[2])
         .integer("incomplete", verdicts[3])
-        .integer("named_only", verdicts[4]);
+        .integer("named_only", verdicts[4])
+        .integer("unverified", verdicts[5]);
   }
   // A value already in JSON (an object, an array, null).
   JsonObject& raw(const char* key, const std::string& json);

@@ -91,6 +91,8 @@ const char* verdict_colour(tape::Verdict v) {
       return "#d62728";
     case tape::Verdict::kNamed:
       return "#7f7f7f";
+    case tape::Verdict::kUnverified:
+      return "#bcbd22";
   }
   return "#7f7f7f";
 }
@@ -377,9 +379,9 @@ std::string PulseMap::svg(const Caption& caption, const std::vector<FilePlace>& 
            band_y + band_h + 12 + 11 * static_cast<double>(i % 2), escaped(f.label).c_str());
   }
   // The legend.
-  double lx = width - right - 420;
+  double lx = width - right - 504;
   for (auto v : {tape::Verdict::kOk, tape::Verdict::kRepaired, tape::Verdict::kBad,
-                 tape::Verdict::kIncomplete, tape::Verdict::kNamed}) {
+                 tape::Verdict::kIncomplete, tape::Verdict::kNamed, tape::Verdict::kUnverified}) {
     append(out,
            "<rect x=\"%.0f\" y=\"30\" width=\"10\" height=\"10\" fill=\"%s\"/>"
            "<text x=\"%.0f\" y=\"39\" font-size=\"11\">%s</text>\n",

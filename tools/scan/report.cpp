@@ -155,17 +155,19 @@ std::string hex(std::uint32_t v) {
 }
 
 std::string counts_text(const Counts& c) {
-  char line[160];
+  char line[200];
   std::snprintf(line, sizeof line,
                 "%d files: %d ok, %d repaired, %d bad, %d incomplete, %d named only", c.files,
                 c.verdicts[0], c.verdicts[1], c.verdicts[2], c.verdicts[3], c.verdicts[4]);
-  return line;
+  std::string out = line;
+  if (c.verdicts[5] > 0) out += ", " + std::to_string(c.verdicts[5]) + " unverified";
+  return out;
 }
 
 namespace {
 
 const char* const kKinds[] = {"program", "data file", "header", "data", "named"};
-const char* const kVerdicts[] = {"ok", "repaired", "bad", "incomplete", "named only"};
+const char* const kVerdicts[] = {"ok", "repaired", "bad", "incomplete", "named only", "unverified"};
 
 std::string copy_json(const tape::CopyReport& c) {
   return JsonObject()

@@ -42,11 +42,12 @@ constexpr int kJsonVersion = 1;
 // The counts of one recording or of many.
 struct Counts {
   int files = 0;
-  int verdicts[5] = {};  // by tape::Verdict
-  bool all_good() const { return verdicts[2] == 0 && verdicts[3] == 0; }
+  int verdicts[6] = {};  // by tape::Verdict
+  // Nothing bad, cut short or unproven.
+  bool all_good() const { return verdicts[2] == 0 && verdicts[3] == 0 && verdicts[5] == 0; }
   void add(const Counts& other) {
     files += other.files;
-    for (int i = 0; i < 5; ++i) verdicts[i] += other.verdicts[i];
+    for (int i = 0; i < 6; ++i) verdicts[i] += other.verdicts[i];
   }
 };
 std::string counts_text(const Counts& counts);

@@ -13,8 +13,11 @@ extern const LoaderEntry kAmericanActionEntry;
 
 namespace {
 
-const LoaderInfo kInfo = {"Am. Action", "C64", -1, false, false,
-                          "one pulse a bit, MSB first; 0x02 pilot, 9..1; flag, name, size, load, data"};
+const LoaderInfo kInfo = {
+    "Am. Action", kC64,
+    -1,           false,
+    false,        "one pulse a bit, MSB first; 0x02 pilot, 9..1; flag, name, size, load, data",
+    false,        true};
 constexpr BitFormat kBits = {512, 25, true};
 constexpr std::uint8_t kSync[] = {9, 8, 7, 6, 5, 4, 3, 2, 1};
 constexpr std::size_t kLongest = 1 + 16 + 4;  // the head with the longest name
@@ -43,7 +46,7 @@ class AmericanAction : public TurboLoader<AmericanAction> {
     if (head_ == 0 && bytes_.size() == kLongest) find_head();
     if (head_ == 0 || bytes_.size() < head_ + size()) return true;
     emit_file(true);
-    return false;
+    return expect_end(0x02);
   }
 
   bool no_bit(std::uint64_t) {
@@ -75,17 +78,17 @@ class AmericanAction : public TurboLoader<AmericanAction> {
   void emit_file(bool complete) {
     const std::size_t n = std::min(size(), bytes_.size() - head_);
     const bool whole = complete && n == size();
-    TapeFile f = file(Kind::kProgram, name_of(bytes_.data() + 1, name_),
-                      load(), {bytes_.begin() + static_cast<long>(head_),
-                               bytes_.begin() + static_cast<long>(head_ + n)},
-                      {true, 0, whole, whole}, span_offset(), span_time());
+    TapeFile f = file(
+        Kind::kProgram, name_of(bytes_.data() + 1, name_), load(),
+        {bytes_.begin() + static_cast<long>(head_), bytes_.begin() + static_cast<long>(head_ + n)},
+        {true, 0, whole, whole}, span_offset(), span_time());
     f.end = static_cast<std::uint16_t>(load() + size());
     f.evidence = sizeof kSync + 1;
     end_span();
     emit(std::move(f));
   }
 
-  PilotSync sync_{0x02, 32, kSync, sizeof kSync};
+  PilotSync sync_{0x02, 50, kSync, sizeof kSync};
   bool synced_ = false;
   std::vector<std::uint8_t> bytes_;  // the flag, the name, size, load, data
   std::size_t head_ = 0, name_ = 0;

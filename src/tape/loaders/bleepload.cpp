@@ -20,11 +20,11 @@ extern const LoaderEntry kBleeploadSpecialEntry;
 namespace {
 
 const LoaderInfo kInfo = {
-    "Bleepload", "C64", -1,
+    "Bleepload", kC64,  -1,
     true,        false, "one pulse a bit, MSB first; 1 bits, pilot bytes, sync; blocks; XOR"};
 const LoaderInfo kSpecialInfo = {
     "Bleepload S",
-    "C64",
+    kC64,
     -1,
     true,
     false,

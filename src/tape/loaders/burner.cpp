@@ -15,8 +15,11 @@ extern const LoaderEntry kBurnerEntry;
 
 namespace {
 
-const LoaderInfo kInfo = {"Burner", "C64", -1, false, false,
-                          "one pulse a bit; pilot, sync and bit order from the boot file; start, end, data"};
+const LoaderInfo kInfo = {
+    "Burner", kC64,
+    -1,       false,
+    false,    "one pulse a bit; pilot, sync and bit order from the boot file; start, end, data",
+    false,    true};
 constexpr BitFormat kBits = {768, 31, true};
 constexpr std::uint8_t kKey = 0x59;
 
@@ -31,6 +34,7 @@ class Burner : public TurboLoader<Burner> {
       const auto shift = static_cast<std::uint8_t>(f.header_bytes[at] ^ kKey);
       if (shift != 0x26 && shift != 0x66) continue;
       known_ = true;
+      boot_seen();
       variant_ = at == 0x84;
       msb_first_ = shift == 0x26;
       pilot_ = static_cast<std::uint8_t>(f.header_bytes[at + 5] ^ kKey);

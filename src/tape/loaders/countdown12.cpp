@@ -13,7 +13,7 @@ extern const LoaderEntry kCountdown12Entry;
 namespace {
 
 const LoaderInfo kInfo = {
-    "12-to-1", "C64", -1,
+    "12-to-1", kC64,  -1,
     false,     false, "one pulse a bit, MSB first; 0x02 pilot, 12..1 countdown; named only"};
 constexpr BitFormat kBits = {68 * 8, 25, true};
 constexpr std::uint8_t kCountdown[] = {12, 11, 10, 9, 8, 7, 6, 5, 4, 3, 2, 1};

@@ -23,10 +23,10 @@ extern const LoaderEntry kCyberloadF4Entry;
 namespace {
 
 const LoaderInfo kF3Info = {
-    "Cyber F3", "C64", -1,
+    "Cyber F3", kC64,  -1,
     true,       false, "one pulse a bit, MSB first; the tape's pilot and sync; 8-byte heads; XOR"};
 const LoaderInfo kF4Info = {
-    "Cyber F4", "C64", -1,
+    "Cyber F4", kC64,  -1,
     true,       false, "one pulse a bit, MSB first; the tape's pilot, 4 syncs; named header; XORs"};
 constexpr BitFormat kBits = {1104, 30, true};
 constexpr std::uint8_t kF4Syncs[] = {0x96, 0xAA, 0x99, 0x55};
@@ -143,7 +143,9 @@ class Cyberload : public TurboLoader<Cyberload> {
       data.insert(data.end(), bytes_.begin() + static_cast<long>(k),
                   bytes_.begin() + static_cast<long>(k + got));
       const bool has_sum = got == n && k + n < bytes_.size();
-      if (has_sum) checks.push_back(data_check(DataCheck::Op::kXor, data, begin, data.size(), bytes_[k + n], x));
+      if (has_sum)
+        checks.push_back(
+            data_check(DataCheck::Op::kXor, data, begin, data.size(), bytes_[k + n], x));
       sums &= has_sum && bytes_[k + n] == x;
       k += n + 1;
     }

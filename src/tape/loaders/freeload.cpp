@@ -13,10 +13,16 @@ extern const LoaderEntry kFreeloadEntry;
 
 namespace {
 
-const LoaderInfo kInfo = {"Freeload", "C64", -1, true, false,
-                          "one pulse a bit, MSB first; 0x40 pilot, 0x5A; start, end, data; XOR"};
+const LoaderInfo kInfo = {
+    "Freeload", kC64,  -1,
+    true,       false, "one pulse a bit, MSB first; 0x40 pilot, 0x5A; start, end, data; XOR"};
 constexpr std::uint8_t kSync[] = {0x5A};
-const BlockLayout kLayout = {{45 * 16, 29, true}, 0x40, 32, kSync, sizeof kSync, 4,
+const BlockLayout kLayout = {{45 * 16, 29, true},
+                             0x40,
+                             32,
+                             kSync,
+                             sizeof kSync,
+                             4,
                              [](const std::uint8_t* h) { return start_end(le16(h), le16(h + 2)); },
                              BlockLayout::Sum::kXorData};
 

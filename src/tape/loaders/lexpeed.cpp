@@ -15,7 +15,7 @@ extern const LoaderEntry kLexpeedEntry;
 namespace {
 
 const LoaderInfo kInfo = {
-    "Lexpeed", "C64", -1,
+    "Lexpeed", kC64,  -1,
     true,      false, "one pulse a bit, MSB first; 0x02 pilot, 9..0; a master loader's table; XOR"};
 constexpr BitFormat kBits = {0x5E * 16, 24, true};
 constexpr std::uint8_t kSync[] = {9, 8, 7, 6, 5, 4, 3, 2, 1, 0};

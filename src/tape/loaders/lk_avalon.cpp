@@ -12,16 +12,17 @@ extern const LoaderEntry kLkAvalonEntry;
 
 namespace {
 
-const LoaderInfo kInfo = {"LK Avalon", "C64", -1, true, false,
-                          "one pulse a bit, MSB first; 0x02 pilot, 9..0; end, load, data; XOR"};
+const LoaderInfo kInfo = {
+    "LK Avalon", kC64,  -1,
+    true,        false, "one pulse a bit, MSB first; 0x02 pilot, 9..0; end, load, data; XOR"};
 constexpr std::uint8_t kSync[] = {9, 8, 7, 6, 5, 4, 3, 2, 1, 0};
 BlockHead read_head(const std::uint8_t* h) {
   BlockHead head = start_end(be16(h + 2), be16(h));
   head.ok = be16(h) > be16(h + 2);
   return head;
 }
-const BlockLayout kLayout = {{528, 25, true}, 0x02, 32, kSync, sizeof kSync, 4, read_head,
-                             BlockLayout::Sum::kXorHeadAndData};
+const BlockLayout kLayout = {{528, 25, true}, 0x02, 32,        kSync,
+                             sizeof kSync,    4,    read_head, BlockLayout::Sum::kXorHeadAndData};
 
 std::unique_ptr<LoaderDecoder> make(const LoaderInfo& info, FileSink& sink) {
   return std::make_unique<BlockLoader>(info, sink, kLayout);

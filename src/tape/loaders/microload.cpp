@@ -12,8 +12,9 @@ extern const LoaderEntry kMicroloadEntry;
 
 namespace {
 
-const LoaderInfo kInfo = {"Microload", "C64", -1, true, false,
-                          "one pulse a bit, LSB first; 0xA0 pilot, 10..1; start, -size, data; XOR"};
+const LoaderInfo kInfo = {
+    "Microload", kC64,  -1,
+    true,        false, "one pulse a bit, LSB first; 0xA0 pilot, 10..1; start, -size, data; XOR"};
 constexpr std::uint8_t kSync[] = {10, 9, 8, 7, 6, 5, 4, 3, 2, 1};
 BlockHead read_head(const std::uint8_t* h) {
   BlockHead head;
@@ -21,8 +22,8 @@ BlockHead read_head(const std::uint8_t* h) {
   head.size = 0x10000u - le16(h + 2);
   return head;
 }
-const BlockLayout kLayout = {{666, 31, false}, 0xA0, 32, kSync, sizeof kSync, 4, read_head,
-                             BlockLayout::Sum::kXorData};
+const BlockLayout kLayout = {{666, 31, false}, 0xA0, 32,        kSync,
+                             sizeof kSync,     4,    read_head, BlockLayout::Sum::kXorData};
 
 std::unique_ptr<LoaderDecoder> make(const LoaderInfo& info, FileSink& sink) {
   return std::make_unique<BlockLoader>(info, sink, kLayout);

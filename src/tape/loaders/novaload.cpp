@@ -19,7 +19,7 @@ namespace {
 
 const LoaderInfo kInfo = {
     "Novaload",
-    "C64",
+    kC64,
     -1,
     true,
     false,
@@ -27,7 +27,7 @@ const LoaderInfo kInfo = {
     true};
 const LoaderInfo kSpecialInfo = {
     "Novaload S",
-    "C64",
+    kC64,
     -1,
     true,
     false,

@@ -15,7 +15,7 @@ namespace {
 
 const LoaderInfo kInfo = {
     "Power Load",
-    "C64",
+    kC64,
     -1,
     true,
     false,

@@ -17,7 +17,7 @@ namespace {
 
 const LoaderInfo kInfo = {
     "C16 ROM",
-    "C16, Plus/4",
+    kC16,
     2,
     true,
     true,

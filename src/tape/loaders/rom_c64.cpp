@@ -15,7 +15,7 @@ extern const LoaderEntry kRomC64Entry;
 namespace {
 
 const LoaderInfo kInfo = {
-    "ROM", "C64, VIC20, C128",
+    "ROM", kC64 | kVic20,
     -1,    true,
     true,  "pulse pairs of 3 lengths, markers, odd parity; every block twice; XOR checksum"};
 

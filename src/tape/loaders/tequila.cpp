@@ -13,16 +13,18 @@ extern const LoaderEntry kTequilaEntry;
 
 namespace {
 
-const LoaderInfo kInfo = {"Tequila", "C64", -1, false, false,
-                          "one pulse a bit; 0x02 pilot, 9..1; number, then LSB first: load, end, data"};
+const LoaderInfo kInfo = {
+    "Tequila", kC64,  -1,
+    false,     false, "one pulse a bit; 0x02 pilot, 9..1; number, then LSB first: load, end, data",
+    false,     true};
 constexpr std::uint8_t kSync[] = {9, 8, 7, 6, 5, 4, 3, 2, 1};
 BlockHead read_head(const std::uint8_t* h) {
   BlockHead head = start_end(le16(h + 1), le16(h + 3));
   head.ok = h[0] != 0 && le16(h + 3) > le16(h + 1);
   return head;
 }
-const BlockLayout kLayout = {{544, 25, true}, 0x02, 32, kSync, sizeof kSync, 5, read_head,
-                             BlockLayout::Sum::kNone, 2, true};
+const BlockLayout kLayout = {{544, 25, true},         0x02, 50,  kSync, sizeof kSync, 5, read_head,
+                             BlockLayout::Sum::kNone, 2,    true};
 
 std::unique_ptr<LoaderDecoder> make(const LoaderInfo& info, FileSink& sink) {
   return std::make_unique<BlockLoader>(info, sink, kLayout);

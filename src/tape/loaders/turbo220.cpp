@@ -12,16 +12,18 @@ extern const LoaderEntry kTurbo220Entry;
 
 namespace {
 
-const LoaderInfo kInfo = {"Turbo 220", "C64", -1, false, false,
-                          "one pulse a bit, MSB first; 0x02 pilot, 9..1; load, end, exec, data"};
+const LoaderInfo kInfo = {
+    "Turbo 220", kC64,  -1,
+    false,       false, "one pulse a bit, MSB first; 0x02 pilot, 9..1; load, end, exec, data",
+    false,       true};
 constexpr std::uint8_t kSync[] = {9, 8, 7, 6, 5, 4, 3, 2, 1};
 BlockHead read_head(const std::uint8_t* h) {
   BlockHead head = start_end(le16(h), le16(h + 2));
   head.ok = le16(h + 2) > le16(h);
   return head;
 }
-const BlockLayout kLayout = {{512, 25, true}, 0x02, 32, kSync, sizeof kSync, 6, read_head,
-                             BlockLayout::Sum::kNone};
+const BlockLayout kLayout = {{512, 25, true}, 0x02, 50,        kSync,
+                             sizeof kSync,    6,    read_head, BlockLayout::Sum::kNone};
 
 std::unique_ptr<LoaderDecoder> make(const LoaderInfo& info, FileSink& sink) {
   return std::make_unique<BlockLoader>(info, sink, kLayout);

@@ -5,7 +5,8 @@
 // pilot of 0x02 bytes, the countdown 0x09..0x01 and an ID byte. ID 1 (BASIC) or 2 (binary):
 // a header, the start and end address (little-endian, the end exclusive), one byte, the
 // 16-byte name, then 0x20 filler; headers carry no checksum. ID 0: the data, end - start
-// bytes and their XOR, then a trailer of zeros. Blocks are recorded once. Turbotape 526 is
+// bytes and their XOR, then a trailer of zeros. Blocks are recorded once. With no checksum, a
+// header is one by its filler: 171 bytes of 0x20 (128 at least must be read). Turbotape 526 is
 // the same with longer pulses (0x31 and 0x4B, the threshold near 0x42), a 192-byte header
 // payload and one byte 0x02 after it.
 #include "tape/machinery/turbo.hpp"
@@ -19,14 +20,14 @@ namespace {
 
 const LoaderInfo kInfo = {
     "Turbo Tape",
-    "C64",
+    kC64,
     -1,
     true,
     false,
     "one pulse a bit, MSB first; 0x02 pilot, 9..1 countdown, ID; header and data; XOR"};
 const LoaderInfo k526Info = {
     "Turbo 526",
-    "C64",
+    kC64,
     -1,
     true,
     false,
@@ -70,8 +71,14 @@ class TurboTape : public TurboLoader<TurboTape> {
         if (wanted_ == 0 || bytes_.size() < wanted_) return true;
         end_block(true);
         phase_ = id_ == 0 ? Phase::kTrailer : Phase::kFiller;
+        fillers_ = 0;
         return true;
       case Phase::kFiller:  // the header's filler, up to the data block's pilot
+        if (v == 0x20) {
+          ++fillers_;
+          return true;
+        }
+        end_filler();
         if (v == 0x02) {
           // The next pilot began with this byte, seven pulses back: the filler was the header's.
           const std::size_t first = i >= 7 ? i - 7 : 0;
@@ -81,7 +88,6 @@ class TurboTape : public TurboLoader<TurboTape> {
           phase_ = Phase::kSync;
           return true;
         }
-        if (v == 0x20) return true;
         end_span();
         return false;
       case Phase::kTrailer:  // zeros after the data
@@ -96,13 +102,21 @@ class TurboTape : public TurboLoader<TurboTape> {
     if (phase_ == Phase::kHeader || phase_ == Phase::kData) {
       end_block(id_ == 0 && wanted_ == 0);  // data of unknown length ends when the bits do
     } else if (phase_ == Phase::kFiller || phase_ == Phase::kTrailer) {
+      if (phase_ == Phase::kFiller) end_filler();
       end_span();
     }
+    phase_ = Phase::kSync;
     return false;
   }
 
   void close() {
     no_bit(0);
+    close_program(nullptr);
+  }
+
+  // A header still waiting for its data when the recording ends is a file of its own.
+  void finish() override {
+    TurboLoader::finish();
     close_program(nullptr);
   }
 
@@ -113,6 +127,12 @@ class TurboTape : public TurboLoader<TurboTape> {
 
  private:
   enum class Phase { kSync, kId, kHeader, kFiller, kData, kTrailer };
+  static constexpr int kMinFiller = 128;
+
+  // A header without its filler was another loader's block read as one: no header.
+  void end_filler() {
+    if (fillers_ < kMinFiller) program_.reset();
+  }
 
   void end_block(bool complete) {
     block_offset_ = span_offset();
@@ -172,8 +192,8 @@ class TurboTape : public TurboLoader<TurboTape> {
     f.body_blocks = 1;
     f.data = payload(*data_complete);
     if (f.body.copy[0].sum_found >= 0)
-      f.checks.push_back(data_check(DataCheck::Op::kXor, f.data, 0, f.data.size(), f.body.copy[0].sum_found,
-                                   f.body.copy[0].sum_computed));
+      f.checks.push_back(data_check(DataCheck::Op::kXor, f.data, 0, f.data.size(),
+                                    f.body.copy[0].sum_found, f.body.copy[0].sum_computed));
     f.blocks.push_back(read(f.start, f.data.size(), f.body.copy[0], block_offset_, block_time_));
     f.end_half_cycles = f.blocks.back().end_time;
     f.verdict = !*data_complete              ? Verdict::kIncomplete
@@ -197,6 +217,7 @@ class TurboTape : public TurboLoader<TurboTape> {
   int id_ = -1;
   std::vector<std::uint8_t> bytes_;
   std::size_t wanted_ = 0;     // bytes of the block being read; 0: until the pulses stop
+  int fillers_ = 0;            // 0x20 bytes after the header
   std::size_t next_data_ = 0;  // the data length the last header announced (+ checksum)
   std::optional<TapeFile> program_;
   std::uint64_t header_offset_ = 0, block_offset_ = 0, block_time_ = 0;

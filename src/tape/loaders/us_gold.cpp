@@ -13,16 +13,26 @@ extern const LoaderEntry kUsGoldEntry;
 
 namespace {
 
-const LoaderInfo kInfo = {"U.S. Gold", "C64", -1, true, false,
-                          "one pulse a bit, MSB first; 0x20 pilot, 0xFF; name, start, end, data; XOR"};
+const LoaderInfo kInfo = {
+    "U.S. Gold", kC64,
+    -1,          true,
+    false,       "one pulse a bit, MSB first; 0x20 pilot, 0xFF; name, start, end, data; XOR"};
 constexpr std::uint8_t kSync[] = {0xFF};
 BlockHead read_head(const std::uint8_t* h) {
   BlockHead head = start_end(le16(h + 16), le16(h + 18));
   head.name = name_of(h, 16);
   return head;
 }
-const BlockLayout kLayout = {{45 * 16, 29, true},   0x20, 32, kSync, sizeof kSync, 20,
-                             read_head,             BlockLayout::Sum::kXorData, 0, false,
+const BlockLayout kLayout = {{45 * 16, 29, true},
+                             0x20,
+                             32,
+                             kSync,
+                             sizeof kSync,
+                             20,
+                             read_head,
+                             BlockLayout::Sum::kXorData,
+                             0,
+                             false,
                              "U.S. Gold put wrong check bytes on some tapes on purpose"};
 
 std::unique_ptr<LoaderDecoder> make(const LoaderInfo& info, FileSink& sink) {

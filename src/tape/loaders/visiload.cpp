@@ -8,7 +8,9 @@
 // some addresses change how the next ones are read: at 0x0347 the bit order (0x26 most
 // significant bit first, else least), at 0x034B the bits a byte takes, at 0x03A4 the bytes
 // in front of the addresses. No checksum: a block checks out by its lead bits. Blocks that
-// load back to back are one file. Addresses of 0 are the next file's pilot.
+// load back to back are one file. Addresses of 0 are the next file's pilot. The boot file,
+// loaded to 0x029F-0x03C0 by the ROM loader, sets the threshold at 0x0378 (LDA #lo; STA
+// $DD04; LDA #hi; STA $DD05): a chain is Visiload's when that file was read before it.
 #include "tape/machinery/turbo.hpp"
 
 namespace tapewren::tape {
@@ -18,11 +20,14 @@ extern const LoaderEntry kVisiloadEntry;
 namespace {
 
 const LoaderInfo kInfo = {
-    "Visiload", "C64",
+    "Visiload", kC64,
     -1,         false,
-    false,      "one pulse a bit, a lead bit a byte; 0x00 pilot, 0x16; blocks that set the next"};
+    false,      "one pulse a bit, a lead bit a byte; 0x00 pilot, 0x16; blocks that set the next",
+    false,      true};
 constexpr BitFormat kBits = {972, 32, true, 1};
 constexpr std::uint8_t kSync[] = {0x16};
+constexpr std::array<std::int16_t, 10> kTimer = {0xA9, -1, 0x8D, 0x04, 0xDD,
+                                                 0xA9, -1, 0x8D, 0x05, 0xDD};
 
 // The pattern the search saw is a pilot byte of 0 led by a 1, from any bit.
 bool visiload_pilot(const Pilot& p) {
@@ -39,12 +44,21 @@ class Visiload : public TurboLoader<Visiload> {
  public:
   Visiload(const LoaderInfo& info, FileSink& sink) : TurboLoader(info, sink, kBits) {}
 
+  void seen(const TapeFile& f) override {
+    constexpr std::size_t kAt = 0x0378 - 0x029F;
+    if (f.start != 0x029F || f.data.size() < kAt + kTimer.size()) return;
+    const std::vector<std::uint8_t> code(f.data.begin() + kAt,
+                                         f.data.begin() + kAt + kTimer.size());
+    if (has_code(code, kTimer)) boot_seen();
+  }
+
   bool accepts(const Pilot& pilot) {
     if (!visiload_pilot(pilot)) return false;
     extra_ = 0;
     bits_.begin_at(0x00);
     sync_.start(static_cast<int>(pilot.count / 9) - 2);
     synced_ = false;
+    framed_ = true;
     blocks_ = 0;
     bytes_.clear();
     return true;

@@ -17,7 +17,7 @@ namespace {
 
 const LoaderInfo kInfo = {
     "Wildload",
-    "C64",
+    kC64,
     -1,
     true,
     false,

@@ -26,6 +26,7 @@ struct BlockLayout {
   std::size_t tail = 0;            // bytes after the check byte (an execution address)
   bool lsb_after_first = false;    // every byte after the first least significant bit first
   const char* bad_note = nullptr;  // told beside a bad verdict
+  bool (*boot)(const TapeFile&) = nullptr;  // whether a file is this loader's boot file
 };
 
 class BlockLoader : public TurboLoader<BlockLoader> {
@@ -34,6 +35,10 @@ class BlockLoader : public TurboLoader<BlockLoader> {
       : TurboLoader(info, sink, layout.bits),
         layout_(layout),
         sync_(layout.pilot, layout.min_pilot, layout.sync, layout.sync_size) {}
+
+  void seen(const TapeFile& f) override {
+    if (layout_.boot && layout_.boot(f)) boot_seen();
+  }
 
   bool accepts(const Pilot& pilot) {
     if (!pilot_of(pilot, layout_.pilot, layout_.bits.msb_first)) return false;
@@ -58,7 +63,7 @@ class BlockLoader : public TurboLoader<BlockLoader> {
     }
     if (bytes_.size() < layout_.head || bytes_.size() < whole()) return true;
     emit_file(true);
-    return false;
+    return expect_end(layout_.pilot);
   }
 
   bool no_bit(std::uint64_t) {

@@ -467,9 +467,10 @@ void RomFiles::close_data_file() {
   }
   f.body_blocks = static_cast<int>(body_.size());
   body_.clear();
-  // The machine's reader reads a byte ahead and ends the file at the first 0x00: one that was
-  // read, not one that stands for a byte lost.
-  std::size_t end = 0;
+  // The machine's reader returns the first byte whatever it is, then reads a byte ahead and
+  // ends the file before the first 0x00 after it: one that was read, not one that stands for
+  // a byte lost.
+  std::size_t end = std::min<std::size_t>(1, records.size());
   for (std::size_t lost = 0; end < records.size(); ++end) {
     while (lost < f.unread.size() && f.unread[lost] < end) ++lost;
     if (records[end] == 0 && (lost == f.unread.size() || f.unread[lost] != end)) break;

@@ -30,15 +30,16 @@ void PilotSearch::scan(const PulseBlock& block, std::vector<Pilot>& out) {
   out.clear();
   const std::size_t n = block.count;
   std::size_t run_slot = 0, bytes_slot = 0;
-  // Pilots still going on at the end of the last block go on here, from its first new pulse.
+  // Pilots still going on at the end of the last block go on here: a loader may start among
+  // the pulses carried over, which are the pilot's.
   if (run_open_) {
-    run_pilot_.index = block.first;
+    run_pilot_.index = 0;
     run_pilot_.end = n;
     run_slot = out.size();
     out.push_back(run_pilot_);
   }
   if (bytes_open_) {
-    bytes_pilot_.index = block.first;
+    bytes_pilot_.index = 0;
     bytes_pilot_.end = n;
     bytes_slot = out.size();
     out.push_back(bytes_pilot_);

@@ -1,15 +1,17 @@
 // What the one-pulse-a-bit loaders share besides their bits: taking a pilot, feeding the
 // loader its bytes until its block (or its chain of blocks) is over, the blocks that load
-// back to back made into one file, and the files themselves. The loader is the Derived class
-// (no virtual call per byte):
+// back to back made into one file, the files themselves, and the evidence that makes them
+// files. The loader is the Derived class (no virtual call per byte):
 //   bool accepts(const Pilot&)        the pilot is its kind; set where bytes begin
-//   bool byte(std::uint8_t, const PulseBlock&, std::size_t)   false: the stream ends here
+//   bool byte(std::uint8_t, const PulseBlock&, std::size_t)   false: the stream ends here;
+//                                      expect_end(pilot): it should end within two bytes
 //   bool no_bit(std::uint64_t time)   the pulses stopped being bits; true to stay on the
 //                                      tape (a chain waiting for its next block)
 //   void close()                       the recording ended: what is open ends with it
 #pragma once
 
 #include <algorithm>
+#include <array>
 #include <limits>
 #include <optional>
 #include <string>
@@ -31,6 +33,13 @@ inline bool pilot_of(const Pilot& pilot, std::uint8_t value, bool msb_first) {
   return false;
 }
 
+// Whether a byte is `pilot` read from any of its bits: a pilot whose bytes begin elsewhere.
+inline bool rotation_of(std::uint8_t v, std::uint8_t pilot) {
+  for (int k = 0; k < 8; ++k)
+    if (v == static_cast<std::uint8_t>(pilot << k | pilot >> (8 - k))) return true;
+  return false;
+}
+
 // Blocks in tape order, made into files: a block that loads right after the one before
 // goes on the same file; anything else starts a new one.
 struct TurboBlock {
@@ -47,7 +56,9 @@ class TurboLoader : public LoaderDecoder {
       : info_(info), sink_(sink), bits_(bits) {}
 
   bool engage(const Pilot& pilot, std::size_t from) override {
-    if (!bits_.start(pilot) || !self().accepts(pilot)) return false;
+    if (!bits_.start(pilot)) return false;
+    settle(false);  // a structure left unfinished before this pilot: it was none
+    if (!self().accepts(pilot)) return false;
     engaged_ = true;
     begin_span(pilot.offset, pilot.time, pilot.count - (pilot.end - from));
     return true;
@@ -62,9 +73,19 @@ class TurboLoader : public LoaderDecoder {
         continue;
       }
       if (step == BitStream::Step::kNoBit) {
+        if (ending_ >= 0) return ended(true, i);
         if (self().no_bit(b.time[i])) continue;
         engaged_ = false;
         return i;
+      }
+      if (ending_ >= 0) {  // bits go on: a trailer of a byte or two, the next pilot, or no end
+        if (rotation_of(bits_.byte(), end_pilot_)) {
+          if (++end_pilots_ == 2) return ended(true, i + 1);
+        } else {
+          end_pilots_ = 0;
+          if (++ending_ > 2) return ended(false, i + 1);
+        }
+        continue;
       }
       last_end_ = bit_end_ = b.time[i] + b.length[i];
       last_offset_ = i + 1 < b.count ? b.offset[i + 1] : b.offset[i];
@@ -79,12 +100,18 @@ class TurboLoader : public LoaderDecoder {
   bool engaged() const override { return engaged_; }
   std::uint64_t holding() const override {
     std::uint64_t at = open_ ? open_->offset : std::numeric_limits<std::uint64_t>::max();
+    if (!pending_.empty()) at = std::min(at, pending_.front().offset);
     return engaged_ ? std::min(at, span_offset_) : at;
   }
   void finish() override {
-    if (engaged_) self().close();
+    if (ending_ >= 0) {
+      ended(true, 0);
+    } else if (engaged_) {
+      self().close();
+    }
     engaged_ = false;
     flush();
+    settle(false);
   }
   void marks(std::vector<Mark>& out) const override {
     if (spans_ > 0)
@@ -142,8 +169,31 @@ class TurboLoader : public LoaderDecoder {
   void flush() {
     if (!open_) return;
     open_->end_offset = open_end_;
-    sink_.file(std::move(*open_));
+    deliver(std::move(*open_));
     open_.reset();
+  }
+  // The block is over: the pulses must stop being bits within two bytes, or turn into the
+  // next block's pilot of `pilot` bytes, for it to have ended where it said it would. Only
+  // files that wait for their structure's end need this; false when none does.
+  bool expect_end(std::uint8_t pilot) {
+    if (pending_.empty()) return false;
+    ending_ = end_pilots_ = 0;
+    end_pilot_ = pilot;
+    return true;
+  }
+  // The loader's code was recognised in a file before: its files are known to be its.
+  void boot_seen() { boot_ = true; }
+  bool boot() const { return boot_; }
+  // The structure that the files waiting for it belong to ended as the format has it (true),
+  // or not: they become unverified files, or are dropped.
+  void settle(bool whole) {
+    for (TapeFile& f : pending_) {
+      if (!whole) continue;
+      f.proof = Proof::kStructure;
+      f.verdict = Verdict::kUnverified;
+      sink_.file(std::move(f));
+    }
+    pending_.clear();
   }
   DataCheck::Op sum_op() const {
     return info_.sum_adds ? DataCheck::Op::kSum : DataCheck::Op::kXor;
@@ -188,7 +238,7 @@ class TurboLoader : public LoaderDecoder {
   }
   void emit(TapeFile&& f) {
     flush();
-    sink_.file(std::move(f));
+    deliver(std::move(f));
   }
 
   const LoaderInfo& info_;
@@ -197,13 +247,58 @@ class TurboLoader : public LoaderDecoder {
   bool engaged_ = false;
 
  private:
+  // A file goes to the sink with what proves it; one that only its structure could prove
+  // waits for the structure's end; one that nothing proves is no file.
+  void deliver(TapeFile&& f) {
+    if (f.verdict == Verdict::kNamed) {
+      f.proof = Proof::kStructure;
+    } else if (f.verdict == Verdict::kOk && info_.checksum) {
+      f.proof = Proof::kChecksum;
+    } else if (boot_) {
+      f.proof = Proof::kBoot;
+    } else if (f.verdict == Verdict::kOk) {
+      pending_.push_back(std::move(f));
+      return;
+    } else if (info_.needs_boot) {
+      return;  // damage in what may not be this loader's at all
+    } else {
+      f.proof = Proof::kStructure;
+    }
+    sink_.file(std::move(f));
+  }
+
+  std::size_t ended(bool whole, std::size_t i) {
+    ending_ = -1;
+    settle(whole);
+    engaged_ = false;
+    return i;
+  }
+
   std::optional<TapeFile> open_;
+  std::vector<TapeFile> pending_;  // read whole, waiting for their structure's end
+  int ending_ = -1;                // bytes read since expect_end(); -1: not expecting it
+  int end_pilots_ = 0;             // pilot bytes in a row since
+  std::uint8_t end_pilot_ = 0;
+  bool boot_ = false;
   std::uint64_t open_end_ = 0;
   std::uint64_t span_offset_ = 0, span_time_ = 0, span_pulses_ = 0;
   std::uint64_t last_end_ = 0, last_offset_ = 0, bit_end_ = 0;
   double sum_threshold_ = 0;
   double spans_ = 0;
 };
+
+// Whether `code` occurs in the bytes, each -1 in it matching any byte: a loader's code
+// recognised in the file that loads it. Branch offsets and addresses that differ between
+// copies of one loader are left open.
+template <std::size_t N>
+bool has_code(const std::vector<std::uint8_t>& bytes, const std::array<std::int16_t, N>& code) {
+  for (std::size_t at = 0; at + N <= bytes.size(); ++at) {
+    std::size_t k = 0;
+    while (k < N && (code[k] < 0 || bytes[at + k] == code[k])) ++k;
+    if (k == N) return true;
+  }
+  return false;
+}
 
 // A name for the report from up to 16 bytes.
 inline std::array<std::uint8_t, 16> name_of(const std::uint8_t* bytes, std::size_t n) {
