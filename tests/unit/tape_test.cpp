@@ -650,6 +650,54 @@ TEST(Loaders, EachReadsItsOwnTapesAndNoOneElses) {
   }
 }
 
+// What real commercial tapes showed that our first encoders did not write, each on a tape the
+// synthesiser writes with that fact: every row the whole report of the tape.
+TEST(Loaders, WhatRealTapesShowed) {
+  Bytes data(768);
+  for (std::size_t i = 0; i < data.size(); ++i) data[i] = static_cast<std::uint8_t>(i * 11 + 3);
+  const auto file = [&](Encoding e, std::uint16_t start, auto change) {
+    synth::TapeFile f{e, 1, "GAME", data, start};
+    change(f);
+    return f;
+  };
+  const Line ocean_boot = {0,       0,       1,     "ROM",   "program", "OCEAN",
+                           "$0316", "$04A6", "400", "ok ok", "ok ok",   "ok"};
+  struct Row {
+    const char* what;
+    std::vector<synth::TapeFile> files;
+    std::vector<Line> lines;
+    int machine = -1;
+  };
+  // clang-format off
+  const std::vector<Row> rows = {
+    {"Ocean: a flag byte of 0xA2 (the loader's options), every page read on",
+     {file(Encoding::kOcean, 0xA000, [](auto& f) { f.variant = 1; f.flag = 0xA2; })},
+     {ocean_boot, {0, 10, 1, "Ocean", "program", "", "$A000", "$A300", "768", "", "ok", "ok (no checksum)"}}},
+    {"Ocean: colour RAM pages with a flag of 0x83",
+     {file(Encoding::kOcean, 0xD800, [](auto& f) { f.variant = 1; f.flag = 0x83; })},
+     {ocean_boot, {0, 10, 1, "Ocean", "program", "", "$D800", "$DB00", "768", "", "ok", "ok (no checksum)"}}},
+    {"Ocean on a VIC20 tape: no C64 loader runs there",
+     {file(Encoding::kOcean, 0x3000, [](auto& f) { f.variant = 1; })},
+     {{0, 0, 1, "ROM", "program", "OCEAN", "$0316", "$04A6", "400", "ok ok", "ok ok", "ok"}}, 1},
+  };
+  // clang-format on
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.what);
+    synth::TapeWriter writer(synth::TapeLayout{});
+    for (const auto& f : row.files) {
+      writer.gap();
+      writer.add(f);
+    }
+    writer.gap();
+    DecoderSettings settings;
+    settings.machine = row.machine;
+    const auto decoded = decode(writer.words(), settings);
+    EXPECT_EQ(report(decoded.files),
+              expected_report(row.lines, writer.placed(),
+                              recording::machine_clock_hz(std::max(row.machine, 0), 0)));
+  }
+}
+
 TEST(FileNames, SafeOnLinuxAndWindows) {
   const auto name = [](std::string s) {
     std::array<std::uint8_t, 16> n{};
