@@ -180,6 +180,7 @@ void TapeWriter::add_rom(const TapeFile& file) {
 // or type byte, then the block.
 
 void TapeWriter::turbo_byte(std::uint8_t byte) {
+  if (scramble_) byte = static_cast<std::uint8_t>(next_random());
   for (int bit = 7; bit >= 0; --bit)
     pulse(((byte >> bit) & 1) ? kTurboOne : kTurboZero, kTurboJitterLimit);
 }
@@ -189,8 +190,10 @@ void TapeWriter::add_countdown(const TapeFile& file) {
   const auto block = [&](int index, int pilot, std::uint8_t id,
                          const std::vector<std::uint8_t>& body) {
     copy(file, index, 1, [&] {
+      this->pilot();
       for (int i = 0; i < pilot; ++i) turbo_byte(0x02);
       for (int n = k; n >= 1; --n) turbo_byte(static_cast<std::uint8_t>(n));
+      synced(file);
       turbo_byte(id);
       for (auto b : body) turbo_byte(b);
     });
@@ -216,10 +219,12 @@ void TapeWriter::add_countdown(const TapeFile& file) {
 }
 
 void TapeWriter::bit(bool one, const TurboBits& bits) {
+  if (scramble_) one = (next_random() & 1) != 0;
   emit(16 * (one ? bits.one : bits.zero), kTurboJitterLimit);
 }
 
 void TapeWriter::byte(std::uint8_t value, const TurboBits& bits, int lead) {
+  if (scramble_) value = static_cast<std::uint8_t>(next_random());
   for (int i = 0; i < lead; ++i) bit(true, bits);
   for (int k = 0; k < 8; ++k) bit((value >> (bits.msb_first ? 7 - k : k)) & 1, bits);
 }
@@ -242,8 +247,14 @@ void TapeWriter::data_byte(const TapeFile& file, std::size_t index, std::uint8_t
   byte(value, bits, lead);
 }
 
+void TapeWriter::synced(const TapeFile& file) {
+  syncs_.push_back(out_.size());
+  scramble_ = file.scrambled;
+}
+
 void TapeWriter::add(const TapeFile& file) {
   ++file_;
+  scramble_ = false;
   switch (file.encoding) {
     case Encoding::kStandard:
     case Encoding::kC16:

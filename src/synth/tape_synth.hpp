@@ -72,6 +72,9 @@ struct TapeFile {
   // Turbo loaders whose boot file carries the loader: the boot file goes first (false: the
   // turbo blocks alone, as when the boot was recorded apart).
   bool with_boot = true;
+  // Noise shaped like the format: its pilot and sync as they are, every bit after the sync
+  // random up to the next pilot.
+  bool scrambled = false;
   // Ocean: the flag byte in front of each page (the loader's options); -1: 1 for pages from
   // 0xA0 on (the RAM under the ROMs), 0 below.
   int flag = -1;
@@ -136,6 +139,8 @@ class TapeWriter {
 
   const std::vector<std::uint8_t>& words() const { return out_; }
   const std::vector<Placed>& placed() const { return placed_; }
+  // Where each block's sync ended: the byte offset in words() of the pulse after it.
+  const std::vector<std::uint64_t>& syncs() const { return syncs_; }
 
   // For the encoders: one bit, a byte (with `lead` bits of 1 in front), silence, and where a
   // block begins.
@@ -143,6 +148,10 @@ class TapeWriter {
   void byte(std::uint8_t value, const TurboBits& bits, int lead = 0);
   void silence(std::uint64_t half_cycles);
   void place(int block, int copy);
+  // A turbo block's sync is written: what follows is random when the file is scrambled,
+  // up to the next pilot().
+  void synced(const TapeFile& file);
+  void pilot() { scramble_ = false; }
   // A data byte of a turbo file, with the file's damage: a flipped bit, or the pulses stopping.
   void data_byte(const TapeFile& file, std::size_t index, std::uint8_t value, const TurboBits& bits,
                  int lead = 0);
@@ -173,6 +182,8 @@ class TapeWriter {
   int file_ = -1;
   std::vector<std::uint8_t> out_;
   std::vector<Placed> placed_;
+  std::vector<std::uint64_t> syncs_;
+  bool scramble_ = false;  // the bytes written are random
 };
 
 // A whole tape, files one after the other with gaps between them.

@@ -43,8 +43,11 @@ struct Writer {
   }
   void pilot(std::uint8_t b, int n) {
     w.place(block++, 1);
+    w.pilot();
     for (int i = 0; i < n; ++i) put(b);
   }
+  // The sync is written: a scrambled file goes on in random bytes.
+  void synced() { w.synced(f); }
   // The file's data bytes from `from`, `n` of them, with its damage.
   void data(std::size_t from, std::size_t n,
             std::uint8_t (*code)(std::size_t, std::uint8_t) = nullptr) {
@@ -67,6 +70,7 @@ void novaload(Writer& o, bool special) {
   o.put(0xAA);
   if (special) {
     o.put(0x55);
+    o.synced();
     for (std::size_t at = 0; at < o.f.data.size(); at += 256) {
       const std::uint8_t page = hi(o.f.start_address + static_cast<unsigned>(at));
       unsigned sum = page;
@@ -88,6 +92,7 @@ void novaload(Writer& o, bool special) {
     }
     unsigned sum = 0;
     for (auto b : header) sum += b;
+    o.synced();
     o.put(header);
     for (std::size_t at = 0;; at += 256) {
       o.put(lo(sum));  // the check byte counts in the sum after it
@@ -107,6 +112,7 @@ void novaload(Writer& o, bool special) {
 void freeload(Writer& o) {
   o.pilot(0x40, o.f.variant == 1 ? 64 : 128);
   o.put(0x5A);
+  o.synced();
   o.put({lo(o.f.start_address), hi(o.f.start_address), lo(end_of(o.f)), hi(end_of(o.f))});
   o.data(0, o.f.data.size());
   o.put(xor_of(o.f.data));
@@ -133,6 +139,7 @@ void ocean(Writer& o) {
   o.bit(false, 4112);
   o.bit(true);
   if (o.f.variant >= 2) o.put(0xAA);
+  o.synced();
   for (std::size_t at = 0; at < o.f.data.size(); at += 256) {
     const std::uint8_t page = hi(o.f.start_address + static_cast<unsigned>(at));
     o.put(o.f.flag >= 0 ? static_cast<std::uint8_t>(o.f.flag) : page >= 0xA0 ? 1 : 0);
@@ -154,6 +161,7 @@ void ocean(Writer& o) {
 void us_gold(Writer& o) {
   o.pilot(0x20, 64);
   o.put(0xFF);
+  o.synced();
   o.put(padded_name(o.f.name));
   o.put({lo(o.f.start_address), hi(o.f.start_address), lo(end_of(o.f)), hi(end_of(o.f))});
   o.data(0, o.f.data.size());
@@ -165,6 +173,7 @@ void us_gold(Writer& o) {
 void microload(Writer& o) {
   o.pilot(0xA0, 255);
   for (int n = 10; n >= 1; --n) o.put(static_cast<std::uint8_t>(n));
+  o.synced();
   const unsigned size = 0x10000u - static_cast<unsigned>(o.f.data.size());
   o.put({lo(o.f.start_address), hi(o.f.start_address), lo(size), hi(size)});
   o.data(0, o.f.data.size());
@@ -178,6 +187,7 @@ void microload(Writer& o) {
 void wildload(Writer& o) {
   o.pilot(0xA0, 256);
   for (int n = 10; n >= 1; --n) o.put(static_cast<std::uint8_t>(n));
+  o.synced();
   for (std::size_t at = 0; at < o.f.data.size(); at += 256) {
     const std::size_t n = std::min<std::size_t>(256, o.f.data.size() - at);
     const unsigned last = o.f.start_address + static_cast<unsigned>(at + n - 1);
@@ -225,8 +235,10 @@ void bleepload(Writer& o, bool special) {
       o.pause();
     }
     const std::uint8_t next = static_cast<std::uint8_t>(pilot == 0x0F ? 0x35 : pilot + 1);
+    o.w.pilot();
     for (int i = 0; i < 10; ++i) o.put(pilot);
     o.put({static_cast<std::uint8_t>(pilot ^ 0xFF), pilot});
+    o.synced();
     const unsigned load = o.f.start_address + static_cast<unsigned>(at);
     if (special) {
       o.put({static_cast<std::uint8_t>(number), lo(load), hi(load), lo(end), hi(end),
@@ -265,10 +277,13 @@ void burner(Writer& o) {
   put(variant ? 0x89 : 0x88, o.f.pilot_byte);
   put(variant ? 0x94 : 0x93, o.f.sync_byte);
   put(0x7F, 1);  // one block
-  o.w.add_rom(boot);
-  o.pause();
+  if (o.f.with_boot) {
+    o.w.add_rom(boot);
+    o.pause();
+  }
   o.pilot(o.f.pilot_byte, 95);
   o.put(o.f.sync_byte);
+  o.synced();
   o.put({lo(o.f.start_address), hi(o.f.start_address), lo(end_of(o.f)), hi(end_of(o.f))});
   o.data(0, o.f.data.size());
   if (variant) o.put({0, lo(o.f.start_address), hi(o.f.start_address)});
@@ -279,6 +294,7 @@ void burner(Writer& o) {
 void countdown(Writer& o, int last) {
   o.pilot(0x02, 256);
   for (int n = 9; n >= last; --n) o.put(static_cast<std::uint8_t>(n));
+  o.synced();
 }
 
 // Anirog: its loader sits in the boot file's ROM header, after the name: JSR $039E; CMP #0;
@@ -343,8 +359,10 @@ void power_load(Writer& o) {
   boot_data[3] = hi(o.f.start_address);
   boot_data[9] = lo(end_of(o.f));
   boot_data[11] = hi(end_of(o.f));
-  o.w.add_rom({Encoding::kStandard, 1, "POWER", boot_data, 0x0801});
-  o.pause();
+  if (o.f.with_boot) {
+    o.w.add_rom({Encoding::kStandard, 1, "POWER", boot_data, 0x0801});
+    o.pause();
+  }
   countdown(o, 0);
   o.data(0, o.f.data.size());
   o.put(xor_of(o.f.data));
@@ -405,6 +423,7 @@ void visiload(Writer& o) {
   o.lead = 1;
   o.pilot(0x00, 256);
   o.put(0x16);
+  o.synced();
   bool first = true;
   const auto block = [&](unsigned start, const Bytes& bytes, std::size_t data_from) {
     if (!first) o.w.place(o.block++, 1);
@@ -439,6 +458,7 @@ void cyberload(Writer& o) {
   if (o.f.variant == 4) {
     o.pilot(0x0F, 8);
     o.put(0x96);
+    o.synced();
     Bytes head = padded_name(o.f.name);
     head.insert(head.end(), {lo(o.f.start_address), hi(o.f.start_address),
                              lo(static_cast<unsigned>(o.f.data.size())),
@@ -459,7 +479,7 @@ void cyberload(Writer& o) {
   // CMP #pilot / BEQ / CMP #sync / BNE.
   const std::uint8_t pilot = o.f.pilot_byte ? o.f.pilot_byte : 0x0F,
                      sync = o.f.sync_byte ? o.f.sync_byte : 0xCC;
-  if (o.f.pilot_byte) {
+  if (o.f.pilot_byte && o.f.with_boot) {
     Bytes loader(40, 0xEA);
     const Bytes code = {0xA9, 0x28, 0x8D,  0x04, 0xDC, 0xA9, 0x02, 0x8D, 0x05,
                         0xDC, 0xC9, pilot, 0xF0, 0x02, 0xC9, sync, 0xD0, 0xF0};
@@ -476,6 +496,7 @@ void cyberload(Writer& o) {
                                     o.f.data.begin() + static_cast<long>(at + n))));
     o.pilot(pilot, 8);
     o.put(sync);
+    o.synced();
     o.put(head);
     o.data(at, n);
   }

@@ -297,13 +297,26 @@ struct Decoder::State : FileSink {
     };
     // Two readings of one stretch, not neighbours whose pilot and trailer touch: more than
     // half of the shorter one is in the other.
-    const auto clash = [](const TapeFile& x, const TapeFile& y) {
+    // Or two readings of one block: both begin at its pilot (a reading that runs on past the
+    // block's end, into what follows with no pause, is no neighbour).
+    const auto same_block = [](const BlockRead& a, const BlockRead& b) {
+      const std::uint64_t apart = a.time > b.time ? a.time - b.time : b.time - a.time;
+      const std::uint64_t shorter = std::min(a.end_time - std::min(a.time, a.end_time),
+                                             b.end_time - std::min(b.time, b.end_time));
+      return 8 * apart < shorter;
+    };
+    const auto clash = [&](const TapeFile& x, const TapeFile& y) {
       if (x.loader == y.loader || x.end_offset == 0 || y.end_offset == 0) return false;
       const std::uint64_t from = std::max(x.offset, y.offset),
                           to = std::min(x.end_offset, y.end_offset);
+      if (to <= from) return false;
       const std::uint64_t shorter = std::min(x.end_offset - std::min(x.offset, x.end_offset),
                                              y.end_offset - std::min(y.offset, y.end_offset));
-      return to > from && 2 * (to - from) > shorter;
+      if (2 * (to - from) > shorter) return true;
+      for (const BlockRead& a : x.blocks)
+        for (const BlockRead& b : y.blocks)
+          if (same_block(a, b)) return true;
+      return false;
     };
     // The strongest first: a file that lost takes nothing else down with it.
     std::vector<std::size_t> order(waiting.size());

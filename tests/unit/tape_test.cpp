@@ -37,6 +37,26 @@ std::string report(const std::vector<TapeFile>& files) {
   return out;
 }
 
+// A report's columns after where and when each file begins.
+std::string columns(const std::string& r) {
+  std::string out;
+  for (std::size_t at = 0; at < r.size(); at = r.find('\n', at) + 1)
+    out += r.substr(at + 23, r.find('\n', at) - at - 22);
+  return out;
+}
+
+// How many pulses of a recording begin before a byte offset.
+std::size_t pulses_before(const Bytes& recording, std::uint64_t offset) {
+  io::MemorySource source(recording);
+  recording::Reader reader(source);
+  EXPECT_TRUE(reader.open());
+  auto p = std::make_unique<recording::Pulses>();
+  std::size_t n = 0;
+  while (reader.next(*p))
+    for (std::size_t i = 0; i < p->count; ++i) n += p->offset[i] < offset;
+  return n;
+}
+
 // A report line as the table lays it out: where and when the file begins, then its columns.
 struct Line {
   int file, block, copy;  // the synthesizer's block where the file begins
@@ -512,37 +532,87 @@ TEST(Loaders, EachReadsItsOwnTapesAndNoOneElses) {
                   std::equal(c.file.data.begin(), c.file.data.end(), got.begin()));
     }
     // Loaded twice to one address, a tenth of a second apart and with no pause: two files
-    // (with no pause, where the second begins is a matter of taste: its columns only); and a
-    // ROM file a tenth of a second after it, which must not be taken for more of its own.
-    const synth::TapeFile after{Encoding::kStandard, 1, "AFTER", Bytes(100, 0x77), 0x0801};
-    const Line after_line = {1,       0,       1,     "ROM",   "program", "AFTER",
-                             "$0801", "$0865", "100", "ok ok", "ok ok",   "ok"};
-    for (const int how : {0, 1, 2}) {
-      const bool pause = how != 1;
+    // (with no pause, where the second begins is a matter of taste: its columns only); a ROM
+    // file a tenth of a second after it, which must not be taken for more of its own; and
+    // right after a ROM file, with no pause.
+    const synth::TapeFile rom{Encoding::kStandard, 1, "AFTER", Bytes(100, 0x77), 0x0801};
+    const Line rom_line = {1,       0,       1,     "ROM",   "program", "AFTER",
+                           "$0801", "$0865", "100", "ok ok", "ok ok",   "ok"};
+    for (const int how : {0, 1, 2, 3}) {
+      const bool pause = how != 1 && how != 3;
       SCOPED_TRACE(how == 0   ? "twice, a pause between"
                    : how == 1 ? "twice, no pause between"
-                              : "a ROM file after it");
+                   : how == 2 ? "a ROM file after it"
+                              : "right after a ROM file, no pause between");
       synth::TapeWriter writer(synth::TapeLayout{});
       writer.gap();
-      writer.add(c.file);
+      writer.add(how == 3 ? rom : c.file);
       if (pause) writer.silence(2 * 985248 / 10);
-      writer.add(how == 2 ? after : c.file);
+      writer.add(how == 2 ? rom : c.file);
       writer.gap();
-      std::vector<Line> lines = c.lines;
+      std::vector<Line> lines = how == 3 ? std::vector<Line>{rom_line} : c.lines;
+      if (how == 3) lines[0].file = 0;
       if (how == 2) {
-        lines.push_back(after_line);
+        lines.push_back(rom_line);
       } else {
         for (Line l : c.lines) lines.push_back((l.file = 1, l));
       }
-      const auto columns = [&](std::string r) {
-        if (how != 1) return r;
-        std::string out;
-        for (std::size_t at = 0; at < r.size(); at = r.find('\n', at) + 1)
-          out += r.substr(at + 23, r.find('\n', at) - at - 22);
-        return out;
-      };
-      EXPECT_EQ(columns(report(decode(writer.words()).files)),
-                columns(expected_report(lines, writer.placed(), 985248)));
+      const auto shown = [&](const std::string& r) { return pause ? r : columns(r); };
+      EXPECT_EQ(shown(report(decode(writer.words()).files)),
+                shown(expected_report(lines, writer.placed(), 985248)));
+    }
+    // Its first pilot ending at every pulse around the start of a block of pulses (the
+    // decoder's blocks are 4,096 pulses): the same files.
+    {
+      synth::TapeWriter writer(synth::TapeLayout{});
+      writer.gap();
+      writer.add(c.file);
+      writer.gap();
+      const Bytes& words = writer.words();
+      ASSERT_FALSE(writer.syncs().empty());
+      const std::size_t synced = pulses_before(words, writer.syncs().front());
+      const std::string want = columns(expected_report(c.lines, writer.placed(), 985248));
+      for (std::size_t at = 0; at <= 130; ++at) {  // where the sync ends: the pilot 0 to 40
+        Bytes moved;
+        for (std::size_t k = (4096 + at - synced % 4096) % 4096; k > 0; --k)
+          moved.insert(moved.end(), {20, 0});  // spikes no loader reads
+        moved.insert(moved.end(), words.begin(), words.end());
+        EXPECT_EQ(columns(report(decode(moved).files)), want) << "sync ends at pulse " << at;
+      }
+    }
+    // Noise shaped like it: its pilot and sync, then random bits where its head, data and
+    // trailer were, 150 times over; with no boot file, as if its boot were lost. No good file,
+    // and none at all of a loader that needs its boot but one unverified at most (a random
+    // head announces the very length its block has once in some 22,000 blocks).
+    {
+      SCOPED_TRACE("noise shaped like it");
+      synth::TapeFile noise = c.file;
+      noise.scrambled = true;
+      noise.with_boot = false;
+      synth::TapeWriter writer(synth::TapeLayout{});
+      for (int i = 0; i < 150; ++i) {
+        writer.gap();
+        writer.add(noise);
+      }
+      writer.gap();
+      int unverified = 0;
+      for (const TapeFile& f : decode(writer.words()).files) {
+        unverified += f.verdict == Verdict::kUnverified;
+        EXPECT_FALSE(is_good(f) || (f.loader->needs_boot && f.verdict != Verdict::kUnverified))
+            << scan::file_row(f, 1);
+      }
+      EXPECT_LE(unverified, 1);
+    }
+    // On a VIC20's or a C16's tape: nothing of a loader that does not exist there.
+    for (const int machine : {1, 2}) {
+      synth::TapeWriter writer(synth::TapeLayout{});
+      writer.gap();
+      writer.add(c.file);
+      writer.gap();
+      DecoderSettings settings;
+      settings.machine = machine;
+      for (const TapeFile& f : decode(writer.words(), settings).files)
+        EXPECT_TRUE(runs_on(f.loader->machines, machine)) << machine << scan::file_row(f, 1);
     }
     for (const auto& [flip, damage] : {std::pair{true, c.flipped}, std::pair{false, c.dropout}}) {
       SCOPED_TRACE(flip ? "a flipped bit" : "a dropout");

@@ -115,6 +115,7 @@ class Bleepload : public TurboLoader<Bleepload> {
     const std::size_t sum_at = special_ ? head + n : head + n + bytes_[head + n] + 1;
     const int number = special_ ? bytes_[0] : bytes_[1];
     block.report = {true, 0, complete && x == bytes_[sum_at] && number == number_, complete};
+    block.proven = block.report.checksum_ok;  // its number in sequence, beside its check byte
     if (complete) {
       block.report.sum_found = bytes_[sum_at];
       block.report.sum_computed = x;
@@ -160,7 +161,8 @@ class Bleepload : public TurboLoader<Bleepload> {
   // The chain's closing 1 bits may run into the next chain's with no pause between: read on
   // as its leader, counting them as read whatever follows.
   void trailer() {
-    flush();
+    flush(true);  // the chain ended on its mark: whole
+    settle(true);
     restart();
     trailing_ = true;
   }

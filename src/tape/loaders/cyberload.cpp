@@ -41,11 +41,14 @@ class Cyberload : public TurboLoader<Cyberload> {
     const auto& d = f.data;
     for (std::size_t i = 0; i + 10 <= d.size(); ++i) {
       if (d[i] == 0xA9 && d[i + 2] == 0x8D && d[i + 3] == 0x04 && d[i + 4] == 0xDC &&
-          d[i + 5] == 0xA9 && d[i + 7] == 0x8D && d[i + 8] == 0x05 && d[i + 9] == 0xDC)
+          d[i + 5] == 0xA9 && d[i + 7] == 0x8D && d[i + 8] == 0x05 && d[i + 9] == 0xDC) {
         threshold_ = static_cast<std::uint32_t>(d[i + 6] << 8 | d[i + 1]);
+        boot_seen();
+      }
       if (d[i] == 0xC9 && d[i + 2] == 0xF0 && d[i + 4] == 0xC9 && d[i + 6] == 0xD0) {
         pilot_ = d[i + 1];
         sync_ = d[i + 5];
+        boot_seen();
       }
     }
   }
@@ -95,7 +98,8 @@ class Cyberload : public TurboLoader<Cyberload> {
     TurboBlock block;
     block.start = static_cast<std::uint16_t>(bytes_[0] | bytes_[1] << 8);
     block.data.assign(bytes_.begin() + 8, bytes_.end());
-    block.report = {true, 0, x == 0, true};
+    // The check byte (head byte 3) makes everything XOR to 0.
+    block.report = {true, 0, x == 0, true, bytes_[3], static_cast<std::uint8_t>(x ^ bytes_[3])};
     block.offset = span_offset();
     block.time = span_time();
     block.end_offset = here();
@@ -155,7 +159,7 @@ class Cyberload : public TurboLoader<Cyberload> {
     f.checks = std::move(checks);
     f.end = static_cast<std::uint16_t>(le16(at_ + 16) + size);
     end_span();
-    emit(std::move(f));
+    emit(std::move(f), complete && bytes_.back() == 0);  // the header's check and the closing 0
     head_ = 0;
   }
 

@@ -109,7 +109,9 @@ class Lexpeed : public TurboLoader<Lexpeed> {
       ++next_;
     }
     end_span();
-    emit(std::move(f));
+    const bool master = is_master() && complete;
+    emit(std::move(f), master);  // the loader's own code, which its files need
+    if (master && sum) boot_seen();
   }
 
   PilotSync sync_{0x02, 32, kSync, sizeof kSync};

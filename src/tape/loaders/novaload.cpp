@@ -109,9 +109,10 @@ class Novaload : public TurboLoader<Novaload> {
         return true;
       case Phase::kPage:
         bytes_.push_back(v);
-        if (bytes_.size() == 1 && v == 0) {  // the end of the chain
+        if (bytes_.size() == 1 && v == 0) {  // the end of the chain: the structure whole
           end_span();
-          flush();
+          flush(true);
+          settle(true);
           trailer();
           return true;
         }

@@ -34,6 +34,7 @@ class PowerLoad : public TurboLoader<PowerLoad> {
       if (end > load) {
         load_ = load;
         size_ = static_cast<std::size_t>(end - load);
+        boot_seen();
       }
     }
   }

@@ -201,7 +201,7 @@ class TurboTape : public TurboLoader<TurboTape> {
                                              : Verdict::kBad;
     f.end_offset = here();
     f.evidence = sizeof kCountdown + 1;  // and the ID byte
-    emit(std::move(f));
+    emit(std::move(f), true);            // its header, filler and all, and the data it announced
   }
 
   void without_header(bool complete) {

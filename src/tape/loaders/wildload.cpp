@@ -47,9 +47,10 @@ class Wildload : public TurboLoader<Wildload> {
       return step != PilotSync::Step::kFail;
     }
     head_.push_back(v);
-    if (head_.size() == 5 && last() == 0 && size() == 0) {  // the stop block
+    if (head_.size() == 5 && last() == 0 && size() == 0) {  // the stop block: the chain whole
       end_span();
-      flush();
+      flush(true);
+      settle(true);
       return false;
     }
     if (head_.size() <= 5) return true;

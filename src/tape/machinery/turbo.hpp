@@ -4,7 +4,7 @@
 // files. The loader is the Derived class (no virtual call per byte):
 //   bool accepts(const Pilot&)        the pilot is its kind; set where bytes begin
 //   bool byte(std::uint8_t, const PulseBlock&, std::size_t)   false: the stream ends here;
-//                                      expect_end(pilot): it should end within two bytes
+//                                      expect_end(pilot, trailer): it should end here
 //   bool no_bit(std::uint64_t time)   the pulses stopped being bits; true to stay on the
 //                                      tape (a chain waiting for its next block)
 //   void close()                       the recording ended: what is open ends with it
@@ -47,6 +47,8 @@ struct TurboBlock {
   std::vector<std::uint8_t> data;
   CopyReport report;  // copy 1
   std::uint64_t offset = 0, time = 0, end_offset = 0;
+  // Beside its check byte, its own structure proves it (a block number in sequence).
+  bool proven = false;
 };
 
 template <typename Derived>
@@ -78,10 +80,11 @@ class TurboLoader : public LoaderDecoder {
         engaged_ = false;
         return i;
       }
-      if (ending_ >= 0) {  // bits go on: a trailer of a byte or two, the next pilot, or no end
-        if (rotation_of(bits_.byte(), end_pilot_)) {
+      if (ending_ >= 0) {  // bits go on: a trailer, the next pilot, or no end
+        const std::uint8_t v = bits_.byte();
+        if (rotation_of(v, end_pilot_)) {
           if (++end_pilots_ == 2) return ended(true, i + 1);
-        } else {
+        } else if (v != end_trailer_ || end_pilots_ > 0) {
           end_pilots_ = 0;
           if (++ending_ > 2) return ended(false, i + 1);
         }
@@ -158,39 +161,45 @@ class TurboLoader : public LoaderDecoder {
           read(block.start, block.data.size(), block.report, block.offset, block.time));
       open_->end_half_cycles = last_end_;
       open_end_ = block.end_offset;
+      open_proven_ |= block.proven;
       return;
     }
-    flush();
+    // A block that loads right after the open file, damaged or not, shows the chain to go
+    // on as the format has it: with the open file's check byte, that proves it whole.
+    flush(info_.checksum && open_ && open_->start + open_->data.size() == block.start);
     open_ = file(Kind::kProgram, name, block.start, std::move(block.data), block.report,
                  block.offset, block.time);
     open_end_ = block.end_offset;
+    open_proven_ = block.proven;
   }
-  // The open file goes to the sink.
-  void flush() {
+  // The open file goes to the sink; `whole`: its structure is known to be whole.
+  void flush(bool whole = false) {
     if (!open_) return;
     open_->end_offset = open_end_;
-    deliver(std::move(*open_));
+    deliver(std::move(*open_), whole || open_proven_);
     open_.reset();
   }
-  // The block is over: the pulses must stop being bits within two bytes, or turn into the
-  // next block's pilot of `pilot` bytes, for it to have ended where it said it would. Only
-  // files that wait for their structure's end need this; false when none does.
-  bool expect_end(std::uint8_t pilot) {
+  // The block is over: after a trailer of `trailer` bytes, if the format has one, the pulses
+  // must stop being bits within two bytes or turn into the next block's pilot of `pilot`
+  // bytes, for it to have ended where it said it would. Only files that wait for their
+  // structure's end need this; false when none does.
+  bool expect_end(std::uint8_t pilot, int trailer = -1) {
     if (pending_.empty()) return false;
     ending_ = end_pilots_ = 0;
     end_pilot_ = pilot;
+    end_trailer_ = trailer;
     return true;
   }
   // The loader's code was recognised in a file before: its files are known to be its.
   void boot_seen() { boot_ = true; }
   bool boot() const { return boot_; }
   // The structure that the files waiting for it belong to ended as the format has it (true),
-  // or not: they become unverified files, or are dropped.
+  // or not: they become files (unverified without a checksum), or are dropped.
   void settle(bool whole) {
     for (TapeFile& f : pending_) {
       if (!whole) continue;
-      f.proof = Proof::kStructure;
-      f.verdict = Verdict::kUnverified;
+      f.proof = info_.checksum ? Proof::kChecksum : Proof::kStructure;
+      if (!info_.checksum) f.verdict = Verdict::kUnverified;
       sink_.file(std::move(f));
     }
     pending_.clear();
@@ -236,9 +245,9 @@ class TurboLoader : public LoaderDecoder {
     r.state = report;
     return r;
   }
-  void emit(TapeFile&& f) {
+  void emit(TapeFile&& f, bool whole = false) {
     flush();
-    deliver(std::move(f));
+    deliver(std::move(f), whole);
   }
 
   const LoaderInfo& info_;
@@ -247,18 +256,29 @@ class TurboLoader : public LoaderDecoder {
   bool engaged_ = false;
 
  private:
-  // A file goes to the sink with what proves it; one that only its structure could prove
-  // waits for the structure's end; one that nothing proves is no file.
-  void deliver(TapeFile&& f) {
+  // A file goes to the sink with what proves it. One read well: its loader recognised
+  // before it; or its check bytes and its structure, whole to its end (one check byte of
+  // eight bits holds on one random block in 256: alone it proves nothing), or two check bytes
+  // or more; or, without a checksum, its structure alone, which makes it unverified. Until
+  // its structure's end is known it waits. One read damaged: with its loader recognised, or
+  // of a loader that needs none (its damage is worth telling); else it is no file.
+  void deliver(TapeFile&& f, bool whole) {
     if (f.verdict == Verdict::kNamed) {
       f.proof = Proof::kStructure;
-    } else if (f.verdict == Verdict::kOk && info_.checksum) {
-      f.proof = Proof::kChecksum;
+    } else if (f.verdict == Verdict::kOk) {
+      if (boot_) {
+        f.proof = info_.checksum ? Proof::kChecksum : Proof::kBoot;
+      } else if (info_.checksum && f.checks.size() >= 2) {
+        f.proof = Proof::kChecksum;
+      } else if (!whole) {
+        pending_.push_back(std::move(f));
+        return;
+      } else {
+        f.proof = info_.checksum ? Proof::kChecksum : Proof::kStructure;
+        if (!info_.checksum) f.verdict = Verdict::kUnverified;
+      }
     } else if (boot_) {
       f.proof = Proof::kBoot;
-    } else if (f.verdict == Verdict::kOk) {
-      pending_.push_back(std::move(f));
-      return;
     } else if (info_.needs_boot) {
       return;  // damage in what may not be this loader's at all
     } else {
@@ -279,8 +299,10 @@ class TurboLoader : public LoaderDecoder {
   int ending_ = -1;                // bytes read since expect_end(); -1: not expecting it
   int end_pilots_ = 0;             // pilot bytes in a row since
   std::uint8_t end_pilot_ = 0;
+  int end_trailer_ = -1;
   bool boot_ = false;
   std::uint64_t open_end_ = 0;
+  bool open_proven_ = false;
   std::uint64_t span_offset_ = 0, span_time_ = 0, span_pulses_ = 0;
   std::uint64_t last_end_ = 0, last_offset_ = 0, bit_end_ = 0;
   double sum_threshold_ = 0;
