@@ -443,6 +443,20 @@ TEST(Scan, FilesExtractionAndHistogram) {
   EXPECT_EQ(
       run(dir, "scan", {"--extract", dir.path("bad"), "--keep-bad", dir.path("tape.dmp")}).code, 3);
   EXPECT_TRUE(file_exists(dir.path("bad/BROKEN (bad).prg")));
+  // A file whose loader has no checksum and whose boot is not known: whole, but unverified;
+  // counted, not extracted unless asked, and not a success.
+  write_file(dir.path("alone.dmp"),
+             synth::synthesize({{synth::Encoding::kTurbo220, 1, "", game, 0x7000}}));
+  const Outcome alone = run(dir, "scan", {"--extract", dir.path("alone"), dir.path("alone.dmp")});
+  EXPECT_EQ(alone.code, 3);
+  EXPECT_NE(alone.out.find(" $7000 $7200   512          ok      unverified\n1 files: 0 ok, 0 "
+                           "repaired, 0 bad, 0 incomplete, 0 named only, 1 unverified;"),
+            std::string::npos)
+      << alone.out;
+  EXPECT_EQ(alone.out.find("wrote"), std::string::npos);
+  run(dir, "scan", {"--extract", dir.path("kept"), "--keep-bad", dir.path("alone.dmp")});
+  game_prg[1] = 0x70;
+  EXPECT_EQ(read_bytes(dir.path("kept/TAPE 001 $7000 (unverified).prg")), game_prg);
   Child render({"/usr/bin/rsvg-convert", dir.path("h.svg"), "-o", dir.path("h.png")}, dir);
   EXPECT_EQ(render.wait_exit(), 0);
   EXPECT_GT(read_bytes(dir.path("h.png")).size(), 1000u);

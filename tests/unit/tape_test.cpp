@@ -769,6 +769,7 @@ TEST(Loaders, WhatRealTapesShowed) {
     std::vector<synth::TapeFile> files;
     std::vector<Line> lines;
     int machine = -1;
+    void (*after)(synth::TapeWriter&) = nullptr;  // pulses written after the files
   };
   // clang-format off
   const std::vector<Row> rows = {
@@ -778,6 +779,17 @@ TEST(Loaders, WhatRealTapesShowed) {
     {"Ocean: colour RAM pages with a flag of 0x83",
      {file(Encoding::kOcean, 0xD800, [](auto& f) { f.variant = 1; f.flag = 0x83; })},
      {ocean_boot, {0, 10, 1, "Ocean", "program", "", "$D800", "$DB00", "768", "", "ok", "ok (no checksum)"}}},
+    {"Ocean: a run of 4,000 long pulses is no pilot of 0 bits, its loader known or not",
+     {file(Encoding::kOcean, 0x3000, [](auto& f) { f.variant = 1; })},
+     {ocean_boot, {0, 10, 1, "Ocean", "program", "", "$3000", "$3300", "768", "", "ok", "ok (no checksum)"}},
+     -1, [](synth::TapeWriter& w) {
+       w.gap();
+       std::uint32_t x = 7;
+       for (int i = 0; i < 4000 + 8 * 600; ++i) {
+         x = x * 1664525u + 1013904223u;
+         w.bit(i < 4000 || (x >> 31) != 0, {0x24, 0x56, false});
+       }
+     }},
     {"Ocean on a VIC20 tape: no C64 loader runs there",
      {file(Encoding::kOcean, 0x3000, [](auto& f) { f.variant = 1; })},
      {{0, 0, 1, "ROM", "program", "OCEAN", "$0316", "$04A6", "400", "ok ok", "ok ok", "ok"}}, 1},
@@ -790,6 +802,7 @@ TEST(Loaders, WhatRealTapesShowed) {
       writer.gap();
       writer.add(f);
     }
+    if (row.after) row.after(writer);
     writer.gap();
     DecoderSettings settings;
     settings.machine = row.machine;
