@@ -115,6 +115,7 @@ class TurboLoader : public LoaderDecoder {
     engaged_ = false;
     flush();
     settle(false);
+    release_spans();  // trailers of the files before
   }
   void marks(std::vector<Mark>& out) const override {
     if (spans_ > 0)
@@ -130,9 +131,11 @@ class TurboLoader : public LoaderDecoder {
     span_time_ = time;
     span_pulses_ = pulses;
   }
+  // What was read counts as recognised once a file of it is known to be one; a reading that
+  // turns out to be none leaves its pulses not recognised.
   void end_span() {
     // The bits after the last byte too: a trailer, or the run-in of what came next.
-    sink_.span(span_time_, std::max({last_end_, bit_end_, span_time_}), span_pulses_);
+    spans_held_.push_back({span_time_, std::max({last_end_, bit_end_, span_time_}), span_pulses_});
     sum_threshold_ += bits_.threshold() / 2.0;
     ++spans_;
     begin_span(last_offset_, last_end_, 0);
@@ -196,6 +199,8 @@ class TurboLoader : public LoaderDecoder {
   // The structure that the files waiting for it belong to ended as the format has it (true),
   // or not: they become files (unverified without a checksum), or are dropped.
   void settle(bool whole) {
+    if (!whole && !pending_.empty()) drop_spans(pending_.front().half_cycles);
+    release_spans();
     for (TapeFile& f : pending_) {
       if (!whole) continue;
       f.proof = info_.checksum ? Proof::kChecksum : Proof::kStructure;
@@ -280,11 +285,21 @@ class TurboLoader : public LoaderDecoder {
     } else if (boot_) {
       f.proof = Proof::kBoot;
     } else if (info_.needs_boot) {
+      drop_spans(f.half_cycles);
       return;  // damage in what may not be this loader's at all
     } else {
       f.proof = Proof::kStructure;
     }
+    release_spans();
     sink_.file(std::move(f));
+  }
+  void release_spans() {
+    for (const auto& [start, end, pulses] : spans_held_) sink_.span(start, end, pulses);
+    spans_held_.clear();
+  }
+  // The stretches read from `time` on were no file's.
+  void drop_spans(std::uint64_t time) {
+    while (!spans_held_.empty() && spans_held_.back()[0] >= time) spans_held_.pop_back();
   }
 
   std::size_t ended(bool whole, std::size_t i) {
@@ -296,6 +311,7 @@ class TurboLoader : public LoaderDecoder {
 
   std::optional<TapeFile> open_;
   std::vector<TapeFile> pending_;  // read whole, waiting for their structure's end
+  std::vector<std::array<std::uint64_t, 3>> spans_held_;  // start, end, pulses
   int ending_ = -1;                // bytes read since expect_end(); -1: not expecting it
   int end_pilots_ = 0;             // pilot bytes in a row since
   std::uint8_t end_pilot_ = 0;
