@@ -144,7 +144,7 @@ struct Decoder::State : FileSink {
   }
   void file(TapeFile&& f) override {
     // A loader that only one machine has tells the machine, unless it was given; the loaders
-    // of other machines stop, and what they still hand on is not a file of this tape.
+    // of other machines stop, and what they hold back is not a file of this tape.
     if (settings.machine < 0 && !guessed && f.loader->machine >= 0) {
       machine = f.loader->machine;
       guessed = true;
@@ -154,7 +154,6 @@ struct Decoder::State : FileSink {
                          [&](const TapeFile& w) { return !runs_on(w.loader->machines, machine); }),
           waiting.end());
     }
-    if (!runs_on(f.loader->machines, machine)) return;
     f.seconds = seconds(f.half_cycles);
     f.end_seconds = seconds(std::max(f.half_cycles, f.end_half_cycles));
     for (BlockRead& b : f.blocks) {
@@ -381,7 +380,8 @@ void Decoder::finish() {
   s.run(first);
   s.coverage.add(s.pause_start, s.pause_end);
   s.pauses.add(s.pause_start, s.pause_end);
-  for (auto& l : s.loaders) l->finish();
+  for (std::size_t l = 0; l < s.loaders.size(); ++l)
+    if (s.active[l]) s.loaders[l]->finish();  // a loader stopped for the machine ends with it
   s.release(true);
 }
 
