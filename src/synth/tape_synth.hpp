@@ -23,7 +23,7 @@ enum class Encoding {
   kOcean,   // variant 1, 2 or 3
   kBurner,  // variant 0, or 1 for the variant with a marker after the data
   kVisiload,
-  kCyberload,  // variant 3 (game data) or 4 (multiload)
+  kCyberload,  // variant 1 (F1), 2 (F2), 3 (game data) or 4 (multiload)
   kBleepload,
   kBleeploadSpecial,
   kUsGold,
@@ -52,7 +52,7 @@ struct TapeFile {
   // header or the data left out.
   std::vector<std::pair<int, int>> parity_errors = {}, dropouts = {};
   bool bad_checksum = false;
-  bool with_header = true, with_data = true;
+  bool with_header = true, with_data = true;  // Cyberload F1, F2: no data, the boot alone
   // Copies lost to a dropout, as (block, copy): block 0 the header, 1 on the data blocks;
   // each is written as silence of its length. Bleepload: (the block's number, 1), gone.
   std::vector<std::pair<int, int>> lost_copies = {};

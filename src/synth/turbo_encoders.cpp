@@ -448,6 +448,135 @@ void visiload(Writer& o) {
   }
 }
 
+// ---- Cyberload's first stages. The boot: a ROM file of type 3 loading at $029F..$033B,
+// whose header holds F1's loader enciphered: the boot deciphers it from $0350 + $AB down to
+// $0351, each byte XORed with the one deciphered before it (the first with 3). F1's loader
+// sets the timer with LDY #lo / STY $DC04 / LDY #hi / STY $DC05 ($01FE cycles), compares
+// CMP #pilot / BEQ / CMP #sync / BNE (0x0F and 0xF0, unless the tape has its own) and keeps
+// its load pointer in the operand of a store (STA $FFD5), moved by CLC / ADC / STA. The boot's
+// data sets the IRQ vector at $029F, which the KERNAL puts back at $0314 after loading: with
+// the boot's bytes from $0316 on, the key table that F1's first file deciphers F2's loader
+// with. F1 on tape: 127 pilot bytes, the sync, then files: a load offset added to the end of
+// the file before ($FFD5 at first), each byte followed by a bit 1, a last byte followed by a
+// 0 (pushed on the stack: the last two pushed make the address the chain returns to, less
+// one), and a bit: 1, another file follows; 0, one more byte ends the chain. F2's loader in
+// F1's first file (at $0002) deciphers its own code (LDX #n / TXA / AND #$0F / TAY / EOR
+// region,X / EOR $0314,Y / DEY / BPL / STA region,X: the byte XORed with x & 15 and the key
+// table's bytes x & 15 down to 0); deciphered, it sets the timer with LDA/STA, compares the
+// pilot and sync and reads JSR / EOR #$AE for the header, JSR / EOR #$D2 for the data. F2 on
+// tape: 127 pilot bytes, the sync, the load address and size XORed with 0xAE, the data XORed
+// with 0xD2, a byte 0. Bits 0x30 / 0x5A, MSB first.
+constexpr unsigned kCyberFirst = 0xFFD5;
+constexpr std::uint8_t kCyberHeadKey = 0xAE, kCyberDataKey = 0xD2;
+
+// The tape's own key table: any 16 bytes.
+Bytes cyber_key() {
+  Bytes key(16);
+  for (std::size_t i = 0; i < key.size(); ++i) key[i] = static_cast<std::uint8_t>(0x5B + 37 * i);
+  return key;
+}
+
+void cyber_boot(Writer& o, std::uint8_t pilot, std::uint8_t sync) {
+  Bytes plain(171, 0xEA);  // $0351..$03FB
+  const auto code = [&](unsigned address, const Bytes& bytes) {
+    std::copy(bytes.begin(), bytes.end(), plain.begin() + (address - 0x0351));
+  };
+  code(0x0357, {0xA0, 0xFE, 0x8C, 0x04, 0xDC, 0xA0, 0x01, 0x8C, 0x05, 0xDC});
+  code(0x0371, {0xC9, pilot, 0xF0, 0xF9, 0xC9, sync, 0xD0, 0xEB});
+  code(0x037C, {0x18, 0x6D, 0x93, 0x03, 0x8D, 0x93, 0x03});
+  code(0x0392, {0x8D, lo(kCyberFirst), hi(kCyberFirst)});
+  Bytes header(171);
+  for (std::size_t i = 0; i < header.size(); ++i)
+    header[i] = static_cast<std::uint8_t>(plain[i] ^ (i + 1 < plain.size() ? plain[i + 1] : 3));
+  const Bytes key = cyber_key();
+  Bytes data(0x033B - 0x029F, 0xEA);
+  data[0] = key[0];
+  data[1] = key[1];
+  data[0x0314 - 0x029F] = 0x2C;  // the tape IRQ while the boot loads
+  data[0x0315 - 0x029F] = 0xF9;
+  std::copy(key.begin() + 2, key.end(), data.begin() + (0x0316 - 0x029F));
+  TapeFile boot{Encoding::kStandard, 3, "CYBERLOAD", data, 0x029F};
+  boot.header_filler = header;
+  o.w.add_rom(boot);
+  o.pause();
+}
+
+// F1's chain of files (start, bytes; the first within 255 bytes after $FFD5, each after the
+// one before within 255); the file's own data, with its damage, in file `own` (if any).
+void cyber_f1(Writer& o, const std::vector<std::pair<unsigned, Bytes>>& files, std::size_t own,
+              std::uint8_t pilot, std::uint8_t sync) {
+  o.pilot(pilot, 127);
+  o.put(sync);
+  o.synced();
+  unsigned pointer = kCyberFirst;
+  const unsigned back = files.front().first - 1;  // where the chain returns to, less one
+  for (std::size_t k = 0; k < files.size(); ++k) {
+    if (k > 0) {
+      o.w.place(o.block++, 1);
+      o.bit(true);
+    }
+    const auto& [start, bytes] = files[k];
+    o.put(lo(start - pointer));
+    for (std::size_t i = 0; i < bytes.size(); ++i) {
+      if (k == own) {
+        o.data(i, 1);
+      } else {
+        o.put(bytes[i]);
+      }
+      o.bit(true);
+    }
+    o.put(k + 1 == files.size() ? lo(back) : k + 2 == files.size() ? hi(back) : 0xFF);
+    o.bit(false);
+    pointer = start + static_cast<unsigned>(bytes.size());
+  }
+  o.bit(false);
+  o.put(0);
+}
+
+// F2's loader at $0002: the decipher loop, then its code enciphered.
+Bytes cyber_f2_loader(std::uint8_t pilot, std::uint8_t sync) {
+  constexpr unsigned kRegion = 0x0020, kCount = 0x60;
+  Bytes code(0x0092 - 0x0002, 0xEA);
+  const auto at = [&](unsigned address, const Bytes& bytes) {
+    std::copy(bytes.begin(), bytes.end(), code.begin() + (address - 0x0002));
+  };
+  at(0x0004, {0xA2, kCount, 0x8A, 0x29, 0x0F, 0xA8,    0x5D, kRegion, 0x00, 0x59, 0x14,
+              0x03, 0x88,   0x10, 0xFA, 0x9D, kRegion, 0x00, 0xCA,    0xD0, 0xED});
+  at(0x0030, {0xA9, 0xFE, 0x8D, 0x04, 0xDC, 0xA9, 0x01, 0x8D, 0x05, 0xDC});
+  at(0x0040, {0xC9, pilot, 0xF0, 0xF9, 0xC9, sync, 0xD0, 0xE9});
+  at(0x0050, {0x20, 0xAE, 0x03, 0x49, kCyberHeadKey, 0x95, 0x02});
+  at(0x0060, {0x20, 0xAE, 0x03, 0x49, kCyberDataKey, 0xA0, 0x00});
+  const Bytes key = cyber_key();
+  for (unsigned x = 1; x <= kCount; ++x) {
+    auto v = static_cast<std::uint8_t>(code[kRegion + x - 0x0002] ^ (x & 15));
+    for (unsigned y = 0; y <= (x & 15); ++y) v ^= key[y];
+    code[kRegion + x - 0x0002] = v;
+  }
+  return code;
+}
+
+// The boot, F1's chain and F2's file: the file's data in F1 (variant 1) or in F2 (2).
+void cyberload_f1_f2(Writer& o) {
+  const std::uint8_t pilot = o.f.pilot_byte ? o.f.pilot_byte : 0x0F,
+                     sync = o.f.sync_byte ? o.f.sync_byte : 0xF0;
+  if (o.f.with_boot) cyber_boot(o, pilot, sync);
+  if (!o.f.with_data) return;
+  if (o.f.variant == 1) return cyber_f1(o, {{o.f.start_address, o.f.data}}, 0, pilot, sync);
+  const std::vector<std::pair<unsigned, Bytes>> loaders = {{0x0002, cyber_f2_loader(pilot, sync)},
+                                                           {0x0100, Bytes(8, 0xEA)}};
+  cyber_f1(o, loaders, loaders.size(), pilot, sync);
+  o.pause();
+  o.pilot(pilot, 127);
+  o.put(sync);
+  o.synced();
+  const auto size = static_cast<unsigned>(o.f.data.size());
+  for (std::uint8_t b : {lo(o.f.start_address), hi(o.f.start_address), lo(size), hi(size)})
+    o.put(static_cast<std::uint8_t>(b ^ kCyberHeadKey));
+  o.data(0, o.f.data.size(),
+         [](std::size_t, std::uint8_t v) { return static_cast<std::uint8_t>(v ^ kCyberDataKey); });
+  o.put(0);
+}
+
 // ---- Cyberload: the tape's loader sets the timer, the pilot (commonly 0x0F) and the sync;
 // bits 0x30 / 0x5A, MSB first. F3: sub-blocks of up to 256 bytes, each after 8 pilot bytes
 // and the sync 0xCC: the load address, the size (0: 256), a check byte and 4 bytes, the
@@ -455,6 +584,7 @@ void visiload(Writer& o) {
 // and the size, the XOR of those 20 bytes, then the data in sub-blocks of up to 256 bytes,
 // each followed by its XOR, and a 0.
 void cyberload(Writer& o) {
+  if (o.f.variant == 1 || o.f.variant == 2) return cyberload_f1_f2(o);
   if (o.f.variant == 4) {
     o.pilot(0x0F, 8);
     o.put(0x96);

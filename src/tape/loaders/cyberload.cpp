@@ -3,7 +3,10 @@
 // One pulse a bit, most significant bit first; the pulse lengths, the pilot byte and the
 // sync are each tape's own, set in the loader that the tape loads before: its code sets the
 // timer (LDA #lo / STA $DC04 / LDA #hi / STA $DC05: the threshold in cycles) and compares
-// (CMP #pilot / BEQ / CMP #sync / BNE); where no loader seen tells them, the common ones:
+// (CMP #pilot / BEQ / CMP #sync / BNE). That loader is F2's file when one was read: the first
+// of each pattern in it, as the loader runs it (later code compares other bytes), and no
+// file after it changes them; otherwise the last pattern in any file before (F1's files hold
+// F1's own loader, not this one); where no loader seen tells them, the common ones:
 // 0 about 0x30 and 1 about 0x5A TAP units, pilot 0x0F, sync 0xCC (F3) or one of 0x96, 0xAA,
 // 0x99, 0x55 (F4). F3: sub-blocks, each after about 8 pilot bytes and the sync: the load
 // address (little-endian), the size (0: 256), a check byte and 4 more, the data; everything
@@ -11,12 +14,13 @@
 // versions a threshold (2 bytes) and, after the check byte, a 0; before it all, in the last
 // version, an ID byte; the header's check byte is the XOR of the header bytes before it;
 // then the data in sub-blocks of up to 256 bytes, each followed by its XOR, and a closing 0.
-// Sub-blocks that load back to back are one file. (The loader files themselves, F1 and F2,
-// are enciphered code and are not read.)
+// Sub-blocks that load back to back are one file. (F1 and F2: cyberload_f1.cpp, _f2.cpp.)
 #include "tape/machinery/turbo.hpp"
 
 namespace tapewren::tape {
 
+extern const LoaderEntry kCyberloadF1Entry;
+extern const LoaderEntry kCyberloadF2Entry;
 extern const LoaderEntry kCyberloadF3Entry;
 extern const LoaderEntry kCyberloadF4Entry;
 
@@ -38,16 +42,24 @@ class Cyberload : public TurboLoader<Cyberload> {
 
   // The loader before: its timer, pilot and sync.
   void seen(const TapeFile& f) override {
+    const bool f2 = f.loader == &kCyberloadF2Entry.info;
+    if (f.loader == &kCyberloadF1Entry.info || (from_f2_ && !f2)) return;
+    from_f2_ |= f2;
+    bool timer = false, compare = false;  // in F2's file: the first of each
     const auto& d = f.data;
     for (std::size_t i = 0; i + 10 <= d.size(); ++i) {
       if (d[i] == 0xA9 && d[i + 2] == 0x8D && d[i + 3] == 0x04 && d[i + 4] == 0xDC &&
-          d[i + 5] == 0xA9 && d[i + 7] == 0x8D && d[i + 8] == 0x05 && d[i + 9] == 0xDC) {
+          d[i + 5] == 0xA9 && d[i + 7] == 0x8D && d[i + 8] == 0x05 && d[i + 9] == 0xDC &&
+          !(f2 && timer)) {
         threshold_ = static_cast<std::uint32_t>(d[i + 6] << 8 | d[i + 1]);
+        timer = true;
         boot_seen();
       }
-      if (d[i] == 0xC9 && d[i + 2] == 0xF0 && d[i + 4] == 0xC9 && d[i + 6] == 0xD0) {
+      if (d[i] == 0xC9 && d[i + 2] == 0xF0 && d[i + 4] == 0xC9 && d[i + 6] == 0xD0 &&
+          !(f2 && compare)) {
         pilot_ = d[i + 1];
         sync_ = d[i + 5];
+        compare = true;
         boot_seen();
       }
     }
@@ -183,6 +195,7 @@ class Cyberload : public TurboLoader<Cyberload> {
   }
 
   bool f4_;
+  bool from_f2_ = false;  // F2's file was read: its loader's parameters stand
   std::uint8_t pilot_ = 0x0F, sync_ = 0xCC;
   std::uint32_t threshold_ = 0;
   int pilots_ = 0;

@@ -116,6 +116,9 @@ class BitStream {
     const std::uint32_t lead = (reg_ >> 8) & ((1u << lead_) - 1);
     return lead == (1u << lead_) - 1;
   }
+  // The last bits read, the newest in bit 0 (1 long): for frames whose extra bit comes after
+  // the byte.
+  std::uint32_t bits() const { return reg_; }
   std::uint32_t threshold() const { return threshold_; }  // half cycles
 
   static std::uint8_t reverse(std::uint8_t v) {

@@ -325,17 +325,25 @@ class TurboLoader : public LoaderDecoder {
   double spans_ = 0;
 };
 
+// Where `code` first occurs in the bytes from `from` on, each -1 in it matching any byte; the
+// bytes' size where it does not.
+template <std::size_t N>
+std::size_t find_code(const std::vector<std::uint8_t>& bytes,
+                      const std::array<std::int16_t, N>& code, std::size_t from = 0) {
+  for (std::size_t at = from; at + N <= bytes.size(); ++at) {
+    std::size_t k = 0;
+    while (k < N && (code[k] < 0 || bytes[at + k] == code[k])) ++k;
+    if (k == N) return at;
+  }
+  return bytes.size();
+}
+
 // Whether `code` occurs in the bytes, each -1 in it matching any byte: a loader's code
 // recognised in the file that loads it. Branch offsets and addresses that differ between
 // copies of one loader are left open.
 template <std::size_t N>
 bool has_code(const std::vector<std::uint8_t>& bytes, const std::array<std::int16_t, N>& code) {
-  for (std::size_t at = 0; at + N <= bytes.size(); ++at) {
-    std::size_t k = 0;
-    while (k < N && (code[k] < 0 || bytes[at + k] == code[k])) ++k;
-    if (k == N) return true;
-  }
-  return false;
+  return find_code(bytes, code) < bytes.size();
 }
 
 // A name for the report from up to 16 bytes.
