@@ -802,6 +802,17 @@ TEST(Loaders, WhatRealTapesShowed) {
   };
   const Line ocean_boot = {0,       0,       1,     "ROM",   "program", "OCEAN",
                            "$0316", "$04A6", "400", "ok ok", "ok ok",   "ok"};
+  // Ocean data holding a page of 0xFF (Bleepload's leader of 1 bits) and then what reads as
+  // a Bleepload Special block, its bits in Bleepload's order.
+  Bytes bleepy(1024);
+  for (std::size_t i = 0; i < bleepy.size(); ++i)
+    bleepy[i] = i < 256 ? 0xFF : static_cast<std::uint8_t>(i * 7 + 1);
+  Bytes block(10, 0x50);
+  block.insert(block.end(), {0xAF, 0x50, 0x00, 0x00, 0x90, 0x00, 0x91, 0x00, 0x90});
+  for (std::size_t i = 0; i < block.size(); ++i)
+    for (int b = 0; b < 8; ++b)
+      bleepy[256 + i] = static_cast<std::uint8_t>((bleepy[256 + i] & ~(1 << b)) |
+                                                  ((block[i] >> (7 - b)) & 1) << b);
   const Line cyber_boot = {0,       0,       1,     "ROM",   "program", "CYBERLOAD",
                            "$029F", "$033B", "156", "ok ok", "ok ok",   "ok"};
   // The data with code in it: each piece at its place.
@@ -857,6 +868,9 @@ TEST(Loaders, WhatRealTapesShowed) {
       {1, 10, 1, "Cyber F3", "program", "", "$4000", "$4300", "768", "", "ok", "ok"}}},
     {"Cyberload F1 and F2 without their boot (recorded apart): nothing proves them",
      {file(Encoding::kCyberload, 0xF000, [](auto& f) { f.variant = 2; f.with_boot = false; })}, {}},
+    {"Ocean: 0xFF pages in its data start no Bleepload chain, whose failed check bytes prove nothing",
+     {file(Encoding::kOcean, 0x2000, [&](auto& f) { f.variant = 1; f.data = bleepy; })},
+     {ocean_boot, {0, 10, 1, "Ocean", "program", "", "$2000", "$2400", "1024", "", "ok", "ok (no checksum)"}}},
     {"Ocean on a VIC20 tape: no C64 loader runs there",
      {file(Encoding::kOcean, 0x3000, [](auto& f) { f.variant = 1; })},
      {{0, 0, 1, "ROM", "program", "OCEAN", "$0316", "$04A6", "400", "ok ok", "ok ok", "ok"}}, 1},

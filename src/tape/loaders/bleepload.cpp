@@ -115,7 +115,6 @@ class Bleepload : public TurboLoader<Bleepload> {
     const std::size_t sum_at = special_ ? head + n : head + n + bytes_[head + n] + 1;
     const int number = special_ ? bytes_[0] : bytes_[1];
     block.report = {true, 0, complete && x == bytes_[sum_at] && number == number_, complete};
-    block.proven = block.report.checksum_ok;  // its number in sequence, beside its check byte
     if (complete) {
       block.report.sum_found = bytes_[sum_at];
       block.report.sum_computed = x;

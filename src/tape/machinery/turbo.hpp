@@ -47,8 +47,6 @@ struct TurboBlock {
   std::vector<std::uint8_t> data;
   CopyReport report;  // copy 1
   std::uint64_t offset = 0, time = 0, end_offset = 0;
-  // Beside its check byte, its own structure proves it (a block number in sequence).
-  bool proven = false;
 };
 
 template <typename Derived>
@@ -164,7 +162,6 @@ class TurboLoader : public LoaderDecoder {
           read(block.start, block.data.size(), block.report, block.offset, block.time));
       open_->end_half_cycles = last_end_;
       open_end_ = block.end_offset;
-      open_proven_ |= block.proven;
       return;
     }
     // A block that loads right after the open file, damaged or not, shows the chain to go
@@ -173,13 +170,12 @@ class TurboLoader : public LoaderDecoder {
     open_ = file(Kind::kProgram, name, block.start, std::move(block.data), block.report,
                  block.offset, block.time);
     open_end_ = block.end_offset;
-    open_proven_ = block.proven;
   }
   // The open file goes to the sink; `whole`: its structure is known to be whole.
   void flush(bool whole = false) {
     if (!open_) return;
     open_->end_offset = open_end_;
-    deliver(std::move(*open_), whole || open_proven_);
+    deliver(std::move(*open_), whole);
     open_.reset();
   }
   // The block is over: after a trailer of `trailer` bytes, if the format has one, the pulses
@@ -312,13 +308,12 @@ class TurboLoader : public LoaderDecoder {
   std::optional<TapeFile> open_;
   std::vector<TapeFile> pending_;  // read whole, waiting for their structure's end
   std::vector<std::array<std::uint64_t, 3>> spans_held_;  // start, end, pulses
-  int ending_ = -1;                // bytes read since expect_end(); -1: not expecting it
-  int end_pilots_ = 0;             // pilot bytes in a row since
+  int ending_ = -1;     // bytes read since expect_end(); -1: not expecting it
+  int end_pilots_ = 0;  // pilot bytes in a row since
   std::uint8_t end_pilot_ = 0;
   int end_trailer_ = -1;
   bool boot_ = false;
   std::uint64_t open_end_ = 0;
-  bool open_proven_ = false;
   std::uint64_t span_offset_ = 0, span_time_ = 0, span_pulses_ = 0;
   std::uint64_t last_end_ = 0, last_offset_ = 0, bit_end_ = 0;
   double sum_threshold_ = 0;
