@@ -685,8 +685,12 @@ TEST(Loaders, EachReadsItsOwnTapesAndNoOneElses) {
         if (damage.end) lines[c.damaged].end = damage.end;
         lines.resize(std::min(lines.size(), c.damaged + 1));
       }
-      EXPECT_EQ(report(files).substr(0, expected_report(lines, placed, 985248).size()),
-                expected_report(lines, placed, 985248));
+      // What follows the damage is the rest of the file's blocks, not stated; a damaged file
+      // that is no file leaves nothing at all.
+      const std::string want = expected_report(lines, placed, 985248);
+      EXPECT_EQ(
+          whole.empty() && !damage.size ? report(files) : report(files).substr(0, want.size()),
+          want);
     }
     // Recorded three times, a bit flipped elsewhere each time: merged, the file is whole
     // again, a chain one file again.
