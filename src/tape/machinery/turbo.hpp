@@ -264,9 +264,7 @@ class TurboLoader : public LoaderDecoder {
   // its structure's end is known it waits. One read damaged: with its loader recognised, or
   // of a loader that needs none (its damage is worth telling); else it is no file.
   void deliver(TapeFile&& f, bool whole) {
-    if (f.verdict == Verdict::kNamed) {
-      f.proof = Proof::kStructure;
-    } else if (f.verdict == Verdict::kOk) {
+    if (f.verdict == Verdict::kOk) {
       if (boot_) {
         f.proof = info_.checksum ? Proof::kChecksum : Proof::kBoot;
       } else if (info_.checksum && f.checks.size() >= 2) {
@@ -278,13 +276,13 @@ class TurboLoader : public LoaderDecoder {
         f.proof = info_.checksum ? Proof::kChecksum : Proof::kStructure;
         if (!info_.checksum) f.verdict = Verdict::kUnverified;
       }
-    } else if (boot_) {
+    } else if (boot_ && f.verdict != Verdict::kNamed) {
       f.proof = Proof::kBoot;
-    } else if (info_.needs_boot) {
+    } else if (info_.needs_boot && f.verdict != Verdict::kNamed) {
       drop_spans(f.half_cycles);
       return;  // damage in what may not be this loader's at all
     } else {
-      f.proof = Proof::kStructure;
+      f.proof = Proof::kStructure;  // a name read, or damage worth telling
     }
     release_spans();
     sink_.file(std::move(f));
