@@ -87,8 +87,8 @@ class Visiload : public TurboLoader<Visiload> {
       // Addresses of 0: the pilot of the next file, with no pause before it.
       end_chain();
       bits_.reset_format();
-      lead_ = kBits.lead_bits;
       extra_ = 0;
+      lead_ = kBits.lead_bits;
       sync_.start(4);
       bytes_.clear();
       return true;
