@@ -20,9 +20,9 @@ enum class Encoding {
   kNovaload,
   kNovaloadSpecial,
   kFreeload,
-  kOcean,   // variant 1, 2 or 3
-  kBurner,  // variant 0, or 1 for the variant with a marker after the data
-  kVisiload,
+  kOcean,      // variant 1, 2 or 3
+  kBurner,     // variant 0, or 1 for the variant with a marker after the data
+  kVisiload,   // variant: the sum of VisiloadChanges
   kCyberload,  // variant 1 (F1), 2 (F2), 3 (game data) or 4 (multiload)
   kBleepload,
   kBleeploadSpecial,
@@ -37,6 +37,18 @@ enum class Encoding {
   kPowerLoad,
   kTurbotape526,
   kLexpeed,
+};
+
+// What a Visiload chain holds besides its data blocks (least significant bit first after a
+// block at 0x0347), as real tapes do, summed up in a file's variant.
+enum VisiloadChanges : int {
+  kVisiShortPilots = 1,  // before each data block after the first: 0x03BB, 3 pilot bytes
+  kVisiPause = 2,        // after the first, instead: a load's end (0x03BB, a second's pause), 256
+                         // pilot bytes
+  kVisiTenBits = 4,      // first: 0x034B, 10 bits a byte (two lead bits)
+  kVisiHeaderByte = 8,   // first: 0x03A4, a byte in front of the addresses
+  kVisiMsbAgain = 16,    // before the last data block: 0x0347, most significant bit first
+  kVisiEnd = 32,         // last: a load's end (0x03BB, then the gap)
 };
 
 struct TapeFile {

@@ -408,10 +408,14 @@ void lexpeed(Writer& o) {
 
 // ---- Visiload: the boot file, loaded to 0x029F-0x03C0, sets the loader's timer at 0x0378
 // (LDA #lo; STA $DD04; LDA #hi; STA $DD05). A lead bit of 1 before every byte; a pilot of
-// 0x00 bytes, 0x16, the end and
-// the start address high byte first, the data. The next block follows at once with no pilot
-// unless the last one loaded at 0x03BB; a block loaded at 0x0347 sets the bit order (0x26
-// most significant bit first, else least). No checksum. Bits 0x25 / 0x4B (type 2).
+// 0x00 bytes, 0x16, then blocks: the end and the start address high byte first (the end
+// exclusive), the data; no checksum. Blocks loaded into the loader's code set the format of
+// those after them: at 0x0347 the bit order (0x26 most significant bit first, 0x66 least), at
+// 0x034B the bits a byte takes (9: one lead bit, 10: two), at 0x03A4 the header's bytes less
+// one (4: a byte in front of the addresses). The next block follows at once, unless the last
+// one loaded at 0x03BB: the code run after it looks for a pilot again (3 bytes and 0x16 come
+// at once) or ends the load (the motor stops; the next load comes after 256 pilot bytes and
+// 0x16 in the format in force). Bits 0x25 / 0x48 (type 1).
 void visiload(Writer& o) {
   if (o.f.with_boot) {  // its boot file sets the timer (0x01B6 cycles) at 0x0378
     Bytes boot(0x03C0 - 0x029F, 0xEA);
@@ -420,15 +424,21 @@ void visiload(Writer& o) {
     o.w.add_rom({Encoding::kStandard, 3, "VISILOAD", boot, 0x029F});
     o.pause();
   }
+  const int changes = o.f.variant;
   o.lead = 1;
-  o.pilot(0x00, 256);
-  o.put(0x16);
-  o.synced();
-  bool first = true;
+  int extra = 0;  // header bytes in front of the addresses
+  bool placed = true;
+  const auto pilot = [&](int n) {
+    o.pilot(0x00, n);
+    o.put(0x16);
+    o.synced();
+    placed = true;
+  };
   const auto block = [&](unsigned start, const Bytes& bytes, std::size_t data_from) {
-    if (!first) o.w.place(o.block++, 1);
-    first = false;
+    if (!placed) o.w.place(o.block++, 1);
+    placed = false;
     const unsigned end = start + static_cast<unsigned>(bytes.size());
+    for (int i = 0; i < extra; ++i) o.put(0xA5);
     o.put({hi(end), lo(end), hi(start), lo(start)});
     if (data_from == SIZE_MAX) {
       o.put(bytes);
@@ -436,16 +446,40 @@ void visiload(Writer& o) {
       o.data(data_from, bytes.size());
     }
   };
-  // A modifier: the rest least significant bit first.
+  // Blocks at 0x03BB, their code: the load's end (the motor off, back to the program), or
+  // the pilot search again.
+  const Bytes load_end(32, 0x60), search_again(64, 0xEA);
+  pilot(256);
   block(0x0347, {0x66}, SIZE_MAX);
   o.bits.msb_first = false;
+  if (changes & kVisiTenBits) {
+    block(0x034B, {10}, SIZE_MAX);
+    o.lead = 2;
+  }
+  if (changes & kVisiHeaderByte) {
+    block(0x03A4, {4}, SIZE_MAX);
+    extra = 1;
+  }
   for (std::size_t at = 0; at < o.f.data.size(); at += 256) {
     const std::size_t n = std::min<std::size_t>(256, o.f.data.size() - at);
+    if (at == 256 && (changes & kVisiPause)) {
+      block(0x03BB, load_end, SIZE_MAX);
+      o.w.silence(2 * 985248);
+      pilot(256);
+    } else if (at > 0 && (changes & kVisiShortPilots)) {
+      block(0x03BB, search_again, SIZE_MAX);
+      pilot(3);
+    }
+    if (at + n == o.f.data.size() && at > 0 && (changes & kVisiMsbAgain)) {
+      block(0x0347, {0x26}, SIZE_MAX);
+      o.bits.msb_first = true;
+    }
     block(o.f.start_address + static_cast<unsigned>(at),
           Bytes(o.f.data.begin() + static_cast<long>(at),
                 o.f.data.begin() + static_cast<long>(at + n)),
           at);
   }
+  if (changes & kVisiEnd) block(0x03BB, load_end, SIZE_MAX);
 }
 
 // ---- Cyberload's first stages. The boot: a ROM file of type 3 loading at $029F..$033B,
@@ -638,7 +672,7 @@ void add_turbo(TapeWriter& w, const TapeFile& f) {
   constexpr TurboBits kNova{0x24, 0x56, false}, kFree{0x24, 0x42, true}, kMicro{0x1C, 0x36, false},
       kWild{0x30, 0x47, false}, kBleep{0x30, 0x5A, true}, kTurbo{0x1A, 0x28, true},
       kPower{0x1C, 0x29, true}, k526{0x31, 0x4B, true}, kLexpeed{0x4C, 0x72, true},
-      kVisi{0x25, 0x4B, true};
+      kVisi{0x25, 0x48, true};
   Writer o{w, f, kFree};
   switch (f.encoding) {
     case Encoding::kNovaload:

@@ -792,6 +792,26 @@ TEST(Loaders, EachReadsItsOwnTapesAndNoOneElses) {
     w.gap();
     EXPECT_EQ(report(decode(w.words()).files), expected_report({kCyberF1Boot}, w.placed(), 985248));
   }
+  // Visiload's pilot and sync with no boot file before them, then random bytes, each with its
+  // lead bit: blocks of any size and settings, cut short where the bytes end; or one whole
+  // block, then silence where no load ends. Nothing is a file.
+  const synth::TurboBits visi{0x25, 0x48, true};
+  for (const bool whole : {false, true}) {
+    SCOPED_TRACE(whole ? "a whole block" : "random bytes");
+    synth::TapeWriter w(synth::TapeLayout{});
+    w.gap();
+    for (int i = 0; i < 256; ++i) w.byte(0x00, visi, 1);
+    w.byte(0x16, visi, 1);
+    if (whole) {
+      for (const std::uint8_t b : {0x23, 0xE8, 0x20, 0x00}) w.byte(b, visi, 1);  // $2000-$23E8
+    }
+    for (int i = 0; i < (whole ? 1000 : 200000); ++i) {
+      x = x * 1664525u + 1013904223u;
+      w.byte(static_cast<std::uint8_t>(x >> 24), visi, 1);
+    }
+    w.gap();
+    EXPECT_EQ(report(decode(w.words()).files), "");
+  }
 }
 
 // What real commercial tapes showed that our first encoders did not write, each on a tape the
@@ -832,6 +852,18 @@ TEST(Loaders, WhatRealTapesShowed) {
       with_code({{0x40, {0xA9, 0xFE, 0x8D, 0x04, 0xDC, 0xA9, 0x01, 0x8D, 0x05, 0xDC}},
                  {0x80, {0xC9, 0xC3, 0xF0, 0xF9, 0xC9, 0xA5, 0xD0, 0xE4}},
                  {0x200, {0xC9, 0xFF, 0xF0, 0x17, 0xC9, 0xFE, 0xD0, 0x04}}});
+  const Line visi_boot = {0,       0,       1,     "ROM",   "program", "VISILOAD",
+                          "$029F", "$03C0", "289", "ok ok", "ok ok",   "ok"};
+  const auto visi = [](int block, const char* start, const char* end, const char* size,
+                       const char* verdict = "ok (no checksum)") {
+    return Line{0, block, 1, "Visiload", "program", "", start, end, size, "", "ok", verdict};
+  };
+  const auto visiload = [&](int changes, bool boot = true) {
+    return file(Encoding::kVisiload, 0x4000, [&](auto& f) {
+      f.variant = changes;
+      f.with_boot = boot;
+    });
+  };
   struct Row {
     const char* what;
     std::vector<synth::TapeFile> files;
@@ -878,6 +910,30 @@ TEST(Loaders, WhatRealTapesShowed) {
     {"Ocean on a VIC20 tape: no C64 loader runs there",
      {file(Encoding::kOcean, 0x3000, [](auto& f) { f.variant = 1; })},
      {{0, 0, 1, "ROM", "program", "OCEAN", "$0316", "$04A6", "400", "ok ok", "ok ok", "ok"}}, 1},
+    {"Visiload: a pilot of three bytes after a block at 0x03BB; most significant bit first again",
+     {visiload(synth::kVisiShortPilots | synth::kVisiMsbAgain)},
+     {visi_boot, visi(10, "$0347", "$0348", "1"), visi(11, "$4000", "$4100", "256"),
+      visi(12, "$03BB", "$03FB", "64"), visi(13, "$4100", "$4200", "256"),
+      visi(14, "$03BB", "$03FB", "64"), visi(15, "$0347", "$0348", "1"),
+      visi(16, "$4200", "$4300", "256")}},
+    {"Visiload: a load's end (0x03BB, a pause) inside a chain, the next load in the format in force",
+     {visiload(synth::kVisiPause)},
+     {visi_boot, visi(10, "$0347", "$0348", "1"), visi(11, "$4000", "$4100", "256"),
+      visi(12, "$03BB", "$03DB", "32"), visi(13, "$4100", "$4300", "512")}},
+    {"Visiload: 10 bits a byte and a byte before the addresses, a 10-bit pilot after a pause",
+     {visiload(synth::kVisiTenBits | synth::kVisiHeaderByte | synth::kVisiPause)},
+     {visi_boot, visi(10, "$0347", "$0348", "1"), visi(11, "$034B", "$034C", "1"),
+      visi(12, "$03A4", "$03A5", "1"), visi(13, "$4000", "$4100", "256"),
+      visi(14, "$03BB", "$03DB", "32"), visi(15, "$4100", "$4300", "512")}},
+    {"Visiload without its boot file: each load read whole to its end is unverified",
+     {visiload(synth::kVisiPause | synth::kVisiEnd, false)},
+     {visi(10, "$0347", "$0348", "1", "unverified"), visi(11, "$4000", "$4100", "256", "unverified"),
+      visi(12, "$03BB", "$03DB", "32", "unverified"), visi(13, "$4100", "$4300", "512", "unverified"),
+      visi(15, "$03BB", "$03DB", "32", "unverified")}},
+    {"Visiload without its boot file: a load that stops short of its end is no file",
+     {visiload(synth::kVisiPause, false)},
+     {visi(10, "$0347", "$0348", "1", "unverified"), visi(11, "$4000", "$4100", "256", "unverified"),
+      visi(12, "$03BB", "$03DB", "32", "unverified")}},
   };
   // clang-format on
   for (const Row& row : rows) {

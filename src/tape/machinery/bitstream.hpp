@@ -54,9 +54,12 @@ class BitStream {
   }
   // The bits passed over before that one bit.
   std::uint32_t skipped() const { return skipped_; }
-  void begin_at(std::uint8_t value) {
+  // Within `within` bits, if not 0: past them the pulses count as no bit, for a loader that
+  // looks for a pilot only where one must begin.
+  void begin_at(std::uint8_t value, std::uint32_t within = 0) {
     align_ = Align::kAtValue;
     target_ = value;
+    within_ = within;
   }
   // With the last byte of a sync of pilot byte, pilot byte, its inverse, pilot byte, for a
   // pilot byte not known in advance (no lead bits).
@@ -88,7 +91,8 @@ class BitStream {
         }
         return Step::kMore;
       case Align::kAtValue:
-        if ((reg_ & frame_mask()) != frame_of(target_)) return Step::kMore;
+        if ((reg_ & frame_mask()) != frame_of(target_))
+          return within_ != 0 && --within_ == 0 ? Step::kNoBit : Step::kMore;
         align_ = Align::kNow;
         bits_ = 0;
         return Step::kByte;
@@ -144,7 +148,7 @@ class BitStream {
   int lead_ = 0;
   std::uint32_t zero16_ = 0, one16_ = 0;
   std::uint32_t threshold_ = 0, low_ = 0, high_ = 0;
-  std::uint32_t seen_ = 0, reg_ = 0, skipped_ = 0;
+  std::uint32_t seen_ = 0, reg_ = 0, skipped_ = 0, within_ = 0;
   int bits_ = 0;
   Align align_ = Align::kNow;
   std::uint8_t target_ = 0;
