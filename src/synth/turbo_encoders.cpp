@@ -464,7 +464,7 @@ void visiload(Writer& o) {
     const std::size_t n = std::min<std::size_t>(256, o.f.data.size() - at);
     if (at == 256 && (changes & kVisiPause)) {
       block(0x03BB, load_end, SIZE_MAX);
-      o.w.silence(2 * 985248);
+      o.w.silence(2ull * 985248);
       pilot(256);
     } else if (at > 0 && (changes & kVisiShortPilots)) {
       block(0x03BB, search_again, SIZE_MAX);
