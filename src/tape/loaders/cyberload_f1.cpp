@@ -110,7 +110,7 @@ class CyberloadF1 : public TurboLoader<CyberloadF1> {
         return true;
       case At::kEnd:
         if (v != 0) {  // the bits go on: this was no chain of F1's
-          held_.clear();
+          settle(false);
           at_ = At::kIdle;
           return false;
         }
@@ -131,11 +131,6 @@ class CyberloadF1 : public TurboLoader<CyberloadF1> {
   }
   void close() { no_bit(0); }
 
-  std::uint64_t holding() const override {
-    const std::uint64_t at = TurboLoader::holding();
-    return held_.empty() ? at : std::min(at, held_.front().offset);
-  }
-
  private:
   enum class At { kIdle, kPilot, kOffset, kData, kNext, kEnd };
 
@@ -148,15 +143,14 @@ class CyberloadF1 : public TurboLoader<CyberloadF1> {
   void close_file(bool whole) {
     const std::uint16_t start = pointer_;
     pointer_ = static_cast<std::uint16_t>(start + data_.size());
-    held_.push_back(file(Kind::kProgram, {}, start, std::move(data_), {true, 0, whole, whole},
-                         span_offset(), span_time()));
+    hold(file(Kind::kProgram, {}, start, std::move(data_), {true, 0, whole, whole}, span_offset(),
+              span_time()));
     data_.clear();
     end_span();
   }
   // The chain ended: its files go to the sink.
   void release() {
-    for (TapeFile& f : held_) emit(std::move(f));
-    held_.clear();
+    settle(true);
     at_ = At::kIdle;
   }
 
@@ -168,7 +162,6 @@ class CyberloadF1 : public TurboLoader<CyberloadF1> {
   At at_ = At::kIdle;
   int pilots_ = 0, zeros_ = 0;
   std::vector<std::uint8_t> data_;
-  std::vector<TapeFile> held_;  // the chain's files, until it ends
 };
 
 std::unique_ptr<LoaderDecoder> make(const LoaderInfo& info, FileSink& sink) {

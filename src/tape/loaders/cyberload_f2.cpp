@@ -92,13 +92,13 @@ class CyberloadF2 : public TurboLoader<CyberloadF2> {
       case At::kData:
         data_.push_back(static_cast<std::uint8_t>(v ^ data_key_));
         if (data_.size() < size_) return true;
-        held_ = make_file(true);
+        hold(make_file(true));
         zeros_ = 0;
         at_ = At::kEnd;
         return true;
       case At::kEnd:
         if (v != 0) {  // the bits go on: the size was not this file's
-          held_.reset();
+          settle(false);
           at_ = At::kIdle;
           return false;
         }
@@ -112,17 +112,12 @@ class CyberloadF2 : public TurboLoader<CyberloadF2> {
   }
 
   bool no_bit(std::uint64_t) {
-    if (at_ == At::kData && !data_.empty()) held_ = make_file(false);  // cut inside the data
+    if (at_ == At::kData && !data_.empty()) hold(make_file(false));  // cut inside the data
     if (at_ == At::kData || at_ == At::kEnd) release();
     at_ = At::kIdle;
     return false;
   }
   void close() { no_bit(0); }
-
-  std::uint64_t holding() const override {
-    const std::uint64_t at = TurboLoader::holding();
-    return held_ ? std::min(at, held_->offset) : at;
-  }
 
  private:
   enum class At { kIdle, kPilot, kHead, kData, kEnd };
@@ -165,8 +160,7 @@ class CyberloadF2 : public TurboLoader<CyberloadF2> {
     return f;
   }
   void release() {
-    if (held_) emit(std::move(*held_));
-    held_.reset();
+    settle(true);
     at_ = At::kIdle;
   }
 
@@ -179,7 +173,6 @@ class CyberloadF2 : public TurboLoader<CyberloadF2> {
   int pilots_ = 0, zeros_ = 0;
   std::size_t size_ = 0;
   std::vector<std::uint8_t> head_, data_;
-  std::optional<TapeFile> held_;  // read whole, until the pulses show the file ended
 };
 
 std::unique_ptr<LoaderDecoder> make(const LoaderInfo& info, FileSink& sink) {

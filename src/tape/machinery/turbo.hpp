@@ -193,18 +193,17 @@ class TurboLoader : public LoaderDecoder {
   void boot_seen() { boot_ = true; }
   bool boot() const { return boot_; }
   // The structure that the files waiting for it belong to ended as the format has it (true),
-  // or not: they become files (unverified without a checksum), or are dropped.
+  // or not: they become files (unverified when nothing else proves them), or are dropped.
   void settle(bool whole) {
     if (!whole && !pending_.empty()) drop_spans(pending_.front().half_cycles);
     release_spans();
-    for (TapeFile& f : pending_) {
-      if (!whole) continue;
-      f.proof = info_.checksum ? Proof::kChecksum : Proof::kStructure;
-      if (!info_.checksum) f.verdict = Verdict::kUnverified;
-      sink_.file(std::move(f));
-    }
+    for (TapeFile& f : pending_)
+      if (whole && prove(f, true) == Fate::kFile) sink_.file(std::move(f));
     pending_.clear();
   }
+  // A file that waits for its structure's end whatever else proves it (a format that says
+  // where a chain ends only after its last file).
+  void hold(TapeFile&& f) { pending_.push_back(std::move(f)); }
   DataCheck::Op sum_op() const {
     return info_.sum_adds ? DataCheck::Op::kSum : DataCheck::Op::kXor;
   }
@@ -263,29 +262,41 @@ class TurboLoader : public LoaderDecoder {
   // or more; or, without a checksum, its structure alone, which makes it unverified. Until
   // its structure's end is known it waits. One read damaged: with its loader recognised, or
   // of a loader that needs none (its damage is worth telling); else it is no file.
-  void deliver(TapeFile&& f, bool whole) {
+  enum class Fate { kFile, kWait, kNone };
+  Fate prove(TapeFile& f, bool whole) const {
     if (f.verdict == Verdict::kOk) {
       if (boot_) {
         f.proof = info_.checksum ? Proof::kChecksum : Proof::kBoot;
-      } else if (info_.checksum && f.checks.size() >= 2) {
+      } else if (info_.checksum && (whole || f.checks.size() >= 2)) {
         f.proof = Proof::kChecksum;
       } else if (!whole) {
-        pending_.push_back(std::move(f));
-        return;
+        return Fate::kWait;
       } else {
-        f.proof = info_.checksum ? Proof::kChecksum : Proof::kStructure;
-        if (!info_.checksum) f.verdict = Verdict::kUnverified;
+        f.proof = Proof::kStructure;
+        f.verdict = Verdict::kUnverified;
       }
     } else if (boot_ && f.verdict != Verdict::kNamed) {
       f.proof = Proof::kBoot;
     } else if (info_.needs_boot && f.verdict != Verdict::kNamed) {
-      drop_spans(f.half_cycles);
-      return;  // damage in what may not be this loader's at all
+      return Fate::kNone;  // damage in what may not be this loader's at all
     } else {
       f.proof = Proof::kStructure;  // a name read, or damage worth telling
     }
-    release_spans();
-    sink_.file(std::move(f));
+    return Fate::kFile;
+  }
+  void deliver(TapeFile&& f, bool whole) {
+    switch (prove(f, whole)) {
+      case Fate::kFile:
+        release_spans();
+        sink_.file(std::move(f));
+        return;
+      case Fate::kWait:
+        pending_.push_back(std::move(f));
+        return;
+      case Fate::kNone:
+        drop_spans(f.half_cycles);
+        return;
+    }
   }
   void release_spans() {
     for (const auto& [start, end, pulses] : spans_held_) sink_.span(start, end, pulses);
