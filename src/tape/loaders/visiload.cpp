@@ -112,7 +112,6 @@ class Visiload : public TurboLoader<Visiload> {
         // as the format has it (a few bits of slack for the motor stopping).
         if (pilot_ || time > ended_at_ + 16 * std::uint64_t{bits_.threshold()}) return end_chain();
         settle(true);
-        end_span();
         blocks_ = 0;
         phase_ = Phase::kHeld;
         paused_at_ = time;
@@ -193,6 +192,7 @@ class Visiload : public TurboLoader<Visiload> {
     if (separate) flush();
     chain(std::move(block));
     if (separate) flush();
+    end_span();  // what came before it can be handed on: a chain may last minutes
     ++blocks_;
     bytes_.clear();
     framed_ = true;
