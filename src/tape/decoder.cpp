@@ -266,6 +266,7 @@ struct Decoder::State : FileSink {
         if (!engaged) break;
       }
       stopped[l] = base + std::min(pos, n);
+      if (!loader.engaged()) loader.waited(now);
     }
     release(false);
   }

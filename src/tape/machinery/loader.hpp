@@ -75,6 +75,9 @@ class LoaderDecoder {
   virtual std::uint64_t holding() const { return std::numeric_limits<std::uint64_t>::max(); }
   // The recording ended: what is open ends with it.
   virtual void finish() = 0;
+  // The recording went on to `time` (half cycles) with this loader not reading: a chain it
+  // keeps open for a next block that never came is over.
+  virtual void waited(std::uint64_t time) { (void)time; }
   // The pulse lengths it settled on, for the histogram.
   virtual void marks(std::vector<Mark>& out) const { (void)out; }
   // A file another loader found (a boot file whose contents tell this loader's parameters).

@@ -115,6 +115,16 @@ class TurboLoader : public LoaderDecoder {
     settle(false);
     release_spans();  // trailers of the files before
   }
+  // A chain waits for its next block this long at most; then what it holds back is handed on
+  // (or dropped), so that files after it are not held back for the rest of the recording.
+  void waited(std::uint64_t time) override {
+    constexpr double kChainGapSeconds = 15;
+    if (engaged_ || (!open_ && pending_.empty()) ||
+        sink_.seconds(time) - sink_.seconds(last_end_) < kChainGapSeconds)
+      return;
+    flush();
+    settle(false);
+  }
   void marks(std::vector<Mark>& out) const override {
     if (spans_ > 0)
       out.push_back({std::string(info_.name) + " 0|1", sum_threshold_ / spans_, true});
