@@ -90,6 +90,8 @@ struct TapeFile {
   // Ocean: the flag byte in front of each page (the loader's options); -1: 1 for pages from
   // 0xA0 on (the RAM under the ROMs), 0 below.
   int flag = -1;
+  // The Turbo Tape family's pilot bytes before the countdown; 0: 256.
+  int pilot_bytes = 0;
 };
 
 // A one-pulse-a-bit encoding: the lengths of a 0 and a 1 in TAP units (8 cycles), and the

@@ -292,7 +292,7 @@ void burner(Writer& o) {
 // ---- The Turbo Tape family: a pilot of 0x02 bytes and a countdown 0x09..0x01 (or ..0x00),
 // most significant bit first, each member with its own layout after it.
 void countdown(Writer& o, int last) {
-  o.pilot(0x02, 256);
+  o.pilot(0x02, o.f.pilot_bytes > 0 ? o.f.pilot_bytes : 256);
   for (int n = 9; n >= last; --n) o.put(static_cast<std::uint8_t>(n));
   o.synced();
 }

@@ -338,6 +338,36 @@ TEST(Decoder, RealTapes) {
   EXPECT_EQ(decoded.files[0].data, decode(whole).files.at(0).data);
 }
 
+// Files come out while the recording goes on, as soon as nothing before them can still be
+// read: a chain whose next block never comes holds nothing back for the rest of the side.
+TEST(Decoder, FilesComeOutWhileTheRecordingGoesOn) {
+  synth::TapeWriter writer(synth::TapeLayout{});
+  synth::TapeFile chain{Encoding::kCyberload, 1, "", Bytes(300, 0x5A), 0x4000};
+  chain.variant = 3;
+  chain.pilot_byte = 0xC3;
+  chain.sync_byte = 0xA5;
+  const synth::TapeFile rom{Encoding::kStandard, 1, "LATER", Bytes(100, 0x11), 0x0801};
+  writer.gap();
+  writer.add(chain);
+  writer.silence(2ull * 985248 * 20);
+  writer.add(rom);
+  writer.silence(2ull * 985248 * 20);
+  writer.add(rom);
+  writer.gap();
+  struct Names : FileListener, std::vector<std::string> {
+    void on_file(const TapeFile& f) override {
+      push_back(readable_name(f.name) + " " + f.loader->name);
+    }
+  } out;
+  io::MemorySource source(writer.words());
+  recording::Reader reader(source);
+  ASSERT_TRUE(reader.open());
+  Decoder decoder({}, out);
+  auto pulses = std::make_unique<recording::Pulses>();
+  while (reader.next(*pulses)) decoder.feed(*pulses);
+  EXPECT_EQ(out, (std::vector<std::string>{"CYBER ROM", " Cyber F3", "LATER ROM", "LATER ROM"}));
+}
+
 // What was read and what was not: the machine told by the loader that was found, every
 // stretch of noise longer than a second, the shares; and what a forgotten -b looks like.
 TEST(Decoder, SummaryAccountsForTheRecording) {
@@ -870,7 +900,10 @@ TEST(Loaders, WhatRealTapesShowed) {
     std::vector<Line> lines;
     int machine = -1;
     void (*after)(synth::TapeWriter&) = nullptr;  // pulses written after the files
+    bool joined = false;  // no pause between the files (where the next begins: not stated)
   };
+  const Line anirog_boot = {0,       0,       1,    "ROM",   "program", "ANIROG",
+                            "$0334", "$0374", "64", "ok ok", "ok ok",   "ok"};
   // clang-format off
   const std::vector<Row> rows = {
     {"Ocean: a flag byte of 0xA2 (the loader's options), every page read on",
@@ -907,6 +940,14 @@ TEST(Loaders, WhatRealTapesShowed) {
     {"Ocean: 0xFF pages in its data start no Bleepload chain, whose failed check bytes prove nothing",
      {file(Encoding::kOcean, 0x2000, [&](auto& f) { f.variant = 1; f.data = bleepy; })},
      {ocean_boot, {0, 10, 1, "Ocean", "program", "", "$2000", "$2400", "1024", "", "ok", "ok (no checksum)"}}},
+    {"Anirog: a pilot of 40 bytes, under the 50 its loader wants, is none",
+     {file(Encoding::kAnirog, 0x0801, [](auto& f) { f.pilot_bytes = 40; })}, {anirog_boot}},
+    {"Visiload: two loads with no pause between, the second's pilot and sync in the boot's format",
+     {visiload(0), visiload(0, false)},
+     {visi_boot, visi(10, "$0347", "$0348", "1"), visi(11, "$4000", "$4300", "768"),
+      {1, 10, 1, "Visiload", "program", "", "$0347", "$0348", "1", "", "ok", "ok (no checksum)"},
+      {1, 11, 1, "Visiload", "program", "", "$4000", "$4300", "768", "", "ok", "ok (no checksum)"}},
+     -1, nullptr, true},
     {"Ocean on a VIC20 tape: no C64 loader runs there",
      {file(Encoding::kOcean, 0x3000, [](auto& f) { f.variant = 1; })},
      {{0, 0, 1, "ROM", "program", "OCEAN", "$0316", "$04A6", "400", "ok ok", "ok ok", "ok"}}, 1},
@@ -940,7 +981,7 @@ TEST(Loaders, WhatRealTapesShowed) {
     SCOPED_TRACE(row.what);
     synth::TapeWriter writer(synth::TapeLayout{});
     for (const auto& f : row.files) {
-      writer.gap();
+      if (!row.joined || &f == &row.files.front()) writer.gap();
       writer.add(f);
     }
     if (row.after) row.after(writer);
@@ -948,9 +989,10 @@ TEST(Loaders, WhatRealTapesShowed) {
     DecoderSettings settings;
     settings.machine = row.machine;
     const auto decoded = decode(writer.words(), settings);
-    EXPECT_EQ(report(decoded.files),
-              expected_report(row.lines, writer.placed(),
-                              recording::machine_clock_hz(std::max(row.machine, 0), 0)));
+    const auto shown = [&](const std::string& r) { return row.joined ? columns(r) : r; };
+    EXPECT_EQ(shown(report(decoded.files)),
+              shown(expected_report(row.lines, writer.placed(),
+                                    recording::machine_clock_hz(std::max(row.machine, 0), 0))));
   }
 }
 
