@@ -40,9 +40,19 @@ bool complete(const TapeFile& f) {
 }
 
 // How surely two files are one: 0 when they cannot be. A name of its own counts most; the
-// addresses and size say as much for files without names.
+// addresses and size say as much for files without names. A data block found without its
+// header (a recording that starts at its repeat) is its file's when its bytes are.
 int likeness(const TapeFile& a, const TapeFile& b) {
   if (a.loader != b.loader) return 0;
+  if ((a.kind == Kind::kDataWithoutHeader) != (b.kind == Kind::kDataWithoutHeader)) {
+    const TapeFile& headerless = a.kind == Kind::kDataWithoutHeader ? a : b;
+    const TapeFile& other = &headerless == &a ? b : a;
+    const bool read_whole = complete(headerless) && complete(other);
+    return other.body_blocks > 0 && a.data.size() == b.data.size() &&
+                   (!read_whole || a.data == b.data)
+               ? 4
+               : 0;
+  }
   const bool named = !readable_name(a.name).empty() || !readable_name(b.name).empty();
   const bool same_name = a.name == b.name;
   const bool same_start = a.start == b.start, same_end = a.end == b.end;
@@ -243,7 +253,8 @@ MergedFile merge_copies(const std::vector<const TapeFile*>& copies) {
   const bool whole =
       std::any_of(present.begin(), present.end(), [](const TapeFile* c) { return complete(*c); });
   f.notes.clear();
-  if (!whole || (f.kind == Kind::kHeaderOnly && size == 0)) {
+  if (!whole || (f.kind == Kind::kHeaderOnly && size == 0) ||
+      f.kind == Kind::kDataWithoutHeader) {  // no copy of its header: nothing says where it loads
     f.verdict = Verdict::kIncomplete;
   } else if (out.lost > 0) {
     f.verdict = Verdict::kBad;
@@ -368,6 +379,42 @@ std::vector<MergedFile> join_chains(std::vector<MergedFile> merged) {
     for (std::size_t r = 0; r < open.good_in.size(); ++r)
       open.good_in[r] = open.good_in[r] && m.good_in[r];
     describe(open);
+  }
+  return out;
+}
+
+std::vector<std::size_t> strangers(const Matched& rows, std::size_t recordings) {
+  // Per pair of recordings: the files both hold, and of those both hold good, how many are
+  // the same bytes and how many are not.
+  struct Pair {
+    int shared = 0, same = 0, differ = 0;
+  };
+  std::vector<std::vector<Pair>> pairs(recordings, std::vector<Pair>(recordings));
+  std::vector<int> files(recordings, 0);
+  for (const auto& row : rows) {
+    for (std::size_t r = 0; r < recordings && r < row.size(); ++r) {
+      if (!row[r]) continue;
+      ++files[r];
+      for (std::size_t s = r + 1; s < recordings && s < row.size(); ++s) {
+        if (!row[s]) continue;
+        Pair& p = pairs[r][s];
+        ++p.shared;
+        if (is_good(*row[r]) && is_good(*row[s]))
+          ++(row[r]->data == row[s]->data ? p.same : p.differ);
+      }
+    }
+  }
+  // Two recordings of one side: most of the files of the one with fewer are the other's too,
+  // and where both read a file well, mostly the same bytes.
+  const auto one_side = [&](std::size_t r, std::size_t s) {
+    const Pair& p = pairs[std::min(r, s)][std::max(r, s)];
+    return 2 * p.shared >= std::min(files[r], files[s]) && p.same >= p.differ;
+  };
+  std::vector<std::size_t> out;
+  for (std::size_t r = 0; r < recordings; ++r) {
+    bool matched = false;
+    for (std::size_t s = 0; s < recordings && !matched; ++s) matched = s != r && one_side(r, s);
+    if (!matched) out.push_back(r);
   }
   return out;
 }

@@ -44,6 +44,12 @@ MergedFile merge_copies(const std::vector<const TapeFile*>& copies);
 // the one before.
 std::vector<MergedFile> join_chains(std::vector<MergedFile> merged);
 
+// The recordings that are not of the side the others hold: none of the others shares most of
+// its files (by loader, name, addresses, size), or where both read a file well the bytes
+// differ more often than not (two games with one loader load to the same addresses). With
+// two recordings of different sides, both. `rows` as match_files gives them.
+std::vector<std::size_t> strangers(const Matched& rows, std::size_t recordings);
+
 // Whether the copies that the recordings hold of one file are the same: all present and
 // good, with one CRC-32. Else the first byte where two good copies differ (-1: none do).
 struct Comparison {

@@ -1274,6 +1274,27 @@ Bytes not_a_tape() {  // a picture, say
 }
 const std::string kC16Summary = "machine C16 PAL (guessed from the loaders found)";
 
+// Two games with one loader that load to the same addresses, as one publisher's are; the
+// first recorded from its first file's data repeat on.
+std::vector<synth::TapeFile> game(int step, bool from_repeat = false) {
+  Bytes data(1024);
+  for (std::size_t i = 0; i < data.size(); ++i) data[i] = static_cast<std::uint8_t>(i * step + 1);
+  std::vector<synth::TapeFile> side = {
+      {synth::Encoding::kStandard, 1, "GAME", Bytes(200, 0x21), 0x0801},
+      {synth::Encoding::kNovaloadSpecial, 1, "", data, 0x0800}};
+  if (from_repeat) side[0].lost_copies = {{0, 1}, {0, 2}, {1, 1}};
+  return side;
+}
+Bytes dig() {
+  return synth::synthesize(game(7));
+}
+Bytes dig_from_repeat() {
+  return synth::synthesize(game(7, true));
+}
+Bytes other_game() {
+  return synth::synthesize(game(11));
+}
+
 // clang-format off
 const std::vector<Hostile> kHostile = {
   {"C16SignatureWithPlatform0IsNoted", "scan", {"--files", "$D/plus.tap"}, {{"plus.tap", [] { return c16_tap_with(true, 0); }}},
@@ -1301,6 +1322,32 @@ const std::vector<Hostile> kHostile = {
    1, "tapewren-scan: $D/link.svg: File exists\n"},
   {"OneHistogramForEachRecording", "scan", {"--histogram", "$D/h.svg", "$D/a.dmp", "$D/b.dmp"}, {{"a.dmp", side}, {"b.dmp", side}},
    0, "", {{"h-1.svg", [] { return bytes("<svg"); }, true}, {"h-2.svg", [] { return bytes("<svg"); }, true}}},
+  {"MergeOfTwoTapesIsRefused", "scan", {"--merge", "--extract", "$D/out", "$D/a.dmp", "$D/b.dmp"}, {{"a.dmp", dig}, {"b.dmp", other_game}},
+   1, "tapewren-scan: the recordings are not of one side: none holds most of another's files; --force merges them all the same\n"},
+  {"AnotherTapeAmongThreeIsNamed", "scan", {"--merge", "$D/a.dmp", "$D/b.dmp", "$D/c.dmp"}, {{"a.dmp", dig}, {"b.dmp", other_game}, {"c.dmp", dig_from_repeat}},
+   1, "tapewren-scan: $D/b.dmp: not of the side the other recordings hold; --force merges it all the same\n"},
+  {"TwoTapesMergedWhenForced", "scan", {"--merge", "--force", "$D/a.dmp", "$D/b.dmp"}, {{"a.dmp", dig}, {"b.dmp", other_game}},
+   0, "", {}, {}, Feed::kNone, nullptr, 0,
+   "  2 Novaload S program                    $0800 $0C00  1024  a: ok, b: ok        0e00d889  repaired (conflict at byte 1, 1008 bytes in all)\n"},
+  {"ManyRecordingsKeepTheirLinesShort", "scan", {"--merge", "$D/a.dmp", "$D/b.dmp", "$D/c.dmp", "$D/d.dmp", "$D/e.dmp", "$D/f.dmp", "$D/g.dmp", "$D/h.dmp", "$D/i.dmp", "$D/j.dmp", "$D/k.dmp", "$D/l.dmp"},
+   {{"a.dmp", dig}, {"b.dmp", dig}, {"c.dmp", dig}, {"d.dmp", dig}, {"e.dmp", dig}, {"f.dmp", dig}, {"g.dmp", dig}, {"h.dmp", dig_from_repeat},
+    {"i.dmp", dig}, {"j.dmp", dig}, {"k.dmp", dig}, {"l.dmp", dig}},
+   0, "", {}, {}, Feed::kNone, nullptr, 0,
+   "  # loader     type      name             start   end  size  crc32     merged\n"
+   "  1 ROM        program   GAME             $0801 $08C9   200  bbd96bd8  ok\n"
+   "     a: ok ok, b: ok ok, c: ok ok, d: ok ok, e: ok ok, f: ok ok, g: ok ok, h: - ok,\n"
+   "     i: ok ok, j: ok ok, k: ok ok, l: ok ok\n"
+   "  2 Novaload S program                    $0800 $0C00  1024  0e00d889  ok\n"
+   "     a: ok, b: ok, c: ok, d: ok, e: ok, f: ok, g: ok, h: ok, i: ok, j: ok, k: ok, l: ok\n"
+   "2 files: 2 ok,"},
+  {"RecordingFromTheDataRepeatHoldsThatFile", "scan", {"--merge", "$D/a.dmp", "$D/b.dmp"}, {{"a.dmp", dig}, {"b.dmp", dig_from_repeat}},
+   0, "", {}, {}, Feed::kNone, nullptr, 0,
+   "b: $D/b.dmp: 2 files, 1 good; fingerprint 963baac6\n"
+   "  # loader     type      name             start   end  size  copies             crc32     merged\n"
+   "  1 ROM        program   GAME             $0801 $08C9   200  a: ok ok, b: - ok  bbd96bd8  ok\n"
+   "  2 Novaload S program                    $0800 $0C00  1024  a: ok, b: ok       0e00d889  ok\n"
+   "2 files: 2 ok, 0 repaired, 0 bad, 0 incomplete, 0 named only; fingerprint 963baac6\n"
+   "0 files recovered only by merging\n"},
   {"ExistingTapLeftAlone", "convert", {"$D/side.dmp", "$D/taken.tap"}, {{"side.dmp", side}, {"taken.tap", [] { return bytes("keep"); }}},
    1, "tapewren-convert: $D/taken.tap: File exists\n"},
   {"ExistingWavLeftAlone", "convert", {"$D/side.dmp", "$D/taken.wav"}, {{"side.dmp", side}, {"taken.wav", [] { return bytes("keep"); }}},
@@ -1452,7 +1499,7 @@ TEST_P(Tools, Hostile) {
   } else {
     EXPECT_EQ(child.err(), err);
   }
-  EXPECT_NE(child.out().find(row.out), std::string::npos) << child.out();
+  EXPECT_NE(child.out().find(here(row.out)), std::string::npos) << child.out();
   EXPECT_EQ(listing(work.dir), expected_names);
   for (const Given& g : row.given) {
     if (g.link_to.empty() && g.content) {

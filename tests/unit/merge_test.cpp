@@ -130,6 +130,11 @@ TEST(Merge, EachFileFromTheCopiesThatReadIt) {
        {{-1, "a: 1e 1e, b: 1e 1e, c: 1e 1e", "bad (1 bytes not recovered)"},
         {-1, "a: 3e 3e, b: 3e 3e, c: 3e 3e", "bad (2 bytes not recovered)"}},
        0},
+      {"ROM: a recording that starts at the data block's repeat holds a copy of that file",
+       {a, b},
+       {{}, {{{0, lost_copy<0, 1>}, {0, lost_copy<0, 2>}, {0, lost_copy<1, 1>}}}, {}},
+       {{0, "a: ok ok, b: - ok, c: ok ok", "ok"}, {1, "a: ok ok, b: ok ok, c: ok ok", "ok"}},
+       0},
       {"ROM: a copy lost, the repeat damaged; a file missing from the middle of one recording",
        {b, a, seq},
        {{{{1, lost_copy<1, 1>}, {1, parity<2, 9>}}},
@@ -248,6 +253,32 @@ TEST(Merge, EachFileFromTheCopiesThatReadIt) {
     }
     EXPECT_EQ(only, row.only_by_merging);
   }
+}
+
+// Recordings of other sides told before anything is merged: two games with one loader that
+// load to the same addresses, a recording of another tape among three, a side recorded late.
+TEST(Merge, RecordingsOfOtherSidesAreTold) {
+  const auto game = [](int step) {
+    return std::vector<synth::TapeFile>{
+        rom("GAME", 200, 0x0801),
+        {Encoding::kNovaloadSpecial, 1, "", counting(1024, step), 0x0800},
+        {Encoding::kNovaloadSpecial, 1, "", counting(512, step + 2), 0xC000}};
+  };
+  const std::vector<synth::TapeFile> dig = game(7), other = game(11),
+                                     late = {dig.begin() + 1, dig.end()},
+                                     free = {turbo(Encoding::kFreeload, "", 500, 0x2000)};
+  const auto told = [](const std::vector<std::vector<synth::TapeFile>>& sides) {
+    std::vector<std::vector<TapeFile>> recordings;
+    for (const auto& side : sides)
+      recordings.push_back(split_chains(testing::decode(synth::synthesize(side)).files));
+    return strangers(match_files(recordings), recordings.size());
+  };
+  using Told = std::vector<std::size_t>;
+  EXPECT_EQ(told({dig, dig, dig}), Told{});
+  EXPECT_EQ(told({dig, late}), Told{});
+  EXPECT_EQ(told({dig, other}), (Told{0, 1}));
+  EXPECT_EQ(told({dig, dig, other}), Told{2});
+  EXPECT_EQ(told({free, dig}), (Told{0, 1}));
 }
 
 }  // namespace

@@ -12,6 +12,7 @@ namespace tapewren::scan {
 struct Options {
   bool files = false, json = false, keep_bad = false, recursive = false, both_edges = false;
   bool merge = false, compare = false;  // the inputs are recordings of one side
+  bool force = false;                   // merge them even when they do not look so
   std::string extract, histogram, map;  // empty: not asked for
   std::string d64, t64, disk_name;      // empty: not asked for; the disk name as given
   int machine = -1, video = -1;         // -1: not given

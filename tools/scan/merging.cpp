@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cstdio>
+#include <filesystem>
 #include <memory>
 #include <thread>
 
@@ -48,6 +49,30 @@ std::string heading(const char* last) {
 std::string padded(std::string text, std::size_t width) {
   text.resize(std::max(width, text.size()), ' ');
   return text;
+}
+
+// A copies column past this width goes on lines of its own, under the file's.
+constexpr std::size_t kWide = 60;
+
+// The recordings' copies of a file on lines of their own, at most about 90 characters each,
+// after a line break.
+std::string wrapped(const std::string& cell) {
+  std::string out, line = "     ";
+  const auto end_line = [&] {
+    while (line.back() == ' ') line.pop_back();
+    out += "\n" + line;
+    line = "     ";
+  };
+  for (std::size_t at = 0; at < cell.size();) {
+    std::size_t next = cell.find(", ", at);
+    next = next == std::string::npos ? cell.size() : next + 2;
+    const std::string piece = cell.substr(at, next - at);
+    if (line.size() > 5 && line.size() + piece.size() > 90) end_line();
+    line += piece;
+    at = next;
+  }
+  end_line();
+  return out;
 }
 
 // Its CRC-32 where recording r holds all of a file good, else why not.
@@ -103,8 +128,33 @@ int several_recordings(const Options& opt, const std::vector<std::string>& paths
   std::vector<std::vector<TapeFile>> pieces;
   pieces.reserve(recordings.size());
   for (const auto& files : recordings) pieces.push_back(tape::split_chains(files));
+  const tape::Matched rows = tape::match_files(pieces);
+  // Recordings of another tape would make files of both: refused unless asked for.
+  if (const auto odd = tape::strangers(rows, paths.size());
+      opt.merge && !opt.force && !odd.empty()) {
+    if (odd.size() == paths.size()) {
+      channel.err(
+          "tapewren-scan: the recordings are not of one side: none holds most of "
+          "another's files; --force merges them all the same\n");
+    } else {
+      for (const std::size_t r : odd)
+        channel.err("tapewren-scan: " + paths[r] +
+                    ": not of the side the other recordings hold; --force merges it all the "
+                    "same\n");
+    }
+    return 1;
+  }
+  if (!opt.extract.empty()) {
+    std::error_code ec;
+    std::filesystem::create_directory(opt.extract, ec);
+    if (ec) {
+      channel.err("tapewren-scan: " + opt.extract + ": cannot create the folder: " + ec.message() +
+                  "\n");
+      return 1;
+    }
+  }
   std::vector<tape::MergedFile> merged;
-  for (const auto& row : tape::match_files(pieces)) merged.push_back(tape::merge_copies(row));
+  for (const auto& row : rows) merged.push_back(tape::merge_copies(row));
   merged = tape::join_chains(std::move(merged));
   std::vector<std::string> cells;
   for (const auto& m : merged) {
@@ -114,10 +164,20 @@ int several_recordings(const Options& opt, const std::vector<std::string>& paths
               (opt.compare ? same_text(m.parts, r) : copies_text(m.parts, r));
     cells.push_back(cell);
   }
+  // The copies column, as wide as the widest; past kWide, on lines of their own under the file.
   std::size_t width = 0;
   for (const auto& c : cells) width = std::max(width, c.size());
+  const bool apart = width > kWide;
+  const auto head = [&](const char* last) {
+    return heading(apart ? last : (padded("copies", width) + "  " + last).c_str());
+  };
+  const auto line = [&](std::size_t i, const std::string& last) {
+    const std::string file = file_columns(merged[i].file, static_cast<int>(i) + 1) + "  ";
+    return apart ? file + last + wrapped(cells[i]) + "\n"
+                 : file + padded(cells[i], width) + "  " + last + "\n";
+  };
   if (opt.compare) {
-    if (!opt.json) channel.out(heading((padded("copies", width) + "  same").c_str()));
+    if (!opt.json) channel.out(head("same"));
     int differ = 0;
     for (std::size_t i = 0; i < merged.size(); ++i) {
       const tape::Comparison c = tape::compare_copies(merged[i].parts);
@@ -128,8 +188,7 @@ int several_recordings(const Options& opt, const std::vector<std::string>& paths
                                    : "not good in every recording";
       }
       channel.out(opt.json ? compared_json(merged[i], c, static_cast<int>(i) + 1, takes)
-                           : file_columns(merged[i].file, static_cast<int>(i) + 1) + "  " +
-                                 padded(cells[i], width) + "  " + verdict + "\n");
+                           : line(i, verdict));
     }
     const std::string n = std::to_string(merged.size());
     if (opt.json) {
@@ -142,7 +201,7 @@ int several_recordings(const Options& opt, const std::vector<std::string>& paths
     }
     return differ == 0 && !merged.empty() ? 0 : merged.empty() ? 4 : 3;
   }
-  if (!opt.json) channel.out(heading((padded("copies", width) + "  crc32     merged").c_str()));
+  if (!opt.json) channel.out(head("crc32     merged"));
   ReportSettings settings;
   settings.extract_dir = opt.extract;
   settings.keep_bad = opt.keep_bad;
@@ -161,9 +220,7 @@ int several_recordings(const Options& opt, const std::vector<std::string>& paths
   for (std::size_t i = 0; i < merged.size(); ++i) {
     const TapeFile& f = merged[i].file;
     const int number = static_cast<int>(i) + 1;
-    if (!opt.json)
-      channel.out(file_columns(f, number) + "  " + padded(cells[i], width) + "  " +
-                  hex(tape::crc32(f.data)) + "  " + merged_verdict(f) + "\n");
+    if (!opt.json) channel.out(line(i, hex(tape::crc32(f.data)) + "  " + merged_verdict(f)));
     only_merged += merged[i].only_by_merging;
     report.on_file(f);
     if (opt.json) channel.out(merged_json(merged[i], number, takes, report.last_extracted()));

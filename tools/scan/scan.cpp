@@ -58,7 +58,9 @@ const char kUsage[] =
     "  --merge            the recordings are of one side: match their files, rebuild each from\n"
     "                     every copy that any recording read without error (the majority where\n"
     "                     good copies differ), verify it, say which recordings held it; with\n"
-    "                     --extract, --d64 or --t64, write the merged files\n"
+    "                     --extract, --d64 or --t64, write the merged files; recordings that\n"
+    "                     do not hold most of one another's files are refused (exit status 1)\n"
+    "  --force            with --merge: merge them all the same\n"
     "  --compare          the recordings are of one side: say file by file whether they hold\n"
     "                     the same data (CRC-32), and where not; both with --json too\n"
     "  -m, --machine M    c64, vic20 or c16 (or 0, 1, 2), for times and microseconds\n"
@@ -87,8 +89,8 @@ int parse(int argc, char** argv, Options& opt, bool& done) {
       continue;
     }
     const bool flag = a == "--files" || a == "--json" || a == "--keep-bad" || a == "-b" ||
-                      a == "--merge" || a == "--compare" || a == "-r" || a == "--recursive" ||
-                      a == "-h" || a == "--help" || a == "--version";
+                      a == "--merge" || a == "--compare" || a == "--force" || a == "-r" ||
+                      a == "--recursive" || a == "-h" || a == "--help" || a == "--version";
     if (flag && args.inline_value()) return cli::usage_error(kTool, cli::takes_no_value(a));
     std::string v;
     const auto value = [&] { return args.value(v); };
@@ -108,6 +110,8 @@ int parse(int argc, char** argv, Options& opt, bool& done) {
       opt.merge = true;
     } else if (a == "--compare") {
       opt.compare = true;
+    } else if (a == "--force") {
+      opt.force = true;
     } else if (a == "--keep-bad") {
       opt.keep_bad = true;
     } else if (a == "-b") {
@@ -142,6 +146,7 @@ int parse(int argc, char** argv, Options& opt, bool& done) {
     return cli::usage_error(kTool, "--keep-bad goes with --extract");
   if (opt.map == "-") return cli::usage_error(kTool, "--map writes a picture: name its file");
   if (opt.merge && opt.compare) return cli::usage_error(kTool, "--merge or --compare, not both");
+  if (opt.force && !opt.merge) return cli::usage_error(kTool, "--force goes with --merge");
   const char* several = opt.merge ? "--merge" : opt.compare ? "--compare" : nullptr;
   if (several && (!opt.map.empty() || !opt.histogram.empty()))
     return cli::usage_error(
@@ -364,7 +369,7 @@ int main(int argc, char** argv) {
   bool done = false;
   const int parsed = parse(argc, argv, opt, done);
   if (parsed != 0 || done) return parsed;
-  if (!opt.extract.empty()) {
+  if (!opt.extract.empty() && !opt.merge) {  // a merge makes it once it knows it will write
     std::error_code ec;
     fs::create_directory(opt.extract, ec);
     if (ec) {
