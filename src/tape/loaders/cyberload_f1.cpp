@@ -104,19 +104,11 @@ class CyberloadF1 : public TurboLoader<CyberloadF1> {
           open(v);
           return true;
         }
+        // The last byte: then two bytes of 0 bits (the next block's lead-in), its pilot, or
+        // silence; bits that go on otherwise were no chain of F1's.
         bits_.set_lead_bits(0);
-        zeros_ = 0;
-        at_ = At::kEnd;
-        return true;
-      case At::kEnd:
-        if (v != 0) {  // the bits go on: this was no chain of F1's
-          settle(false);
-          at_ = At::kIdle;
-          return false;
-        }
-        if (++zeros_ < 2) return true;
-        release();
-        return false;
+        at_ = At::kIdle;
+        return expect_end(pilot_, 0x00, 2);
       case At::kIdle:
         break;
     }
@@ -125,14 +117,14 @@ class CyberloadF1 : public TurboLoader<CyberloadF1> {
 
   bool no_bit(std::uint64_t) {
     if (at_ == At::kData && !data_.empty()) close_file(false);  // cut inside a file
-    if (at_ == At::kData || at_ == At::kNext || at_ == At::kEnd) release();
+    if (at_ == At::kData || at_ == At::kNext) release();
     at_ = At::kIdle;
     return false;
   }
   void close() { no_bit(0); }
 
  private:
-  enum class At { kIdle, kPilot, kOffset, kData, kNext, kEnd };
+  enum class At { kIdle, kPilot, kOffset, kData, kNext };
 
   void open(std::uint8_t offset) {
     pointer_ = static_cast<std::uint16_t>(pointer_ + offset);
@@ -160,7 +152,7 @@ class CyberloadF1 : public TurboLoader<CyberloadF1> {
   std::uint32_t threshold_ = 0;  // cycles
   std::uint16_t first_ = 0, pointer_ = 0;
   At at_ = At::kIdle;
-  int pilots_ = 0, zeros_ = 0;
+  int pilots_ = 0;
   std::vector<std::uint8_t> data_;
 };
 

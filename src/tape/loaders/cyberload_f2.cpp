@@ -93,18 +93,8 @@ class CyberloadF2 : public TurboLoader<CyberloadF2> {
         data_.push_back(static_cast<std::uint8_t>(v ^ data_key_));
         if (data_.size() < size_) return true;
         hold(make_file(true));
-        zeros_ = 0;
-        at_ = At::kEnd;
-        return true;
-      case At::kEnd:
-        if (v != 0) {  // the bits go on: the size was not this file's
-          settle(false);
-          at_ = At::kIdle;
-          return false;
-        }
-        if (++zeros_ < 2) return true;
-        release();
-        return false;
+        at_ = At::kIdle;
+        return expect_end(pilot_, 0x00, 2);  // else the size was not this file's
       case At::kIdle:
         break;
     }
@@ -113,14 +103,14 @@ class CyberloadF2 : public TurboLoader<CyberloadF2> {
 
   bool no_bit(std::uint64_t) {
     if (at_ == At::kData && !data_.empty()) hold(make_file(false));  // cut inside the data
-    if (at_ == At::kData || at_ == At::kEnd) release();
+    if (at_ == At::kData) release();
     at_ = At::kIdle;
     return false;
   }
   void close() { no_bit(0); }
 
  private:
-  enum class At { kIdle, kPilot, kHead, kData, kEnd };
+  enum class At { kIdle, kPilot, kHead, kData };
 
   // F1's file with the loader: deciphered as it deciphers itself, its parameters read.
   void decipher(const TapeFile& f) {
@@ -170,7 +160,7 @@ class CyberloadF2 : public TurboLoader<CyberloadF2> {
   std::uint8_t pilot_ = 0, sync_ = 0, head_key_ = 0, data_key_ = 0;
   std::uint32_t threshold_ = 0;  // cycles
   At at_ = At::kIdle;
-  int pilots_ = 0, zeros_ = 0;
+  int pilots_ = 0;
   std::size_t size_ = 0;
   std::vector<std::uint8_t> head_, data_;
 };

@@ -85,6 +85,8 @@ class TurboLoader : public LoaderDecoder {
         } else if (v != end_trailer_ || end_pilots_ > 0) {
           end_pilots_ = 0;
           if (++ending_ > 2) return ended(false, i + 1);
+        } else if (++end_trailers_ == end_enough_) {
+          return ended(true, i + 1);
         }
         continue;
       }
@@ -190,13 +192,15 @@ class TurboLoader : public LoaderDecoder {
   }
   // The block is over: after a trailer of `trailer` bytes, if the format has one, the pulses
   // must stop being bits within two bytes or turn into the next block's pilot of `pilot`
-  // bytes, for it to have ended where it said it would. Only files that wait for their
-  // structure's end need this; false when none does.
-  bool expect_end(std::uint8_t pilot, int trailer = -1) {
+  // bytes, for it to have ended where it said it would; or `enough` trailer bytes tell it,
+  // where the format says no more. Only files that wait for their structure's end need
+  // this; false when none does.
+  bool expect_end(std::uint8_t pilot, int trailer = -1, int enough = 0) {
     if (pending_.empty()) return false;
-    ending_ = end_pilots_ = 0;
+    ending_ = end_pilots_ = end_trailers_ = 0;
     end_pilot_ = pilot;
     end_trailer_ = trailer;
+    end_enough_ = enough;
     return true;
   }
   // The loader's code was recognised in a file before: its files are known to be its.
@@ -330,7 +334,7 @@ class TurboLoader : public LoaderDecoder {
   int ending_ = -1;     // bytes read since expect_end(); -1: not expecting it
   int end_pilots_ = 0;  // pilot bytes in a row since
   std::uint8_t end_pilot_ = 0;
-  int end_trailer_ = -1;
+  int end_trailer_ = -1, end_trailers_ = 0, end_enough_ = 0;
   bool boot_ = false;
   std::uint64_t open_end_ = 0;
   std::uint64_t span_offset_ = 0, span_time_ = 0, span_pulses_ = 0;
