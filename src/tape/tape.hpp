@@ -218,7 +218,11 @@ std::uint32_t crc32(const std::vector<std::uint8_t>& bytes);
 // out, other characters as '?', the padding dropped.
 std::string readable_name(const std::array<std::uint8_t, 16>& name);
 
-// A file name that Linux and Windows both accept, made from the readable name.
+// A file or folder name that Linux and Windows both accept, made from a name as a person reads
+// it: nothing that climbs out of its folder, hides, reads as an option, is reserved on Windows,
+// or holds a control code; `if_empty` when nothing is left.
+std::string safe_name(std::string text, const std::string& if_empty);
+// The same made from a file's name on the tape.
 std::string safe_file_name(const std::array<std::uint8_t, 16>& name);
 
 const char* verdict_text(Verdict verdict);

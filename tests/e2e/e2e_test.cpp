@@ -1178,6 +1178,14 @@ Bytes long_side() {
 Bytes tap_of_side() {
   return recording::tap_of(side(), {});
 }
+// One program alone, and the file --extract makes of it.
+Bytes one_file_tap() {
+  return recording::tap_of(
+      synth::synthesize({{synth::Encoding::kStandard, 1, "ONE", Bytes(300, 0x11), 0x0801}}), {});
+}
+Bytes one_prg() {
+  return Bytes{0x01, 0x08} + Bytes(300, 0x11);
+}
 Bytes tap_signature() {
   return bytes("C64-TAPE-RAW");
 }
@@ -1301,6 +1309,19 @@ const std::vector<Hostile> kHostile = {
    1, "tapewren-scan: $D/link.svg: File exists\n"},
   {"OneHistogramForEachRecording", "scan", {"--histogram", "$D/h.svg", "$D/a.dmp", "$D/b.dmp"}, {{"a.dmp", side}, {"b.dmp", side}},
    0, "", {{"h-1.svg", [] { return bytes("<svg"); }, true}, {"h-2.svg", [] { return bytes("<svg"); }, true}}},
+  // Several recordings extract into a folder each, named as a program is: never a name that
+  // climbs out of the folder, hides, is a device on Windows or holds a control code; never
+  // through a link.
+  {"RecordingNamedWithDotsStaysInTheFolder", "scan", {"--extract", "$D/out", "$D/in"},
+   {{"in/...tap", one_file_tap}, {"in/x.tap", one_file_tap}, {"out", nullptr}}, 0, "",
+   {{"out/recording/ONE.prg", one_prg}, {"out/x/ONE.prg", one_prg}}},
+  {"RecordingFolderNamesAreCleaned", "scan", {"--extract", "$D/out", "$D/in"},
+   {{"in/\n.tap", one_file_tap}, {"in/ .tap", one_file_tap}, {"in/..tap", one_file_tap}, {"in/CON.tap", one_file_tap}},
+   0, "", {{"out/_/ONE.prg", one_prg}, {"out/recording/ONE.prg", one_prg}, {"out/recording~2/ONE.prg", one_prg},
+           {"out/_CON/ONE.prg", one_prg}}},
+  {"RecordingFolderThatIsALinkIsNotFollowed", "scan", {"--extract", "$D/out", "$D/in"},
+   {{"in/x.tap", one_file_tap}, {"in/y.tap", one_file_tap}, {"elsewhere", nullptr}, {"out/x", nullptr, "../elsewhere"}},
+   1, "tapewren-scan: $D/out/x: a symbolic link: nothing is written through it\n", {{"out/y/ONE.prg", one_prg}}},
   {"ExistingTapLeftAlone", "convert", {"$D/side.dmp", "$D/taken.tap"}, {{"side.dmp", side}, {"taken.tap", [] { return bytes("keep"); }}},
    1, "tapewren-convert: $D/taken.tap: File exists\n"},
   {"ExistingWavLeftAlone", "convert", {"$D/side.dmp", "$D/taken.wav"}, {{"side.dmp", side}, {"taken.wav", [] { return bytes("keep"); }}},
@@ -1405,9 +1426,16 @@ TEST_P(Tools, Hostile) {
     return s;
   };
   std::vector<std::string> expected_names;
+  const auto expect = [&](const std::string& name) {  // and the folders it is in
+    for (auto slash = name.find('/'); slash != std::string::npos; slash = name.find('/', slash + 1))
+      expected_names.push_back(name.substr(0, slash));
+    expected_names.push_back(name);
+  };
   for (const Given& g : row.given) {
     const std::string path = work.path(g.name);
-    if (g.name.find('/') != std::string::npos) mkdir(path.substr(0, path.rfind('/')).c_str(), 0755);
+    for (auto slash = g.name.find('/'); slash != std::string::npos;
+         slash = g.name.find('/', slash + 1))
+      mkdir(work.path(g.name.substr(0, slash)).c_str(), 0755);
     if (!g.link_to.empty()) {
       ASSERT_EQ(symlink(g.link_to.c_str(), path.c_str()), 0);
     } else if (!g.content) {
@@ -1415,11 +1443,9 @@ TEST_P(Tools, Hostile) {
     } else {
       write_file(path, g.content());
     }
-    expected_names.push_back(g.name);
-    if (g.name.find('/') != std::string::npos)
-      expected_names.push_back(g.name.substr(0, g.name.find('/')));
+    expect(g.name);
   }
-  for (const Output& o : row.outputs) expected_names.push_back(o.name);
+  for (const Output& o : row.outputs) expect(o.name);
   std::sort(expected_names.begin(), expected_names.end());
   expected_names.erase(std::unique(expected_names.begin(), expected_names.end()),
                        expected_names.end());

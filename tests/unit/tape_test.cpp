@@ -1015,6 +1015,14 @@ TEST(FileNames, SafeOnLinuxAndWindows) {
   EXPECT_EQ(name("\x5c\x5e\x5f\x01\xd3"), "#^_s");  // pound, arrows; a control code left out
   EXPECT_EQ(name("\x93\x05GAME.  "), "GAME");
   EXPECT_EQ(name(""), "UNNAMED");
+  // A recording's folder under --extract, named after its file by the same rules.
+  EXPECT_EQ(safe_name("..", "recording"), "recording");  // never climbs out
+  EXPECT_EQ(safe_name(" ", "recording"), "recording");
+  EXPECT_EQ(safe_name("\n", "recording"), "_");  // no control code
+  EXPECT_EQ(safe_name("\x7fside", "recording"), "_side");
+  EXPECT_EQ(safe_name("con", "recording"), "_con");
+  EXPECT_EQ(safe_name(".side", "recording"), "_.side");
+  EXPECT_EQ(safe_name("side a~2", "recording"), "side a~2");
 }
 
 }  // namespace

@@ -20,6 +20,7 @@
 #include "merging.hpp"
 #include "platform/host.hpp"
 #include "platform/tool_io.hpp"
+#include "tape/tape.hpp"
 
 namespace {
 
@@ -206,6 +207,17 @@ std::string numbered(const std::string& path, std::size_t n) {
   return path.substr(0, at) + "-" + std::to_string(n) + path.substr(at);
 }
 
+// Whether a folder name is given out already, in any case: Windows would make one folder of
+// "A" and "a".
+bool taken(const std::vector<std::string>& names, const std::string& name) {
+  const auto lower = [](std::string s) {
+    for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return s;
+  };
+  return std::any_of(names.begin(), names.end(),
+                     [&](const std::string& n) { return lower(n) == lower(name); });
+}
+
 // The inputs with where their outputs go. False, with the reason printed, when a folder
 // could not be read or holds no recording.
 bool plan(const Options& opt, std::vector<Input>& inputs, int& code) {
@@ -237,10 +249,11 @@ bool plan(const Options& opt, std::vector<Input>& inputs, int& code) {
     if (!opt.extract.empty()) {
       in.extract_dir = opt.extract;
       if (several) {  // a folder each, named after the recording, the first of a name first
-        const std::string stem = fs::path(in.path).stem().string();
-        std::string name = stem.empty() ? "recording" : stem;
-        for (int k = 2; std::find(stems.begin(), stems.end(), name) != stems.end(); ++k)
-          name = stem + "~" + std::to_string(k);
+        // Cleaned as a program's name is: "...tap" must not give "..", nor "CON.tap" a device.
+        const std::string stem =
+            tapewren::tape::safe_name(fs::path(in.path).stem().string(), "recording");
+        std::string name = stem;
+        for (int k = 2; taken(stems, name); ++k) name = stem + "~" + std::to_string(k);
         stems.push_back(name);
         in.extract_dir = opt.extract + "/" + name;
       }
