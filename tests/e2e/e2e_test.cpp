@@ -1042,6 +1042,27 @@ TEST(Tools, CommandLineConventions) {
   EXPECT_TRUE(file_exists(dir.path("v.dmp")));
 }
 
+// A report that could not be written is no success, whatever the tool and whatever it was
+// asked for: "write error" with the reason and status 1, as ls > /dev/full says.
+TEST(Tools, ReportThatCannotBeWrittenFails) {
+  TempDir dir;
+  const std::string tap = synthetic_tap(dir);
+  for (const std::vector<std::string>& line :
+       std::vector<std::vector<std::string>>{{"scan", "--files", "--json", tap},
+                                             {"scan", "--merge", tap, tap},
+                                             {"scan", "--histogram", "-", tap},
+                                             {"scan", "--help"},
+                                             {"convert", "--version"},
+                                             {"sim", "--help"}}) {
+    std::string shell = "exec " + program(line[0]);
+    for (std::size_t i = 1; i < line.size(); ++i) shell += " '" + line[i] + "'";
+    SCOPED_TRACE(shell);
+    Child child({"/bin/sh", "-c", shell + " > /dev/full"}, dir);
+    EXPECT_EQ(child.wait_exit(), 1);
+    EXPECT_EQ(child.err(), "tapewren-" + line[0] + ": write error: No space left on device\n");
+  }
+}
+
 // A real tape as sound in several formats, measured back from the samples: the header's
 // fields, the first half wave's polarity, and every wave starting on the sample nearest the
 // tape's own pulse, pauses silent, all along the tape.
@@ -1322,6 +1343,11 @@ const std::vector<Hostile> kHostile = {
   {"RecordingFolderThatIsALinkIsNotFollowed", "scan", {"--extract", "$D/out", "$D/in"},
    {{"in/x.tap", one_file_tap}, {"in/y.tap", one_file_tap}, {"elsewhere", nullptr}, {"out/x", nullptr, "../elsewhere"}},
    1, "tapewren-scan: $D/out/x: a symbolic link: nothing is written through it\n", {{"out/y/ONE.prg", one_prg}}},
+  // A report lost is no success: a full disk, a closed standard output.
+  {"ReportPastAFileSizeLimitFails", "scan", {"--files", "$D/side.dmp"}, {{"side.dmp", side}},
+   1, "tapewren-scan: write error: File too large\n", {}, file_limit(100)},
+  {"ReportToAClosedOutputFails", "scan", {"--json", "$D/side.dmp"}, {{"side.dmp", side}},
+   1, "tapewren-scan: write error: Bad file descriptor\n", {}, in(Stdin::kNull, -1, 1)},
   {"ExistingTapLeftAlone", "convert", {"$D/side.dmp", "$D/taken.tap"}, {{"side.dmp", side}, {"taken.tap", [] { return bytes("keep"); }}},
    1, "tapewren-convert: $D/taken.tap: File exists\n"},
   {"ExistingWavLeftAlone", "convert", {"$D/side.dmp", "$D/taken.wav"}, {{"side.dmp", side}, {"taken.wav", [] { return bytes("keep"); }}},
@@ -1336,7 +1362,8 @@ const std::vector<Hostile> kHostile = {
   {"FileSizeLimitStopsAConversion", "convert", {"$D/side.dmp", "$D/side.wav"}, {{"side.dmp", side}},
    1, "tapewren-convert: $D/side.wav: File too large\n", {}, file_limit(100000)},
   {"FileSizeLimitStopsAnExtraction", "scan", {"--extract", "$D/out", "$D/side.dmp"}, {{"side.dmp", side}, {"out", nullptr}},
-   1, "tapewren-scan: $D/out/ONE.prg: File too large\ntapewren-scan: $D/out/TWO.prg: File too large\n", {}, file_limit(200)},
+   1, "tapewren-scan: $D/out/ONE.prg: File too large\ntapewren-scan: $D/out/TWO.prg: File too large\n"
+      "tapewren-scan: write error: File too large\n", {}, file_limit(200)},  // the report too
   {"TickRateTypedAsHzIsRefusedUpFront", "convert", {"--tick-hz", "1000", "$D/side.dmp", "$D/side.wav"}, {{"side.dmp", side}},
    1, "tapewren-convert: $D/side.wav" + kNothingWritten, {}, memory_limit()},
   {"LongPausesAsDumpInFlatMemory", "convert", {"$D/long.tap", "$D/long.dmp"}, {{"long.tap", [] { return long_entries(16384); }}},

@@ -18,7 +18,6 @@
 #include "job.hpp"
 #include "json.hpp"
 #include "merging.hpp"
-#include "platform/host.hpp"
 #include "platform/tool_io.hpp"
 #include "tape/tape.hpp"
 
@@ -368,11 +367,8 @@ int run(const Options& opt, const std::vector<Input>& inputs, std::size_t jobs, 
   return code;
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
-  platform::open_missing_standard_streams();
-  platform::catch_termination();
+// The whole run; its exit status.
+int scan(int argc, char** argv) {
   Options opt;
   bool done = false;
   const int parsed = parse(argc, argv, opt, done);
@@ -409,4 +405,13 @@ int main(int argc, char** argv) {
   if (rank(ran) > rank(code)) code = ran;
   if (inputs.size() > 1 && (opt.files || opt.json) && code <= 4) print_totals(opt, totals);
   return code;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  platform::open_missing_tool_streams();
+  platform::catch_termination();
+  const int code = scan(argc, argv);
+  return cli::close_output(kTool, code, Channel::out_error());
 }
