@@ -320,6 +320,24 @@ std::string synthetic_tap(const TempDir& dir) {
   return path;
 }
 
+// What the schema's validator says of JSON Lines: "" when every line is valid. Every --json
+// output of the tests goes through it.
+std::string json_faults(const TempDir& dir, const std::string& lines) {
+  static int serial = 0;
+  const std::string file = dir.path("lines." + std::to_string(++serial) + ".json");
+  write_file(file, bytes(lines));
+  const std::string source = TAPEWREN_SOURCE_DIR;
+  Child child({"/bin/sh", "-c",
+               "/usr/bin/python3 " + source + "/scripts/check-scan-json.py " + source +
+                   "/docs/scan-json.schema.json < " + file},
+              dir);
+  const int code = child.wait_exit();
+  return code == 0 ? "" : "status " + std::to_string(code) + ": " + child.err();
+}
+bool asks_json(const std::string& name, const std::vector<std::string>& args) {
+  return !kWine && name == "scan" && std::find(args.begin(), args.end(), "--json") != args.end();
+}
+
 struct Outcome {
   int code;
   std::string out, err;
@@ -327,6 +345,9 @@ struct Outcome {
 Outcome run(const TempDir& dir, const std::string& name, std::vector<std::string> args) {
   Child child(command(name, args), dir);
   const int code = child.wait_exit();
+  if (asks_json(name, args)) {
+    EXPECT_EQ(json_faults(dir, child.out()), "") << child.out();
+  }
   return {code, text(child.out()), text(child.err())};
 }
 
@@ -630,7 +651,7 @@ Outcome script(const TempDir& dir, const std::string& line) {
   return {code, text(child.out()), text(child.err())};
 }
 
-// A side of many kinds of file: good, repaired, bad, named only, turbo; with a second side.
+// A side of many kinds of file: good (one with a copy lost), repaired, bad, named only, turbo.
 std::vector<synth::TapeFile> mixed_side() {
   Bytes game(700);
   for (std::size_t i = 0; i < game.size(); ++i) game[i] = static_cast<std::uint8_t>(i * 11 + 3);
@@ -643,6 +664,7 @@ std::vector<synth::TapeFile> mixed_side() {
       {synth::Encoding::kStandard, 1, "SAY \"HI\"", Bytes(10, 0x45), 0x0801},
       {synth::Encoding::kCountdown9, 1, "TURBO", game, 0x0801},
       {synth::Encoding::kNovaload, 1, "NOVA", game, 0x4000}};
+  files[0].lost_copies = {{1, 2}};
   files[2].parity_errors = {{1, 5}};
   files[3].parity_errors = {{1, 7}, {2, 7}};
   files[4].with_data = false;
@@ -1199,6 +1221,12 @@ Bytes long_side() {
 Bytes tap_of_side() {
   return recording::tap_of(side(), {});
 }
+// A program whose data's second copy was lost to a dropout.
+Bytes lost_copy_side() {
+  synth::TapeFile f{synth::Encoding::kStandard, 1, "ONE", Bytes(300, 0x11), 0x0801};
+  f.lost_copies = {{1, 2}};
+  return synth::synthesize({f});
+}
 // One program alone, and the file --extract makes of it.
 Bytes one_file_tap() {
   return recording::tap_of(
@@ -1348,6 +1376,9 @@ const std::vector<Hostile> kHostile = {
    1, "tapewren-scan: write error: File too large\n", {}, file_limit(100)},
   {"ReportToAClosedOutputFails", "scan", {"--json", "$D/side.dmp"}, {{"side.dmp", side}},
    1, "tapewren-scan: write error: Bad file descriptor\n", {}, in(Stdin::kNull, -1, 1)},
+  // The JSON keeps its schema: a copy not found has the state "", not the table's "-".
+  {"MissingCopyKeepsTheSchema", "scan", {"--json", "$D/lost.dmp"}, {{"lost.dmp", lost_copy_side}},
+   0, "", {}, {}, Feed::kNone, nullptr, 0, "{\"found\":false,\"state\":\"\",\"complete\":false,"},
   {"ExistingTapLeftAlone", "convert", {"$D/side.dmp", "$D/taken.tap"}, {{"side.dmp", side}, {"taken.tap", [] { return bytes("keep"); }}},
    1, "tapewren-convert: $D/taken.tap: File exists\n"},
   {"ExistingWavLeftAlone", "convert", {"$D/side.dmp", "$D/taken.wav"}, {{"side.dmp", side}, {"taken.wav", [] { return bytes("keep"); }}},
@@ -1506,6 +1537,9 @@ TEST_P(Tools, Hostile) {
     EXPECT_EQ(child.err(), err);
   }
   EXPECT_NE(child.out().find(row.out), std::string::npos) << child.out();
+  if (asks_json(row.program, args)) {
+    EXPECT_EQ(json_faults(logs, child.out()), "");
+  }
   EXPECT_EQ(listing(work.dir), expected_names);
   for (const Given& g : row.given) {
     if (g.link_to.empty() && g.content) {

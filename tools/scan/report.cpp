@@ -172,7 +172,7 @@ const char* const kVerdicts[] = {"ok", "repaired", "bad", "incomplete", "named o
 std::string copy_json(const tape::CopyReport& c) {
   return JsonObject()
       .boolean("found", c.found)
-      .text("state", copy_text(c))
+      .text("state", c.found ? copy_text(c) : "")  // the table's "-" is no state
       .boolean("complete", c.complete)
       .integer("bad_bytes", c.bad_bytes)
       .boolean("checksum_ok", c.checksum_ok)
