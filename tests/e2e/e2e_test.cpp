@@ -896,7 +896,8 @@ TEST(Scan, FoldersOfRecordings) {
   const Outcome none = run(dir, "scan", {dir.path("empty")});
   EXPECT_EQ(none.code, 1);
   EXPECT_EQ(none.err, "tapewren-scan: " + dir.path("empty") +
-                          ": no recordings in it (.dmp, .tap, or TAP files)\n");
+                          ": no recordings in it (.dmp, .tap or .wav files, or files that start "
+                          "as TAP or WAV files)\n");
 }
 
 // Three recordings of one side, each damaged elsewhere, one without the first file: the
@@ -1177,10 +1178,12 @@ TEST(Convert, OptionsAndRefusals) {
 // Contents are made when a row runs: the test process stays small, as the memory of the
 // programs it starts begins with its own.
 using Make = Bytes (*)();
+enum class Special { kNone, kFifo, kLocked };
 struct Given {
   std::string name;
-  Make content;              // nullptr: a folder
-  std::string link_to = {};  // a symbolic link to this instead
+  Make content;                      // nullptr: a folder
+  std::string link_to = {};          // a symbolic link to this instead
+  Special special = Special::kNone;  // a FIFO instead; or a folder that no one may read
 };
 enum class Feed { kNone, kWhole, kPartThenSignal };
 struct Output {
@@ -1283,6 +1286,11 @@ Bytes dup_tape() {
   return synth::synthesize({{synth::Encoding::kStandard, 1, "DUP", {1, 2, 3}, 0xC000},
                             {synth::Encoding::kStandard, 1, "DUP", {4, 5}, 0xC000}});
 }
+Options unprivileged() {
+  Options o;
+  o.unprivileged = true;
+  return o;
+}
 Options stdin_pipe() {
   Options o;
   o.stdin_mode = Stdin::kPipe;
@@ -1379,6 +1387,23 @@ const std::vector<Hostile> kHostile = {
   // The JSON keeps its schema: a copy not found has the state "", not the table's "-".
   {"MissingCopyKeepsTheSchema", "scan", {"--json", "$D/lost.dmp"}, {{"lost.dmp", lost_copy_side}},
    0, "", {}, {}, Feed::kNone, nullptr, 0, "{\"found\":false,\"state\":\"\",\"complete\":false,"},
+  // Nothing is skipped in silence, nothing said is untrue.
+  {"FolderSkipsAreTold", "scan", {"$D/box"},
+   {{"box/a.tap", one_file_tap}, {"box/pipe", nullptr, "", Special::kFifo}, {"box/zero.tap", nullptr, "/dev/zero"},
+    {"box/gone.tap", nullptr, "nowhere"}},
+   0, "tapewren-scan: $D/box/gone.tap: note: a link to nothing: skipped\n"
+      "tapewren-scan: $D/box/pipe: note: a pipe, not a file: skipped\n"
+      "tapewren-scan: $D/box/zero.tap: note: a device, not a file: skipped\n",
+   {}, {}, Feed::kNone, nullptr, 0, "$D/box/a.tap: Filename intercepted: ONE (header ends at byte "},
+  {"UnreadableSubfolderIsNamed", "scan", {"-r", "$D/box"},
+   {{"box/a.tap", one_file_tap}, {"box/inner", nullptr, "", Special::kLocked}},
+   1, "tapewren-scan: $D/box/inner: Permission denied\n", {}, unprivileged(), Feed::kNone, nullptr, 0,
+   "$D/box/a.tap: Filename intercepted: ONE"},
+  {"FolderWithoutRecordingsNamesWav", "scan", {"$D/box"}, {{"box", nullptr}}, 1,
+   "tapewren-scan: $D/box: no recordings in it (.dmp, .tap or .wav files, or files that start as TAP or WAV files)\n"},
+  {"BadFileOutranksNothingFound", "scan", {"--files", "$D/bad.dmp", "$D/picture.jpg"},
+   {{"bad.dmp", bad_side}, {"picture.jpg", not_a_tape}}, 3, "", {}, {}, Feed::kNone, nullptr, 0,
+   "total: 2 recordings, 0 unreadable, 1 with bad or incomplete files, 1 without files;"},
   {"ExistingTapLeftAlone", "convert", {"$D/side.dmp", "$D/taken.tap"}, {{"side.dmp", side}, {"taken.tap", [] { return bytes("keep"); }}},
    1, "tapewren-convert: $D/taken.tap: File exists\n"},
   {"ExistingWavLeftAlone", "convert", {"$D/side.dmp", "$D/taken.wav"}, {{"side.dmp", side}, {"taken.wav", [] { return bytes("keep"); }}},
@@ -1489,15 +1514,18 @@ TEST_P(Tools, Hostile) {
       expected_names.push_back(name.substr(0, slash));
     expected_names.push_back(name);
   };
+  if (row.options.unprivileged) chmod(work.dir.c_str(), 0755);
   for (const Given& g : row.given) {
     const std::string path = work.path(g.name);
     for (auto slash = g.name.find('/'); slash != std::string::npos;
          slash = g.name.find('/', slash + 1))
       mkdir(work.path(g.name.substr(0, slash)).c_str(), 0755);
-    if (!g.link_to.empty()) {
+    if (g.special == Special::kFifo) {
+      ASSERT_EQ(mkfifo(path.c_str(), 0644), 0);
+    } else if (!g.link_to.empty()) {
       ASSERT_EQ(symlink(g.link_to.c_str(), path.c_str()), 0);
     } else if (!g.content) {
-      ASSERT_EQ(mkdir(path.c_str(), 0755), 0);
+      ASSERT_EQ(mkdir(path.c_str(), g.special == Special::kLocked ? 0 : 0755), 0);
     } else {
       write_file(path, g.content());
     }
@@ -1536,7 +1564,7 @@ TEST_P(Tools, Hostile) {
   } else {
     EXPECT_EQ(child.err(), err);
   }
-  EXPECT_NE(child.out().find(row.out), std::string::npos) << child.out();
+  EXPECT_NE(child.out().find(here(row.out)), std::string::npos) << child.out();
   if (asks_json(row.program, args)) {
     EXPECT_EQ(json_faults(logs, child.out()), "");
   }

@@ -35,9 +35,10 @@ using tapewren::scan::Outcome;
 const char kUsage[] =
     "Usage: tapewren-scan [options] RECORDING|FOLDER...\n"
     "Reads recordings (dump, TAP or WAV files), and the recordings in folders (.dmp, .tap and\n"
-    ".wav files, and any file that starts as a TAP or WAV file does). Without options it prints\n"
-    "the name of every file whose tape header it finds, as tapewren-record does while\n"
-    "recording, with the byte offset where the header ended.\n"
+    ".wav files, and any file that starts as a TAP or WAV file does; a pipe, a device or a\n"
+    "broken link there gets a note). Without options it prints the name of every file whose\n"
+    "tape header it finds, as tapewren-record does while recording, with the byte offset\n"
+    "where the header ended.\n"
     "  --files            decode every file on the tape: where it starts, loader, type, name,\n"
     "                     addresses, size, each copy of its blocks, and a verdict (ok,\n"
     "                     repaired from the repeat, bad, incomplete); then a summary with the\n"
@@ -73,7 +74,8 @@ const char kUsage[] =
     "Exit status: 0 all well; 1 a file could not be read or written; 2 usage;\n"
     "3 (with --files) a file is bad or incomplete, or left out of an image; 4 (with --files)\n"
     "no file found at all; with --merge 3 a merged file is bad, with --compare 3 the\n"
-    "recordings differ; 128 + N stopped by signal N.\n";
+    "recordings differ; 128 + N stopped by signal N. With several recordings the worst: 1\n"
+    "before 3 before 4.\n";
 const cli::Tool kTool = {"tapewren-scan", kUsage};
 
 // 0 to go on, else the exit status (help, version, usage error).
@@ -171,30 +173,63 @@ bool looks_like_recording(const fs::path& p) {
          (h.size() == 12 && h.compare(0, 4, "RIFF") == 0 && h.compare(8, 4, "WAVE") == 0);
 }
 
+// Why an entry of a folder that is neither a file nor a folder is not read: a pipe would
+// never end, a device neither.
+std::string not_a_file(const fs::file_status& target, const std::error_code& error) {
+  switch (target.type()) {
+    case fs::file_type::not_found:
+      return "a link to nothing";
+    case fs::file_type::fifo:
+      return "a pipe, not a file";
+    case fs::file_type::character:
+    case fs::file_type::block:
+      return "a device, not a file";
+    case fs::file_type::socket:
+      return "a socket, not a file";
+    default:
+      return error ? error.message() : "not a file";
+  }
+}
+
+void note(const fs::path& path, const std::string& text) {
+  std::fprintf(stderr, "tapewren-scan: %s: note: %s\n", path.string().c_str(), text.c_str());
+}
+
 // The recordings in a folder, in the order of their names; its folders' after them when
-// recursive (links to folders are not followed: no loops).
-void collect(const fs::path& folder, bool recursive, std::vector<std::string>& out,
-             std::string& error) {
-  std::vector<fs::path> files, folders;
+// recursive (links to folders are not followed: no loops). What is left out other than
+// files that are no recordings and, without -r, folders is told; a folder that cannot be
+// read is named. False when one could not be.
+bool collect(const fs::path& folder, bool recursive, std::vector<std::string>& out) {
+  std::vector<fs::directory_entry> entries;
   std::error_code ec;
-  for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
-    std::error_code kind;
-    if (it->is_symlink(kind) && it->is_directory(kind)) continue;
-    if (it->is_directory(kind)) {
-      folders.push_back(it->path());
-    } else if (it->is_regular_file(kind) && looks_like_recording(it->path())) {
-      files.push_back(it->path());
+  for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec))
+    entries.push_back(*it);
+  if (ec) {
+    std::fprintf(stderr, "tapewren-scan: %s: %s\n", folder.string().c_str(), ec.message().c_str());
+    return false;
+  }
+  std::sort(entries.begin(), entries.end());
+  std::vector<fs::path> folders;
+  for (const auto& e : entries) {
+    std::error_code link_error, error;
+    const bool link = e.is_symlink(link_error);
+    const fs::file_status target = e.status(error);
+    if (fs::is_directory(target)) {
+      if (!link) {
+        folders.push_back(e.path());
+      } else if (recursive) {
+        note(e.path(), "a link to a folder, not followed");
+      }
+    } else if (fs::is_regular_file(target)) {
+      if (looks_like_recording(e.path())) out.push_back(e.path().string());
+    } else {
+      note(e.path(), not_a_file(target, error) + ": skipped");
     }
   }
-  if (ec) {
-    error = ec.message();
-    return;
-  }
-  std::sort(files.begin(), files.end());
-  std::sort(folders.begin(), folders.end());
-  for (const auto& f : files) out.push_back(f.string());
+  bool read = true;
   if (recursive)
-    for (const auto& f : folders) collect(f, true, out, error);
+    for (const auto& f : folders) read &= collect(f, true, out);
+  return read;
 }
 
 // The picture's name for input number n of several: OUT-n.svg.
@@ -229,15 +264,14 @@ bool plan(const Options& opt, std::vector<Input>& inputs, int& code) {
       continue;
     }
     folders = true;
-    std::string error;
     const std::size_t before = paths.size();
-    collect(named, opt.recursive, paths, error);
-    if (!error.empty() || paths.size() == before) {
-      std::fprintf(
-          stderr, "tapewren-scan: %s: %s\n", named.c_str(),
-          error.empty() ? "no recordings in it (.dmp, .tap, or TAP files)" : error.c_str());
-      code = 1;
-    }
+    const bool read = collect(named, opt.recursive, paths);
+    if (read && paths.size() == before)
+      std::fprintf(stderr,
+                   "tapewren-scan: %s: no recordings in it (.dmp, .tap or .wav files, or files "
+                   "that start as TAP or WAV files)\n",
+                   named.c_str());
+    if (!read || paths.size() == before) code = 1;
   }
   const bool several = paths.size() > 1 || folders;
   std::vector<std::string> stems;  // of the extraction folders given out
@@ -268,10 +302,11 @@ bool plan(const Options& opt, std::vector<Input>& inputs, int& code) {
   return !inputs.empty();
 }
 
-// A signal outranks a file that cannot be read or written, which outranks a recording with
-// no file at all, which outranks a bad file.
+// A signal outranks a file that cannot be read or written, which outranks a bad file, which
+// outranks a recording with no file at all: a bad file wants a second look, an empty
+// recording may be the picture that was in the folder.
 int rank(int c) {
-  return c > 4 ? 4 : c == 1 ? 3 : c == 4 ? 2 : c == 3 ? 1 : 0;
+  return c > 4 ? 4 : c == 1 ? 3 : c == 3 ? 2 : c == 4 ? 1 : 0;
 }
 
 struct Totals {
