@@ -88,7 +88,9 @@ bool Args::value(std::string& out) {
 }
 
 int usage_error(const Tool& tool, const std::string& message) {
-  std::fprintf(stderr, "%s: %s\n%s", tool.name, message.c_str(), tool.usage);
+  // The mistake and where to look, as common tools say it: forty lines of usage would bury it.
+  std::fprintf(stderr, "%s: %s\nTry '%s --help' for more information.\n", tool.name,
+               message.c_str(), tool.name);
   return kUsageError;
 }
 

@@ -47,7 +47,7 @@ struct Tool {
   const char* usage;  // the whole --help text
 };
 
-// "NAME: message" and the usage on standard error; returns kUsageError.
+// "NAME: message" and a line pointing at --help on standard error; returns kUsageError.
 int usage_error(const Tool& tool, const std::string& message);
 // The usage on standard output; returns 0.
 int help(const Tool& tool);

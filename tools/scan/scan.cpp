@@ -53,9 +53,10 @@ const char kUsage[] =
     "                     (exit status 3); with several recordings, one each: FILE-1.d64, ...\n"
     "  --t64 FILE         the same files into a T64 tape archive\n"
     "  --disk-name NAME   the images' name (default: the recording's file name in upper case)\n"
-    "  --histogram OUT    the pulse-length histogram as an SVG picture (- : as text)\n"
-    "  --map OUT          a picture of the whole recording: every pulse over time, each file a\n"
-    "                     band; with several recordings, one picture each: OUT-1.svg, ...\n"
+    "  --histogram OUT    the pulse-length histogram as an SVG picture, OUT ending in .svg (- :\n"
+    "                     as text)\n"
+    "  --map OUT          a picture (SVG) of the whole recording: every pulse over time, each\n"
+    "                     file a band; with several recordings, one each: OUT-1.svg, ...\n"
     "  --merge            the recordings are of one side: match their files, rebuild each from\n"
     "                     every copy that any recording read without error (the majority where\n"
     "                     good copies differ), verify it, say which recordings held it; with\n"
@@ -77,6 +78,12 @@ const char kUsage[] =
     "recordings differ; 128 + N stopped by signal N. With several recordings the worst: 1\n"
     "before 3 before 4.\n";
 const cli::Tool kTool = {"tapewren-scan", kUsage};
+
+bool svg_name(const std::string& name) {
+  std::string ext = name.size() >= 4 ? name.substr(name.size() - 4) : "";
+  for (char& c : ext) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return ext == ".svg";
+}
 
 // 0 to go on, else the exit status (help, version, usage error).
 int parse(int argc, char** argv, Options& opt, bool& done) {
@@ -143,6 +150,11 @@ int parse(int argc, char** argv, Options& opt, bool& done) {
   if (opt.keep_bad && opt.extract.empty())
     return cli::usage_error(kTool, "--keep-bad goes with --extract");
   if (opt.map == "-") return cli::usage_error(kTool, "--map writes a picture: name its file");
+  // The pictures are SVG: a name that says otherwise would deceive whatever opens it.
+  for (const auto& [name, option] : {std::pair{&opt.map, "--map"}, {&opt.histogram, "--histogram"}})
+    if (!name->empty() && *name != "-" && !svg_name(*name))
+      return cli::usage_error(
+          kTool, *name + ": " + option + " draws an SVG picture: its name must end in .svg");
   if (opt.merge && opt.compare) return cli::usage_error(kTool, "--merge or --compare, not both");
   const char* several = opt.merge ? "--merge" : opt.compare ? "--compare" : nullptr;
   if (several && (!opt.map.empty() || !opt.histogram.empty()))
