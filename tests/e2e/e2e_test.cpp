@@ -1294,6 +1294,9 @@ Options unprivileged() {
   o.unprivileged = true;
   return o;
 }
+Bytes two_prg() {  // side()'s second file, as --extract writes it
+  return Bytes{0x01, 0x08} + Bytes(200, 0x22);
+}
 Options stdin_pipe() {
   Options o;
   o.stdin_mode = Stdin::kPipe;
@@ -1413,6 +1416,10 @@ const std::vector<Hostile> kHostile = {
    2, usage_error("scan", "$D/h.png: --histogram draws an SVG picture: its name must end in .svg")},
   {"UsageErrorPointsAtHelp", "scan", {"--bogus", "$D/side.dmp"}, {{"side.dmp", side}},
    2, "tapewren-scan: unknown option --bogus\nTry 'tapewren-scan --help' for more information.\n"},
+  {"ExtractedAgainLeavesTheSameFileAlone", "scan", {"--extract", "$D/out", "$D/side.dmp"},
+   {{"side.dmp", side}, {"out/ONE.prg", one_prg}, {"out/TWO.prg", taken}},
+   0, "", {{"out/TWO~2.prg", two_prg}}, {}, Feed::kNone, nullptr, 0,
+   "same as $D/out/ONE.prg, left as it is\n"},
   {"ExistingTapLeftAlone", "convert", {"$D/side.dmp", "$D/taken.tap"}, {{"side.dmp", side}, {"taken.tap", [] { return bytes("keep"); }}},
    1, "tapewren-convert: $D/taken.tap: File exists\n"},
   {"ExistingWavLeftAlone", "convert", {"$D/side.dmp", "$D/taken.wav"}, {{"side.dmp", side}, {"taken.wav", [] { return bytes("keep"); }}},

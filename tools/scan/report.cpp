@@ -3,6 +3,8 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <filesystem>
+#include <fstream>
 
 #include "json.hpp"
 #include "platform/tool_io.hpp"
@@ -74,6 +76,20 @@ std::string copies_text(const tape::Matched& parts, std::size_t r) {
 }
 
 namespace {
+
+// Whether a file (itself, not what a link points to) holds exactly these bytes.
+bool holds(const std::string& path, const std::vector<std::uint8_t>& bytes) {
+  namespace fs = std::filesystem;
+  std::error_code ec;
+  if (!fs::is_regular_file(fs::symlink_status(path, ec)) || fs::file_size(path, ec) != bytes.size())
+    return false;
+  std::ifstream in(path, std::ios::binary);
+  std::vector<char> there(bytes.size());
+  in.read(there.data(), static_cast<std::streamsize>(there.size()));
+  return static_cast<std::size_t>(in.gcount()) == bytes.size() &&
+         std::equal(bytes.begin(), bytes.end(), there.begin(),
+                    [](std::uint8_t a, char b) { return a == static_cast<std::uint8_t>(b); });
+}
 
 std::string percent(double part, double whole) {
   char out[16];
@@ -480,7 +496,9 @@ void Report::finish(const tape::Summary& summary, const Assumptions& assumed) {
 
 // The file written whole under a temporary name, then given the first free one: a name
 // already taken, by an earlier file or by anything in the folder, gets a number, counted on
-// from where the last file of that name stopped. The path written, or "".
+// from where the last file of that name stopped. A file found on the way that holds these very
+// bytes (from an earlier run: this run's own are behind the count) is left as it is, and no
+// copy is added. The path written or found, or "".
 std::string Report::extract(const tape::TapeFile& f) {
   const bool good = tape::is_good(f);
   if (f.data.empty() || (!good && !settings_.keep_bad)) return "";
@@ -503,23 +521,26 @@ std::string Report::extract(const tape::TapeFile& f) {
   platform::OutputFile out;
   std::string path = dir + "/" + name + ext;
   bool written = out.create_in(dir) && out.write(bytes.data(), bytes.size());
+  bool same = false;
   int& number = next_number_[name + ext];
-  for (number = std::max(number, 1); written; ++number) {
+  for (number = std::max(number, 1); written && !same; ++number) {
     path = dir;
     path.append("/").append(name);
     if (number > 1) path.append("~").append(std::to_string(number));
     path.append(ext);
     if (out.commit(path)) break;
     written = out.name_taken();
+    same = written && holds(path, bytes);
   }
   if (!written) {
     channel_.err("tapewren-scan: " + path + ": " + out.error() + "\n");
     extracted_ = false;
     return "";
   }
-  ++number;
+  if (!same) ++number;
   if (!settings_.json && !settings_.quiet)
-    channel_.out("wrote " + path + " (" + std::to_string(bytes.size()) + " bytes)\n");
+    channel_.out(same ? "same as " + path + ", left as it is\n"
+                      : "wrote " + path + " (" + std::to_string(bytes.size()) + " bytes)\n");
   return path;
 }
 
