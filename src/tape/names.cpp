@@ -1,6 +1,8 @@
 // What a person and a file system see of a file: its name, its verdict, its fingerprint.
 #include <algorithm>
 #include <cctype>
+#include <cstdio>
+#include <cstring>
 
 #include "tape/tape.hpp"
 
@@ -65,6 +67,15 @@ std::string safe_name(std::string text, const std::string& if_empty) {
 
 std::string safe_file_name(const std::array<std::uint8_t, 16>& name) {
   return safe_name(readable_name(name), "UNNAMED");
+}
+
+std::string nameless_name(const std::string& before, int number, std::uint32_t start,
+                          std::size_t width) {
+  char place[32];
+  std::snprintf(place, sizeof place, " %03d $%04X", number, start);
+  const std::string base = before.empty() ? "TAPE" : before;
+  const std::size_t room = width > std::strlen(place) ? width - std::strlen(place) : 0;
+  return base.substr(0, room) + place;
 }
 
 const char* verdict_text(Verdict verdict) {

@@ -225,6 +225,13 @@ std::string safe_name(std::string text, const std::string& if_empty);
 // The same made from a file's name on the tape.
 std::string safe_file_name(const std::array<std::uint8_t, 16>& name);
 
+// What a file whose name reads as nothing is called, as --extract and the disk images both
+// name it: after the last name read before it ("TAPE" when there was none), with its number
+// on the tape and its address, so that a multi-load game's files sort in tape order
+// ("GAME 012 $E000"). The name before it is cut so that the whole fits in `width`.
+std::string nameless_name(const std::string& before, int number, std::uint32_t start,
+                          std::size_t width = std::string::npos);
+
 const char* verdict_text(Verdict verdict);
 
 // A file that can be used as it is: read whole, or made whole from its repeat.

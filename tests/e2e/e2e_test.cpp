@@ -559,6 +559,13 @@ const std::vector<ImageRow> kImageRows = {
    {{synth::Encoding::kStandard, 1, "ONLY", pattern(50, 5), 0x0801}},
    true, 1, "tapewren-scan: $D64: File exists\n", {}, 0,
    {{0, "only", "prg", 0}}},
+  // Saved without a name: called after the name before it, on the disk as in the folder.
+  {"NamelessFileNamedAsExtracted",
+   {{synth::Encoding::kStandard, 1, "GAME", pattern(100, 6), 0x0801},
+    {synth::Encoding::kStandard, 1, "", pattern(100, 7), 0x0801}},
+   false, 0, "",
+   {{1, "game", "prg", 0}, {1, "game 002 $0801", "prg", 1}}, 662,
+   {{0, "game", "prg", 0}, {0, "game 002 $0801", "prg", 1}}},
 };
 // clang-format on
 
@@ -1297,6 +1304,10 @@ Options unprivileged() {
 Bytes two_prg() {  // side()'s second file, as --extract writes it
   return Bytes{0x01, 0x08} + Bytes(200, 0x22);
 }
+Bytes nameless_after_game() {  // a program saved without a name after one named in colour
+  return synth::synthesize({{synth::Encoding::kStandard, 1, "\x1cGAME", {1, 2}, 0x0801},
+                            {synth::Encoding::kStandard, 1, "", {3, 4}, 0x0801}});
+}
 Options stdin_pipe() {
   Options o;
   o.stdin_mode = Stdin::kPipe;
@@ -1420,6 +1431,9 @@ const std::vector<Hostile> kHostile = {
    {{"side.dmp", side}, {"out/ONE.prg", one_prg}, {"out/TWO.prg", taken}},
    0, "", {{"out/TWO~2.prg", two_prg}}, {}, Feed::kNone, nullptr, 0,
    "same as $D/out/ONE.prg, left as it is\n"},
+  {"NamelessFileCalledAfterTheNameBefore", "scan", {"--extract", "$D/out", "$D/side.dmp"},
+   {{"side.dmp", nameless_after_game}}, 0, "",
+   {{"out/GAME.prg", [] { return Bytes{0x01, 0x08, 1, 2}; }}, {"out/GAME 002 $0801.prg", [] { return Bytes{0x01, 0x08, 3, 4}; }}}},
   {"ExistingTapLeftAlone", "convert", {"$D/side.dmp", "$D/taken.tap"}, {{"side.dmp", side}, {"taken.tap", [] { return bytes("keep"); }}},
    1, "tapewren-convert: $D/taken.tap: File exists\n"},
   {"ExistingWavLeftAlone", "convert", {"$D/side.dmp", "$D/taken.wav"}, {{"side.dmp", side}, {"taken.wav", [] { return bytes("keep"); }}},

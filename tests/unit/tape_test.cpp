@@ -1025,5 +1025,13 @@ TEST(FileNames, SafeOnLinuxAndWindows) {
   EXPECT_EQ(safe_name("side a~2", "recording"), "side a~2");
 }
 
+// A file whose name reads as nothing, as --extract and the images both call it.
+TEST(FileNames, NamelessAfterTheNameBefore) {
+  EXPECT_EQ(nameless_name("GAME", 12, 0xE000), "GAME 012 $E000");
+  EXPECT_EQ(nameless_name("", 1, 0x7000), "TAPE 001 $7000");
+  EXPECT_EQ(nameless_name("ROMEO & JULIET", 3, 0x0801, 16), "ROMEO  003 $0801");
+  EXPECT_EQ(nameless_name("GAME", 1000, 0x0801, 16), "GAME 1000 $0801");
+}
+
 }  // namespace
 }  // namespace tapewren::tape

@@ -99,11 +99,6 @@ std::string percent(double part, double whole) {
 
 const char* const kMachines[] = {"C64", "VIC20", "C16"};
 
-// Whether a file has a name of its own: in a header block, or in its loader's block.
-bool named(const tape::TapeFile& f) {
-  return f.header.copy[0].found || f.header.copy[1].found || !tape::readable_name(f.name).empty();
-}
-
 }  // namespace
 
 // m:ss, or h:mm:ss from an hour on.
@@ -464,7 +459,7 @@ void Report::on_file(const tape::TapeFile& f) {
   const std::string written = settings_.extract_dir.empty() ? "" : extract(f);
   last_extracted_ = written;
   if (settings_.json) channel_.out(file_json(f, counts_.files, settings_.recording, written));
-  if (named(f)) boot_name_ = tape::safe_file_name(f.name);
+  if (const std::string own = tape::readable_name(f.name); !own.empty()) last_name_ = own;
   if (settings_.images) settings_.images->add(f);
   if (settings_.places) {
     FilePlace p;
@@ -502,14 +497,13 @@ void Report::finish(const tape::Summary& summary, const Assumptions& assumed) {
 std::string Report::extract(const tape::TapeFile& f) {
   const bool good = tape::is_good(f);
   if (f.data.empty() || (!good && !settings_.keep_bad)) return "";
-  std::string name = f.kind == Kind::kDataWithoutHeader ? "NO HEADER AT " + std::to_string(f.offset)
-                                                        : tape::safe_file_name(f.name);
-  if (f.kind == Kind::kProgram && !named(f)) {
-    // A turbo block without a name of its own: named after the boot file before it, with its
-    // place on the tape and its address, so that the files of a multi-load game sort in order.
-    char place[32];
-    std::snprintf(place, sizeof place, " %03d $%04X", counts_.files, f.start);
-    name = (boot_name_.empty() ? std::string("TAPE") : boot_name_) + place;
+  // A file whose name reads as nothing (a turbo block without one, a file saved without one) is
+  // called after the name before it, as the disk images call it.
+  std::string name = tape::safe_file_name(f.name);
+  if (f.kind == Kind::kDataWithoutHeader) {
+    name = "NO HEADER AT " + std::to_string(f.offset);
+  } else if (tape::readable_name(f.name).empty()) {
+    name = tape::safe_name(tape::nameless_name(last_name_, counts_.files, f.start), "TAPE");
   }
   if (!good) name += std::string(" (") + tape::verdict_text(f.verdict) + ")";
   const char* ext = f.kind == Kind::kProgram ? ".prg" : f.kind == Kind::kDataFile ? ".seq" : ".bin";
