@@ -18,7 +18,7 @@ def clock(seconds):
 
 
 def part(p):
-    return "" if p is None else " ".join(c["state"] for c in p["copies"])
+    return "" if p is None else " ".join(c["state"] or "-" for c in p["copies"])
 
 
 def row(f):

@@ -1,7 +1,9 @@
 // The command-line conventions of the tools.
 #include "cli/cli.hpp"
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <limits>
 
 #ifndef TAPEWREN_VERSION
@@ -86,7 +88,9 @@ bool Args::value(std::string& out) {
 }
 
 int usage_error(const Tool& tool, const std::string& message) {
-  std::fprintf(stderr, "%s: %s\n%s", tool.name, message.c_str(), tool.usage);
+  // The mistake and where to look, as common tools say it: forty lines of usage would bury it.
+  std::fprintf(stderr, "%s: %s\nTry '%s --help' for more information.\n", tool.name,
+               message.c_str(), tool.name);
   return kUsageError;
 }
 
@@ -98,6 +102,19 @@ int help(const Tool& tool) {
 int version(const Tool& tool) {
   std::printf("%s %s\n", tool.name, TAPEWREN_VERSION);
   return 0;
+}
+
+int close_output(const Tool& tool, int code, int earlier) {
+  errno = 0;
+  const bool flushed = std::fflush(stdout) == 0;  // writes again what a failed write left
+  int error = earlier != 0 ? earlier : errno;
+  const bool clean = std::ferror(stdout) == 0;
+  // Late errors of a network disk; not a stream that was never there and never written to.
+  if (std::fclose(stdout) != 0 && error == 0 && errno != EBADF) error = errno;
+  if (flushed && clean && error == 0) return code;
+  std::fprintf(stderr, "%s: write error: %s\n", tool.name,
+               error != 0 ? std::strerror(error) : "the output was cut short");
+  return code > 128 ? code : 1;
 }
 
 std::string needs_value(const std::string& option) {

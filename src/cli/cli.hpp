@@ -47,12 +47,17 @@ struct Tool {
   const char* usage;  // the whole --help text
 };
 
-// "NAME: message" and the usage on standard error; returns kUsageError.
+// "NAME: message" and a line pointing at --help on standard error; returns kUsageError.
 int usage_error(const Tool& tool, const std::string& message);
 // The usage on standard output; returns 0.
 int help(const Tool& tool);
 // "NAME VERSION" on standard output; returns 0.
 int version(const Tool& tool);
+// Standard output flushed and closed, at the end: `code` when everything written to it got
+// there; else "NAME: write error: REASON" on standard error and 1 (a signal's 128 + N kept),
+// since a report that was lost is no success. `earlier`: the errno of a write that failed
+// before, where the tool kept it.
+int close_output(const Tool& tool, int code, int earlier = 0);
 // The messages of the usual mistakes.
 std::string needs_value(const std::string& option);
 std::string takes_no_value(const std::string& option);

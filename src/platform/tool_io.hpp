@@ -67,6 +67,11 @@ class OutputFile : public io::ByteSink {
   std::string error_;
 };
 
+// Run first in a tool: a standard stream that the caller closed is opened on the null device,
+// so that no output file takes its number; standard output for reading only, so that what is
+// written to it fails as it would have, and the tool can say that its report was lost.
+void open_missing_tool_streams();
+
 // From now on a termination request (Ctrl-C, SIGTERM, SIGHUP, SIGQUIT) only raises a flag,
 // and a file-size limit makes writes fail instead of ending the process.
 void catch_termination();

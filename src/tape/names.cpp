@@ -1,6 +1,8 @@
 // What a person and a file system see of a file: its name, its verdict, its fingerprint.
 #include <algorithm>
 #include <cctype>
+#include <cstdio>
+#include <cstring>
 
 #include "tape/tape.hpp"
 
@@ -42,13 +44,14 @@ std::string readable_name(const std::array<std::uint8_t, 16>& name) {
   return out.erase(out.find_last_not_of(' ') + 1);
 }
 
-std::string safe_file_name(const std::array<std::uint8_t, 16>& name) {
-  std::string s = readable_name(name);
-  for (char& c : s)
-    if (std::string("<>:\"/\\|?*").find(c) != std::string::npos) c = '_';
-  s.erase(s.find_last_not_of(". ") + 1);  // Windows drops trailing dots and spaces
-  if (s.empty()) s = "UNNAMED";
-  std::string base = s.substr(0, s.find('.'));
+std::string safe_name(std::string text, const std::string& if_empty) {
+  for (char& c : text)
+    if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F ||
+        std::string("<>:\"/\\|?*").find(c) != std::string::npos)
+      c = '_';
+  text.erase(text.find_last_not_of(". ") + 1);  // Windows drops trailing dots and spaces
+  if (text.empty()) text = if_empty;
+  std::string base = text.substr(0, text.find('.'));
   std::transform(base.begin(), base.end(), base.begin(),
                  [](char c) { return static_cast<char>(std::toupper(c)); });
   base.erase(base.find_last_not_of(' ') + 1);
@@ -58,8 +61,21 @@ std::string safe_file_name(const std::array<std::uint8_t, 16>& name) {
   reserved |= base.size() == 4 && (base.rfind("COM", 0) == 0 || base.rfind("LPT", 0) == 0) &&
               base[3] >= '0' && base[3] <= '9';
   // A leading '-' reads as an option to every command line tool, a leading '.' hides it.
-  reserved |= s[0] == '-' || s[0] == '.';
-  return reserved ? "_" + s : s;
+  reserved |= text[0] == '-' || text[0] == '.';
+  return reserved ? "_" + text : text;
+}
+
+std::string safe_file_name(const std::array<std::uint8_t, 16>& name) {
+  return safe_name(readable_name(name), "UNNAMED");
+}
+
+std::string nameless_name(const std::string& before, int number, std::uint32_t start,
+                          std::size_t width) {
+  char place[32];
+  std::snprintf(place, sizeof place, " %03d $%04X", number, start);
+  const std::string base = before.empty() ? "TAPE" : before;
+  const std::size_t room = width > std::strlen(place) ? width - std::strlen(place) : 0;
+  return base.substr(0, room) + place;
 }
 
 const char* verdict_text(Verdict verdict) {

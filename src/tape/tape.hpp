@@ -218,8 +218,19 @@ std::uint32_t crc32(const std::vector<std::uint8_t>& bytes);
 // out, other characters as '?', the padding dropped.
 std::string readable_name(const std::array<std::uint8_t, 16>& name);
 
-// A file name that Linux and Windows both accept, made from the readable name.
+// A file or folder name that Linux and Windows both accept, made from a name as a person reads
+// it: nothing that climbs out of its folder, hides, reads as an option, is reserved on Windows,
+// or holds a control code; `if_empty` when nothing is left.
+std::string safe_name(std::string text, const std::string& if_empty);
+// The same made from a file's name on the tape.
 std::string safe_file_name(const std::array<std::uint8_t, 16>& name);
+
+// What a file whose name reads as nothing is called, as --extract and the disk images both
+// name it: after the last name read before it ("TAPE" when there was none), with its number
+// on the tape and its address, so that a multi-load game's files sort in tape order
+// ("GAME 012 $E000"). The name before it is cut so that the whole fits in `width`.
+std::string nameless_name(const std::string& before, int number, std::uint32_t start,
+                          std::size_t width = std::string::npos);
 
 const char* verdict_text(Verdict verdict);
 

@@ -320,6 +320,24 @@ std::string synthetic_tap(const TempDir& dir) {
   return path;
 }
 
+// What the schema's validator says of JSON Lines: "" when every line is valid. Every --json
+// output of the tests goes through it.
+std::string json_faults(const TempDir& dir, const std::string& lines) {
+  static int serial = 0;
+  const std::string file = dir.path("lines." + std::to_string(++serial) + ".json");
+  write_file(file, bytes(lines));
+  const std::string source = TAPEWREN_SOURCE_DIR;
+  Child child({"/bin/sh", "-c",
+               "/usr/bin/python3 " + source + "/scripts/check-scan-json.py " + source +
+                   "/docs/scan-json.schema.json < " + file},
+              dir);
+  const int code = child.wait_exit();
+  return code == 0 ? "" : "status " + std::to_string(code) + ": " + child.err();
+}
+bool asks_json(const std::string& name, const std::vector<std::string>& args) {
+  return !kWine && name == "scan" && std::find(args.begin(), args.end(), "--json") != args.end();
+}
+
 struct Outcome {
   int code;
   std::string out, err;
@@ -327,6 +345,9 @@ struct Outcome {
 Outcome run(const TempDir& dir, const std::string& name, std::vector<std::string> args) {
   Child child(command(name, args), dir);
   const int code = child.wait_exit();
+  if (asks_json(name, args)) {
+    EXPECT_EQ(json_faults(dir, child.out()), "") << child.out();
+  }
   return {code, text(child.out()), text(child.err())};
 }
 
@@ -538,6 +559,13 @@ const std::vector<ImageRow> kImageRows = {
    {{synth::Encoding::kStandard, 1, "ONLY", pattern(50, 5), 0x0801}},
    true, 1, "tapewren-scan: $D64: File exists\n", {}, 0,
    {{0, "only", "prg", 0}}},
+  // Saved without a name: called after the name before it, on the disk as in the folder.
+  {"NamelessFileNamedAsExtracted",
+   {{synth::Encoding::kStandard, 1, "GAME", pattern(100, 6), 0x0801},
+    {synth::Encoding::kStandard, 1, "", pattern(100, 7), 0x0801}},
+   false, 0, "",
+   {{1, "game", "prg", 0}, {1, "game 002 $0801", "prg", 1}}, 662,
+   {{0, "game", "prg", 0}, {0, "game 002 $0801", "prg", 1}}},
 };
 // clang-format on
 
@@ -630,7 +658,7 @@ Outcome script(const TempDir& dir, const std::string& line) {
   return {code, text(child.out()), text(child.err())};
 }
 
-// A side of many kinds of file: good, repaired, bad, named only, turbo; with a second side.
+// A side of many kinds of file: good (one with a copy lost), repaired, bad, named only, turbo.
 std::vector<synth::TapeFile> mixed_side() {
   Bytes game(700);
   for (std::size_t i = 0; i < game.size(); ++i) game[i] = static_cast<std::uint8_t>(i * 11 + 3);
@@ -643,6 +671,7 @@ std::vector<synth::TapeFile> mixed_side() {
       {synth::Encoding::kStandard, 1, "SAY \"HI\"", Bytes(10, 0x45), 0x0801},
       {synth::Encoding::kCountdown9, 1, "TURBO", game, 0x0801},
       {synth::Encoding::kNovaload, 1, "NOVA", game, 0x4000}};
+  files[0].lost_copies = {{1, 2}};
   files[2].parity_errors = {{1, 5}};
   files[3].parity_errors = {{1, 7}, {2, 7}};
   files[4].with_data = false;
@@ -874,7 +903,8 @@ TEST(Scan, FoldersOfRecordings) {
   const Outcome none = run(dir, "scan", {dir.path("empty")});
   EXPECT_EQ(none.code, 1);
   EXPECT_EQ(none.err, "tapewren-scan: " + dir.path("empty") +
-                          ": no recordings in it (.dmp, .tap, or TAP files)\n");
+                          ": no recordings in it (.dmp, .tap or .wav files, or files that start "
+                          "as TAP or WAV files)\n");
 }
 
 // Three recordings of one side, each damaged elsewhere, one without the first file: the
@@ -990,9 +1020,15 @@ TEST(Scan, MergeAndCompareRecordingsOfOneSide) {
 }
 #endif
 
+// A usage error as the tools print it: what was wrong, and where to look.
+std::string usage_error(const std::string& tool, const std::string& what) {
+  return "tapewren-" + tool + ": " + what + "\nTry 'tapewren-" + tool +
+         " --help' for more information.\n";
+}
+
 // The conventions every tool keeps: help and version on standard output with status 0; a
-// usage error on standard error, with what was wrong, the usage, and status 2; values given
-// as --name VALUE or --name=VALUE; machines and video by name.
+// usage error on standard error, with what was wrong, a line pointing at --help, and status
+// 2; values given as --name VALUE or --name=VALUE; machines and video by name.
 TEST(Tools, CommandLineConventions) {
   TempDir dir;
   const std::string tap = file_arg(synthetic_tap(dir));
@@ -1000,7 +1036,7 @@ TEST(Tools, CommandLineConventions) {
     const char* tool;
     std::vector<std::string> args;
     int code;
-    std::string out_has, err_begins;
+    std::string out_has, err;
   };
   // clang-format off
   const std::vector<Row> rows = {
@@ -1010,13 +1046,13 @@ TEST(Tools, CommandLineConventions) {
     {"scan", {"-h"}, 0, "Usage: tapewren-scan [options] RECORDING|FOLDER...\n", ""},
     {"convert", {"--help"}, 0, "Usage: tapewren-convert [options] IN OUT\n", ""},
     {"sim", {"-h"}, 0, "Usage: tapewren-sim [options] [FILE]\n", ""},
-    {"scan", {"--histogram"}, 2, "", "tapewren-scan: option --histogram needs a value\nUsage: tapewren-scan "},
-    {"convert", {"--rate"}, 2, "", "tapewren-convert: option --rate needs a value\nUsage: tapewren-convert "},
-    {"sim", {"--bogus"}, 2, "", "tapewren-sim: unknown option --bogus\nUsage: tapewren-sim "},
-    {"scan", {"--files=yes", tap}, 2, "", "tapewren-scan: option --files takes no value\nUsage: "},
-    {"scan", {"--jobs=0", tap}, 2, "", "tapewren-scan: --jobs needs a number from 1 to 256\nUsage: "},
-    {"convert", {"-m", "c17", tap, file_arg(dir.path("x.dmp"))}, 2, "", "tapewren-convert: -m needs c64, vic20 or c16 (0, 1 or 2)\nUsage: "},
-    {"scan", {}, 2, "", "tapewren-scan: no recording named\nUsage: "},
+    {"scan", {"--histogram"}, 2, "", usage_error("scan", "option --histogram needs a value")},
+    {"convert", {"--rate"}, 2, "", usage_error("convert", "option --rate needs a value")},
+    {"sim", {"--bogus"}, 2, "", usage_error("sim", "unknown option --bogus")},
+    {"scan", {"--files=yes", tap}, 2, "", usage_error("scan", "option --files takes no value")},
+    {"scan", {"--jobs=0", tap}, 2, "", usage_error("scan", "--jobs needs a number from 1 to 256")},
+    {"convert", {"-m", "c17", tap, file_arg(dir.path("x.dmp"))}, 2, "", usage_error("convert", "-m needs c64, vic20 or c16 (0, 1 or 2)")},
+    {"scan", {}, 2, "", usage_error("scan", "no recording named")},
     {"scan", {"--files", "--machine=vic20", "-v", "ntsc", tap}, 0, "\nmachine VIC20 NTSC (given), ", ""},
     // A C64 tape read as a C16's: its loaders do not run there, and nothing is found.
     {"scan", {"--files", "-m", "plus4", "--video=1", tap}, 4, "\nmachine C16 NTSC (given), ", ""},
@@ -1034,12 +1070,30 @@ TEST(Tools, CommandLineConventions) {
       EXPECT_EQ(o.out, "");
     }
     EXPECT_NE(o.out.find(r.out_has), std::string::npos) << o.out;
-    EXPECT_EQ(o.err.substr(0, r.err_begins.size()), r.err_begins);
-    if (r.err_begins.empty()) {
-      EXPECT_EQ(o.err, "");
-    }
+    EXPECT_EQ(o.err, r.err);
   }
   EXPECT_TRUE(file_exists(dir.path("v.dmp")));
+}
+
+// A report that could not be written is no success, whatever the tool and whatever it was
+// asked for: "write error" with the reason and status 1, as ls > /dev/full says.
+TEST(Tools, ReportThatCannotBeWrittenFails) {
+  TempDir dir;
+  const std::string tap = synthetic_tap(dir);
+  for (const std::vector<std::string>& line :
+       std::vector<std::vector<std::string>>{{"scan", "--files", "--json", tap},
+                                             {"scan", "--merge", tap, tap},
+                                             {"scan", "--histogram", "-", tap},
+                                             {"scan", "--help"},
+                                             {"convert", "--version"},
+                                             {"sim", "--help"}}) {
+    std::string shell = "exec " + program(line[0]);
+    for (std::size_t i = 1; i < line.size(); ++i) shell += " '" + line[i] + "'";
+    SCOPED_TRACE(shell);
+    Child child({"/bin/sh", "-c", shell + " > /dev/full"}, dir);
+    EXPECT_EQ(child.wait_exit(), 1);
+    EXPECT_EQ(child.err(), "tapewren-" + line[0] + ": write error: No space left on device\n");
+  }
 }
 
 // A real tape as sound in several formats, measured back from the samples: the header's
@@ -1134,10 +1188,12 @@ TEST(Convert, OptionsAndRefusals) {
 // Contents are made when a row runs: the test process stays small, as the memory of the
 // programs it starts begins with its own.
 using Make = Bytes (*)();
+enum class Special { kNone, kFifo, kLocked };
 struct Given {
   std::string name;
-  Make content;              // nullptr: a folder
-  std::string link_to = {};  // a symbolic link to this instead
+  Make content;                      // nullptr: a folder
+  std::string link_to = {};          // a symbolic link to this instead
+  Special special = Special::kNone;  // a FIFO instead; or a folder that no one may read
 };
 enum class Feed { kNone, kWhole, kPartThenSignal };
 struct Output {
@@ -1177,6 +1233,20 @@ Bytes long_side() {
 }
 Bytes tap_of_side() {
   return recording::tap_of(side(), {});
+}
+// A program whose data's second copy was lost to a dropout.
+Bytes lost_copy_side() {
+  synth::TapeFile f{synth::Encoding::kStandard, 1, "ONE", Bytes(300, 0x11), 0x0801};
+  f.lost_copies = {{1, 2}};
+  return synth::synthesize({f});
+}
+// One program alone, and the file --extract makes of it.
+Bytes one_file_tap() {
+  return recording::tap_of(
+      synth::synthesize({{synth::Encoding::kStandard, 1, "ONE", Bytes(300, 0x11), 0x0801}}), {});
+}
+Bytes one_prg() {
+  return Bytes{0x01, 0x08} + Bytes(300, 0x11);
 }
 Bytes tap_signature() {
   return bytes("C64-TAPE-RAW");
@@ -1225,6 +1295,18 @@ std::vector<Given> dup_names() {  // DUP.prg, DUP~2.prg ... DUP~999.prg, all tak
 Bytes dup_tape() {
   return synth::synthesize({{synth::Encoding::kStandard, 1, "DUP", {1, 2, 3}, 0xC000},
                             {synth::Encoding::kStandard, 1, "DUP", {4, 5}, 0xC000}});
+}
+Options unprivileged() {
+  Options o;
+  o.unprivileged = true;
+  return o;
+}
+Bytes two_prg() {  // side()'s second file, as --extract writes it
+  return Bytes{0x01, 0x08} + Bytes(200, 0x22);
+}
+Bytes nameless_after_game() {  // a program saved without a name after one named in colour
+  return synth::synthesize({{synth::Encoding::kStandard, 1, "\x1cGAME", {1, 2}, 0x0801},
+                            {synth::Encoding::kStandard, 1, "", {3, 4}, 0x0801}});
 }
 Options stdin_pipe() {
   Options o;
@@ -1314,8 +1396,8 @@ const std::vector<Hostile> kHostile = {
   {"ForgottenEdgeModeIsGuessed", "scan", {"--files", "$D/halves.dmp"}, {{"halves.dmp", halves_side}}, 0, "", {}, {}, Feed::kNone, nullptr, 0,
    "ok ok   ok ok   ok\n1 files: 1 ok, 0 repaired, 0 bad, 0 incomplete, 0 named only; fingerprint c6d5f262\n"
    "machine C64 PAL (assumed), half waves (both edges) (guessed from the pulses)\n"},
-  {"HistogramOverAnInputIsRefused", "scan", {"--histogram", "$D/side_a.dmp", "$D/side_b.dmp"}, {{"side_a.dmp", side}, {"side_b.dmp", side}},
-   1, "tapewren-scan: $D/side_a.dmp: File exists\n"},
+  {"HistogramOverAnInputIsRefused", "scan", {"--histogram", "$D/side.svg", "$D/side.svg"}, {{"side.svg", tap_of_side}},
+   1, "tapewren-scan: $D/side.svg: File exists\n"},
   {"HistogramThroughALinkIsRefused", "scan", {"--histogram", "$D/link.svg", "$D/side.dmp"}, {{"side.dmp", side}, {"target", [] { return bytes("precious"); }}, {"link.svg", nullptr, "target"}},
    1, "tapewren-scan: $D/link.svg: File exists\n"},
   {"HistogramThroughADanglingLinkIsRefused", "scan", {"--histogram", "$D/link.svg", "$D/side.dmp"}, {{"side.dmp", side}, {"link.svg", nullptr, "nowhere"}},
@@ -1348,6 +1430,57 @@ const std::vector<Hostile> kHostile = {
    "  2 Novaload S program                    $0800 $0C00  1024  a: ok, b: ok       0e00d889  ok\n"
    "2 files: 2 ok, 0 repaired, 0 bad, 0 incomplete, 0 named only; fingerprint 963baac6\n"
    "0 files recovered only by merging\n"},
+  // Several recordings extract into a folder each, named as a program is: never a name that
+  // climbs out of the folder, hides, is a device on Windows or holds a control code; never
+  // through a link.
+  {"RecordingNamedWithDotsStaysInTheFolder", "scan", {"--extract", "$D/out", "$D/in"},
+   {{"in/...tap", one_file_tap}, {"in/x.tap", one_file_tap}, {"out", nullptr}}, 0, "",
+   {{"out/recording/ONE.prg", one_prg}, {"out/x/ONE.prg", one_prg}}},
+  {"RecordingFolderNamesAreCleaned", "scan", {"--extract", "$D/out", "$D/in"},
+   {{"in/\n.tap", one_file_tap}, {"in/ .tap", one_file_tap}, {"in/..tap", one_file_tap}, {"in/CON.tap", one_file_tap}},
+   0, "", {{"out/_/ONE.prg", one_prg}, {"out/recording/ONE.prg", one_prg}, {"out/recording~2/ONE.prg", one_prg},
+           {"out/_CON/ONE.prg", one_prg}}},
+  {"RecordingFolderThatIsALinkIsNotFollowed", "scan", {"--extract", "$D/out", "$D/in"},
+   {{"in/x.tap", one_file_tap}, {"in/y.tap", one_file_tap}, {"elsewhere", nullptr}, {"out/x", nullptr, "../elsewhere"}},
+   1, "tapewren-scan: $D/out/x: a symbolic link: nothing is written through it\n", {{"out/y/ONE.prg", one_prg}}},
+  // A report lost is no success: a full disk, a closed standard output.
+  {"ReportPastAFileSizeLimitFails", "scan", {"--files", "$D/side.dmp"}, {{"side.dmp", side}},
+   1, "tapewren-scan: write error: File too large\n", {}, file_limit(100)},
+  {"ReportToAClosedOutputFails", "scan", {"--json", "$D/side.dmp"}, {{"side.dmp", side}},
+   1, "tapewren-scan: write error: Bad file descriptor\n", {}, in(Stdin::kNull, -1, 1)},
+  // The JSON keeps its schema: a copy not found has the state "", not the table's "-".
+  {"MissingCopyKeepsTheSchema", "scan", {"--json", "$D/lost.dmp"}, {{"lost.dmp", lost_copy_side}},
+   0, "", {}, {}, Feed::kNone, nullptr, 0, "{\"found\":false,\"state\":\"\",\"complete\":false,"},
+  // Nothing is skipped in silence, nothing said is untrue.
+  {"FolderSkipsAreTold", "scan", {"$D/box"},
+   {{"box/a.tap", one_file_tap}, {"box/pipe", nullptr, "", Special::kFifo}, {"box/zero.tap", nullptr, "/dev/zero"},
+    {"box/gone.tap", nullptr, "nowhere"}},
+   0, "tapewren-scan: $D/box/gone.tap: note: a link to nothing: skipped\n"
+      "tapewren-scan: $D/box/pipe: note: a pipe, not a file: skipped\n"
+      "tapewren-scan: $D/box/zero.tap: note: a device, not a file: skipped\n",
+   {}, {}, Feed::kNone, nullptr, 0, "$D/box/a.tap: Filename intercepted: ONE (header ends at byte "},
+  {"UnreadableSubfolderIsNamed", "scan", {"-r", "$D/box"},
+   {{"box/a.tap", one_file_tap}, {"box/inner", nullptr, "", Special::kLocked}},
+   1, "tapewren-scan: $D/box/inner: Permission denied\n", {}, unprivileged(), Feed::kNone, nullptr, 0,
+   "$D/box/a.tap: Filename intercepted: ONE"},
+  {"FolderWithoutRecordingsNamesWav", "scan", {"$D/box"}, {{"box", nullptr}}, 1,
+   "tapewren-scan: $D/box: no recordings in it (.dmp, .tap or .wav files, or files that start as TAP or WAV files)\n"},
+  {"BadFileOutranksNothingFound", "scan", {"--files", "$D/bad.dmp", "$D/picture.jpg"},
+   {{"bad.dmp", bad_side}, {"picture.jpg", not_a_tape}}, 3, "", {}, {}, Feed::kNone, nullptr, 0,
+   "total: 2 recordings, 0 unreadable, 1 with bad or incomplete files, 1 without files;"},
+  {"MapNamedPngIsRefused", "scan", {"--map", "$D/m.png", "$D/side.dmp"}, {{"side.dmp", side}},
+   2, usage_error("scan", "$D/m.png: --map draws an SVG picture: its name must end in .svg")},
+  {"HistogramNamedPngIsRefused", "scan", {"--histogram", "$D/h.png", "$D/side.dmp"}, {{"side.dmp", side}},
+   2, usage_error("scan", "$D/h.png: --histogram draws an SVG picture: its name must end in .svg")},
+  {"UsageErrorPointsAtHelp", "scan", {"--bogus", "$D/side.dmp"}, {{"side.dmp", side}},
+   2, "tapewren-scan: unknown option --bogus\nTry 'tapewren-scan --help' for more information.\n"},
+  {"ExtractedAgainLeavesTheSameFileAlone", "scan", {"--extract", "$D/out", "$D/side.dmp"},
+   {{"side.dmp", side}, {"out/ONE.prg", one_prg}, {"out/TWO.prg", taken}},
+   0, "", {{"out/TWO~2.prg", two_prg}}, {}, Feed::kNone, nullptr, 0,
+   "same as $D/out/ONE.prg, left as it is\n"},
+  {"NamelessFileCalledAfterTheNameBefore", "scan", {"--extract", "$D/out", "$D/side.dmp"},
+   {{"side.dmp", nameless_after_game}}, 0, "",
+   {{"out/GAME.prg", [] { return Bytes{0x01, 0x08, 1, 2}; }}, {"out/GAME 002 $0801.prg", [] { return Bytes{0x01, 0x08, 3, 4}; }}}},
   {"ExistingTapLeftAlone", "convert", {"$D/side.dmp", "$D/taken.tap"}, {{"side.dmp", side}, {"taken.tap", [] { return bytes("keep"); }}},
    1, "tapewren-convert: $D/taken.tap: File exists\n"},
   {"ExistingWavLeftAlone", "convert", {"$D/side.dmp", "$D/taken.wav"}, {{"side.dmp", side}, {"taken.wav", [] { return bytes("keep"); }}},
@@ -1362,7 +1495,8 @@ const std::vector<Hostile> kHostile = {
   {"FileSizeLimitStopsAConversion", "convert", {"$D/side.dmp", "$D/side.wav"}, {{"side.dmp", side}},
    1, "tapewren-convert: $D/side.wav: File too large\n", {}, file_limit(100000)},
   {"FileSizeLimitStopsAnExtraction", "scan", {"--extract", "$D/out", "$D/side.dmp"}, {{"side.dmp", side}, {"out", nullptr}},
-   1, "tapewren-scan: $D/out/ONE.prg: File too large\ntapewren-scan: $D/out/TWO.prg: File too large\n", {}, file_limit(200)},
+   1, "tapewren-scan: $D/out/ONE.prg: File too large\ntapewren-scan: $D/out/TWO.prg: File too large\n"
+      "tapewren-scan: write error: File too large\n", {}, file_limit(200)},  // the report too
   {"TickRateTypedAsHzIsRefusedUpFront", "convert", {"--tick-hz", "1000", "$D/side.dmp", "$D/side.wav"}, {{"side.dmp", side}},
    1, "tapewren-convert: $D/side.wav" + kNothingWritten, {}, memory_limit()},
   {"LongPausesAsDumpInFlatMemory", "convert", {"$D/long.tap", "$D/long.dmp"}, {{"long.tap", [] { return long_entries(16384); }}},
@@ -1395,17 +1529,17 @@ const std::vector<Hostile> kHostile = {
   {"TapHeaderCutShort", "convert", {"$D/short.tap", "$D/short.dmp"}, {{"short.tap", [] { return cut(tap_of_side(), tap_of_side().size() - 15); }}},
    1, "tapewren-convert: $D/short.tap: the TAP header is cut short (15 of 20 bytes)\n"},
   {"WavOptionsWithoutAWav", "convert", {"--rate", "48000", "$D/side.dmp", "$D/side.tap"}, {{"side.dmp", side}},
-   2, "tapewren-convert: --rate and --bits are for a WAV output (OUT ending in .wav)\nUsage: ..."},
+   2, usage_error("convert", "--rate and --bits are for a WAV output (OUT ending in .wav)")},
   {"TickRateForATapFile", "convert", {"--tick-hz", "1000000", "$D/side.tap", "$D/side.wav"}, {{"side.tap", tap_of_side}},
-   2, "tapewren-convert: --tick-hz describes a dump file; neither $D/side.tap nor $D/side.wav is one\nUsage: ..."},
+   2, usage_error("convert", "--tick-hz describes a dump file; neither $D/side.tap nor $D/side.wav is one")},
   // The output's format from its name, the input's from its content; what is not a tape refused.
   {"TapNamedTapGetsATap", "convert", {"$D/side.tap", "$D/copy.tap"}, {{"side.tap", tap_of_side}}, 0, "", {{"copy.tap", tap_of_side}}},
   {"DumpNamedDmpGetsADump", "convert", {"$D/side.dmp", "$D/copy.dmp"}, {{"side.dmp", side}}, 0, "", {{"copy.dmp", side}}},
   {"RawIsADumpToo", "convert", {"$D/side.dmp", "$D/copy.raw"}, {{"side.dmp", side}}, 0, "", {{"copy.raw", side}}},
   {"UnknownOutputNameIsRefused", "convert", {"$D/side.dmp", "$D/side.prg"}, {{"side.dmp", side}},
-   2, "tapewren-convert: $D/side.prg: the output's name must end in .tap, .dmp, .raw or .wav\nUsage: ..."},
+   2, usage_error("convert", "$D/side.prg: the output's name must end in .tap, .dmp, .raw or .wav")},
   {"NamelessOutputIsRefused", "convert", {"$D/side.dmp", "$D/side"}, {{"side.dmp", side}},
-   2, "tapewren-convert: $D/side: the output's name must end in .tap, .dmp, .raw or .wav\nUsage: ..."},
+   2, usage_error("convert", "$D/side: the output's name must end in .tap, .dmp, .raw or .wav")},
   {"WavKnownByItsContent", "convert", {"$D/sound.tap", "$D/back.tap"}, {{"sound.tap", wav_of_side}}, 0, "",
    {{"back.tap", tap_signature, true}}},
   {"WavScanned", "scan", {"--files", "$D/sound.wav"}, {{"sound.wav", wav_of_side}}, 0, "", {}, {}, Feed::kNone, nullptr, 0,
@@ -1452,21 +1586,29 @@ TEST_P(Tools, Hostile) {
     return s;
   };
   std::vector<std::string> expected_names;
+  const auto expect = [&](const std::string& name) {  // and the folders it is in
+    for (auto slash = name.find('/'); slash != std::string::npos; slash = name.find('/', slash + 1))
+      expected_names.push_back(name.substr(0, slash));
+    expected_names.push_back(name);
+  };
+  if (row.options.unprivileged) chmod(work.dir.c_str(), 0755);
   for (const Given& g : row.given) {
     const std::string path = work.path(g.name);
-    if (g.name.find('/') != std::string::npos) mkdir(path.substr(0, path.rfind('/')).c_str(), 0755);
-    if (!g.link_to.empty()) {
+    for (auto slash = g.name.find('/'); slash != std::string::npos;
+         slash = g.name.find('/', slash + 1))
+      mkdir(work.path(g.name.substr(0, slash)).c_str(), 0755);
+    if (g.special == Special::kFifo) {
+      ASSERT_EQ(mkfifo(path.c_str(), 0644), 0);
+    } else if (!g.link_to.empty()) {
       ASSERT_EQ(symlink(g.link_to.c_str(), path.c_str()), 0);
     } else if (!g.content) {
-      ASSERT_EQ(mkdir(path.c_str(), 0755), 0);
+      ASSERT_EQ(mkdir(path.c_str(), g.special == Special::kLocked ? 0 : 0755), 0);
     } else {
       write_file(path, g.content());
     }
-    expected_names.push_back(g.name);
-    if (g.name.find('/') != std::string::npos)
-      expected_names.push_back(g.name.substr(0, g.name.find('/')));
+    expect(g.name);
   }
-  for (const Output& o : row.outputs) expected_names.push_back(o.name);
+  for (const Output& o : row.outputs) expect(o.name);
   std::sort(expected_names.begin(), expected_names.end());
   expected_names.erase(std::unique(expected_names.begin(), expected_names.end()),
                        expected_names.end());
@@ -1500,6 +1642,9 @@ TEST_P(Tools, Hostile) {
     EXPECT_EQ(child.err(), err);
   }
   EXPECT_NE(child.out().find(here(row.out)), std::string::npos) << child.out();
+  if (asks_json(row.program, args)) {
+    EXPECT_EQ(json_faults(logs, child.out()), "");
+  }
   EXPECT_EQ(listing(work.dir), expected_names);
   for (const Given& g : row.given) {
     if (g.link_to.empty() && g.content) {

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <fcntl.h>
+#include <grp.h>
 #include <poll.h>
 #include <signal.h>
 #include <sys/ioctl.h>
@@ -209,6 +210,7 @@ struct Options {
   long file_size_limit = -1;        // RLIMIT_FSIZE in bytes
   bool ignore_sigxfsz = true;       // with it: a write past the limit fails instead of killing
   long data_limit = -1;             // RLIMIT_DATA in bytes: a heap that cannot grow unbounded
+  bool unprivileged = false;        // run as nobody when root, for whom no permission holds
 };
 
 // A program run in a session of its own, its standard output and error in files.
@@ -250,6 +252,9 @@ class Child {
         const rlimit lim{static_cast<rlim_t>(o.data_limit), static_cast<rlim_t>(o.data_limit)};
         setrlimit(RLIMIT_DATA, &lim);
       }
+      if (o.unprivileged && getuid() == 0 &&
+          (setgroups(0, nullptr) != 0 || setgid(65534) != 0 || setuid(65534) != 0))
+        _exit(126);
       std::vector<char*> args;
       for (auto& a : argv) args.push_back(a.data());
       args.push_back(nullptr);

@@ -4,11 +4,17 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <ostream>
 #include <set>
 #include <string>
 #include <utility>
 #include <vector>
+
+#include "images.hpp"
 
 namespace tapewren::image {
 namespace {
@@ -167,6 +173,36 @@ TEST_P(Images, ReadBackWhole) {
 
 INSTANTIATE_TEST_SUITE_P(Table, Images, ::testing::ValuesIn(kRows),
                          [](const auto& info) { return std::string(info.param.label); });
+
+// tapewren-scan's images name a file saved without a name after the name before it as a
+// person reads it, its colour codes left out, cut to fit: as --extract names it.
+TEST(ScanImages, NamelessFileCalledAfterTheReadableNameBefore) {
+  namespace fs = std::filesystem;
+  const fs::path path =
+      fs::temp_directory_path() /
+      ("tapewren-nameless-" +
+       std::to_string(std::chrono::steady_clock::now().time_since_epoch().count()) + ".t64");
+  scan::Channel held;  // the messages, never shown
+  scan::Images images({"", path.string(), "SIDE", true}, held);
+  tape::TapeFile named, nameless;
+  named.name.fill(0x20);
+  const std::string colour_and_name = std::string(1, '\x1c') + "ROMEO & JULIET";
+  std::copy(colour_and_name.begin(), colour_and_name.end(), named.name.begin());
+  named.data = {1, 2};
+  nameless.name.fill(0x20);
+  nameless.data = {3, 4};
+  nameless.start = named.start = 0x0801;
+  images.add(named);
+  images.add(nameless);
+  ASSERT_EQ(images.finish(), 0);
+  std::ifstream in(path, std::ios::binary);
+  const std::string t((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  in.close();
+  fs::remove(path);
+  ASSERT_GE(t.size(), 128u);
+  EXPECT_EQ(t.substr(64 + 16, 16), colour_and_name + " ");  // its own name, as on tape
+  EXPECT_EQ(t.substr(96 + 16, 16), "ROMEO  002 $0801");
+}
 
 }  // namespace
 }  // namespace tapewren::image

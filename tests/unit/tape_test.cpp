@@ -1015,6 +1015,22 @@ TEST(FileNames, SafeOnLinuxAndWindows) {
   EXPECT_EQ(name("\x5c\x5e\x5f\x01\xd3"), "#^_s");  // pound, arrows; a control code left out
   EXPECT_EQ(name("\x93\x05GAME.  "), "GAME");
   EXPECT_EQ(name(""), "UNNAMED");
+  // A recording's folder under --extract, named after its file by the same rules.
+  EXPECT_EQ(safe_name("..", "recording"), "recording");  // never climbs out
+  EXPECT_EQ(safe_name(" ", "recording"), "recording");
+  EXPECT_EQ(safe_name("\n", "recording"), "_");  // no control code
+  EXPECT_EQ(safe_name("\x7fside", "recording"), "_side");
+  EXPECT_EQ(safe_name("con", "recording"), "_con");
+  EXPECT_EQ(safe_name(".side", "recording"), "_.side");
+  EXPECT_EQ(safe_name("side a~2", "recording"), "side a~2");
+}
+
+// A file whose name reads as nothing, as --extract and the images both call it.
+TEST(FileNames, NamelessAfterTheNameBefore) {
+  EXPECT_EQ(nameless_name("GAME", 12, 0xE000), "GAME 012 $E000");
+  EXPECT_EQ(nameless_name("", 1, 0x7000), "TAPE 001 $7000");
+  EXPECT_EQ(nameless_name("ROMEO & JULIET", 3, 0x0801, 16), "ROMEO  003 $0801");
+  EXPECT_EQ(nameless_name("GAME", 1000, 0x0801, 16), "GAME 1000 $0801");
 }
 
 }  // namespace

@@ -11,7 +11,6 @@
 
 #include "audio/wav.hpp"
 #include "cli/cli.hpp"
-#include "platform/host.hpp"
 #include "platform/tool_io.hpp"
 #include "recording/recording.hpp"
 
@@ -359,11 +358,11 @@ class Conversion {
 }  // namespace
 
 int main(int argc, char** argv) {
-  platform::open_missing_standard_streams();
+  platform::open_missing_tool_streams();
   platform::catch_termination();
   Options opt;
   bool done = false;
-  const int parsed = parse(argc, argv, opt, done);
-  if (parsed != 0 || done) return parsed;
-  return Conversion(opt).run();
+  int code = parse(argc, argv, opt, done);
+  if (code == 0 && !done) code = Conversion(opt).run();
+  return cli::close_output(kTool, code);
 }

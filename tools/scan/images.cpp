@@ -2,8 +2,6 @@
 // the image library and written through the never-overwrite writer.
 #include "images.hpp"
 
-#include <cstdio>
-
 #include "platform/tool_io.hpp"
 
 namespace tapewren::scan {
@@ -56,11 +54,10 @@ Images::Images(ImageSettings settings, Channel& channel)
 
 void Images::add(const tape::TapeFile& f) {
   ++number_;
-  std::string name(f.name.begin(), f.name.end());
-  name = image::trimmed(name);
+  const std::string own = tape::readable_name(f.name);
   const bool good = tape::is_good(f);
   const bool kind = f.kind == tape::Kind::kProgram || f.kind == tape::Kind::kDataFile;
-  if (!name.empty()) boot_name_ = name;
+  if (!own.empty()) last_name_ = own;
   if (!good || !kind || f.data.empty()) return;
   image::File file;
   if (f.kind == tape::Kind::kProgram) {
@@ -68,14 +65,10 @@ void Images::add(const tape::TapeFile& f) {
   } else {
     file.type = image::FileType::kSeq;
   }
-  if (name.empty()) {
-    // A turbo block without a name: called after the file before it, with its place on the
-    // tape and its address, as --extract names it.
-    char place[24];
-    std::snprintf(place, sizeof place, " %03d $%04X", number_, f.start);
-    name = (boot_name_.empty() ? std::string("TAPE") : boot_name_.substr(0, 6)) + place;
-  }
-  file.name = name;
+  // The tape's own PETSCII name; one that reads as nothing (control codes alone, spaces) is
+  // called after the name before it, as --extract calls it, cut to fit.
+  file.name = own.empty() ? petscii_name(tape::nameless_name(last_name_, number_, f.start, 16))
+                          : image::trimmed(std::string(f.name.begin(), f.name.end()));
   file.bytes.insert(file.bytes.end(), f.data.begin(), f.data.end());
   fingerprint_.add(f);
   files_.push_back(std::move(file));

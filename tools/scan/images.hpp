@@ -39,7 +39,7 @@ class Images {
   Channel& channel_;
   std::vector<image::File> files_;
   int number_ = 0;         // of the files told, for the nameless ones' names
-  std::string boot_name_;  // the last name found: what nameless files are called after
+  std::string last_name_;  // the last name read: what nameless files are called after
   tape::Fingerprint fingerprint_;
 };
 

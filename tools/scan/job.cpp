@@ -205,8 +205,16 @@ Outcome scan_recording(const Options& opt, const Input& input, Channel& channel)
   }
   if (input.prefixed && opt.files && !opt.json) channel.out(path + ":\n");
   if (!input.extract_dir.empty()) {
+    namespace fs = std::filesystem;
     std::error_code ec;
-    std::filesystem::create_directory(input.extract_dir, ec);
+    // A recording's own folder in DIR: one that is a link would send its files out of DIR.
+    if (input.extract_dir != opt.extract &&
+        fs::is_symlink(fs::symlink_status(input.extract_dir, ec))) {
+      channel.err(message(input.extract_dir, "a symbolic link: nothing is written through it"));
+      outcome.code = 1;
+      return outcome;
+    }
+    fs::create_directory(input.extract_dir, ec);
     if (ec) {
       channel.err(message(input.extract_dir, "cannot create the folder: " + ec.message()));
       outcome.code = 1;

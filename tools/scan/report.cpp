@@ -3,6 +3,8 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <filesystem>
+#include <fstream>
 
 #include "json.hpp"
 #include "platform/tool_io.hpp"
@@ -75,6 +77,20 @@ std::string copies_text(const tape::Matched& parts, std::size_t r) {
 
 namespace {
 
+// Whether a file (itself, not what a link points to) holds exactly these bytes.
+bool holds(const std::string& path, const std::vector<std::uint8_t>& bytes) {
+  namespace fs = std::filesystem;
+  std::error_code ec;
+  if (!fs::is_regular_file(fs::symlink_status(path, ec)) || fs::file_size(path, ec) != bytes.size())
+    return false;
+  std::ifstream in(path, std::ios::binary);
+  std::vector<char> there(bytes.size());
+  in.read(there.data(), static_cast<std::streamsize>(there.size()));
+  return static_cast<std::size_t>(in.gcount()) == bytes.size() &&
+         std::equal(bytes.begin(), bytes.end(), there.begin(),
+                    [](std::uint8_t a, char b) { return a == static_cast<std::uint8_t>(b); });
+}
+
 std::string percent(double part, double whole) {
   char out[16];
   std::snprintf(out, sizeof out, "%.1f %%", whole > 0 ? 100 * part / whole : 0.0);
@@ -82,11 +98,6 @@ std::string percent(double part, double whole) {
 }
 
 const char* const kMachines[] = {"C64", "VIC20", "C16"};
-
-// Whether a file has a name of its own: in a header block, or in its loader's block.
-bool named(const tape::TapeFile& f) {
-  return f.header.copy[0].found || f.header.copy[1].found || !tape::readable_name(f.name).empty();
-}
 
 }  // namespace
 
@@ -172,7 +183,7 @@ const char* const kVerdicts[] = {"ok", "repaired", "bad", "incomplete", "named o
 std::string copy_json(const tape::CopyReport& c) {
   return JsonObject()
       .boolean("found", c.found)
-      .text("state", copy_text(c))
+      .text("state", c.found ? copy_text(c) : "")  // the table's "-" is no state
       .boolean("complete", c.complete)
       .integer("bad_bytes", c.bad_bytes)
       .boolean("checksum_ok", c.checksum_ok)
@@ -448,7 +459,7 @@ void Report::on_file(const tape::TapeFile& f) {
   const std::string written = settings_.extract_dir.empty() ? "" : extract(f);
   last_extracted_ = written;
   if (settings_.json) channel_.out(file_json(f, counts_.files, settings_.recording, written));
-  if (named(f)) boot_name_ = tape::safe_file_name(f.name);
+  if (const std::string own = tape::readable_name(f.name); !own.empty()) last_name_ = own;
   if (settings_.images) settings_.images->add(f);
   if (settings_.places) {
     FilePlace p;
@@ -480,18 +491,19 @@ void Report::finish(const tape::Summary& summary, const Assumptions& assumed) {
 
 // The file written whole under a temporary name, then given the first free one: a name
 // already taken, by an earlier file or by anything in the folder, gets a number, counted on
-// from where the last file of that name stopped. The path written, or "".
+// from where the last file of that name stopped. A file found on the way that holds these very
+// bytes (from an earlier run: this run's own are behind the count) is left as it is, and no
+// copy is added. The path written or found, or "".
 std::string Report::extract(const tape::TapeFile& f) {
   const bool good = tape::is_good(f);
   if (f.data.empty() || (!good && !settings_.keep_bad)) return "";
-  std::string name = f.kind == Kind::kDataWithoutHeader ? "NO HEADER AT " + std::to_string(f.offset)
-                                                        : tape::safe_file_name(f.name);
-  if (f.kind == Kind::kProgram && !named(f)) {
-    // A turbo block without a name of its own: named after the boot file before it, with its
-    // place on the tape and its address, so that the files of a multi-load game sort in order.
-    char place[32];
-    std::snprintf(place, sizeof place, " %03d $%04X", counts_.files, f.start);
-    name = (boot_name_.empty() ? std::string("TAPE") : boot_name_) + place;
+  // A file whose name reads as nothing (a turbo block without one, a file saved without one) is
+  // called after the name before it, as the disk images call it.
+  std::string name = tape::safe_file_name(f.name);
+  if (f.kind == Kind::kDataWithoutHeader) {
+    name = "NO HEADER AT " + std::to_string(f.offset);
+  } else if (tape::readable_name(f.name).empty()) {
+    name = tape::safe_name(tape::nameless_name(last_name_, counts_.files, f.start), "TAPE");
   }
   if (!good) name += std::string(" (") + tape::verdict_text(f.verdict) + ")";
   const char* ext = f.kind == Kind::kProgram ? ".prg" : f.kind == Kind::kDataFile ? ".seq" : ".bin";
@@ -503,23 +515,26 @@ std::string Report::extract(const tape::TapeFile& f) {
   platform::OutputFile out;
   std::string path = dir + "/" + name + ext;
   bool written = out.create_in(dir) && out.write(bytes.data(), bytes.size());
+  bool same = false;
   int& number = next_number_[name + ext];
-  for (number = std::max(number, 1); written; ++number) {
+  for (number = std::max(number, 1); written && !same; ++number) {
     path = dir;
     path.append("/").append(name);
     if (number > 1) path.append("~").append(std::to_string(number));
     path.append(ext);
     if (out.commit(path)) break;
     written = out.name_taken();
+    same = written && holds(path, bytes);
   }
   if (!written) {
     channel_.err("tapewren-scan: " + path + ": " + out.error() + "\n");
     extracted_ = false;
     return "";
   }
-  ++number;
+  if (!same) ++number;
   if (!settings_.json && !settings_.quiet)
-    channel_.out("wrote " + path + " (" + std::to_string(bytes.size()) + " bytes)\n");
+    channel_.out(same ? "same as " + path + ", left as it is\n"
+                      : "wrote " + path + " (" + std::to_string(bytes.size()) + " bytes)\n");
   return path;
 }
 

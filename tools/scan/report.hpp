@@ -131,7 +131,7 @@ class Report : public tape::FileListener {
   Channel& channel_;
   bool extracted_ = true;
   Counts counts_;
-  std::string boot_name_;  // the last file's name of its own: what nameless ones are called after
+  std::string last_name_;  // the last name read: what nameless files are called after
   std::map<std::string, int> next_number_;  // per extracted name: the number to try next
   tape::Fingerprint fingerprint_;
   std::vector<FilePlace> places_;

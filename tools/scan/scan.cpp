@@ -18,8 +18,8 @@
 #include "job.hpp"
 #include "json.hpp"
 #include "merging.hpp"
-#include "platform/host.hpp"
 #include "platform/tool_io.hpp"
+#include "tape/tape.hpp"
 
 namespace {
 
@@ -35,16 +35,18 @@ using tapewren::scan::Outcome;
 const char kUsage[] =
     "Usage: tapewren-scan [options] RECORDING|FOLDER...\n"
     "Reads recordings (dump, TAP or WAV files), and the recordings in folders (.dmp, .tap and\n"
-    ".wav files, and any file that starts as a TAP or WAV file does). Without options it prints\n"
-    "the name of every file whose tape header it finds, as tapewren-record does while\n"
-    "recording, with the byte offset where the header ended.\n"
+    ".wav files, and any file that starts as a TAP or WAV file does; a pipe, a device or a\n"
+    "broken link there gets a note). Without options it prints the name of every file whose\n"
+    "tape header it finds, as tapewren-record does while recording, with the byte offset\n"
+    "where the header ended.\n"
     "  --files            decode every file on the tape: where it starts, loader, type, name,\n"
     "                     addresses, size, each copy of its blocks, and a verdict (ok,\n"
     "                     repaired from the repeat, bad, incomplete); then a summary with the\n"
     "                     tape's fingerprint, the same for every good recording of one tape\n"
     "  --json             the same as JSON Lines: an object per file and per recording\n"
     "  --extract DIR      also write each good file to DIR as NAME.prg or NAME.seq (never over\n"
-    "                     an existing file); with several recordings, into a folder each\n"
+    "                     an existing file; one that holds the same bytes is left as it is);\n"
+    "                     with several recordings, into a folder each\n"
     "  --keep-bad         with --extract: bad and incomplete files too, marked in their names\n"
     "  --d64 FILE         also write each good program and data file, in tape order, into a new\n"
     "                     35-track D64 disk image (never over an existing file); a name met\n"
@@ -52,9 +54,10 @@ const char kUsage[] =
     "                     (exit status 3); with several recordings, one each: FILE-1.d64, ...\n"
     "  --t64 FILE         the same files into a T64 tape archive\n"
     "  --disk-name NAME   the images' name (default: the recording's file name in upper case)\n"
-    "  --histogram OUT    the pulse-length histogram as an SVG picture (- : as text)\n"
-    "  --map OUT          a picture of the whole recording: every pulse over time, each file a\n"
-    "                     band; with several recordings, one picture each: OUT-1.svg, ...\n"
+    "  --histogram OUT    the pulse-length histogram as an SVG picture, OUT ending in .svg (- :\n"
+    "                     as text)\n"
+    "  --map OUT          a picture (SVG) of the whole recording: every pulse over time, each\n"
+    "                     file a band; with several recordings, one each: OUT-1.svg, ...\n"
     "  --merge            the recordings are of one side: match their files, rebuild each from\n"
     "                     every copy that any recording read without error (the majority where\n"
     "                     good copies differ), verify it, say which recordings held it; with\n"
@@ -75,8 +78,15 @@ const char kUsage[] =
     "Exit status: 0 all well; 1 a file could not be read or written; 2 usage;\n"
     "3 (with --files) a file is bad or incomplete, or left out of an image; 4 (with --files)\n"
     "no file found at all; with --merge 3 a merged file is bad, with --compare 3 the\n"
-    "recordings differ; 128 + N stopped by signal N.\n";
+    "recordings differ; 128 + N stopped by signal N. With several recordings the worst: 1\n"
+    "before 3 before 4.\n";
 const cli::Tool kTool = {"tapewren-scan", kUsage};
+
+bool svg_name(const std::string& name) {
+  std::string ext = name.size() >= 4 ? name.substr(name.size() - 4) : "";
+  for (char& c : ext) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return ext == ".svg";
+}
 
 // 0 to go on, else the exit status (help, version, usage error).
 int parse(int argc, char** argv, Options& opt, bool& done) {
@@ -145,6 +155,11 @@ int parse(int argc, char** argv, Options& opt, bool& done) {
   if (opt.keep_bad && opt.extract.empty())
     return cli::usage_error(kTool, "--keep-bad goes with --extract");
   if (opt.map == "-") return cli::usage_error(kTool, "--map writes a picture: name its file");
+  // The pictures are SVG: a name that says otherwise would deceive whatever opens it.
+  for (const auto& [name, option] : {std::pair{&opt.map, "--map"}, {&opt.histogram, "--histogram"}})
+    if (!name->empty() && *name != "-" && !svg_name(*name))
+      return cli::usage_error(
+          kTool, *name + ": " + option + " draws an SVG picture: its name must end in .svg");
   if (opt.merge && opt.compare) return cli::usage_error(kTool, "--merge or --compare, not both");
   if (opt.force && !opt.merge) return cli::usage_error(kTool, "--force goes with --merge");
   const char* several = opt.merge ? "--merge" : opt.compare ? "--compare" : nullptr;
@@ -176,30 +191,63 @@ bool looks_like_recording(const fs::path& p) {
          (h.size() == 12 && h.compare(0, 4, "RIFF") == 0 && h.compare(8, 4, "WAVE") == 0);
 }
 
+// Why an entry of a folder that is neither a file nor a folder is not read: a pipe would
+// never end, a device neither.
+std::string not_a_file(const fs::file_status& target, const std::error_code& error) {
+  switch (target.type()) {
+    case fs::file_type::not_found:
+      return "a link to nothing";
+    case fs::file_type::fifo:
+      return "a pipe, not a file";
+    case fs::file_type::character:
+    case fs::file_type::block:
+      return "a device, not a file";
+    case fs::file_type::socket:
+      return "a socket, not a file";
+    default:
+      return error ? error.message() : "not a file";
+  }
+}
+
+void note(const fs::path& path, const std::string& text) {
+  std::fprintf(stderr, "tapewren-scan: %s: note: %s\n", path.string().c_str(), text.c_str());
+}
+
 // The recordings in a folder, in the order of their names; its folders' after them when
-// recursive (links to folders are not followed: no loops).
-void collect(const fs::path& folder, bool recursive, std::vector<std::string>& out,
-             std::string& error) {
-  std::vector<fs::path> files, folders;
+// recursive (links to folders are not followed: no loops). What is left out other than
+// files that are no recordings and, without -r, folders is told; a folder that cannot be
+// read is named. False when one could not be.
+bool collect(const fs::path& folder, bool recursive, std::vector<std::string>& out) {
+  std::vector<fs::directory_entry> entries;
   std::error_code ec;
-  for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
-    std::error_code kind;
-    if (it->is_symlink(kind) && it->is_directory(kind)) continue;
-    if (it->is_directory(kind)) {
-      folders.push_back(it->path());
-    } else if (it->is_regular_file(kind) && looks_like_recording(it->path())) {
-      files.push_back(it->path());
+  for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec))
+    entries.push_back(*it);
+  if (ec) {
+    std::fprintf(stderr, "tapewren-scan: %s: %s\n", folder.string().c_str(), ec.message().c_str());
+    return false;
+  }
+  std::sort(entries.begin(), entries.end());
+  std::vector<fs::path> folders;
+  for (const auto& e : entries) {
+    std::error_code link_error, error;
+    const bool link = e.is_symlink(link_error);
+    const fs::file_status target = e.status(error);
+    if (fs::is_directory(target)) {
+      if (!link) {
+        folders.push_back(e.path());
+      } else if (recursive) {
+        note(e.path(), "a link to a folder, not followed");
+      }
+    } else if (fs::is_regular_file(target)) {
+      if (looks_like_recording(e.path())) out.push_back(e.path().string());
+    } else {
+      note(e.path(), not_a_file(target, error) + ": skipped");
     }
   }
-  if (ec) {
-    error = ec.message();
-    return;
-  }
-  std::sort(files.begin(), files.end());
-  std::sort(folders.begin(), folders.end());
-  for (const auto& f : files) out.push_back(f.string());
+  bool read = true;
   if (recursive)
-    for (const auto& f : folders) collect(f, true, out, error);
+    for (const auto& f : folders) read &= collect(f, true, out);
+  return read;
 }
 
 // The picture's name for input number n of several: OUT-n.svg.
@@ -209,6 +257,17 @@ std::string numbered(const std::string& path, std::size_t n) {
   const bool has_ext = dot != std::string::npos && (slash == std::string::npos || dot > slash);
   const std::size_t at = has_ext ? dot : path.size();
   return path.substr(0, at) + "-" + std::to_string(n) + path.substr(at);
+}
+
+// Whether a folder name is given out already, in any case: Windows would make one folder of
+// "A" and "a".
+bool taken(const std::vector<std::string>& names, const std::string& name) {
+  const auto lower = [](std::string s) {
+    for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return s;
+  };
+  return std::any_of(names.begin(), names.end(),
+                     [&](const std::string& n) { return lower(n) == lower(name); });
 }
 
 // The inputs with where their outputs go. False, with the reason printed, when a folder
@@ -223,15 +282,14 @@ bool plan(const Options& opt, std::vector<Input>& inputs, int& code) {
       continue;
     }
     folders = true;
-    std::string error;
     const std::size_t before = paths.size();
-    collect(named, opt.recursive, paths, error);
-    if (!error.empty() || paths.size() == before) {
-      std::fprintf(
-          stderr, "tapewren-scan: %s: %s\n", named.c_str(),
-          error.empty() ? "no recordings in it (.dmp, .tap, or TAP files)" : error.c_str());
-      code = 1;
-    }
+    const bool read = collect(named, opt.recursive, paths);
+    if (read && paths.size() == before)
+      std::fprintf(stderr,
+                   "tapewren-scan: %s: no recordings in it (.dmp, .tap or .wav files, or files "
+                   "that start as TAP or WAV files)\n",
+                   named.c_str());
+    if (!read || paths.size() == before) code = 1;
   }
   const bool several = paths.size() > 1 || folders;
   std::vector<std::string> stems;  // of the extraction folders given out
@@ -242,10 +300,11 @@ bool plan(const Options& opt, std::vector<Input>& inputs, int& code) {
     if (!opt.extract.empty()) {
       in.extract_dir = opt.extract;
       if (several) {  // a folder each, named after the recording, the first of a name first
-        const std::string stem = fs::path(in.path).stem().string();
-        std::string name = stem.empty() ? "recording" : stem;
-        for (int k = 2; std::find(stems.begin(), stems.end(), name) != stems.end(); ++k)
-          name = stem + "~" + std::to_string(k);
+        // Cleaned as a program's name is: "...tap" must not give "..", nor "CON.tap" a device.
+        const std::string stem =
+            tapewren::tape::safe_name(fs::path(in.path).stem().string(), "recording");
+        std::string name = stem;
+        for (int k = 2; taken(stems, name); ++k) name = stem + "~" + std::to_string(k);
         stems.push_back(name);
         in.extract_dir = opt.extract + "/" + name;
       }
@@ -261,10 +320,11 @@ bool plan(const Options& opt, std::vector<Input>& inputs, int& code) {
   return !inputs.empty();
 }
 
-// A signal outranks a file that cannot be read or written, which outranks a recording with
-// no file at all, which outranks a bad file.
+// A signal outranks a file that cannot be read or written, which outranks a bad file, which
+// outranks a recording with no file at all: a bad file wants a second look, an empty
+// recording may be the picture that was in the folder.
 int rank(int c) {
-  return c > 4 ? 4 : c == 1 ? 3 : c == 4 ? 2 : c == 3 ? 1 : 0;
+  return c > 4 ? 4 : c == 1 ? 3 : c == 3 ? 2 : c == 4 ? 1 : 0;
 }
 
 struct Totals {
@@ -360,11 +420,8 @@ int run(const Options& opt, const std::vector<Input>& inputs, std::size_t jobs, 
   return code;
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
-  platform::open_missing_standard_streams();
-  platform::catch_termination();
+// The whole run; its exit status.
+int scan(int argc, char** argv) {
   Options opt;
   bool done = false;
   const int parsed = parse(argc, argv, opt, done);
@@ -401,4 +458,13 @@ int main(int argc, char** argv) {
   if (rank(ran) > rank(code)) code = ran;
   if (inputs.size() > 1 && (opt.files || opt.json) && code <= 4) print_totals(opt, totals);
   return code;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  platform::open_missing_tool_streams();
+  platform::catch_termination();
+  const int code = scan(argc, argv);
+  return cli::close_output(kTool, code, Channel::out_error());
 }

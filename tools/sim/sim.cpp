@@ -20,7 +20,6 @@
 
 #include "builtin_tape.hpp"
 #include "cli/cli.hpp"
-#include "platform/host.hpp"
 #include "platform/tool_io.hpp"
 #include "recording/recording.hpp"
 
@@ -418,11 +417,11 @@ int open_pty(std::string& path) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  tapewren::platform::open_missing_standard_streams();
+  platform::open_missing_tool_streams();
   Options opt;
   bool done = false;
   const int parsed = parse_options(argc, argv, opt, done);
-  if (parsed != 0 || done) return parsed;
+  if (parsed != 0 || done) return cli::close_output(kTool, parsed);
   Source source;
   std::string error;
   if (!source.open(opt.dump, error)) {
@@ -441,7 +440,8 @@ int main(int argc, char** argv) {
     return 1;
   }
   std::printf("%s\n", path.c_str());
-  std::fflush(stdout);
+  // The port's name is all that is written there, and all a user has to find the device by.
+  if (cli::close_output(kTool, 0) != 0) return 1;
 
   Device device(master, opt);
   device.wait_for_recorder();

@@ -165,6 +165,14 @@ bool OutputFile::commit(const std::string& path) {
   return true;
 }
 
+void open_missing_tool_streams() {
+  // open() takes the lowest free number: with 0..fd-1 open, a closed fd is refilled itself.
+  for (int fd = 0; fd <= 2; ++fd)
+    if (::fcntl(fd, F_GETFD) == -1 && errno == EBADF &&
+        ::open("/dev/null", fd == STDOUT_FILENO ? O_RDONLY : O_RDWR) != fd)
+      return;
+}
+
 void catch_termination() {
   for (int s : {SIGINT, SIGTERM, SIGHUP, SIGQUIT}) {
     struct sigaction action {};

@@ -181,6 +181,10 @@ bool OutputFile::commit(const std::string& path) {
   return true;
 }
 
+// Windows hands out handles, not reusable numbers: a missing stream takes nothing's place, and
+// writing to it fails by itself.
+void open_missing_tool_streams() {}
+
 void catch_termination() {
   SetConsoleCtrlHandler(on_console_event, TRUE);
 }
