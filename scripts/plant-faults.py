@@ -2,9 +2,10 @@
 """Plants one small fault at a time in a copy of the sources and runs the tests against it.
 
 Usage: scripts/plant-faults.py [--only ID,...] OUTPUT.tsv
+       scripts/plant-faults.py --check        (each fault's text is in its file once)
 Works in build-faults/src (a copy of the committed tree) so that the work tree is untouched.
-Each fault is a literal replacement; one whose text is gone from the code is reported as
-"n/a". The fast tests (unit_tests, posix_tests) run first; the end-to-end tests only when they
+Each fault is a literal replacement of a text found exactly once in its file; the script
+refuses to run while any entry's text is missing or ambiguous. The fast tests (unit_tests, posix_tests) run first; the end-to-end tests only when they
 catch nothing. Not part of CI: it takes a while.
 """
 import os
@@ -504,9 +505,11 @@ FAULTS = [
      "if (std::find(s.found.begin(), s.found.end(), s.infos[i]) != s.found.end())", "if (i < s.loaders.size())"),
     ("json-quote-unescaped", "tools/scan/json.cpp", "if (c == '\"' || c == '\\\\') {", "if (c == '\\\\') {"),
     ("json-copy-state-fixed", "tools/scan/report.cpp", '.text("state", c.found ? copy_text(c) : "")', '.text("state", c.found ? "ok" : "")'),
-    ("json-number-from-0", "tools/scan/report.cpp", '.integer("number", number)', '.integer("number", number - 1)'),
+    ("json-number-from-0", "tools/scan/report.cpp", '.text("recording", recording)\n      .integer("number", number)',
+     '.text("recording", recording)\n      .integer("number", number - 1)'),
     ("json-end-is-start", "tools/scan/report.cpp",
-     '.integer_or_null("end", addresses ? f.end : -1)', '.integer_or_null("end", addresses ? f.start : -1)'),
+     '.integer_or_null("end", addresses ? f.end : -1)\n      .integer_or_null("size", f.body_blocks > 0 ? static_cast<long long>(f.data.size()) : -1)\n      .raw(',
+     '.integer_or_null("end", addresses ? f.start : -1)\n      .integer_or_null("size", f.body_blocks > 0 ? static_cast<long long>(f.data.size()) : -1)\n      .raw('),
     ("json-share-blocks-only", "tools/scan/report.cpp",
      "(s.block_seconds + s.pause_seconds) / s.seconds", "s.block_seconds / s.seconds"),
     ("json-bad-count-of-incomplete", "tools/scan/json.hpp", '.integer("bad", verdicts[2])', '.integer("bad", verdicts[3])'),
@@ -540,7 +543,7 @@ FAULTS = [
      "out.encoding = static_cast<int>(le16(data + body + 24));", "out.encoding = 1;"),
     ("wav-chunk-pad-ignored", "src/audio/wav_in.cpp", "at = body + length + (length & 1);", "at = body + length;"),
     ("wav-16-bit-unsigned", "src/audio/wav_in.cpp",
-     "return static_cast<std::int16_t>(le16(s)) / 32768.0;", "return le16(s) / 32768.0;"),
+     "{ return static_cast<std::int16_t>(le16(s)) / 32768.0; }", "{ return le16(s) / 32768.0; }"),
     ("wav-24-bit-unsigned", "src/audio/wav_in.cpp",
      "return static_cast<std::int32_t>(v << 8) / 2147483648.0;", "return (v << 8) / 2147483648.0;"),
     ("wav-quieter-channel", "src/audio/wav_in.cpp",
@@ -635,9 +638,31 @@ def failing_gtests(binary, cwd):
         ["(crash)"] if r.returncode != 0 else [])
 
 
+def unplantable(root):
+    """Entries whose text is not in their file exactly once: each would test nothing, or
+    something other than what its name says."""
+    wrong, ids = [], set()
+    for name, path, old, _ in FAULTS:
+        if name in ids:
+            wrong.append(f"{name}: the id is used twice")
+        ids.add(name)
+        try:
+            n = open(os.path.join(root, path)).read().count(old)
+        except OSError:
+            n = -1
+        if n != 1:
+            wrong.append(f"{name}: {path} " + ("is missing" if n < 0 else f"holds its text {n} times"))
+    return wrong
+
+
 def main():
     args = sys.argv[1:]
     only = None
+    if args[:1] == ["--check"]:
+        top = subprocess.check_output(["git", "rev-parse", "--show-toplevel"], text=True).strip()
+        wrong = unplantable(top)
+        print("\n".join(wrong) or f"{len(FAULTS)} faults, each text found once")
+        sys.exit(1 if wrong else 0)
     if args[:1] == ["--only"]:
         only = set(args[1].split(","))
         args = args[2:]
@@ -648,6 +673,9 @@ def main():
     os.makedirs(work, exist_ok=True)
     subprocess.run(f"rm -rf {src} && mkdir -p {src} && git archive HEAD | tar -xm -C {src}",
                    shell=True, cwd=top, check=True)
+    wrong = unplantable(src)
+    if wrong:
+        sys.exit("faults that cannot be planted as written:\n" + "\n".join(wrong))
     tapes = os.path.normpath(os.path.join(top, "..", "shared", "tapes"))
     subprocess.run(["cmake", "-S", src, "-B", build, "-G", "Ninja", "-DCMAKE_BUILD_TYPE=RelWithDebInfo",
                     f"-DTAPEWREN_TAPES_DIR={tapes}"],
@@ -660,10 +688,7 @@ def main():
                 continue
             file = os.path.join(src, path)
             text = open(file).read()
-            if old not in text:
-                print(f"{name}\tn/a", file=out, flush=True)
-                continue
-            open(file, "w").write(text.replace(old, new, 1))
+            open(file, "w").write(text.replace(old, new))
             try:
                 if run(["cmake", "--build", build, "-j", "2"], top, 900).returncode != 0:
                     print(f"{name}\tdoes-not-build", file=out, flush=True)

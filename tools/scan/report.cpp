@@ -30,6 +30,13 @@ std::string block_text(const tape::TapeFile& f, const tape::BlockReport& b, bool
   return copy_text(b.copy[0]) + " " + copy_text(b.copy[1]);
 }
 
+// The file's notes, each in brackets, after its verdict.
+std::string notes_text(const tape::TapeFile& f) {
+  std::string v;
+  for (const auto& note : f.notes) v += " (" + note + ")";
+  return v;
+}
+
 std::string verdict_line(const tape::TapeFile& f) {
   std::string v = tape::verdict_text(f.verdict);
   if (f.verdict == Verdict::kOk && !f.loader->checksum) v += " (no checksum)";
@@ -39,8 +46,7 @@ std::string verdict_line(const tape::TapeFile& f) {
                       : " (from the repeat)";
   if (f.kind == Kind::kHeaderOnly) v += " (no data)";
   if (f.kind == Kind::kDataWithoutHeader) v += " (no header)";
-  for (const auto& note : f.notes) v += " (" + note + ")";
-  return v;
+  return v + notes_text(f);
 }
 
 }  // namespace
@@ -274,9 +280,7 @@ std::string file_json(const tape::TapeFile& f, int number, const std::string& re
 }
 
 std::string merged_verdict(const tape::TapeFile& f) {
-  std::string v = tape::verdict_text(f.verdict);
-  for (const auto& note : f.notes) v += " (" + note + ")";
-  return v;
+  return tape::verdict_text(f.verdict) + notes_text(f);
 }
 
 Held held_whole(const tape::Matched& parts, std::size_t r) {
