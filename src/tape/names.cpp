@@ -96,4 +96,9 @@ const char* verdict_text(Verdict verdict) {
   return "";
 }
 
+const char* machine_text(int machine) {
+  static const char* const kNames[] = {"C64", "VIC20", "C16"};
+  return machine >= 0 && machine < 3 ? kNames[machine] : "?";
+}
+
 }  // namespace tapewren::tape

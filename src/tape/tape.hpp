@@ -20,18 +20,27 @@ inline bool runs_on(unsigned machines, int machine) {
   return machine >= 0 && machine < 3 && (machines >> machine & 1) != 0;
 }
 
-// What a registered loader is, for the report and the documentation.
+// The field's file-based readers that a loader's files were held against, as a set.
+enum PeerSet : unsigned { kTapClean = 1, kWavPrg = 2 };
+
+// What a registered loader is, for the decoder, the report and the listing (--loaders) that
+// the documentation's loader tables are made from. Written with designated initializers, so
+// each field is named where it is set.
 struct LoaderInfo {
-  const char* name;         // as the report shows it
-  unsigned machines;        // where its tapes are found (MachineSet); it runs on no other
-  int machine;              // the machine a block of it tells (0 C64, 1 VIC20, 2 C16), or -1
-  bool checksum;            // its data blocks carry a checksum
-  bool copies;              // its blocks are recorded twice
-  const char* description;  // its encoding in a line
-  bool sum_adds = false;    // its check bytes are sums, not XORs
+  const char* name = "";  // as the report shows it
+  unsigned machines = 0;  // where its tapes are found (MachineSet); it runs on no other
+  int machine = -1;       // the machine a block of it tells (0 C64, 1 VIC20, 2 C16), or -1
+  bool checksum = false;  // its data blocks carry a checksum
+  bool sum_adds = false;  // its check bytes are sums, not XORs
+  bool copies = false;    // its blocks are recorded twice
   // Its files are known only after its loader's code was recognised in a file before them
   // (the boot file): a block that is not verified by a checksum counts for nothing without.
   bool needs_boot = false;
+  bool boot_code = false;        // its loader's code is recognised in the boot file
+  const char* encoding = "";     // its pulses and bit order
+  const char* description = "";  // what it is: pilot, sync, blocks, check
+  unsigned peers = 0;            // PeerSet: the readers that give the same bytes
+  const char* recordings = "";   // real recordings it reads as the field's tools do
 };
 
 // The registered loaders, in the order they are offered a pilot.
@@ -233,6 +242,8 @@ std::string nameless_name(const std::string& before, int number, std::uint32_t s
                           std::size_t width = std::string::npos);
 
 const char* verdict_text(Verdict verdict);
+// "C64", "VIC20" or "C16" (0, 1, 2).
+const char* machine_text(int machine);
 
 // A file that can be used as it is: read whole, or made whole from its repeat.
 inline bool is_good(const TapeFile& file) {

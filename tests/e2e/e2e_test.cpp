@@ -1057,6 +1057,12 @@ TEST(Tools, CommandLineConventions) {
     // A C64 tape read as a C16's: its loaders do not run there, and nothing is found.
     {"scan", {"--files", "-m", "plus4", "--video=1", tap}, 4, "\nmachine C16 NTSC (given), ", ""},
     {"scan", {"--files", "--machine", "0", "--", tap}, 0, "\nmachine C64 PAL (given), ", ""},
+    // The loaders chosen reach the decoder: without the ROM loader, or with Turbo Tape's only,
+    // the ROM file is not found and the Turbo Tape file still is.
+    {"scan", {"--files", "--without=rom", tap}, 0, "\n  1      27374    0:25  Turbo Tape program   TWO              $0801 $08C9   200  ok      ok      ok\n1 files: 1 ok, 0 repaired", ""},
+    {"scan", {"--files", "--only", "turbo tape", tap}, 0, "\n  1      27374    0:25  Turbo Tape program   TWO              $0801 $08C9   200  ok      ok      ok\n1 files: 1 ok, 0 repaired", ""},
+    {"scan", {"--only=ROM,Nope", tap}, 2, "", usage_error("scan", "no loader is called \"Nope\" (--loaders lists them)")},
+    {"scan", {"--loaders"}, 0, "\nTurbo Tape   C64         one pulse a bit, MSB first   ", ""},
     {"convert", {"--machine=vic20", "--video=ntsc", tap, file_arg(dir.path("v.dmp"))}, 0, "", "tapewren-convert: note: the TAP header says platform 0, using -m 1\n"},
   };
   // clang-format on

@@ -10,6 +10,7 @@
 
 #include "common/decode.hpp"
 #include "common/real_tapes.hpp"
+#include "loaders.hpp"
 #include "recording/recording.hpp"
 #include "report.hpp"
 #include "synth/tape_synth.hpp"
@@ -993,6 +994,88 @@ TEST(Loaders, WhatRealTapesShowed) {
     EXPECT_EQ(shown(report(decoded.files)),
               shown(expected_report(row.lines, writer.placed(),
                                     recording::machine_clock_hz(std::max(row.machine, 0), 0))));
+  }
+}
+
+// The listing the docs' loader tables are written from: a line per registered loader, each
+// column what the descriptor says. Rows for each kind of check and of "checked against".
+TEST(Loaders, ListedAsTheyAre) {
+  std::vector<std::vector<std::string>> lines;
+  const std::string text = scan::loaders_listing();
+  for (std::size_t at = 0; at < text.size();) {
+    const std::size_t end = text.find('\n', at);
+    std::vector<std::string> fields;
+    const std::string line = text.substr(at, end - at);
+    for (std::size_t f = 0; f < line.size();) {
+      const std::size_t gap = std::min(line.find("  ", f), line.size());
+      fields.push_back(line.substr(f, gap - f));
+      f = line.find_first_not_of(' ', gap);
+      if (f == std::string::npos) break;
+    }
+    lines.push_back(fields);
+    at = end + 1;
+  }
+  const auto loaders = registered_loaders();
+  ASSERT_EQ(lines.size(), loaders.size() + 1);
+  EXPECT_EQ(lines[0], (std::vector<std::string>{"loader", "machines", "encoding", "checks",
+                                                "checked against", "what it is"}));
+  for (std::size_t i = 0; i < loaders.size(); ++i) EXPECT_EQ(lines[i + 1][0], loaders[i]->name);
+  const auto line_of = [&](const std::string& name) {
+    for (const auto& l : lines)
+      if (l[0] == name) return l;
+    return std::vector<std::string>{};
+  };
+  // clang-format off
+  const std::vector<std::vector<std::string>> rows = {
+    {"ROM", "C64, VIC20", "pulse pairs of 3 lengths, markers, odd parity", "XOR, every block twice",
+     "TAPClean, WAV-PRG; the C64, VIC20 and C128 test tapes; the boot files of twelve commercial tapes",
+     "the machine's own loader (C64, VIC20, C128): a header and the data, each block twice; XOR checksum"},
+    {"C16 ROM", "C16", "full waves of 3 lengths (1:2:4), markers, odd parity", "XOR, every block twice",
+     "WAV-PRG; the Plus/4 test tapes",
+     "the C16's and Plus/4's own loader: the C64's blocks in full waves; a block ends with one medium wave"},
+    {"Novaload", "C64", "one pulse a bit, LSB first", "sum", "TAPClean, WAV-PRG",
+     "a pilot of 0 bits, a 1, 0xAA; name, addresses, 256-byte sub-blocks; running sums"},
+    {"Ocean", "C64", "one pulse a bit, LSB first", "boot code, structure", "TAPClean; Arkanoid",
+     "Ocean/Imagine F1-F3: 3,000+ 0 bits, a 1; flag (the loader's options), page, 256 bytes; page 0 and 0 bits end it; no checksum; its boot's byte handler recognised"},
+    {"Tequila", "C64", "one pulse a bit", "structure only", "TAPClean, WAV-PRG",
+     "the Turbo Tape framing: 50+ bytes of 0x02, 9..1; a number, then LSB first: load, end, data; no checksum; no boot known: unverified at best"},
+    {"Lexpeed", "C64", "one pulse a bit, MSB first", "XOR", "-",
+     "the Turbo Tape framing, 9..0; a 256-byte master loader whose table gives each file's addresses; XOR"},
+    {"Visiload", "C64", "one pulse a bit, a lead bit a byte", "boot code, structure",
+     "WAV-PRG; six Visiload tapes (Chichen Itza, Cozumel, The Original)",
+     "Visiload T1-T7: 0x00 pilot, 0x16; blocks that set how the next ones are read (bit order, bits a byte, header bytes), and after 0x03BB a short pilot or a load's end; no checksum"},
+  };
+  // clang-format on
+  for (const auto& row : rows) EXPECT_EQ(line_of(row[0]), row);
+}
+
+// --only and --without: names in any case, separated by commas; what is left runs.
+TEST(Loaders, ChosenByName) {
+  std::vector<std::string> every;
+  for (const LoaderInfo* l : registered_loaders()) every.emplace_back(l->name);
+  std::vector<std::string> but_rom_and_ocean;
+  for (const auto& n : every)
+    if (n != "ROM" && n != "Ocean") but_rom_and_ocean.push_back(n);
+  struct Row {
+    std::string only, without;
+    std::vector<std::string> chosen;
+    std::string error;
+  };
+  const std::vector<Row> rows = {
+      {"", "", {}, ""},
+      {"turbo tape, u.s. GOLD", "", {"Turbo Tape", "U.S. Gold"}, ""},
+      {"", "Rom,ocean", but_rom_and_ocean, ""},
+      {"Ocean,Novaload S", "ocean", {"Novaload S"}, ""},
+      {"Turbo Tape,Turbotape", "", {}, "no loader is called \"Turbotape\" (--loaders lists them)"},
+      {"", "Nova", {}, "no loader is called \"Nova\" (--loaders lists them)"},
+      {"ROM", "rom", {}, "--only and --without leave no loader to run"},
+  };
+  for (const Row& r : rows) {
+    SCOPED_TRACE(r.only + " / " + r.without);
+    std::string error;
+    const auto chosen = scan::choose_loaders(r.only, r.without, error);
+    EXPECT_EQ(error, r.error);
+    EXPECT_EQ(chosen, r.chosen);
   }
 }
 

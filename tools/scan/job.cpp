@@ -19,8 +19,6 @@ namespace {
 
 namespace rec = tapewren::recording;
 
-const char* const kMachineNames[] = {"C64", "VIC20", "C16"};
-
 // Names as the recorder prints them, with where each header ends in the input.
 class Printer : public names::NameListener {
  public:
@@ -134,6 +132,7 @@ tape::DecoderSettings decoder_settings(const Options& opt, const rec::Reader& re
                                        Channel& channel, Assumptions& assumed, int& tap_platform) {
   tape::DecoderSettings ds;
   ds.machine = opt.machine;
+  ds.loaders = opt.loaders;
   assumed.machine = opt.machine >= 0 ? "given" : "assumed";
   const bool tap = reader.format() == rec::Format::kTap;
   const bool wav = reader.format() == rec::Format::kWav;
@@ -273,8 +272,8 @@ Outcome scan_recording(const Options& opt, const Input& input, Channel& channel)
   const tape::Summary summary = decoder->summary();
   if (summary.machine_guessed && tap_platform >= 0 && summary.machine != tap_platform)
     channel.err(message(path, std::string("note: the TAP header says ") +
-                                  kMachineNames[tap_platform] + ", the tape holds " +
-                                  kMachineNames[summary.machine] + " blocks"));
+                                  tape::machine_text(tap_platform) + ", the tape holds " +
+                                  tape::machine_text(summary.machine) + " blocks"));
   report->finish(summary, assumed);
   outcome.counts = report->counts();
   if ((opt.files || opt.json) && outcome.counts.files == 0) {
@@ -287,7 +286,7 @@ Outcome scan_recording(const Options& opt, const Input& input, Channel& channel)
   written &= imaged != 1;
   if (imaged == 3 && outcome.code == 0) outcome.code = 3;
   const Caption caption{
-      path, std::string(kMachineNames[summary.machine]) + (summary.video ? " NTSC" : " PAL"),
+      path, std::string(tape::machine_text(summary.machine)) + (summary.video ? " NTSC" : " PAL"),
       rec::machine_clock_hz(summary.machine, summary.video)};
   if (input.histogram == "-") {
     channel.out(histogram_text(summary.histogram, summary.marks, caption));

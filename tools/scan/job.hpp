@@ -18,6 +18,7 @@ struct Options {
   int machine = -1, video = -1;         // -1: not given
   long long jobs = 0;                   // 0: as many as there are processors
   std::vector<std::string> inputs;      // recordings and folders, as named
+  std::vector<std::string> loaders;     // the loaders to run; empty: every one
 };
 
 // A recording to scan, with where its outputs go.

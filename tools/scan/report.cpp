@@ -103,8 +103,6 @@ std::string percent(double part, double whole) {
   return out;
 }
 
-const char* const kMachines[] = {"C64", "VIC20", "C16"};
-
 }  // namespace
 
 // m:ss, or h:mm:ss from an hour on.
@@ -149,8 +147,8 @@ std::string file_row(const tape::TapeFile& f, int number) {
 
 std::string summary_text(const tape::Summary& s, const Assumptions& a) {
   std::string out;
-  out += std::string("machine ") + kMachines[s.machine] + (s.video ? " NTSC" : " PAL") + " (" +
-         (s.machine_guessed ? "guessed from the loaders found" : a.machine) + "), " +
+  out += std::string("machine ") + tape::machine_text(s.machine) + (s.video ? " NTSC" : " PAL") +
+         " (" + (s.machine_guessed ? "guessed from the loaders found" : a.machine) + "), " +
          (a.half_waves ? "half waves (both edges)" : "whole pulses (one edge)") + " (" + a.edges +
          ")\n";
   const double other = std::max(0.0, s.seconds - s.block_seconds - s.pause_seconds);
@@ -182,9 +180,6 @@ std::string counts_text(const Counts& c) {
 }
 
 namespace {
-
-const char* const kKinds[] = {"program", "data file", "header", "data", "named"};
-const char* const kVerdicts[] = {"ok", "repaired", "bad", "incomplete", "named only", "unverified"};
 
 std::string copy_json(const tape::CopyReport& c) {
   return JsonObject()
@@ -258,7 +253,7 @@ std::string file_json(const tape::TapeFile& f, int number, const std::string& re
       .number("seconds", f.seconds)
       .number("end_seconds", f.end_seconds)
       .text("loader", f.loader->name)
-      .text("kind", kKinds[static_cast<int>(f.kind)])
+      .text("kind", kind_text(f.kind))
       .integer("type_byte", f.type)
       .text("name", tape::readable_name(f.name))
       .text("name_bytes", name_bytes)
@@ -268,7 +263,7 @@ std::string file_json(const tape::TapeFile& f, int number, const std::string& re
       .raw("header", part_json(f, f.header, header))
       .raw("data", part_json(f, f.body, f.body_blocks > 0))
       .integer("data_blocks", f.body_blocks)
-      .text("verdict", kVerdicts[static_cast<int>(f.verdict)])
+      .text("verdict", tape::verdict_text(f.verdict))
       .text("verdict_text", verdict_line(f))
       .raw("notes", notes + "]")
       .boolean("loader_checksum", f.loader->checksum)
@@ -305,7 +300,7 @@ JsonObject& which_file(JsonObject& o, const tape::TapeFile& f, int number) {
   const bool addresses = f.kind == Kind::kProgram || f.kind == Kind::kHeaderOnly;
   return o.integer("number", number)
       .text("loader", f.loader->name)
-      .text("kind", kKinds[static_cast<int>(f.kind)])
+      .text("kind", kind_text(f.kind))
       .text("name", tape::readable_name(f.name))
       .integer_or_null("start", addresses ? f.start : -1)
       .integer_or_null("end", addresses ? f.end : -1)
@@ -348,7 +343,7 @@ std::string merged_json(const tape::MergedFile& m, int number, const std::vector
   which_file(o, f, number)
       .raw("copies", copies + "]")
       .text("crc32", hex(tape::crc32(f.data)))
-      .text("verdict", kVerdicts[static_cast<int>(f.verdict)])
+      .text("verdict", tape::verdict_text(f.verdict))
       .text("verdict_text", merged_verdict(f))
       .raw("notes", notes + "]")
       .boolean("only_by_merging", m.only_by_merging)
@@ -428,7 +423,7 @@ std::string summary_json(const tape::Summary& s, const Assumptions& a, const Cou
              .integer("version", kJsonVersion)
              .text("recording", recording)
              .text("format", format)
-             .text("machine", kMachines[s.machine])
+             .text("machine", tape::machine_text(s.machine))
              .text("video", s.video ? "NTSC" : "PAL")
              .text("machine_known",
                    s.machine_guessed ? "guessed from the loaders found" : a.machine)

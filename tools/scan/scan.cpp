@@ -17,6 +17,7 @@
 #include "cli/cli.hpp"
 #include "job.hpp"
 #include "json.hpp"
+#include "loaders.hpp"
 #include "merging.hpp"
 #include "platform/tool_io.hpp"
 #include "tape/tape.hpp"
@@ -71,6 +72,11 @@ const char kUsage[] =
     "  -b                 a dump recorded with both edges (half waves), as with tapewren-record "
     "-b\n"
     "  -r, --recursive    the folders' folders too\n"
+    "  --only NAME,...    run only these loaders (names as --loaders lists them, any case)\n"
+    "  --without NAME,... run every loader but these: a way around a loader that misreads a\n"
+    "                     tape\n"
+    "  --loaders          list the loaders: machines, encoding, what checks their files, what\n"
+    "                     they were checked against, what they are\n"
     "  -j, --jobs N       scan N recordings at once (default: one per processor)\n"
     "  -h, --help         this text\n"
     "  --version          the version\n"
@@ -92,6 +98,7 @@ bool svg_name(const std::string& name) {
 int parse(int argc, char** argv, Options& opt, bool& done) {
   cli::Args args(argc, argv);
   done = false;
+  std::string only, without;
   while (args.next()) {
     const std::string a = args.name();
     if (!args.option()) {
@@ -100,7 +107,8 @@ int parse(int argc, char** argv, Options& opt, bool& done) {
     }
     const bool flag = a == "--files" || a == "--json" || a == "--keep-bad" || a == "-b" ||
                       a == "--merge" || a == "--compare" || a == "--force" || a == "-r" ||
-                      a == "--recursive" || a == "-h" || a == "--help" || a == "--version";
+                      a == "--recursive" || a == "-h" || a == "--help" || a == "--version" ||
+                      a == "--loaders";
     if (flag && args.inline_value()) return cli::usage_error(kTool, cli::takes_no_value(a));
     std::string v;
     const auto value = [&] { return args.value(v); };
@@ -111,6 +119,11 @@ int parse(int argc, char** argv, Options& opt, bool& done) {
     if (a == "--version") {
       done = true;
       return cli::version(kTool);
+    }
+    if (a == "--loaders") {
+      done = true;
+      std::fputs(tapewren::scan::loaders_listing().c_str(), stdout);
+      return 0;
     }
     if (a == "--files") {
       opt.files = true;
@@ -143,6 +156,9 @@ int parse(int argc, char** argv, Options& opt, bool& done) {
       if (!value()) return cli::usage_error(kTool, cli::needs_value(a));
       opt.video = cli::parse_video(v);
       if (opt.video < 0) return cli::usage_error(kTool, a + " needs pal or ntsc (0 or 1)");
+    } else if (a == "--only" || a == "--without") {
+      if (!value() || v.empty()) return cli::usage_error(kTool, cli::needs_value(a));
+      (a == "--only" ? only : without) = v;
     } else if (a == "-j" || a == "--jobs") {
       if (!value()) return cli::usage_error(kTool, cli::needs_value(a));
       if (!cli::parse_number(v, 1, 256, opt.jobs))
@@ -151,6 +167,9 @@ int parse(int argc, char** argv, Options& opt, bool& done) {
       return cli::usage_error(kTool, cli::unknown_option(a));
     }
   }
+  std::string wrong;
+  opt.loaders = tapewren::scan::choose_loaders(only, without, wrong);
+  if (!wrong.empty()) return cli::usage_error(kTool, wrong);
   if (opt.inputs.empty()) return cli::usage_error(kTool, "no recording named");
   if (opt.keep_bad && opt.extract.empty())
     return cli::usage_error(kTool, "--keep-bad goes with --extract");

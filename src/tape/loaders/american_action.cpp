@@ -13,11 +13,14 @@ extern const LoaderEntry kAmericanActionEntry;
 
 namespace {
 
-const LoaderInfo kInfo = {
-    "Am. Action", kC64,
-    -1,           false,
-    false,        "one pulse a bit, MSB first; 0x02 pilot, 9..1; flag, name, size, load, data",
-    false,        true};
+const LoaderInfo kInfo = {.name = "Am. Action",
+                          .machines = kC64,
+                          .needs_boot = true,
+                          .encoding = "one pulse a bit, MSB first",
+                          .description =
+                              "American Action: 0x02 pilot, 9..1; flag, name, size, load, data; no "
+                              "checksum; no boot known: unverified at best",
+                          .peers = kTapClean};
 constexpr BitFormat kBits = {512, 25, true};
 constexpr std::uint8_t kSync[] = {9, 8, 7, 6, 5, 4, 3, 2, 1};
 constexpr std::size_t kLongest = 1 + 16 + 4;  // the head with the longest name

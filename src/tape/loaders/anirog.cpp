@@ -14,10 +14,15 @@ extern const LoaderEntry kAnirogEntry;
 
 namespace {
 
-const LoaderInfo kInfo = {
-    "Anirog", kC64,  -1,
-    false,    false, "one pulse a bit, MSB first; 0x02 pilot, 9..1; flag, load, end, data",
-    false,    true};
+const LoaderInfo kInfo = {.name = "Anirog",
+                          .machines = kC64,
+                          .needs_boot = true,
+                          .boot_code = true,
+                          .encoding = "one pulse a bit, MSB first",
+                          .description =
+                              "the Turbo Tape framing: 50+ bytes of 0x02, 9..1; flag, load, end, "
+                              "data; no checksum; its boot header's code recognised",
+                          .peers = kTapClean | kWavPrg};
 constexpr std::uint8_t kSync[] = {9, 8, 7, 6, 5, 4, 3, 2, 1};
 BlockHead read_head(const std::uint8_t* h) {
   BlockHead head = start_end(le16(h + 1), le16(h + 3));

@@ -20,15 +20,19 @@ extern const LoaderEntry kBleeploadSpecialEntry;
 namespace {
 
 const LoaderInfo kInfo = {
-    "Bleepload", kC64,  -1,
-    true,        false, "one pulse a bit, MSB first; 1 bits, pilot bytes, sync; blocks; XOR"};
+    .name = "Bleepload",
+    .machines = kC64,
+    .checksum = true,
+    .encoding = "one pulse a bit, MSB first",
+    .description = "a pilot byte, its complement and itself; numbered blocks; XOR",
+    .peers = kTapClean};
 const LoaderInfo kSpecialInfo = {
-    "Bleepload S",
-    kC64,
-    -1,
-    true,
-    false,
-    "one pulse a bit, MSB first; 1 bits, pilot bytes, sync; 256-byte blocks; XOR"};
+    .name = "Bleepload S",
+    .machines = kC64,
+    .checksum = true,
+    .encoding = "one pulse a bit, MSB first",
+    .description = "Bleepload Special: as Bleepload, with 256-byte numbered blocks; XOR",
+    .peers = kTapClean};
 constexpr BitFormat kBits = {1124, 30, true};
 
 class Bleepload : public TurboLoader<Bleepload> {

@@ -15,11 +15,16 @@ extern const LoaderEntry kBurnerEntry;
 
 namespace {
 
-const LoaderInfo kInfo = {
-    "Burner", kC64,
-    -1,       false,
-    false,    "one pulse a bit; pilot, sync and bit order from the boot file; start, end, data",
-    false,    true};
+const LoaderInfo kInfo = {.name = "Burner",
+                          .machines = kC64,
+                          .needs_boot = true,
+                          .boot_code = true,
+                          .encoding = "one pulse a bit",
+                          .description =
+                              "Burner and its variant: pilot, sync and bit order read from the "
+                              "boot file's header; start, end, data; no checksum",
+                          .peers = kTapClean,
+                          .recordings = "Boulder Dash"};
 constexpr BitFormat kBits = {768, 31, true};
 constexpr std::uint8_t kKey = 0x59;
 

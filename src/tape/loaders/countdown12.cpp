@@ -13,8 +13,11 @@ extern const LoaderEntry kCountdown12Entry;
 namespace {
 
 const LoaderInfo kInfo = {
-    "12-to-1", kC64,  -1,
-    false,     false, "one pulse a bit, MSB first; 0x02 pilot, 12..1 countdown; named only"};
+    .name = "12-to-1",
+    .machines = kC64,
+    .encoding = "one pulse a bit, MSB first",
+    .description =
+        "a commercial loader's 0x02 pilot and 12..1 countdown: its files are only named"};
 constexpr BitFormat kBits = {68 * 8, 25, true};
 constexpr std::uint8_t kCountdown[] = {12, 11, 10, 9, 8, 7, 6, 5, 4, 3, 2, 1};
 constexpr std::size_t kNameAt = 6, kNameEnd = 22;  // after the type byte and five others

@@ -26,12 +26,20 @@ extern const LoaderEntry kCyberloadF4Entry;
 
 namespace {
 
-const LoaderInfo kF3Info = {
-    "Cyber F3", kC64,  -1,
-    true,       false, "one pulse a bit, MSB first; the tape's pilot and sync; 8-byte heads; XOR"};
+const LoaderInfo kF3Info = {.name = "Cyber F3",
+                            .machines = kC64,
+                            .checksum = true,
+                            .encoding = "one pulse a bit, MSB first",
+                            .description =
+                                "Cyberload's third stage: pilot and sync set per tape (by F2's "
+                                "file); load address, size, check byte; XOR",
+                            .recordings = "3D Pool"};
 const LoaderInfo kF4Info = {
-    "Cyber F4", kC64,  -1,
-    true,       false, "one pulse a bit, MSB first; the tape's pilot, 4 syncs; named header; XORs"};
+    .name = "Cyber F4",
+    .machines = kC64,
+    .checksum = true,
+    .encoding = "one pulse a bit, MSB first",
+    .description = "Cyberload's fourth stage: the tape's pilot, 4 syncs; a named header; XORs"};
 constexpr BitFormat kBits = {1104, 30, true};
 constexpr std::uint8_t kF4Syncs[] = {0x96, 0xAA, 0x99, 0x55};
 

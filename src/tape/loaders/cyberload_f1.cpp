@@ -21,10 +21,15 @@ extern const LoaderEntry kCyberloadF1Entry;
 namespace {
 
 const LoaderInfo kInfo = {
-    "Cyber F1", kC64,
-    -1,         false,
-    false,      "one pulse a bit, MSB first; pilot and sync from the boot; offsets, 9-bit frames",
-    false,      true};
+    .name = "Cyber F1",
+    .machines = kC64,
+    .needs_boot = true,
+    .boot_code = true,
+    .encoding = "one pulse a bit, MSB first",
+    .description =
+        "Cyberload's first stage: pilot, sync and key from the enciphered loader in the boot's "
+        "header; files chained by load offsets in 9-bit frames; no checksum",
+    .recordings = "3D Pool"};
 constexpr BitFormat kBits = {1104, 30, true};
 constexpr unsigned kBuffer = 0x033C;  // where the ROM header loads
 constexpr std::size_t kHeader = 192;

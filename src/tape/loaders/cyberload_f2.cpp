@@ -22,11 +22,15 @@ extern const LoaderEntry kCyberloadF2Entry;
 
 namespace {
 
-const LoaderInfo kInfo = {
-    "Cyber F2", kC64,
-    -1,         false,
-    false,      "one pulse a bit, MSB first; pilot and sync from F1's file; head and data XORed",
-    false,      true};
+const LoaderInfo kInfo = {.name = "Cyber F2",
+                          .machines = kC64,
+                          .needs_boot = true,
+                          .boot_code = true,
+                          .encoding = "one pulse a bit, MSB first",
+                          .description =
+                              "Cyberload's second stage: pilot, sync and key from F1's first file; "
+                              "head and data XORed; no checksum",
+                          .recordings = "3D Pool"};
 constexpr BitFormat kBits = {1104, 30, true};
 // The boot's data holds the vector the KERNAL restores at $0314 and the key table after it.
 constexpr unsigned kSaved = 0x029F, kTable = 0x0314, kTableEnd = 0x0324;

@@ -13,9 +13,14 @@ extern const LoaderEntry kFreeloadEntry;
 
 namespace {
 
-const LoaderInfo kInfo = {
-    "Freeload", kC64,  -1,
-    true,       false, "one pulse a bit, MSB first; 0x40 pilot, 0x5A; start, end, data; XOR"};
+const LoaderInfo kInfo = {.name = "Freeload",
+                          .machines = kC64,
+                          .checksum = true,
+                          .encoding = "one pulse a bit, MSB first",
+                          .description =
+                              "Ocean's Freeload and its clones (Graftgold, 180, Invade-a-load): "
+                              "0x40 pilot, 0x5A; start, end, data; XOR",
+                          .peers = kTapClean | kWavPrg};
 constexpr std::uint8_t kSync[] = {0x5A};
 const BlockLayout kLayout = {{45 * 16, 29, true},
                              0x40,

@@ -14,9 +14,14 @@ extern const LoaderEntry kLexpeedEntry;
 
 namespace {
 
-const LoaderInfo kInfo = {
-    "Lexpeed", kC64,  -1,
-    true,      false, "one pulse a bit, MSB first; 0x02 pilot, 9..0; a master loader's table; XOR"};
+const LoaderInfo kInfo = {.name = "Lexpeed",
+                          .machines = kC64,
+                          .checksum = true,
+                          .boot_code = true,
+                          .encoding = "one pulse a bit, MSB first",
+                          .description =
+                              "the Turbo Tape framing, 9..0; a 256-byte master loader whose table "
+                              "gives each file's addresses; XOR"};
 constexpr BitFormat kBits = {0x5E * 16, 24, true};
 constexpr std::uint8_t kSync[] = {9, 8, 7, 6, 5, 4, 3, 2, 1, 0};
 constexpr std::uint8_t kMaster[] = {0xA9, 0x00, 0x85, 0xB4, 0xA9};

@@ -12,9 +12,12 @@ extern const LoaderEntry kLkAvalonEntry;
 
 namespace {
 
-const LoaderInfo kInfo = {
-    "LK Avalon", kC64,  -1,
-    true,        false, "one pulse a bit, MSB first; 0x02 pilot, 9..0; end, load, data; XOR"};
+const LoaderInfo kInfo = {.name = "LK Avalon",
+                          .machines = kC64,
+                          .checksum = true,
+                          .encoding = "one pulse a bit, MSB first",
+                          .description = "the Turbo Tape framing, 9..0; end, load, data; XOR",
+                          .peers = kTapClean};
 constexpr std::uint8_t kSync[] = {9, 8, 7, 6, 5, 4, 3, 2, 1, 0};
 BlockHead read_head(const std::uint8_t* h) {
   BlockHead head = start_end(be16(h + 2), be16(h));

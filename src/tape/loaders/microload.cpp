@@ -12,9 +12,12 @@ extern const LoaderEntry kMicroloadEntry;
 
 namespace {
 
-const LoaderInfo kInfo = {
-    "Microload", kC64,  -1,
-    true,        false, "one pulse a bit, LSB first; 0xA0 pilot, 10..1; start, -size, data; XOR"};
+const LoaderInfo kInfo = {.name = "Microload",
+                          .machines = kC64,
+                          .checksum = true,
+                          .encoding = "one pulse a bit, LSB first",
+                          .description = "0xA0 pilot, 10..1; start, size, data; XOR",
+                          .peers = kTapClean | kWavPrg};
 constexpr std::uint8_t kSync[] = {10, 9, 8, 7, 6, 5, 4, 3, 2, 1};
 BlockHead read_head(const std::uint8_t* h) {
   BlockHead head;

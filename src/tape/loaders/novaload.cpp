@@ -18,21 +18,24 @@ extern const LoaderEntry kNovaloadSpecialEntry;
 namespace {
 
 const LoaderInfo kInfo = {
-    "Novaload",
-    kC64,
-    -1,
-    true,
-    false,
-    "one pulse a bit, LSB first; 0 bits, a 1, 0xAA; name, addresses, 256-byte sub-blocks; sums",
-    true};
-const LoaderInfo kSpecialInfo = {
-    "Novaload S",
-    kC64,
-    -1,
-    true,
-    false,
-    "one pulse a bit, LSB first; 0 bits, a 1, 0xAA 0x55; page, 256 bytes, sum; chained",
-    true};
+    .name = "Novaload",
+    .machines = kC64,
+    .checksum = true,
+    .sum_adds = true,
+    .encoding = "one pulse a bit, LSB first",
+    .description =
+        "a pilot of 0 bits, a 1, 0xAA; name, addresses, 256-byte sub-blocks; running sums",
+    .peers = kTapClean | kWavPrg};
+const LoaderInfo kSpecialInfo = {.name = "Novaload S",
+                                 .machines = kC64,
+                                 .checksum = true,
+                                 .sum_adds = true,
+                                 .encoding = "one pulse a bit, LSB first",
+                                 .description =
+                                     "Novaload Special: 0 bits, a 1, 0xAA 0x55; 256-byte blocks "
+                                     "chained by their page, each with its sum",
+                                 .peers = kTapClean | kWavPrg,
+                                 .recordings = "Dig Dug"};
 constexpr BitFormat kBits = {1000, 38, false};
 
 class Novaload : public TurboLoader<Novaload> {

@@ -16,15 +16,17 @@ extern const LoaderEntry kOceanEntry;
 
 namespace {
 
-const LoaderInfo kInfo = {"Ocean",
-                          kC64,
-                          -1,
-                          false,
-                          false,
-                          "one pulse a bit, LSB first; 3,000+ 0 bits, a 1, (0xAA); flag, page, "
-                          "256 bytes; boot code recognised",
-                          false,
-                          true};
+const LoaderInfo kInfo = {
+    .name = "Ocean",
+    .machines = kC64,
+    .needs_boot = true,
+    .boot_code = true,
+    .encoding = "one pulse a bit, LSB first",
+    .description =
+        "Ocean/Imagine F1-F3: 3,000+ 0 bits, a 1; flag (the loader's options), page, 256 bytes; "
+        "page 0 and 0 bits end it; no checksum; its boot's byte handler recognised",
+    .peers = kTapClean,
+    .recordings = "Arkanoid"};
 constexpr BitFormat kBits = {960, 38, false};
 constexpr std::uint32_t kMinPilot = 3000;    // 0 bits
 constexpr std::uint32_t kMinTrailer = 1024;  // 0 bits after a page of 0 (2,047 on Arkanoid)

@@ -14,12 +14,13 @@ extern const LoaderEntry kPowerLoadEntry;
 namespace {
 
 const LoaderInfo kInfo = {
-    "Power Load",
-    kC64,
-    -1,
-    true,
-    false,
-    "one pulse a bit, MSB first; addresses from the boot file; 0x02 pilot, 9..0; XOR"};
+    .name = "Power Load",
+    .machines = kC64,
+    .checksum = true,
+    .boot_code = true,
+    .encoding = "one pulse a bit, MSB first",
+    .description = "the Turbo Tape framing, 9..0; the addresses from its boot file; XOR",
+    .peers = kTapClean};
 constexpr BitFormat kBits = {512, 23, true};
 constexpr std::uint8_t kSync[] = {9, 8, 7, 6, 5, 4, 3, 2, 1, 0};
 

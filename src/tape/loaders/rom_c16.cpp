@@ -15,13 +15,17 @@ extern const LoaderEntry kRomC16Entry;
 
 namespace {
 
-const LoaderInfo kInfo = {
-    "C16 ROM",
-    kC16,
-    2,
-    true,
-    true,
-    "full waves of 3 lengths (1:2:4), markers, odd parity; every block twice; XOR checksum"};
+const LoaderInfo kInfo = {.name = "C16 ROM",
+                          .machines = kC16,
+                          .machine = 2,
+                          .checksum = true,
+                          .copies = true,
+                          .encoding = "full waves of 3 lengths (1:2:4), markers, odd parity",
+                          .description =
+                              "the C16's and Plus/4's own loader: the C64's blocks in full waves; "
+                              "a block ends with one medium wave",
+                          .peers = kWavPrg,
+                          .recordings = "the Plus/4 test tapes"};
 
 std::unique_ptr<LoaderDecoder> make(const LoaderInfo& info, FileSink& sink) {
   return std::make_unique<RomLoader>(info, sink, RomTiming{32, 64, true});

@@ -15,9 +15,16 @@ extern const LoaderEntry kRomC64Entry;
 namespace {
 
 const LoaderInfo kInfo = {
-    "ROM", kC64 | kVic20,
-    -1,    true,
-    true,  "pulse pairs of 3 lengths, markers, odd parity; every block twice; XOR checksum"};
+    .name = "ROM",
+    .machines = kC64 | kVic20,
+    .checksum = true,
+    .copies = true,
+    .encoding = "pulse pairs of 3 lengths, markers, odd parity",
+    .description =
+        "the machine's own loader (C64, VIC20, C128): a header and the data, each block twice; XOR "
+        "checksum",
+    .peers = kTapClean | kWavPrg,
+    .recordings = "the C64, VIC20 and C128 test tapes; the boot files of twelve commercial tapes"};
 
 std::unique_ptr<LoaderDecoder> make(const LoaderInfo& info, FileSink& sink) {
   return std::make_unique<RomLoader>(info, sink, RomTiming{22, 29, false});

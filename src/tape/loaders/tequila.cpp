@@ -14,9 +14,14 @@ extern const LoaderEntry kTequilaEntry;
 namespace {
 
 const LoaderInfo kInfo = {
-    "Tequila", kC64,  -1,
-    false,     false, "one pulse a bit; 0x02 pilot, 9..1; number, then LSB first: load, end, data",
-    false,     true};
+    .name = "Tequila",
+    .machines = kC64,
+    .needs_boot = true,
+    .encoding = "one pulse a bit",
+    .description =
+        "the Turbo Tape framing: 50+ bytes of 0x02, 9..1; a number, then LSB first: load, end, "
+        "data; no checksum; no boot known: unverified at best",
+    .peers = kTapClean | kWavPrg};
 constexpr std::uint8_t kSync[] = {9, 8, 7, 6, 5, 4, 3, 2, 1};
 BlockHead read_head(const std::uint8_t* h) {
   BlockHead head = start_end(le16(h + 1), le16(h + 3));

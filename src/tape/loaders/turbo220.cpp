@@ -12,10 +12,14 @@ extern const LoaderEntry kTurbo220Entry;
 
 namespace {
 
-const LoaderInfo kInfo = {
-    "Turbo 220", kC64,  -1,
-    false,       false, "one pulse a bit, MSB first; 0x02 pilot, 9..1; load, end, exec, data",
-    false,       true};
+const LoaderInfo kInfo = {.name = "Turbo 220",
+                          .machines = kC64,
+                          .needs_boot = true,
+                          .encoding = "one pulse a bit, MSB first",
+                          .description =
+                              "the Turbo Tape framing: 50+ bytes of 0x02, 9..1; load, end, exec, "
+                              "data; no checksum; no boot known: unverified at best",
+                          .peers = kTapClean | kWavPrg};
 constexpr std::uint8_t kSync[] = {9, 8, 7, 6, 5, 4, 3, 2, 1};
 BlockHead read_head(const std::uint8_t* h) {
   BlockHead head = start_end(le16(h), le16(h + 2));

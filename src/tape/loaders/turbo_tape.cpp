@@ -19,19 +19,21 @@ extern const LoaderEntry kTurbotape526Entry;
 namespace {
 
 const LoaderInfo kInfo = {
-    "Turbo Tape",
-    kC64,
-    -1,
-    true,
-    false,
-    "one pulse a bit, MSB first; 0x02 pilot, 9..1 countdown, ID; header and data; XOR"};
+    .name = "Turbo Tape",
+    .machines = kC64,
+    .checksum = true,
+    .encoding = "one pulse a bit, MSB first",
+    .description =
+        "Turbo Tape 250 and its clones: 0x02 pilot, 9..1 countdown, header and data; XOR",
+    .peers = kTapClean | kWavPrg,
+    .recordings = "the C64 turbo test tape"};
 const LoaderInfo k526Info = {
-    "Turbo 526",
-    kC64,
-    -1,
-    true,
-    false,
-    "one pulse a bit, MSB first, longer pulses; 0x02 pilot, 9..1, ID; header and data; XOR"};
+    .name = "Turbo 526",
+    .machines = kC64,
+    .checksum = true,
+    .encoding = "one pulse a bit, MSB first, longer pulses",
+    .description = "Turbotape 526: Turbo Tape 250 with longer pulses; header and data; XOR",
+    .peers = kTapClean};
 constexpr BitFormat kBits = {0x20 * 16, 25, true};
 constexpr BitFormat k526Bits = {0x42 * 16, 24, true};
 constexpr std::uint8_t kCountdown[] = {9, 8, 7, 6, 5, 4, 3, 2, 1};

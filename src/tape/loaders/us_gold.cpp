@@ -13,10 +13,12 @@ extern const LoaderEntry kUsGoldEntry;
 
 namespace {
 
-const LoaderInfo kInfo = {
-    "U.S. Gold", kC64,
-    -1,          true,
-    false,       "one pulse a bit, MSB first; 0x20 pilot, 0xFF; name, start, end, data; XOR"};
+const LoaderInfo kInfo = {.name = "U.S. Gold",
+                          .machines = kC64,
+                          .checksum = true,
+                          .encoding = "one pulse a bit, MSB first",
+                          .description = "0x20 pilot, 0xFF; name, start, end, data; XOR",
+                          .peers = kTapClean | kWavPrg};
 constexpr std::uint8_t kSync[] = {0xFF};
 BlockHead read_head(const std::uint8_t* h) {
   BlockHead head = start_end(le16(h + 16), le16(h + 18));

@@ -26,10 +26,16 @@ extern const LoaderEntry kVisiloadEntry;
 namespace {
 
 const LoaderInfo kInfo = {
-    "Visiload", kC64,
-    -1,         false,
-    false,      "one pulse a bit, a lead bit a byte; 0x00 pilot, 0x16; blocks that set the next",
-    false,      true};
+    .name = "Visiload",
+    .machines = kC64,
+    .needs_boot = true,
+    .boot_code = true,
+    .encoding = "one pulse a bit, a lead bit a byte",
+    .description =
+        "Visiload T1-T7: 0x00 pilot, 0x16; blocks that set how the next ones are read (bit order, "
+        "bits a byte, header bytes), and after 0x03BB a short pilot or a load's end; no checksum",
+    .peers = kWavPrg,
+    .recordings = "six Visiload tapes (Chichen Itza, Cozumel, The Original)"};
 constexpr BitFormat kBits = {972, 32, true, 1};
 constexpr std::uint8_t kSync[] = {0x16};
 constexpr std::array<std::int16_t, 10> kTimer = {0xA9, -1, 0x8D, 0x04, 0xDD,

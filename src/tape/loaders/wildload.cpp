@@ -16,12 +16,13 @@ extern const LoaderEntry kWildloadEntry;
 namespace {
 
 const LoaderInfo kInfo = {
-    "Wildload",
-    kC64,
-    -1,
-    true,
-    false,
-    "one pulse a bit, LSB first; 0xA0 pilot, 10..1; sub-blocks loaded backwards, enciphered; XOR"};
+    .name = "Wildload",
+    .machines = kC64,
+    .checksum = true,
+    .encoding = "one pulse a bit, LSB first",
+    .description =
+        "0xA0 pilot, 10..1; sub-blocks loaded backwards, enciphered with their addresses; XOR",
+    .peers = kTapClean | kWavPrg};
 constexpr BitFormat kBits = {960, 24, false};
 constexpr std::uint8_t kSync[] = {10, 9, 8, 7, 6, 5, 4, 3, 2, 1};
 
