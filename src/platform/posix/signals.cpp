@@ -9,6 +9,7 @@
 #include <initializer_list>
 
 #include "platform/host.hpp"
+#include "platform/tool_io.hpp"
 
 namespace tapewren::posix {
 
@@ -44,20 +45,7 @@ class PosixInterrupts : public Interrupts {
     install(SIGCONT, on_continue);
   }
   int pending() override { return g_termination; }
-  const char* name(int signal) override {
-    switch (signal) {
-      case SIGINT:
-        return "SIGINT";
-      case SIGTERM:
-        return "SIGTERM";
-      case SIGHUP:
-        return "SIGHUP";
-      case SIGQUIT:
-        return "SIGQUIT";
-      default:
-        return "a signal";
-    }
-  }
+  const char* name(int signal) override { return platform::signal_name(signal); }
 };
 
 }  // namespace

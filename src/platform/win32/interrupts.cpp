@@ -7,6 +7,7 @@
 #include <csignal>
 
 #include "platform/host.hpp"
+#include "platform/tool_io.hpp"
 #include "platform/win32/win32_link.hpp"
 
 namespace tapewren::win32 {
@@ -32,14 +33,7 @@ class ConsoleInterrupts : public Interrupts {
  public:
   void arm() override { SetConsoleCtrlHandler(on_console_event, TRUE); }
   int pending() override { return static_cast<int>(InterlockedCompareExchange(&g_signal, 0, 0)); }
-  const char* name(int signal) override {
-    switch (signal) {
-      case SIGINT:
-        return "Ctrl-C";
-      default:
-        return "Ctrl-Break";
-    }
-  }
+  const char* name(int signal) override { return platform::signal_name(signal); }
 };
 
 }  // namespace
