@@ -231,6 +231,12 @@ struct Decoder::State : FileSink {
     time[k] = when;
   }
 
+  // The pulses from `first` on, as read, to whoever draws them.
+  void observe(std::size_t first) const {
+    if (settings.observer && first < count)
+      settings.observer->pulses(time + first, length + first, count - first, now);
+  }
+
   // The block from `first` on: the search over the new pulses, then each loader over the
   // stretches it reads, offered each pilot once it has ended.
   void run(std::size_t first) {
@@ -361,7 +367,9 @@ Decoder::Decoder(const DecoderSettings& settings, FileListener& listener)
 Decoder::~Decoder() = default;
 
 void Decoder::feed(const recording::Pulses& pulses) {
-  state_->run(state_->prepare(pulses));
+  const std::size_t first = state_->prepare(pulses);
+  state_->observe(first);
+  state_->run(first);
 }
 
 void Decoder::finish() {
@@ -370,6 +378,7 @@ void Decoder::finish() {
     const std::size_t first = s.carry();
     s.whole(s.count++, 2 * std::uint64_t{s.half}, s.half_offset, s.half_time, s.half);
     s.half = 0;
+    s.observe(first);
     s.run(first);
   }
   // Pilots still going on end with the recording: an empty pulse ends them.

@@ -131,6 +131,16 @@ class FileListener {
   virtual void on_file(const TapeFile& file) = 0;
 };
 
+// Sees the whole pulses the decoder reads, half waves paired as it pairs them, a block at a
+// time: when each begins and its length (half cycles; pauses clamped to 0xFFFF), and when
+// the last one ends. The pictures draw these, so they show what the decoder read.
+class PulseObserver {
+ public:
+  virtual ~PulseObserver() = default;
+  virtual void pulses(const std::uint64_t* time, const std::uint32_t* length, std::size_t count,
+                      std::uint64_t end_time) = 0;
+};
+
 // Pulse lengths counted in steps of 8 machine cycles (one TAP unit), the last bin taking
 // everything longer.
 using Histogram = std::array<std::uint64_t, 256>;
@@ -165,6 +175,7 @@ struct DecoderSettings {
   bool half_waves = false;  // the pulses are half waves (both edges), to be paired up
   // The names of the loaders to run (LoaderInfo::name); empty: every registered one.
   std::vector<std::string> loaders;
+  PulseObserver* observer = nullptr;  // also told the pulses read, if set
 };
 
 class Decoder {

@@ -371,6 +371,39 @@ TEST(Decoder, FilesComeOutWhileTheRecordingGoesOn) {
 
 // What was read and what was not: the machine told by the loader that was found, every
 // stretch of noise longer than a second, the shares; and what a forgotten -b looks like.
+// The pictures draw the pulses the decoder reads: half waves paired where they match, a stray
+// half wave a pulse of its own, the pairs after it paired as before it.
+TEST(Decoder, ObserverSeesThePulsesAsRead) {
+  struct Seen : PulseObserver, FileListener {
+    std::vector<std::uint64_t> time, length;
+    std::uint64_t end = 0;
+    void pulses(const std::uint64_t* t, const std::uint32_t* l, std::size_t n,
+                std::uint64_t end_time) override {
+      time.insert(time.end(), t, t + n);
+      length.insert(length.end(), l, l + n);
+      end = end_time;
+    }
+    void on_file(const TapeFile&) override {}
+  } seen;
+  DecoderSettings settings;
+  settings.half_waves = true;
+  settings.observer = &seen;
+  Decoder decoder(settings, seen);
+  auto in = std::make_unique<recording::Pulses>();
+  const std::uint64_t halves[] = {400, 400, 150, 800, 820, 400, 410, 0x30000, 600};
+  for (std::uint64_t h : halves) {
+    in->offset[in->count] = 2 * in->count;
+    in->length[in->count++] = h;
+  }
+  in->end = 2 * in->count;
+  decoder.feed(*in);
+  decoder.finish();
+  // The last half wave alone is the whole pulse it would be half of.
+  EXPECT_EQ(seen.length, (std::vector<std::uint64_t>{800, 300, 1620, 810, 0xFFFF, 1200}));
+  EXPECT_EQ(seen.time, (std::vector<std::uint64_t>{0, 800, 950, 2570, 3380, 3380 + 0x30000}));
+  EXPECT_EQ(seen.end, 3380 + 0x30000 + 600);
+}
+
 TEST(Decoder, SummaryAccountsForTheRecording) {
   synth::TapeLayout noisy;
   noisy.noise_seconds = 3;

@@ -242,18 +242,17 @@ Outcome scan_recording(const Options& opt, const Input& input, Channel& channel)
   Assumptions assumed;
   int tap_platform = -1;
   const auto start = [&](const rec::Reader& reader, const platform::InputFile& in) {
-    const tape::DecoderSettings ds =
+    tape::DecoderSettings ds =
         decoder_settings(opt, reader, in, path, channel, assumed, tap_platform);
     settings.format = format_name(reader);
     report = std::make_unique<Report>(settings, channel);
+    if (!input.map.empty()) map = std::make_unique<PulseMap>();
+    ds.observer = map.get();
     decoder = std::make_unique<tape::Decoder>(ds, *report);
-    if (!input.map.empty()) map = std::make_unique<PulseMap>(ds.half_waves);
   };
   std::string error;
-  const int read = stream(path, rs, channel, error, start, [&](const rec::Pulses& p) {
-    decoder->feed(p);
-    if (map) map->add(p);
-  });
+  const int read =
+      stream(path, rs, channel, error, start, [&](const rec::Pulses& p) { decoder->feed(p); });
   if (read != 0) {
     outcome.code = read;
     if (opt.json && read == 1)  // scripts see in the JSON too what could not be read

@@ -213,33 +213,19 @@ std::string histogram_svg(const tape::Histogram& h, const std::vector<tape::Mark
   return out;
 }
 
-PulseMap::PulseMap(bool half_waves)
-    : half_waves_(half_waves), cells_(kColumns * kRows, 0), rows_(kRows, 0) {}
+PulseMap::PulseMap() : cells_(kColumns * kRows, 0), rows_(kRows, 0) {}
 
-void PulseMap::count(std::uint64_t length) {
-  const std::uint64_t at = now_;
-  now_ += length;
-  const std::uint64_t row = length >> 3;  // 4 cycles: 8 half cycles
-  if (row >= kRows) return;               // pauses: no dots
-  while ((at >> shift_) >= kColumns) fold();
-  std::uint16_t& cell = cells_[(at >> shift_) * kRows + row];
-  if (cell < 0xFFFF) ++cell;
-  ++rows_[row];
-}
-
-void PulseMap::add(const recording::Pulses& pulses) {
-  for (std::size_t i = 0; i < pulses.count; ++i) {
-    const std::uint32_t len = pulses.length[i];
-    if (!half_waves_) {
-      count(len);
-    } else if (has_pending_) {
-      count(std::uint64_t{pending_} + len);
-      has_pending_ = false;
-    } else {
-      pending_ = len;
-      has_pending_ = true;
-    }
+void PulseMap::pulses(const std::uint64_t* time, const std::uint32_t* length, std::size_t count,
+                      std::uint64_t end_time) {
+  for (std::size_t i = 0; i < count; ++i) {
+    const std::uint64_t row = length[i] >> 3;  // 4 cycles: 8 half cycles
+    if (row >= kRows) continue;                // pauses: no dots
+    while ((time[i] >> shift_) >= kColumns) fold();
+    std::uint16_t& cell = cells_[(time[i] >> shift_) * kRows + row];
+    if (cell < 0xFFFF) ++cell;
+    ++rows_[row];
   }
+  now_ = std::max(now_, end_time);
 }
 
 void PulseMap::fold() {
