@@ -200,6 +200,79 @@ TEST(WavInput, RealTapesThroughSoundComeBack) {
   }
 }
 
+// The sound of pulses as our writer makes it, as numbers from -1 to 1.
+std::vector<double> sound_of(const std::vector<std::uint64_t>& pulses, std::uint32_t rate,
+                             bool invert) {
+  audio::WavFormat format;
+  format.rate = rate;
+  format.invert = invert;
+  io::MemorySink sink;
+  audio::WavWriter writer(format, 2 * 985248, sink);
+  for (const auto p : pulses) writer.pulse(p, p >= kContinues);
+  writer.finish();
+  return samples_of(sink.bytes, 16);
+}
+
+// Which way the waves go is read for each stretch of signal between silences, and not from
+// what rounding does to short waves: a real two-file tape read back whole after another
+// recording of the other polarity, or after hiss at the start of its own leader.
+TEST(WavInput, PolarityReadForEachStretch) {
+  TAPEWREN_NEEDS_REAL_TAPES();
+  std::vector<std::uint64_t> tape = pulses_of(testing::read_real_tape("c64-pal-normal"));
+  const std::vector<std::uint64_t> second = pulses_of(testing::read_real_tape("c128-pal"));
+  tape.insert(tape.end(), second.begin(), second.end());
+  Bytes dump;
+  for (const auto p : tape)
+    for (std::uint64_t left = p;; left -= kContinues) {
+      const auto word = static_cast<std::uint16_t>(std::min<std::uint64_t>(left, kContinues));
+      dump.insert(dump.end(),
+                  {static_cast<std::uint8_t>(word), static_cast<std::uint8_t>(word >> 8)});
+      if (left <= kContinues) break;
+    }
+  const std::string files = files_and_fingerprint(dump, false);
+  ASSERT_NE(files.find(" ok\n"), files.rfind(" ok\n")) << files;  // two files, both good
+  enum class Noise { kOtherRecording, kHiss };
+  struct Case {
+    const char* what;
+    std::uint32_t rate;
+    Noise noise;
+    bool silence;   // between the noise and the tape
+    bool inverted;  // the tape's waves start falling
+  };
+  // clang-format off
+  const std::vector<Case> cases = {
+    {"another recording of the other polarity, a silence, the tape", 44100, Noise::kOtherRecording, true, false},
+    {"the same, the tape inverted", 44100, Noise::kOtherRecording, true, true},
+    {"hiss right before the leader, 22.05 kHz", 22050, Noise::kHiss, false, false},
+    {"hiss right before the leader of an inverted tape, 22.05 kHz", 22050, Noise::kHiss, false, true},
+  };
+  // clang-format on
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    std::uint32_t random = 11;
+    const auto between = [&](std::uint64_t low, std::uint64_t high) {
+      random = random * 1664525u + 1013904223u;
+      return low + (random >> 8) % (high - low + 1);
+    };
+    std::vector<std::uint64_t> noise;
+    std::vector<double> x;
+    if (c.noise == Noise::kOtherRecording) {
+      // A second of waves of 0.3 to 1.5 ms, the other way round, then a second of silence.
+      for (int i = 0; i < 1100; ++i) noise.push_back(between(600, 3000));
+      x = sound_of(noise, c.rate, !c.inverted);
+      x.resize(x.size() + (c.silence ? c.rate : 0), 0.0);
+      const std::vector<double> rest = sound_of(tape, c.rate, c.inverted);
+      x.insert(x.end(), rest.begin(), rest.end());
+    } else {
+      // Two seconds of waves of 64 to 136 cycles: one to three samples at 22.05 kHz.
+      for (int i = 0; i < 20000; ++i) noise.push_back(between(128, 272));
+      noise.insert(noise.end(), tape.begin(), tape.end());
+      x = sound_of(noise, c.rate, c.inverted);
+    }
+    EXPECT_EQ(files_and_fingerprint(wav_of(x, c.rate, {1, 16, 1}), false), files);
+  }
+}
+
 // Headers that are not what a sound card writes, or not a tape's: refused with the reason.
 TEST(WavInput, HeadersRefusedWithTheirReason) {
   const auto refused = [](Bytes wav) {
