@@ -240,13 +240,15 @@ TEST(WavInput, PolarityReadForEachStretch) {
     std::uint32_t rate;
     Noise noise;    // another recording, then a silence; or hiss right before the leader
     bool inverted;  // the tape's waves start falling
+    int hiss_waves, shortest, longest;  // in cycles
   };
   // clang-format off
   const std::vector<Case> cases = {
-    {"another recording of the other polarity, a silence, the tape", 44100, Noise::kOtherRecording, false},
-    {"the same, the tape inverted", 44100, Noise::kOtherRecording, true},
-    {"hiss right before the leader, 22.05 kHz", 22050, Noise::kHiss, false},
-    {"hiss right before the leader of an inverted tape, 22.05 kHz", 22050, Noise::kHiss, true},
+    {"another recording of the other polarity, a silence, the tape", 44100, Noise::kOtherRecording, false, 0, 0, 0},
+    {"the same, the tape inverted", 44100, Noise::kOtherRecording, true, 0, 0, 0},
+    {"two seconds of hiss, waves of one to three samples, right before the leader, 22.05 kHz", 22050, Noise::kHiss, false, 20000, 64, 136},
+    {"the same before the leader of an inverted tape", 22050, Noise::kHiss, true, 20000, 64, 136},
+    {"five seconds of hiss, waves of three to five samples, right before the leader, 22.05 kHz", 22050, Noise::kHiss, false, 30000, 144, 224},
   };
   // clang-format on
   for (const Case& c : cases) {
@@ -274,8 +276,11 @@ TEST(WavInput, PolarityReadForEachStretch) {
       want.insert(want.end(), tape.begin() + 1, tape.end());
       expect_close(pulses_of(wav_of(x, c.rate, {1, 16, 1})), want, 2 * 985248.0 / c.rate);
     } else {
-      // Two seconds of waves of 64 to 136 cycles: one to three samples at 22.05 kHz.
-      for (int i = 0; i < 20000; ++i) noise.push_back(between(128, 272));
+      // Waves whose halves are a few samples long, which rounding makes unequal by up to a
+      // sample.
+      for (int i = 0; i < c.hiss_waves; ++i)
+        noise.push_back(between(2 * static_cast<std::uint64_t>(c.shortest),
+                                2 * static_cast<std::uint64_t>(c.longest)));
       noise.insert(noise.end(), tape.begin(), tape.end());
       x = sound_of(noise, c.rate, c.inverted);
     }
