@@ -261,19 +261,26 @@ TEST(WavInput, PolarityReadForEachStretch) {
     std::vector<std::uint64_t> noise;
     std::vector<double> x;
     if (c.noise == Noise::kOtherRecording) {
-      // A second of waves of 0.3 to 1.5 ms, the other way round, then a second of silence.
+      // A second of waves of 0.3 to 1.5 ms, the other way round, then a second of silence,
+      // the tape, a second of silence and a leader alone, which tells nothing of its polarity.
       for (int i = 0; i < 1100; ++i) noise.push_back(between(600, 3000));
+      std::vector<std::uint64_t> leader(1000, 752);
       x = sound_of(noise, c.rate, !c.inverted);
-      x.resize(x.size() + c.rate, 0.0);
-      const std::vector<double> rest = sound_of(tape, c.rate, c.inverted);
-      x.insert(x.end(), rest.begin(), rest.end());
+      for (const auto* part : {&tape, &leader}) {
+        x.resize(x.size() + c.rate, 0.0);
+        const std::vector<double> sound = sound_of(*part, c.rate, c.inverted);
+        x.insert(x.end(), sound.begin(), sound.end());
+      }
       // Every wave back in its place: the other recording's last one closed before the
       // silence, which takes in the tape's first half wave (the signal stands on that side
-      // already), and the rest of the tape.
+      // already), the rest of the tape, the silence, and the leader read as the tape was.
       ASSERT_LT(tape[0], kContinues);
+      ASSERT_LT(tape.back(), kContinues);
       std::vector<std::uint64_t> want = noise;
       want.push_back(2 * 985248 + tape[0]);
       want.insert(want.end(), tape.begin() + 1, tape.end());
+      want.push_back(2 * 985248);
+      want.insert(want.end(), leader.begin(), leader.end());
       expect_close(pulses_of(wav_of(x, c.rate, {1, 16, 1})), want, 2 * 985248.0 / c.rate);
     } else {
       // Waves whose halves are a few samples long, which rounding makes unequal by up to a
