@@ -23,6 +23,18 @@ constexpr double kLevelSeconds = 1;          // the level, for the hysteresis: p
 constexpr double kProbeSeconds = 2;          // of stereo, to find the louder channel
 constexpr std::size_t kHeldEdges = 1 << 17;  // at most, while the polarity is not known
 constexpr double kPauseSeconds = 0.005;      // silence in a wave longer than this is a pause
+// No edge for this long ends a stretch: longer than half of the longest wave (a pulse word,
+// 33 ms), far shorter than the silence between two recordings.
+constexpr double kSilenceSeconds = 0.1;
+// The evidence for a polarity, in samples: each edge lies on its sample to half a sample (a
+// sound made by a program puts it on the nearest one), so halves a sample apart or less are
+// equal for all they tell, and a half of under two samples is mostly rounding. Without these
+// a second of hiss at 22.05 kHz outweighs a whole tape.
+constexpr double kRoundingSamples = 1;
+constexpr double kShortestHalf = 2;
+// Evidence that settles a stretch early, and evidence too weak to overrule the stretch before.
+constexpr double kSureEvidence = 50;
+constexpr double kWeakEvidence = 10;
 
 }  // namespace
 
@@ -89,6 +101,7 @@ EdgeReader::EdgeReader(const WavInput& input, const EdgeSettings& settings)
       settings_(settings),
       channel_(input.channels == 1 ? 0 : settings.channel),
       polarity_(settings.polarity),
+      silence_(kSilenceSeconds * input.rate),
       decay_(1.0 / (kEnvelopeSeconds * input.rate)),
       level_decay_(1.0 / (kLevelSeconds * input.rate)) {
   if (channel_ > input.channels - 1) channel_ = input.channels - 1;
@@ -220,6 +233,14 @@ void EdgeReader::edge(double at, int direction, std::uint64_t offset, std::vecto
     last_ = e;
     return;
   }
+  // After a silence the signal may be another recording, from another deck: its own polarity.
+  if (settings_.polarity == 0 && edge_at_ >= 0 && at - edge_at_ > silence_) {
+    if (polarity_ == 0) choose_polarity(out);
+    previous_ = polarity_;
+    polarity_ = 0;
+    mismatch_[0] = mismatch_[1] = 0;
+  }
+  edge_at_ = at;
   if (polarity_ == 0) {
     // Each run of three edges is a wave's two halves paired one way: the way the waves go
     // pairs two halves of about one length, the other way halves of two pulses.
@@ -227,32 +248,53 @@ void EdgeReader::edge(double at, int direction, std::uint64_t offset, std::vecto
       const Edge& a = held_[held_.size() - 2];
       const Edge& b = held_.back();
       const double first = b.at - a.at, second = at - b.at;
-      if (first + second > 0)
-        mismatch_[a.direction > 0 ? 0 : 1] += std::abs(first - second) / (first + second);
+      if (first >= kShortestHalf && second >= kShortestHalf)
+        mismatch_[a.direction > 0 ? 0 : 1] +=
+            std::max(std::abs(first - second) - kRoundingSamples, 0.0) / (first + second);
     }
     held_.push_back(e);
     if (held_.size() >= kHeldEdges ||
-        (held_.size() > 1000 && std::abs(mismatch_[0] - mismatch_[1]) > 50))
+        (held_.size() > 1000 && std::abs(mismatch_[0] - mismatch_[1]) > kSureEvidence))
       choose_polarity(out);
     return;
   }
   wave_edge(e, out);
 }
 
+// The stretch's polarity from its evidence; where that is too weak to tell, the stretch
+// before's. Then its held edges.
 void EdgeReader::choose_polarity(std::vector<EdgePulse>& out) {
-  polarity_ = mismatch_[0] <= mismatch_[1] ? 1 : -1;
-  std::vector<Edge> held;
-  held.swap(held_);
-  for (const Edge& e : held) wave_edge(e, out);
+  const double lean = mismatch_[1] - mismatch_[0];  // more than 0: the waves start rising
+  polarity_ = previous_ != 0 && std::abs(lean) <= kWeakEvidence ? previous_ : lean >= 0 ? 1 : -1;
+  if (have_start_ && start_.direction != polarity_) close_wave(out);
+  for (const Edge& e : held_) wave_edge(e, out);
+  held_.clear();
+}
+
+// The last wave before a silence, when the waves after it start the other way: twice its
+// first half, as at the end of the file; the silence reaches to the next wave's start.
+void EdgeReader::close_wave(std::vector<EdgePulse>& out) {
+  pause_from_ = start_.at;
+  pause_offset_ = start_.offset;
+  if (last_.direction == -start_.direction && last_.at > start_.at) {
+    out.push_back({2 * (last_.at - start_.at), start_.offset});
+    pause_from_ = 2 * last_.at - start_.at;
+    pause_offset_ = last_.offset;
+  }
+  pause_ = true;
+  have_start_ = false;
 }
 
 // A wave ends where the next one starts. Silence after its second half is a pause: the wave
 // is taken as twice its first half, and the pause as the rest.
 void EdgeReader::wave_edge(const Edge& e, std::vector<EdgePulse>& out) {
   if (e.direction == polarity_) {
-    if (have_start_) {
+    if (pause_) {
+      out.push_back({e.at - pause_from_, pause_offset_});
+      pause_ = false;
+    } else if (have_start_) {
       const double whole = e.at - start_.at;
-      const bool second = last_.direction == -polarity_ && last_.at > start_.at;
+      const bool second = last_.direction == -start_.direction && last_.at > start_.at;
       const double half = second ? last_.at - start_.at : whole;
       if (second && e.at - last_.at > 8 * half && e.at - last_.at > kPauseSeconds * in_.rate) {
         out.push_back({2 * half, start_.offset});
@@ -271,7 +313,8 @@ void EdgeReader::finish(std::vector<EdgePulse>& out) {
   if (probing_) finish_probe(out);
   if (!settings_.half_waves && polarity_ == 0) choose_polarity(out);
   // The last wave, whose end the file does not hold: twice its first half.
-  if (!settings_.half_waves && have_start_ && last_.direction == -polarity_ && last_.at > start_.at)
+  if (!settings_.half_waves && have_start_ && last_.direction == -start_.direction &&
+      last_.at > start_.at)
     out.push_back({2 * (last_.at - start_.at), start_.offset});
   have_start_ = false;
 }

@@ -6,7 +6,8 @@
 // interpolated between the two samples around it. A pulse is a whole wave, from one edge to
 // the next edge of the same direction; which direction starts the waves is read from the
 // signal (the two halves of a wave are about as long as each other; halves paired the wrong
-// way round differ wherever the pulse lengths change).
+// way round differ wherever the pulse lengths change), afresh for each stretch of signal
+// after a silence: noise or another recording before the tape decides nothing for it.
 #pragma once
 
 #include <cstddef>
@@ -34,8 +35,10 @@ bool is_wav(const std::uint8_t* data, std::size_t size);
 bool parse_wav(const std::uint8_t* data, std::size_t size, WavInput& out, std::string& error);
 
 struct EdgeSettings {
-  int channel = -1;         // 0 left, 1 right, -1 the louder (read from the first seconds)
-  int polarity = 0;         // +1 waves start rising, -1 falling, 0 read from the signal
+  int channel = -1;  // 0 left, 1 right, -1 the louder (read from the first seconds)
+  // +1 waves start rising, -1 falling (the whole file); 0 read from the signal, for each
+  // stretch between silences from its first edges (at most 131,072 of them held, 3 MiB).
+  int polarity = 0;
   bool half_waves = false;  // every edge ends a pulse (a recording of both edges)
 };
 
@@ -55,7 +58,6 @@ class EdgeReader {
   // The end of the samples: what was held, and the last wave.
   void finish(std::vector<EdgePulse>& out);
   int channel() const { return channel_; }
-  int polarity() const { return polarity_; }
 
  private:
   double sample(const std::uint8_t* frame, int channel) const;
@@ -65,6 +67,7 @@ class EdgeReader {
   void edge(double at, int direction, std::uint64_t offset, std::vector<EdgePulse>& out);
   void finish_probe(std::vector<EdgePulse>& out);
   void choose_polarity(std::vector<EdgePulse>& out);
+  void close_wave(std::vector<EdgePulse>& out);
   struct Edge {
     double at;
     int direction;
@@ -75,7 +78,10 @@ class EdgeReader {
   WavInput in_;
   EdgeSettings settings_;
   int channel_;
-  int polarity_;
+  int polarity_;         // of the waves now; 0 while the stretch's is not known
+  int previous_ = 0;     // the last stretch's, 0 before the first
+  double silence_;       // samples without an edge that end a stretch
+  double edge_at_ = -1;  // the last edge's time, in samples
   // Held until the louder channel is known: the first frames' bytes.
   std::vector<std::uint8_t> probe_;
   bool probing_ = false;
@@ -90,12 +96,17 @@ class EdgeReader {
     double last_edge = -1;  // when the last edge was, in samples
   } d_;
   double decay_, level_decay_;
-  // Edges held until the polarity is known, and the evidence for each choice.
+  // Edges held until the stretch's polarity is known, and the evidence for each choice.
   std::vector<Edge> held_;
   double mismatch_[2] = {0, 0};  // pairs starting rising, falling
-  // The wave being measured: where its first edge was, and the last edge seen.
+  // The wave being measured: where its first edge was (its direction the wave's polarity),
+  // and the last edge seen.
   bool have_start_ = false;
   Edge start_{0, 0, 0}, last_{0, 0, 0};
+  // A silence where the polarity turned: it runs from here to the next wave's start.
+  bool pause_ = false;
+  double pause_from_ = 0;
+  std::uint64_t pause_offset_ = 0;
 };
 
 }  // namespace tapewren::audio

@@ -117,6 +117,33 @@ int close_output(const Tool& tool, int code, int earlier) {
   return code > 128 ? code : 1;
 }
 
+bool wav_option(const Tool& tool, Args& args, WavReading& wav, int& code) {
+  const std::string a = args.name();
+  code = 0;
+  if (a == "--invert") {
+    if (args.inline_value()) code = usage_error(tool, takes_no_value(a));
+    wav.edges.polarity = -1;
+    wav.polarity_option = a;
+    return true;
+  }
+  if (a != "--polarity" && a != "--channel") return false;
+  std::string v;
+  if (!args.value(v)) {
+    code = usage_error(tool, needs_value(a));
+    return true;
+  }
+  v = lower(v);
+  if (a == "--channel") {
+    wav.edges.channel = v == "left" ? 0 : v == "right" ? 1 : -2;
+    if (wav.edges.channel < -1) code = usage_error(tool, "--channel needs left or right");
+    return true;
+  }
+  wav.edges.polarity = v == "auto" ? 0 : v == "normal" ? 1 : v == "inverted" ? -1 : 2;
+  wav.polarity_option = a;
+  if (wav.edges.polarity > 1) code = usage_error(tool, "--polarity needs auto, normal or inverted");
+  return true;
+}
+
 std::string needs_value(const std::string& option) {
   return "option " + option + " needs a value";
 }

@@ -1,9 +1,12 @@
 // The command-line conventions tapewren-scan, tapewren-convert and tapewren-sim share: options
 // as `--name value` or `--name=value`, -h/--help and --version on standard output with exit 0,
-// usage errors on standard error with exit 2, and the one parser of numbers and machine names.
+// usage errors on standard error with exit 2, the one parser of numbers and machine names, and
+// the one of the options that say how to read a WAV file.
 #pragma once
 
 #include <string>
+
+#include "audio/wav_in.hpp"
 
 namespace tapewren::cli {
 
@@ -58,6 +61,16 @@ int version(const Tool& tool);
 // since a report that was lost is no success. `earlier`: the errno of a write that failed
 // before, where the tool kept it.
 int close_output(const Tool& tool, int code, int earlier = 0);
+// How to read a WAV file, as every tool that reads one takes it: --channel left|right,
+// --polarity auto|normal|inverted, and --invert for --polarity inverted.
+struct WavReading {
+  audio::EdgeSettings edges;    // the channel and the polarity; half waves are the tool's -b
+  std::string polarity_option;  // "--polarity" or "--invert" when given, for messages
+};
+// True when `args` stands at one of those options: it is taken, with its value, into `wav`,
+// and `code` is 0, or the usage error's status (the error printed). False for any other.
+bool wav_option(const Tool& tool, Args& args, WavReading& wav, int& code);
+
 // The messages of the usual mistakes.
 std::string needs_value(const std::string& option);
 std::string takes_no_value(const std::string& option);

@@ -1269,6 +1269,94 @@ Bytes wav_of_side() {
   wav.finish();
   return sink.bytes;
 }
+// Sound as our writer makes it: a 44.1 kHz, 16-bit mono WAV file of the pulses.
+Bytes wav_of_pulses(const std::vector<std::uint64_t>& pulses, bool invert) {
+  io::MemorySink sink;
+  audio::WavFormat format;
+  format.invert = invert;
+  audio::WavWriter wav(format, 2 * 985248, sink);
+  for (const auto p : pulses) wav.pulse(p, p >= recording::kContinues);
+  wav.finish();
+  return sink.bytes;
+}
+std::vector<std::uint64_t> pulses_of_side() {
+  const Bytes dump = side();
+  std::vector<std::uint64_t> out;
+  for (std::size_t i = 0; i + 1 < dump.size(); i += 2)
+    out.push_back(static_cast<std::uint64_t>(dump[i] | dump[i + 1] << 8));
+  return out;
+}
+// Two seconds of waves of 0.3 to 1.5 ms, the other way round, right before a file of the side
+// with no silence between: their polarity decides that file's stretch. Before the first file
+// only, or before both.
+Bytes misleading_starts(bool inverted, bool before_both) {
+  std::vector<std::uint64_t> noise;
+  std::uint32_t random = 5;
+  for (int i = 0; i < 2000; ++i) {
+    random = random * 1664525u + 1013904223u;
+    noise.push_back(600 + (random >> 8) % 2400);
+  }
+  // The side's files, each from its first wave on, with the silence after it.
+  std::vector<std::vector<std::uint64_t>> files;
+  bool in_pause = true;
+  for (const auto p : pulses_of_side()) {
+    const bool wave = p > 0 && p < 0xFFFF;
+    if (wave && in_pause) files.emplace_back();
+    in_pause = !wave && (in_pause || p >= 0xFFFF);
+    if (!files.empty()) files.back().push_back(p);
+  }
+  Bytes wav;
+  const auto add = [&](const Bytes& sound) {  // its samples, after the header
+    wav.insert(wav.end(), sound.begin() + (wav.empty() ? 0 : 44), sound.end());
+  };
+  for (std::size_t f = 0; f < files.size(); ++f) {
+    if (f == 0 || before_both) add(wav_of_pulses(noise, !inverted));
+    add(wav_of_pulses(files[f], inverted));
+  }
+  const auto set = [&](std::size_t at, std::size_t v) {
+    for (int i = 0; i < 4; ++i)
+      wav[at + static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(v >> (8 * i));
+  };
+  set(4, wav.size() - 8);
+  set(40, wav.size() - 44);
+  return wav;
+}
+Bytes misleading_start() {
+  return misleading_starts(false, false);
+}
+Bytes misleading_starts_of_both() {
+  return misleading_starts(false, true);
+}
+Bytes misleading_starts_of_both_inverted() {
+  return misleading_starts(true, true);
+}
+// Stereo: a loud 1 kHz tone on the left, the side at half its level on the right.
+Bytes side_on_the_right() {
+  const Bytes mono = wav_of_side();
+  Bytes wav(mono.begin(), mono.begin() + 44);
+  wav[22] = 2;                       // channels
+  wav[32] = 4;                       // bytes a frame
+  const std::uint32_t rate = 44100;  // bytes a second: twice
+  for (int i = 0; i < 4; ++i) wav[28 + i] = static_cast<std::uint8_t>((rate * 4) >> (8 * i));
+  for (std::size_t at = 44, n = 0; at + 1 < mono.size(); at += 2, ++n) {
+    const auto tone = static_cast<std::int16_t>(n % 44 < 22 ? 30000 : -30000);
+    const auto right =
+        static_cast<std::int16_t>(static_cast<std::int16_t>(mono[at] | mono[at + 1] << 8) / 2);
+    for (const std::int16_t v : {tone, right})
+      wav.insert(wav.end(), {static_cast<std::uint8_t>(v),
+                             static_cast<std::uint8_t>(static_cast<std::uint16_t>(v) >> 8)});
+  }
+  const auto set = [&](std::size_t at, std::size_t v) {
+    for (int i = 0; i < 4; ++i)
+      wav[at + static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(v >> (8 * i));
+  };
+  set(4, wav.size() - 8);
+  set(40, wav.size() - 44);
+  return wav;
+}
+Bytes inverted_wav_of_side() {
+  return wav_of_pulses(pulses_of_side(), true);
+}
 Bytes with_tap_version(Bytes tap, std::uint8_t version) {
   tap[12] = version;
   return tap;
@@ -1550,6 +1638,31 @@ const std::vector<Hostile> kHostile = {
    {{"back.tap", tap_signature, true}}},
   {"WavScanned", "scan", {"--files", "$D/sound.wav"}, {{"sound.wav", wav_of_side}}, 0, "", {}, {}, Feed::kNone, nullptr, 0,
    "2 files: 2 ok, 0 repaired, 0 bad, 0 incomplete, 0 named only; fingerprint "},
+  // How to read a WAV file, the same options in both tools.
+  {"ScanReadsTheChannelGiven", "scan", {"--files", "--channel", "right", "$D/stereo.wav"}, {{"stereo.wav", side_on_the_right}}, 0, "", {}, {}, Feed::kNone, nullptr, 0,
+   "2 files: 2 ok, 0 repaired, 0 bad, 0 incomplete, 0 named only; fingerprint "},
+  {"ScanReadsTheLouderChannelUnlessTold", "scan", {"--files", "$D/stereo.wav"}, {{"stereo.wav", side_on_the_right}}, 4, "", {}, {}, Feed::kNone, nullptr, 0,
+   "0 files: 0 ok"},
+  {"ScanWithANonsenseChannel", "scan", {"--channel", "middle", "$D/sound.wav"}, {{"sound.wav", wav_of_side}},
+   2, usage_error("scan", "--channel needs left or right")},
+  {"ScanWithANonsensePolarity", "scan", {"--polarity=sideways", "$D/sound.wav"}, {{"sound.wav", wav_of_side}},
+   2, usage_error("scan", "--polarity needs auto, normal or inverted")},
+  {"ConvertWithANonsensePolarity", "convert", {"--polarity", "up", "$D/sound.wav", "$D/back.tap"}, {{"sound.wav", wav_of_side}},
+   2, usage_error("convert", "--polarity needs auto, normal or inverted")},
+  {"PolarityWithoutAWav", "convert", {"--polarity", "normal", "$D/side.tap", "$D/copy.tap"}, {{"side.tap", tap_of_side}},
+   2, usage_error("convert", "--polarity is for a WAV input or output")},
+  // Without --polarity the start misleads its stretch, the first file; the second, after a
+  // silence, is read the way its own waves go.
+  {"MisleadingStartCostsItsStretchOnly", "scan", {"--files", "$D/misled.wav"}, {{"misled.wav", misleading_start}}, 0, "", {}, {}, Feed::kNone, nullptr, 0,
+   "1 files: 1 ok, 0 repaired, 0 bad, 0 incomplete, 0 named only; fingerprint bf42796a\n"},
+  {"PolarityNormalGiven", "scan", {"--files", "--polarity", "normal", "$D/misled.wav"}, {{"misled.wav", misleading_starts_of_both}}, 0, "", {}, {}, Feed::kNone, nullptr, 0,
+   "2 files: 2 ok, 0 repaired, 0 bad, 0 incomplete, 0 named only; fingerprint "},
+  {"PolarityInvertedGiven", "scan", {"--files", "--polarity", "inverted", "$D/misled.wav"}, {{"misled.wav", misleading_starts_of_both_inverted}}, 0, "", {}, {}, Feed::kNone, nullptr, 0,
+   "2 files: 2 ok, 0 repaired, 0 bad, 0 incomplete, 0 named only; fingerprint "},
+  {"InvertIsPolarityInverted", "scan", {"--files", "--invert", "$D/misled.wav"}, {{"misled.wav", misleading_starts_of_both_inverted}}, 0, "", {}, {}, Feed::kNone, nullptr, 0,
+   "2 files: 2 ok, 0 repaired, 0 bad, 0 incomplete, 0 named only; fingerprint "},
+  {"PolarityInvertedWritesLowHalvesFirst", "convert", {"--polarity", "inverted", "$D/side.dmp", "$D/side.wav"}, {{"side.dmp", side}},
+   0, "", {{"side.wav", inverted_wav_of_side}}},
   {"TextFileIsNoTape", "convert", {"$D/notes.txt", "$D/notes.tap"}, {{"notes.txt", [] { return bytes("Not a tape, only a text file.\n"); }}},
    1, "tapewren-convert: $D/notes.txt: does not look like a tape recording (1 of 15 pulses between 100 us and 2 ms); "
       "--force converts it all the same; nothing written\n"},

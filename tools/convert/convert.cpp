@@ -32,8 +32,11 @@ const char kUsage[] =
     "                   machine's clock)\n"
     "  --rate N         WAV samples per second, 22050 to 192000 (default 44100)\n"
     "  --bits N         WAV sample size, 8 or 16 (default 16)\n"
-    "  --invert         WAV out: waves low half first, for adapters that flip the signal;\n"
-    "                   WAV in: waves start falling (default: read from the signal)\n"
+    "  --polarity P     auto, normal or inverted. WAV in: the waves start rising (normal),\n"
+    "                   falling (inverted), or as the signal says after each silence (auto,\n"
+    "                   the default). WAV out: inverted starts each wave with its low half,\n"
+    "                   for adapters that flip the signal\n"
+    "  --invert         the same as --polarity inverted\n"
     "  --channel C      WAV in: left or right (default: the louder)\n"
     "  --force          convert an input that does not look like a tape recording\n"
     "  -h, --help       this text\n"
@@ -49,8 +52,7 @@ struct Options {
   bool both_edges = false;
   double tick_hz = 0;
   bool wav_options = false;  // --rate or --bits given
-  bool invert = false;
-  int channel = -1;  // WAV in: 0 left, 1 right, -1 the louder
+  cli::WavReading wav_in;    // --channel, --polarity (for a WAV output too), --invert
   bool force = false;
   tapewren::audio::WavFormat wav;
   std::string in, out;
@@ -67,8 +69,12 @@ int parse(int argc, char** argv, Options& opt, bool& done) {
       names.push_back(a);
       continue;
     }
-    const bool flag = a == "-b" || a == "--invert" || a == "--force" || a == "-h" ||
-                      a == "--help" || a == "--version";
+    int code = 0;
+    if (cli::wav_option(kTool, args, opt.wav_in, code)) {
+      if (code != 0) return code;
+      continue;
+    }
+    const bool flag = a == "-b" || a == "--force" || a == "-h" || a == "--help" || a == "--version";
     if (flag && args.inline_value()) return cli::usage_error(kTool, cli::takes_no_value(a));
     std::string v;
     long long n = 0;
@@ -83,17 +89,12 @@ int parse(int argc, char** argv, Options& opt, bool& done) {
       opt.both_edges = true;
       continue;
     }
-    if (a == "--invert") {
-      opt.wav.invert = true;
-      opt.invert = true;
-      continue;
-    }
     if (a == "--force") {
       opt.force = true;
       continue;
     }
     const bool known = a == "-m" || a == "--machine" || a == "-v" || a == "--video" ||
-                       a == "--tick-hz" || a == "--rate" || a == "--bits" || a == "--channel";
+                       a == "--tick-hz" || a == "--rate" || a == "--bits";
     if (!known) return cli::usage_error(kTool, cli::unknown_option(a));
     if (!args.value(v)) return cli::usage_error(kTool, cli::needs_value(a));
     if (a == "-m" || a == "--machine") {
@@ -103,9 +104,6 @@ int parse(int argc, char** argv, Options& opt, bool& done) {
     } else if (a == "-v" || a == "--video") {
       opt.video = cli::parse_video(v);
       if (opt.video < 0) return cli::usage_error(kTool, a + " needs pal or ntsc (0 or 1)");
-    } else if (a == "--channel") {
-      opt.channel = v == "left" ? 0 : v == "right" ? 1 : -2;
-      if (opt.channel < -1) return cli::usage_error(kTool, "--channel needs left or right");
     } else if (a == "--tick-hz") {
       if (!number(1, 100000000)) return cli::usage_error(kTool, "--tick-hz needs a rate in Hz");
       opt.tick_hz = static_cast<double>(n);
@@ -192,8 +190,7 @@ class Conversion {
     rec::ReadSettings rs;
     rs.tick_hz = opt_.tick_hz;
     rs.clock_hz = rec::machine_clock_hz(std::max(opt_.machine, 0), std::max(opt_.video, 0));
-    rs.wav.channel = opt_.channel;
-    rs.wav.polarity = opt_.invert ? -1 : 0;
+    rs.wav = opt_.wav_in.edges;
     rs.wav.half_waves = opt_.both_edges;
     return rs;
   }
@@ -204,9 +201,9 @@ class Conversion {
   int check_options() {
     if (opt_.wav_options && kind_ != Output::kWav)
       return cli::usage_error(kTool, "--rate and --bits are for a WAV output (OUT ending in .wav)");
-    if (opt_.invert && kind_ != Output::kWav && !from_wav())
-      return cli::usage_error(kTool, "--invert is for a WAV input or output");
-    if (opt_.channel >= 0 && !from_wav())
+    if (!opt_.wav_in.polarity_option.empty() && kind_ != Output::kWav && !from_wav())
+      return cli::usage_error(kTool, opt_.wav_in.polarity_option + " is for a WAV input or output");
+    if (opt_.wav_in.edges.channel >= 0 && !from_wav())
       return cli::usage_error(kTool, "--channel is for a WAV input");
     if (opt_.tick_hz > 0 && (from_tap() || from_wav()) && kind_ != Output::kDump)
       return cli::usage_error(kTool, "--tick-hz describes a dump file; neither " +
@@ -323,7 +320,8 @@ class Conversion {
   int to_wav() {
     tapewren::audio::WavFormat format = opt_.wav;
     format.half_waves = from_tap() ? reader_->half_waves() : opt_.both_edges;
-    format.invert = opt_.invert && !from_wav();  // for a WAV input it said how that one was
+    // For a WAV input it said how that one was.
+    format.invert = opt_.wav_in.edges.polarity < 0 && !from_wav();
     const auto tick_hz = static_cast<std::uint64_t>(2 * clock_hz());
     tapewren::io::CountingSink nowhere;
     const tapewren::audio::WavWriter sizes(format, tick_hz, nowhere);

@@ -168,10 +168,12 @@ const char* format_name(const rec::Reader& reader) {
                                                 : "dump";
 }
 
-// The settings of a WAV file's reading: times in the machine's cycles, -b for half waves.
+// The settings of a WAV file's reading: times in the machine's cycles, the channel and the
+// polarity as given, -b for half waves.
 rec::ReadSettings read_settings(const Options& opt) {
   rec::ReadSettings rs;
   rs.clock_hz = rec::machine_clock_hz(std::max(opt.machine, 0), std::max(opt.video, 0));
+  rs.wav = opt.wav.edges;
   rs.wav.half_waves = opt.both_edges;
   return rs;
 }

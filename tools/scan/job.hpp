@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "channel.hpp"
+#include "cli/cli.hpp"
 #include "report.hpp"
 
 namespace tapewren::scan {
@@ -16,6 +17,7 @@ struct Options {
   std::string extract, histogram, map;  // empty: not asked for
   std::string d64, t64, disk_name;      // empty: not asked for; the disk name as given
   int machine = -1, video = -1;         // -1: not given
+  cli::WavReading wav;                  // how to read WAV files: channel, polarity
   long long jobs = 0;                   // 0: as many as there are processors
   std::vector<std::string> inputs;      // recordings and folders, as named
   std::vector<std::string> loaders;     // the loaders to run; empty: every one

@@ -71,6 +71,10 @@ const char kUsage[] =
     "  -v, --video V      pal or ntsc (or 0, 1); default: the TAP header, or C64 PAL\n"
     "  -b                 a dump recorded with both edges (half waves), as with tapewren-record "
     "-b\n"
+    "  --channel C        a stereo WAV file's left or right channel (default: the louder)\n"
+    "  --polarity P       a WAV file's waves start rising (normal), falling (inverted), or as\n"
+    "                     its signal says after each silence (auto, the default)\n"
+    "  --invert           the same as --polarity inverted\n"
     "  -r, --recursive    the folders' folders too\n"
     "  --only NAME,...    run only these loaders (names as --loaders lists them, any case)\n"
     "  --without NAME,... run every loader but these: a way around a loader that misreads a\n"
@@ -103,6 +107,11 @@ int parse(int argc, char** argv, Options& opt, bool& done) {
     const std::string a = args.name();
     if (!args.option()) {
       opt.inputs.push_back(a);
+      continue;
+    }
+    int code = 0;
+    if (cli::wav_option(kTool, args, opt.wav, code)) {
+      if (code != 0) return code;
       continue;
     }
     const bool flag = a == "--files" || a == "--json" || a == "--keep-bad" || a == "-b" ||
