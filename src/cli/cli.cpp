@@ -94,9 +94,20 @@ int usage_error(const Tool& tool, const std::string& message) {
   return kUsageError;
 }
 
-int help(const Tool& tool) {
-  std::fputs(tool.usage, stdout);
+namespace {
+// The reason the first write to standard output failed, for close_output: a text longer
+// than the stream's buffer fails in the middle, and errno is gone by the time it closes.
+int g_write_error = 0;
+}  // namespace
+
+int print(const std::string& text) {
+  if (std::fwrite(text.data(), 1, text.size(), stdout) != text.size() && g_write_error == 0)
+    g_write_error = errno;
   return 0;
+}
+
+int help(const Tool& tool) {
+  return print(tool.usage);
 }
 
 int version(const Tool& tool) {
@@ -107,7 +118,7 @@ int version(const Tool& tool) {
 int close_output(const Tool& tool, int code, int earlier) {
   errno = 0;
   const bool flushed = std::fflush(stdout) == 0;  // writes again what a failed write left
-  int error = earlier != 0 ? earlier : errno;
+  int error = earlier != 0 ? earlier : g_write_error != 0 ? g_write_error : errno;
   const bool clean = std::ferror(stdout) == 0;
   // Late errors of a network disk; not a stream that was never there and never written to.
   if (std::fclose(stdout) != 0 && error == 0 && errno != EBADF) error = errno;

@@ -52,6 +52,8 @@ struct Tool {
 
 // "NAME: message" and a line pointing at --help on standard error; returns kUsageError.
 int usage_error(const Tool& tool, const std::string& message);
+// A text on standard output, its failure kept for close_output; returns 0.
+int print(const std::string& text);
 // The usage on standard output; returns 0.
 int help(const Tool& tool);
 // "NAME VERSION" on standard output; returns 0.

@@ -1091,6 +1091,7 @@ TEST(Tools, ReportThatCannotBeWrittenFails) {
                                              {"scan", "--merge", tap, tap},
                                              {"scan", "--histogram", "-", tap},
                                              {"scan", "--help"},
+                                             {"scan", "--loaders"},
                                              {"convert", "--version"},
                                              {"sim", "--help"}}) {
     std::string shell = "exec " + program(line[0]);

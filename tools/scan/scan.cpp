@@ -131,8 +131,7 @@ int parse(int argc, char** argv, Options& opt, bool& done) {
     }
     if (a == "--loaders") {
       done = true;
-      std::fputs(tapewren::scan::loaders_listing().c_str(), stdout);
-      return 0;
+      return cli::print(tapewren::scan::loaders_listing());
     }
     if (a == "--files") {
       opt.files = true;
