@@ -579,6 +579,8 @@ FAULTS = [
      "guessed_half_waves_ = tape::guess_half_waves(r);", "guessed_half_waves_ = false;"),
     ("convert-dump-machine-not-guessed", "tools/convert/convert.cpp",
      "if (want_machine && look.machine_guessed()) guessed_machine_ = look.machine();", ""),
+    ("convert-machine-look-stops-early", "tools/convert/convert.cpp",
+     "look.machine_guessed() || look.file_found()", "look.machine_guessed() || true"),
     ("convert-pipe-assumption-unsaid", "tools/convert/convert.cpp",
      "    note_assumed();\n", ""),
     ("convert-invert-ignored-for-wav-in", "tools/convert/convert.cpp",

@@ -146,7 +146,8 @@ constexpr int kNoTape = 4;  // as tapewren-scan's "no file found"
 constexpr std::uint64_t kLookBytes = 1 << 20;
 
 // What the decoder makes of an input: whether its first MiB (all of it, when shorter) looks
-// like a tape, and, read on, the machine its loaders tell.
+// like a tape, and, read on, the machine its loaders tell, or a file of a loader that does not
+// tell it (a C64's or a VIC20's: no C16 tape starts with one).
 class Look : tape::FileListener {
  public:
   explicit Look(const tape::DecoderSettings& settings) : decoder_(settings, *this) {}
@@ -167,9 +168,10 @@ class Look : tape::FileListener {
   const tape::TapeLikeness& likeness() const { return likeness_; }
   bool machine_guessed() const { return decoder_.machine_guessed(); }
   int machine() const { return decoder_.summary().machine; }
+  bool file_found() const { return file_found_; }
 
  private:
-  void on_file(const tape::TapeFile& /*file*/) override {}
+  void on_file(const tape::TapeFile& /*file*/) override { file_found_ = true; }
   void judge(bool cut) {
     judged_ = true;
     cut_ = cut;
@@ -177,7 +179,7 @@ class Look : tape::FileListener {
   }
   tape::Decoder decoder_;
   std::uint64_t pulses_ = 0;
-  bool judged_ = false, cut_ = false;
+  bool judged_ = false, cut_ = false, file_found_ = false;
   tape::TapeLikeness likeness_;
 };
 
@@ -308,7 +310,8 @@ class Conversion {
           given = true;
           code = verdict(look);
         }
-        more = code == 0 && !(given && (!want_machine || look.machine_guessed()));
+        more =
+            code == 0 && !(given && (!want_machine || look.machine_guessed() || look.file_found()));
       }
       if (!r.error().empty()) return;  // the conversion will say what could not be read
       if (more) {
