@@ -141,8 +141,8 @@ int fail(const std::string& file, const std::string& reason, int code = 1) {
 constexpr int kNoTape = 4;  // as tapewren-scan's "no file found"
 
 // How much of an input is judged: a MiB is half a million dump words or a million TAP pulses,
-// a minute of tape or more even where it is noise, and only a moment's reading, so that random
-// bytes (/dev/urandom) are refused long before gigabytes of them are written.
+// minutes of a tape's bits, and only a moment's reading, so that random bytes (/dev/urandom)
+// are refused long before gigabytes of them are written.
 constexpr std::uint64_t kLookBytes = 1 << 20;
 
 // What the decoder makes of an input: whether its first MiB (all of it, when shorter) looks
