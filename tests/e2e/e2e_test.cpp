@@ -1425,10 +1425,12 @@ Bytes not_a_tape() {  // a picture, say
   return out;
 }
 const std::string kC16Summary = "machine C16 PAL (guessed from the loaders found)";
-Bytes c16_halves() {  // a C16 tape recorded with both edges
+// A C16 tape recorded with both edges: a game of 16 KiB, whose first file ends past the first
+// MiB of its dump.
+Bytes c16_halves() {
   synth::TapeLayout both;
   both.both_edges = true;
-  return synth::synthesize({{synth::Encoding::kC16, 1, "PLUS", Bytes(100, 0x33), 0x1001}}, both);
+  return synth::synthesize({{synth::Encoding::kC16, 1, "PLUS", Bytes(16384, 0x33), 0x1001}}, both);
 }
 Bytes c16_tap_v2() {  // the same as the C16's emulators write it
   recording::TapHeader h;
