@@ -1,9 +1,12 @@
 // The decoder that runs every registered loader: pulses are paired up (half waves), counted
 // in the histogram, looked at once by the shared pilot search, and read by the loaders that
 // took a pilot; their files are handed on in tape order, and what they and the pauses
-// account for is summed up.
+// account for is summed up. Also what the tools judge a recording by before they decode or
+// convert it: whether its pulses are half waves, whether they look like a tape's.
 #include <algorithm>
+#include <functional>
 #include <limits>
+#include <memory>
 
 #include "tape/machinery/loader.hpp"
 #include "tape/machinery/search.hpp"
@@ -120,7 +123,8 @@ struct Decoder::State : FileSink {
   std::uint64_t base = 0;              // the pulse of the input at index 0 of the arrays
   PilotSearch search;
   std::vector<Pilot> pilots;
-  std::vector<TapeFile> waiting;  // files whose loaders are done, until the others catch up
+  std::uint64_t pilots_found = 0;  // a pilot's id counts those before it
+  std::vector<TapeFile> waiting;   // files whose loaders are done, until the others catch up
   // The pulses of the block being decoded, after the last few of the block before.
   static constexpr std::size_t kSize = kPrefix + recording::Pulses::kCapacity;
   std::uint32_t length[kSize];
@@ -244,6 +248,7 @@ struct Decoder::State : FileSink {
     if (first >= n) return;
     PulseBlock block{first, n, length, offset, time, now};
     search.scan(block, pilots);
+    for (const Pilot& p : pilots) pilots_found = std::max(pilots_found, p.id);
     for (std::size_t l = 0; l < loaders.size(); ++l) {
       if (!active[l]) continue;
       LoaderDecoder& loader = *loaders[l];
@@ -410,11 +415,16 @@ Summary Decoder::summary() const {
   for (const auto& [start, end] : s.coverage.gaps(s.now))
     out.unrecognised.push_back({s.seconds(start), s.seconds(end - start)});
   out.histogram = s.histogram;
+  out.pilots = s.pilots_found;
   // The classes of the loaders that read a file: not of those that only tried a pilot.
   for (std::size_t i = 0; i < s.loaders.size(); ++i)
     if (std::find(s.found.begin(), s.found.end(), s.infos[i]) != s.found.end())
       s.loaders[i]->marks(out.marks);
   return out;
+}
+
+bool Decoder::machine_guessed() const {
+  return state_->guessed;
 }
 
 void EdgeGuess::add(const recording::Pulses& pulses) {
@@ -444,6 +454,28 @@ void EdgeGuess::close_window() {
   }
   differ_[0] = differ_[1] = 0;
   in_window_ = 0;
+}
+
+bool guess_half_waves(recording::Reader& reader) {
+  EdgeGuess guess;
+  auto pulses = std::make_unique<recording::Pulses>();
+  for (int blocks = 0; blocks < 1024 && !guess.enough() && reader.next(*pulses); ++blocks)
+    guess.add(*pulses);
+  return guess.half_waves();
+}
+
+TapeLikeness tape_likeness(const Summary& summary) {
+  constexpr std::size_t kFirst = 12, kLast = 254, kFullest = 32;
+  TapeLikeness out;
+  out.pilots = summary.pilots;
+  out.pulses = summary.pulses - std::min(summary.pulses, summary.pause_pulses);
+  std::vector<std::uint64_t> bins(summary.histogram.begin() + kFirst,
+                                  summary.histogram.begin() + kLast + 1);
+  std::partial_sort(bins.begin(), bins.begin() + kFullest, bins.end(),
+                    std::greater<std::uint64_t>());
+  for (std::size_t i = 0; i < kFullest; ++i) out.clustered += bins[i];
+  out.tape = out.pilots > 0 || (out.pulses > 0 && 2 * out.clustered >= out.pulses);
+  return out;
 }
 
 }  // namespace tapewren::tape

@@ -166,6 +166,7 @@ struct Summary {
   std::vector<Stretch> unrecognised;  // neither blocks nor pauses, longer than a second
   Histogram histogram{};
   std::vector<Mark> marks;
+  std::uint64_t pilots = 0;  // pilot tones the search found, whether a loader read on or not
 };
 
 struct DecoderSettings {
@@ -190,6 +191,8 @@ class Decoder {
   // The recording ends: the files still open go to the listener.
   void finish();
   Summary summary() const;
+  // Whether a loader that only one machine has was found, so that the machine is known.
+  bool machine_guessed() const;
 
  private:
   struct State;
@@ -214,6 +217,26 @@ class EdgeGuess {
   std::uint32_t in_window_ = 0;
   int windows_ = 0, half_like_ = 0, whole_like_ = 0;
 };
+
+// The same over a recording's first pulses, at most 1024 blocks of them (the rule every tool
+// follows for a dump, which does not say).
+bool guess_half_waves(recording::Reader& reader);
+
+// Whether a recording looks like a tape's, from what the decoder saw of it: for the tools that
+// would otherwise turn any file into gigabytes of pulses. Every loader's blocks start with a
+// pilot tone, so one found is enough. Without one (a stretch cut from the middle of a tape),
+// the pulses must cluster as a tape's bits do: at least half of them, pauses left out, within
+// the 32 fullest histogram bins (of 8 cycles) from 12 to 254, about 100 us to 2 ms, where every
+// loader's bits lie. Random bytes fail both: no run of 32 like pulses, and pulses spread over
+// every length (as dump words 94 % of them even outside that range, as TAP bytes over its 243
+// bins alike).
+struct TapeLikeness {
+  bool tape = false;
+  std::uint64_t pilots = 0;     // pilot tones found
+  std::uint64_t pulses = 0;     // pulses shorter than a pause
+  std::uint64_t clustered = 0;  // of those, in the 32 fullest bins of the range
+};
+TapeLikeness tape_likeness(const Summary& summary);
 
 // A CRC-32 over the files' decoded bytes in tape order: the same for two good recordings of
 // one tape, however their pulses are timed.

@@ -1127,7 +1127,8 @@ TEST(Convert, TapesAsSound) {
            {"c64-pal-turbo", {}, 985248, 44100, 16, false, false},
            {"vic20-ntsc", {"-m", "1", "--rate", "22050", "--bits", "8"}, 1108405, 22050, 8, false, false},
            {"plus4-pal", {"-m", "2", "-v", "1", "-b", "--rate", "192000"}, 894886, 192000, 16, true, false},
-           {"c64-pal-normal-errors", {"--invert", "--rate", "48000"}, 985248, 48000, 16, false, true}}) {
+           {"c64-pal-normal-errors", {"--invert", "--rate", "48000"}, 985248, 48000, 16, false, true},
+           {"plus4-ntsc", {}, 886724, 44100, 16, false, false}}) {  // the machine its loader tells
     // clang-format on
     SCOPED_TRACE(c.tape);
     const std::string dump = dir.path(std::string(c.tape) + ".dmp");
@@ -1188,6 +1189,64 @@ TEST(Convert, OptionsAndRefusals) {
   EXPECT_EQ(read_file(dir.path("whole.tap")).substr(0, 13), std::string("C16-TAPE-RAW\x01"));
 }
 
+// Every real tape through a dump and back with the commands the README shows comes back byte
+// for byte: `tapewren-convert game.tap game.dmp`, then `tapewren-convert game.dmp back.tap`,
+// with -m where the header names another machine than its tape's loader (the Plus/4 tapes'
+// C64 header) and -v ntsc where it says NTSC. So do the C16's own TAP files, of half waves
+// (version 2, C16-TAPE-RAW, platform 2, as its emulators write them; made here from the
+// Plus/4 tapes), with no option at all: the dump does not say what they are, the pulses do.
+TEST(Convert, RealTapesComeBackThroughADump) {
+  TAPEWREN_NEEDS_REAL_TAPES();
+  TempDir dir;
+  struct Case {
+    std::string name, tap;
+    std::vector<std::string> back;  // the options the way back needs
+  };
+  std::vector<Case> cases;
+  DIR* d = opendir(TAPEWREN_TAPES_DIR);
+  ASSERT_NE(d, nullptr);
+  while (const dirent* e = readdir(d)) {
+    const std::string name = e->d_name;
+    if (name.size() < 4 || name.compare(name.size() - 4, 4, ".tap") != 0) continue;
+    const std::string path = std::string(TAPEWREN_TAPES_DIR) + "/" + name;
+    Case c{name, path, {}};
+    if (name.rfind("testtape-plus4", 0) == 0) c.back = {"-m", "c64"};
+    if (read_bytes(path).at(14) == 1) c.back.insert(c.back.end(), {"-v", "ntsc"});
+    cases.push_back(c);
+  }
+  closedir(d);
+  for (const char* plus4 : {"plus4-pal", "plus4-ntsc"}) {
+    const Bytes whole = read_bytes(real_tape(plus4));
+    Bytes halves = bytes("C16-TAPE-RAW") + Bytes{2, 2, 0, 0, 0, 0, 0, 0};
+    for (std::size_t i = recording::kTapHeaderSize; i < whole.size(); ++i) {
+      if (whole[i] == 0) {  // a pause stays one
+        halves.insert(halves.end(), whole.begin() + static_cast<long>(i),
+                      whole.begin() + static_cast<long>(i) + 4);
+        i += 3;
+        continue;
+      }
+      const auto first = static_cast<std::uint8_t>(std::max(whole[i] / 2, 1));
+      halves.insert(halves.end(), {first, static_cast<std::uint8_t>(whole[i] - first)});
+    }
+    const auto length = static_cast<std::uint32_t>(halves.size() - recording::kTapHeaderSize);
+    for (int k = 0; k < 4; ++k) halves[16 + k] = static_cast<std::uint8_t>(length >> (8 * k));
+    const std::string name = std::string("c16-") + plus4 + "-halves.tap";
+    write_file(dir.path(name), halves);
+    cases.push_back({name, dir.path(name), {}});
+  }
+  ASSERT_GT(cases.size(), 2u) << "no tape in " TAPEWREN_TAPES_DIR;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::string dump = dir.path(c.name + ".dmp"), back = dir.path(c.name + ".back.tap");
+    ASSERT_EQ(run(dir, "convert", {c.tap, dump}).code, 0);
+    std::vector<std::string> args = c.back;
+    args.insert(args.end(), {dump, back});
+    const Outcome way_back = run(dir, "convert", args);
+    EXPECT_EQ(way_back.code, 0) << way_back.err;
+    EXPECT_TRUE(read_bytes(back) == read_bytes(c.tap));
+  }
+}
+
 // Hostile inputs and conditions against the real tools. Each row: what is in the scratch
 // folder ($D) before, the command, standard input, the exit code, standard error (whole, or
 // its start when the row's text ends in "..."), and everything in the folder afterwards: what
@@ -1202,7 +1261,8 @@ struct Given {
   std::string link_to = {};          // a symbolic link to this instead
   Special special = Special::kNone;  // a FIFO instead; or a folder that no one may read
 };
-enum class Feed { kNone, kWhole, kPartThenSignal };
+// kRefused: the input, more than the tool may read before it refuses it, must not all be taken.
+enum class Feed { kNone, kWhole, kPartThenSignal, kRefused };
 struct Output {
   std::string name;
   Make content;
@@ -1375,6 +1435,16 @@ Bytes long_entries(std::size_t n) {  // a TAP file of n pulses of 0xFFFFFF cycle
   h.length = static_cast<std::uint32_t>(body.size());
   return recording::make_tap_header(h) + body;
 }
+Bytes side_then_long_entries() {  // a tape, then a pause of over 2 hours
+  Bytes tap = tap_of_side();
+  const Bytes pauses = long_entries(16384);
+  tap.insert(tap.end(), pauses.begin() + recording::kTapHeaderSize, pauses.end());
+  recording::TapHeader h;
+  h.length = static_cast<std::uint32_t>(tap.size() - recording::kTapHeaderSize);
+  const Bytes header = recording::make_tap_header(h);
+  std::copy(header.begin(), header.end(), tap.begin());
+  return tap;
+}
 Bytes cut(Bytes b, std::size_t n) {
   b.resize(b.size() - n);
   return b;
@@ -1450,6 +1520,43 @@ Bytes not_a_tape() {  // a picture, say
   return out;
 }
 const std::string kC16Summary = "machine C16 PAL (guessed from the loaders found)";
+// A C16 tape recorded with both edges: a game of 16 KiB, whose first file ends past the first
+// MiB of its dump.
+Bytes c16_halves() {
+  synth::TapeLayout both;
+  both.both_edges = true;
+  return synth::synthesize({{synth::Encoding::kC16, 1, "PLUS", Bytes(16384, 0x33), 0x1001}}, both);
+}
+Bytes c16_tap_v2() {  // the same as the C16's emulators write it
+  recording::TapHeader h;
+  h.version = 2;
+  h.platform = 2;
+  h.c16_signature = true;
+  return recording::tap_of(c16_halves(), h);
+}
+Bytes blank_tap() {  // a TAP header, no pulses
+  return recording::make_tap_header({});
+}
+Bytes noise() {  // 8 MiB as /dev/urandom gives them, the same every run
+  Bytes out(8u << 20);
+  std::uint32_t x = 2463534242u;
+  for (auto& b : out) {
+    x ^= x << 13;
+    x ^= x >> 17;
+    x ^= x << 5;
+    b = static_cast<std::uint8_t>(x >> 24);
+  }
+  return out;
+}
+Bytes noise_tap() {  // a valid header, random pulses
+  Bytes data = noise();
+  data.resize(2u << 20);
+  recording::TapHeader h;
+  h.length = static_cast<std::uint32_t>(data.size());
+  return recording::make_tap_header(h) + data;
+}
+const std::string kNoTape =
+    " pulses at a tape's bit lengths); --force converts it all the same; nothing written\n";
 
 // Two games with one loader that load to the same addresses, as one publisher's are; the
 // first recorded from its first file's data repeat on.
@@ -1592,13 +1699,15 @@ const std::vector<Hostile> kHostile = {
   {"FileSizeLimitStopsAnExtraction", "scan", {"--extract", "$D/out", "$D/side.dmp"}, {{"side.dmp", side}, {"out", nullptr}},
    1, "tapewren-scan: $D/out/ONE.prg: File too large\ntapewren-scan: $D/out/TWO.prg: File too large\n"
       "tapewren-scan: write error: File too large\n", {}, file_limit(200)},  // the report too
-  {"TickRateTypedAsHzIsRefusedUpFront", "convert", {"--tick-hz", "1000", "$D/side.dmp", "$D/side.wav"}, {{"side.dmp", side}},
+  {"TickRateTypedAsHzIsRefusedUpFront", "convert", {"--force", "--tick-hz", "1000", "$D/side.dmp", "$D/side.wav"}, {{"side.dmp", side}},
    1, "tapewren-convert: $D/side.wav" + kNothingWritten, {}, memory_limit()},
-  {"LongPausesAsDumpInFlatMemory", "convert", {"$D/long.tap", "$D/long.dmp"}, {{"long.tap", [] { return long_entries(16384); }}},
-   0, "", {{"long.dmp", [] { return recording::dump_of(long_entries(16384)); }}}, memory_limit()},
-  {"LongPauseAsSoundInFlatMemory", "convert", {"$D/pause.dmp", "$D/pause.wav"}, {{"pause.dmp", [] { return words(0xFFFF, 1u << 15); }}},
+  {"LongPausesAsDumpInFlatMemory", "convert", {"$D/long.tap", "$D/long.dmp"}, {{"long.tap", side_then_long_entries}},
+   0, "", {{"long.dmp", [] { return recording::dump_of(side_then_long_entries()); }}}, memory_limit()},
+  {"LongPauseAsSoundInFlatMemory", "convert", {"$D/pause.dmp", "$D/pause.wav"}, {{"pause.dmp", [] { return side() + words(0xFFFF, 1u << 15); }}},
    0, "", {{"pause.wav", [] { return bytes("RIFF"); }, true}}, memory_limit()},
-  {"PipedDumpIsReadWhole", "convert", {"/dev/stdin", "$D/side.tap"}, {}, 0, "", {{"side.tap", tap_of_side}}, stdin_pipe(), Feed::kWhole, side},
+  {"PipedDumpIsReadWhole", "convert", {"-m", "c64", "/dev/stdin", "$D/side.tap"}, {}, 0,
+   "tapewren-convert: note: /dev/stdin: a pipe is not read twice to tell a dump's edges: taken as whole pulses (-b says otherwise)\n",
+   {{"side.tap", tap_of_side}}, stdin_pipe(), Feed::kWhole, side},
   {"PipedTapIsReadWhole", "convert", {"/dev/stdin", "$D/side.dmp"}, {}, 0, "", {{"side.dmp", [] { return recording::dump_of(tap_of_side()); }}}, stdin_pipe(), Feed::kWhole, tap_of_side},
   {"PipedTapIsScannedWhole", "scan", {"--files", "/dev/stdin"}, {}, 0, "", {}, stdin_pipe(), Feed::kWhole, tap_of_side, 0,
    "2 files: 2 ok, 0 repaired, 0 bad, 0 incomplete, 0 named only; fingerprint 9a75502f\n"},
@@ -1611,7 +1720,7 @@ const std::vector<Hostile> kHostile = {
   {"OddDumpScannedWithANote", "scan", {"--files", "$D/odd.dmp"}, {{"odd.dmp", [] { return side() + Bytes{7}; }}},
    0, "tapewren-scan: $D/odd.dmp: note: the last byte (at offset " + std::to_string(side().size()) + ") is half a pulse word: left out\n", {}, {}, Feed::kNone, {}, 0,
    "2 files: 2 ok"},
-  {"TapCutInALongEntryConvertedWithANote", "convert", {"$D/cut.tap", "$D/cut.dmp"}, {{"cut.tap", [] { return cut(long_entries(3), 2); }}},
+  {"TapCutInALongEntryConvertedWithANote", "convert", {"--force", "$D/cut.tap", "$D/cut.dmp"}, {{"cut.tap", [] { return cut(long_entries(3), 2); }}},
    0, kNote + "cut.tap: the TAP data ends inside a long pulse (at offset 28): that pulse is left out\n" + kNote +
    "cut.tap: the TAP header gives 12 bytes of pulses, the file has 10: all of them are read\n", {{"cut.dmp", [] { return recording::dump_of(long_entries(2)); }}}},
   {"TapCutInALongEntryScannedWithANote", "scan", {"--files", "$D/cut.tap"}, {{"cut.tap", [] { return cut(long_entries(3), 2); }}},
@@ -1665,12 +1774,31 @@ const std::vector<Hostile> kHostile = {
   {"PolarityInvertedWritesLowHalvesFirst", "convert", {"--polarity", "inverted", "$D/side.dmp", "$D/side.wav"}, {{"side.dmp", side}},
    0, "", {{"side.wav", inverted_wav_of_side}}},
   {"TextFileIsNoTape", "convert", {"$D/notes.txt", "$D/notes.tap"}, {{"notes.txt", [] { return bytes("Not a tape, only a text file.\n"); }}},
-   1, "tapewren-convert: $D/notes.txt: does not look like a tape recording (1 of 15 pulses between 100 us and 2 ms); "
-      "--force converts it all the same; nothing written\n"},
+   4, "tapewren-convert: $D/notes.txt: does not look like a tape recording (no pilot tone, and 1 of 15" + kNoTape},
   {"TextFileForced", "convert", {"--force", "$D/notes.txt", "$D/notes.tap"}, {{"notes.txt", [] { return bytes("Not a tape, only a text file.\n"); }}},
    0, "", {{"notes.tap", tap_signature, true}}},
   {"EmptyFileIsNoTape", "convert", {"$D/empty.dmp", "$D/empty.wav"}, {{"empty.dmp", [] { return Bytes(); }}},
    1, "tapewren-convert: $D/empty.dmp: an empty file: no recording in it\n"},
+  // Nothing of a tape: refused as tapewren-scan finds no file (4), random bytes after their
+  // first MiB (never all 8 MiB of them, not even from a pipe).
+  {"TapWithoutPulsesToDumpIsRefused", "convert", {"$D/blank.tap", "$D/blank.dmp"}, {{"blank.tap", blank_tap}},
+   4, "tapewren-convert: $D/blank.tap: no pulses in it: nothing to convert; nothing written\n"},
+  {"TapWithoutPulsesToWavIsRefused", "convert", {"$D/blank.tap", "$D/blank.wav"}, {{"blank.tap", blank_tap}},
+   4, "tapewren-convert: $D/blank.tap: no pulses in it: nothing to convert; nothing written\n"},
+  {"RandomBytesAreRefusedAfterTheirFirstMiB", "convert", {"$D/noise.dmp", "$D/noise.tap"}, {{"noise.dmp", noise}},
+   4, "tapewren-convert: $D/noise.dmp: does not look like a tape recording (in its first MiB: no pilot tone, and 4688 of 524283" + kNoTape},
+  {"RandomBytesFromAPipeAreNotReadToTheEnd", "convert", {"/dev/stdin", "$D/noise.tap"}, {},
+   4, "tapewren-convert: /dev/stdin: does not look like a tape recording (in its first MiB: no pilot tone, and 4688 of 524283" + kNoTape,
+   {}, stdin_pipe(), Feed::kRefused, noise},
+  {"RandomBytesForcedAreConverted", "convert", {"--force", "$D/noise.dmp", "$D/noise.tap"}, {{"noise.dmp", noise}},
+   0, "", {{"noise.tap", tap_signature, true}}},
+  {"RandomTapDataIsRefused", "convert", {"$D/noise.tap", "$D/noise.dmp"}, {{"noise.tap", noise_tap}},
+   4, "tapewren-convert: $D/noise.tap: does not look like a tape recording (in its first MiB: no pilot tone, and 133328 of 1036466" + kNoTape},
+  // What a dump does not say: told as tapewren-scan tells it, or, from a pipe, what was taken.
+  {"C16DumpOfHalfWavesGetsTheC16sTap", "convert", {"$D/c16.dmp", "$D/c16.tap"}, {{"c16.dmp", c16_halves}}, 0, "", {{"c16.tap", c16_tap_v2}}},
+  {"PipedC16DumpSaysWhatItTook", "convert", {"/dev/stdin", "$D/c16.tap"}, {}, 0,
+   "tapewren-convert: note: /dev/stdin: a pipe is not read twice to tell a dump's machine and edges: taken as C64, whole pulses (-m and -b say otherwise)\n",
+   {{"c16.tap", [] { return recording::tap_of(c16_halves(), {}); }}}, stdin_pipe(), Feed::kWhole, c16_halves},
 };
 // clang-format on
 
@@ -1737,6 +1865,9 @@ TEST_P(Tools, Hostile) {
   Child child(command(row.program, args), logs, row.options);
   if (row.feed == Feed::kWhole) {
     EXPECT_TRUE(child.feed(row.input()));
+    child.close_input();
+  } else if (row.feed == Feed::kRefused) {
+    EXPECT_FALSE(child.feed(row.input()));  // it stopped reading: it read no more than it needed
     child.close_input();
   } else if (row.feed == Feed::kPartThenSignal) {
     // Half the input, then the signal once the output is being written (its temporary file

@@ -449,6 +449,102 @@ TEST(Decoder, SummaryAccountsForTheRecording) {
   EXPECT_FALSE(guess(whole));
 }
 
+// What the tools take for a tape (judged on a recording's first MiB): every synthetic tape,
+// also after seconds of noise, by its pilot tones, and recorded with both edges but read as
+// whole pulses (as from a pipe, where a turbo pilot's half waves are no pilot), by the
+// clustering of its pulses; every real tape by both; a stretch of tape without a pilot; and
+// never random bytes, as dump words or as a TAP file's data.
+TEST(Decoder, TapesLookLikeTapesRandomBytesDoNot) {
+  Bytes data(600);
+  for (std::size_t i = 0; i < data.size(); ++i) data[i] = static_cast<std::uint8_t>(i * 13 + 5);
+  const auto likeness = [](const Bytes& recording, bool half_waves = false) {
+    DecoderSettings settings;
+    settings.half_waves = half_waves;
+    return tape_likeness(decode(recording, settings).summary);
+  };
+  for (int e = static_cast<int>(Encoding::kStandard); e <= static_cast<int>(Encoding::kLexpeed);
+       ++e) {
+    synth::TapeFile f{static_cast<Encoding>(e), 1, "GAME", data, 0x4000};
+    if (f.encoding == Encoding::kOcean) f.variant = 1;
+    if (f.encoding == Encoding::kCyberload) f.variant = 3;
+    if (f.encoding == Encoding::kBurner) {
+      f.pilot_byte = 0x2B;
+      f.sync_byte = 0xD4;
+    }
+    for (const bool both : {false, true}) {
+      SCOPED_TRACE(std::to_string(e) + (both ? " both edges" : ""));
+      synth::TapeLayout layout;
+      layout.noise_seconds = 3;
+      layout.both_edges = both;
+      synth::TapeWriter writer(layout);
+      writer.gap();
+      writer.add(f);
+      writer.gap();
+      EXPECT_GT(likeness(writer.words(), both).pilots, 0u);
+      const TapeLikeness l = likeness(writer.words());
+      EXPECT_TRUE(l.tape);
+      if (both) {
+        EXPECT_GE(2 * l.clustered, l.pulses);
+      }
+    }
+  }
+  // Two minutes of noise before it (within the first MiB): its pulses no longer cluster, its
+  // pilots tell.
+  synth::TapeLayout noisy;
+  noisy.noise_seconds = 120;
+  synth::TapeWriter noisy_writer(noisy);
+  noisy_writer.gap();
+  noisy_writer.add({Encoding::kStandard, 1, "GAME", data, 0x0801});
+  const TapeLikeness after_noise = likeness(noisy_writer.words());
+  ASSERT_LT(noisy_writer.words().size(), 1u << 20);
+  EXPECT_LT(2 * after_noise.clustered, after_noise.pulses);
+  EXPECT_TRUE(after_noise.tape);
+  // Cut from the middle of a data block: no pilot, bits of two lengths.
+  synth::TapeWriter writer;
+  writer.add({Encoding::kStandard, 1, "GAME", data, 0x0801});
+  const auto block = std::find_if(writer.placed().begin(), writer.placed().end(),
+                                  [](const synth::Placed& p) { return p.block == 1; });
+  ASSERT_NE(block, writer.placed().end());
+  const auto from = writer.words().begin() + static_cast<long>(block->offset) + 4000;
+  const TapeLikeness stretch = likeness(Bytes(from, from + 4000));
+  EXPECT_EQ(stretch.pilots, 0u);
+  EXPECT_TRUE(stretch.tape);
+  EXPECT_EQ(stretch.pulses, 2000u);
+  EXPECT_EQ(stretch.clustered, 2000u);
+  // Random bytes.
+  std::uint32_t x = 2463534242u;
+  Bytes noise(1 << 20);
+  for (auto& b : noise) {
+    x ^= x << 13;
+    x ^= x >> 17;
+    x ^= x << 5;
+    b = static_cast<std::uint8_t>(x >> 24);
+  }
+  const TapeLikeness words = likeness(noise);
+  EXPECT_FALSE(words.tape);
+  EXPECT_EQ(words.pilots, 0u);
+  EXPECT_LT(words.clustered * 10, words.pulses);
+  recording::TapHeader h;
+  h.length = static_cast<std::uint32_t>(noise.size());
+  Bytes tap = recording::make_tap_header(h);
+  tap.insert(tap.end(), noise.begin(), noise.end());
+  const TapeLikeness tap_data = likeness(tap);
+  EXPECT_FALSE(tap_data.tape);
+  EXPECT_EQ(tap_data.pilots, 0u);
+  EXPECT_LT(tap_data.clustered * 4, tap_data.pulses);
+  if (!testing::have_real_tapes())
+    GTEST_SKIP() << TAPEWREN_TAPES_DIR " is absent: real tapes skipped";
+  for (const char* name :
+       {"c64-pal-normal", "c64-ntsc-normal", "c64-pal-normal-errors", "c64-pal-turbo", "vic20-pal",
+        "vic20-ntsc", "c128-pal", "plus4-pal", "plus4-ntsc"}) {
+    SCOPED_TRACE(name);
+    const TapeLikeness l = likeness(testing::read_real_tape(name));
+    EXPECT_TRUE(l.tape);
+    EXPECT_GT(l.pilots, 0u);
+    EXPECT_GE(2 * l.clustered, l.pulses);
+  }
+}
+
 // Every registered turbo loader over its own synthetic tapes: the whole report of a clean
 // file; the same at 8 % fast and slow and slowing down; loaded twice in a row; a flipped bit and a
 // dropout with their verdicts; and no other loader reporting anything.

@@ -2,7 +2,9 @@
 // card) into any other: a TAP file for emulators and other tape tools, a dump, or a WAV file
 // to play to a real machine. The input's format follows from its content, the output's from
 // its name (.tap, .dmp or .raw, .wav). The output appears whole when the conversion has
-// succeeded, or not at all.
+// succeeded, or not at all. What a dump does not say (its machine, whether it holds half
+// waves) is told from its pulses as tapewren-scan tells it; an input that holds no tape is
+// refused before gigabytes of it are converted.
 #include <cstdint>
 #include <cstdio>
 #include <memory>
@@ -13,21 +15,25 @@
 #include "cli/cli.hpp"
 #include "platform/tool_io.hpp"
 #include "recording/recording.hpp"
+#include "tape/tape.hpp"
 
 namespace {
 
 namespace rec = tapewren::recording;
 namespace platform = tapewren::platform;
 namespace cli = tapewren::cli;
+namespace tape = tapewren::tape;
 
 const char kUsage[] =
     "Usage: tapewren-convert [options] IN OUT\n"
     "Converts a recording of a tape (a dump, a TAP file, or a WAV file made with a sound\n"
     "card; told apart by their content) into the format OUT's name says: .tap, .dmp (or\n"
     ".raw), .wav. OUT must not exist.\n"
-    "  -m, --machine M  c64, vic20 or c16 (or 0, 1, 2): the TAP platform byte\n"
+    "  -m, --machine M  c64, vic20 or c16 (or 0, 1, 2): the TAP platform byte (default:\n"
+    "                   the TAP header's; a dump's loaders tell C16, else c64)\n"
     "  -v, --video V    pal or ntsc (or 0, 1)\n"
     "  -b               both edges were recorded: the TAP holds half waves (version 2)\n"
+    "                   (default: the TAP version; told from a dump's pulses)\n"
     "  --tick-hz N      the dump's words count ticks of N Hz (default: half cycles of the\n"
     "                   machine's clock)\n"
     "  --rate N         WAV samples per second, 22050 to 192000 (default 44100)\n"
@@ -42,8 +48,8 @@ const char kUsage[] =
     "  -h, --help       this text\n"
     "  --version        the version\n"
     "Options take their values as --name VALUE or --name=VALUE.\n"
-    "Exit status: 0 converted; 1 a file could not be read or written; 2 usage; 128 + N\n"
-    "stopped by signal N.\n";
+    "Exit status: 0 converted; 1 a file could not be read or written; 2 usage; 4 no tape\n"
+    "in the input (no pulses, or none like a tape's); 128 + N stopped by signal N.\n";
 const cli::Tool kTool = {"tapewren-convert", kUsage};
 
 struct Options {
@@ -125,10 +131,55 @@ int parse(int argc, char** argv, Options& opt, bool& done) {
   return 0;
 }
 
-int fail(const std::string& file, const std::string& reason) {
+int fail(const std::string& file, const std::string& reason, int code = 1) {
   std::fprintf(stderr, "tapewren-convert: %s: %s\n", file.c_str(), reason.c_str());
-  return 1;
+  return code;
 }
+
+constexpr int kNoTape = 4;  // as tapewren-scan's "no file found"
+
+// How much of an input is judged: a MiB is half a million dump words or a million TAP pulses,
+// minutes of a tape's bits, and only a moment's reading, so that random bytes (/dev/urandom)
+// are refused long before gigabytes of them are written.
+constexpr std::uint64_t kLookBytes = 1 << 20;
+
+// What the decoder makes of an input: whether its first MiB (all of it, when shorter) looks
+// like a tape, and, read on, the machine its loaders tell, or a file of a loader that does not
+// tell it (a C64's or a VIC20's: no C16 tape starts with one).
+class Look : tape::FileListener {
+ public:
+  explicit Look(const tape::DecoderSettings& settings) : decoder_(settings, *this) {}
+  // `read`: the input's bytes read so far.
+  void feed(const rec::Pulses& pulses, std::uint64_t read) {
+    decoder_.feed(pulses);
+    pulses_ += pulses.count;
+    if (!judged_ && read >= kLookBytes) judge(true);
+  }
+  // The input has ended.
+  void finish() {
+    decoder_.finish();
+    if (!judged_) judge(false);
+  }
+  bool judged() const { return judged_; }
+  bool cut() const { return cut_; }  // judged on the first MiB of a longer input
+  std::uint64_t pulses() const { return pulses_; }
+  const tape::TapeLikeness& likeness() const { return likeness_; }
+  bool machine_guessed() const { return decoder_.machine_guessed(); }
+  int machine() const { return decoder_.summary().machine; }
+  bool file_found() const { return file_found_; }
+
+ private:
+  void on_file(const tape::TapeFile& /*file*/) override { file_found_ = true; }
+  void judge(bool cut) {
+    judged_ = true;
+    cut_ = cut;
+    likeness_ = tape::tape_likeness(decoder_.summary());
+  }
+  tape::Decoder decoder_;
+  std::uint64_t pulses_ = 0;
+  bool judged_ = false, cut_ = false, file_found_ = false;
+  tape::TapeLikeness likeness_;
+};
 
 enum class Output { kTap, kDump, kWav, kUnknown };
 
@@ -165,6 +216,7 @@ class Conversion {
     if (reader_->bytes_read() == 0 && in_->regular() && in_->size() == 0)
       return fail(opt_.in, "an empty file: no recording in it");
     if (const int refused = check_options(); refused != 0) return refused;
+    if (const int refused = first_look(); refused != 0) return refused;
     if (!out_.create(opt_.out)) return fail(opt_.out, out_.error());
     const int code = kind_ == Output::kTap    ? to_tap()
                      : kind_ == Output::kDump ? to_dump()
@@ -177,7 +229,13 @@ class Conversion {
  private:
   int machine() const {
     if (opt_.machine >= 0) return opt_.machine;
-    return reader_ && reader_->format() == rec::Format::kTap ? reader_->tap_header().platform : 0;
+    if (reader_ && reader_->format() == rec::Format::kTap) return reader_->tap_header().platform;
+    return std::max(guessed_machine_, 0);
+  }
+  // -b; a TAP file's version; a dump's pulses (only a regular file is read twice to tell).
+  bool half_waves() const {
+    return opt_.both_edges || (from_tap() && reader_->half_waves()) ||
+           (from_dump() && guessed_half_waves_);
   }
   int video() const {
     if (opt_.video >= 0) return opt_.video;
@@ -196,6 +254,106 @@ class Conversion {
   }
   bool from_tap() const { return reader_->format() == rec::Format::kTap; }
   bool from_wav() const { return reader_->format() == rec::Format::kWav; }
+  bool from_dump() const { return reader_->format() == rec::Format::kDump; }
+
+  tape::DecoderSettings decoder_settings() const {
+    tape::DecoderSettings ds;
+    ds.machine = opt_.machine;
+    ds.default_machine = machine() <= 2 ? machine() : 0;
+    ds.video = video() == 1 ? 1 : 0;
+    ds.half_waves = half_waves();
+    return ds;
+  }
+
+  // Runs `use` on a reader of the input from its start; false when the file cannot be opened
+  // again (the conversion itself will tell why).
+  template <typename Use>
+  bool reread(Use use) const {
+    std::string error;
+    auto again = platform::InputFile::open(opt_.in, error);
+    if (!again) return false;
+    rec::Reader reader(*again, read_settings());
+    if (!reader.open()) return false;
+    use(reader);
+    return true;
+  }
+
+  // Before anything is written, a regular file is read for what a dump does not say (whether
+  // its pulses are half waves, then its machine, found as tapewren-scan finds them) and, but
+  // for a WAV file's sound, judged: no pulses, or none like a tape's, is no tape to convert.
+  // A pipe is read once: judged as it goes (in each_pulse), and what it does not say is
+  // assumed, with a note. 0, or the exit code of a refusal.
+  int first_look() {
+    if (from_wav()) return 0;
+    if (!in_->regular()) {
+      look_ = std::make_unique<Look>(decoder_settings());
+      return 0;
+    }
+    // A TAP header and a sound need the machine and the edges; a dump neither.
+    const bool told = from_dump() && kind_ != Output::kDump;
+    if (told && !opt_.both_edges)
+      reread([&](rec::Reader& r) { guessed_half_waves_ = tape::guess_half_waves(r); });
+    // Ticks are counted in -m's clock (C64's by default): then so is everything else.
+    const bool want_machine = told && opt_.machine < 0 && opt_.tick_hz <= 0;
+    int code = 0;
+    reread([&](rec::Reader& r) {
+      Look look(decoder_settings());
+      auto pulses = std::make_unique<rec::Pulses>();
+      bool given = false, more = true;
+      while (more && r.next(*pulses)) {
+        look.feed(*pulses, r.bytes_read());
+        if ((code = interrupted()) != 0) return;
+        if (look.judged() && !given) {
+          given = true;
+          code = verdict(look);
+        }
+        more =
+            code == 0 && !(given && (!want_machine || look.machine_guessed() || look.file_found()));
+      }
+      if (!r.error().empty()) return;  // the conversion will say what could not be read
+      if (more) {
+        look.finish();
+        if (!given) code = verdict(look);
+      }
+      if (want_machine && look.machine_guessed()) guessed_machine_ = look.machine();
+    });
+    return code;
+  }
+
+  // 0 when the input holds pulses that look like a tape's (or --force), else the exit code of
+  // the refusal, told.
+  int verdict(const Look& look) const {
+    if (!look.cut() && look.pulses() == 0)
+      return fail(opt_.in, "no pulses in it: nothing to convert; nothing written", kNoTape);
+    const tape::TapeLikeness& l = look.likeness();
+    if (l.tape || opt_.force) return 0;
+    return fail(opt_.in,
+                std::string("does not look like a tape recording (") +
+                    (look.cut() ? "in its first MiB: " : "") + "no pilot tone, and " +
+                    std::to_string(l.clustered) + " of " + std::to_string(l.pulses) +
+                    " pulses at a tape's bit lengths); --force converts it all the same; "
+                    "nothing written",
+                kNoTape);
+  }
+
+  // A dump read from a pipe is not read twice to tell its machine and edges: what was taken.
+  void note_assumed() const {
+    if (!from_dump() || in_->regular() || kind_ == Output::kDump) return;
+    std::string what, taken, options;
+    if (opt_.machine < 0) {
+      what = "machine";
+      taken = "C64";
+      options = "-m";
+    }
+    if (!opt_.both_edges) {
+      what += what.empty() ? "edges" : " and edges";
+      taken += taken.empty() ? "whole pulses" : ", whole pulses";
+      options += options.empty() ? "-b" : " and -b";
+    }
+    if (what.empty()) return;
+    note(opt_.in + ": a pipe is not read twice to tell a dump's " + what + ": taken as " + taken +
+         " (" + options + (options.size() > 2 ? " say" : " says") + " otherwise)");
+  }
 
   // Options that would have no effect are refused rather than ignored.
   int check_options() {
@@ -228,29 +386,30 @@ class Conversion {
   template <typename Write>
   int each_pulse(Write write) {
     auto pulses = std::make_unique<rec::Pulses>();
-    // A tape's pulses are mostly 100 us to 2 ms long: a picture or a text file's are not.
-    const double half_cycles_per_us = 2 * clock_hz() / 1e6;
-    const auto low = static_cast<std::uint64_t>(100 * half_cycles_per_us),
-               high = static_cast<std::uint64_t>(2000 * half_cycles_per_us);
-    std::uint64_t all = 0, tape_like = 0;  // of the pulses shorter than a pause
+    std::uint64_t all = 0;
     while (reader_->next(*pulses)) {
-      for (std::size_t i = 0; i < pulses->count; ++i) {
-        const std::uint64_t p = pulses->length[i];
-        tape_like += p >= low && p <= high;
-        all += p < rec::kContinues;
-        if (!write(p)) return write_failed();
+      if (look_) {  // a pipe: judged on its first MiB, as it goes
+        look_->feed(*pulses, reader_->bytes_read());
+        if (look_->judged()) {
+          if (const int code = verdict(*look_); code != 0) return code;
+          look_.reset();
+        }
       }
+      all += pulses->count;
+      for (std::size_t i = 0; i < pulses->count; ++i)
+        if (!write(pulses->length[i])) return write_failed();
       if (const int code = interrupted(); code != 0) return code;
     }
     if (const int code = interrupted(); code != 0) return code;
     if (!reader_->error().empty()) return fail(opt_.in, reader_->error());
     for (const auto& n : reader_->notes()) note(std::string(opt_.in) + ": " + n);
-    // Only a dump can be anything: TAP and WAV files say what they are.
-    if (!opt_.force && reader_->format() == rec::Format::kDump && 2 * tape_like < all)
-      return fail(opt_.in, "does not look like a tape recording (" + std::to_string(tape_like) +
-                               " of " + std::to_string(all) +
-                               " pulses between 100 us and 2 ms); --force converts it all the "
-                               "same; nothing written");
+    if (look_) {
+      look_->finish();
+      if (const int code = verdict(*look_); code != 0) return code;
+    }
+    if (all == 0)  // a sound of silence
+      return fail(opt_.in, "no pulses in it: nothing to convert; nothing written", kNoTape);
+    note_assumed();
     return 0;
   }
 
@@ -288,7 +447,7 @@ class Conversion {
 
   int to_tap() {
     rec::TapHeader header;
-    header.version = opt_.both_edges ? 2 : 1;
+    header.version = half_waves() ? 2 : 1;
     header.platform = static_cast<std::uint8_t>(machine());
     header.video = static_cast<std::uint8_t>(video());
     header.c16_signature = header.platform == 2;  // as the C16's emulators write them
@@ -319,7 +478,7 @@ class Conversion {
   // A pulse that runs past one dump word is a pause between blocks: silence of its length.
   int to_wav() {
     tapewren::audio::WavFormat format = opt_.wav;
-    format.half_waves = from_tap() ? reader_->half_waves() : opt_.both_edges;
+    format.half_waves = half_waves();
     // For a WAV input it said how that one was.
     format.invert = opt_.wav_in.edges.polarity < 0 && !from_wav();
     const auto tick_hz = static_cast<std::uint64_t>(2 * clock_hz());
@@ -351,6 +510,9 @@ class Conversion {
   std::unique_ptr<rec::Reader> reader_;
   platform::OutputFile out_;
   std::string limit_error_;
+  int guessed_machine_ = -1;  // a dump's, as its loaders tell it; -1: not told
+  bool guessed_half_waves_ = false;
+  std::unique_ptr<Look> look_;  // a pipe's first MiB, being judged
 };
 
 }  // namespace

@@ -117,12 +117,7 @@ bool guess_half_waves(const std::string& path) {
   auto in = platform::InputFile::open(path, error);
   if (!in) return false;
   rec::Reader reader(*in);
-  if (!reader.open()) return false;
-  tape::EdgeGuess guess;
-  auto pulses = std::make_unique<rec::Pulses>();
-  for (int blocks = 0; blocks < 1024 && !guess.enough() && reader.next(*pulses); ++blocks)
-    guess.add(*pulses);
-  return guess.half_waves();
+  return reader.open() && tape::guess_half_waves(reader);
 }
 
 // What the decoder is told of a recording, from the options and what the input says of
