@@ -7,6 +7,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <csignal>
 #include <cstring>
@@ -110,7 +111,7 @@ bool OutputFile::create(const std::string& path) {
 }
 
 bool OutputFile::create_in(const std::string& folder) {
-  static unsigned serial = 0;
+  static std::atomic<unsigned> serial{0};  // several scans may write at once
   for (int tries = 0; tries < 100; ++tries) {
     const std::string temp = folder + "/.tapewren-" + std::to_string(::getpid()) + "-" +
                              std::to_string(++serial) + ".part";
