@@ -642,7 +642,7 @@ FAULTS = [
     # --jobs with the threads the system lets start
     ("workers-caller-not-counted", "tools/scan/workers.cpp", "const std::size_t ran = crew.started() + 1;", "const std::size_t ran = crew.started();"),
     ("workers-one-thread-too-many", "tools/scan/workers.cpp", "crew.start(wanted - 1, system)", "crew.start(wanted, system)"),
-    ("workers-no-work-room", "tools/scan/workers.cpp", "rooms_.emplace_back(new char[kWorkRoom]);", ""),
+    ("workers-no-work-room", "tools/scan/workers.cpp", "rooms.emplace_back(new char[kWorkRoom]);", ""),
     ("workers-memory-refusal-not-caught", "tools/scan/workers.cpp", "} catch (const std::bad_alloc&) {", "} catch (const std::length_error&) {"),
     ("workers-shortage-not-told", "tools/scan/workers.cpp", "if (ran < wanted)", "if (ran > wanted)"),
     ("scan-last-recording-not-live", "tools/scan/scan.cpp", "if (!stop && head < n) channels[head]->go_live();", "if (!stop && head + 1 < n) channels[head]->go_live();"),

@@ -33,26 +33,27 @@ class Crew {
   // Starts up to n threads, each with room for its work set aside until all are started: ""
   // when all started, else why the one after the last did not.
   std::string start(std::size_t n, const ThreadSystem& system) {
+    std::error_code refused;
+    std::vector<std::unique_ptr<char[]>> rooms;
     try {
       threads_.reserve(n);  // no allocation left to fail between a start and its keeping
-      rooms_.reserve(n);
+      rooms.reserve(n);
       while (threads_.size() < n) {
-        rooms_.emplace_back(new char[kWorkRoom]);  // left uninitialised: address space only
+        rooms.emplace_back(new char[kWorkRoom]);  // left uninitialised: address space only
         threads_.push_back(system.start([this] { run(); }));
       }
     } catch (const std::system_error& e) {
-      return e.code().message();
+      refused = e.code();
     } catch (const std::bad_alloc&) {
-      return std::make_error_code(std::errc::not_enough_memory).message();
+      refused = std::make_error_code(std::errc::not_enough_memory);
     }
-    return "";
+    rooms.clear();  // given to the work, and to the note that may follow
+    return refused ? refused.message() : "";
   }
   std::size_t started() const { return threads_.size(); }
-  // The room set aside is given to the work, and the threads go.
   void release() {
     {
       std::lock_guard<std::mutex> lock(mutex_);
-      rooms_.clear();
       go_ = true;
     }
     ready_.notify_all();
@@ -74,7 +75,6 @@ class Crew {
 
   const std::function<void()>& work_;
   std::vector<std::thread> threads_;
-  std::vector<std::unique_ptr<char[]>> rooms_;
   std::mutex mutex_;
   std::condition_variable ready_;
   bool go_ = false;
