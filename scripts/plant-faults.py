@@ -647,6 +647,8 @@ FAULTS = [
     ("workers-shortage-not-told", "tools/scan/workers.cpp", "if (ran < wanted)", "if (ran > wanted)"),
     ("scan-last-recording-not-live", "tools/scan/scan.cpp", "if (!stop && head < n) channels[head]->go_live();", "if (!stop && head + 1 < n) channels[head]->go_live();"),
     ("scan-first-recording-held", "tools/scan/scan.cpp", "std::make_unique<Channel>(i == 0)", "std::make_unique<Channel>(false)"),
+    ("tool-input-read-without-wait", "src/platform/posix/tool_io.cpp", "if (!regular_ && !wait_for_input(fd_of(handle_))) {", "if (false) {"),
+    ("tool-input-wake-not-written", "src/platform/posix/tool_io.cpp", "if (g_wake[1] >= 0 && ::write(g_wake[1], &byte, 1) < 0) {", "if (g_wake[1] < 0 && ::write(g_wake[1], &byte, 1) < 0) {"),
 ]
 
 
