@@ -34,14 +34,13 @@ extern "C" void on_tool_termination(int signal) {
 }
 
 // Waits until fd has something to read (or an end, or an error, which read() tells); false
-// when a termination signal came, before the wait or during it.
+// when a termination signal came, before the wait or during it: the pipe tells either.
 bool wait_for_input(int fd) {
   pollfd p[2] = {{fd, POLLIN, 0}, {g_wake[0], POLLIN, 0}};
   for (;;) {
-    if (g_signal != 0) return false;
-    const int k = ::poll(p, 2, -1);
-    if (k > 0) return p[1].revents == 0;
+    if (::poll(p, 2, -1) > 0) return p[1].revents == 0;
     if (errno != EINTR) return true;  // the read waits as it would have
+    if (g_signal != 0) return false;  // no pipe could be made
   }
 }
 
