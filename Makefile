@@ -7,7 +7,7 @@ CMAKE_FLAGS += -DTAPEWREN_WERROR=ON
 endif
 GENERATOR := $(shell command -v ninja >/dev/null 2>&1 && echo "-G Ninja")
 
-.PHONY: bench-build all deps deps-build configure reconfigure test test-asan test-windows fuzz tidy demo bench install package package-windows clean
+.PHONY: bench-build all deps deps-build configure reconfigure test test-asan test-tsan test-windows fuzz tidy demo bench install package package-windows clean
 
 all: configure
 	cmake --build $(BUILD) -j 2
@@ -37,6 +37,14 @@ test-asan: deps
 	cmake --build $(BUILD)-asan -j 2
 	ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
 	  ctest --test-dir $(BUILD)-asan --output-on-failure -j 2 -LE wine
+
+# Every test again, the end-to-end ones included, on a build with ThreadSanitizer: a data race
+# or a lock taken in two orders fails the run.
+test-tsan: deps
+	@test -f $(BUILD)-tsan/CMakeCache.txt || cmake --preset tsan $(GENERATOR) $(if $(CI),-DTAPEWREN_WERROR=ON)
+	cmake --build $(BUILD)-tsan -j 2
+	TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 \
+	  ctest --test-dir $(BUILD)-tsan --output-on-failure -j 2 -LE wine
 
 # libFuzzer targets, each run for FUZZ_SECONDS (default 60).
 fuzz:
@@ -87,4 +95,4 @@ package-windows:
 	@scripts/package-windows.sh $(BUILD)-windows
 
 clean:
-	rm -rf $(BUILD) $(BUILD)-windows $(BUILD)-asan $(BUILD)-fuzz
+	rm -rf $(BUILD) $(BUILD)-windows $(BUILD)-asan $(BUILD)-tsan $(BUILD)-fuzz

@@ -665,6 +665,16 @@ FAULTS = [
     ("image-duplicates-kept", "src/image/names.cpp", "for (int n = 2; taken(name); ++n) {", "for (int n = 2; false; ++n) {"),
     ("image-padding-kept", "src/image/names.cpp", "while (!out.empty() && (out.back() == ' ' ||", "while (!out.empty() && (false ||"),
     ("images-bad-files-in", "tools/scan/images.cpp", "if (!good || !kind || f.data.empty()) return;", "if (!kind || f.data.empty()) return;"),
+    # --jobs with the threads the system lets start
+    ("workers-caller-not-counted", "tools/scan/workers.cpp", "const std::size_t ran = crew.started() + 1;", "const std::size_t ran = crew.started();"),
+    ("workers-one-thread-too-many", "tools/scan/workers.cpp", "crew.start(wanted - 1, system)", "crew.start(wanted, system)"),
+    ("workers-no-work-room", "tools/scan/workers.cpp", "rooms.emplace_back(new char[kWorkRoom]);", ""),
+    ("workers-memory-refusal-not-caught", "tools/scan/workers.cpp", "} catch (const std::bad_alloc&) {", "} catch (const std::length_error&) {"),
+    ("workers-shortage-not-told", "tools/scan/workers.cpp", "if (ran < wanted)", "if (ran > wanted)"),
+    ("scan-last-recording-not-live", "tools/scan/scan.cpp", "if (!stop && head < n) channels[head]->go_live();", "if (!stop && head + 1 < n) channels[head]->go_live();"),
+    ("scan-first-recording-held", "tools/scan/scan.cpp", "std::make_unique<Channel>(i == 0)", "std::make_unique<Channel>(false)"),
+    ("tool-input-read-without-wait", "src/platform/posix/tool_io.cpp", "if (!regular_ && !wait_for_input(fd_of(handle_))) {", "if (false) {"),
+    ("tool-input-wake-not-written", "src/platform/posix/tool_io.cpp", "if (g_wake[1] >= 0 && ::write(g_wake[1], &byte, 1) < 0) {", "if (g_wake[1] < 0 && ::write(g_wake[1], &byte, 1) < 0) {"),
 ]
 
 

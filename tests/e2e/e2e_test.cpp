@@ -1490,6 +1490,31 @@ Options memory_limit() {
   o.data_limit = 8l << 20;
   return o;
 }
+// No thread can be started: the calling thread does all the work.
+Options no_threads() {
+  Options o;
+  o.unprivileged = true;
+  o.process_limit = 1;
+  return o;
+}
+// Room for the program and a few threads' stacks (8 MiB each), not for eight.
+Options address_space_of(long bytes) {
+  Options o;
+  o.address_space_limit = bytes;
+  return o;
+}
+std::vector<Given> sides(int n) {  // $D/1.dmp ... $D/n.dmp
+  std::vector<Given> g;
+  for (int i = 1; i <= n; ++i) g.push_back({std::to_string(i) + ".dmp", side});
+  return g;
+}
+std::vector<std::string> files_of_sides(int n, const std::string& jobs) {
+  std::vector<std::string> args = {"--files", "--jobs", jobs};
+  for (int i = 1; i <= n; ++i) args.push_back("$D/" + std::to_string(i) + ".dmp");
+  return args;
+}
+const std::string kOnlyOneJob =
+    "only 1 of 3 jobs could be started (Resource temporarily unavailable); going on with 1\n";
 const std::string kNote = "tapewren-convert: note: $D/";
 const std::string kNothingWritten =
     ": the sound would be over 4 GiB, more than one WAV file holds; nothing written\n";
@@ -1604,7 +1629,8 @@ const std::vector<Hostile> kHostile = {
    1, "tapewren-scan: $D/link.svg: File exists\n"},
   {"HistogramThroughADanglingLinkIsRefused", "scan", {"--histogram", "$D/link.svg", "$D/side.dmp"}, {{"side.dmp", side}, {"link.svg", nullptr, "nowhere"}},
    1, "tapewren-scan: $D/link.svg: File exists\n"},
-  {"OneHistogramForEachRecording", "scan", {"--histogram", "$D/h.svg", "$D/a.dmp", "$D/b.dmp"}, {{"a.dmp", side}, {"b.dmp", side}},
+  // Two jobs whatever the processors: the two pictures are written at once (make test-tsan).
+  {"OneHistogramForEachRecording", "scan", {"--jobs", "2", "--histogram", "$D/h.svg", "$D/a.dmp", "$D/b.dmp"}, {{"a.dmp", side}, {"b.dmp", side}},
    0, "", {{"h-1.svg", [] { return bytes("<svg"); }, true}, {"h-2.svg", [] { return bytes("<svg"); }, true}}},
   {"MergeOfTwoTapesIsRefused", "scan", {"--merge", "--extract", "$D/out", "$D/a.dmp", "$D/b.dmp"}, {{"a.dmp", dig}, {"b.dmp", other_game}},
    1, "tapewren-scan: the recordings are not of one side: none holds most of another's files; --force merges them all the same\n"},
@@ -1683,6 +1709,20 @@ const std::vector<Hostile> kHostile = {
   {"NamelessFileCalledAfterTheNameBefore", "scan", {"--extract", "$D/out", "$D/side.dmp"},
    {{"side.dmp", nameless_after_game}}, 0, "",
    {{"out/GAME.prg", [] { return Bytes{0x01, 0x08, 1, 2}; }}, {"out/GAME 002 $0801.prg", [] { return Bytes{0x01, 0x08, 3, 4}; }}}},
+  // Threads the system will not start make the scan slower, never end it.
+  {"JobsThatCannotStartLeaveTheCallerToScan", "scan", files_of_sides(3, "3"), sides(3),
+   0, "tapewren-scan: note: " + kOnlyOneJob, {}, no_threads(), Feed::kNone, nullptr, 0,
+   "total: 3 recordings, 0 unreadable, 0 with bad or incomplete files, 0 without files; 6 files: 6 ok, "},
+  {"MergeWhenNoJobCanStart", "scan", {"--merge", "--jobs", "3", "$D/a.dmp", "$D/b.dmp", "$D/c.dmp"},
+   {{"a.dmp", dig}, {"b.dmp", dig_from_repeat}, {"c.dmp", dig}},
+   0, "tapewren-scan: note: " + kOnlyOneJob, {}, no_threads(), Feed::kNone, nullptr, 0,
+   "2 files: 2 ok, 0 repaired, 0 bad, 0 incomplete, 0 named only; fingerprint 963baac6\n"
+   "0 files recovered only by merging\n"},
+  // How many threads fit depends on the program's size; that some do not, and that those that
+  // do leave room for the work, does not.
+  {"JobsBeyondTheAddressSpaceLeaveRoomToScan", "scan", files_of_sides(8, "8"), sides(8),
+   0, "tapewren-scan: note: only ...", {}, address_space_of(64l << 20), Feed::kNone, nullptr, 0,
+   "total: 8 recordings, 0 unreadable, 0 with bad or incomplete files, 0 without files; 16 files: 16 ok, "},
   {"ExistingTapLeftAlone", "convert", {"$D/side.dmp", "$D/taken.tap"}, {{"side.dmp", side}, {"taken.tap", [] { return bytes("keep"); }}},
    1, "tapewren-convert: $D/taken.tap: File exists\n"},
   {"ExistingWavLeftAlone", "convert", {"$D/side.dmp", "$D/taken.wav"}, {{"side.dmp", side}, {"taken.wav", [] { return bytes("keep"); }}},
@@ -1915,7 +1955,10 @@ std::vector<Hostile> hostile_rows() {
   std::vector<Hostile> rows = kHostile;
 #if defined(TAPEWREN_SANITIZED)  // the sanitizers reserve far more address space than any limit
   rows.erase(std::remove_if(rows.begin(), rows.end(),
-                            [](const Hostile& r) { return r.options.data_limit >= 0; }),
+                            [](const Hostile& r) {
+                              return r.options.data_limit >= 0 ||
+                                     r.options.address_space_limit >= 0;
+                            }),
              rows.end());
 #endif
   return rows;

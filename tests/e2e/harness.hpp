@@ -211,6 +211,11 @@ struct Options {
   bool ignore_sigxfsz = true;       // with it: a write past the limit fails instead of killing
   long data_limit = -1;             // RLIMIT_DATA in bytes: a heap that cannot grow unbounded
   bool unprivileged = false;        // run as nobody when root, for whom no permission holds
+  // RLIMIT_NPROC: 1 lets the program start no thread at all, however many processes its user
+  // has; not held against root, so with unprivileged when the tests run as root.
+  long process_limit = -1;
+  // RLIMIT_AS in bytes, with RLIMIT_STACK at 8 MiB: the size of every thread's stack.
+  long address_space_limit = -1;
 };
 
 // A program run in a session of its own, its standard output and error in files.
@@ -252,9 +257,25 @@ class Child {
         const rlimit lim{static_cast<rlim_t>(o.data_limit), static_cast<rlim_t>(o.data_limit)};
         setrlimit(RLIMIT_DATA, &lim);
       }
+      if (o.address_space_limit >= 0) {
+        const rlimit stack{8 << 20, 8 << 20};
+        const rlimit lim{static_cast<rlim_t>(o.address_space_limit),
+                         static_cast<rlim_t>(o.address_space_limit)};
+        setrlimit(RLIMIT_STACK, &stack);
+        setrlimit(RLIMIT_AS, &lim);
+      }
       if (o.unprivileged && getuid() == 0 &&
           (setgroups(0, nullptr) != 0 || setgid(65534) != 0 || setuid(65534) != 0))
         _exit(126);
+      // After the change of user: one over its limit then could not run the program.
+      if (o.process_limit >= 0) {
+        // LeakSanitizer looks for leaks from a thread of its own, which the limit forbids.
+        const char* asan = getenv("ASAN_OPTIONS");
+        setenv("ASAN_OPTIONS", (std::string(asan ? asan : "") + ":detect_leaks=0").c_str(), 1);
+        const rlimit lim{static_cast<rlim_t>(o.process_limit),
+                         static_cast<rlim_t>(o.process_limit)};
+        setrlimit(RLIMIT_NPROC, &lim);
+      }
       std::vector<char*> args;
       for (auto& a : argv) args.push_back(a.data());
       args.push_back(nullptr);

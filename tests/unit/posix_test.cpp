@@ -1,17 +1,21 @@
-// The POSIX back end on real descriptors (a socket pair stands in for the line), and the read
-// time-out rules on made-up timestamps.
+// The POSIX back end on real descriptors (a socket pair stands in for the line), the read
+// time-out rules on made-up timestamps, and the tools' input ended by a signal.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
+#include <csignal>
 #include <string>
 #include <thread>
 
 #include "platform/posix/fd_io.hpp"
 #include "platform/posix/posix_link.hpp"
 #include "platform/posix/read_timer.hpp"
+#include "platform/tool_io.hpp"
 
 namespace tapewren {
 namespace {
@@ -108,6 +112,31 @@ TEST(ReadTimer, TimeOuts) {
     for (auto at : c.bytes_at) timer.on_bytes(at);
     EXPECT_EQ(timer.wait_ms(c.now), c.wait);
   }
+}
+
+// A termination signal that came just before a read of a pipe that stays silent: the read
+// ends at once instead of waiting for ever. In a child of its own: a signal, once caught,
+// stays for the whole process.
+TEST(ToolInput, SignalJustBeforeAReadOfASilentPipeEndsIt) {
+  int silent[2] = {-1, -1};
+  ASSERT_EQ(pipe(silent), 0);
+  const pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    platform::catch_termination();
+    raise(SIGTERM);
+    std::string error;
+    auto in = platform::InputFile::open("/dev/fd/" + std::to_string(silent[0]), error);
+    std::uint8_t byte = 0;
+    _exit(in && in->read(&byte, 1) == -1 && in->error() == "interrupted" ? 0 : 1);
+  }
+  int status = -1;
+  for (int tenths = 0; tenths < 200 && waitpid(child, &status, WNOHANG) == 0; ++tenths)
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));  // a deadline far beyond need
+  if (!WIFEXITED(status)) kill(child, SIGKILL), waitpid(child, &status, 0);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "the read waited";
+  close(silent[0]);
+  close(silent[1]);
 }
 
 }  // namespace

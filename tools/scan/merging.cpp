@@ -8,10 +8,10 @@
 #include <cstdio>
 #include <filesystem>
 #include <memory>
-#include <thread>
 
 #include "report.hpp"
 #include "tape/merge.hpp"
+#include "workers.hpp"
 
 namespace tapewren::scan {
 
@@ -95,13 +95,7 @@ int several_recordings(const Options& opt, const std::vector<std::string>& paths
     for (std::size_t i; (i = next++) < paths.size();)
       read[i] = decode_recording(opt, paths[i], *held[i], recordings[i]);
   };
-  const unsigned cores = std::max(1u, std::thread::hardware_concurrency());
-  const std::size_t jobs = std::min<std::size_t>(
-      paths.size(), opt.jobs > 0 ? static_cast<std::size_t>(opt.jobs) : cores);
-  std::vector<std::thread> threads;
-  for (std::size_t t = 1; t < jobs; ++t) threads.emplace_back(worker);
-  worker();
-  for (auto& t : threads) t.join();
+  share_work(std::min(paths.size(), job_count(opt.jobs)), worker);
   int code = 0;
   for (std::size_t i = 0; i < paths.size(); ++i) {
     held[i]->go_live();

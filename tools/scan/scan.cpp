@@ -11,7 +11,6 @@
 #include <memory>
 #include <mutex>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "cli/cli.hpp"
@@ -21,6 +20,7 @@
 #include "merging.hpp"
 #include "platform/tool_io.hpp"
 #include "tape/tape.hpp"
+#include "workers.hpp"
 
 namespace {
 
@@ -389,8 +389,9 @@ void print_totals(const Options& opt, const Totals& t) {
       tapewren::scan::counts_text(t.counts).c_str());
 }
 
-// Runs the recordings, `jobs` at a time, each one's output let through in input order.
-// Stops taking new ones after a signal.
+// Runs the recordings, `jobs` at a time, each one's output let through in input order: a
+// recording's channel goes live when every one before it is done. Stops taking new ones
+// after a signal.
 int run(const Options& opt, const std::vector<Input>& inputs, std::size_t jobs, Totals& totals) {
   int code = 0;
   const auto combine = [&](const Outcome& o) {
@@ -399,20 +400,13 @@ int run(const Options& opt, const std::vector<Input>& inputs, std::size_t jobs, 
     return o.code > 4;  // a signal: stop
   };
   const std::size_t n = inputs.size();
-  if (jobs <= 1 || n <= 1) {
-    for (const auto& in : inputs) {
-      Channel live(true);
-      if (combine(tapewren::scan::scan_recording(opt, in, live))) break;
-    }
-    return code;
-  }
   std::vector<std::unique_ptr<Channel>> channels;
-  for (std::size_t i = 0; i < n; ++i) channels.push_back(std::make_unique<Channel>());
+  for (std::size_t i = 0; i < n; ++i) channels.push_back(std::make_unique<Channel>(i == 0));
   std::vector<Outcome> outcomes(n);
   std::vector<char> done(n, 0);
   std::mutex m;
   std::condition_variable cv;
-  std::size_t next = 0, head = 0;
+  std::size_t next = 0, head = 0;  // the next to take, the first not yet done
   bool stop = false;
   const std::size_t window = 2 * jobs;  // recordings finished ahead of the one shown: bounded
   const auto worker = [&] {
@@ -428,22 +422,14 @@ int run(const Options& opt, const std::vector<Input>& inputs, std::size_t jobs, 
       std::lock_guard<std::mutex> lock(m);
       outcomes[i] = o;
       done[i] = 1;
+      while (!stop && head < n && done[head] != 0) {
+        stop = combine(outcomes[head++]);
+        if (!stop && head < n) channels[head]->go_live();
+      }
       cv.notify_all();
     }
   };
-  std::vector<std::thread> threads;
-  for (std::size_t t = 0; t < std::min(jobs, n); ++t) threads.emplace_back(worker);
-  for (std::size_t i = 0; i < n; ++i) {
-    channels[i]->go_live();
-    std::unique_lock<std::mutex> lock(m);
-    cv.wait(lock, [&] { return done[i] != 0; });
-    const bool halt = combine(outcomes[i]);
-    head = i + 1;
-    stop = halt;
-    cv.notify_all();
-    if (halt) break;
-  }
-  for (auto& t : threads) t.join();
+  tapewren::scan::share_work(std::min(jobs, n), worker);
   return code;
 }
 
@@ -478,10 +464,8 @@ int scan(int argc, char** argv) {
     Channel live(true);
     return tapewren::scan::several_recordings(opt, paths, live);
   }
-  const unsigned cores = std::max(1u, std::thread::hardware_concurrency());
-  const std::size_t jobs = opt.jobs > 0 ? static_cast<std::size_t>(opt.jobs) : cores;
   Totals totals;
-  const int ran = run(opt, inputs, jobs, totals);
+  const int ran = run(opt, inputs, tapewren::scan::job_count(opt.jobs), totals);
   if (rank(ran) > rank(code)) code = ran;
   if (inputs.size() > 1 && (opt.files || opt.json) && code <= 4) print_totals(opt, totals);
   return code;

@@ -2,11 +2,13 @@
 #include "platform/tool_io.hpp"
 
 #include <fcntl.h>
+#include <poll.h>
 #include <signal.h>
 #include <stdio.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <csignal>
 #include <cstring>
@@ -17,9 +19,29 @@ namespace tapewren::platform {
 namespace {
 
 volatile std::sig_atomic_t g_signal = 0;
+// A pipe the handler writes to: a wait for input sees a signal that came just before it
+// began, which no read would return early for. Set before the handler is installed.
+int g_wake[2] = {-1, -1};
 
 extern "C" void on_tool_termination(int signal) {
   if (g_signal == 0) g_signal = signal;
+  const int saved = errno;
+  const char byte = 1;
+  if (g_wake[1] >= 0 && ::write(g_wake[1], &byte, 1) < 0) {
+    // full: a byte is there already
+  }
+  errno = saved;
+}
+
+// Waits until fd has something to read (or an end, or an error, which read() tells); false
+// when a termination signal came, before the wait or during it: the pipe tells either.
+bool wait_for_input(int fd) {
+  pollfd p[2] = {{fd, POLLIN, 0}, {g_wake[0], POLLIN, 0}};
+  for (;;) {
+    if (::poll(p, 2, -1) > 0) return p[1].revents == 0;
+    if (errno != EINTR) return true;  // the read waits as it would have
+    if (g_signal != 0) return false;  // no pipe could be made
+  }
 }
 
 int fd_of(std::intptr_t handle) {
@@ -76,6 +98,11 @@ InputFile::~InputFile() {
 
 long long InputFile::read(std::uint8_t* into, std::size_t max) {
   for (;;) {
+    // A pipe or a terminal may be silent for ever; a file is never waited for.
+    if (!regular_ && !wait_for_input(fd_of(handle_))) {
+      error_ = "interrupted";
+      return -1;
+    }
     const ssize_t n = ::read(fd_of(handle_), into, max);
     if (n >= 0) return n;
     if (errno != EINTR) break;
@@ -110,7 +137,7 @@ bool OutputFile::create(const std::string& path) {
 }
 
 bool OutputFile::create_in(const std::string& folder) {
-  static unsigned serial = 0;
+  static std::atomic<unsigned> serial{0};  // several scans may write at once
   for (int tries = 0; tries < 100; ++tries) {
     const std::string temp = folder + "/.tapewren-" + std::to_string(::getpid()) + "-" +
                              std::to_string(++serial) + ".part";
@@ -174,6 +201,12 @@ void open_missing_tool_streams() {
 }
 
 void catch_termination() {
+  if (g_wake[0] < 0 && ::pipe(g_wake) == 0) {
+    for (int fd : g_wake) {
+      ::fcntl(fd, F_SETFD, FD_CLOEXEC);
+      ::fcntl(fd, F_SETFL, O_NONBLOCK);  // a handler never waits for room in it
+    }
+  }
   for (int s : {SIGINT, SIGTERM, SIGHUP, SIGQUIT}) {
     struct sigaction action {};
     action.sa_handler = on_tool_termination;

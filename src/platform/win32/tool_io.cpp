@@ -3,6 +3,7 @@
 
 #include <windows.h>
 
+#include <atomic>
 #include <csignal>
 
 namespace tapewren::platform {
@@ -120,7 +121,7 @@ bool OutputFile::create(const std::string& path) {
 }
 
 bool OutputFile::create_in(const std::string& folder) {
-  static unsigned serial = 0;
+  static std::atomic<unsigned> serial{0};  // several scans may write at once
   for (int tries = 0; tries < 100; ++tries) {
     const std::string temp = folder + "\\.tapewren-" + std::to_string(GetCurrentProcessId()) + "-" +
                              std::to_string(++serial) + ".part";
