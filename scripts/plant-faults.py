@@ -525,7 +525,7 @@ FAULTS = [
      "      if (m.cycles > 0 && static_cast<std::size_t>(m.cycles / 8) == b)",
      "      if (m.cycles > 0 && h[b] > 0 && static_cast<std::size_t>(m.cycles / 8) == b)"),
     ("channels-all-live", "tools/scan/scan.cpp",
-     "channels.push_back(std::make_unique<Channel>());", "channels.push_back(std::make_unique<Channel>(true));"),
+     "channels.push_back(std::make_unique<Channel>(i == 0));", "channels.push_back(std::make_unique<Channel>(true));"),
     ("folder-always-recursive", "tools/scan/scan.cpp", "  if (recursive)\n    for", "  if (true)\n    for"),
     ("folder-not-sorted", "tools/scan/scan.cpp", "  std::sort(entries.begin(), entries.end());\n", ""),
     ("folder-tap-by-name-only", "tools/scan/scan.cpp",
