@@ -534,7 +534,7 @@ FAULTS = [
      "for (int k = 2; taken(stems, name); ++k)", "for (int k = 2; false; ++k)"),
     ("totals-unreadable-uncounted", "tools/scan/scan.cpp", "    unreadable += !o.read;\n", ""),
     ("cli-inline-value-dropped", "src/cli/cli.cpp", "      inline_ = a.substr(eq + 1);", "      inline_ = \"\";"),
-    ("cli-help-on-stderr", "src/cli/cli.cpp", "std::fputs(tool.usage, stdout);", "std::fputs(tool.usage, stderr);"),
+    ("cli-help-on-stderr", "src/cli/cli.cpp", "return print(tool.usage);", "return std::fputs(tool.usage, stderr) < 0;"),
     ("cli-usage-exit-1", "src/cli/cli.cpp", "  return kUsageError;\n", "  return 1;\n"),
     ("cli-plus4-unknown", "src/cli/cli.cpp", 't == "c16" || t == "plus4" || t == "2"', 't == "c16" || t == "2"'),
     ("cli-double-dash-kept", "src/cli/cli.cpp", "    operands_only_ = true;\n    return next();", "    operands_only_ = true;"),
