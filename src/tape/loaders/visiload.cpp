@@ -48,20 +48,10 @@ constexpr std::uint32_t kWithin = 64;
 // The longest pause inside a chain (9.9 s on the tapes seen) before its next pilot.
 constexpr double kPauseSeconds = 12;
 
-// The pattern the search saw is a pilot byte of 0 led by a 1, from any bit.
-bool visiload_pilot(const Pilot& p) {
-  if (p.kind != Pilot::Kind::kBytes || p.period != 9) return false;
-  std::uint32_t v = 0x100;
-  for (int k = 0; k < 9; ++k) {
-    if (p.pattern == v) return true;
-    v = ((v << 1) | (v >> 8)) & 0x1FF;
-  }
-  return false;
-}
-
 class Visiload : public TurboLoader<Visiload> {
  public:
-  Visiload(const LoaderInfo& info, FileSink& sink) : TurboLoader(info, sink, kBits) {}
+  Visiload(const LoaderInfo& info, FileSink& sink)
+      : TurboLoader(info, sink, kBits, {0x00, kPilot, kSync, sizeof kSync}) {}
 
   void seen(const TapeFile& f) override {
     constexpr std::size_t kAt = 0x0378 - 0x029F;
@@ -72,11 +62,9 @@ class Visiload : public TurboLoader<Visiload> {
   }
 
   bool accepts(const Pilot& pilot) {
-    if (!visiload_pilot(pilot)) return false;
+    if (!sync_pilot(pilot)) return false;  // bytes of 0 led by a 1
     extra_ = 0;
     lead_ = kBits.lead_bits;
-    bits_.begin_at(0x00);
-    sync_.start(static_cast<int>(pilot.count / 9) - 2);
     phase_ = Phase::kPilot;
     framed_ = true;
     blocks_ = 0;
@@ -95,7 +83,7 @@ class Visiload : public TurboLoader<Visiload> {
       bits_.reset_format();
       extra_ = 0;
       lead_ = kBits.lead_bits;
-      sync_.start(4);
+      resync(4);
       bytes_.clear();
       return true;
     }
@@ -162,7 +150,7 @@ class Visiload : public TurboLoader<Visiload> {
       pilot_time_ = b.time[first];
       pilot_ = true;
     }
-    const auto step = bits_.framed() ? sync_.byte(v) : PilotSync::Step::kFail;
+    const auto step = bits_.framed() ? sync(v) : PilotSync::Step::kFail;
     if (step == PilotSync::Step::kMore) return true;
     if (step == PilotSync::Step::kFail) {
       if (phase_ != Phase::kHeld) return end_chain();
@@ -178,7 +166,7 @@ class Visiload : public TurboLoader<Visiload> {
   // In a pause inside a chain: the pilot of the next load, in the format in force.
   void look_for_pilot() {
     bits_.begin_at(0x00, kWithin);
-    sync_.start(0);
+    resync(0);
     pilot_ = false;
   }
 
@@ -224,7 +212,7 @@ class Visiload : public TurboLoader<Visiload> {
         phase_ = Phase::kNext;
         ended_at_ = done;
         bits_.begin_at(0x00, kWithin);
-        sync_.start(kPilot - kShortPilot);
+        resync(kPilot - kShortPilot);
         pilot_ = false;
         return true;
       default:
@@ -240,7 +228,6 @@ class Visiload : public TurboLoader<Visiload> {
     return false;
   }
 
-  PilotSync sync_{0x00, kPilot, kSync, sizeof kSync};
   Phase phase_ = Phase::kPilot;
   bool framed_ = true, pilot_ = false;
   std::size_t extra_ = 0;

@@ -28,24 +28,21 @@ constexpr std::uint8_t kSync[] = {10, 9, 8, 7, 6, 5, 4, 3, 2, 1};
 
 class Wildload : public TurboLoader<Wildload> {
  public:
-  Wildload(const LoaderInfo& info, FileSink& sink) : TurboLoader(info, sink, kBits) {}
+  Wildload(const LoaderInfo& info, FileSink& sink)
+      : TurboLoader(info, sink, kBits, {0xA0, 32, kSync, sizeof kSync}) {}
 
   bool accepts(const Pilot& pilot) {
-    if (!pilot_of(pilot, 0xA0, false)) return false;
-    bits_.begin_at(0xA0);
-    sync_.start(static_cast<int>(pilot.count / 8) - 2);
-    synced_ = false;
+    if (!sync_pilot(pilot)) return false;
     chain_start_ = 0;
     begin_block();
     return true;
   }
 
   bool byte(std::uint8_t v, const PulseBlock& b, std::size_t i) {
-    if (!synced_) {
-      const auto step = sync_.byte(v);
-      synced_ = step == PilotSync::Step::kSynced;
-      if (synced_) block_at(b, i + 1);
-      return step != PilotSync::Step::kFail;
+    if (!synced()) {
+      if (!sync_on(v)) return false;
+      if (synced()) block_at(b, i + 1);
+      return true;
     }
     head_.push_back(v);
     if (head_.size() == 5 && last() == 0 && size() == 0) {  // the stop block: the chain whole
@@ -66,8 +63,8 @@ class Wildload : public TurboLoader<Wildload> {
   }
 
   bool no_bit(std::uint64_t) {
-    if (synced_ && head_.size() >= 5) end_block(false, 0);
-    if (synced_) end_span();
+    if (synced() && head_.size() >= 5) end_block(false, 0);
+    if (synced()) end_span();
     flush();
     return false;
   }
@@ -106,8 +103,6 @@ class Wildload : public TurboLoader<Wildload> {
     begin_block();
   }
 
-  PilotSync sync_{0xA0, 32, kSync, sizeof kSync};
-  bool synced_ = false;
   std::vector<std::uint8_t> head_;  // of the sub-block being read: its header, then its data
   TurboBlock block_;
   int chain_start_ = 0;

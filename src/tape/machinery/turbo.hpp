@@ -1,7 +1,8 @@
-// What the one-pulse-a-bit loaders share besides their bits: taking a pilot, feeding the
-// loader its bytes until its block (or its chain of blocks) is over, the blocks that load
-// back to back made into one file, the files themselves, and the evidence that makes them
-// files. The loader is the Derived class (no virtual call per byte):
+// What the one-pulse-a-bit loaders share besides their bits: taking a pilot (and the sync
+// after it, where the loader's blocks have one), feeding the loader its bytes until its
+// block (or its chain of blocks) is over, the blocks that load back to back made into one
+// file, the files themselves, and the evidence that makes them files. The loader is the
+// Derived class (no virtual call per byte):
 //   bool accepts(const Pilot&)        the pilot is its kind; set where bytes begin
 //   bool byte(std::uint8_t, const PulseBlock&, std::size_t)   false: the stream ends here;
 //                                      expect_end(pilot, trailer): it should end here
@@ -21,14 +22,16 @@
 
 namespace tapewren::tape {
 
-// The pattern the search saw (the last eight bits, newest in bit 0) is `value` coming most
-// or least significant bit first, read from any bit.
-inline bool pilot_of(const Pilot& pilot, std::uint8_t value, bool msb_first) {
-  if (pilot.kind != Pilot::Kind::kBytes || pilot.period != 8) return false;
-  std::uint8_t in_time = msb_first ? value : BitStream::reverse(value);
-  for (int k = 0; k < 8; ++k) {
+// The pattern the search saw (the last bits of a byte, newest in bit 0) is `value` coming
+// most or least significant bit first after `lead` bits of 1, read from any bit.
+inline bool pilot_of(const Pilot& pilot, std::uint8_t value, bool msb_first, int lead = 0) {
+  const int period = 8 + lead;
+  if (pilot.kind != Pilot::Kind::kBytes || pilot.period != period) return false;
+  const std::uint32_t mask = (1u << period) - 1;
+  std::uint32_t in_time = ((1u << lead) - 1) << 8 | (msb_first ? value : BitStream::reverse(value));
+  for (int k = 0; k < period; ++k) {
     if (pilot.pattern == in_time) return true;
-    in_time = static_cast<std::uint8_t>(in_time << 1 | in_time >> 7);
+    in_time = (in_time << 1 | in_time >> (period - 1)) & mask;
   }
   return false;
 }
@@ -52,8 +55,10 @@ struct TurboBlock {
 template <typename Derived>
 class TurboLoader : public LoaderDecoder {
  public:
-  TurboLoader(const LoaderInfo& info, FileSink& sink, const BitFormat& bits)
-      : info_(info), sink_(sink), bits_(bits) {}
+  // `sync`: the pilot byte and sync its blocks begin with, where they begin so.
+  TurboLoader(const LoaderInfo& info, FileSink& sink, const BitFormat& bits,
+              const PilotSync& sync = {})
+      : info_(info), sink_(sink), bits_(bits), pilot_sync_(sync) {}
 
   bool engage(const Pilot& pilot, std::size_t from) override {
     if (!bits_.start(pilot)) return false;
@@ -154,6 +159,34 @@ class TurboLoader : public LoaderDecoder {
   std::uint64_t span_time() const { return span_time_; }
   // Where the last byte read ends in the input.
   std::uint64_t here() const { return last_offset_; }
+
+  // The pilot and sync the loader's blocks begin with (its PilotSync): a pilot of its byte,
+  // in the bit order and with the lead bits in force, read from any bit. Bytes begin with
+  // its first whole byte; the pilot bytes the search saw count, but the two it may have
+  // begun within (or `seen` count).
+  bool sync_pilot(const Pilot& pilot, int seen = -1) {
+    const int lead = bits_.lead_bits();
+    if (!pilot_of(pilot, pilot_sync_.pilot(), bits_.msb_first(), lead)) return false;
+    bits_.begin_at(pilot_sync_.pilot());
+    resync(seen >= 0 ? seen : static_cast<int>(pilot.count / static_cast<unsigned>(8 + lead)) - 2);
+    return true;
+  }
+  // Pilot bytes and the sync again from the next byte on, `seen` pilot bytes counted.
+  void resync(int seen) {
+    pilot_sync_.start(seen);
+    synced_ = false;
+  }
+  // A byte of the pilot or the sync: kSynced on the sync's last, kFail on any other.
+  PilotSync::Step sync(std::uint8_t v) {
+    const auto step = pilot_sync_.byte(v);
+    synced_ = step == PilotSync::Step::kSynced;
+    return step;
+  }
+  // The same, false when the bytes are no such pilot and sync: the stream ends here.
+  bool sync_on(std::uint8_t v) { return sync(v) != PilotSync::Step::kFail; }
+  bool synced() const { return synced_; }
+  // For a loader that learns its pilot and sync from a file before.
+  void use_sync(const PilotSync& sync) { pilot_sync_ = sync; }
 
   // A block of a chain: on the open file if it loads right after it, else a file of its own.
   void chain(TurboBlock&& block, std::array<std::uint8_t, 16> name = {}) {
@@ -336,6 +369,8 @@ class TurboLoader : public LoaderDecoder {
   std::uint8_t end_pilot_ = 0;
   int end_trailer_ = -1, end_trailers_ = 0, end_enough_ = 0;
   bool boot_ = false;
+  PilotSync pilot_sync_;
+  bool synced_ = false;
   std::uint64_t open_end_ = 0;
   std::uint64_t span_offset_ = 0, span_time_ = 0, span_pulses_ = 0;
   std::uint64_t last_end_ = 0, last_offset_ = 0, bit_end_ = 0;
