@@ -18,6 +18,7 @@
 #include <string>
 #include <vector>
 
+#include "tape/chains.hpp"
 #include "tape/machinery/bitstream.hpp"
 
 namespace tapewren::tape {
@@ -189,37 +190,22 @@ class TurboLoader : public LoaderDecoder {
   void use_sync(const PilotSync& sync) { pilot_sync_ = sync; }
 
   // A block of a chain: on the open file if it loads right after it, else a file of its own.
-  void chain(TurboBlock&& block, std::array<std::uint8_t, 16> name = {}) {
-    if (open_ && open_->verdict == Verdict::kOk && block.report.checksum_ok &&
-        block.report.complete && open_->start + open_->data.size() == block.start &&
-        open_->start + open_->data.size() + block.data.size() <= 0x10000) {
-      if (block.report.sum_found >= 0 && block.report.sum_computed >= 0) {
-        DataCheck c = data_check(sum_op(), block.data, 0, block.data.size(), block.report.sum_found,
-                                 block.report.sum_computed);
-        c.begin += static_cast<std::uint32_t>(open_->data.size());
-        c.end += static_cast<std::uint32_t>(open_->data.size());
-        open_->checks.push_back(c);
-      }
-      open_->data.insert(open_->data.end(), block.data.begin(), block.data.end());
-      open_->end = static_cast<std::uint16_t>(open_->start + open_->data.size());
-      open_->body_blocks += 1;
-      open_->blocks.push_back(
-          read(block.start, block.data.size(), block.report, block.offset, block.time));
-      open_->end_half_cycles = last_end_;
-      open_end_ = block.end_offset;
+  void chain(TurboBlock&& tb) {
+    TapeFile block =
+        file(Kind::kProgram, {}, tb.start, std::move(tb.data), tb.report, tb.offset, tb.time);
+    block.end_offset = tb.end_offset;
+    if (open_ && joins(*open_, block)) {
+      append(*open_, block);
       return;
     }
     // A block that loads right after the open file, damaged or not, shows the chain to go
     // on as the format has it: with the open file's check byte, that proves it whole.
-    flush(info_.checksum && open_ && open_->start + open_->data.size() == block.start);
-    open_ = file(Kind::kProgram, name, block.start, std::move(block.data), block.report,
-                 block.offset, block.time);
-    open_end_ = block.end_offset;
+    flush(info_.checksum && open_ && loads_after(*open_, block));
+    open_ = std::move(block);
   }
   // The open file goes to the sink; `whole`: its structure is known to be whole.
   void flush(bool whole = false) {
     if (!open_) return;
-    open_->end_offset = open_end_;
     deliver(std::move(*open_), whole);
     open_.reset();
   }
@@ -371,7 +357,6 @@ class TurboLoader : public LoaderDecoder {
   bool boot_ = false;
   PilotSync pilot_sync_;
   bool synced_ = false;
-  std::uint64_t open_end_ = 0;
   std::uint64_t span_offset_ = 0, span_time_ = 0, span_pulses_ = 0;
   std::uint64_t last_end_ = 0, last_offset_ = 0, bit_end_ = 0;
   double sum_threshold_ = 0;
