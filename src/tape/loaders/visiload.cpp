@@ -67,7 +67,6 @@ class Visiload : public TurboLoader<Visiload> {
     lead_ = kBits.lead_bits;
     phase_ = Phase::kPilot;
     framed_ = true;
-    blocks_ = 0;
     bytes_.clear();
     return true;
   }
@@ -88,10 +87,7 @@ class Visiload : public TurboLoader<Visiload> {
       return true;
     }
     if (bytes_.size() < extra_ + 4 + size()) return true;
-    const bool on = end_block(true, b.time[i] + b.length[i]);
-    next_offset_ = i + 1 < b.count ? b.offset[i + 1] : here();
-    next_time_ = i + 1 < b.count ? b.time[i + 1] : 0;
-    return on || end_chain();
+    return end_block(true, b.time[i] + b.length[i]) || end_chain();
   }
 
   bool no_bit(std::uint64_t time) {
@@ -106,7 +102,7 @@ class Visiload : public TurboLoader<Visiload> {
         // as the format has it (a few bits of slack for the motor stopping).
         if (pilot_ || time > ended_at_ + 16 * std::uint64_t{bits_.threshold()}) return end_chain();
         settle(true);
-        blocks_ = 0;
+        new_chain();
         phase_ = Phase::kHeld;
         paused_at_ = time;
         look_for_pilot();
@@ -173,21 +169,14 @@ class Visiload : public TurboLoader<Visiload> {
   // The block read (or cut short), `done` when its last bit ended; false when what it holds
   // is no setting the loader can take: the chain ends.
   bool end_block(bool complete, std::uint64_t done) {
-    TurboBlock block;
     const std::uint16_t at = start();
-    block.start = at;
-    block.data.assign(bytes_.begin() + static_cast<long>(extra_ + 4), bytes_.end());
-    block.report = {true, 0, complete && framed_, complete};
-    block.offset = blocks_ == 0 ? span_offset() : next_offset_;
-    block.time = blocks_ == 0 ? span_time() : next_time_;
-    block.end_offset = here();
-    const std::uint8_t d = block.data.empty() ? 0 : block.data[0];
-    const bool separate = block.start >= 0x0300 && block.start < 0x0400;
+    const auto first = bytes_.begin() + static_cast<long>(extra_ + 4);
+    const std::uint8_t d = first == bytes_.end() ? 0 : *first;
+    const bool separate = at >= 0x0300 && at < 0x0400;
     if (separate) flush();
-    chain(std::move(block));
+    chain_block(at, {first, bytes_.end()}, {true, 0, complete && framed_, complete});
     if (separate) flush();
     end_span();  // what came before it can be handed on: a chain may last minutes
-    ++blocks_;
     bytes_.clear();
     framed_ = true;
     return complete && changes(at, d, done);
@@ -220,10 +209,10 @@ class Visiload : public TurboLoader<Visiload> {
     }
   }
   bool end_chain() {
-    if (blocks_ > 0) end_span();
+    if (chained() > 0) end_span();
     flush();
     settle(false);  // files read since the last load's end: the chain broke off
-    blocks_ = 0;
+    new_chain();
     phase_ = Phase::kPilot;
     return false;
   }
@@ -232,9 +221,7 @@ class Visiload : public TurboLoader<Visiload> {
   bool framed_ = true, pilot_ = false;
   std::size_t extra_ = 0;
   int lead_ = kBits.lead_bits;
-  int blocks_ = 0;
   std::vector<std::uint8_t> bytes_;
-  std::uint64_t next_offset_ = 0, next_time_ = 0;
   std::uint64_t ended_at_ = 0, paused_at_ = 0;  // half cycles
   std::uint64_t pilot_offset_ = 0, pilot_time_ = 0;
 };

@@ -44,15 +44,6 @@ inline bool rotation_of(std::uint8_t v, std::uint8_t pilot) {
   return false;
 }
 
-// Blocks in tape order, made into files: a block that loads right after the one before
-// goes on the same file; anything else starts a new one.
-struct TurboBlock {
-  std::uint16_t start = 0;
-  std::vector<std::uint8_t> data;
-  CopyReport report;  // copy 1
-  std::uint64_t offset = 0, time = 0, end_offset = 0;
-};
-
 template <typename Derived>
 class TurboLoader : public LoaderDecoder {
  public:
@@ -66,6 +57,7 @@ class TurboLoader : public LoaderDecoder {
     settle(false);  // a structure left unfinished before this pilot: it was none
     if (!self().accepts(pilot)) return false;
     engaged_ = true;
+    new_chain();
     begin_span(pilot.offset, pilot.time, pilot.count - (pilot.end - from));
     return true;
   }
@@ -98,6 +90,7 @@ class TurboLoader : public LoaderDecoder {
       }
       last_end_ = bit_end_ = b.time[i] + b.length[i];
       last_offset_ = i + 1 < b.count ? b.offset[i + 1] : b.offset[i];
+      after_time_ = i + 1 < b.count ? b.time[i + 1] : 0;
       if (!self().byte(bits_.byte(), b, i)) {
         engaged_ = false;
         return i + 1;
@@ -189,20 +182,21 @@ class TurboLoader : public LoaderDecoder {
   // For a loader that learns its pilot and sync from a file before.
   void use_sync(const PilotSync& sync) { pilot_sync_ = sync; }
 
-  // A block of a chain: on the open file if it loads right after it, else a file of its own.
-  void chain(TurboBlock&& tb) {
-    TapeFile block =
-        file(Kind::kProgram, {}, tb.start, std::move(tb.data), tb.report, tb.offset, tb.time);
-    block.end_offset = tb.end_offset;
-    if (open_ && joins(*open_, block)) {
-      append(*open_, block);
-      return;
-    }
-    // A block that loads right after the open file, damaged or not, shows the chain to go
-    // on as the format has it: with the open file's check byte, that proves it whole.
-    flush(info_.checksum && open_ && loads_after(*open_, block));
-    open_ = std::move(block);
+  // A block of a chain read to its last byte (or cut short): it begins where the block
+  // before it ended, the first at the pilot; it goes on the open file if it loads right
+  // after it, else it begins a file of its own.
+  void chain_block(std::uint16_t start, std::vector<std::uint8_t> data, const CopyReport& report) {
+    const bool first = chained_++ == 0;
+    TapeFile block = file(Kind::kProgram, {}, start, std::move(data), report,
+                          first ? span_offset_ : next_offset_, first ? span_time_ : next_time_);
+    next_offset_ = last_offset_;
+    next_time_ = after_time_;
+    chain(std::move(block));
   }
+  // Blocks read from here on begin a chain of their own (and a pilot taken does so).
+  void new_chain() { chained_ = 0; }
+  // The blocks read of the chain so far.
+  int chained() const { return chained_; }
   // The open file goes to the sink; `whole`: its structure is known to be whole.
   void flush(bool whole = false) {
     if (!open_) return;
@@ -289,6 +283,17 @@ class TurboLoader : public LoaderDecoder {
   bool engaged_ = false;
 
  private:
+  void chain(TapeFile&& block) {
+    if (open_ && joins(*open_, block)) {
+      append(*open_, block);
+      return;
+    }
+    // A block that loads right after the open file, damaged or not, shows the chain to go
+    // on as the format has it: with the open file's check byte, that proves it whole.
+    flush(info_.checksum && open_ && loads_after(*open_, block));
+    open_ = std::move(block);
+  }
+
   // A file goes to the sink with what proves it. One read well: its loader recognised
   // before it; or its check bytes and its structure, whole to its end (one check byte of
   // eight bits holds on one random block in 256: alone it proves nothing), or two check bytes
@@ -357,6 +362,9 @@ class TurboLoader : public LoaderDecoder {
   bool boot_ = false;
   PilotSync pilot_sync_;
   bool synced_ = false;
+  int chained_ = 0;                                // blocks of the chain read so far
+  std::uint64_t next_offset_ = 0, next_time_ = 0;  // where its next block begins
+  std::uint64_t after_time_ = 0;  // when the pulse after the last byte begins (0: not known)
   std::uint64_t span_offset_ = 0, span_time_ = 0, span_pulses_ = 0;
   std::uint64_t last_end_ = 0, last_offset_ = 0, bit_end_ = 0;
   double sum_threshold_ = 0;
