@@ -281,7 +281,7 @@ FAULTS = [
     ("next-pilot-not-an-end", "src/tape/machinery/turbo.hpp",
      "if (++end_pilots_ == 2) return ended(true, i + 1);", "if (++end_pilots_ == 2) return ended(false, i + 1);"),
     ("next-block-proves-nothing", "src/tape/machinery/turbo.hpp",
-     "flush(info_.checksum && open_ && loads_after(*open_, block));", "flush();"),
+     "flush(info_.checksum && open_ && loads_after(*open_, block_));", "flush();"),
     ("ocean-short-pilot", "src/tape/loaders/ocean.cpp", "pilot.count < kMinPilot ||", "pilot.count < 256 ||"),
     ("ocean-long-pulses-pilot", "src/tape/loaders/ocean.cpp",
      "        pilot.average16 >= kBits.threshold * 16)", "        false)"),

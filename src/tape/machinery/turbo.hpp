@@ -16,6 +16,7 @@
 #include <limits>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "tape/chains.hpp"
@@ -187,11 +188,11 @@ class TurboLoader : public LoaderDecoder {
   // after it, else it begins a file of its own.
   void chain_block(std::uint16_t start, std::vector<std::uint8_t> data, const CopyReport& report) {
     const bool first = chained_++ == 0;
-    TapeFile block = file(Kind::kProgram, {}, start, std::move(data), report,
-                          first ? span_offset_ : next_offset_, first ? span_time_ : next_time_);
+    fill(block_, Kind::kProgram, {}, start, std::move(data), report,
+         first ? span_offset_ : next_offset_, first ? span_time_ : next_time_);
     next_offset_ = last_offset_;
     next_time_ = after_time_;
-    chain(std::move(block));
+    chain();
   }
   // Blocks read from here on begin a chain of their own (and a pilot taken does so).
   void new_chain() { chained_ = 0; }
@@ -239,6 +240,14 @@ class TurboLoader : public LoaderDecoder {
                 std::vector<std::uint8_t> data, const CopyReport& report, std::uint64_t offset,
                 std::uint64_t time) const {
     TapeFile f;
+    fill(f, kind, name, start, std::move(data), report, offset, time);
+    return f;
+  }
+  // The same made in `f`, a file made so before or none: its lists keep their room, so that
+  // a block joined to a chain costs no allocation more than its bytes.
+  void fill(TapeFile& f, Kind kind, const std::array<std::uint8_t, 16>& name, std::uint16_t start,
+            std::vector<std::uint8_t> data, const CopyReport& report, std::uint64_t offset,
+            std::uint64_t time) const {
     f.loader = &info_;
     f.kind = kind;
     f.name = name;
@@ -254,11 +263,11 @@ class TurboLoader : public LoaderDecoder {
     f.half_cycles = time;
     f.end_offset = last_offset_;
     f.end_half_cycles = last_end_;
-    f.blocks.push_back(read(start, f.data.size(), report, offset, time));
+    f.blocks.assign(1, read(start, f.data.size(), report, offset, time));
+    f.checks.clear();
     if (report.sum_found >= 0 && report.sum_computed >= 0)  // one XOR over the data
       f.checks.push_back(
           data_check(sum_op(), f.data, 0, f.data.size(), report.sum_found, report.sum_computed));
-    return f;
   }
   // A block as the reports show it: read from `time` to the last pulse read.
   BlockRead read(std::uint16_t start, std::size_t size, const CopyReport& report,
@@ -283,15 +292,16 @@ class TurboLoader : public LoaderDecoder {
   bool engaged_ = false;
 
  private:
-  void chain(TapeFile&& block) {
-    if (open_ && joins(*open_, block)) {
-      append(*open_, block);
+  // The block just read (block_) goes on the open file, or begins one.
+  void chain() {
+    if (open_ && joins(*open_, block_)) {
+      append(*open_, block_);
       return;
     }
     // A block that loads right after the open file, damaged or not, shows the chain to go
     // on as the format has it: with the open file's check byte, that proves it whole.
-    flush(info_.checksum && open_ && loads_after(*open_, block));
-    open_ = std::move(block);
+    flush(info_.checksum && open_ && loads_after(*open_, block_));
+    open_ = std::exchange(block_, {});
   }
 
   // A file goes to the sink with what proves it. One read well: its loader recognised
@@ -353,6 +363,7 @@ class TurboLoader : public LoaderDecoder {
   }
 
   std::optional<TapeFile> open_;
+  TapeFile block_;                 // the block of a chain just read
   std::vector<TapeFile> pending_;  // read whole, waiting for their structure's end
   std::vector<std::array<std::uint64_t, 3>> spans_held_;  // start, end, pulses
   int ending_ = -1;     // bytes read since expect_end(); -1: not expecting it
