@@ -3,8 +3,11 @@
 #include "tape/merge.hpp"
 
 #include <algorithm>
+#include <iterator>
 #include <map>
 #include <tuple>
+
+#include "tape/chains.hpp"
 
 namespace tapewren::tape {
 
@@ -78,19 +81,6 @@ T majority(const std::vector<T>& values, int* distinct = nullptr) {
 std::size_t agree(const std::vector<std::uint8_t>& values) {
   const std::uint8_t v = majority(values);
   return static_cast<std::size_t>(std::count(values.begin(), values.end(), v));
-}
-
-// A file of blocks that load back to back, each with its own place in the data.
-bool chained(const TapeFile& f) {
-  if (f.kind != Kind::kProgram || f.body_blocks < 2 ||
-      f.blocks.size() != static_cast<std::size_t>(f.body_blocks))
-    return false;
-  std::size_t at = 0;
-  for (const BlockRead& b : f.blocks) {
-    if (b.start != f.start + static_cast<int>(at)) return false;
-    at += b.size;
-  }
-  return at == f.data.size();
 }
 
 // The notes of a merged file that came out good, from what it took.
@@ -282,49 +272,9 @@ MergedFile merge_copies(const std::vector<const TapeFile*>& copies) {
 std::vector<TapeFile> split_chains(const std::vector<TapeFile>& files) {
   std::vector<TapeFile> out;
   for (const TapeFile& f : files) {
-    if (!chained(f)) {
-      out.push_back(f);
-      continue;
-    }
-    std::uint32_t at = 0;
-    for (std::size_t k = 0; k < f.blocks.size(); ++k) {
-      const BlockRead& b = f.blocks[k];
-      const auto size = static_cast<std::uint32_t>(b.size);
-      TapeFile p;
-      p.loader = f.loader;
-      p.kind = f.kind;
-      p.type = f.type;
-      if (k == 0) {
-        p.name = f.name;
-        p.header_bytes = f.header_bytes;
-        p.header = f.header;
-        p.notes = f.notes;
-      }
-      p.start = static_cast<std::uint16_t>(b.start);
-      p.end = static_cast<std::uint16_t>(b.start + static_cast<int>(b.size));
-      p.data.assign(f.data.begin() + at, f.data.begin() + at + size);
-      p.body.copy[0] = b.state;
-      p.body_blocks = 1;
-      p.verdict = f.verdict;
-      p.proof = f.proof;
-      p.offset = b.offset;
-      p.end_offset = k + 1 == f.blocks.size() ? f.end_offset : f.blocks[k + 1].offset;
-      p.evidence = f.evidence;
-      p.half_cycles = b.time;
-      p.seconds = b.seconds;
-      p.end_half_cycles = b.end_time;
-      p.end_seconds = b.end_seconds;
-      p.blocks = {b};
-      for (DataCheck c : f.checks)
-        if (c.begin >= at && c.end <= at + size) {
-          c.begin -= at;
-          c.end -= at;
-          p.checks.push_back(c);
-        }
-      p.continued = k > 0;
-      out.push_back(std::move(p));
-      at += size;
-    }
+    std::vector<TapeFile> blocks = split(f);
+    out.insert(out.end(), std::make_move_iterator(blocks.begin()),
+               std::make_move_iterator(blocks.end()));
   }
   return out;
 }
@@ -346,31 +296,12 @@ std::vector<MergedFile> join_chains(std::vector<MergedFile> merged) {
     const auto& next = m.parts.front();
     for (std::size_t r = 0; r < last.size() && r < next.size(); ++r)
       apart |= last[r] && next[r] && is_good(*last[r]) && is_good(*next[r]) && !next[r]->continued;
-    // Read whole: good, or whole with nothing to prove it (and it stays so).
-    const auto whole = [](const TapeFile& f) {
-      return is_good(f) || f.verdict == Verdict::kUnverified;
-    };
-    if (apart || a.loader != b.loader || !whole(a) || !whole(b) || !readable_name(b.name).empty() ||
-        a.start + a.data.size() != b.start || a.data.size() + b.data.size() > 0x10000) {
+    if (apart || !joins(a, b)) {
       out.push_back(std::move(m));
       continue;
     }
     const auto at = static_cast<std::uint32_t>(a.data.size());
-    a.data.insert(a.data.end(), b.data.begin(), b.data.end());
-    a.end = static_cast<std::uint16_t>(a.start + a.data.size());
-    for (DataCheck c : b.checks) {
-      c.begin += at;
-      c.end += at;
-      a.checks.push_back(c);
-    }
-    a.blocks.insert(a.blocks.end(), b.blocks.begin(), b.blocks.end());
-    a.body_blocks += b.body_blocks;
-    a.end_offset = b.end_offset;
-    a.end_half_cycles = b.end_half_cycles;
-    a.end_seconds = b.end_seconds;
-    if (b.verdict == Verdict::kRepaired && a.verdict == Verdict::kOk)
-      a.verdict = Verdict::kRepaired;
-    if (b.verdict == Verdict::kUnverified) a.verdict = Verdict::kUnverified;
+    append(a, b);
     if (open.conflicts == 0 && m.conflicts > 0) open.conflict_at = at + m.conflict_at;
     open.conflicts += m.conflicts;
     open.voted += m.voted;

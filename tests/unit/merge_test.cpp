@@ -263,6 +263,25 @@ TEST(Merge, EachFileFromTheCopiesThatReadIt) {
   }
 }
 
+// A chain is one file in memory: a block that would carry it past the top (a load address
+// that no check byte covers, damaged) begins a file of its own.
+TEST(Merge, ChainsEndAtTheTopOfMemory) {
+  const LoaderInfo loader{.name = "Chained", .checksum = true};
+  const auto block = [&](std::uint16_t start, std::size_t size) {
+    MergedFile m;
+    m.file.loader = &loader;
+    m.file.start = start;
+    m.file.data.assign(size, 0x11);
+    m.file.end = static_cast<std::uint16_t>(start + size);
+    m.file.body_blocks = 1;
+    m.parts = {{nullptr}};
+    m.good_in = {false};
+    return m;
+  };
+  EXPECT_EQ(join_chains({block(0xF000, 0x0F00), block(0xFF00, 0x0100)}).size(), 1u);
+  EXPECT_EQ(join_chains({block(0xF000, 0x0F00), block(0xFF00, 0x0200)}).size(), 2u);
+}
+
 // Recordings of other sides told before anything is merged: two games with one loader that
 // load to the same addresses, a recording of another tape among three, a side recorded late.
 TEST(Merge, RecordingsOfOtherSidesAreTold) {

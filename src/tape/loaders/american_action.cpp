@@ -27,24 +27,18 @@ constexpr std::size_t kLongest = 1 + 16 + 4;  // the head with the longest name
 
 class AmericanAction : public TurboLoader<AmericanAction> {
  public:
-  AmericanAction(const LoaderInfo& info, FileSink& sink) : TurboLoader(info, sink, kBits) {}
+  AmericanAction(const LoaderInfo& info, FileSink& sink)
+      : TurboLoader(info, sink, kBits, {0x02, 50, kSync, sizeof kSync}) {}
 
   bool accepts(const Pilot& pilot) {
-    if (!pilot_of(pilot, 0x02, true)) return false;
-    bits_.begin_at(0x02);
-    sync_.start(static_cast<int>(pilot.count / 8) - 2);
-    synced_ = false;
+    if (!sync_pilot(pilot)) return false;
     bytes_.clear();
     head_ = 0;
     return true;
   }
 
   bool byte(std::uint8_t v, const PulseBlock&, std::size_t) {
-    if (!synced_) {
-      const auto step = sync_.byte(v);
-      synced_ = step == PilotSync::Step::kSynced;
-      return step != PilotSync::Step::kFail;
-    }
+    if (!synced()) return sync_on(v);
     bytes_.push_back(v);
     if (head_ == 0 && bytes_.size() == kLongest) find_head();
     if (head_ == 0 || bytes_.size() < head_ + size()) return true;
@@ -53,8 +47,8 @@ class AmericanAction : public TurboLoader<AmericanAction> {
   }
 
   bool no_bit(std::uint64_t) {
-    if (synced_ && head_ == 0 && bytes_.size() >= 1 + 2 + 4) find_head();
-    if (synced_ && head_ != 0 && bytes_.size() >= head_) emit_file(false);
+    if (synced() && head_ == 0 && bytes_.size() >= 1 + 2 + 4) find_head();
+    if (synced() && head_ != 0 && bytes_.size() >= head_) emit_file(false);
     return false;
   }
   void close() { no_bit(0); }
@@ -91,8 +85,6 @@ class AmericanAction : public TurboLoader<AmericanAction> {
     emit(std::move(f));
   }
 
-  PilotSync sync_{0x02, 50, kSync, sizeof kSync};
-  bool synced_ = false;
   std::vector<std::uint8_t> bytes_;  // the flag, the name, size, load, data
   std::size_t head_ = 0, name_ = 0;
 };

@@ -50,7 +50,7 @@ class Bleepload : public TurboLoader<Bleepload> {
     return true;
   }
 
-  bool byte(std::uint8_t v, const PulseBlock& b, std::size_t i) {
+  bool byte(std::uint8_t v, const PulseBlock&, std::size_t) {
     switch (phase_) {
       case Phase::kSync:  // the pilot byte that ends the sync
         if (!special_ && v != pilot_) return end_chain();
@@ -68,7 +68,7 @@ class Bleepload : public TurboLoader<Bleepload> {
         const std::size_t skip = special_ ? 0 : bytes_.size() > head + n ? bytes_[head + n] + 1 : 1;
         const std::size_t whole = head + n + skip + 1 + (special_ ? 0 : 2);
         if (bytes_.size() < whole) return true;
-        end_block(true, b, i);
+        end_block(true);
         return true;
       }
       case Phase::kAfter:  // no pause: Bleepload's trigger, then its 1 bits
@@ -108,33 +108,25 @@ class Bleepload : public TurboLoader<Bleepload> {
     return static_cast<std::uint16_t>(bytes_[at] | bytes_[at + 1] << 8);
   }
 
-  void end_block(bool complete, const PulseBlock& b, std::size_t i) {
+  void end_block(bool complete) {
     const std::size_t head = special_ ? 7 : 4, n = special_ || number_ > 0 ? 256 : 64;
-    TurboBlock block;
-    block.start = load();
-    block.data.assign(bytes_.begin() + static_cast<long>(head),
-                      bytes_.begin() + static_cast<long>(head + n));
+    std::vector<std::uint8_t> data(bytes_.begin() + static_cast<long>(head),
+                                   bytes_.begin() + static_cast<long>(head + n));
     std::uint8_t x = 0;
-    for (auto d : block.data) x ^= d;
+    for (auto d : data) x ^= d;
     const std::size_t sum_at = special_ ? head + n : head + n + bytes_[head + n] + 1;
     const int number = special_ ? bytes_[0] : bytes_[1];
-    block.report = {true, 0, complete && x == bytes_[sum_at] && number == number_, complete};
+    CopyReport report{true, 0, complete && x == bytes_[sum_at] && number == number_, complete};
     if (complete) {
-      block.report.sum_found = bytes_[sum_at];
-      block.report.sum_computed = x;
+      report.sum_found = bytes_[sum_at];
+      report.sum_computed = x;
     }
-    block.offset = blocks_ == 0 ? span_offset() : next_offset_;
-    block.time = blocks_ == 0 ? span_time() : next_time_;
-    block.end_offset = here();
     const bool last = special_ && le16(3) - load() == 0x100;
     if (!special_) pilot_ = bytes_[0];
-    chain(std::move(block));
-    ++blocks_;
+    chain_block(load(), std::move(data), report);
     ++number_;
     end_span();
     bytes_.clear();
-    next_offset_ = i + 1 < b.count ? b.offset[i + 1] : here();
-    next_time_ = i + 1 < b.count ? b.time[i + 1] : 0;
     phase_ = Phase::kAfter;
     next_block_ = false;
     if (special_ && last) trailer();
@@ -145,20 +137,14 @@ class Bleepload : public TurboLoader<Bleepload> {
   void cut_block() {
     const std::size_t head = special_ ? 7 : 4;
     if (bytes_.size() <= head) return;
-    TurboBlock block;
-    block.start = load();
-    block.data.assign(bytes_.begin() + static_cast<long>(head), bytes_.end());
-    block.report = {true, 0, false, false};
-    block.offset = blocks_ == 0 ? span_offset() : next_offset_;
-    block.time = blocks_ == 0 ? span_time() : next_time_;
-    block.end_offset = here();
-    chain(std::move(block));
+    chain_block(load(), {bytes_.begin() + static_cast<long>(head), bytes_.end()},
+                {true, 0, false, false});
   }
   void restart() {
     bits_.begin_at_inverted_sync();
     pilot_ = 0x0F;
     number_ = 0;
-    blocks_ = 0;
+    new_chain();
     phase_ = Phase::kSync;
   }
   // The chain's closing 1 bits may run into the next chain's with no pause between: read on
@@ -170,20 +156,19 @@ class Bleepload : public TurboLoader<Bleepload> {
     trailing_ = true;
   }
   bool end_chain() {
-    if ((blocks_ > 0 && phase_ == Phase::kAfter) || trailing_) end_span();
+    if ((chained() > 0 && phase_ == Phase::kAfter) || trailing_) end_span();
     trailing_ = false;
     flush();
-    blocks_ = 0;
+    new_chain();
     return false;
   }
 
   bool special_;
   Phase phase_ = Phase::kSync;
   std::uint8_t pilot_ = 0x0F;
-  int number_ = 0, blocks_ = 0;
+  int number_ = 0;
   bool next_block_ = false, trailing_ = false;
   std::vector<std::uint8_t> bytes_;  // the block being read, after its sync
-  std::uint64_t next_offset_ = 0, next_time_ = 0;
 };
 
 std::unique_ptr<LoaderDecoder> make(const LoaderInfo& info, FileSink& sink) {

@@ -42,31 +42,22 @@ class Burner : public TurboLoader<Burner> {
       boot_seen();
       variant_ = at == 0x84;
       msb_first_ = shift == 0x26;
-      pilot_ = static_cast<std::uint8_t>(f.header_bytes[at + 5] ^ kKey);
-      sync_ = static_cast<std::uint8_t>(f.header_bytes[at + 0x10] ^ kKey);
+      sync_byte_ = static_cast<std::uint8_t>(f.header_bytes[at + 0x10] ^ kKey);
+      use_sync({static_cast<std::uint8_t>(f.header_bytes[at + 5] ^ kKey), 16, &sync_byte_, 1});
       return;
     }
   }
 
   bool accepts(const Pilot& pilot) {
-    if (!known_ || !pilot_of(pilot, pilot_, msb_first_)) return false;
+    if (!known_) return false;
     bits_.set_msb_first(msb_first_);
-    bits_.begin_at(pilot_);
-    pilots_ = static_cast<int>(pilot.count / 8) - 2;  // the search saw them
-    synced_ = false;
+    if (!sync_pilot(pilot)) return false;
     bytes_.clear();
     return true;
   }
 
   bool byte(std::uint8_t v, const PulseBlock&, std::size_t) {
-    if (!synced_) {
-      if (v == pilot_) {
-        ++pilots_;
-        return true;
-      }
-      synced_ = v == sync_ && pilots_ >= 16;
-      return synced_;
-    }
+    if (!synced()) return sync_on(v);
     bytes_.push_back(v);
     if (bytes_.size() < 4 || bytes_.size() < 4 + size() + (variant_ ? 3 : 0)) return true;
     emit_block(true);
@@ -74,7 +65,7 @@ class Burner : public TurboLoader<Burner> {
   }
 
   bool no_bit(std::uint64_t) {
-    if (synced_ && bytes_.size() >= 4) emit_block(false);
+    if (synced() && bytes_.size() >= 4) emit_block(false);
     return false;
   }
   void close() { no_bit(0); }
@@ -95,9 +86,8 @@ class Burner : public TurboLoader<Burner> {
     emit(std::move(f));
   }
 
-  bool known_ = false, variant_ = false, msb_first_ = true, synced_ = false;
-  std::uint8_t pilot_ = 0, sync_ = 0;
-  int pilots_ = 0;
+  bool known_ = false, variant_ = false, msb_first_ = true;
+  std::uint8_t sync_byte_ = 0;
   std::vector<std::uint8_t> bytes_;
 };
 

@@ -24,23 +24,17 @@ constexpr std::size_t kNameAt = 6, kNameEnd = 22;  // after the type byte and fi
 
 class Countdown12 : public TurboLoader<Countdown12> {
  public:
-  Countdown12(const LoaderInfo& info, FileSink& sink) : TurboLoader(info, sink, kBits) {}
+  Countdown12(const LoaderInfo& info, FileSink& sink)
+      : TurboLoader(info, sink, kBits, {0x02, 32, kCountdown, sizeof kCountdown}) {}
 
   bool accepts(const Pilot& pilot) {
-    if (!pilot_of(pilot, 0x02, true)) return false;
-    bits_.begin_at(0x02);
-    sync_.start(static_cast<int>(pilot.count / 8) - 2);
-    synced_ = false;
+    if (!sync_pilot(pilot)) return false;
     bytes_.clear();
     return true;
   }
 
   bool byte(std::uint8_t v, const PulseBlock&, std::size_t) {
-    if (!synced_) {
-      const auto step = sync_.byte(v);
-      synced_ = step == PilotSync::Step::kSynced;
-      return step != PilotSync::Step::kFail;
-    }
+    if (!synced()) return sync_on(v);
     bytes_.push_back(v);
     if (bytes_[0] != 1 && bytes_[0] != 2) return false;
     if (bytes_.size() < kNameEnd) return true;
@@ -59,8 +53,6 @@ class Countdown12 : public TurboLoader<Countdown12> {
   void close() {}
 
  private:
-  PilotSync sync_{0x02, 32, kCountdown, sizeof kCountdown};
-  bool synced_ = false;
   std::vector<std::uint8_t> bytes_;  // after the countdown: the type byte, ..., the name
 };
 

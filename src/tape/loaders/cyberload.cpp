@@ -110,20 +110,15 @@ class Cyberload : public TurboLoader<Cyberload> {
 
  private:
   // ---- F3: one sub-block after each sync.
+  std::uint16_t f3_start() const { return static_cast<std::uint16_t>(bytes_[0] | bytes_[1] << 8); }
   std::size_t f3_size() const { return bytes_[2] == 0 ? 256 : bytes_[2]; }
   bool f3_byte() {
     if (bytes_.size() < 8 || bytes_.size() < 8 + f3_size()) return true;
     std::uint8_t x = 0;
     for (auto b : bytes_) x ^= b;
-    TurboBlock block;
-    block.start = static_cast<std::uint16_t>(bytes_[0] | bytes_[1] << 8);
-    block.data.assign(bytes_.begin() + 8, bytes_.end());
     // The check byte (head byte 3) makes everything XOR to 0.
-    block.report = {true, 0, x == 0, true, bytes_[3], static_cast<std::uint8_t>(x ^ bytes_[3])};
-    block.offset = span_offset();
-    block.time = span_time();
-    block.end_offset = here();
-    chain(std::move(block));
+    chain_block(f3_start(), {bytes_.begin() + 8, bytes_.end()},
+                {true, 0, x == 0, true, bytes_[3], static_cast<std::uint8_t>(x ^ bytes_[3])});
     end_span();
     return false;
   }
@@ -190,14 +185,7 @@ class Cyberload : public TurboLoader<Cyberload> {
       return;
     }
     if (bytes_.size() < 8) return;
-    TurboBlock block;
-    block.start = static_cast<std::uint16_t>(bytes_[0] | bytes_[1] << 8);
-    block.data.assign(bytes_.begin() + 8, bytes_.end());
-    block.report = {true, 0, false, false};
-    block.offset = span_offset();
-    block.time = span_time();
-    block.end_offset = here();
-    chain(std::move(block));
+    chain_block(f3_start(), {bytes_.begin() + 8, bytes_.end()}, {true, 0, false, false});
     end_span();
     flush();
   }

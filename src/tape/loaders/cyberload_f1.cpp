@@ -62,7 +62,8 @@ class CyberloadF1 : public TurboLoader<CyberloadF1> {
       return;
     threshold_ = static_cast<std::uint32_t>(h[t + 6] << 8 | h[t + 1]);
     pilot_ = h[c + 1];
-    sync_ = h[c + 5];
+    sync_byte_ = h[c + 5];
+    use_sync({pilot_, 2, &sync_byte_, 1});
     first_ = static_cast<std::uint16_t>(h[ptr - kBuffer] | h[ptr + 1 - kBuffer] << 8);
     armed_ = true;
     after_ = f.end_offset;
@@ -70,23 +71,19 @@ class CyberloadF1 : public TurboLoader<CyberloadF1> {
   }
 
   bool accepts(const Pilot& pilot) {
-    if (!armed_ || pilot.offset < after_ || !pilot_of(pilot, pilot_, true)) return false;
+    if (!armed_ || pilot.offset < after_) return false;
     const std::uint32_t t = (pilot.zero16 + pilot.one16) / 32;  // the loader's timer must fit
     if (t * 10 < threshold_ * 2 * 7 || t * 10 > threshold_ * 2 * 13) return false;
-    bits_.begin_at(pilot_);
+    if (!sync_pilot(pilot, 1)) return false;  // its loader counts from the byte found
     at_ = At::kPilot;
-    pilots_ = 1;
     return true;
   }
 
   bool byte(std::uint8_t v, const PulseBlock&, std::size_t) {
     switch (at_) {
       case At::kPilot:
-        if (v == pilot_) {
-          ++pilots_;
-          return true;
-        }
-        if (v != sync_ || pilots_ < 2) return false;
+        if (!sync_on(v)) return false;
+        if (!synced()) return true;
         armed_ = false;  // the boot's loader reads one chain
         pointer_ = first_;
         at_ = At::kOffset;
@@ -153,11 +150,10 @@ class CyberloadF1 : public TurboLoader<CyberloadF1> {
 
   bool armed_ = false;
   std::uint64_t after_ = 0;  // where the boot ends: no pilot before it is its chain's
-  std::uint8_t pilot_ = 0, sync_ = 0;
+  std::uint8_t pilot_ = 0, sync_byte_ = 0;
   std::uint32_t threshold_ = 0;  // cycles
   std::uint16_t first_ = 0, pointer_ = 0;
   At at_ = At::kIdle;
-  int pilots_ = 0;
   std::vector<std::uint8_t> data_;
 };
 

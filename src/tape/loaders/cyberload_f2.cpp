@@ -61,23 +61,19 @@ class CyberloadF2 : public TurboLoader<CyberloadF2> {
   }
 
   bool accepts(const Pilot& pilot) {
-    if (!armed_ || pilot.offset < after_ || !pilot_of(pilot, pilot_, true)) return false;
+    if (!armed_ || pilot.offset < after_) return false;
     const std::uint32_t t = (pilot.zero16 + pilot.one16) / 32;  // the loader's timer must fit
     if (t * 10 < threshold_ * 2 * 7 || t * 10 > threshold_ * 2 * 13) return false;
-    bits_.begin_at(pilot_);
+    if (!sync_pilot(pilot, 1)) return false;  // its loader counts from the byte found
     at_ = At::kPilot;
-    pilots_ = 1;
     return true;
   }
 
   bool byte(std::uint8_t v, const PulseBlock&, std::size_t) {
     switch (at_) {
       case At::kPilot:
-        if (v == pilot_) {
-          ++pilots_;
-          return true;
-        }
-        if (v != sync_ || pilots_ < 2) return false;
+        if (!sync_on(v)) return false;
+        if (!synced()) return true;
         armed_ = false;  // its loader reads one file
         head_.clear();
         at_ = At::kHead;
@@ -137,7 +133,8 @@ class CyberloadF2 : public TurboLoader<CyberloadF2> {
     if (t == d.size() || k2 == d.size()) return;
     threshold_ = static_cast<std::uint32_t>(d[t + 6] << 8 | d[t + 1]);
     pilot_ = d[c + 1];
-    sync_ = d[c + 5];
+    sync_byte_ = d[c + 5];
+    use_sync({pilot_, 2, &sync_byte_, 1});
     head_key_ = d[k1 + 4];
     data_key_ = d[k2 + 4];
     armed_ = true;
@@ -161,10 +158,9 @@ class CyberloadF2 : public TurboLoader<CyberloadF2> {
   std::array<std::uint8_t, 16> key_{};
   bool key_known_ = false, armed_ = false;
   std::uint64_t after_ = 0;  // where the file that holds its loader ends: no pilot before
-  std::uint8_t pilot_ = 0, sync_ = 0, head_key_ = 0, data_key_ = 0;
+  std::uint8_t pilot_ = 0, sync_byte_ = 0, head_key_ = 0, data_key_ = 0;
   std::uint32_t threshold_ = 0;  // cycles
   At at_ = At::kIdle;
-  int pilots_ = 0;
   std::size_t size_ = 0;
   std::vector<std::uint8_t> head_, data_;
 };

@@ -29,12 +29,11 @@ constexpr std::size_t kTable = 0xB7;
 
 class Lexpeed : public TurboLoader<Lexpeed> {
  public:
-  Lexpeed(const LoaderInfo& info, FileSink& sink) : TurboLoader(info, sink, kBits) {}
+  Lexpeed(const LoaderInfo& info, FileSink& sink)
+      : TurboLoader(info, sink, kBits, {0x02, 32, kSync, sizeof kSync}) {}
 
   bool accepts(const Pilot& pilot) {
-    if (!pilot_of(pilot, 0x02, true)) return false;
-    bits_.begin_at(0x02);
-    sync_.start(static_cast<int>(pilot.count / 8) - 2);
+    if (!sync_pilot(pilot)) return false;
     phase_ = Phase::kSync;
     bytes_.clear();
     return true;
@@ -42,11 +41,10 @@ class Lexpeed : public TurboLoader<Lexpeed> {
 
   bool byte(std::uint8_t v, const PulseBlock&, std::size_t) {
     switch (phase_) {
-      case Phase::kSync: {
-        const auto step = sync_.byte(v);
-        if (step == PilotSync::Step::kSynced) phase_ = Phase::kData;
-        return step != PilotSync::Step::kFail;
-      }
+      case Phase::kSync:
+        if (!sync_on(v)) return false;
+        if (synced()) phase_ = Phase::kData;
+        return true;
       case Phase::kData:
         bytes_.push_back(v);
         if (bytes_.size() < sizeof kMaster) return true;  // not yet known which it is
@@ -119,7 +117,6 @@ class Lexpeed : public TurboLoader<Lexpeed> {
     if (master && sum) boot_seen();
   }
 
-  PilotSync sync_{0x02, 32, kSync, sizeof kSync};
   Phase phase_ = Phase::kSync;
   std::vector<std::uint8_t> bytes_, master_;
   std::size_t next_ = 0;  // the master loader's entry for the next file

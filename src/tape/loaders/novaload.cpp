@@ -50,7 +50,7 @@ class Novaload : public TurboLoader<Novaload> {
     return true;
   }
 
-  bool byte(std::uint8_t v, const PulseBlock& b, std::size_t i) {
+  bool byte(std::uint8_t v, const PulseBlock&, std::size_t) {
     switch (phase_) {
       case Phase::kSync:
         if (bytes_.empty()) {
@@ -62,7 +62,6 @@ class Novaload : public TurboLoader<Novaload> {
           after_file_ = false;
           phase_ = Phase::kPage;
           bytes_.clear();
-          at(b, i + 1);
           return true;
         }
         if (v > 16 || v == 0x55) return fail();  // the name's length
@@ -120,18 +119,14 @@ class Novaload : public TurboLoader<Novaload> {
           return true;
         }
         if (bytes_.size() < 258) return true;
-        block_.start = static_cast<std::uint16_t>(bytes_[0] << 8);
-        block_.data.assign(bytes_.begin() + 1, bytes_.end() - 1);
         {
           unsigned sum = 0;
           for (std::size_t k = 0; k + 1 < bytes_.size(); ++k) sum += bytes_[k];
-          block_.report = {true, 0, static_cast<std::uint8_t>(sum) == v,
-                           true, v, static_cast<std::uint8_t>(sum)};
+          chain_block(page(), {bytes_.begin() + 1, bytes_.end() - 1},
+                      {true, 0, static_cast<std::uint8_t>(sum) == v, true, v,
+                       static_cast<std::uint8_t>(sum)});
         }
-        block_.end_offset = here();
-        chain(std::move(block_));
         bytes_.clear();
-        at(b, i + 1);
         return true;
     }
     return false;
@@ -139,13 +134,8 @@ class Novaload : public TurboLoader<Novaload> {
 
   bool no_bit(std::uint64_t) {
     if (phase_ == Phase::kData || phase_ == Phase::kCheck) emit_file(false);
-    if (phase_ == Phase::kPage && !bytes_.empty()) {
-      block_.start = static_cast<std::uint16_t>(bytes_[0] << 8);
-      block_.data.assign(bytes_.begin() + 1, bytes_.end());
-      block_.report = {true, 0, false, false};
-      block_.end_offset = here();
-      chain(std::move(block_));
-    }
+    if (phase_ == Phase::kPage && !bytes_.empty())
+      chain_block(page(), {bytes_.begin() + 1, bytes_.end()}, {true, 0, false, false});
     if (phase_ != Phase::kSync || after_file_) end_span();
     flush();
     return false;
@@ -157,7 +147,7 @@ class Novaload : public TurboLoader<Novaload> {
   void restart() {
     bits_.begin_after_bit(1);
     bytes_.clear();
-    chained_ = 0;
+    new_chain();
     phase_ = Phase::kSync;
   }
   // The trailer's 0 bits may run into the next file's pilot with no pause between: read on
@@ -173,13 +163,7 @@ class Novaload : public TurboLoader<Novaload> {
   std::uint16_t le16(std::size_t at) const {
     return static_cast<std::uint16_t>(bytes_[at] | bytes_[at + 1] << 8);
   }
-  // The next sub-block begins with pulse i; the first at the pilot.
-  void at(const PulseBlock& b, std::size_t i) {
-    block_ = TurboBlock{};
-    const bool first = chained_++ == 0;
-    block_.offset = first ? span_offset() : i < b.count ? b.offset[i] : here();
-    block_.time = first ? span_time() : i < b.count ? b.time[i] : 0;
-  }
+  std::uint16_t page() const { return static_cast<std::uint16_t>(bytes_[0] << 8); }
   void emit_file(bool complete) {
     TapeFile f = file(Kind::kProgram, name_, start_, data_,
                       {true, 0, complete && sums_ok_, complete}, span_offset(), span_time());
@@ -198,8 +182,6 @@ class Novaload : public TurboLoader<Novaload> {
   std::array<std::uint8_t, 16> name_{};
   std::uint16_t start_ = 0;
   std::size_t size_ = 0;
-  TurboBlock block_;
-  int chained_ = 0;
   bool after_file_ = false;
 };
 

@@ -60,13 +60,12 @@ class Ocean : public TurboLoader<Ocean> {
       return false;
     bits_.begin_after_bit(1);
     bytes_.clear();
-    blocks_ = 0;
     started_ = false;
     trailing_ = false;
     return true;
   }
 
-  bool byte(std::uint8_t v, const PulseBlock& b, std::size_t i) {
+  bool byte(std::uint8_t v, const PulseBlock&, std::size_t) {
     if (!started_) {  // F2 and F3: 0xAA first
       started_ = true;
       if (trailing_) {  // the trailer ran into a pilot with no pause between
@@ -77,8 +76,8 @@ class Ocean : public TurboLoader<Ocean> {
       if (v == 0xAA) return true;
     }
     bytes_.push_back(v);
-    if (bytes_.size() == 2 && v == 0) {      // F1 and F2: a page of 0 ends it, then 0 bits
-      if (blocks_ == 0) return end_chain();  // an end with nothing before it: not a chain
+    if (bytes_.size() == 2 && v == 0) {        // F1 and F2: a page of 0 ends it, then 0 bits
+      if (chained() == 0) return end_chain();  // an end with nothing before it: not a chain
       flush();
       bits_.begin_after_bit(1);  // which may run into the next file's pilot
       started_ = false;
@@ -88,11 +87,9 @@ class Ocean : public TurboLoader<Ocean> {
     if (bytes_.size() < 258) return true;
     if (bytes_[1] == 2 &&
         std::all_of(bytes_.begin() + 2, bytes_.end(), [](std::uint8_t x) { return x == 2; })) {
-      return end_chain(blocks_ > 0);  // F3: a page of 2 and its trailer
+      return end_chain(chained() > 0);  // F3: a page of 2 and its trailer
     }
     add_block(true);
-    next_offset_ = i + 1 < b.count ? b.offset[i + 1] : here();
-    next_time_ = i + 1 < b.count ? b.time[i + 1] : 0;
     return true;
   }
 
@@ -109,40 +106,31 @@ class Ocean : public TurboLoader<Ocean> {
 
  private:
   void add_block(bool complete) {
-    TurboBlock block;
-    block.start = static_cast<std::uint16_t>(bytes_[1] << 8);
-    block.data.assign(bytes_.begin() + 2, bytes_.end());
-    block.report = {true, 0, complete, complete};
-    block.offset = blocks_ == 0 ? span_offset() : next_offset_;
-    block.time = blocks_ == 0 ? span_time() : next_time_;
-    block.end_offset = here();
-    chain(std::move(block));
-    ++blocks_;
+    chain_block(static_cast<std::uint16_t>(bytes_[1] << 8), {bytes_.begin() + 2, bytes_.end()},
+                {true, 0, complete, complete});
     bytes_.clear();
   }
   // The 0 bits after a page of 0: the chain's end, when there are enough of them.
   void end_trailer(std::uint32_t zeros) {
     end_span();
     trailing_ = false;
-    blocks_ = 0;
+    new_chain();
     bytes_.clear();
     settle(zeros >= kMinTrailer);
   }
   // The chain ends; `whole`: on its end mark, which proves the structure.
   bool end_chain(bool whole = false) {
-    if (blocks_ > 0 || trailing_) end_span();
+    if (chained() > 0 || trailing_) end_span();
     trailing_ = false;
     flush();
     settle(whole);
-    blocks_ = 0;
+    new_chain();
     bytes_.clear();
     return false;
   }
 
   std::vector<std::uint8_t> bytes_;  // the sub-block being read
-  int blocks_ = 0;
   bool started_ = false, trailing_ = false;
-  std::uint64_t next_offset_ = 0, next_time_ = 0;
 };
 
 std::unique_ptr<LoaderDecoder> make(const LoaderInfo& info, FileSink& sink) {

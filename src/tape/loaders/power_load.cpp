@@ -26,7 +26,8 @@ constexpr std::uint8_t kSync[] = {9, 8, 7, 6, 5, 4, 3, 2, 1, 0};
 
 class PowerLoad : public TurboLoader<PowerLoad> {
  public:
-  PowerLoad(const LoaderInfo& info, FileSink& sink) : TurboLoader(info, sink, kBits) {}
+  PowerLoad(const LoaderInfo& info, FileSink& sink)
+      : TurboLoader(info, sink, kBits, {0x02, 32, kSync, sizeof kSync}) {}
 
   void seen(const TapeFile& f) override {
     if (f.loader->copies && f.kind == Kind::kProgram && f.data.size() > 11) {
@@ -41,9 +42,7 @@ class PowerLoad : public TurboLoader<PowerLoad> {
   }
 
   bool accepts(const Pilot& pilot) {
-    if (size_ == 0 || !pilot_of(pilot, 0x02, true)) return false;
-    bits_.begin_at(0x02);
-    sync_.start(static_cast<int>(pilot.count / 8) - 2);
+    if (size_ == 0 || !sync_pilot(pilot)) return false;
     phase_ = Phase::kSync;
     bytes_.clear();
     return true;
@@ -51,11 +50,10 @@ class PowerLoad : public TurboLoader<PowerLoad> {
 
   bool byte(std::uint8_t v, const PulseBlock&, std::size_t) {
     switch (phase_) {
-      case Phase::kSync: {
-        const auto step = sync_.byte(v);
-        if (step == PilotSync::Step::kSynced) phase_ = Phase::kData;
-        return step != PilotSync::Step::kFail;
-      }
+      case Phase::kSync:
+        if (!sync_on(v)) return false;
+        if (synced()) phase_ = Phase::kData;
+        return true;
       case Phase::kData:
         bytes_.push_back(v);
         if (bytes_.size() <= size_) return true;
@@ -98,7 +96,6 @@ class PowerLoad : public TurboLoader<PowerLoad> {
     emit(std::move(f));
   }
 
-  PilotSync sync_{0x02, 32, kSync, sizeof kSync};
   Phase phase_ = Phase::kSync;
   std::uint16_t load_ = 0;
   std::size_t size_ = 0;

@@ -42,23 +42,20 @@ constexpr std::size_t kHeaderBytes = 21;  // start, end, one byte, the name
 class TurboTape : public TurboLoader<TurboTape> {
  public:
   TurboTape(const LoaderInfo& info, FileSink& sink, const BitFormat& bits)
-      : TurboLoader(info, sink, bits) {}
+      : TurboLoader(info, sink, bits, {0x02, 32, kCountdown, sizeof kCountdown}) {}
 
   bool accepts(const Pilot& pilot) {
-    if (!pilot_of(pilot, 0x02, true)) return false;
-    bits_.begin_at(0x02);
-    sync_.start(static_cast<int>(pilot.count / 8) - 2);
+    if (!sync_pilot(pilot)) return false;
     phase_ = Phase::kSync;
     return true;
   }
 
   bool byte(std::uint8_t v, const PulseBlock& b, std::size_t i) {
     switch (phase_) {
-      case Phase::kSync: {
-        const auto step = sync_.byte(v);
-        if (step == PilotSync::Step::kSynced) phase_ = Phase::kId;
-        return step != PilotSync::Step::kFail;
-      }
+      case Phase::kSync:
+        if (!sync_on(v)) return false;
+        if (synced()) phase_ = Phase::kId;
+        return true;
       case Phase::kId:
         if (v > 2) return false;
         id_ = v;
@@ -86,7 +83,7 @@ class TurboTape : public TurboLoader<TurboTape> {
           const std::size_t first = i >= 7 ? i - 7 : 0;
           end_span();
           begin_span(b.offset[first], b.time[first], 8);
-          sync_.start(1);
+          resync(1);
           phase_ = Phase::kSync;
           return true;
         }
@@ -214,7 +211,6 @@ class TurboTape : public TurboLoader<TurboTape> {
     emit(std::move(f));
   }
 
-  PilotSync sync_{0x02, 32, kCountdown, sizeof kCountdown};
   Phase phase_ = Phase::kSync;
   int id_ = -1;
   std::vector<std::uint8_t> bytes_;

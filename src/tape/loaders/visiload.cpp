@@ -48,20 +48,10 @@ constexpr std::uint32_t kWithin = 64;
 // The longest pause inside a chain (9.9 s on the tapes seen) before its next pilot.
 constexpr double kPauseSeconds = 12;
 
-// The pattern the search saw is a pilot byte of 0 led by a 1, from any bit.
-bool visiload_pilot(const Pilot& p) {
-  if (p.kind != Pilot::Kind::kBytes || p.period != 9) return false;
-  std::uint32_t v = 0x100;
-  for (int k = 0; k < 9; ++k) {
-    if (p.pattern == v) return true;
-    v = ((v << 1) | (v >> 8)) & 0x1FF;
-  }
-  return false;
-}
-
 class Visiload : public TurboLoader<Visiload> {
  public:
-  Visiload(const LoaderInfo& info, FileSink& sink) : TurboLoader(info, sink, kBits) {}
+  Visiload(const LoaderInfo& info, FileSink& sink)
+      : TurboLoader(info, sink, kBits, {0x00, kPilot, kSync, sizeof kSync}) {}
 
   void seen(const TapeFile& f) override {
     constexpr std::size_t kAt = 0x0378 - 0x029F;
@@ -72,14 +62,11 @@ class Visiload : public TurboLoader<Visiload> {
   }
 
   bool accepts(const Pilot& pilot) {
-    if (!visiload_pilot(pilot)) return false;
+    if (!sync_pilot(pilot)) return false;  // bytes of 0 led by a 1
     extra_ = 0;
     lead_ = kBits.lead_bits;
-    bits_.begin_at(0x00);
-    sync_.start(static_cast<int>(pilot.count / 9) - 2);
     phase_ = Phase::kPilot;
     framed_ = true;
-    blocks_ = 0;
     bytes_.clear();
     return true;
   }
@@ -95,15 +82,12 @@ class Visiload : public TurboLoader<Visiload> {
       bits_.reset_format();
       extra_ = 0;
       lead_ = kBits.lead_bits;
-      sync_.start(4);
+      resync(4);
       bytes_.clear();
       return true;
     }
     if (bytes_.size() < extra_ + 4 + size()) return true;
-    const bool on = end_block(true, b.time[i] + b.length[i]);
-    next_offset_ = i + 1 < b.count ? b.offset[i + 1] : here();
-    next_time_ = i + 1 < b.count ? b.time[i + 1] : 0;
-    return on || end_chain();
+    return end_block(true, b.time[i] + b.length[i]) || end_chain();
   }
 
   bool no_bit(std::uint64_t time) {
@@ -118,7 +102,7 @@ class Visiload : public TurboLoader<Visiload> {
         // as the format has it (a few bits of slack for the motor stopping).
         if (pilot_ || time > ended_at_ + 16 * std::uint64_t{bits_.threshold()}) return end_chain();
         settle(true);
-        blocks_ = 0;
+        new_chain();
         phase_ = Phase::kHeld;
         paused_at_ = time;
         look_for_pilot();
@@ -162,7 +146,7 @@ class Visiload : public TurboLoader<Visiload> {
       pilot_time_ = b.time[first];
       pilot_ = true;
     }
-    const auto step = bits_.framed() ? sync_.byte(v) : PilotSync::Step::kFail;
+    const auto step = bits_.framed() ? sync(v) : PilotSync::Step::kFail;
     if (step == PilotSync::Step::kMore) return true;
     if (step == PilotSync::Step::kFail) {
       if (phase_ != Phase::kHeld) return end_chain();
@@ -178,28 +162,21 @@ class Visiload : public TurboLoader<Visiload> {
   // In a pause inside a chain: the pilot of the next load, in the format in force.
   void look_for_pilot() {
     bits_.begin_at(0x00, kWithin);
-    sync_.start(0);
+    resync(0);
     pilot_ = false;
   }
 
   // The block read (or cut short), `done` when its last bit ended; false when what it holds
   // is no setting the loader can take: the chain ends.
   bool end_block(bool complete, std::uint64_t done) {
-    TurboBlock block;
     const std::uint16_t at = start();
-    block.start = at;
-    block.data.assign(bytes_.begin() + static_cast<long>(extra_ + 4), bytes_.end());
-    block.report = {true, 0, complete && framed_, complete};
-    block.offset = blocks_ == 0 ? span_offset() : next_offset_;
-    block.time = blocks_ == 0 ? span_time() : next_time_;
-    block.end_offset = here();
-    const std::uint8_t d = block.data.empty() ? 0 : block.data[0];
-    const bool separate = block.start >= 0x0300 && block.start < 0x0400;
+    const auto first = bytes_.begin() + static_cast<long>(extra_ + 4);
+    const std::uint8_t d = first == bytes_.end() ? 0 : *first;
+    const bool separate = at >= 0x0300 && at < 0x0400;
     if (separate) flush();
-    chain(std::move(block));
+    chain_block(at, {first, bytes_.end()}, {true, 0, complete && framed_, complete});
     if (separate) flush();
     end_span();  // what came before it can be handed on: a chain may last minutes
-    ++blocks_;
     bytes_.clear();
     framed_ = true;
     return complete && changes(at, d, done);
@@ -224,7 +201,7 @@ class Visiload : public TurboLoader<Visiload> {
         phase_ = Phase::kNext;
         ended_at_ = done;
         bits_.begin_at(0x00, kWithin);
-        sync_.start(kPilot - kShortPilot);
+        resync(kPilot - kShortPilot);
         pilot_ = false;
         return true;
       default:
@@ -232,22 +209,19 @@ class Visiload : public TurboLoader<Visiload> {
     }
   }
   bool end_chain() {
-    if (blocks_ > 0) end_span();
+    if (chained() > 0) end_span();
     flush();
     settle(false);  // files read since the last load's end: the chain broke off
-    blocks_ = 0;
+    new_chain();
     phase_ = Phase::kPilot;
     return false;
   }
 
-  PilotSync sync_{0x00, kPilot, kSync, sizeof kSync};
   Phase phase_ = Phase::kPilot;
   bool framed_ = true, pilot_ = false;
   std::size_t extra_ = 0;
   int lead_ = kBits.lead_bits;
-  int blocks_ = 0;
   std::vector<std::uint8_t> bytes_;
-  std::uint64_t next_offset_ = 0, next_time_ = 0;
   std::uint64_t ended_at_ = 0, paused_at_ = 0;  // half cycles
   std::uint64_t pilot_offset_ = 0, pilot_time_ = 0;
 };

@@ -28,25 +28,17 @@ constexpr std::uint8_t kSync[] = {10, 9, 8, 7, 6, 5, 4, 3, 2, 1};
 
 class Wildload : public TurboLoader<Wildload> {
  public:
-  Wildload(const LoaderInfo& info, FileSink& sink) : TurboLoader(info, sink, kBits) {}
+  Wildload(const LoaderInfo& info, FileSink& sink)
+      : TurboLoader(info, sink, kBits, {0xA0, 32, kSync, sizeof kSync}) {}
 
   bool accepts(const Pilot& pilot) {
-    if (!pilot_of(pilot, 0xA0, false)) return false;
-    bits_.begin_at(0xA0);
-    sync_.start(static_cast<int>(pilot.count / 8) - 2);
-    synced_ = false;
-    chain_start_ = 0;
+    if (!sync_pilot(pilot)) return false;
     begin_block();
     return true;
   }
 
-  bool byte(std::uint8_t v, const PulseBlock& b, std::size_t i) {
-    if (!synced_) {
-      const auto step = sync_.byte(v);
-      synced_ = step == PilotSync::Step::kSynced;
-      if (synced_) block_at(b, i + 1);
-      return step != PilotSync::Step::kFail;
-    }
+  bool byte(std::uint8_t v, const PulseBlock&, std::size_t) {
+    if (!synced()) return sync_on(v);
     head_.push_back(v);
     if (head_.size() == 5 && last() == 0 && size() == 0) {  // the stop block: the chain whole
       end_span();
@@ -57,17 +49,16 @@ class Wildload : public TurboLoader<Wildload> {
     if (head_.size() <= 5) return true;
     if (head_.size() <= 5 + size()) {
       const auto address = static_cast<std::uint16_t>(last() - (head_.size() - 6));
-      block_.data.push_back(static_cast<std::uint8_t>(v ^ (address & 0xFF)));
+      data_.push_back(static_cast<std::uint8_t>(v ^ (address & 0xFF)));
       return true;
     }
     end_block(true, v);  // the check byte
-    block_at(b, i + 1);
     return true;
   }
 
   bool no_bit(std::uint64_t) {
-    if (synced_ && head_.size() >= 5) end_block(false, 0);
-    if (synced_) end_span();
+    if (synced() && head_.size() >= 5) end_block(false, 0);
+    if (synced()) end_span();
     flush();
     return false;
   }
@@ -78,39 +69,25 @@ class Wildload : public TurboLoader<Wildload> {
   std::size_t size() const { return static_cast<std::size_t>(head_[2] | head_[3] << 8); }
   void begin_block() {
     head_.clear();
-    block_ = TurboBlock{};
-  }
-  void block_at(const PulseBlock& b, std::size_t i) {
-    begin_block();
-    block_.offset = i < b.count ? b.offset[i] : here();
-    block_.time = i < b.count ? b.time[i] : 0;
-    if (chain_start_ == 0) {
-      block_.offset = span_offset();
-      block_.time = span_time();
-    }
-    ++chain_start_;
+    data_.clear();
   }
   void end_block(bool complete, std::uint8_t check) {
     std::uint8_t x = 0;
-    for (auto d : block_.data) x ^= d;
-    std::reverse(block_.data.begin(), block_.data.end());  // into the order they load
+    for (auto d : data_) x ^= d;
+    std::reverse(data_.begin(), data_.end());  // into the order they load
     // Read backwards: what was read of a block cut short is its top.
-    block_.start = static_cast<std::uint16_t>(last() - block_.data.size() + 1);
-    block_.report = {true, 0, complete && x == check, complete};
+    const auto start = static_cast<std::uint16_t>(last() - data_.size() + 1);
+    CopyReport report{true, 0, complete && x == check, complete};
     if (complete) {
-      block_.report.sum_found = check;
-      block_.report.sum_computed = x;
+      report.sum_found = check;
+      report.sum_computed = x;
     }
-    block_.end_offset = here();
-    chain(std::move(block_));
+    chain_block(start, std::move(data_), report);
     begin_block();
   }
 
-  PilotSync sync_{0xA0, 32, kSync, sizeof kSync};
-  bool synced_ = false;
   std::vector<std::uint8_t> head_;  // of the sub-block being read: its header, then its data
-  TurboBlock block_;
-  int chain_start_ = 0;
+  std::vector<std::uint8_t> data_;  // its data deciphered
 };
 
 std::unique_ptr<LoaderDecoder> make(const LoaderInfo& info, FileSink& sink) {

@@ -66,6 +66,8 @@ class BitStream {
   void begin_at_inverted_sync() { align_ = Align::kAtInvertedSync; }
   void set_msb_first(bool msb_first) { msb_first_ = msb_first; }
   void set_lead_bits(int n) { lead_ = n; }
+  bool msb_first() const { return msb_first_; }
+  int lead_bits() const { return lead_; }
   void reset_format() {
     msb_first_ = format_.msb_first;
     lead_ = format_.lead_bits;
@@ -158,6 +160,7 @@ class BitStream {
 // from where bytes begin.
 class PilotSync {
  public:
+  PilotSync() = default;  // none: a loader whose blocks begin otherwise
   PilotSync(std::uint8_t pilot, int min_pilot, const std::uint8_t* sync, std::size_t sync_size)
       : pilot_(pilot), min_(min_pilot), sync_(sync), size_(sync_size) {}
   void start(int pilot_bytes_seen) {
@@ -175,12 +178,13 @@ class PilotSync {
     return ++matched_ == size_ ? Step::kSynced : Step::kMore;
   }
   int pilot_bytes() const { return count_; }
+  std::uint8_t pilot() const { return pilot_; }
 
  private:
-  std::uint8_t pilot_;
-  int min_;
-  const std::uint8_t* sync_;
-  std::size_t size_;
+  std::uint8_t pilot_ = 0;
+  int min_ = 0;
+  const std::uint8_t* sync_ = nullptr;
+  std::size_t size_ = 0;
   int count_ = 0;
   std::size_t matched_ = 0;
 };

@@ -32,29 +32,22 @@ struct BlockLayout {
 class BlockLoader : public TurboLoader<BlockLoader> {
  public:
   BlockLoader(const LoaderInfo& info, FileSink& sink, const BlockLayout& layout)
-      : TurboLoader(info, sink, layout.bits),
-        layout_(layout),
-        sync_(layout.pilot, layout.min_pilot, layout.sync, layout.sync_size) {}
+      : TurboLoader(info, sink, layout.bits,
+                    {layout.pilot, layout.min_pilot, layout.sync, layout.sync_size}),
+        layout_(layout) {}
 
   void seen(const TapeFile& f) override {
     if (layout_.boot && layout_.boot(f)) boot_seen();
   }
 
   bool accepts(const Pilot& pilot) {
-    if (!pilot_of(pilot, layout_.pilot, layout_.bits.msb_first)) return false;
-    bits_.begin_at(layout_.pilot);
-    sync_.start(static_cast<int>(pilot.count / 8) - 2);
-    synced_ = false;
+    if (!sync_pilot(pilot)) return false;
     bytes_.clear();
     return true;
   }
 
   bool byte(std::uint8_t v, const PulseBlock&, std::size_t) {
-    if (!synced_) {
-      const auto step = sync_.byte(v);
-      synced_ = step == PilotSync::Step::kSynced;
-      return step != PilotSync::Step::kFail;
-    }
+    if (!synced()) return sync_on(v);
     bytes_.push_back(v);
     if (layout_.lsb_after_first && bytes_.size() == 1) bits_.set_msb_first(false);
     if (bytes_.size() == layout_.head) {
@@ -67,7 +60,7 @@ class BlockLoader : public TurboLoader<BlockLoader> {
   }
 
   bool no_bit(std::uint64_t) {
-    if (synced_ && bytes_.size() >= layout_.head) emit_file(false);
+    if (synced() && bytes_.size() >= layout_.head) emit_file(false);
     return false;
   }
   void close() { no_bit(0); }
@@ -104,8 +97,6 @@ class BlockLoader : public TurboLoader<BlockLoader> {
   }
 
   const BlockLayout& layout_;
-  PilotSync sync_;
-  bool synced_ = false;
   std::vector<std::uint8_t> bytes_;  // from the head on
   BlockHead head_;
 };

@@ -1,7 +1,8 @@
-// What the one-pulse-a-bit loaders share besides their bits: taking a pilot, feeding the
-// loader its bytes until its block (or its chain of blocks) is over, the blocks that load
-// back to back made into one file, the files themselves, and the evidence that makes them
-// files. The loader is the Derived class (no virtual call per byte):
+// What the one-pulse-a-bit loaders share besides their bits: taking a pilot (and the sync
+// after it, where the loader's blocks have one), feeding the loader its bytes until its
+// block (or its chain of blocks) is over, the blocks that load back to back made into one
+// file, the files themselves, and the evidence that makes them files. The loader is the
+// Derived class (no virtual call per byte):
 //   bool accepts(const Pilot&)        the pilot is its kind; set where bytes begin
 //   bool byte(std::uint8_t, const PulseBlock&, std::size_t)   false: the stream ends here;
 //                                      expect_end(pilot, trailer): it should end here
@@ -15,20 +16,24 @@
 #include <limits>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
+#include "tape/chains.hpp"
 #include "tape/machinery/bitstream.hpp"
 
 namespace tapewren::tape {
 
-// The pattern the search saw (the last eight bits, newest in bit 0) is `value` coming most
-// or least significant bit first, read from any bit.
-inline bool pilot_of(const Pilot& pilot, std::uint8_t value, bool msb_first) {
-  if (pilot.kind != Pilot::Kind::kBytes || pilot.period != 8) return false;
-  std::uint8_t in_time = msb_first ? value : BitStream::reverse(value);
-  for (int k = 0; k < 8; ++k) {
+// The pattern the search saw (the last bits of a byte, newest in bit 0) is `value` coming
+// most or least significant bit first after `lead` bits of 1, read from any bit.
+inline bool pilot_of(const Pilot& pilot, std::uint8_t value, bool msb_first, int lead = 0) {
+  const int period = 8 + lead;
+  if (pilot.kind != Pilot::Kind::kBytes || pilot.period != period) return false;
+  const std::uint32_t mask = (1u << period) - 1;
+  std::uint32_t in_time = ((1u << lead) - 1) << 8 | (msb_first ? value : BitStream::reverse(value));
+  for (int k = 0; k < period; ++k) {
     if (pilot.pattern == in_time) return true;
-    in_time = static_cast<std::uint8_t>(in_time << 1 | in_time >> 7);
+    in_time = (in_time << 1 | in_time >> (period - 1)) & mask;
   }
   return false;
 }
@@ -40,26 +45,20 @@ inline bool rotation_of(std::uint8_t v, std::uint8_t pilot) {
   return false;
 }
 
-// Blocks in tape order, made into files: a block that loads right after the one before
-// goes on the same file; anything else starts a new one.
-struct TurboBlock {
-  std::uint16_t start = 0;
-  std::vector<std::uint8_t> data;
-  CopyReport report;  // copy 1
-  std::uint64_t offset = 0, time = 0, end_offset = 0;
-};
-
 template <typename Derived>
 class TurboLoader : public LoaderDecoder {
  public:
-  TurboLoader(const LoaderInfo& info, FileSink& sink, const BitFormat& bits)
-      : info_(info), sink_(sink), bits_(bits) {}
+  // `sync`: the pilot byte and sync its blocks begin with, where they begin so.
+  TurboLoader(const LoaderInfo& info, FileSink& sink, const BitFormat& bits,
+              const PilotSync& sync = {})
+      : info_(info), sink_(sink), bits_(bits), pilot_sync_(sync) {}
 
   bool engage(const Pilot& pilot, std::size_t from) override {
     if (!bits_.start(pilot)) return false;
     settle(false);  // a structure left unfinished before this pilot: it was none
     if (!self().accepts(pilot)) return false;
     engaged_ = true;
+    new_chain();
     begin_span(pilot.offset, pilot.time, pilot.count - (pilot.end - from));
     return true;
   }
@@ -92,6 +91,7 @@ class TurboLoader : public LoaderDecoder {
       }
       last_end_ = bit_end_ = b.time[i] + b.length[i];
       last_offset_ = i + 1 < b.count ? b.offset[i + 1] : b.offset[i];
+      after_time_ = i + 1 < b.count ? b.time[i + 1] : 0;
       if (!self().byte(bits_.byte(), b, i)) {
         engaged_ = false;
         return i + 1;
@@ -155,38 +155,52 @@ class TurboLoader : public LoaderDecoder {
   // Where the last byte read ends in the input.
   std::uint64_t here() const { return last_offset_; }
 
-  // A block of a chain: on the open file if it loads right after it, else a file of its own.
-  void chain(TurboBlock&& block, std::array<std::uint8_t, 16> name = {}) {
-    if (open_ && open_->verdict == Verdict::kOk && block.report.checksum_ok &&
-        block.report.complete && open_->start + open_->data.size() == block.start &&
-        open_->start + open_->data.size() + block.data.size() <= 0x10000) {
-      if (block.report.sum_found >= 0 && block.report.sum_computed >= 0) {
-        DataCheck c = data_check(sum_op(), block.data, 0, block.data.size(), block.report.sum_found,
-                                 block.report.sum_computed);
-        c.begin += static_cast<std::uint32_t>(open_->data.size());
-        c.end += static_cast<std::uint32_t>(open_->data.size());
-        open_->checks.push_back(c);
-      }
-      open_->data.insert(open_->data.end(), block.data.begin(), block.data.end());
-      open_->end = static_cast<std::uint16_t>(open_->start + open_->data.size());
-      open_->body_blocks += 1;
-      open_->blocks.push_back(
-          read(block.start, block.data.size(), block.report, block.offset, block.time));
-      open_->end_half_cycles = last_end_;
-      open_end_ = block.end_offset;
-      return;
-    }
-    // A block that loads right after the open file, damaged or not, shows the chain to go
-    // on as the format has it: with the open file's check byte, that proves it whole.
-    flush(info_.checksum && open_ && open_->start + open_->data.size() == block.start);
-    open_ = file(Kind::kProgram, name, block.start, std::move(block.data), block.report,
-                 block.offset, block.time);
-    open_end_ = block.end_offset;
+  // The pilot and sync the loader's blocks begin with (its PilotSync): a pilot of its byte,
+  // in the bit order and with the lead bits in force, read from any bit. Bytes begin with
+  // its first whole byte; the pilot bytes the search saw count, but the two it may have
+  // begun within (or `seen` count).
+  bool sync_pilot(const Pilot& pilot, int seen = -1) {
+    const int lead = bits_.lead_bits();
+    if (!pilot_of(pilot, pilot_sync_.pilot(), bits_.msb_first(), lead)) return false;
+    bits_.begin_at(pilot_sync_.pilot());
+    resync(seen >= 0 ? seen : static_cast<int>(pilot.count / static_cast<unsigned>(8 + lead)) - 2);
+    return true;
   }
+  // Pilot bytes and the sync again from the next byte on, `seen` pilot bytes counted.
+  void resync(int seen) {
+    pilot_sync_.start(seen);
+    synced_ = false;
+  }
+  // A byte of the pilot or the sync: kSynced on the sync's last, kFail on any other.
+  PilotSync::Step sync(std::uint8_t v) {
+    const auto step = pilot_sync_.byte(v);
+    synced_ = step == PilotSync::Step::kSynced;
+    return step;
+  }
+  // The same, false when the bytes are no such pilot and sync: the stream ends here.
+  bool sync_on(std::uint8_t v) { return sync(v) != PilotSync::Step::kFail; }
+  bool synced() const { return synced_; }
+  // For a loader that learns its pilot and sync from a file before.
+  void use_sync(const PilotSync& sync) { pilot_sync_ = sync; }
+
+  // A block of a chain read to its last byte (or cut short): it begins where the block
+  // before it ended, the first at the pilot; it goes on the open file if it loads right
+  // after it, else it begins a file of its own.
+  void chain_block(std::uint16_t start, std::vector<std::uint8_t> data, const CopyReport& report) {
+    const bool first = chained_++ == 0;
+    fill(block_, Kind::kProgram, {}, start, std::move(data), report,
+         first ? span_offset_ : next_offset_, first ? span_time_ : next_time_);
+    next_offset_ = last_offset_;
+    next_time_ = after_time_;
+    chain();
+  }
+  // Blocks read from here on begin a chain of their own (and a pilot taken does so).
+  void new_chain() { chained_ = 0; }
+  // The blocks read of the chain so far.
+  int chained() const { return chained_; }
   // The open file goes to the sink; `whole`: its structure is known to be whole.
   void flush(bool whole = false) {
     if (!open_) return;
-    open_->end_offset = open_end_;
     deliver(std::move(*open_), whole);
     open_.reset();
   }
@@ -226,6 +240,14 @@ class TurboLoader : public LoaderDecoder {
                 std::vector<std::uint8_t> data, const CopyReport& report, std::uint64_t offset,
                 std::uint64_t time) const {
     TapeFile f;
+    fill(f, kind, name, start, std::move(data), report, offset, time);
+    return f;
+  }
+  // The same made in `f`, a file made so before or none: its lists keep their room, so that
+  // a block joined to a chain costs no allocation more than its bytes.
+  void fill(TapeFile& f, Kind kind, const std::array<std::uint8_t, 16>& name, std::uint16_t start,
+            std::vector<std::uint8_t> data, const CopyReport& report, std::uint64_t offset,
+            std::uint64_t time) const {
     f.loader = &info_;
     f.kind = kind;
     f.name = name;
@@ -241,11 +263,11 @@ class TurboLoader : public LoaderDecoder {
     f.half_cycles = time;
     f.end_offset = last_offset_;
     f.end_half_cycles = last_end_;
-    f.blocks.push_back(read(start, f.data.size(), report, offset, time));
+    f.blocks.assign(1, read(start, f.data.size(), report, offset, time));
+    f.checks.clear();
     if (report.sum_found >= 0 && report.sum_computed >= 0)  // one XOR over the data
       f.checks.push_back(
           data_check(sum_op(), f.data, 0, f.data.size(), report.sum_found, report.sum_computed));
-    return f;
   }
   // A block as the reports show it: read from `time` to the last pulse read.
   BlockRead read(std::uint16_t start, std::size_t size, const CopyReport& report,
@@ -270,6 +292,18 @@ class TurboLoader : public LoaderDecoder {
   bool engaged_ = false;
 
  private:
+  // The block just read (block_) goes on the open file, or begins one.
+  void chain() {
+    if (open_ && joins(*open_, block_)) {
+      append(*open_, block_);
+      return;
+    }
+    // A block that loads right after the open file, damaged or not, shows the chain to go
+    // on as the format has it: with the open file's check byte, that proves it whole.
+    flush(info_.checksum && open_ && loads_after(*open_, block_));
+    open_ = std::exchange(block_, {});
+  }
+
   // A file goes to the sink with what proves it. One read well: its loader recognised
   // before it; or its check bytes and its structure, whole to its end (one check byte of
   // eight bits holds on one random block in 256: alone it proves nothing), or two check bytes
@@ -329,6 +363,7 @@ class TurboLoader : public LoaderDecoder {
   }
 
   std::optional<TapeFile> open_;
+  TapeFile block_;                 // the block of a chain just read
   std::vector<TapeFile> pending_;  // read whole, waiting for their structure's end
   std::vector<std::array<std::uint64_t, 3>> spans_held_;  // start, end, pulses
   int ending_ = -1;     // bytes read since expect_end(); -1: not expecting it
@@ -336,7 +371,11 @@ class TurboLoader : public LoaderDecoder {
   std::uint8_t end_pilot_ = 0;
   int end_trailer_ = -1, end_trailers_ = 0, end_enough_ = 0;
   bool boot_ = false;
-  std::uint64_t open_end_ = 0;
+  PilotSync pilot_sync_;
+  bool synced_ = false;
+  int chained_ = 0;                                // blocks of the chain read so far
+  std::uint64_t next_offset_ = 0, next_time_ = 0;  // where its next block begins
+  std::uint64_t after_time_ = 0;  // when the pulse after the last byte begins (0: not known)
   std::uint64_t span_offset_ = 0, span_time_ = 0, span_pulses_ = 0;
   std::uint64_t last_end_ = 0, last_offset_ = 0, bit_end_ = 0;
   double sum_threshold_ = 0;
