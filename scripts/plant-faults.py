@@ -637,11 +637,8 @@ FAULTS = [
     # the turbo loaders' shared steps: pilot and sync, blocks chained
     ("chain-past-top-of-memory", "src/tape/chains.cpp",
      "a.start + a.data.size() + b.data.size() <= 0x10000", "a.data.size() + b.data.size() <= 0x10000"),
-    ("chain-unverified-block-ignored", "src/tape/chains.cpp",
-     "if (b.verdict == Verdict::kUnverified ||", "if (false ||"),
     ("chain-repaired-block-ignored", "src/tape/chains.cpp",
      "(b.verdict == Verdict::kRepaired && a.verdict == Verdict::kOk))", "(false))"),
-    ("chain-keeps-first-end", "src/tape/chains.cpp", "  a.end_offset = b.end_offset;\n", ""),
     ("sync-lead-bits-ignored", "src/tape/machinery/turbo.hpp",
      "pilot_of(pilot, pilot_sync_.pilot(), bits_.msb_first(), lead)",
      "pilot_of(pilot, pilot_sync_.pilot(), bits_.msb_first())"),

@@ -211,6 +211,13 @@ TEST(Merge, EachFileFromTheCopiesThatReadIt) {
        {{{{0, cut<200>}}}, {{{0, cut<300>}}}, {}},
        {{0, "a: cut, b: cut, c: ok", "ok"}},
        0},
+      {"A chain whose middle block only the merge recovers: one file, repaired",
+       {chain1},
+       {{{{0, flip<300>}}}, {{{0, flip<400>}}}, {{{0, flip<450>}}}},
+       {{0, "a: ok+sum+ok, b: ok+sum+ok, c: ok+sum+ok",
+         "repaired (256 bytes by the majority of damaged copies, the checksum holds) (only the "
+         "merge recovers it)"}},
+       1},
       {"Two chains that load back to back stay two files",
        {chain1, chain2},
        {{}, {}, {}},
