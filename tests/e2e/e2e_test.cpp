@@ -1349,6 +1349,16 @@ std::vector<std::uint64_t> pulses_of_side() {
 }
 // Two seconds of waves of 0.3 to 1.5 ms, the other way round, right before a file of the side
 // with no silence between: their polarity decides that file's stretch. Before the first file
+// A WAV file's RIFF and data sizes, set from its length.
+Bytes with_sizes(Bytes wav) {
+  const auto set = [&](std::size_t at, std::size_t v) {
+    for (int i = 0; i < 4; ++i)
+      wav[at + static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(v >> (8 * i));
+  };
+  set(4, wav.size() - 8);
+  set(40, wav.size() - 44);
+  return wav;
+}
 // only, or before both.
 Bytes misleading_starts(bool inverted, bool before_both) {
   std::vector<std::uint64_t> noise;
@@ -1374,13 +1384,7 @@ Bytes misleading_starts(bool inverted, bool before_both) {
     if (f == 0 || before_both) add(wav_of_pulses(noise, !inverted));
     add(wav_of_pulses(files[f], inverted));
   }
-  const auto set = [&](std::size_t at, std::size_t v) {
-    for (int i = 0; i < 4; ++i)
-      wav[at + static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(v >> (8 * i));
-  };
-  set(4, wav.size() - 8);
-  set(40, wav.size() - 44);
-  return wav;
+  return with_sizes(std::move(wav));
 }
 Bytes misleading_start() {
   return misleading_starts(false, false);
@@ -1407,13 +1411,7 @@ Bytes side_on_the_right() {
       wav.insert(wav.end(), {static_cast<std::uint8_t>(v),
                              static_cast<std::uint8_t>(static_cast<std::uint16_t>(v) >> 8)});
   }
-  const auto set = [&](std::size_t at, std::size_t v) {
-    for (int i = 0; i < 4; ++i)
-      wav[at + static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(v >> (8 * i));
-  };
-  set(4, wav.size() - 8);
-  set(40, wav.size() - 44);
-  return wav;
+  return with_sizes(std::move(wav));
 }
 Bytes inverted_wav_of_side() {
   return wav_of_pulses(pulses_of_side(), true);
