@@ -1347,8 +1347,6 @@ std::vector<std::uint64_t> pulses_of_side() {
     out.push_back(static_cast<std::uint64_t>(dump[i] | dump[i + 1] << 8));
   return out;
 }
-// Two seconds of waves of 0.3 to 1.5 ms, the other way round, right before a file of the side
-// with no silence between: their polarity decides that file's stretch. Before the first file
 // A WAV file's RIFF and data sizes, set from its length.
 Bytes with_sizes(Bytes wav) {
   const auto set = [&](std::size_t at, std::size_t v) {
@@ -1359,6 +1357,8 @@ Bytes with_sizes(Bytes wav) {
   set(40, wav.size() - 44);
   return wav;
 }
+// Two seconds of waves of 0.3 to 1.5 ms, the other way round, right before a file of the side
+// with no silence between: their polarity decides that file's stretch. Before the first file
 // only, or before both.
 Bytes misleading_starts(bool inverted, bool before_both) {
   std::vector<std::uint64_t> noise;
