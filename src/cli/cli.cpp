@@ -87,11 +87,29 @@ bool Args::value(std::string& out) {
   return true;
 }
 
-int usage_error(const Tool& tool, const std::string& message) {
+Exit worst(Exit a, Exit b) {
+  const auto rank = [](Exit e) {
+    switch (e) {
+      case Exit::kOk:
+        return 0;
+      case Exit::kNothing:
+        return 1;
+      case Exit::kBad:
+        return 2;
+      case Exit::kFailed:
+      case Exit::kUsage:
+        return 3;
+    }
+    return 4;  // a signal
+  };
+  return rank(b) > rank(a) ? b : a;
+}
+
+Exit usage_error(const Tool& tool, const std::string& message) {
   // The mistake and where to look, as common tools say it: forty lines of usage would bury it.
   std::fprintf(stderr, "%s: %s\nTry '%s --help' for more information.\n", tool.name,
                message.c_str(), tool.name);
-  return kUsageError;
+  return Exit::kUsage;
 }
 
 namespace {
@@ -100,22 +118,22 @@ namespace {
 int g_write_error = 0;
 }  // namespace
 
-int print(const std::string& text) {
+Exit print(const std::string& text) {
   if (std::fwrite(text.data(), 1, text.size(), stdout) != text.size() && g_write_error == 0)
     g_write_error = errno;
-  return 0;
+  return Exit::kOk;
 }
 
-int help(const Tool& tool) {
+Exit help(const Tool& tool) {
   return print(tool.usage);
 }
 
-int version(const Tool& tool) {
+Exit version(const Tool& tool) {
   std::printf("%s %s\n", tool.name, TAPEWREN_VERSION);
-  return 0;
+  return Exit::kOk;
 }
 
-int close_output(const Tool& tool, int code, int earlier) {
+Exit close_output(const Tool& tool, Exit code, int earlier) {
   errno = 0;
   const bool flushed = std::fflush(stdout) == 0;  // writes again what a failed write left
   int error = earlier != 0 ? earlier : g_write_error != 0 ? g_write_error : errno;
@@ -125,12 +143,12 @@ int close_output(const Tool& tool, int code, int earlier) {
   if (flushed && clean && error == 0) return code;
   std::fprintf(stderr, "%s: write error: %s\n", tool.name,
                error != 0 ? std::strerror(error) : "the output was cut short");
-  return code > 128 ? code : 1;
+  return is_signal(code) ? code : Exit::kFailed;
 }
 
-bool wav_option(const Tool& tool, Args& args, WavReading& wav, int& code) {
+bool wav_option(const Tool& tool, Args& args, WavReading& wav, Exit& code) {
   const std::string a = args.name();
-  code = 0;
+  code = Exit::kOk;
   if (a == "--invert") {
     if (args.inline_value()) code = usage_error(tool, takes_no_value(a));
     wav.edges.polarity = -1;

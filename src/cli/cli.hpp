@@ -10,7 +10,28 @@
 
 namespace tapewren::cli {
 
-constexpr int kUsageError = 2;
+// The tools' exit statuses, in one place; a stop by signal N is 128 + N.
+enum class Exit : int {
+  kOk = 0,
+  kFailed = 1,   // a file could not be read or written
+  kUsage = 2,    // the command line is wrong
+  kBad = 3,      // a file is bad or incomplete, left out of an image; recordings differ
+  kNothing = 4,  // no file found at all
+};
+constexpr Exit signalled(int signal) {
+  return static_cast<Exit>(128 + signal);
+}
+constexpr bool is_signal(Exit e) {
+  return static_cast<int>(e) > 128;
+}
+constexpr int status(Exit e) {
+  return static_cast<int>(e);
+}
+// What a run of several parts reports: a signal outranks a file that cannot be read or
+// written (and a usage error), which outranks a bad file, which outranks a recording with no
+// file at all: a bad file wants a second look, an empty recording may be the picture that was
+// in the folder.
+Exit worst(Exit a, Exit b);
 
 // A whole decimal number from low to high; false for anything else (a sign where none is
 // allowed, spaces, trailing text, overflow).
@@ -50,19 +71,19 @@ struct Tool {
   const char* usage;  // the whole --help text
 };
 
-// "NAME: message" and a line pointing at --help on standard error; returns kUsageError.
-int usage_error(const Tool& tool, const std::string& message);
-// A text on standard output, its failure kept for close_output; returns 0.
-int print(const std::string& text);
-// The usage on standard output; returns 0.
-int help(const Tool& tool);
-// "NAME VERSION" on standard output; returns 0.
-int version(const Tool& tool);
+// "NAME: message" and a line pointing at --help on standard error; returns Exit::kUsage.
+Exit usage_error(const Tool& tool, const std::string& message);
+// A text on standard output, its failure kept for close_output; returns Exit::kOk.
+Exit print(const std::string& text);
+// The usage on standard output; returns Exit::kOk.
+Exit help(const Tool& tool);
+// "NAME VERSION" on standard output; returns Exit::kOk.
+Exit version(const Tool& tool);
 // Standard output flushed and closed, at the end: `code` when everything written to it got
-// there; else "NAME: write error: REASON" on standard error and 1 (a signal's 128 + N kept),
+// there; else "NAME: write error: REASON" on standard error and kFailed (a signal kept),
 // since a report that was lost is no success. `earlier`: the errno of a write that failed
 // before, where the tool kept it.
-int close_output(const Tool& tool, int code, int earlier = 0);
+Exit close_output(const Tool& tool, Exit code, int earlier = 0);
 // How to read a WAV file, as every tool that reads one takes it: --channel left|right,
 // --polarity auto|normal|inverted, and --invert for --polarity inverted.
 struct WavReading {
@@ -70,8 +91,8 @@ struct WavReading {
   std::string polarity_option;  // "--polarity" or "--invert" when given, for messages
 };
 // True when `args` stands at one of those options: it is taken, with its value, into `wav`,
-// and `code` is 0, or the usage error's status (the error printed). False for any other.
-bool wav_option(const Tool& tool, Args& args, WavReading& wav, int& code);
+// and `code` is kOk, or kUsage (the error printed). False for any other.
+bool wav_option(const Tool& tool, Args& args, WavReading& wav, Exit& code);
 
 // The messages of the usual mistakes.
 std::string needs_value(const std::string& option);

@@ -10,10 +10,11 @@ bool copy_pulses(const std::vector<std::uint8_t>& recording, const ReadSettings&
                  std::string* error) {
   io::MemorySource source(recording);
   Reader reader(source, in);
-  bool ok = reader.open();
-  auto pulses = std::make_unique<Pulses>();
-  while (ok && reader.next(*pulses))
-    for (std::size_t i = 0; i < pulses->count; ++i) ok &= writer.pulse(pulses->length[i]);
+  bool ok = reader.open() && each_block(reader, [&](const Pulses& pulses) {
+              for (std::size_t i = 0; i < pulses.count; ++i)
+                if (!writer.pulse(pulses.length[i])) return false;
+              return true;
+            });
   ok = ok && reader.error().empty() && writer.finish();
   if (!ok && error) *error = reader.error();
   return ok;

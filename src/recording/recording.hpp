@@ -127,6 +127,16 @@ class Reader {
   bool wav_finished_ = false;
 };
 
+// Every block of pulses of an opened reader to `use`, one buffer for all, until the end or
+// until `use` returns false; false when `use` stopped it.
+template <typename Use>
+bool each_block(Reader& reader, Use use) {
+  auto pulses = std::make_unique<Pulses>();  // 64 KiB: not on the stack
+  while (reader.next(*pulses))
+    if (!use(static_cast<const Pulses&>(*pulses))) return false;
+  return true;
+}
+
 // Pulses as TAP bytes: a byte per pulse, or long entries with the exact length; the header's
 // length is filled in by finish(). Bounded memory: written on in pieces.
 class TapWriter {

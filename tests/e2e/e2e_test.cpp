@@ -1610,6 +1610,10 @@ const std::vector<Hostile> kHostile = {
   {"UnknownPlatformIsNoted", "scan", {"--files", "$D/odd.tap"}, {{"odd.tap", [] { return c16_tap_with(false, 200); }}},
    0, "tapewren-scan: $D/odd.tap: note: unknown platform 200 in the TAP header: taken as C64\n"
       "tapewren-scan: $D/odd.tap: note: the TAP header says C64, the tape holds C16 blocks\n", {}, {}, Feed::kNone, nullptr, 0, kC16Summary},
+  // The converter reads a TAP header by the scanner's rule: the C16 tape stays a C16 tape.
+  {"ConvertTakesTheC16SignatureAsScanDoes", "convert", {"$D/plus.tap", "$D/again.tap"}, {{"plus.tap", [] { return c16_tap_with(true, 0); }}},
+   0, "tapewren-convert: note: $D/plus.tap: a C16-TAPE-RAW header with platform 0: taken as C16\n",
+   {{"again.tap", [] { Bytes b = bytes("C16-TAPE-RAW"); b.insert(b.end(), {1, 2, 0}); return b; }, true}}},
   {"HistogramAloneJudgesNothing", "scan", {"--histogram", "$D/h.svg", "$D/bad.dmp"}, {{"bad.dmp", bad_side}},
    0, "", {{"h.svg", [] { return bytes("<svg"); }, true}}},
   {"BadFileExits3", "scan", {"--files", "$D/bad.dmp"}, {{"bad.dmp", bad_side}}, 3, "", {}, {}, Feed::kNone, nullptr, 0,

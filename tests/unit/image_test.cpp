@@ -194,7 +194,7 @@ TEST(ScanImages, NamelessFileCalledAfterTheReadableNameBefore) {
   nameless.start = named.start = 0x0801;
   images.add(named);
   images.add(nameless);
-  ASSERT_EQ(images.finish(), 0);
+  ASSERT_EQ(images.finish(), tapewren::cli::Exit::kOk);
   std::ifstream in(path, std::ios::binary);
   const std::string t((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
   in.close();

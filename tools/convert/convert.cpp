@@ -13,6 +13,7 @@
 
 #include "audio/wav.hpp"
 #include "cli/cli.hpp"
+#include "cli/recording_input.hpp"
 #include "platform/tool_io.hpp"
 #include "recording/recording.hpp"
 #include "tape/tape.hpp"
@@ -22,6 +23,7 @@ namespace {
 namespace rec = tapewren::recording;
 namespace platform = tapewren::platform;
 namespace cli = tapewren::cli;
+using tapewren::cli::Exit;
 namespace tape = tapewren::tape;
 
 const char kUsage[] =
@@ -64,8 +66,9 @@ struct Options {
   std::string in, out;
 };
 
-// 0 to run, else the exit status: 2 for a usage error (printed), 0 after --help or --version.
-int parse(int argc, char** argv, Options& opt, bool& done) {
+// kOk to run, else the exit status: kUsage for a usage error (printed), kOk after --help or
+// --version.
+Exit parse(int argc, char** argv, Options& opt, bool& done) {
   std::vector<std::string> names;
   cli::Args args(argc, argv);
   done = false;
@@ -75,9 +78,9 @@ int parse(int argc, char** argv, Options& opt, bool& done) {
       names.push_back(a);
       continue;
     }
-    int code = 0;
+    Exit code = Exit::kOk;
     if (cli::wav_option(kTool, args, opt.wav_in, code)) {
-      if (code != 0) return code;
+      if (code != Exit::kOk) return code;
       continue;
     }
     const bool flag = a == "-b" || a == "--force" || a == "-h" || a == "--help" || a == "--version";
@@ -128,15 +131,15 @@ int parse(int argc, char** argv, Options& opt, bool& done) {
   if (names.size() != 2) return cli::usage_error(kTool, "name one input and one output file");
   opt.in = names[0];
   opt.out = names[1];
-  return 0;
+  return Exit::kOk;
 }
 
-int fail(const std::string& file, const std::string& reason, int code = 1) {
+Exit fail(const std::string& file, const std::string& reason, Exit code = Exit::kFailed) {
   std::fprintf(stderr, "tapewren-convert: %s: %s\n", file.c_str(), reason.c_str());
   return code;
 }
 
-constexpr int kNoTape = 4;  // as tapewren-scan's "no file found"
+constexpr Exit kNoTape = Exit::kNothing;  // as tapewren-scan's "no file found"
 
 // How much of an input is judged: a MiB is half a million dump words or a million TAP pulses,
 // minutes of a tape's bits, and only a moment's reading, so that random bytes (/dev/urandom)
@@ -203,33 +206,31 @@ class Conversion {
  public:
   explicit Conversion(const Options& opt) : opt_(opt) {}
 
-  int run() {
+  Exit run() {
     kind_ = output_of(opt_.out);
     if (kind_ == Output::kUnknown)
       return cli::usage_error(
           kTool, opt_.out + ": the output's name must end in .tap, .dmp, .raw or .wav");
-    std::string error;
-    in_ = platform::InputFile::open(opt_.in, error);
-    if (!in_) return fail(opt_.in, error);
-    reader_ = std::make_unique<rec::Reader>(*in_, read_settings());
-    if (!reader_->open()) return fail(opt_.in, reader_->error());
-    if (reader_->bytes_read() == 0 && in_->regular() && in_->size() == 0)
+    if (!in_.open(opt_.in, read_settings())) return fail(opt_.in, in_.error());
+    reader_ = &in_.reader();
+    if (reader_->bytes_read() == 0 && in_.file().regular() && in_.file().size() == 0)
       return fail(opt_.in, "an empty file: no recording in it");
-    if (const int refused = check_options(); refused != 0) return refused;
-    if (const int refused = first_look(); refused != 0) return refused;
+    if (from_tap()) tap_machine_ = cli::tap_machine(reader_->tap_header(), tap_note_);
+    if (const Exit refused = check_options(); refused != Exit::kOk) return refused;
+    if (const Exit refused = first_look(); refused != Exit::kOk) return refused;
     if (!out_.create(opt_.out)) return fail(opt_.out, out_.error());
-    const int code = kind_ == Output::kTap    ? to_tap()
-                     : kind_ == Output::kDump ? to_dump()
-                                              : to_wav();
-    if (code != 0) return code;
+    const Exit code = kind_ == Output::kTap    ? to_tap()
+                      : kind_ == Output::kDump ? to_dump()
+                                               : to_wav();
+    if (code != Exit::kOk) return code;
     if (!out_.commit()) return fail(opt_.out, out_.error());
-    return 0;
+    return Exit::kOk;
   }
 
  private:
   int machine() const {
     if (opt_.machine >= 0) return opt_.machine;
-    if (reader_ && reader_->format() == rec::Format::kTap) return reader_->tap_header().platform;
+    if (tap_machine_ >= 0) return tap_machine_;
     return std::max(guessed_machine_, 0);
   }
   // -b; a TAP file's version; a dump's pulses (only a regular file is read twice to tell).
@@ -239,18 +240,11 @@ class Conversion {
   }
   int video() const {
     if (opt_.video >= 0) return opt_.video;
-    return reader_ && reader_->format() == rec::Format::kTap ? reader_->tap_header().video : 0;
+    return reader_ && from_tap() && reader_->tap_header().video == 1 ? 1 : 0;
   }
   double clock_hz() const { return rec::machine_clock_hz(machine(), video()); }
   rec::ReadSettings read_settings() const {
-    // The machine of a dump's ticks and of a WAV file's times: -m/-v, since neither has a
-    // header to say it.
-    rec::ReadSettings rs;
-    rs.tick_hz = opt_.tick_hz;
-    rs.clock_hz = rec::machine_clock_hz(std::max(opt_.machine, 0), std::max(opt_.video, 0));
-    rs.wav = opt_.wav_in.edges;
-    rs.wav.half_waves = opt_.both_edges;
-    return rs;
+    return cli::read_settings(opt_.machine, opt_.video, opt_.wav_in, opt_.both_edges, opt_.tick_hz);
   }
   bool from_tap() const { return reader_->format() == rec::Format::kTap; }
   bool from_wav() const { return reader_->format() == rec::Format::kWav; }
@@ -259,22 +253,19 @@ class Conversion {
   tape::DecoderSettings decoder_settings() const {
     tape::DecoderSettings ds;
     ds.machine = opt_.machine;
-    ds.default_machine = machine() <= 2 ? machine() : 0;
+    ds.default_machine = machine();
     ds.video = video() == 1 ? 1 : 0;
     ds.half_waves = half_waves();
     return ds;
   }
 
-  // Runs `use` on a reader of the input from its start; false when the file cannot be opened
-  // again (the conversion itself will tell why).
+  // Runs `use` on the input read again from its start; false when it cannot be opened again
+  // (the conversion itself will tell why).
   template <typename Use>
   bool reread(Use use) const {
-    std::string error;
-    auto again = platform::InputFile::open(opt_.in, error);
-    if (!again) return false;
-    rec::Reader reader(*again, read_settings());
-    if (!reader.open()) return false;
-    use(reader);
+    cli::RecordingInput again;
+    if (!again.open(opt_.in, read_settings())) return false;
+    use(again);
     return true;
   }
 
@@ -282,36 +273,41 @@ class Conversion {
   // its pulses are half waves, then its machine, found as tapewren-scan finds them) and, but
   // for a WAV file's sound, judged: no pulses, or none like a tape's, is no tape to convert.
   // A pipe is read once: judged as it goes (in each_pulse), and what it does not say is
-  // assumed, with a note. 0, or the exit code of a refusal.
-  int first_look() {
-    if (from_wav()) return 0;
-    if (!in_->regular()) {
+  // assumed, with a note. kOk, or the status of a refusal.
+  Exit first_look() {
+    if (from_wav()) return Exit::kOk;
+    if (!in_.file().regular()) {
       look_ = std::make_unique<Look>(decoder_settings());
-      return 0;
+      return Exit::kOk;
     }
     // A TAP header and a sound need the machine and the edges; a dump neither.
     const bool told = from_dump() && kind_ != Output::kDump;
     if (told && !opt_.both_edges)
-      reread([&](rec::Reader& r) { guessed_half_waves_ = tape::guess_half_waves(r); });
+      reread([&](cli::RecordingInput& r) {
+        guessed_half_waves_ = tape::guess_half_waves(r.reader());
+      });
     // Ticks are counted in -m's clock (C64's by default): then so is everything else.
     const bool want_machine = told && opt_.machine < 0 && opt_.tick_hz <= 0;
-    int code = 0;
-    reread([&](rec::Reader& r) {
+    Exit code = Exit::kOk;
+    reread([&](cli::RecordingInput& r) {
       Look look(decoder_settings());
-      auto pulses = std::make_unique<rec::Pulses>();
-      bool given = false, more = true;
-      while (more && r.next(*pulses)) {
-        look.feed(*pulses, r.bytes_read());
-        if ((code = interrupted()) != 0) return;
+      bool given = false, stopped = false;
+      const Exit read = r.read([&](const rec::Pulses& pulses) {
+        look.feed(pulses, r.reader().bytes_read());
         if (look.judged() && !given) {
           given = true;
           code = verdict(look);
         }
-        more =
-            code == 0 && !(given && (!want_machine || look.machine_guessed() || look.file_found()));
+        stopped = code != Exit::kOk ||
+                  (given && (!want_machine || look.machine_guessed() || look.file_found()));
+        return !stopped;
+      });
+      if (cli::is_signal(read)) {
+        code = interrupted();
+        return;
       }
-      if (!r.error().empty()) return;  // the conversion will say what could not be read
-      if (more) {
+      if (read != Exit::kOk) return;  // the conversion will say what could not be read
+      if (!stopped) {
         look.finish();
         if (!given) code = verdict(look);
       }
@@ -320,13 +316,13 @@ class Conversion {
     return code;
   }
 
-  // 0 when the input holds pulses that look like a tape's (or --force), else the exit code of
+  // kOk when the input holds pulses that look like a tape's (or --force), else the status of
   // the refusal, told.
-  int verdict(const Look& look) const {
+  Exit verdict(const Look& look) const {
     if (!look.cut() && look.pulses() == 0)
       return fail(opt_.in, "no pulses in it: nothing to convert; nothing written", kNoTape);
     const tape::TapeLikeness& l = look.likeness();
-    if (l.tape || opt_.force) return 0;
+    if (l.tape || opt_.force) return Exit::kOk;
     return fail(opt_.in,
                 std::string("does not look like a tape recording (") +
                     (look.cut() ? "in its first MiB: " : "") + "no pilot tone, and " +
@@ -338,7 +334,7 @@ class Conversion {
 
   // A dump read from a pipe is not read twice to tell its machine and edges: what was taken.
   void note_assumed() const {
-    if (!from_dump() || in_->regular() || kind_ == Output::kDump) return;
+    if (!from_dump() || in_.file().regular() || kind_ == Output::kDump) return;
     std::string what, taken, options;
     if (opt_.machine < 0) {
       what = "machine";
@@ -356,7 +352,7 @@ class Conversion {
   }
 
   // Options that would have no effect are refused rather than ignored.
-  int check_options() {
+  Exit check_options() {
     if (opt_.wav_options && kind_ != Output::kWav)
       return cli::usage_error(kTool, "--rate and --bits are for a WAV output (OUT ending in .wav)");
     if (!opt_.wav_in.polarity_option.empty() && kind_ != Output::kWav && !from_wav())
@@ -367,6 +363,7 @@ class Conversion {
       return cli::usage_error(kTool, "--tick-hz describes a dump file; neither " +
                                          std::string(opt_.in) + " nor " + opt_.out + " is one");
     if (from_tap()) {
+      if (!tap_note_.empty()) note(opt_.in + ": " + tap_note_);
       const auto& h = reader_->tap_header();
       if (opt_.machine >= 0 && opt_.machine != h.platform)
         note("the TAP header says platform " + std::to_string(h.platform) + ", using -m " +
@@ -375,56 +372,61 @@ class Conversion {
         note("a version " + std::to_string(h.version) + " TAP holds " +
              (h.version == 2 ? "half waves (both edges)" : "whole pulses (single edge)"));
     }
-    return 0;
+    return Exit::kOk;
   }
 
   void note(const std::string& text) const {
     std::fprintf(stderr, "tapewren-convert: note: %s\n", text.c_str());
   }
 
-  // Every pulse of the input to `write`; 0, or the exit code of what went wrong.
+  // Every pulse of the input to `write`; kOk, or the status of what went wrong.
   template <typename Write>
-  int each_pulse(Write write) {
-    auto pulses = std::make_unique<rec::Pulses>();
+  Exit each_pulse(Write write) {
     std::uint64_t all = 0;
-    while (reader_->next(*pulses)) {
+    Exit code = Exit::kOk;
+    const Exit read = in_.read([&](const rec::Pulses& pulses) {
       if (look_) {  // a pipe: judged on its first MiB, as it goes
-        look_->feed(*pulses, reader_->bytes_read());
+        look_->feed(pulses, reader_->bytes_read());
         if (look_->judged()) {
-          if (const int code = verdict(*look_); code != 0) return code;
+          if ((code = verdict(*look_)) != Exit::kOk) return false;
           look_.reset();
         }
       }
-      all += pulses->count;
-      for (std::size_t i = 0; i < pulses->count; ++i)
-        if (!write(pulses->length[i])) return write_failed();
-      if (const int code = interrupted(); code != 0) return code;
-    }
-    if (const int code = interrupted(); code != 0) return code;
-    if (!reader_->error().empty()) return fail(opt_.in, reader_->error());
-    for (const auto& n : reader_->notes()) note(std::string(opt_.in) + ": " + n);
+      all += pulses.count;
+      for (std::size_t i = 0; i < pulses.count; ++i) {
+        if (!write(pulses.length[i])) {
+          code = write_failed();
+          return false;
+        }
+      }
+      return true;
+    });
+    if (cli::is_signal(read)) return interrupted();
+    if (code != Exit::kOk) return code;
+    if (read != Exit::kOk) return fail(opt_.in, in_.error());
+    for (const auto& n : in_.notes()) note(std::string(opt_.in) + ": " + n);
     if (look_) {
       look_->finish();
-      if (const int code = verdict(*look_); code != 0) return code;
+      if (const Exit refused = verdict(*look_); refused != Exit::kOk) return refused;
     }
     if (all == 0)  // a sound of silence
       return fail(opt_.in, "no pulses in it: nothing to convert; nothing written", kNoTape);
     note_assumed();
-    return 0;
+    return Exit::kOk;
   }
 
-  int interrupted() const {
+  // After a termination request: said, and its status; kOk before one.
+  Exit interrupted() const {
     const int signal = platform::termination_signal();
-    if (signal == 0) return 0;
+    if (signal == 0) return Exit::kOk;
     std::fprintf(stderr, "tapewren-convert: stopped by %s: %s not written\n",
                  platform::signal_name(signal), opt_.out.c_str());
-    return 128 + signal;
+    return cli::signalled(signal);
   }
 
   // The writer's own reason (a limit passed), else the file's (the disk full).
-  int write_failed() {
-    const int code = interrupted();
-    if (code != 0) return code;
+  Exit write_failed() {
+    if (const Exit code = interrupted(); code != Exit::kOk) return code;
     return fail(opt_.out, limit_error_.empty() ? out_.error() : limit_error_);
   }
 
@@ -432,51 +434,49 @@ class Conversion {
   // too big for its format is refused before anything is written.
   template <typename Measure>
   bool measure(Measure each) {
-    if (!in_->regular()) return true;
-    std::string error;
-    auto again = platform::InputFile::open(opt_.in, error);
-    if (!again) return true;  // the conversion itself will tell
-    rec::Reader reader(*again, read_settings());
-    auto pulses = std::make_unique<rec::Pulses>();
-    if (!reader.open()) return true;
-    while (reader.next(*pulses))
-      for (std::size_t i = 0; i < pulses->count; ++i)
-        if (!each(pulses->length[i])) return false;
-    return true;
+    if (!in_.file().regular()) return true;
+    bool fits = true;
+    reread([&](cli::RecordingInput& again) {  // what it cannot read, the conversion will tell
+      again.read([&](const rec::Pulses& pulses) {
+        for (std::size_t i = 0; i < pulses.count && fits; ++i) fits = each(pulses.length[i]);
+        return fits;
+      });
+    });
+    return fits;
   }
 
-  int to_tap() {
+  Exit to_tap() {
     rec::TapHeader header;
     header.version = half_waves() ? 2 : 1;
     header.platform = static_cast<std::uint8_t>(machine());
     header.video = static_cast<std::uint8_t>(video());
     header.c16_signature = header.platform == 2;  // as the C16's emulators write them
     // A dump word makes at most 4 TAP bytes: only a dump over 1 GiB can pass the limit.
-    if (in_->size() > rec::kMaxTapData / 4) {
+    if (in_.file().size() > rec::kMaxTapData / 4) {
       tapewren::io::CountingSink count;
       rec::TapWriter counter(count, header);
       if (!measure([&](std::uint64_t p) { return counter.pulse(p); }))
         return fail(opt_.out, counter.error() + "; nothing written");
     }
     rec::TapWriter tap(out_, header);
-    const int code = each_pulse([&](std::uint64_t p) {
+    const Exit code = each_pulse([&](std::uint64_t p) {
       if (tap.pulse(p)) return true;
       limit_error_ = tap.error();
       return false;
     });
-    if (code != 0) return code;
-    return tap.finish() ? 0 : write_failed();
+    if (code != Exit::kOk) return code;
+    return tap.finish() ? Exit::kOk : write_failed();
   }
 
-  int to_dump() {
+  Exit to_dump() {
     rec::DumpWriter dump(out_, opt_.tick_hz, clock_hz());
-    const int code = each_pulse([&](std::uint64_t p) { return dump.pulse(p); });
-    if (code != 0) return code;
-    return dump.finish() ? 0 : write_failed();
+    const Exit code = each_pulse([&](std::uint64_t p) { return dump.pulse(p); });
+    if (code != Exit::kOk) return code;
+    return dump.finish() ? Exit::kOk : write_failed();
   }
 
   // A pulse that runs past one dump word is a pause between blocks: silence of its length.
-  int to_wav() {
+  Exit to_wav() {
     tapewren::audio::WavFormat format = opt_.wav;
     format.half_waves = half_waves();
     // For a WAV input it said how that one was.
@@ -493,21 +493,23 @@ class Conversion {
       return fail(opt_.out,
                   "the sound would be over 4 GiB, more than one WAV file holds; nothing written");
     tapewren::audio::WavWriter wav(format, tick_hz, out_);
-    const int code = each_pulse([&](std::uint64_t p) {
+    const Exit code = each_pulse([&](std::uint64_t p) {
       if (wav.pulse(p, p >= rec::kContinues)) return true;
       limit_error_ = wav.error();
       return false;
     });
-    if (code != 0) return code;
-    if (wav.finish()) return 0;
+    if (code != Exit::kOk) return code;
+    if (wav.finish()) return Exit::kOk;
     limit_error_ = wav.error();
     return write_failed();
   }
 
   const Options& opt_;
   Output kind_ = Output::kTap;
-  std::unique_ptr<platform::InputFile> in_;
-  std::unique_ptr<rec::Reader> reader_;
+  cli::RecordingInput in_;
+  rec::Reader* reader_ = nullptr;  // in_'s, once open
+  int tap_machine_ = -1;           // a TAP file's, as its header names it
+  std::string tap_note_;           // what was odd in that header
   platform::OutputFile out_;
   std::string limit_error_;
   int guessed_machine_ = -1;  // a dump's, as its loaders tell it; -1: not told
@@ -522,7 +524,7 @@ int main(int argc, char** argv) {
   platform::catch_termination();
   Options opt;
   bool done = false;
-  int code = parse(argc, argv, opt, done);
-  if (code == 0 && !done) code = Conversion(opt).run();
-  return cli::close_output(kTool, code);
+  Exit code = parse(argc, argv, opt, done);
+  if (code == Exit::kOk && !done) code = Conversion(opt).run();
+  return cli::status(cli::close_output(kTool, code));
 }

@@ -74,23 +74,23 @@ void Images::add(const tape::TapeFile& f) {
   files_.push_back(std::move(file));
 }
 
-int Images::write(const std::string& path, const image::Built& built, const std::string& what) {
+bool Images::write(const std::string& path, const image::Built& built, const std::string& what) {
   platform::OutputFile out;
   if (!out.create(path) || !out.write(built.image.data(), built.image.size()) || !out.commit()) {
     channel_.err(message(path, out.error()));
-    return 1;
+    return false;
   }
   if (!settings_.quiet) channel_.out("wrote " + path + " (" + what + ")\n");
-  return 0;
+  return true;
 }
 
-int Images::finish() {
+cli::Exit Images::finish() {
   if (files_.empty()) {
     for (const std::string* path : {&settings_.d64, &settings_.t64})
       if (!path->empty()) channel_.err(message(*path, "no good program or data file: not written"));
-    return 3;
+    return cli::Exit::kBad;
   }
-  int code = 0;
+  cli::Exit code = cli::Exit::kOk;
   bool failed = false;
   const std::vector<std::string> names = image::unique_names(files_);
   const auto report = [&](const std::string& path, const image::Built& built, const char* why) {
@@ -99,7 +99,7 @@ int Images::finish() {
                                      std::to_string(files_[i].bytes.size()) + " bytes, " +
                                      std::to_string(image::blocks(files_[i].bytes.size())) +
                                      " blocks)"));
-      code = 3;
+      code = cli::Exit::kBad;
     }
   };
   if (!settings_.d64.empty()) {
@@ -119,8 +119,7 @@ int Images::finish() {
     }
     const std::size_t in = files_.size() - disk.left_out.size();
     if (write(settings_.d64, disk,
-              files_text(in) + ", " + std::to_string(image::kD64Blocks - used) + " blocks free") ==
-        0) {
+              files_text(in) + ", " + std::to_string(image::kD64Blocks - used) + " blocks free")) {
       report(settings_.d64, disk, "no room for");
     } else {
       failed = true;
@@ -128,13 +127,13 @@ int Images::finish() {
   }
   if (!settings_.t64.empty()) {
     const image::Built tape = image::t64(files_, settings_.disk_name);
-    if (write(settings_.t64, tape, files_text(files_.size() - tape.left_out.size())) == 0) {
+    if (write(settings_.t64, tape, files_text(files_.size() - tape.left_out.size()))) {
       report(settings_.t64, tape, "no entry can hold");
     } else {
       failed = true;
     }
   }
-  return failed ? 1 : code;
+  return failed ? cli::Exit::kFailed : code;
 }
 
 }  // namespace tapewren::scan

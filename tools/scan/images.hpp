@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "channel.hpp"
+#include "cli/cli.hpp"
 #include "image/image.hpp"
 #include "tape/tape.hpp"
 
@@ -28,13 +29,13 @@ class Images {
   Images(ImageSettings settings, Channel& channel);
   // Every file of the tape in order; the good programs and data files with data are kept.
   void add(const tape::TapeFile& file);
-  // The images built and written (never over an existing file). 0; 3 when files were left out
-  // (each named on standard error) or there was none to put in; 1 when an image could not be
-  // written.
-  int finish();
+  // The images built and written (never over an existing file). kOk; kBad when files were
+  // left out (each named on standard error) or there was none to put in; kFailed when an
+  // image could not be written.
+  cli::Exit finish();
 
  private:
-  int write(const std::string& path, const image::Built& built, const std::string& what);
+  bool write(const std::string& path, const image::Built& built, const std::string& what);
   ImageSettings settings_;
   Channel& channel_;
   std::vector<image::File> files_;

@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <memory>
 
+#include "cli/recording_input.hpp"
 #include "json.hpp"
 #include "names/pulse_feed.hpp"
 #include "pictures.hpp"
@@ -18,6 +19,7 @@ namespace tapewren::scan {
 namespace {
 
 namespace rec = tapewren::recording;
+using cli::Exit;
 
 // Names as the recorder prints them, with where each header ends in the input.
 class Printer : public names::NameListener {
@@ -62,69 +64,46 @@ std::string message(const std::string& file, const std::string& text) {
 }
 
 // One input read through the recording reader, a block of pulses at a time. `start` is told
-// what the input says of itself before the first block. 0, or the exit code of what failed.
+// what the input says of itself before the first block. kOk, or the status of what failed.
 template <typename Start, typename Use>
-int stream(const std::string& path, const rec::ReadSettings& rs, Channel& channel,
-           std::string& error, Start start, Use use) {
-  auto in = platform::InputFile::open(path, error);
-  if (!in) {
+Exit stream(const std::string& path, const rec::ReadSettings& rs, Channel& channel,
+            std::string& error, Start start, Use use) {
+  cli::RecordingInput in;
+  if (!in.open(path, rs)) {
+    error = in.error();
     channel.err(message(path, error));
-    return 1;
+    return Exit::kFailed;
   }
-  rec::Reader reader(*in, rs);
-  if (!reader.open()) {
-    error = reader.error();
+  start(in);
+  const Exit read = in.read([&](const rec::Pulses& pulses) {
+    use(pulses);
+    return true;
+  });
+  if (cli::is_signal(read)) {
+    channel.err(std::string("tapewren-scan: stopped by ") +
+                platform::signal_name(cli::status(read) - 128) + "\n");
+    return read;
+  }
+  if (read != Exit::kOk) {
+    error = in.error();
     channel.err(message(path, error));
-    return 1;
+    return read;
   }
-  start(reader, *in);
-  auto pulses = std::make_unique<rec::Pulses>();
-  while (reader.next(*pulses)) {
-    use(*pulses);
-    if (platform::termination_signal() != 0) break;
-  }
-  if (const int signal = platform::termination_signal()) {
-    channel.err(std::string("tapewren-scan: stopped by ") + platform::signal_name(signal) + "\n");
-    return 128 + signal;
-  }
-  if (!reader.error().empty()) {
-    error = reader.error();
-    channel.err(message(path, error));
-    return 1;
-  }
-  for (const auto& note : reader.notes()) channel.err(message(path, "note: " + note));
-  return 0;
-}
-
-// The machine a TAP header names, with a note where it says something odd.
-int tap_machine(const rec::TapHeader& h, const std::string& path, Channel& channel) {
-  if (h.c16_signature && h.platform != 2) {
-    channel.err(message(path, "note: a C16-TAPE-RAW header with platform " +
-                                  std::to_string(h.platform) + ": taken as C16"));
-    return 2;
-  }
-  if (h.platform > 2) {
-    channel.err(message(path, "note: unknown platform " + std::to_string(h.platform) +
-                                  " in the TAP header: taken as C64"));
-    return 0;
-  }
-  return h.platform;
+  for (const auto& note : in.notes()) channel.err(message(path, "note: " + note));
+  return Exit::kOk;
 }
 
 // Whether a dump holds half waves, from a first look at its start.
 bool guess_half_waves(const std::string& path) {
-  std::string error;
-  auto in = platform::InputFile::open(path, error);
-  if (!in) return false;
-  rec::Reader reader(*in);
-  return reader.open() && tape::guess_half_waves(reader);
+  cli::RecordingInput in;
+  return in.open(path, {}) && tape::guess_half_waves(in.reader());
 }
 
 // What the decoder is told of a recording, from the options and what the input says of
 // itself; how each was come by goes into `assumed`.
-tape::DecoderSettings decoder_settings(const Options& opt, const rec::Reader& reader,
-                                       const platform::InputFile& in, const std::string& path,
+tape::DecoderSettings decoder_settings(const Options& opt, const cli::RecordingInput& in,
                                        Channel& channel, Assumptions& assumed, int& tap_platform) {
+  const rec::Reader& reader = in.reader();
   tape::DecoderSettings ds;
   ds.machine = opt.machine;
   ds.loaders = opt.loaders;
@@ -133,7 +112,9 @@ tape::DecoderSettings decoder_settings(const Options& opt, const rec::Reader& re
   const bool wav = reader.format() == rec::Format::kWav;
   if (tap) {
     const rec::TapHeader& h = reader.tap_header();
-    tap_platform = tap_machine(h, path, channel);
+    std::string note;
+    tap_platform = cli::tap_machine(h, note);
+    if (!note.empty()) channel.err(message(in.path(), "note: " + note));
     ds.default_machine = tap_platform;
     if (opt.machine < 0) assumed.machine = "from the TAP header";
     if (opt.video < 0) ds.video = h.video == 1 ? 1 : 0;
@@ -147,8 +128,8 @@ tape::DecoderSettings decoder_settings(const Options& opt, const rec::Reader& re
     assumed.edges = "from the TAP version";
   } else if (wav) {
     assumed.edges = "whole waves of the sound";
-  } else if (in.regular()) {
-    ds.half_waves = guess_half_waves(path);
+  } else if (in.file().regular()) {
+    ds.half_waves = guess_half_waves(in.path());
     assumed.edges = "guessed from the pulses";
   } else {
     assumed.edges = "assumed: a pipe is not read twice to guess";
@@ -163,14 +144,8 @@ const char* format_name(const rec::Reader& reader) {
                                                 : "dump";
 }
 
-// The settings of a WAV file's reading: times in the machine's cycles, the channel and the
-// polarity as given, -b for half waves.
 rec::ReadSettings read_settings(const Options& opt) {
-  rec::ReadSettings rs;
-  rs.clock_hz = rec::machine_clock_hz(std::max(opt.machine, 0), std::max(opt.video, 0));
-  rs.wav = opt.wav.edges;
-  rs.wav.half_waves = opt.both_edges;
-  return rs;
+  return cli::read_settings(opt.machine, opt.video, opt.wav, opt.both_edges);
 }
 
 // A picture written like every other output: whole or not at all, never over a file.
@@ -194,9 +169,9 @@ Outcome scan_recording(const Options& opt, const Input& input, Channel& channel)
     Printer printer(input.prefixed ? path + ": " : std::string(), channel);
     std::string error;
     outcome.code = stream(
-        path, rs, channel, error, [](const rec::Reader&, const platform::InputFile&) {},
+        path, rs, channel, error, [](const cli::RecordingInput&) {},
         [&](const rec::Pulses& p) { printer.feed(p); });
-    outcome.read = outcome.code == 0;
+    outcome.read = outcome.code == Exit::kOk;
     return outcome;
   }
   if (input.prefixed && opt.files && !opt.json) channel.out(path + ":\n");
@@ -207,13 +182,13 @@ Outcome scan_recording(const Options& opt, const Input& input, Channel& channel)
     if (input.extract_dir != opt.extract &&
         fs::is_symlink(fs::symlink_status(input.extract_dir, ec))) {
       channel.err(message(input.extract_dir, "a symbolic link: nothing is written through it"));
-      outcome.code = 1;
+      outcome.code = Exit::kFailed;
       return outcome;
     }
     fs::create_directory(input.extract_dir, ec);
     if (ec) {
       channel.err(message(input.extract_dir, "cannot create the folder: " + ec.message()));
-      outcome.code = 1;
+      outcome.code = Exit::kFailed;
       return outcome;
     }
   }
@@ -238,21 +213,20 @@ Outcome scan_recording(const Options& opt, const Input& input, Channel& channel)
   std::unique_ptr<PulseMap> map;
   Assumptions assumed;
   int tap_platform = -1;
-  const auto start = [&](const rec::Reader& reader, const platform::InputFile& in) {
-    tape::DecoderSettings ds =
-        decoder_settings(opt, reader, in, path, channel, assumed, tap_platform);
-    settings.format = format_name(reader);
+  const auto start = [&](const cli::RecordingInput& in) {
+    tape::DecoderSettings ds = decoder_settings(opt, in, channel, assumed, tap_platform);
+    settings.format = format_name(in.reader());
     report = std::make_unique<Report>(settings, channel);
     if (!input.map.empty()) map = std::make_unique<PulseMap>();
     ds.observer = map.get();
     decoder = std::make_unique<tape::Decoder>(ds, *report);
   };
   std::string error;
-  const int read =
+  const Exit read =
       stream(path, rs, channel, error, start, [&](const rec::Pulses& p) { decoder->feed(p); });
-  if (read != 0) {
+  if (read != Exit::kOk) {
     outcome.code = read;
-    if (opt.json && read == 1)  // scripts see in the JSON too what could not be read
+    if (opt.json && read == Exit::kFailed)  // scripts see in the JSON too what could not be read
       channel.out(JsonObject()
                       .text("type", "error")
                       .integer("version", kJsonVersion)
@@ -273,14 +247,14 @@ Outcome scan_recording(const Options& opt, const Input& input, Channel& channel)
   report->finish(summary, assumed);
   outcome.counts = report->counts();
   if ((opt.files || opt.json) && outcome.counts.files == 0) {
-    outcome.code = 4;
+    outcome.code = Exit::kNothing;
   } else if ((opt.files || opt.json) && !outcome.counts.all_good()) {
-    outcome.code = 3;
+    outcome.code = Exit::kBad;
   }
   bool written = report->extracted();
-  const int imaged = images ? images->finish() : 0;  // 1 not written, 3 files left out
-  written &= imaged != 1;
-  if (imaged == 3 && outcome.code == 0) outcome.code = 3;
+  const Exit imaged = images ? images->finish() : Exit::kOk;
+  written &= imaged != Exit::kFailed;
+  if (imaged == Exit::kBad && outcome.code == Exit::kOk) outcome.code = Exit::kBad;
   const Caption caption{
       path, std::string(tape::machine_text(summary.machine)) + (summary.video ? " NTSC" : " PAL"),
       rec::machine_clock_hz(summary.machine, summary.video)};
@@ -293,7 +267,7 @@ Outcome scan_recording(const Options& opt, const Input& input, Channel& channel)
   if (map)
     written &= write_picture(input.map, map->svg(caption, report->places(), summary.unrecognised),
                              channel);
-  if (!written) outcome.code = 1;  // outranks a bad file or none
+  if (!written) outcome.code = Exit::kFailed;  // outranks a bad file or none
   return outcome;
 }
 
@@ -304,20 +278,20 @@ struct Kept : tape::FileListener {
   std::vector<tape::TapeFile>& files;
 };
 
-int decode_recording(const Options& opt, const std::string& path, Channel& channel,
-                     std::vector<tape::TapeFile>& files) {
+Exit decode_recording(const Options& opt, const std::string& path, Channel& channel,
+                      std::vector<tape::TapeFile>& files) {
   Kept kept(files);
   std::unique_ptr<tape::Decoder> decoder;
   Assumptions assumed;
   int tap_platform = -1;
-  const auto start = [&](const rec::Reader& reader, const platform::InputFile& in) {
+  const auto start = [&](const cli::RecordingInput& in) {
     decoder = std::make_unique<tape::Decoder>(
-        decoder_settings(opt, reader, in, path, channel, assumed, tap_platform), kept);
+        decoder_settings(opt, in, channel, assumed, tap_platform), kept);
   };
   std::string error;
-  const int read = stream(path, read_settings(opt), channel, error, start,
-                          [&](const rec::Pulses& p) { decoder->feed(p); });
-  if (read == 0) decoder->finish();
+  const Exit read = stream(path, read_settings(opt), channel, error, start,
+                           [&](const rec::Pulses& p) { decoder->feed(p); });
+  if (read == Exit::kOk) decoder->finish();
   return read;
 }
 

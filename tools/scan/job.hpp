@@ -34,15 +34,15 @@ struct Input {
 };
 
 struct Outcome {
-  int code = 0;       // as the exit status: 0, 1 unreadable or unwritable, 3 bad, 4 no files, 128+N
+  cli::Exit code = cli::Exit::kOk;
   bool read = false;  // the recording was read to its end
   Counts counts;
 };
 
 Outcome scan_recording(const Options& options, const Input& input, Channel& channel);
 
-// A recording decoded whole, every file kept. 0, or the exit code of what failed.
-int decode_recording(const Options& options, const std::string& path, Channel& channel,
-                     std::vector<tape::TapeFile>& files);
+// A recording decoded whole, every file kept. kOk, or the status of what failed.
+cli::Exit decode_recording(const Options& options, const std::string& path, Channel& channel,
+                           std::vector<tape::TapeFile>& files);
 
 }  // namespace tapewren::scan

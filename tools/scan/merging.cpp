@@ -17,6 +17,7 @@ namespace tapewren::scan {
 
 namespace {
 
+using cli::Exit;
 using tape::TapeFile;
 
 // The recordings' short names in the table: a, b, c ...
@@ -83,11 +84,11 @@ std::string same_text(const tape::Matched& parts, std::size_t r) {
 
 }  // namespace
 
-int several_recordings(const Options& opt, const std::vector<std::string>& paths,
-                       Channel& channel) {
+Exit several_recordings(const Options& opt, const std::vector<std::string>& paths,
+                        Channel& channel) {
   // Decoded --jobs at a time, each one's messages held and let through in input order.
   std::vector<std::vector<TapeFile>> recordings(paths.size());
-  std::vector<int> read(paths.size(), 0);
+  std::vector<Exit> read(paths.size(), Exit::kOk);
   std::vector<std::unique_ptr<Channel>> held;
   for (std::size_t i = 0; i < paths.size(); ++i) held.push_back(std::make_unique<Channel>());
   std::atomic<std::size_t> next{0};
@@ -96,13 +97,14 @@ int several_recordings(const Options& opt, const std::vector<std::string>& paths
       read[i] = decode_recording(opt, paths[i], *held[i], recordings[i]);
   };
   share_work(std::min(paths.size(), job_count(opt.jobs)), worker);
-  int code = 0;
+  Exit code = Exit::kOk;
   for (std::size_t i = 0; i < paths.size(); ++i) {
     held[i]->go_live();
-    if (read[i] > 4) return read[i];  // a signal
-    if (read[i] != 0) code = 1;
+    if (cli::is_signal(read[i])) return read[i];
+    code = cli::worst(code, read[i]);
   }
-  if (code != 0) return code;  // a merge of what could be read would not be what was asked for
+  if (code != Exit::kOk)
+    return code;  // a merge of what could be read would not be what was asked for
   std::vector<Take> takes;
   for (std::size_t i = 0; i < paths.size(); ++i) {
     tape::Fingerprint print;
@@ -136,7 +138,7 @@ int several_recordings(const Options& opt, const std::vector<std::string>& paths
                     ": not of the side the other recordings hold; --force merges it all the "
                     "same\n");
     }
-    return 1;
+    return Exit::kFailed;
   }
   if (!opt.extract.empty()) {
     std::error_code ec;
@@ -144,7 +146,7 @@ int several_recordings(const Options& opt, const std::vector<std::string>& paths
     if (ec) {
       channel.err("tapewren-scan: " + opt.extract + ": cannot create the folder: " + ec.message() +
                   "\n");
-      return 1;
+      return Exit::kFailed;
     }
   }
   std::vector<tape::MergedFile> merged;
@@ -193,7 +195,9 @@ int several_recordings(const Options& opt, const std::vector<std::string>& paths
                       : "the recordings differ in " + std::to_string(differ) + " of " + n +
                             " files\n");
     }
-    return differ == 0 && !merged.empty() ? 0 : merged.empty() ? 4 : 3;
+    return differ == 0 && !merged.empty() ? Exit::kOk
+           : merged.empty()               ? Exit::kNothing
+                                          : Exit::kBad;
   }
   if (!opt.json) channel.out(head("crc32     merged"));
   ReportSettings settings;
@@ -228,10 +232,10 @@ int several_recordings(const Options& opt, const std::vector<std::string>& paths
     channel.out(std::to_string(only_merged) + (only_merged == 1 ? " file" : " files") +
                 " recovered only by merging\n");
   }
-  const int imaged = images ? images->finish() : 0;  // 1 not written, 3 files left out
-  if (!report.extracted() || imaged == 1) return 1;
-  if (report.counts().files == 0) return 4;
-  return report.counts().all_good() && imaged == 0 ? 0 : 3;
+  const Exit imaged = images ? images->finish() : Exit::kOk;
+  if (!report.extracted() || imaged == Exit::kFailed) return Exit::kFailed;
+  if (report.counts().files == 0) return Exit::kNothing;
+  return report.counts().all_good() && imaged == Exit::kOk ? Exit::kOk : Exit::kBad;
 }
 
 }  // namespace tapewren::scan

@@ -10,8 +10,10 @@
 namespace tapewren::scan {
 
 // Decodes every recording, matches their files, and prints the merged files (extracting them
-// where asked) or the comparison. The exit status: 0 all good (the same), 1 a recording could
-// not be read or a file written, 3 a merged file bad (the recordings differ), 4 no file.
-int several_recordings(const Options& opt, const std::vector<std::string>& paths, Channel& channel);
+// where asked) or the comparison. The exit status: kOk all good (the same), kFailed a
+// recording could not be read or a file written, kBad a merged file bad (the recordings
+// differ), kNothing no file.
+cli::Exit several_recordings(const Options& opt, const std::vector<std::string>& paths,
+                             Channel& channel);
 
 }  // namespace tapewren::scan

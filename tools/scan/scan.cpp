@@ -26,6 +26,7 @@ namespace {
 
 namespace fs = std::filesystem;
 namespace cli = tapewren::cli;
+using tapewren::cli::Exit;
 namespace platform = tapewren::platform;
 using tapewren::scan::Channel;
 using tapewren::scan::Counts;
@@ -99,7 +100,7 @@ bool svg_name(const std::string& name) {
 }
 
 // 0 to go on, else the exit status (help, version, usage error).
-int parse(int argc, char** argv, Options& opt, bool& done) {
+Exit parse(int argc, char** argv, Options& opt, bool& done) {
   cli::Args args(argc, argv);
   done = false;
   std::string only, without;
@@ -109,9 +110,9 @@ int parse(int argc, char** argv, Options& opt, bool& done) {
       opt.inputs.push_back(a);
       continue;
     }
-    int code = 0;
+    Exit code = Exit::kOk;
     if (cli::wav_option(kTool, args, opt.wav, code)) {
-      if (code != 0) return code;
+      if (code != Exit::kOk) return code;
       continue;
     }
     const bool flag = a == "--files" || a == "--json" || a == "--keep-bad" || a == "-b" ||
@@ -202,7 +203,7 @@ int parse(int argc, char** argv, Options& opt, bool& done) {
   if (!opt.disk_name.empty() && opt.d64.empty() && opt.t64.empty())
     return cli::usage_error(kTool, "--disk-name goes with --d64 or --t64");
   opt.files |= (!opt.extract.empty() || !opt.d64.empty() || !opt.t64.empty()) && !opt.json;
-  return 0;
+  return Exit::kOk;
 }
 
 // A file is taken from a folder when it is named as a recording or starts as a TAP or WAV file.
@@ -299,7 +300,7 @@ bool taken(const std::vector<std::string>& names, const std::string& name) {
 
 // The inputs with where their outputs go. False, with the reason printed, when a folder
 // could not be read or holds no recording.
-bool plan(const Options& opt, std::vector<Input>& inputs, int& code) {
+bool plan(const Options& opt, std::vector<Input>& inputs, Exit& code) {
   std::vector<std::string> paths;
   bool folders = false;
   for (const auto& named : opt.inputs) {
@@ -316,7 +317,7 @@ bool plan(const Options& opt, std::vector<Input>& inputs, int& code) {
                    "tapewren-scan: %s: no recordings in it (.dmp, .tap or .wav files, or files "
                    "that start as TAP or WAV files)\n",
                    named.c_str());
-    if (!read || paths.size() == before) code = 1;
+    if (!read || paths.size() == before) code = Exit::kFailed;
   }
   const bool several = paths.size() > 1 || folders;
   std::vector<std::string> stems;  // of the extraction folders given out
@@ -345,13 +346,6 @@ bool plan(const Options& opt, std::vector<Input>& inputs, int& code) {
     inputs.push_back(std::move(in));
   }
   return !inputs.empty();
-}
-
-// A signal outranks a file that cannot be read or written, which outranks a bad file, which
-// outranks a recording with no file at all: a bad file wants a second look, an empty
-// recording may be the picture that was in the folder.
-int rank(int c) {
-  return c > 4 ? 4 : c == 1 ? 3 : c == 3 ? 2 : c == 4 ? 1 : 0;
 }
 
 struct Totals {
@@ -392,12 +386,12 @@ void print_totals(const Options& opt, const Totals& t) {
 // Runs the recordings, `jobs` at a time, each one's output let through in input order: a
 // recording's channel goes live when every one before it is done. Stops taking new ones
 // after a signal.
-int run(const Options& opt, const std::vector<Input>& inputs, std::size_t jobs, Totals& totals) {
-  int code = 0;
+Exit run(const Options& opt, const std::vector<Input>& inputs, std::size_t jobs, Totals& totals) {
+  Exit code = Exit::kOk;
   const auto combine = [&](const Outcome& o) {
     totals.add(o);
-    if (rank(o.code) > rank(code)) code = o.code;
-    return o.code > 4;  // a signal: stop
+    code = cli::worst(code, o.code);
+    return cli::is_signal(o.code);  // stop
   };
   const std::size_t n = inputs.size();
   std::vector<std::unique_ptr<Channel>> channels;
@@ -434,29 +428,29 @@ int run(const Options& opt, const std::vector<Input>& inputs, std::size_t jobs, 
 }
 
 // The whole run; its exit status.
-int scan(int argc, char** argv) {
+Exit scan(int argc, char** argv) {
   Options opt;
   bool done = false;
-  const int parsed = parse(argc, argv, opt, done);
-  if (parsed != 0 || done) return parsed;
+  const Exit parsed = parse(argc, argv, opt, done);
+  if (parsed != Exit::kOk || done) return parsed;
   if (!opt.extract.empty() && !opt.merge) {  // a merge makes it once it knows it will write
     std::error_code ec;
     fs::create_directory(opt.extract, ec);
     if (ec) {
       std::fprintf(stderr, "tapewren-scan: %s: cannot create the folder: %s\n", opt.extract.c_str(),
                    ec.message().c_str());
-      return 1;
+      return Exit::kFailed;
     }
   }
   std::vector<Input> inputs;
-  int code = 0;
+  Exit code = Exit::kOk;
   if (!plan(opt, inputs, code)) return code;
   if (opt.merge || opt.compare) {
-    if (code != 0) return code;
+    if (code != Exit::kOk) return code;
     if (inputs.size() < 2) {
       std::fprintf(stderr, "tapewren-scan: %s needs two recordings or more\n",
                    opt.merge ? "--merge" : "--compare");
-      return 2;
+      return Exit::kUsage;
     }
     std::vector<std::string> paths;
     paths.reserve(inputs.size());
@@ -465,9 +459,9 @@ int scan(int argc, char** argv) {
     return tapewren::scan::several_recordings(opt, paths, live);
   }
   Totals totals;
-  const int ran = run(opt, inputs, tapewren::scan::job_count(opt.jobs), totals);
-  if (rank(ran) > rank(code)) code = ran;
-  if (inputs.size() > 1 && (opt.files || opt.json) && code <= 4) print_totals(opt, totals);
+  code = cli::worst(code, run(opt, inputs, tapewren::scan::job_count(opt.jobs), totals));
+  if (inputs.size() > 1 && (opt.files || opt.json) && !cli::is_signal(code))
+    print_totals(opt, totals);
   return code;
 }
 
@@ -476,6 +470,6 @@ int scan(int argc, char** argv) {
 int main(int argc, char** argv) {
   platform::open_missing_tool_streams();
   platform::catch_termination();
-  const int code = scan(argc, argv);
-  return cli::close_output(kTool, code, Channel::out_error());
+  const Exit code = scan(argc, argv);  // before the output's error is asked for
+  return cli::status(cli::close_output(kTool, code, Channel::out_error()));
 }

@@ -20,6 +20,7 @@
 
 #include "builtin_tape.hpp"
 #include "cli/cli.hpp"
+#include "cli/recording_input.hpp"
 #include "platform/tool_io.hpp"
 #include "recording/recording.hpp"
 
@@ -73,8 +74,9 @@ const char kUsage[] =
     "Exit status: 0 played; 1 the recording or the port failed; 2 usage.\n";
 const cli::Tool kTool = {"tapewren-sim", kUsage};
 
-// 0 to run, else the exit status: 2 for a usage error (printed), 0 after --help or --version.
-int parse_options(int argc, char** argv, Options& opt, bool& done) {
+// kOk to run, else the exit status: kUsage for a usage error (printed), kOk after --help or
+// --version.
+cli::Exit parse_options(int argc, char** argv, Options& opt, bool& done) {
   cli::Args args(argc, argv);
   done = false;
   while (args.next()) {
@@ -131,7 +133,7 @@ int parse_options(int argc, char** argv, Options& opt, bool& done) {
       opt.greeting_parts = static_cast<int>(n);
     }
   }
-  return 0;
+  return cli::Exit::kOk;
 }
 
 // Progress, only when asked for: the simulator usually shares a terminal with the recorder.
@@ -161,50 +163,46 @@ class Source {
       size_ = memory_.size();
       return true;
     }
-    file_ = platform::InputFile::open(path, error);
-    if (!file_) return false;
-    if (!file_->regular()) {
+    if (!input_.open(path, {})) {
+      error = input_.error();
+      return false;
+    }
+    if (!input_.file().regular()) {
       error = "not a regular file";
       return false;
     }
-    reader_ = std::make_unique<rec::Reader>(*file_);
-    if (!reader_->open()) {
-      error = reader_->error();
-      return false;
-    }
-    if (reader_->format() == rec::Format::kDump) {  // sent as it is, byte for byte, from its start
-      reader_.reset();
+    if (input_.reader().format() == rec::Format::kDump) {  // sent as it is, byte for byte
       file_ = platform::InputFile::open(path, error);
       size_ = file_ ? file_->size() : 0;
       return file_ != nullptr;
     }
     // The dump's size first, from a pass of its own, for --split-end and --hangup-after.
-    auto again = platform::InputFile::open(path, error);
-    rec::Reader counter(*again);
+    cli::RecordingInput counter;
     tapewren::io::CountingSink count;
     rec::DumpWriter measure(count);
-    counter.open();
-    while (counter.next(*pulses_))
-      for (std::size_t i = 0; i < pulses_->count; ++i) measure.pulse(pulses_->length[i]);
-    measure.finish();
-    if (!counter.error().empty()) {
+    if (!counter.open(path, {}) || counter.read([&](const rec::Pulses& pulses) {
+          for (std::size_t i = 0; i < pulses.count; ++i) measure.pulse(pulses.length[i]);
+          return true;
+        }) != cli::Exit::kOk) {
       error = counter.error();
       return false;
     }
+    measure.finish();
     size_ = count.bytes;
+    converting_ = true;
     writer_ = std::make_unique<rec::DumpWriter>(converted_);
     return true;
   }
   std::uint64_t size() const { return size_; }
   // Up to max bytes of what comes next; 0 at the end.
   std::size_t next(std::uint8_t* out, std::size_t max) {
-    if (!file_) return take(memory_, out, max);
-    if (!reader_) {
+    if (file_) {
       const long long k = file_->read(out, max);
       return k > 0 ? static_cast<std::size_t>(k) : 0;
     }
+    if (!converting_) return take(memory_, out, max);
     while (converted_.bytes.size() - pos_ < max && !converted_end_) {
-      if (!reader_->next(*pulses_)) {
+      if (!input_.reader().next(*pulses_)) {
         writer_->finish();
         converted_end_ = true;
         break;
@@ -229,8 +227,9 @@ class Source {
     return n;
   }
 
-  std::unique_ptr<platform::InputFile> file_;
-  std::unique_ptr<rec::Reader> reader_;
+  cli::RecordingInput input_;
+  std::unique_ptr<platform::InputFile> file_;  // a dump, sent as it is
+  bool converting_ = false;                    // a TAP or WAV file, sent as a dump
   std::unique_ptr<rec::Pulses> pulses_ = std::make_unique<rec::Pulses>();
   tapewren::io::MemorySink converted_;
   std::unique_ptr<rec::DumpWriter> writer_;
@@ -420,8 +419,8 @@ int main(int argc, char** argv) {
   platform::open_missing_tool_streams();
   Options opt;
   bool done = false;
-  const int parsed = parse_options(argc, argv, opt, done);
-  if (parsed != 0 || done) return cli::close_output(kTool, parsed);
+  const cli::Exit parsed = parse_options(argc, argv, opt, done);
+  if (parsed != cli::Exit::kOk || done) return cli::status(cli::close_output(kTool, parsed));
   Source source;
   std::string error;
   if (!source.open(opt.dump, error)) {
@@ -441,7 +440,7 @@ int main(int argc, char** argv) {
   }
   std::printf("%s\n", path.c_str());
   // The port's name is all that is written there, and all a user has to find the device by.
-  if (cli::close_output(kTool, 0) != 0) return 1;
+  if (cli::close_output(kTool, cli::Exit::kOk) != cli::Exit::kOk) return 1;
 
   Device device(master, opt);
   device.wait_for_recorder();
