@@ -387,7 +387,7 @@ FAULTS = [
     ("first-write-error-forgotten", "tools/scan/channel.hpp", "out_error_slot().compare_exchange_strong(none, errno);", "(void)none;"),
     ("missing-copy-as-dash", "tools/scan/report.cpp", '.text("state", c.found ? copy_text(c) : "")', '.text("state", copy_text(c))'),
     ("pipe-skipped-in-silence", "tools/scan/scan.cpp", 'note(e.path(), not_a_file(target, error) + ": skipped");', "(void)error;"),
-    ("nothing-found-outranks-bad", "src/cli/cli.cpp", "      case Exit::kNothing: return 1;\n      case Exit::kBad: return 2;", "      case Exit::kNothing: return 2;\n      case Exit::kBad: return 1;"),
+    ("nothing-found-outranks-bad", "src/cli/cli.cpp", "      case Exit::kNothing:\n        return 1;\n      case Exit::kBad:\n        return 2;", "      case Exit::kNothing:\n        return 2;\n      case Exit::kBad:\n        return 1;"),
     ("same-file-not-compared", "tools/scan/report.cpp", "same = written && holds(path, bytes);", "same = false;"),
     ("nameless-is-unnamed", "tools/scan/report.cpp", "} else if (tape::readable_name(f.name).empty()) {", "} else if (false) {"),
     ("control-codes-kept-in-names", "src/tape/names.cpp", "static_cast<unsigned char>(c) < 0x20 || c == 0x7F ||", "c == 0x7F ||"),
