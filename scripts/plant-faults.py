@@ -656,6 +656,8 @@ FAULTS = [
     ("novaload-no-checks", "src/tape/loaders/novaload.cpp", "f.checks = checks_;", ""),
     ("scan-merge-cell-wrong-recording", "tools/scan/report.cpp", "for (const auto& row : parts) texts.push_back(row[r] ? copies_text(*row[r]) : \"-\");", "for (const auto& row : parts) texts.push_back(row[0] ? copies_text(*row[0]) : \"-\");"),
     ("scan-merge-exit-0", "tools/scan/merging.cpp", "return report.counts().all_good() && imaged == Exit::kOk ? Exit::kOk : Exit::kBad;", "return Exit::kOk;"),
+    ("names-values-shifted", "src/names/pulse_feed.cpp", "feed(FromValues{values}, count);", "feed(FromValues{values + 1}, count - 1);"),
+    ("names-long-pause-one-value", "tools/scan/job.cpp", "for (int n = 0; n < 16; ++n, rest -= 0xFFFF) {", "for (int n = 0; n < 1; ++n, rest -= 0xFFFF) {"),
     ("worst-signal-outranked", "src/cli/cli.cpp", "    return 4;  // a signal", "    return 0;  // a signal"),
     ("recording-input-error-ignored", "src/cli/recording_input.hpp",
      "return error_.empty() ? Exit::kOk : Exit::kFailed;", "return Exit::kOk;"),

@@ -32,22 +32,30 @@ struct Scanners {
   }
 };
 
-inline std::uint8_t value_at(const std::uint8_t* chunk, std::uint32_t i) {
-  const std::size_t at = 2 * static_cast<std::size_t>(i);
-  return pulse_value(static_cast<std::uint16_t>(chunk[at] | (chunk[at + 1] << 8)));
-}
+// The value of pulse i: from a chunk of dump words, or from values already taken.
+struct FromWords {
+  const std::uint8_t* chunk;
+  std::uint8_t operator()(std::uint32_t i) const {
+    const std::size_t at = 2 * static_cast<std::size_t>(i);
+    return pulse_value(static_cast<std::uint16_t>(chunk[at] | (chunk[at + 1] << 8)));
+  }
+};
+struct FromValues {
+  const std::uint8_t* values;
+  std::uint8_t operator()(std::uint32_t i) const { return values[i]; }
+};
 
 // While all three scanners search for the start of a header, a pulse only moves the lead-in
 // count and the two bit registers, and no scanner can report. This loop does exactly that
 // for as long as it can and stops in front of the first pulse that would change a scanner's
 // state, which the scanners then take themselves. Returns the index of that pulse.
-std::uint32_t skim_searching(Scanners& s, const std::uint8_t* chunk, std::uint32_t i,
-                             std::uint32_t words) {
+template <typename Value>
+std::uint32_t skim_searching(Scanners& s, Value value_at, std::uint32_t i, std::uint32_t words) {
   std::uint32_t lead_in = s.std_header.lead_in;
   std::uint8_t shift9 = s.countdown9.shift;
   std::uint8_t shift12 = s.countdown12.shift;
   for (; i < words; ++i) {
-    const std::uint8_t value = value_at(chunk, i);
+    const std::uint8_t value = value_at(i);
     const std::uint32_t next_lead_in = is_short(value) ? lead_in + 1 : 0;
     const auto next9 = static_cast<std::uint8_t>((shift9 << 1) | countdown_one<kCountdown9>(value));
     const auto next12 =
@@ -66,18 +74,26 @@ std::uint32_t skim_searching(Scanners& s, const std::uint8_t* chunk, std::uint32
 }  // namespace
 
 void PulseFeed::feed_pulse_words(const std::uint8_t* chunk, std::uint32_t count) {
+  feed(FromWords{chunk}, count / 2);
+}
+
+void PulseFeed::feed_values(const std::uint8_t* values, std::uint32_t count) {
+  feed(FromValues{values}, count);
+}
+
+template <typename Value>
+void PulseFeed::feed(Value value_at, std::uint32_t words) {
   // The scanners work on local copies, which the compiler can keep in registers: the name
   // buffer's byte stores could otherwise alias the members and force reloads every pulse.
   Scanners s{std_, countdown9_, countdown12_};
   int reset = reset_;
-  const std::uint32_t words = count / 2;
   std::uint32_t i = 0;
   while (i < words) {
     if (reset == 0 && s.all_searching()) {
-      i = skim_searching(s, chunk, i, words);
+      i = skim_searching(s, value_at, i, words);
       if (i == words) break;
     }
-    const std::uint8_t value = value_at(chunk, i);
+    const std::uint8_t value = value_at(i);
     // Short-circuit: a scanner after the one that reported does not see this pulse.
     if (scan_std_header(s.std_header, value, name_, reset) ||
         scan_countdown9_header(s.countdown9, value, name_, reset) ||

@@ -24,7 +24,7 @@ void clean_intercepted_name(std::uint8_t* name, char out[17]);
 class NameListener {
  public:
   virtual ~NameListener() = default;
-  // A header ended with pulse word `word_index` (0-based) of the chunk being fed.
+  // A header ended with pulse `word_index` (0-based) of the chunk being fed.
   virtual void on_name(const char* name, std::uint32_t word_index) = 0;
 };
 
@@ -34,8 +34,13 @@ class PulseFeed {
 
   // Feeds count / 2 pulse words, paired from chunk[0]; an odd last byte is not fed.
   void feed_pulse_words(const std::uint8_t* chunk, std::uint32_t count);
+  // Feeds `count` pulses given as their values (pulse_value of each dump word): what a reader
+  // of any recording hands on, without making dump words of its pulses again.
+  void feed_values(const std::uint8_t* values, std::uint32_t count);
 
  private:
+  template <typename Value>
+  void feed(Value value_at, std::uint32_t count);
   void print_intercepted_name(std::uint32_t word_index);
 
   NameListener& listener_;

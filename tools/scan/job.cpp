@@ -25,23 +25,22 @@ using cli::Exit;
 class Printer : public names::NameListener {
  public:
   Printer(std::string prefix, Channel& channel) : prefix_(std::move(prefix)), channel_(channel) {}
-  // The pulses as the words a dump holds (a long pause as a few 0xFFFF words: more of them
-  // change no scanner), and which pulse each word belongs to.
+  // The pulses' values as the scanners take them from a dump's words (a long pause is a few
+  // 0xFFFF words: more of them change no scanner), and which pulse each value belongs to.
   void feed(const rec::Pulses& pulses) {
     pulses_ = &pulses;
-    words_.clear();
+    values_.clear();
     pulse_of_.clear();
     for (std::size_t i = 0; i < pulses.count; ++i) {
       std::uint64_t rest = pulses.length[i];
       for (int n = 0; n < 16; ++n, rest -= 0xFFFF) {
-        const auto w = static_cast<std::uint16_t>(std::min<std::uint64_t>(rest, 0xFFFF));
-        words_.push_back(static_cast<std::uint8_t>(w));
-        words_.push_back(static_cast<std::uint8_t>(w >> 8));
+        values_.push_back(
+            names::pulse_value(static_cast<std::uint16_t>(std::min<std::uint64_t>(rest, 0xFFFF))));
         pulse_of_.push_back(static_cast<std::uint32_t>(i));
         if (rest < 0xFFFF) break;
       }
     }
-    feed_.feed_pulse_words(words_.data(), static_cast<std::uint32_t>(words_.size()));
+    feed_.feed_values(values_.data(), static_cast<std::uint32_t>(values_.size()));
   }
   void on_name(const char* name, std::uint32_t word_index) override {
     const std::size_t i = pulse_of_[word_index];
@@ -55,7 +54,7 @@ class Printer : public names::NameListener {
   Channel& channel_;
   names::PulseFeed feed_{*this};
   const rec::Pulses* pulses_ = nullptr;
-  std::vector<std::uint8_t> words_;
+  std::vector<std::uint8_t> values_;
   std::vector<std::uint32_t> pulse_of_;
 };
 
