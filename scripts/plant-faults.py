@@ -146,7 +146,7 @@ FAULTS = [
     ("skim-ignores-cd12", "src/names/pulse_feed.cpp",
      " | (next12 == kPilotByte)) break;", ") break;"),
     ("odd-byte-fed", "src/names/pulse_feed.cpp",
-     "const std::uint32_t words = count / 2;", "const std::uint32_t words = (count + 1) / 2;"),
+     "feed(FromWords{chunk}, count / 2);", "feed(FromWords{chunk}, (count + 1) / 2);"),
     # reading recordings and writing them back
     ("dump-ffff-not-joined", "src/recording/reader.cpp",
      "    going_on = word == kContinues;  // the pulse goes on in the next word\n    length[count]",
