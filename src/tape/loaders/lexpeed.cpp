@@ -42,9 +42,7 @@ class Lexpeed : public TurboLoader<Lexpeed> {
   bool byte(std::uint8_t v, const PulseBlock&, std::size_t) {
     switch (phase_) {
       case Phase::kSync:
-        if (!sync_on(v)) return false;
-        if (synced()) phase_ = Phase::kData;
-        return true;
+        return sync_then(v, phase_, Phase::kData);
       case Phase::kData:
         bytes_.push_back(v);
         if (bytes_.size() < sizeof kMaster) return true;  // not yet known which it is
@@ -55,9 +53,7 @@ class Lexpeed : public TurboLoader<Lexpeed> {
         phase_ = Phase::kTrailer;
         return true;
       case Phase::kTrailer:
-        if (v == 0) return true;
-        end_span();
-        return false;
+        return zero_trailer(v);
     }
     return false;
   }

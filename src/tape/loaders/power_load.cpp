@@ -51,9 +51,7 @@ class PowerLoad : public TurboLoader<PowerLoad> {
   bool byte(std::uint8_t v, const PulseBlock&, std::size_t) {
     switch (phase_) {
       case Phase::kSync:
-        if (!sync_on(v)) return false;
-        if (synced()) phase_ = Phase::kData;
-        return true;
+        return sync_then(v, phase_, Phase::kData);
       case Phase::kData:
         bytes_.push_back(v);
         if (bytes_.size() <= size_) return true;
@@ -61,9 +59,7 @@ class PowerLoad : public TurboLoader<PowerLoad> {
         phase_ = Phase::kTrailer;
         return true;
       case Phase::kTrailer:
-        if (v == 0) return true;
-        end_span();
-        return false;
+        return zero_trailer(v);
     }
     return false;
   }

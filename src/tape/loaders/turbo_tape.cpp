@@ -53,9 +53,7 @@ class TurboTape : public TurboLoader<TurboTape> {
   bool byte(std::uint8_t v, const PulseBlock& b, std::size_t i) {
     switch (phase_) {
       case Phase::kSync:
-        if (!sync_on(v)) return false;
-        if (synced()) phase_ = Phase::kId;
-        return true;
+        return sync_then(v, phase_, Phase::kId);
       case Phase::kId:
         if (v > 2) return false;
         id_ = v;
@@ -90,9 +88,7 @@ class TurboTape : public TurboLoader<TurboTape> {
         end_span();
         return false;
       case Phase::kTrailer:  // zeros after the data
-        if (v == 0) return true;
-        end_span();
-        return false;
+        return zero_trailer(v);
     }
     return false;
   }

@@ -180,6 +180,21 @@ class TurboLoader : public LoaderDecoder {
   // The same, false when the bytes are no such pilot and sync: the stream ends here.
   bool sync_on(std::uint8_t v) { return sync(v) != PilotSync::Step::kFail; }
   bool synced() const { return synced_; }
+  // A byte of the pilot or the sync while `phase` is at it; `phase` goes on to `next` after
+  // the sync's last byte. False when the bytes are no such pilot and sync.
+  template <typename Phase>
+  bool sync_then(std::uint8_t v, Phase& phase, Phase next) {
+    if (!sync_on(v)) return false;
+    if (synced()) phase = next;
+    return true;
+  }
+  // A byte of the zeros that end a block in formats that have them: true while they go on;
+  // the first other byte ends the stream, the block's pulses recognised.
+  bool zero_trailer(std::uint8_t v) {
+    if (v == 0) return true;
+    end_span();
+    return false;
+  }
   // For a loader that learns its pilot and sync from a file before.
   void use_sync(const PilotSync& sync) { pilot_sync_ = sync; }
 
