@@ -75,10 +75,7 @@ class Cyberload : public TurboLoader<Cyberload> {
 
   bool accepts(const Pilot& pilot) {
     if (!pilot_of(pilot, pilot_, true)) return false;
-    if (threshold_ != 0) {  // the loader's timer, in cycles: the pilot's classes must fit it
-      const std::uint32_t t = (pilot.zero16 + pilot.one16) / 32;
-      if (t * 10 < threshold_ * 2 * 7 || t * 10 > threshold_ * 2 * 13) return false;
-    }
+    if (threshold_ != 0 && !fits_threshold(pilot, threshold_)) return false;  // the loader's timer
     bits_.begin_at(pilot_);
     pilots_ = 1;
     synced_ = false;

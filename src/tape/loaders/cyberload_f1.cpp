@@ -71,9 +71,7 @@ class CyberloadF1 : public TurboLoader<CyberloadF1> {
   }
 
   bool accepts(const Pilot& pilot) {
-    if (!armed_ || pilot.offset < after_) return false;
-    const std::uint32_t t = (pilot.zero16 + pilot.one16) / 32;  // the loader's timer must fit
-    if (t * 10 < threshold_ * 2 * 7 || t * 10 > threshold_ * 2 * 13) return false;
+    if (!armed_ || pilot.offset < after_ || !fits_threshold(pilot, threshold_)) return false;
     if (!sync_pilot(pilot, 1)) return false;  // its loader counts from the byte found
     at_ = At::kPilot;
     return true;

@@ -195,6 +195,12 @@ class TurboLoader : public LoaderDecoder {
     end_span();
     return false;
   }
+  // The pilot's pulses fit a loader whose boot sets its timer's threshold to `cycles`, within
+  // 30 % either way: the pulses of another loader's pilot do not.
+  static bool fits_threshold(const Pilot& pilot, std::uint32_t cycles) {
+    const std::uint32_t t = (pilot.zero16 + pilot.one16) / 32;
+    return t * 10 >= cycles * 2 * 7 && t * 10 <= cycles * 2 * 13;
+  }
   // For a loader that learns its pilot and sync from a file before.
   void use_sync(const PilotSync& sync) { pilot_sync_ = sync; }
 
