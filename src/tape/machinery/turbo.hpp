@@ -91,7 +91,7 @@ class TurboLoader : public LoaderDecoder {
       }
       last_end_ = bit_end_ = b.time[i] + b.length[i];
       last_offset_ = i + 1 < b.count ? b.offset[i + 1] : b.offset[i];
-      after_time_ = i + 1 < b.count ? b.time[i + 1] : 0;
+      after_time_ = i + 1 < b.count ? b.time[i + 1] : b.end_time;
       if (!self().byte(bits_.byte(), b, i)) {
         engaged_ = false;
         return i + 1;
@@ -396,7 +396,7 @@ class TurboLoader : public LoaderDecoder {
   bool synced_ = false;
   int chained_ = 0;                                // blocks of the chain read so far
   std::uint64_t next_offset_ = 0, next_time_ = 0;  // where its next block begins
-  std::uint64_t after_time_ = 0;  // when the pulse after the last byte begins (0: not known)
+  std::uint64_t after_time_ = 0;  // when the pulse after the last byte begins
   std::uint64_t span_offset_ = 0, span_time_ = 0, span_pulses_ = 0;
   std::uint64_t last_end_ = 0, last_offset_ = 0, bit_end_ = 0;
   double sum_threshold_ = 0;
