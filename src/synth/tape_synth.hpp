@@ -90,7 +90,8 @@ struct TapeFile {
   // Ocean: the flag byte in front of each page (the loader's options); -1: 1 for pages from
   // 0xA0 on (the RAM under the ROMs), 0 below.
   int flag = -1;
-  // The Turbo Tape family's pilot bytes before the countdown; 0: 256.
+  // The pilot bytes before the sync, where the format's encoder lets them be chosen (the
+  // Turbo Tape family, Anirog, Burner); 0: the format's usual count.
   int pilot_bytes = 0;
 };
 

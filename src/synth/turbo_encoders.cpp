@@ -281,7 +281,7 @@ void burner(Writer& o) {
     o.w.add_rom(boot);
     o.pause();
   }
-  o.pilot(o.f.pilot_byte, 95);
+  o.pilot(o.f.pilot_byte, o.f.pilot_bytes > 0 ? o.f.pilot_bytes : 95);
   o.put(o.f.sync_byte);
   o.synced();
   o.put({lo(o.f.start_address), hi(o.f.start_address), lo(end_of(o.f)), hi(end_of(o.f))});

@@ -1034,6 +1034,8 @@ TEST(Loaders, WhatRealTapesShowed) {
   };
   const Line anirog_boot = {0,       0,       1,    "ROM",   "program", "ANIROG",
                             "$0334", "$0374", "64", "ok ok", "ok ok",   "ok"};
+  const Line burner_boot = {0,       0,       1,     "ROM",   "program", "BURNER",
+                            "$02A7", "$030C", "101", "ok ok", "ok ok",   "ok"};
   // clang-format off
   const std::vector<Row> rows = {
     {"Ocean: a flag byte of 0xA2 (the loader's options), every page read on",
@@ -1072,6 +1074,8 @@ TEST(Loaders, WhatRealTapesShowed) {
      {ocean_boot, {0, 10, 1, "Ocean", "program", "", "$2000", "$2400", "1024", "", "ok", "ok (no checksum)"}}},
     {"Anirog: a pilot of 40 bytes, under the 50 its loader wants, is none",
      {file(Encoding::kAnirog, 0x0801, [](auto& f) { f.pilot_bytes = 40; })}, {anirog_boot}},
+    {"Burner: a pilot of 10 bytes, too few to tell it from noise, is none",
+     {file(Encoding::kBurner, 0x1000, [](auto& f) { f.pilot_byte = 0x2B; f.sync_byte = 0xD4; f.pilot_bytes = 10; })}, {burner_boot}},
     {"Visiload: two loads with no pause between, the second's pilot and sync in the boot's format",
      {visiload(0), visiload(0, false)},
      {visi_boot, visi(10, "$0347", "$0348", "1"), visi(11, "$4000", "$4300", "768"),
