@@ -662,7 +662,7 @@ FAULTS = [
     ("names-long-pause-one-value", "tools/scan/job.cpp", "for (int n = 0; n < 16; ++n, rest -= 0xFFFF) {", "for (int n = 0; n < 1; ++n, rest -= 0xFFFF) {"),
     ("worst-signal-outranked", "src/cli/cli.cpp", "    return 4;  // a signal", "    return 0;  // a signal"),
     ("recording-input-error-ignored", "src/cli/recording_input.hpp",
-     "return error_.empty() ? Exit::kOk : Exit::kFailed;", "return Exit::kOk;"),
+     "return reader.error().empty() ? Exit::kOk : Exit::kFailed;", "return Exit::kOk;"),
     ("tap-unknown-platform-kept", "src/cli/recording_input.cpp", "  if (header.platform > 2) {", "  if (false) {"),
     ("scan-compare-exit-0", "tools/scan/merging.cpp", "    return differ == 0 && !merged.empty() ? Exit::kOk\n", "    return true ? Exit::kOk\n"),
     ("scan-merge-no-split", "tools/scan/merging.cpp", "for (const auto& files : recordings) pieces.push_back(tape::split_chains(files));", "for (const auto& files : recordings) pieces.push_back(files);"),

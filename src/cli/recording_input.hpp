@@ -23,6 +23,19 @@ recording::ReadSettings read_settings(int machine, int video, const WavReading& 
 // is odd, and is empty otherwise.
 int tap_machine(const recording::TapHeader& header, std::string& note);
 
+// Every block of pulses of an opened reader to `use` until `use` returns false (kOk: its caller
+// knows why), the end (kOk), a termination request (its signal), or an error (kFailed, the
+// reader's error()).
+template <typename Use>
+Exit read_blocks(recording::Reader& reader, Use use) {
+  const bool whole = recording::each_block(reader, [&](const recording::Pulses& pulses) {
+    return use(pulses) && platform::termination_signal() == 0;
+  });
+  if (const int signal = platform::termination_signal()) return signalled(signal);
+  if (!whole) return Exit::kOk;
+  return reader.error().empty() ? Exit::kOk : Exit::kFailed;
+}
+
 class RecordingInput {
  public:
   // Opens the file, pipe or device and reads its start; false with error() when it cannot be
@@ -32,17 +45,12 @@ class RecordingInput {
   recording::Reader& reader() { return *reader_; }
   const recording::Reader& reader() const { return *reader_; }
   const platform::InputFile& file() const { return *file_; }
-  // Every block of pulses to `use` until `use` returns false (kOk: its caller knows why), the
-  // end (kOk), a termination request (its signal), or an error (kFailed, error()).
+  // read_blocks of the input; error() says what failed.
   template <typename Use>
   Exit read(Use use) {
-    const bool whole = recording::each_block(*reader_, [&](const recording::Pulses& pulses) {
-      return use(pulses) && platform::termination_signal() == 0;
-    });
-    if (const int signal = platform::termination_signal()) return signalled(signal);
-    if (!whole) return Exit::kOk;
-    error_ = reader_->error();
-    return error_.empty() ? Exit::kOk : Exit::kFailed;
+    const Exit read = read_blocks(*reader_, use);
+    if (read == Exit::kFailed) error_ = reader_->error();
+    return read;
   }
   const std::string& error() const { return error_; }
   // Where the data was cut or disagrees with itself: for a person, once it was read.

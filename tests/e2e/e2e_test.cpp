@@ -1265,7 +1265,7 @@ struct Given {
 enum class Feed { kNone, kWhole, kPartThenSignal, kRefused };
 struct Output {
   std::string name;
-  Make content;
+  Make content;          // nullptr: a folder
   bool prefix = false;  // content is how the file starts
 };
 struct Hostile {
@@ -1729,6 +1729,11 @@ const std::vector<Hostile> kHostile = {
    1, "tapewren-convert: $D/taken.tap: File exists\n"},
   {"ExistingWavLeftAlone", "convert", {"$D/side.dmp", "$D/taken.wav"}, {{"side.dmp", side}, {"taken.wav", [] { return bytes("keep"); }}},
    1, "tapewren-convert: $D/taken.wav: File exists\n"},
+  // The folder the files go to appears once the scan is ready for a signal; a tone of long
+  // pulses puts no file in it.
+  {"SigintWhileScanningEndsWithItsStatus", "scan", {"--files", "--extract", "$D/x", "/dev/stdin"}, {}, 128 + SIGINT,
+   "tapewren-scan: stopped by SIGINT\n", {{"x", nullptr}}, stdin_pipe(), Feed::kPartThenSignal,
+   [] { return Bytes(2u << 20, 0x30); }, SIGINT},
   {"SigintWhileWritingSoundLeavesNothing", "convert", {"/dev/stdin", "$D/side.wav"}, {}, 128 + SIGINT,
    "tapewren-convert: stopped by SIGINT: $D/side.wav not written\n", {}, stdin_pipe(), Feed::kPartThenSignal, long_side, SIGINT},
   {"SigtermWhileWritingATapLeavesNothing", "convert", {"/dev/stdin", "$D/side.tap"}, {}, 128 + SIGTERM,
@@ -1945,6 +1950,11 @@ TEST_P(Tools, Hostile) {
     }
   }
   for (const Output& o : row.outputs) {
+    if (!o.content) {  // a folder
+      struct stat st {};
+      EXPECT_TRUE(stat(work.path(o.name).c_str(), &st) == 0 && S_ISDIR(st.st_mode)) << o.name;
+      continue;
+    }
     const Bytes got = read_bytes(work.path(o.name)), want = o.content();
     EXPECT_TRUE(o.prefix
                     ? got.size() >= want.size() && std::equal(want.begin(), want.end(), got.begin())

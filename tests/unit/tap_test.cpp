@@ -4,6 +4,7 @@
 #include <fstream>
 #include <iterator>
 
+#include "cli/recording_input.hpp"
 #include "common/real_tapes.hpp"
 #include "recording/recording.hpp"
 
@@ -39,8 +40,9 @@ TEST(TapConversion, PulseArithmetic) {
     ReadSettings unit = {};  // what a dump word counts
     std::uint8_t version = 1;
   };
-  const ReadSettings word_a_cycle{1, 1, {}}, c64_at_1mhz{1000000, 985248, {}};  // 384 cycles: 389.75 us
-                                                                        // clang-format off
+  const ReadSettings word_a_cycle{1, 1, {}},
+      c64_at_1mhz{1000000, 985248, {}};  // 384 cycles: 389.75 us
+                                         // clang-format off
   for (const Case& c : std::vector<Case>{
            {"bytes 1 and 255", {1, 255}, {16, 4080}},
            {"long entries of 2048, 32767 and 32768 cycles", {0, 0, 8, 0, 0, 0xFF, 0x7F, 0, 0, 0, 0x80, 0}, {4096, 65534, 0xFFFF, 1}},
@@ -83,6 +85,40 @@ TEST(TapConversion, EveryRealTapeComesBackByteForByte) {
     ASSERT_TRUE(reader.open());
     EXPECT_EQ(tap_of(dump_of(tap), reader.tap_header()), tap);
   }
+}
+
+// A disk or a device that fails after the recording's start: what was read is handed on, and
+// the reading ends as a failure with the source's reason, never as the recording's end.
+class FailsPartway : public io::ByteSource {
+ public:
+  long long read(std::uint8_t* into, std::size_t max) override {
+    if (given_) return -1;
+    given_ = true;
+    const std::size_t n = std::min<std::size_t>(max, 8192);
+    for (std::size_t i = 0; i < n; i += 2) {
+      into[i] = 0x00;
+      into[i + 1] = 0x01;  // 256 half cycles a pulse
+    }
+    return static_cast<long long>(n);
+  }
+  std::string error() const override { return "Input/output error"; }
+
+ private:
+  bool given_ = false;
+};
+
+TEST(Reading, AFailureAfterTheStartIsNoEnd) {
+  FailsPartway source;
+  Reader reader(source);
+  ASSERT_TRUE(reader.open());
+  std::uint64_t pulses = 0;
+  const cli::Exit read = cli::read_blocks(reader, [&](const Pulses& p) {
+    for (std::size_t i = 0; i < p.count; ++i) pulses += p.length[i] == 256;
+    return true;
+  });
+  EXPECT_EQ(read, cli::Exit::kFailed);
+  EXPECT_EQ(reader.error(), "Input/output error");
+  EXPECT_EQ(pulses, 4096u);
 }
 
 }  // namespace
