@@ -40,7 +40,7 @@ class PulseFeed {
 
  private:
   template <typename Value>
-  void feed(Value value_at, std::uint32_t count);
+  void feed(Value value_at, std::uint32_t words);
   void print_intercepted_name(std::uint32_t word_index);
 
   NameListener& listener_;
