@@ -36,6 +36,7 @@ enum class Encoding {
   kLkAvalon,
   kPowerLoad,
   kTurbotape526,
+  kVirgin,  // variant 0 Virgin, 1 Hi-Tec (the same blocks, longer pulses)
   kLexpeed,
 };
 

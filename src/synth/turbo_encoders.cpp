@@ -406,6 +406,21 @@ void lexpeed(Writer& o) {
   o.put(xor_of(o.f.data));
 }
 
+// ---- Virgin, and Hi-Tec (Binary Design's loader at two speeds): 256 pilot bytes 0xAA, the
+// sync 0xA0, the block's number (0: the first), the screen flag (0x10: shown while loading),
+// the load address, the end address (exclusive) and the execution address (0: none), all
+// little-endian, the data and the XOR of the data. Bits 0x21 / 0x3B (Virgin) or 0x25 / 0x45
+// (Hi-Tec), MSB first.
+void virgin(Writer& o) {
+  o.pilot(0xAA, 256);
+  o.put(0xA0);
+  o.synced();
+  o.put({0x00, 0x10, lo(o.f.start_address), hi(o.f.start_address), lo(end_of(o.f)), hi(end_of(o.f)),
+         lo(o.f.start_address), hi(o.f.start_address)});
+  o.data(0, o.f.data.size());
+  o.put(xor_of(o.f.data));
+}
+
 // ---- Visiload: the boot file, loaded to 0x029F-0x03C0, sets the loader's timer at 0x0378
 // (LDA #lo; STA $DD04; LDA #hi; STA $DD05). A lead bit of 1 before every byte; a pilot of
 // 0x00 bytes, 0x16, then blocks: the end and the start address high byte first (the end
@@ -723,6 +738,9 @@ void add_turbo(TapeWriter& w, const TapeFile& f) {
     case Encoding::kLexpeed:
       o.bits = kLexpeed;
       return lexpeed(o);
+    case Encoding::kVirgin:
+      o.bits = f.variant == 1 ? TurboBits{0x25, 0x45, true} : TurboBits{0x21, 0x3B, true};
+      return virgin(o);
     case Encoding::kVisiload:
       o.bits = kVisi;
       return visiload(o);

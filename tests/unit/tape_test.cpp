@@ -667,6 +667,9 @@ TEST(Loaders, EachReadsItsOwnTapesAndNoOneElses) {
      {{0, 10, 1, "Lexpeed", "program", "", "$C000", "$C100", "256", "", "ok", "ok"},
       {0, 11, 1, "Lexpeed", "program", "", "$4000", "$4258", "600", "", "ok", "ok"}}, 1,
      {"600", "sum", "bad"}, {"100", "cut", "incomplete"}},
+    {"Virgin", turbo(Encoding::kVirgin, 0x0801, same),
+     {{0, 10, 1, "Virgin", "program", "", "$0801", "$0A59", "600", "", "ok", "ok"}}, 0,
+     {"600", "sum", "bad"}, {"100", "cut", "incomplete"}},
     {"Visiload", turbo(Encoding::kVisiload, 0x4000, same),
      {kVisiBoot, {0, 10, 1, "Visiload", "program", "", "$0347", "$0348", "1", "", "ok", "ok (no checksum)"},
       {0, 11, 1, "Visiload", "program", "", "$4000", "$4258", "600", "", "ok", "ok (no checksum)"}}, 2,
@@ -1036,6 +1039,30 @@ TEST(Loaders, WhatRealTapesShowed) {
                             "$0334", "$0374", "64", "ok ok", "ok ok",   "ok"};
   const Line burner_boot = {0,       0,       1,     "ROM",   "program", "BURNER",
                             "$02A7", "$030C", "101", "ok ok", "ok ok",   "ok"};
+  // Virgin data holding a run of 3,332 0 bits (as a Virgin game of five blocks does), then
+  // what Ocean's loader reads as a chain whole to its end: a 1, a page, a page of 0 and 2,047
+  // 0 bits; the rest of the data after it.
+  Bytes zero_run;
+  {
+    std::vector<bool> bits(3332, false);
+    const auto lsb_first = [&](std::uint8_t v) {
+      for (int b = 0; b < 8; ++b) bits.push_back(((v >> b) & 1) != 0);
+    };
+    bits.push_back(true);
+    lsb_first(0);
+    lsb_first(0x30);
+    for (int i = 0; i < 256; ++i) lsb_first(data[static_cast<std::size_t>(i)]);
+    lsb_first(0);
+    lsb_first(0);
+    bits.insert(bits.end(), 2047, false);
+    bits.resize((bits.size() + 7) / 8 * 8, true);
+    for (std::size_t i = 0; i < bits.size(); i += 8) {
+      std::uint8_t v = 0;
+      for (std::size_t b = 0; b < 8; ++b) v = static_cast<std::uint8_t>(v << 1 | bits[i + b]);
+      zero_run.push_back(v);
+    }
+    zero_run.insert(zero_run.end(), data.begin(), data.begin() + 300);
+  }
   // clang-format off
   const std::vector<Row> rows = {
     {"Ocean: a flag byte of 0xA2 (the loader's options), every page read on",
@@ -1072,6 +1099,12 @@ TEST(Loaders, WhatRealTapesShowed) {
     {"Ocean: 0xFF pages in its data start no Bleepload chain, whose failed check bytes prove nothing",
      {file(Encoding::kOcean, 0x2000, [&](auto& f) { f.variant = 1; f.data = bleepy; })},
      {ocean_boot, {0, 10, 1, "Ocean", "program", "", "$2000", "$2400", "1024", "", "ok", "ok (no checksum)"}}},
+    {"Virgin: a run of 3,332 0 bits in its data is taken for Ocean's pilot, but the chain read there loses to the block's checksum",
+     {file(Encoding::kVirgin, 0x2000, [&](auto& f) { f.data = zero_run; })},
+     {{0, 10, 1, "Virgin", "program", "", "$2000", "$24D1", "1233", "", "ok", "ok"}}},
+    {"Hi-Tec: Virgin's blocks with longer pulses (0x25 / 0x45, the loader's threshold 382 cycles); one that loads up to $FFFF ends at 0",
+     {file(Encoding::kVirgin, 0xFD00, [](auto& f) { f.variant = 1; })},
+     {{0, 10, 1, "Virgin", "program", "", "$FD00", "$0000", "768", "", "ok", "ok"}}},
     {"Anirog: a pilot of 40 bytes, under the 50 its loader wants, is none",
      {file(Encoding::kAnirog, 0x0801, [](auto& f) { f.pilot_bytes = 40; })}, {anirog_boot}},
     {"Burner: a pilot of 10 bytes, too few to tell it from noise, is none",
