@@ -22,6 +22,9 @@ inline bool runs_on(unsigned machines, int machine) {
 
 // The field's file-based readers that a loader's files were held against, as a set.
 enum PeerSet : unsigned { kTapClean = 1, kWavPrg = 2 };
+// The commits they were built from (of christopherkobayashi/tapclean and fabzzap/wav-prg).
+constexpr const char* kTapCleanCommit = "994fa07";
+constexpr const char* kWavPrgCommit = "d2c38c0";
 
 // What a registered loader is, for the decoder, the report and the listing (--loaders) that
 // the documentation's loader tables are made from. Written with designated initializers, so

@@ -1194,21 +1194,21 @@ TEST(Loaders, ListedAsTheyAre) {
   // clang-format off
   const std::vector<std::vector<std::string>> rows = {
     {"ROM", "C64, VIC20", "pulse pairs of 3 lengths, markers, odd parity", "XOR, every block twice",
-     "TAPClean, WAV-PRG; the C64, VIC20 and C128 test tapes; the boot files of twelve commercial tapes",
+     "TAPClean 994fa07, WAV-PRG d2c38c0; the C64, VIC20 and C128 test tapes; the boot files of twelve commercial tapes",
      "the machine's own loader (C64, VIC20, C128): a header and the data, each block twice; XOR checksum"},
     {"C16 ROM", "C16", "full waves of 3 lengths (1:2:4), markers, odd parity", "XOR, every block twice",
-     "WAV-PRG; the Plus/4 test tapes",
+     "WAV-PRG d2c38c0; the Plus/4 test tapes",
      "the C16's and Plus/4's own loader: the C64's blocks in full waves; a block ends with one medium wave"},
-    {"Novaload", "C64", "one pulse a bit, LSB first", "sum", "TAPClean, WAV-PRG",
+    {"Novaload", "C64", "one pulse a bit, LSB first", "sum", "TAPClean 994fa07, WAV-PRG d2c38c0",
      "a pilot of 0 bits, a 1, 0xAA; name, addresses, 256-byte sub-blocks; running sums"},
-    {"Ocean", "C64", "one pulse a bit, LSB first", "boot code, structure", "TAPClean; Arkanoid",
+    {"Ocean", "C64", "one pulse a bit, LSB first", "boot code, structure", "TAPClean 994fa07; Arkanoid",
      "Ocean/Imagine F1-F3: 3,000+ 0 bits, a 1; flag (the loader's options), page, 256 bytes; page 0 and 0 bits end it; no checksum; its boot's byte handler recognised"},
-    {"Tequila", "C64", "one pulse a bit", "structure only", "TAPClean, WAV-PRG",
+    {"Tequila", "C64", "one pulse a bit", "structure only", "TAPClean 994fa07, WAV-PRG d2c38c0",
      "the Turbo Tape framing: 50+ bytes of 0x02, 9..1; a number, then LSB first: load, end, data; no checksum; no boot known: unverified at best"},
     {"Lexpeed", "C64", "one pulse a bit, MSB first", "XOR", "-",
      "the Turbo Tape framing, 9..0; a 256-byte master loader whose table gives each file's addresses; XOR"},
     {"Visiload", "C64", "one pulse a bit, a lead bit a byte", "boot code, structure",
-     "WAV-PRG; six Visiload tapes (Chichen Itza, Cozumel, The Original)",
+     "WAV-PRG d2c38c0; six Visiload tapes (Chichen Itza, Cozumel, The Original)",
      "Visiload T1-T7: 0x00 pilot, 0x16; blocks that set how the next ones are read (bit order, bits a byte, header bytes), and after 0x03BB a short pilot or a load's end; no checksum"},
   };
   // clang-format on

@@ -31,8 +31,9 @@ std::string checks_text(const tape::LoaderInfo& l) {
 
 std::string checked_text(const tape::LoaderInfo& l) {
   std::string out;
-  if (l.peers & tape::kTapClean) out += "TAPClean";
-  if (l.peers & tape::kWavPrg) out += (out.empty() ? "" : ", ") + std::string("WAV-PRG");
+  if (l.peers & tape::kTapClean) out += std::string("TAPClean ") + tape::kTapCleanCommit;
+  if (l.peers & tape::kWavPrg)
+    out += (out.empty() ? "" : ", ") + std::string("WAV-PRG ") + tape::kWavPrgCommit;
   if (*l.recordings) out += (out.empty() ? "" : "; ") + std::string(l.recordings);
   return out.empty() ? "-" : out;
 }
