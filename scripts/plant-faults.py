@@ -24,8 +24,6 @@ FAULTS = [
      "const std::uint32_t data = n - end_len;", "const std::uint32_t data = n - end_len + 1;"),
     ("ko-message-on-stdout", "src/capture/capture_loop.cpp",
      'con.err("Recording error!\\n");', 'con.out("Recording error!\\n");'),
-    ("split-check-one-longer", "src/capture/capture_loop.cpp",
-     "} else if (n < end_len) {", "} else if (n <= end_len) {"),
     ("stores-before-ack", "src/capture/capture_loop.cpp",
      "if (!state_.recording) return Pass::kNext;", ""),
     ("chunk-not-counted", "src/capture/capture_loop.cpp",

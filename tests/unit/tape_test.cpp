@@ -1107,6 +1107,8 @@ TEST(Loaders, WhatRealTapesShowed) {
      {{0, 10, 1, "Virgin", "program", "", "$FD00", "$0000", "768", "", "ok", "ok"}}},
     {"Anirog: a pilot of 40 bytes, under the 50 its loader wants, is none",
      {file(Encoding::kAnirog, 0x0801, [](auto& f) { f.pilot_bytes = 40; })}, {anirog_boot}},
+    {"Novaload: a name of 17 bytes, one more than its header holds, is no header",
+     {file(Encoding::kNovaload, 0x3000, [](auto& f) { f.name = "SEVENTEEN LETTERS"; })}, {}},
     {"Burner: a pilot of 10 bytes, too few to tell it from noise, is none",
      {file(Encoding::kBurner, 0x1000, [](auto& f) { f.pilot_byte = 0x2B; f.sync_byte = 0xD4; f.pilot_bytes = 10; })}, {burner_boot}},
     {"Visiload: two loads with no pause between, the second's pilot and sync in the boot's format",
