@@ -103,8 +103,6 @@ FAULTS = [
     ("sigpipe-kills", "src/platform/posix/host.cpp", "signal(SIGPIPE, SIG_IGN);", ""),
     ("hup-quit-not-caught", "src/platform/posix/signals.cpp",
      "{SIGINT, SIGTERM, SIGHUP, SIGQUIT}", "{SIGINT, SIGTERM}"),
-    ("restarting-handlers", "src/platform/posix/signals.cpp",
-     "action.sa_flags = 0;", "action.sa_flags = SA_RESTART;"),
     # name interception
     ("medium-to-152", "src/names/std_header.hpp", "kMediumMax = 151", "kMediumMax = 152"),
     ("lead-in-4999", "src/names/std_header.hpp", "kLeadInPulses = 5000", "kLeadInPulses = 4999"),
