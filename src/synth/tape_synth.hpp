@@ -92,7 +92,7 @@ struct TapeFile {
   // 0xA0 on (the RAM under the ROMs), 0 below.
   int flag = -1;
   // The pilot bytes before the sync, where the format's encoder lets them be chosen (the
-  // Turbo Tape family, Anirog, Burner); 0: the format's usual count.
+  // Turbo Tape family, Anirog, Burner, Virgin); 0: the format's usual count.
   int pilot_bytes = 0;
 };
 

@@ -406,13 +406,13 @@ void lexpeed(Writer& o) {
   o.put(xor_of(o.f.data));
 }
 
-// ---- Virgin, and Hi-Tec (Binary Design's loader at two speeds): 256 pilot bytes 0xAA, the
-// sync 0xA0, the block's number (0: the first), the screen flag (0x10: shown while loading),
-// the load address, the end address (exclusive) and the execution address (0: none), all
-// little-endian, the data and the XOR of the data. Bits 0x21 / 0x3B (Virgin) or 0x25 / 0x45
-// (Hi-Tec), MSB first.
+// ---- Virgin, and Hi-Tec (Binary Design's loader at two speeds): 256 pilot bytes 0xAA (the
+// loader counts 16), the sync 0xA0, the block's number (0: the first), the screen flag (0x10:
+// shown while loading), the load address, the end address (exclusive) and the execution
+// address (0: none), all little-endian, the data and the XOR of the data. Bits 0x21 / 0x3B
+// (Virgin) or 0x25 / 0x45 (Hi-Tec), MSB first.
 void virgin(Writer& o) {
-  o.pilot(0xAA, 256);
+  o.pilot(0xAA, o.f.pilot_bytes > 0 ? o.f.pilot_bytes : 256);
   o.put(0xA0);
   o.synced();
   o.put({0x00, 0x10, lo(o.f.start_address), hi(o.f.start_address), lo(end_of(o.f)), hi(end_of(o.f)),

@@ -7,8 +7,9 @@
 // screen flag (0x00 or 0x10: shown while loading), the load, end (exclusive) and execution
 // address (0: none; else the loader calls it and then loads on), little-endian; the data and
 // the XOR of the data. An end of 0 loads up to 0xFFFF; an end below the load address is no
-// head. A game is several blocks, each loaded where its head says: a file each. 0xAA read
-// from any even bit is 0xAA again, so bytes begin at the sync, wherever it comes.
+// head (its loader would go on over its own pointers in zero page). A game is several blocks, each
+// loaded where its head says: a file each. 0xAA read from any even bit is 0xAA again, so bytes
+// begin at the sync, wherever it comes.
 #include "tape/machinery/turbo.hpp"
 
 namespace tapewren::tape {
@@ -31,7 +32,7 @@ const LoaderInfo kInfo = {
 // either is taken on a deck 20 % off.
 constexpr BitFormat kBits = {2 * 392, 29, true};
 constexpr std::uint8_t kPilot = 0xAA, kSync = 0xA0;
-constexpr std::uint32_t kMinPilot = 32;    // bytes (its loader wants 16)
+constexpr std::uint32_t kMinPilot = 16;    // bytes, as its loader counts them
 constexpr std::uint32_t kSyncWithin = 32;  // bits from where reading starts, two pilot bytes back
 constexpr std::size_t kHead = 8;
 
