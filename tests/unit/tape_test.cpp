@@ -249,7 +249,14 @@ TEST(Decoder, RealTapes) {
     for (const auto& f : decoded.files) print.add(f);
     char line[64];
     std::snprintf(line, sizeof line, "fingerprint %08x\n", print.value());
-    return report(decoded.files) + line +
+    // Where each block begins (as TAPClean puts the turbo data block, at its pilot's first
+    // pulse after the header's filler).
+    std::string blocks = "blocks:";
+    for (const auto& f : decoded.files)
+      for (const BlockRead& b : f.blocks)
+        blocks += std::string(" ") + b.role + " " + std::to_string(b.copy) + " at " +
+                  std::to_string(b.offset);
+    return report(decoded.files) + blocks + "\n" + line +
            scan::summary_text(decoded.summary,
                               {"from the TAP header", false, "from the TAP version"});
   };
@@ -259,39 +266,48 @@ TEST(Decoder, RealTapes) {
   const std::vector<std::pair<std::string, std::string>> tapes = {
     {"c64-pal-normal",
      "  1         20    0:00  ROM        program   ROMEO & JULIET   $0801 $0ABF   702  ok ok   ok ok   ok\n"
+     "blocks: header 1 at 20 header 2 at 31197 data 1 at 35401 data 2 at 55018\n"
      "fingerprint 79a3b980\n" + head +
      "0:30 of tape: 98.7 % in blocks, 1.1 % pauses, 0.2 % not recognised; 69395 pulses: 99.8 % in blocks\n"},
     {"c64-ntsc-normal",
      "  1         20    0:00  ROM        program   ROMEO & JULIET   $0801 $0ABF   702  ok ok   ok ok   ok\n"
+     "blocks: header 1 at 20 header 2 at 31197 data 1 at 35401 data 2 at 55018\n"
      "fingerprint 79a3b980\n" + head +
      "0:30 of tape: 98.7 % in blocks, 1.1 % pauses, 0.2 % not recognised; 69395 pulses: 99.8 % in blocks\n"},
     {"c64-pal-normal-errors",
      "  1         20    0:00  ROM        program   ROMEO & JULIET   $0801 $0ABF   702  ok ok   3e ok   repaired (3 bytes from the repeat)\n"
+     "blocks: header 1 at 20 header 2 at 31197 data 1 at 35401 data 2 at 55018\n"
      "fingerprint 79a3b980\n" + head +
      "0:30 of tape: 98.7 % in blocks, 1.1 % pauses, 0.2 % not recognised; 69395 pulses: 99.8 % in blocks\n"},
     {"c64-pal-turbo",
      "  1         20    0:00  Turbo Tape program   ROMEO & JULIET   $0801 $0ABF   702  ok      ok      ok\n"
+     "blocks: header 1 at 20 data 1 at 11803\n"
      "fingerprint 79a3b980\n" + head +
      "0:05 of tape: 100.0 % in blocks, 0.0 % pauses, 0.0 % not recognised; 23551 pulses: 100.0 % in blocks\n"},
     {"vic20-pal",
      "  1         28    0:00  ROM        program   ROMEO & JULIET   $1001 $12BF   702  ok ok   ok ok   ok\n"
+     "blocks: header 1 at 28 header 2 at 31205 data 1 at 35409 data 2 at 55026\n"
      "fingerprint 4c8d7d14\n" + head +
      "0:28 of tape: 96.9 % in blocks, 2.9 % pauses, 0.2 % not recognised; 69397 pulses: 99.8 % in blocks\n"},
     {"vic20-ntsc",
      "  1         28    0:00  ROM        program   ROMEO & JULIET   $1201 $14BF   702  ok ok   ok ok   ok\n"
+     "blocks: header 1 at 28 header 2 at 31205 data 1 at 35409 data 2 at 55026\n"
      "fingerprint cf3150b1\n" + head +
      "0:28 of tape: 96.9 % in blocks, 2.9 % pauses, 0.2 % not recognised; 69397 pulses: 99.8 % in blocks\n"},
     {"c128-pal",
      "  1         20    0:00  ROM        program   ROMEO & JULIET   $1C01 $1EBF   702  ok ok   ok ok   ok\n"
+     "blocks: header 1 at 20 header 2 at 31197 data 1 at 35318 data 2 at 55012\n"
      "fingerprint 561a1f5e\n" + head +
      "0:31 of tape: 99.9 % in blocks, 0.0 % pauses, 0.1 % not recognised; 69390 pulses: 99.9 % in blocks\n"},
     {"plus4-pal",
      "  1         20    0:00  C16 ROM    program   ROMEO & JULIET   $1001 $12BF   702  ok ok   ok ok   ok\n"
+     "blocks: header 1 at 20 header 2 at 20637 data 1 at 25118 data 2 at 55935\n"
      "fingerprint 4c8d7d14\n"
      "machine C16 PAL (guessed from the loaders found), whole pulses (one edge) (from the TAP version)\n"
      "0:46 of tape: 98.8 % in blocks, 1.2 % pauses, 0.0 % not recognised; 70588 pulses: 100.0 % in blocks\n"},
     {"plus4-ntsc",
      "  1         20    0:00  C16 ROM    program   ROMEO & JULIET   $1001 $12BF   702  ok ok   ok ok   ok\n"
+     "blocks: header 1 at 20 header 2 at 20637 data 1 at 25118 data 2 at 55935\n"
      "fingerprint 4c8d7d14\n"
      "machine C16 PAL (guessed from the loaders found), whole pulses (one edge) (from the TAP version)\n"
      "0:46 of tape: 98.8 % in blocks, 1.2 % pauses, 0.0 % not recognised; 70588 pulses: 100.0 % in blocks\n"},
