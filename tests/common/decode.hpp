@@ -32,7 +32,11 @@ inline Decoded decode(const std::vector<std::uint8_t>& recording,
   auto pulses = std::make_unique<recording::Pulses>();
   while (reader.next(*pulses)) decoder.feed(*pulses);
   decoder.finish();
-  return {files, decoder.summary()};
+  // A pause inside a block (a chain that waits for its next block) is counted once.
+  const tape::Summary summary = decoder.summary();
+  EXPECT_LE(summary.block_seconds + summary.pause_seconds, summary.seconds + 1e-6)
+      << "time counted as blocks and as pauses";
+  return {files, summary};
 }
 
 }  // namespace tapewren::testing
