@@ -89,7 +89,7 @@ struct TapeFile {
   // random up to the next pilot.
   bool scrambled = false;
   // Ocean: the flag byte in front of each page (the loader's options); -1: 1 for pages from
-  // 0xA0 on (the RAM under the ROMs), 0 below.
+  // 0xA0 on (the RAM under the ROMs), 0 below. Anirog: the block's flag; -1: its 1.
   int flag = -1;
   // The pilot bytes before the sync, where the format's encoder lets them be chosen (the
   // Turbo Tape family, Anirog, Burner, Virgin); 0: the format's usual count.

@@ -298,7 +298,7 @@ void countdown(Writer& o, int last) {
 }
 
 // Anirog: its loader sits in the boot file's ROM header, after the name: JSR $039E; CMP #0;
-// BEQ; then four times JSR $03D4 and STA $C1, $C2, $2D, $2E. On tape: a flag 1, load and end
+// BEQ; then four times JSR $03D4 and STA $C1, $C2, $2D, $2E. On tape: a flag (1), load and end
 // address, the data; no checksum.
 void anirog(Writer& o) {
   if (o.f.with_boot) {
@@ -310,7 +310,8 @@ void anirog(Writer& o) {
     o.pause();
   }
   countdown(o, 1);
-  o.put({1, lo(o.f.start_address), hi(o.f.start_address), lo(end_of(o.f)), hi(end_of(o.f))});
+  const auto flag = static_cast<std::uint8_t>(o.f.flag >= 0 ? o.f.flag : 1);
+  o.put({flag, lo(o.f.start_address), hi(o.f.start_address), lo(end_of(o.f)), hi(end_of(o.f))});
   o.data(0, o.f.data.size());
 }
 // Turbo 220: load and end, the execution address high byte first, the data; no checksum.

@@ -1127,6 +1127,8 @@ TEST(Loaders, WhatRealTapesShowed) {
      {file(Encoding::kVirgin, 0xFF00, [](auto&) {})}, {}},
     {"Anirog: a pilot of 40 bytes, under the 50 its loader wants, is none",
      {file(Encoding::kAnirog, 0x0801, [](auto& f) { f.pilot_bytes = 40; })}, {anirog_boot}},
+    {"Anirog: a block whose flag is not its 1 is none of its",
+     {file(Encoding::kAnirog, 0x0801, [](auto& f) { f.flag = 5; })}, {anirog_boot}},
     {"Novaload: a name of 17 bytes, one more than its header holds, is no header",
      {file(Encoding::kNovaload, 0x3000, [](auto& f) { f.name = "SEVENTEEN LETTERS"; })}, {}},
     {"Burner: a pilot of 10 bytes, too few to tell it from noise, is none",
