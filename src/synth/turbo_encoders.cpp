@@ -406,6 +406,22 @@ void lexpeed(Writer& o) {
   o.put(xor_of(o.f.data));
 }
 
+// ---- Jiffy Load (type 1): about 3,071 pilot bytes 0x10, the sync 0x20, the load and end
+// address (the end exclusive) and the execution address, each high byte first; the data; then
+// 256 bytes counting down from 0: 0x00, 0xFF, 0xFE ... 0x01. No checksum. Bits 0x17 / 0x21,
+// MSB first. The end address as the file announces it.
+void jiffy_load(Writer& o) {
+  o.pilot(0x10, o.f.pilot_bytes > 0 ? o.f.pilot_bytes : 3071);
+  o.put(0x20);
+  o.synced();
+  const unsigned end =
+      o.f.announced_size < 0 ? end_of(o.f) : o.f.start_address + unsigned(o.f.announced_size);
+  o.put({hi(o.f.start_address), lo(o.f.start_address), hi(end), lo(end), hi(o.f.start_address),
+         lo(o.f.start_address)});
+  o.data(0, o.f.data.size());
+  for (unsigned i = 0; i < 256; ++i) o.put(lo(256 - i));
+}
+
 // ---- Virgin, and Hi-Tec (Binary Design's loader at two speeds): 256 pilot bytes 0xAA, the
 // sync 0xA0, the block's number (0: the first), the screen flag (0x10: shown while loading),
 // the load address, the end address (exclusive) and the execution address (0: none), all
@@ -741,6 +757,9 @@ void add_turbo(TapeWriter& w, const TapeFile& f) {
     case Encoding::kVirgin:
       o.bits = f.variant == 1 ? TurboBits{0x25, 0x45, true} : TurboBits{0x21, 0x3B, true};
       return virgin(o);
+    case Encoding::kJiffyLoad:
+      o.bits = {0x17, 0x21, true};
+      return jiffy_load(o);
     case Encoding::kVisiload:
       o.bits = kVisi;
       return visiload(o);

@@ -462,7 +462,7 @@ TEST(Decoder, TapesLookLikeTapesRandomBytesDoNot) {
     settings.half_waves = half_waves;
     return tape_likeness(decode(recording, settings).summary);
   };
-  for (int e = static_cast<int>(Encoding::kStandard); e <= static_cast<int>(Encoding::kLexpeed);
+  for (int e = static_cast<int>(Encoding::kStandard); e <= static_cast<int>(Encoding::kJiffyLoad);
        ++e) {
     synth::TapeFile f{static_cast<Encoding>(e), 1, "GAME", data, 0x4000};
     if (f.encoding == Encoding::kOcean) f.variant = 1;
@@ -700,6 +700,9 @@ TEST(Loaders, EachReadsItsOwnTapesAndNoOneElses) {
     {"Cyberload F4", turbo(Encoding::kCyberload, 0x4000, [](auto& f) { f.variant = 4; }),
      {{0, 10, 1, "Cyber F4", "program", "GAME", "$4000", "$4258", "600", "", "ok", "ok"}}, 0,
      {"600", "sum", "bad"}, {"100", "cut", "incomplete"}},
+    {"Jiffy Load (no boot file known): unverified", turbo(Encoding::kJiffyLoad, 0x0801, same),
+     {{0, 10, 1, "Jiffy Load", "program", "", "$0801", "$0A59", "600", "", "ok", "unverified"}}, 0,
+     {"600", "ok", "unverified"}, {}},
   };
   // clang-format on
   for (const Case& c : cases) {
@@ -1105,6 +1108,15 @@ TEST(Loaders, WhatRealTapesShowed) {
     {"Hi-Tec: Virgin's blocks with longer pulses (0x25 / 0x45, the loader's threshold 382 cycles); one that loads up to $FFFF ends at 0",
      {file(Encoding::kVirgin, 0xFD00, [](auto& f) { f.variant = 1; })},
      {{0, 10, 1, "Virgin", "program", "", "$FD00", "$0000", "768", "", "ok", "ok"}}},
+    {"Jiffy Load: one that loads up to $FFFF ends at 0",
+     {file(Encoding::kJiffyLoad, 0xFD00, [](auto& f) { f.data.resize(768, 0x5A); })},
+     {{0, 10, 1, "Jiffy Load", "program", "", "$FD00", "$0000", "768", "", "ok", "unverified"}}},
+    {"Jiffy Load: a head that tells a byte more than the data: what follows does not count down from 0, no file",
+     {file(Encoding::kJiffyLoad, 0x0801, [](auto& f) { f.announced_size = 601; })}, {}},
+    {"Jiffy Load: a head that tells a byte less: no file",
+     {file(Encoding::kJiffyLoad, 0x0801, [](auto& f) { f.announced_size = 599; })}, {}},
+    {"Jiffy Load: a pilot of 150 bytes, under 200, is none",
+     {file(Encoding::kJiffyLoad, 0x0801, [](auto& f) { f.pilot_bytes = 150; })}, {}},
     {"Anirog: a pilot of 40 bytes, under the 50 its loader wants, is none",
      {file(Encoding::kAnirog, 0x0801, [](auto& f) { f.pilot_bytes = 40; })}, {anirog_boot}},
     {"Burner: a pilot of 10 bytes, too few to tell it from noise, is none",
