@@ -39,6 +39,7 @@ enum class Encoding {
   kVirgin,  // variant 0 Virgin, 1 Hi-Tec (the same blocks, longer pulses)
   kLexpeed,
   kJiffyLoad,
+  kAshDave,
 };
 
 // What a Visiload chain holds besides its data blocks (least significant bit first after a
@@ -71,7 +72,7 @@ struct TapeFile {
   // each is written as silence of its length. Bleepload: (the block's number, 1), gone.
   std::vector<std::pair<int, int>> lost_copies = {};
   // The header's end address tells this many bytes (-1: the data's size); ROM loaders, Jiffy
-  // Load.
+  // Load, Ash & Dave.
   int announced_size = -1;
   // Turbo loaders: which variant of the format; a tape's own pilot and sync bytes and bit
   // order where the format lets each tape choose; one bit flipped in data byte `flip_bit` (its
@@ -94,7 +95,7 @@ struct TapeFile {
   // 0xA0 on (the RAM under the ROMs), 0 below.
   int flag = -1;
   // The pilot bytes before the sync, where the format's encoder lets them be chosen (the
-  // Turbo Tape family, Anirog, Burner, Jiffy Load); 0: the format's usual count.
+  // Turbo Tape family, Anirog, Burner, Jiffy Load, Ash & Dave); 0: the format's usual count.
   int pilot_bytes = 0;
 };
 

@@ -422,6 +422,23 @@ void jiffy_load(Writer& o) {
   for (unsigned i = 0; i < 256; ++i) o.put(lo(256 - i));
 }
 
+// ---- Ash & Dave: pilot bytes 0x80 (100 at least), the sync 0x40, the block's number (1 here),
+// the load and end address (the end exclusive), little-endian; the data; then 0x00, 0x01, 0x02,
+// 0x04 .. 0x80 (each bit in turn), 0x11, 0x22 .. 0x77. No checksum. Bits 0x22 / 0x44, MSB
+// first. The end address as the file announces it.
+void ash_dave(Writer& o) {
+  o.pilot(0x80, o.f.pilot_bytes > 0 ? o.f.pilot_bytes : 256);
+  o.put(0x40);
+  o.synced();
+  const unsigned end =
+      o.f.announced_size < 0 ? end_of(o.f) : o.f.start_address + unsigned(o.f.announced_size);
+  o.put({1, lo(o.f.start_address), hi(o.f.start_address), lo(end), hi(end)});
+  o.data(0, o.f.data.size());
+  o.put(0);
+  for (int b = 0; b < 8; ++b) o.put(static_cast<std::uint8_t>(1 << b));
+  for (unsigned n = 1; n <= 7; ++n) o.put(static_cast<std::uint8_t>(n * 0x11));
+}
+
 // ---- Virgin, and Hi-Tec (Binary Design's loader at two speeds): 256 pilot bytes 0xAA, the
 // sync 0xA0, the block's number (0: the first), the screen flag (0x10: shown while loading),
 // the load address, the end address (exclusive) and the execution address (0: none), all
@@ -760,6 +777,9 @@ void add_turbo(TapeWriter& w, const TapeFile& f) {
     case Encoding::kJiffyLoad:
       o.bits = {0x17, 0x21, true};
       return jiffy_load(o);
+    case Encoding::kAshDave:
+      o.bits = {0x22, 0x44, true};
+      return ash_dave(o);
     case Encoding::kVisiload:
       o.bits = kVisi;
       return visiload(o);

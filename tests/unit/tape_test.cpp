@@ -462,7 +462,7 @@ TEST(Decoder, TapesLookLikeTapesRandomBytesDoNot) {
     settings.half_waves = half_waves;
     return tape_likeness(decode(recording, settings).summary);
   };
-  for (int e = static_cast<int>(Encoding::kStandard); e <= static_cast<int>(Encoding::kJiffyLoad);
+  for (int e = static_cast<int>(Encoding::kStandard); e <= static_cast<int>(Encoding::kAshDave);
        ++e) {
     synth::TapeFile f{static_cast<Encoding>(e), 1, "GAME", data, 0x4000};
     if (f.encoding == Encoding::kOcean) f.variant = 1;
@@ -702,6 +702,9 @@ TEST(Loaders, EachReadsItsOwnTapesAndNoOneElses) {
      {"600", "sum", "bad"}, {"100", "cut", "incomplete"}},
     {"Jiffy Load (no boot file known): unverified", turbo(Encoding::kJiffyLoad, 0x0801, same),
      {{0, 10, 1, "Jiffy Load", "program", "", "$0801", "$0A59", "600", "", "ok", "unverified"}}, 0,
+     {"600", "ok", "unverified"}, {}},
+    {"Ash & Dave (no boot file known): unverified", turbo(Encoding::kAshDave, 0x0801, same),
+     {{0, 10, 1, "Ash & Dave", "program", "", "$0801", "$0A59", "600", "", "ok", "unverified"}}, 0,
      {"600", "ok", "unverified"}, {}},
   };
   // clang-format on
@@ -1117,6 +1120,13 @@ TEST(Loaders, WhatRealTapesShowed) {
      {file(Encoding::kJiffyLoad, 0x0801, [](auto& f) { f.announced_size = 599; })}, {}},
     {"Jiffy Load: a pilot of 150 bytes, under 200, is none",
      {file(Encoding::kJiffyLoad, 0x0801, [](auto& f) { f.pilot_bytes = 150; })}, {}},
+    {"Ash & Dave: one that loads up to $FFFF ends at 0",
+     {file(Encoding::kAshDave, 0xFD00, [](auto& f) { f.data.resize(768, 0x5A); })},
+     {{0, 10, 1, "Ash & Dave", "program", "", "$FD00", "$0000", "768", "", "ok", "unverified"}}},
+    {"Ash & Dave: a head that tells a byte more than the data: the bytes after it are not 0x00 0x01 0x02 .., no file",
+     {file(Encoding::kAshDave, 0x0801, [](auto& f) { f.announced_size = 601; })}, {}},
+    {"Ash & Dave: a pilot of 80 bytes, under 100, is none",
+     {file(Encoding::kAshDave, 0x0801, [](auto& f) { f.pilot_bytes = 80; })}, {}},
     {"Anirog: a pilot of 40 bytes, under the 50 its loader wants, is none",
      {file(Encoding::kAnirog, 0x0801, [](auto& f) { f.pilot_bytes = 40; })}, {anirog_boot}},
     {"Burner: a pilot of 10 bytes, too few to tell it from noise, is none",
