@@ -721,7 +721,7 @@ FAULTS = [
     # Jiffy Load, and the fixed bytes after a block
     ("jiffy-sync-21", "src/tape/loaders/jiffy_load.cpp", "kSync[] = {0x20};", "kSync[] = {0x21};"),
     ("jiffy-lsb-first", "src/tape/loaders/jiffy_load.cpp", "{448, 23, true}", "{448, 23, false}"),
-    ("jiffy-threshold-of-type-2", "src/tape/loaders/jiffy_load.cpp", "{448, 23, true}", "{632, 23, true}"),
+    ("jiffy-threshold-in-cycles", "src/tape/loaders/jiffy_load.cpp", "{448, 23, true}", "{224, 23, true}"),
     ("jiffy-pilot-any-length", "src/tape/loaders/jiffy_load.cpp", ".min_pilot = 200,", ".min_pilot = 1,"),
     ("jiffy-little-endian", "src/tape/loaders/jiffy_load.cpp",
      "BlockHead head = start_end(be16(h), be16(h + 2));", "BlockHead head = start_end(le16(h), le16(h + 2));"),
@@ -747,6 +747,26 @@ FAULTS = [
      "for (unsigned i = 0; i < 256; ++i) o.put(lo(256 - i));", "for (unsigned i = 0; i < 256; ++i) o.put(lo(255 - i));"),
     ("jiffy-encoder-pilot-fixed", "src/synth/turbo_encoders.cpp",
      "o.pilot(0x10, o.f.pilot_bytes > 0 ? o.f.pilot_bytes : 3071);", "o.pilot(0x10, 3071);"),
+    # Ash & Dave
+    ("ashdave-sync-41", "src/tape/loaders/ash_dave.cpp", "kSync[] = {0x40};", "kSync[] = {0x41};"),
+    ("ashdave-lsb-first", "src/tape/loaders/ash_dave.cpp", "{816, 32, true}", "{816, 32, false}"),
+    ("ashdave-pilot-any-length", "src/tape/loaders/ash_dave.cpp", ".min_pilot = 100,", ".min_pilot = 1,"),
+    ("ashdave-big-endian", "src/tape/loaders/ash_dave.cpp",
+     "BlockHead head = start_end(le16(h + 1), le16(h + 3));", "BlockHead head = start_end(be16(h + 1), be16(h + 3));"),
+    ("ashdave-no-number", "src/tape/loaders/ash_dave.cpp",
+     "BlockHead head = start_end(le16(h + 1), le16(h + 3));", "BlockHead head = start_end(le16(h), le16(h + 2));"),
+    ("ashdave-head-unchecked", "src/tape/loaders/ash_dave.cpp",
+     "head.ok = le16(h + 3) == 0 || le16(h + 3) > le16(h + 1);", "head.ok = true;"),
+    ("ashdave-end-0-refused", "src/tape/loaders/ash_dave.cpp", "le16(h + 3) == 0 || ", ""),
+    ("ashdave-post-without-0", "src/tape/loaders/ash_dave.cpp",
+     "kPost[] = {0x00, 0x01,", "kPost[] = {0x01,"),
+    ("ashdave-post-none", "src/tape/loaders/ash_dave.cpp", ".post = sizeof kPost,", ".post = 0,"),
+    ("ashdave-post-with-77", "src/tape/loaders/ash_dave.cpp", "0x44, 0x55, 0x66};", "0x44, 0x55, 0x66, 0x77};"),
+    ("ashdave-encoder-number-missing", "src/synth/turbo_encoders.cpp",
+     "o.put({1, lo(o.f.start_address), hi(o.f.start_address), lo(end), hi(end)});",
+     "o.put({lo(o.f.start_address), hi(o.f.start_address), lo(end), hi(end)});"),
+    ("ashdave-encoder-post-0-missing", "src/synth/turbo_encoders.cpp",
+     "  o.put(0);\n  for (int b = 0; b < 8; ++b)", "  for (int b = 0; b < 8; ++b)"),
 ]
 
 
