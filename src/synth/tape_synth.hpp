@@ -40,6 +40,7 @@ enum class Encoding {
   kLexpeed,
   kJiffyLoad,
   kAshDave,
+  kCreativeSparks,
 };
 
 // What a Visiload chain holds besides its data blocks (least significant bit first after a
@@ -95,7 +96,8 @@ struct TapeFile {
   // 0xA0 on (the RAM under the ROMs), 0 below.
   int flag = -1;
   // The pilot bytes before the sync, where the format's encoder lets them be chosen (the
-  // Turbo Tape family, Anirog, Burner, Jiffy Load, Ash & Dave); 0: the format's usual count.
+  // Turbo Tape family, Anirog, Burner, Jiffy Load, Ash & Dave, Creative Sparks); 0: the
+  // format's usual count.
   int pilot_bytes = 0;
 };
 

@@ -439,6 +439,40 @@ void ash_dave(Writer& o) {
   for (unsigned n = 1; n <= 7; ++n) o.put(static_cast<std::uint8_t>(n * 0x11));
 }
 
+// ---- Creative Sparks: the boot file's header (at 0x033C) holds, from byte 0x23 on, LDA #pages;
+// STA $FD; LDA #lo; STA $FB; LDA #hi; STA $FC: the turbo file's size in pages and its load
+// address, which the tape does not repeat. On tape: pilot bytes 0x01 (64 at least), 0xFF 0xAA
+// 0xFF, then the data in pages, each followed by the XOR of its 256 bytes (the last page
+// padded), and a trailer of 0 bits. Bits 0x22 / 0x33, MSB first.
+void creative_sparks(Writer& o) {
+  const std::size_t pages = (o.f.data.size() + 255) / 256;
+  if (o.f.with_boot) {
+    TapeFile boot{Encoding::kStandard, 1, "CREATIVE", Bytes(64, 0xEA), 0x0801};
+    boot.header_filler.assign(171, 0x20);  // the header from byte 21 on
+    const Bytes code = {0xA9, static_cast<std::uint8_t>(pages),
+                        0x85, 0xFD,
+                        0xA9, lo(o.f.start_address),
+                        0x85, 0xFB,
+                        0xA9, hi(o.f.start_address),
+                        0x85, 0xFC};
+    std::copy(code.begin(), code.end(), boot.header_filler.begin() + (0x23 - 21));
+    o.w.add_rom(boot);
+    o.pause();
+  }
+  o.pilot(0x01, o.f.pilot_bytes > 0 ? o.f.pilot_bytes : 256);
+  o.put({0xFF, 0xAA, 0xFF});
+  o.synced();
+  for (std::size_t page = 0; page < pages; ++page) {
+    Bytes bytes(256, 0);
+    for (std::size_t i = 0; i < 256 && page * 256 + i < o.f.data.size(); ++i)
+      bytes[i] = o.f.data[page * 256 + i];
+    o.data(page * 256, 256);
+    for (std::size_t i = o.f.data.size(); i < (page + 1) * 256; ++i) o.put(0);
+    o.put(xor_of(bytes));
+  }
+  o.put(0);
+}
+
 // ---- Virgin, and Hi-Tec (Binary Design's loader at two speeds): 256 pilot bytes 0xAA, the
 // sync 0xA0, the block's number (0: the first), the screen flag (0x10: shown while loading),
 // the load address, the end address (exclusive) and the execution address (0: none), all
@@ -780,6 +814,9 @@ void add_turbo(TapeWriter& w, const TapeFile& f) {
     case Encoding::kAshDave:
       o.bits = {0x22, 0x44, true};
       return ash_dave(o);
+    case Encoding::kCreativeSparks:
+      o.bits = {0x22, 0x33, true};
+      return creative_sparks(o);
     case Encoding::kVisiload:
       o.bits = kVisi;
       return visiload(o);

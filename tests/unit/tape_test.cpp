@@ -462,7 +462,7 @@ TEST(Decoder, TapesLookLikeTapesRandomBytesDoNot) {
     settings.half_waves = half_waves;
     return tape_likeness(decode(recording, settings).summary);
   };
-  for (int e = static_cast<int>(Encoding::kStandard); e <= static_cast<int>(Encoding::kAshDave);
+  for (int e = static_cast<int>(Encoding::kStandard); e <= static_cast<int>(Encoding::kCreativeSparks);
        ++e) {
     synth::TapeFile f{static_cast<Encoding>(e), 1, "GAME", data, 0x4000};
     if (f.encoding == Encoding::kOcean) f.variant = 1;
@@ -569,6 +569,8 @@ TEST(Loaders, EachReadsItsOwnTapesAndNoOneElses) {
                              "$029F", "$033B", "156", "ok ok", "ok ok",   "ok"};
   const Line kAnirogBoot = {0,       0,       1,    "ROM",   "program", "ANIROG",
                             "$0334", "$0374", "64", "ok ok", "ok ok",   "ok"};
+  const Line kSparksBoot = {0,       0,       1,    "ROM",   "program", "CREATIVE",
+                            "$0801", "$0841", "64", "ok ok", "ok ok",   "ok"};
   struct Damage {
     const char* size;
     const char* copy;
@@ -706,6 +708,9 @@ TEST(Loaders, EachReadsItsOwnTapesAndNoOneElses) {
     {"Ash & Dave (no boot file known): unverified", turbo(Encoding::kAshDave, 0x0801, same),
      {{0, 10, 1, "Ash & Dave", "program", "", "$0801", "$0A59", "600", "", "ok", "unverified"}}, 0,
      {"600", "ok", "unverified"}, {}},
+    {"Creative Sparks, its address and size in the boot's header", turbo(Encoding::kCreativeSparks, 0x0801, same),
+     {kSparksBoot, {0, 10, 1, "Cr. Sparks", "program", "", "$0801", "$0B01", "768", "", "ok", "ok"}}, 1,
+     {"768", "sum", "bad"}, {"100", "cut", "incomplete"}},
   };
   // clang-format on
   for (const Case& c : cases) {
@@ -1135,6 +1140,15 @@ TEST(Loaders, WhatRealTapesShowed) {
      {{1, 10, 1, "Ash & Dave", "program", "", "$0801", "$0B01", "768", "", "ok", "unverified"}}, -1, nullptr, true},
     {"Ash & Dave: a pilot of 80 bytes, under 100, is none",
      {file(Encoding::kAshDave, 0x0801, [](auto& f) { f.pilot_bytes = 80; })}, {}},
+    {"Creative Sparks without its boot: nothing tells where it loads, no file",
+     {file(Encoding::kCreativeSparks, 0x0801, [](auto& f) { f.with_boot = false; })}, {}},
+    {"Creative Sparks: a pilot of 40 bytes, under 64, is none",
+     {file(Encoding::kCreativeSparks, 0x0801, [](auto& f) { f.pilot_bytes = 40; })},
+     {{0, 0, 1, "ROM", "program", "CREATIVE", "$0801", "$0841", "64", "ok ok", "ok ok", "ok"}}},
+    {"Creative Sparks: one page up to $FFFF ends at 0; its one check byte and its end prove it",
+     {file(Encoding::kCreativeSparks, 0xFF00, [](auto& f) { f.data.resize(256); })},
+     {{0, 0, 1, "ROM", "program", "CREATIVE", "$0801", "$0841", "64", "ok ok", "ok ok", "ok"},
+      {0, 10, 1, "Cr. Sparks", "program", "", "$FF00", "$0000", "256", "", "ok", "ok"}}},
     {"Anirog: a pilot of 40 bytes, under the 50 its loader wants, is none",
      {file(Encoding::kAnirog, 0x0801, [](auto& f) { f.pilot_bytes = 40; })}, {anirog_boot}},
     {"Burner: a pilot of 10 bytes, too few to tell it from noise, is none",
