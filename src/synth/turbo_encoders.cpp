@@ -424,8 +424,9 @@ void jiffy_load(Writer& o) {
 
 // ---- Ash & Dave: pilot bytes 0x80 (100 at least), the sync 0x40, the block's number (1 here),
 // the load and end address (the end exclusive), little-endian; the data; then 0x00, 0x01, 0x02,
-// 0x04 .. 0x80 (each bit in turn), 0x11, 0x22 .. 0x77. No checksum. Bits 0x22 / 0x44, MSB
-// first. The end address as the file announces it.
+// 0x04 .. 0x80 (each bit in turn), 0x11, 0x22 .. 0x77, whose last pulse is lost as on tapes
+// that TAPClean mends. No checksum. Bits 0x22 / 0x44, MSB first. The end address as the file
+// announces it.
 void ash_dave(Writer& o) {
   o.pilot(0x80, o.f.pilot_bytes > 0 ? o.f.pilot_bytes : 256);
   o.put(0x40);
@@ -436,7 +437,8 @@ void ash_dave(Writer& o) {
   o.data(0, o.f.data.size());
   o.put(0);
   for (int b = 0; b < 8; ++b) o.put(static_cast<std::uint8_t>(1 << b));
-  for (unsigned n = 1; n <= 7; ++n) o.put(static_cast<std::uint8_t>(n * 0x11));
+  for (unsigned n = 1; n <= 6; ++n) o.put(static_cast<std::uint8_t>(n * 0x11));
+  for (const bool one : {false, true, true, true, false, true, true}) o.bit(one);  // 0x77
 }
 
 // ---- Creative Sparks: the boot file's header (at 0x033C) holds, from byte 0x23 on, LDA #pages;

@@ -65,7 +65,7 @@ class CreativeSparks : public TurboLoader<CreativeSparks> {
     bytes_.push_back(v);
     if (bytes_.size() < size_ / kPage * (kPage + 1)) return true;
     emit_file(true);
-    return expect_end(kPilot, 0);
+    return false;
   }
 
   bool no_bit(std::uint64_t) {
