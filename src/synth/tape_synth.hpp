@@ -38,6 +38,9 @@ enum class Encoding {
   kTurbotape526,
   kVirgin,  // variant 0 Virgin, 1 Hi-Tec (the same blocks, longer pulses)
   kLexpeed,
+  kJiffyLoad,
+  kAshDave,
+  kCreativeSparks,
 };
 
 // What a Visiload chain holds besides its data blocks (least significant bit first after a
@@ -69,7 +72,8 @@ struct TapeFile {
   // Copies lost to a dropout, as (block, copy): block 0 the header, 1 on the data blocks;
   // each is written as silence of its length. Bleepload: (the block's number, 1), gone.
   std::vector<std::pair<int, int>> lost_copies = {};
-  // The header's end address tells this many bytes (-1: the data's size).
+  // The header's end address tells this many bytes (-1: the data's size); ROM loaders, Jiffy
+  // Load, Ash & Dave.
   int announced_size = -1;
   // Turbo loaders: which variant of the format; a tape's own pilot and sync bytes and bit
   // order where the format lets each tape choose; one bit flipped in data byte `flip_bit` (its
@@ -92,7 +96,8 @@ struct TapeFile {
   // 0xA0 on (the RAM under the ROMs), 0 below. Anirog: the block's flag; -1: its 1.
   int flag = -1;
   // The pilot bytes before the sync, where the format's encoder lets them be chosen (the
-  // Turbo Tape family, Anirog, Burner, Virgin); 0: the format's usual count.
+  // Turbo Tape family, Anirog, Burner, Virgin, Jiffy Load, Ash & Dave, Creative Sparks); 0:
+  // the format's usual count.
   int pilot_bytes = 0;
 };
 

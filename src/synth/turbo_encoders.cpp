@@ -407,6 +407,75 @@ void lexpeed(Writer& o) {
   o.put(xor_of(o.f.data));
 }
 
+// ---- Jiffy Load (type 1): about 3,071 pilot bytes 0x10, the sync 0x20, the load and end
+// address (the end exclusive) and the execution address, each high byte first; the data; then
+// 256 bytes counting down from 0: 0x00, 0xFF, 0xFE ... 0x01. No checksum. Bits 0x17 / 0x21,
+// MSB first. The end address as the file announces it.
+void jiffy_load(Writer& o) {
+  o.pilot(0x10, o.f.pilot_bytes > 0 ? o.f.pilot_bytes : 3071);
+  o.put(0x20);
+  o.synced();
+  const unsigned end =
+      o.f.announced_size < 0 ? end_of(o.f) : o.f.start_address + unsigned(o.f.announced_size);
+  o.put({hi(o.f.start_address), lo(o.f.start_address), hi(end), lo(end), hi(o.f.start_address),
+         lo(o.f.start_address)});
+  o.data(0, o.f.data.size());
+  for (unsigned i = 0; i < 256; ++i) o.put(lo(256 - i));
+}
+
+// ---- Ash & Dave: pilot bytes 0x80 (100 at least), the sync 0x40, the block's number (1 here),
+// the load and end address (the end exclusive), little-endian; the data; then 0x00, 0x01, 0x02,
+// 0x04 .. 0x80 (each bit in turn), 0x11, 0x22 .. 0x77, whose last pulse is lost as on tapes
+// that TAPClean mends. No checksum. Bits 0x22 / 0x44, MSB first. The end address as the file
+// announces it.
+void ash_dave(Writer& o) {
+  o.pilot(0x80, o.f.pilot_bytes > 0 ? o.f.pilot_bytes : 256);
+  o.put(0x40);
+  o.synced();
+  const unsigned end =
+      o.f.announced_size < 0 ? end_of(o.f) : o.f.start_address + unsigned(o.f.announced_size);
+  o.put({1, lo(o.f.start_address), hi(o.f.start_address), lo(end), hi(end)});
+  o.data(0, o.f.data.size());
+  o.put(0);
+  for (int b = 0; b < 8; ++b) o.put(static_cast<std::uint8_t>(1 << b));
+  for (unsigned n = 1; n <= 6; ++n) o.put(static_cast<std::uint8_t>(n * 0x11));
+  for (const bool one : {false, true, true, true, false, true, true}) o.bit(one);  // 0x77
+}
+
+// ---- Creative Sparks: the boot file's header (at 0x033C) holds, from byte 0x23 on, LDA #pages;
+// STA $FD; LDA #lo; STA $FB; LDA #hi; STA $FC: the turbo file's size in pages and its load
+// address, which the tape does not repeat. On tape: pilot bytes 0x01 (64 at least), 0xFF 0xAA
+// 0xFF, then the data in pages, each followed by the XOR of its 256 bytes (the last page
+// padded), and a trailer of 0 bits. Bits 0x22 / 0x33, MSB first.
+void creative_sparks(Writer& o) {
+  const std::size_t pages = (o.f.data.size() + 255) / 256;
+  if (o.f.with_boot) {
+    TapeFile boot{Encoding::kStandard, 1, "CREATIVE", Bytes(64, 0xEA), 0x0801};
+    boot.header_filler.assign(171, 0x20);  // the header from byte 21 on
+    const Bytes code = {0xA9, static_cast<std::uint8_t>(pages),
+                        0x85, 0xFD,
+                        0xA9, lo(o.f.start_address),
+                        0x85, 0xFB,
+                        0xA9, hi(o.f.start_address),
+                        0x85, 0xFC};
+    std::copy(code.begin(), code.end(), boot.header_filler.begin() + (0x23 - 21));
+    o.w.add_rom(boot);
+    o.pause();
+  }
+  o.pilot(0x01, o.f.pilot_bytes > 0 ? o.f.pilot_bytes : 256);
+  o.put({0xFF, 0xAA, 0xFF});
+  o.synced();
+  for (std::size_t page = 0; page < pages; ++page) {
+    Bytes bytes(256, 0);
+    for (std::size_t i = 0; i < 256 && page * 256 + i < o.f.data.size(); ++i)
+      bytes[i] = o.f.data[page * 256 + i];
+    o.data(page * 256, 256);
+    for (std::size_t i = o.f.data.size(); i < (page + 1) * 256; ++i) o.put(0);
+    o.put(xor_of(bytes));
+  }
+  o.put(0);
+}
+
 // ---- Virgin, and Hi-Tec (Binary Design's loader at two speeds): 256 pilot bytes 0xAA (the
 // loader counts 16), the sync 0xA0, the block's number (0: the first), the screen flag (0x10:
 // shown while loading), the load address, the end address (exclusive) and the execution
@@ -742,6 +811,15 @@ void add_turbo(TapeWriter& w, const TapeFile& f) {
     case Encoding::kVirgin:
       o.bits = f.variant == 1 ? TurboBits{0x25, 0x45, true} : TurboBits{0x21, 0x3B, true};
       return virgin(o);
+    case Encoding::kJiffyLoad:
+      o.bits = {0x17, 0x21, true};
+      return jiffy_load(o);
+    case Encoding::kAshDave:
+      o.bits = {0x22, 0x44, true};
+      return ash_dave(o);
+    case Encoding::kCreativeSparks:
+      o.bits = {0x22, 0x33, true};
+      return creative_sparks(o);
     case Encoding::kVisiload:
       o.bits = kVisi;
       return visiload(o);

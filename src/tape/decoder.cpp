@@ -465,7 +465,7 @@ bool guess_half_waves(recording::Reader& reader) {
 }
 
 TapeLikeness tape_likeness(const Summary& summary) {
-  constexpr std::size_t kFirst = 12, kLast = 254, kFullest = 32;
+  constexpr std::size_t kFirst = 8, kLast = 254, kFullest = 32;
   TapeLikeness out;
   out.pilots = summary.pilots;
   out.pulses = summary.pulses - std::min(summary.pulses, summary.pause_pulses);

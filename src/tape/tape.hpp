@@ -229,10 +229,10 @@ bool guess_half_waves(recording::Reader& reader);
 // would otherwise turn any file into gigabytes of pulses. Every loader's blocks start with a
 // pilot tone, so one found is enough. Without one (a stretch cut from the middle of a tape),
 // the pulses must cluster as a tape's bits do: at least half of them, pauses left out, within
-// the 32 fullest histogram bins (of 8 cycles) from 12 to 254, about 100 us to 2 ms, where every
-// loader's bits lie. Random bytes fail both: no run of 32 like pulses, and pulses spread over
-// every length (as dump words 94 % of them even outside that range, as TAP bytes over its 243
-// bins alike).
+// the 32 fullest histogram bins (of 8 cycles) from 8 to 254, about 65 us to 2 ms, where every
+// loader's bits lie, and the half waves of the shortest (Jiffy Load's 0 of 0x17). Random bytes
+// fail both: no run of 32 like pulses, and pulses spread over every length (as dump words 94 %
+// of them even outside that range, as TAP bytes over its 247 bins alike).
 struct TapeLikeness {
   bool tape = false;
   std::uint64_t pilots = 0;     // pilot tones found

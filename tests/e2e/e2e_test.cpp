@@ -1840,7 +1840,7 @@ const std::vector<Hostile> kHostile = {
   {"RandomBytesForcedAreConverted", "convert", {"--force", "$D/noise.dmp", "$D/noise.tap"}, {{"noise.dmp", noise}},
    0, "", {{"noise.tap", tap_signature, true}}},
   {"RandomTapDataIsRefused", "convert", {"$D/noise.tap", "$D/noise.dmp"}, {{"noise.tap", noise_tap}},
-   4, "tapewren-convert: $D/noise.tap: does not look like a tape recording (in its first MiB: no pilot tone, and 133328 of 1036466" + kNoTape},
+   4, "tapewren-convert: $D/noise.tap: does not look like a tape recording (in its first MiB: no pilot tone, and 133513 of 1036466" + kNoTape},
   // What a dump does not say: told as tapewren-scan tells it, or, from a pipe, what was taken.
   {"C16DumpOfHalfWavesGetsTheC16sTap", "convert", {"$D/c16.dmp", "$D/c16.tap"}, {{"c16.dmp", c16_halves}}, 0, "", {{"c16.tap", c16_tap_v2}}},
   {"PipedC16DumpSaysWhatItTook", "convert", {"/dev/stdin", "$D/c16.tap"}, {}, 0,

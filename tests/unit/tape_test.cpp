@@ -478,7 +478,7 @@ TEST(Decoder, TapesLookLikeTapesRandomBytesDoNot) {
     settings.half_waves = half_waves;
     return tape_likeness(decode(recording, settings).summary);
   };
-  for (int e = static_cast<int>(Encoding::kStandard); e <= static_cast<int>(Encoding::kLexpeed);
+  for (int e = static_cast<int>(Encoding::kStandard); e <= static_cast<int>(Encoding::kCreativeSparks);
        ++e) {
     synth::TapeFile f{static_cast<Encoding>(e), 1, "GAME", data, 0x4000};
     if (f.encoding == Encoding::kOcean) f.variant = 1;
@@ -585,6 +585,8 @@ TEST(Loaders, EachReadsItsOwnTapesAndNoOneElses) {
                              "$029F", "$033B", "156", "ok ok", "ok ok",   "ok"};
   const Line kAnirogBoot = {0,       0,       1,    "ROM",   "program", "ANIROG",
                             "$0334", "$0374", "64", "ok ok", "ok ok",   "ok"};
+  const Line kSparksBoot = {0,       0,       1,    "ROM",   "program", "CREATIVE",
+                            "$0801", "$0841", "64", "ok ok", "ok ok",   "ok"};
   struct Damage {
     const char* size;
     const char* copy;
@@ -716,6 +718,15 @@ TEST(Loaders, EachReadsItsOwnTapesAndNoOneElses) {
     {"Cyberload F4", turbo(Encoding::kCyberload, 0x4000, [](auto& f) { f.variant = 4; }),
      {{0, 10, 1, "Cyber F4", "program", "GAME", "$4000", "$4258", "600", "", "ok", "ok"}}, 0,
      {"600", "sum", "bad"}, {"100", "cut", "incomplete"}},
+    {"Jiffy Load (no boot file known): unverified", turbo(Encoding::kJiffyLoad, 0x0801, same),
+     {{0, 10, 1, "Jiffy Load", "program", "", "$0801", "$0A59", "600", "", "ok", "unverified"}}, 0,
+     {"600", "ok", "unverified"}, {}},
+    {"Ash & Dave (no boot file known): unverified", turbo(Encoding::kAshDave, 0x0801, same),
+     {{0, 10, 1, "Ash & Dave", "program", "", "$0801", "$0A59", "600", "", "ok", "unverified"}}, 0,
+     {"600", "ok", "unverified"}, {}},
+    {"Creative Sparks, its address and size in the boot's header", turbo(Encoding::kCreativeSparks, 0x0801, same),
+     {kSparksBoot, {0, 10, 1, "Cr. Sparks", "program", "", "$0801", "$0B01", "768", "", "ok", "ok"}}, 1,
+     {"768", "sum", "bad"}, {"100", "cut", "incomplete"}},
   };
   // clang-format on
   for (const Case& c : cases) {
@@ -1125,6 +1136,43 @@ TEST(Loaders, WhatRealTapesShowed) {
      {file(Encoding::kVirgin, 0x0801, [](auto& f) { f.pilot_bytes = 12; })}, {}},
     {"Virgin: a head whose end wraps past $FFFF (its loader would go on over its own pointers) is none",
      {file(Encoding::kVirgin, 0xFF00, [](auto&) {})}, {}},
+    {"Jiffy Load: one that loads up to $FFFF ends at 0",
+     {file(Encoding::kJiffyLoad, 0xFD00, [](auto&) {})},
+     {{0, 10, 1, "Jiffy Load", "program", "", "$FD00", "$0000", "768", "", "ok", "unverified"}}},
+    {"Jiffy Load: a head that tells a byte more than the data: what follows does not count down from 0, no file",
+     {file(Encoding::kJiffyLoad, 0x0801, [](auto& f) { f.announced_size = 769; })}, {}},
+    {"Jiffy Load: a head that tells a byte less: no file",
+     {file(Encoding::kJiffyLoad, 0x0801, [](auto& f) { f.announced_size = 767; })}, {}},
+    {"Jiffy Load: a head whose end is below its start is none, and the block right after it is read",
+     {file(Encoding::kJiffyLoad, 0x0801, [](auto& f) { f.announced_size = 0x10000 - 0x10; }),
+      file(Encoding::kJiffyLoad, 0x0801, [](auto&) {})},
+     {{1, 10, 1, "Jiffy Load", "program", "", "$0801", "$0B01", "768", "", "ok", "unverified"}}, -1, nullptr, true},
+    {"Jiffy Load: a pilot of 150 bytes, under 200, is none",
+     {file(Encoding::kJiffyLoad, 0x0801, [](auto& f) { f.pilot_bytes = 150; })}, {}},
+    {"Ash & Dave: one that loads up to $FFFF ends at 0",
+     {file(Encoding::kAshDave, 0xFD00, [](auto&) {})},
+     {{0, 10, 1, "Ash & Dave", "program", "", "$FD00", "$0000", "768", "", "ok", "unverified"}}},
+    {"Ash & Dave: a head that tells a byte more than the data: the bytes after it are not 0x00 0x01 0x02 .., no file",
+     {file(Encoding::kAshDave, 0x0801, [](auto& f) { f.announced_size = 769; })}, {}},
+    {"Ash & Dave: a head whose end is below its start is none, and the block right after it is read",
+     {file(Encoding::kAshDave, 0x0801, [](auto& f) { f.announced_size = 0x10000 - 0x10; }),
+      file(Encoding::kAshDave, 0x0801, [](auto&) {})},
+     {{1, 10, 1, "Ash & Dave", "program", "", "$0801", "$0B01", "768", "", "ok", "unverified"}}, -1, nullptr, true},
+    {"Ash & Dave: a pilot of 80 bytes, under 100, is none",
+     {file(Encoding::kAshDave, 0x0801, [](auto& f) { f.pilot_bytes = 80; })}, {}},
+    {"Creative Sparks without its boot: nothing tells where it loads, no file",
+     {file(Encoding::kCreativeSparks, 0x0801, [](auto& f) { f.with_boot = false; })}, {}},
+    {"Creative Sparks after another boot file: its header holds no such code, nothing tells where it loads, no file",
+     {{Encoding::kStandard, 1, "OTHER", Bytes(64, 0xEA), 0x0801},
+      file(Encoding::kCreativeSparks, 0x0801, [](auto& f) { f.with_boot = false; })},
+     {{0, 0, 1, "ROM", "program", "OTHER", "$0801", "$0841", "64", "ok ok", "ok ok", "ok"}}},
+    {"Creative Sparks: a pilot of 40 bytes, under 64, is none",
+     {file(Encoding::kCreativeSparks, 0x0801, [](auto& f) { f.pilot_bytes = 40; })},
+     {{0, 0, 1, "ROM", "program", "CREATIVE", "$0801", "$0841", "64", "ok ok", "ok ok", "ok"}}},
+    {"Creative Sparks: one page up to $FFFF ends at 0; its one check byte and its end prove it",
+     {file(Encoding::kCreativeSparks, 0xFF00, [](auto& f) { f.data.resize(256); })},
+     {{0, 0, 1, "ROM", "program", "CREATIVE", "$0801", "$0841", "64", "ok ok", "ok ok", "ok"},
+      {0, 10, 1, "Cr. Sparks", "program", "", "$FF00", "$0000", "256", "", "ok", "ok"}}},
     {"Anirog: a pilot of 40 bytes, under the 50 its loader wants, is none",
      {file(Encoding::kAnirog, 0x0801, [](auto& f) { f.pilot_bytes = 40; })}, {anirog_boot}},
     {"Anirog: a block whose flag is not its 1 is none of its",

@@ -27,6 +27,10 @@ struct BlockLayout {
   bool lsb_after_first = false;    // every byte after the first least significant bit first
   const char* bad_note = nullptr;  // told beside a bad verdict
   bool (*boot)(const TapeFile&) = nullptr;  // whether a file is this loader's boot file
+  // Bytes after all that, fixed by the format (byte i is post_byte(i)): the block ends with
+  // the last of them, and only then is its structure whole; one that differs ends it short.
+  std::size_t post = 0;
+  std::uint8_t (*post_byte)(std::size_t i) = nullptr;
 };
 
 class BlockLoader : public TurboLoader<BlockLoader> {
@@ -54,7 +58,16 @@ class BlockLoader : public TurboLoader<BlockLoader> {
       head_ = layout_.read_head(bytes_.data());
       if (!head_.ok) return false;
     }
-    if (bytes_.size() < layout_.head || bytes_.size() < whole()) return true;
+    if (bytes_.size() < layout_.head) return true;
+    const std::size_t read = whole();
+    if (bytes_.size() > read) {  // the fixed bytes after the block
+      const std::size_t at = bytes_.size() - 1 - read;
+      const bool same = v == layout_.post_byte(at);
+      if (same && at + 1 < layout_.post) return true;
+      emit_file(true, same);
+      return false;
+    }
+    if (bytes_.size() < read || layout_.post > 0) return true;
     emit_file(true);
     return expect_end(layout_.pilot);
   }
@@ -69,7 +82,8 @@ class BlockLoader : public TurboLoader<BlockLoader> {
   std::size_t sum_bytes() const { return layout_.sum == BlockLayout::Sum::kNone ? 0 : 1; }
   std::size_t whole() const { return layout_.head + head_.size + sum_bytes() + layout_.tail; }
 
-  void emit_file(bool complete) {
+  // `whole`: the fixed bytes after it came, all of them.
+  void emit_file(bool complete, bool whole = false) {
     const auto data_end = std::min(bytes_.size(), layout_.head + head_.size);
     std::vector<std::uint8_t> data(bytes_.begin() + static_cast<long>(layout_.head),
                                    bytes_.begin() + static_cast<long>(data_end));
@@ -93,7 +107,7 @@ class BlockLoader : public TurboLoader<BlockLoader> {
     if (f.verdict == Verdict::kBad && layout_.bad_note) f.notes.push_back(layout_.bad_note);
     f.evidence = static_cast<int>(layout_.sync_size) + 1;  // and a head that checked out
     end_span();
-    emit(std::move(f));
+    emit(std::move(f), whole);
   }
 
   const BlockLayout& layout_;
