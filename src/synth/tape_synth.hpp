@@ -38,6 +38,14 @@ enum class Encoding {
   kTurbotape526,
   kVirgin,  // variant 0 Virgin, 1 Hi-Tec (the same blocks, longer pulses)
   kLexpeed,
+  kRackIt,  // variant: the sum of RackItVariant
+};
+
+// How a Rack-It tape's loader differs from the common one, summed up in a file's variant.
+enum RackItVariant : int {
+  kRackItShortHeader = 1,  // a header of 7 bytes, no XOR key for the data (Marauder)
+  kRackItCheckFrom0 = 2,   // the check byte's XOR starts at 0 (else 0x80)
+  kRackItCipherZp = 4,     // the boot loads its cipher from $7C (else LDA #cipher)
 };
 
 // What a Visiload chain holds besides its data blocks (least significant bit first after a
