@@ -38,7 +38,9 @@ enum class Encoding {
   kTurbotape526,
   kVirgin,  // variant 0 Virgin, 1 Hi-Tec (the same blocks, longer pulses)
   kLexpeed,
-  kRackIt,  // variant: the sum of RackItVariant
+  kRackIt,       // variant: the sum of RackItVariant
+  kSnakeload50,  // variant 0: T1's pulses; 1: T2's, longer
+  kSnakeload51,  // its sync (sync_byte 0: Eldritch's; 1: SWIV's; 2: the third TAPClean knows)
 };
 
 // How a Rack-It tape's loader differs from the common one, summed up in a file's variant.

@@ -740,6 +740,50 @@ void rackit(Writer& o) {
   o.bit(true, 8);
 }
 
+// ---- Steve Snake's loaders: a pilot of 0 bits and a 1, then a sync of several bytes, most
+// significant bit first. 5.0: the sync "eilyK" ("Kylie" backwards), the block's number, the
+// load and end address (little-endian, the end exclusive), the data and the sum of the data;
+// a trailer of 0 bits. Bits 0x3F / 0x5F (T1) or 0x60 / 0xA0 (T2). 5.1: a sync of 8 bytes
+// set by the tape's loader (Eldritch's "ELDRITCH" backwards, C8 C3 D4 C9 D2 C4 CC C5; SWIV's
+// 85 8C 8C 85 88 83 89 8D; one more beginning B2 B4 B2 D4), the block's number, the end
+// (exclusive) and the load address high byte first, the data and its check: the XOR of the
+// data, 1 added after each byte loaded at an address ending in 0xFF; a trailer of 0 bits.
+// Bits 0x28 / 0x48.
+void snakeload50(Writer& o) {
+  o.w.place(o.block++, 1);
+  o.w.pilot();
+  o.bit(false, 2000);
+  o.bit(true);
+  o.put(Bytes{'e', 'i', 'l', 'y', 'K'});
+  o.synced();
+  o.put({1, lo(o.f.start_address), hi(o.f.start_address), lo(end_of(o.f)), hi(end_of(o.f))});
+  o.data(0, o.f.data.size());
+  std::uint8_t sum = 0;
+  for (const auto b : o.f.data) sum = static_cast<std::uint8_t>(sum + b);
+  o.put(sum);
+  o.bit(false, 1000);
+}
+void snakeload51(Writer& o) {
+  const Bytes syncs[] = {{0xC8, 0xC3, 0xD4, 0xC9, 0xD2, 0xC4, 0xCC, 0xC5},
+                         {0x85, 0x8C, 0x8C, 0x85, 0x88, 0x83, 0x89, 0x8D},
+                         {0xB2, 0xB4, 0xB2, 0xD4, 0xA0, 0xA0, 0xA0, 0xA0}};
+  o.w.place(o.block++, 1);
+  o.w.pilot();
+  o.bit(false, 2000);
+  o.bit(true);
+  o.put(syncs[o.f.sync_byte % 3]);
+  o.synced();
+  o.put({1, hi(end_of(o.f)), lo(end_of(o.f)), hi(o.f.start_address), lo(o.f.start_address)});
+  o.data(0, o.f.data.size());
+  std::uint8_t check = 0;
+  for (std::size_t i = 0; i < o.f.data.size(); ++i) {
+    check ^= o.f.data[i];
+    if (lo(o.f.start_address + static_cast<unsigned>(i)) == 0xFF) ++check;
+  }
+  o.put(check);
+  o.bit(false, 1000);
+}
+
 }  // namespace
 
 void add_turbo(TapeWriter& w, const TapeFile& f) {
@@ -800,6 +844,12 @@ void add_turbo(TapeWriter& w, const TapeFile& f) {
     case Encoding::kVirgin:
       o.bits = f.variant == 1 ? TurboBits{0x25, 0x45, true} : TurboBits{0x21, 0x3B, true};
       return virgin(o);
+    case Encoding::kSnakeload50:
+      o.bits = f.variant == 1 ? TurboBits{0x60, 0xA0, true} : TurboBits{0x3F, 0x5F, true};
+      return snakeload50(o);
+    case Encoding::kSnakeload51:
+      o.bits = {0x28, 0x48, true};
+      return snakeload51(o);
     case Encoding::kRackIt:
       o.bits = {0x1D, 0x3D, !f.lsb_first};
       return rackit(o);
