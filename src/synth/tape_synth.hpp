@@ -41,6 +41,18 @@ enum class Encoding {
   kJiffyLoad,
   kAshDave,
   kCreativeSparks,
+  kRackIt,       // variant: the sum of RackItVariant
+  kSnakeload50,  // variant 0: T1's pulses; 1: T2's, longer
+  kSnakeload51,  // its sync (sync_byte 0: Eldritch's; 1: SWIV's; 2: the third TAPClean knows)
+};
+// The last encoding, for what goes through them all: a new one goes before this line's.
+constexpr Encoding kLastEncoding = Encoding::kSnakeload51;
+
+// How a Rack-It tape's loader differs from the common one, summed up in a file's variant.
+enum RackItVariant : int {
+  kRackItShortHeader = 1,  // a header of 7 bytes, no XOR key for the data (Marauder)
+  kRackItCheckFrom0 = 2,   // the check byte's XOR starts at 0 (else 0x80)
+  kRackItCipherZp = 4,     // the boot loads its cipher from $7C (else LDA #cipher)
 };
 
 // What a Visiload chain holds besides its data blocks (least significant bit first after a

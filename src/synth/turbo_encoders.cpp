@@ -751,6 +751,109 @@ void cyberload(Writer& o) {
   }
 }
 
+// ---- Rack-It (Hewson): the boot, a ROM file loaded at $0316, deciphers the loader it holds
+// from $04BD on with LDA #cipher (or LDA $7C, where the ROM loader leaves 0x24) / EOR $04BD,X
+// / STA $0200,X. The loader, deciphered, reads a bit with LSR $DD0D / LDA #$19 / STA $DD0E /
+// ROL (most significant bit first) or ROR (least) and looks for the tape's pilot and sync
+// with CMP #pilot / BEQ / CMP #sync / BNE; where its check byte's XOR starts at 0, not 0x80,
+// it sets it with DEX / STX $FC; where the header has 7 bytes, not 8, it stores it with STA
+// $F3,X. On tape each block: the pilot bytes, the sync, the header (8 bytes: an XOR key for
+// the data, the value for $01, the check byte, the end address (exclusive) and the load
+// address both high byte first, the block's number; 7 bytes: the same without the key), the
+// data XORed with the key, and 8 bits of 1. The check byte: 0x80 (or 0) XOR the data as it
+// loads. Bits 0x1D / 0x3D.
+constexpr std::uint8_t kRackItKey = 0xC5;  // the tape's own
+
+void rackit(Writer& o) {
+  const bool short_header = (o.f.variant & kRackItShortHeader) != 0,
+             from0 = (o.f.variant & kRackItCheckFrom0) != 0;
+  const std::uint8_t pilot = o.f.pilot_byte ? o.f.pilot_byte : 0x25,
+                     sync = o.f.sync_byte ? o.f.sync_byte : 0x3D;
+  if (o.f.with_boot) {
+    const bool zp = (o.f.variant & kRackItCipherZp) != 0;
+    const std::uint8_t cipher = zp ? 0x24 : 0x6B;
+    Bytes boot(0x0540 - 0x0316, 0xEA), loader(0x0540 - 0x04BD, 0xEA);
+    const Bytes decipher = {static_cast<std::uint8_t>(zp ? 0xA5 : 0xA9),
+                            static_cast<std::uint8_t>(zp ? 0x7C : cipher),
+                            0x5D,
+                            0xBD,
+                            0x04,
+                            0x9D,
+                            0x00,
+                            0x02};
+    std::copy(decipher.begin(), decipher.end(), boot.begin() + (0x046F - 0x0316));
+    const auto at = [&](std::size_t k, const Bytes& code) {
+      std::copy(code.begin(), code.end(), loader.begin() + static_cast<long>(k));
+    };
+    at(0x10, {0x4E, 0x0D, 0xDD, 0xA9, 0x19, 0x8D, 0x0E, 0xDD,
+              static_cast<std::uint8_t>(o.f.lsb_first ? 0x66 : 0x26), 0xF7});
+    at(0x30, {0xC9, pilot, 0xF0, 0xF7, 0xC9, sync, 0xD0, 0xF3});
+    if (from0) at(0x50, {0xCA, 0x86, 0xFC});
+    if (short_header) at(0x60, {0x95, 0xF3});
+    for (std::size_t k = 0; k < loader.size(); ++k)
+      boot[0x04BD - 0x0316 + k] = static_cast<std::uint8_t>(loader[k] ^ cipher);
+    o.w.add_rom({Encoding::kStandard, 3, "RACK-IT", boot, 0x0316});
+    o.pause();
+  }
+  o.pilot(pilot, o.f.pilot_bytes > 0 ? o.f.pilot_bytes : 256);
+  o.put(sync);
+  o.synced();
+  if (!short_header) o.put(kRackItKey);
+  o.put({0x37, static_cast<std::uint8_t>(xor_of(o.f.data) ^ (from0 ? 0 : 0x80)), hi(end_of(o.f)),
+         lo(end_of(o.f)), hi(o.f.start_address), lo(o.f.start_address), 0});
+  if (short_header) {
+    o.data(0, o.f.data.size());
+  } else {
+    o.data(0, o.f.data.size(),
+           [](std::size_t, std::uint8_t v) { return static_cast<std::uint8_t>(v ^ kRackItKey); });
+  }
+  o.bit(true, 8);
+}
+
+// ---- Steve Snake's loaders: a pilot of 0 bits and a 1, then a sync of several bytes, most
+// significant bit first. 5.0: the sync "eilyK" ("Kylie" backwards), the block's number, the
+// load and end address (little-endian, the end exclusive), the data and the sum of the data;
+// a trailer of 0 bits. Bits 0x3F / 0x5F (T1) or 0x60 / 0xA0 (T2). 5.1: a sync of 8 bytes
+// set by the tape's loader (Eldritch's "ELDRITCH" backwards, C8 C3 D4 C9 D2 C4 CC C5; SWIV's
+// 85 8C 8C 85 88 83 89 8D; one more beginning B2 B4 B2 D4), the block's number, the end
+// (exclusive) and the load address high byte first, the data and its check: the XOR of the
+// data, 1 added after each byte loaded at an address ending in 0xFF; a trailer of 0 bits.
+// Bits 0x28 / 0x48.
+void snakeload50(Writer& o) {
+  o.w.place(o.block++, 1);
+  o.w.pilot();
+  o.bit(false, 2000);
+  o.bit(true);
+  o.put(Bytes{'e', 'i', 'l', 'y', 'K'});
+  o.synced();
+  o.put({1, lo(o.f.start_address), hi(o.f.start_address), lo(end_of(o.f)), hi(end_of(o.f))});
+  o.data(0, o.f.data.size());
+  std::uint8_t sum = 0;
+  for (const auto b : o.f.data) sum = static_cast<std::uint8_t>(sum + b);
+  o.put(sum);
+  o.bit(false, 1000);
+}
+void snakeload51(Writer& o) {
+  const Bytes syncs[] = {{0xC8, 0xC3, 0xD4, 0xC9, 0xD2, 0xC4, 0xCC, 0xC5},
+                         {0x85, 0x8C, 0x8C, 0x85, 0x88, 0x83, 0x89, 0x8D},
+                         {0xB2, 0xB4, 0xB2, 0xD4, 0xA0, 0xA0, 0xA0, 0xA0}};
+  o.w.place(o.block++, 1);
+  o.w.pilot();
+  o.bit(false, 2000);
+  o.bit(true);
+  o.put(syncs[o.f.sync_byte % 3]);
+  o.synced();
+  o.put({1, hi(end_of(o.f)), lo(end_of(o.f)), hi(o.f.start_address), lo(o.f.start_address)});
+  o.data(0, o.f.data.size());
+  std::uint8_t check = 0;
+  for (std::size_t i = 0; i < o.f.data.size(); ++i) {
+    check ^= o.f.data[i];
+    if (lo(o.f.start_address + static_cast<unsigned>(i)) == 0xFF) ++check;
+  }
+  o.put(check);
+  o.bit(false, 1000);
+}
+
 }  // namespace
 
 void add_turbo(TapeWriter& w, const TapeFile& f) {
@@ -820,6 +923,15 @@ void add_turbo(TapeWriter& w, const TapeFile& f) {
     case Encoding::kCreativeSparks:
       o.bits = {0x22, 0x33, true};
       return creative_sparks(o);
+    case Encoding::kSnakeload50:
+      o.bits = f.variant == 1 ? TurboBits{0x60, 0xA0, true} : TurboBits{0x3F, 0x5F, true};
+      return snakeload50(o);
+    case Encoding::kSnakeload51:
+      o.bits = {0x28, 0x48, true};
+      return snakeload51(o);
+    case Encoding::kRackIt:
+      o.bits = {0x1D, 0x3D, !f.lsb_first};
+      return rackit(o);
     case Encoding::kVisiload:
       o.bits = kVisi;
       return visiload(o);

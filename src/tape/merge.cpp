@@ -14,9 +14,11 @@ namespace tapewren::tape {
 bool DataCheck::holds(const std::vector<std::uint8_t>& data) const {
   if (expected < 0 || begin > end || end > data.size()) return false;
   std::uint8_t v = seed;
-  for (std::size_t i = begin; i < end; ++i)
-    v = op == Op::kXor ? static_cast<std::uint8_t>(v ^ data[i])
-                       : static_cast<std::uint8_t>(v + data[i]);
+  for (std::size_t i = begin; i < end; ++i) {
+    v = op == Op::kSum ? static_cast<std::uint8_t>(v + data[i])
+                       : static_cast<std::uint8_t>(v ^ data[i]);
+    if (op == Op::kXorStep && static_cast<std::uint8_t>(address + (i - begin)) == 0xFF) ++v;
+  }
   return v == expected;
 }
 

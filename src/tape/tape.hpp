@@ -89,11 +89,13 @@ struct BlockRead {
 // A check byte over a stretch of a file's data, so that data put together from several
 // recordings can be verified: the XOR (or the sum) of seed and data[begin, end) is expected.
 struct DataCheck {
-  enum class Op { kXor, kSum };
+  // kXorStep: the XOR, with 1 added after each byte that loads at an address ending in 0xFF.
+  enum class Op { kXor, kSum, kXorStep };
   Op op = Op::kXor;
   std::uint32_t begin = 0, end = 0;
-  std::uint8_t seed = 0;  // what the check covers besides the data (a head, a type byte)
-  int expected = -1;      // the check byte on tape (-1: not read)
+  std::uint8_t seed = 0;     // what the check covers besides the data (a head, a type byte)
+  std::uint8_t address = 0;  // kXorStep: the low byte of the address data[begin] loads at
+  int expected = -1;         // the check byte on tape (-1: not read)
   bool holds(const std::vector<std::uint8_t>& data) const;
 };
 
@@ -252,8 +254,8 @@ class Fingerprint {
   std::uint32_t crc_ = 0xFFFFFFFF;
 };
 
-// A DataCheck over data[begin, end), from the check byte found and the one the loader
-// computed over whatever it covers (what that adds to the data's own is the seed).
+// A DataCheck (kXor or kSum) over data[begin, end), from the check byte found and the one the
+// loader computed over whatever it covers (what that adds to the data's own is the seed).
 DataCheck data_check(DataCheck::Op op, const std::vector<std::uint8_t>& data, std::size_t begin,
                      std::size_t end, int found, int computed);
 

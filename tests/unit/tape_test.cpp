@@ -478,7 +478,7 @@ TEST(Decoder, TapesLookLikeTapesRandomBytesDoNot) {
     settings.half_waves = half_waves;
     return tape_likeness(decode(recording, settings).summary);
   };
-  for (int e = static_cast<int>(Encoding::kStandard); e <= static_cast<int>(Encoding::kCreativeSparks);
+  for (int e = static_cast<int>(Encoding::kStandard); e <= static_cast<int>(synth::kLastEncoding);
        ++e) {
     synth::TapeFile f{static_cast<Encoding>(e), 1, "GAME", data, 0x4000};
     if (f.encoding == Encoding::kOcean) f.variant = 1;
@@ -587,6 +587,8 @@ TEST(Loaders, EachReadsItsOwnTapesAndNoOneElses) {
                             "$0334", "$0374", "64", "ok ok", "ok ok",   "ok"};
   const Line kSparksBoot = {0,       0,       1,    "ROM",   "program", "CREATIVE",
                             "$0801", "$0841", "64", "ok ok", "ok ok",   "ok"};
+  const Line kRackItBoot = {0,       0,       1,     "ROM",   "program", "RACK-IT",
+                            "$0316", "$0540", "554", "ok ok", "ok ok",   "ok"};
   struct Damage {
     const char* size;
     const char* copy;
@@ -687,6 +689,27 @@ TEST(Loaders, EachReadsItsOwnTapesAndNoOneElses) {
      {"600", "sum", "bad"}, {"100", "cut", "incomplete"}},
     {"Virgin", turbo(Encoding::kVirgin, 0x0801, same),
      {{0, 10, 1, "Virgin", "program", "", "$0801", "$0A59", "600", "", "ok", "ok"}}, 0,
+     {"600", "sum", "bad"}, {"100", "cut", "incomplete"}},
+    {"Rack-It, most significant bit first, its check from 0", turbo(Encoding::kRackIt, 0x0801, [](auto& f) { f.variant = synth::kRackItCheckFrom0; }),
+     {kRackItBoot, {0, 10, 1, "Rack-It", "program", "", "$0801", "$0A59", "600", "", "ok", "ok"}}, 1,
+     {"600", "sum", "bad"}, {"100", "cut", "incomplete"}},
+    {"Rack-It, least significant bit first, its check from 0x80, the boot's cipher from $7C", turbo(Encoding::kRackIt, 0x4000, [](auto& f) { f.pilot_byte = 0x5A; f.sync_byte = 0xE7; f.lsb_first = true; f.variant = synth::kRackItCipherZp; }),
+     {kRackItBoot, {0, 10, 1, "Rack-It", "program", "", "$4000", "$4258", "600", "", "ok", "ok"}}, 1,
+     {"600", "sum", "bad"}, {"100", "cut", "incomplete"}},
+    {"Rack-It with a header of 7 bytes, no key", turbo(Encoding::kRackIt, 0x2000, [](auto& f) { f.pilot_byte = 0x96; f.sync_byte = 0x3C; f.variant = synth::kRackItShortHeader; }),
+     {kRackItBoot, {0, 10, 1, "Rack-It", "program", "", "$2000", "$2258", "600", "", "ok", "ok"}}, 1,
+     {"600", "sum", "bad"}, {"100", "cut", "incomplete"}},
+    {"Snakeload 5.0 T1", turbo(Encoding::kSnakeload50, 0x0801, same),
+     {{0, 10, 1, "Snake50 T1", "program", "", "$0801", "$0A59", "600", "", "ok", "ok"}}, 0,
+     {"600", "sum", "bad"}, {"100", "cut", "incomplete"}},
+    {"Snakeload 5.0 T2", turbo(Encoding::kSnakeload50, 0x4000, [](auto& f) { f.variant = 1; }),
+     {{0, 10, 1, "Snake50 T2", "program", "", "$4000", "$4258", "600", "", "ok", "ok"}}, 0,
+     {"600", "sum", "bad"}, {"100", "cut", "incomplete"}},
+    {"Snakeload 5.1 (Eldritch's sync), across three pages' ends", turbo(Encoding::kSnakeload51, 0x20F0, same),
+     {{0, 10, 1, "Snake51", "program", "", "$20F0", "$2348", "600", "", "ok", "ok"}}, 0,
+     {"600", "sum", "bad"}, {"100", "cut", "incomplete"}},
+    {"Snakeload 5.1 (SWIV's sync)", turbo(Encoding::kSnakeload51, 0x3000, [](auto& f) { f.sync_byte = 1; }),
+     {{0, 10, 1, "Snake51", "program", "", "$3000", "$3258", "600", "", "ok", "ok"}}, 0,
      {"600", "sum", "bad"}, {"100", "cut", "incomplete"}},
     {"Visiload", turbo(Encoding::kVisiload, 0x4000, same),
      {kVisiBoot, {0, 10, 1, "Visiload", "program", "", "$0347", "$0348", "1", "", "ok", "ok (no checksum)"},
@@ -1066,6 +1089,8 @@ TEST(Loaders, WhatRealTapesShowed) {
                             "$0334", "$0374", "64", "ok ok", "ok ok",   "ok"};
   const Line burner_boot = {0,       0,       1,     "ROM",   "program", "BURNER",
                             "$02A7", "$030C", "101", "ok ok", "ok ok",   "ok"};
+  const Line rackit_boot = {0,       0,       1,     "ROM",   "program", "RACK-IT",
+                            "$0316", "$0540", "554", "ok ok", "ok ok",   "ok"};
   // Virgin data holding a run of 3,332 0 bits (as a Virgin game of five blocks does), then
   // what Ocean's loader reads as a chain whole to its end: a 1, a page, a page of 0 and 2,047
   // 0 bits; the rest of the data after it.
@@ -1173,6 +1198,22 @@ TEST(Loaders, WhatRealTapesShowed) {
      {file(Encoding::kCreativeSparks, 0xFF00, [](auto& f) { f.data.resize(256); })},
      {{0, 0, 1, "ROM", "program", "CREATIVE", "$0801", "$0841", "64", "ok ok", "ok ok", "ok"},
       {0, 10, 1, "Cr. Sparks", "program", "", "$FF00", "$0000", "256", "", "ok", "ok"}}},
+    {"Rack-It: a game's blocks, each where its header says, read with the boot's parameters; one that loads up to $FFFF ends at 0",
+     {file(Encoding::kRackIt, 0x0801, [](auto& f) { f.pilot_byte = 0x69; f.sync_byte = 0x96; }),
+      file(Encoding::kRackIt, 0xFD00, [](auto& f) { f.pilot_byte = 0x69; f.sync_byte = 0x96; f.with_boot = false; })},
+     {rackit_boot, {0, 10, 1, "Rack-It", "program", "", "$0801", "$0B01", "768", "", "ok", "ok"},
+      {1, 10, 1, "Rack-It", "program", "", "$FD00", "$0000", "768", "", "ok", "ok"}}},
+    {"Rack-It without its boot (recorded apart): its pilot, sync and bit order unknown, nothing",
+     {file(Encoding::kRackIt, 0x0801, [](auto& f) { f.with_boot = false; })}, {}},
+    {"Snakeload 5.0: a block's trailer of 0 bits running into the next block's pilot, no pause between; one that loads up to $FFFF ends at 0",
+     {file(Encoding::kSnakeload50, 0x0801, [](auto&) {}), file(Encoding::kSnakeload50, 0xFD00, [](auto&) {})},
+     {{0, 10, 1, "Snake50 T1", "program", "", "$0801", "$0B01", "768", "", "ok", "ok"},
+      {1, 10, 1, "Snake50 T1", "program", "", "$FD00", "$0000", "768", "", "ok", "ok"}},
+     -1, nullptr, true},
+    {"Snakeload 5.1: the third sync TAPClean knows (B2 B4 B2 D4, the rest any), two blocks in a row",
+     {file(Encoding::kSnakeload51, 0x0801, [](auto& f) { f.sync_byte = 2; }), file(Encoding::kSnakeload51, 0x4000, [](auto& f) { f.sync_byte = 2; })},
+     {{0, 10, 1, "Snake51", "program", "", "$0801", "$0B01", "768", "", "ok", "ok"},
+      {1, 10, 1, "Snake51", "program", "", "$4000", "$4300", "768", "", "ok", "ok"}}},
     {"Anirog: a pilot of 40 bytes, under the 50 its loader wants, is none",
      {file(Encoding::kAnirog, 0x0801, [](auto& f) { f.pilot_bytes = 40; })}, {anirog_boot}},
     {"Anirog: a block whose flag is not its 1 is none of its",
