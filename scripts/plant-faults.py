@@ -536,7 +536,6 @@ FAULTS = [
      "const std::uint8_t cipher = zp ? 0x24 : 0x6B;", "const std::uint8_t cipher = zp ? 0xB4 : 0x6B;"),
     ("rackit-encoder-end-low-first", "src/synth/turbo_encoders.cpp",
      "hi(end_of(o.f)),\n         lo(end_of(o.f)), hi(o.f.start_address)", "lo(end_of(o.f)),\n         hi(end_of(o.f)), hi(o.f.start_address)"),
-    ("snake-t2-takes-t1-pilots", "src/tape/loaders/snakeload.cpp", "below_(version == Version::kT1   ? kT2From", "below_(version == Version::kT1   ? 0xFFFF"),
     ("snake-51-takes-any-pilot", "src/tape/loaders/snakeload.cpp", "if (zero < from_ || zero >= below_) return false;", ""),
     ("snake-sync50-unchecked", "src/tape/loaders/snakeload.cpp", "if (!v51_) return bytes_[n - 1] == kSync50[n - 1];", "if (!v51_) return true;"),
     ("snake-sync51-all-8", "src/tape/loaders/snakeload.cpp", "return n > 4 || std::any_of(", "return n > 8 || std::any_of("),

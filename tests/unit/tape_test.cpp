@@ -1027,6 +1027,33 @@ TEST(Loaders, EachReadsItsOwnTapesAndNoOneElses) {
   }
 }
 
+// Steve Snake's three speeds, each loader run alone (--only) over the others' tapes: each
+// pilot of 0 bits is taken only by the loader whose speed it is nearest, so no block is
+// named for a loader it is not (the pulses of T1 and T2 are too near for the bits alone to
+// tell).
+TEST(Loaders, SnakeloadSpeedsKeptApart) {
+  const auto tape = [](Encoding e, int variant) {
+    synth::TapeFile f{e, 1, "GAME", Bytes(300, 0x5A), 0x4000};
+    f.variant = variant;
+    return f;
+  };
+  const std::vector<std::pair<synth::TapeFile, const char*>> tapes = {
+      {tape(Encoding::kSnakeload50, 0), "Snake50 T1"},
+      {tape(Encoding::kSnakeload50, 1), "Snake50 T2"},
+      {tape(Encoding::kSnakeload51, 0), "Snake51"}};
+  for (const auto& [file, own] : tapes) {
+    const Bytes words = synth::synthesize({file});
+    for (const char* alone : {"Snake50 T1", "Snake50 T2", "Snake51"}) {
+      SCOPED_TRACE(std::string(own) + " read by " + alone);
+      DecoderSettings settings;
+      settings.loaders = {alone};
+      const auto files = decode(words, settings).files;
+      EXPECT_EQ(files.size(), std::string(alone) == own ? 1u : 0u);
+      for (const TapeFile& f : files) EXPECT_EQ(f.loader->name, std::string(own));
+    }
+  }
+}
+
 // What real commercial tapes showed that our first encoders did not write, each on a tape the
 // synthesiser writes with that fact: every row the whole report of the tape.
 TEST(Loaders, WhatRealTapesShowed) {
