@@ -49,9 +49,7 @@ class Burner : public TurboLoader<Burner> {
   }
 
   bool accepts(const Pilot& pilot) {
-    if (!known_) return false;
-    bits_.set_msb_first(msb_first_);
-    if (!sync_pilot(pilot)) return false;
+    if (!known_ || !sync_pilot(pilot, msb_first_)) return false;
     bytes_.clear();
     return true;
   }

@@ -74,9 +74,7 @@ class RackIt : public TurboLoader<RackIt> {
   }
 
   bool accepts(const Pilot& pilot) {
-    if (!known_) return false;
-    bits_.set_msb_first(msb_first_);
-    if (!sync_pilot(pilot)) return false;
+    if (!known_ || !sync_pilot(pilot, msb_first_)) return false;
     bytes_.clear();
     return true;
   }

@@ -166,6 +166,11 @@ class TurboLoader : public LoaderDecoder {
     resync(seen >= 0 ? seen : static_cast<int>(pilot.count / static_cast<unsigned>(8 + lead)) - 2);
     return true;
   }
+  // The same in the bit order a boot file set.
+  bool sync_pilot(const Pilot& pilot, bool msb_first) {
+    bits_.set_msb_first(msb_first);
+    return sync_pilot(pilot);
+  }
   // Pilot bytes and the sync again from the next byte on, `seen` pilot bytes counted.
   void resync(int seen) {
     pilot_sync_.start(seen);
