@@ -38,6 +38,7 @@ enum class Encoding {
   kTurbotape526,
   kVirgin,  // variant 0 Virgin, 1 Hi-Tec (the same blocks, longer pulses)
   kLexpeed,
+  kOdeload,  // the tape's own pilot_byte and sync_byte, 0x20 and 0xDB when 0
 };
 
 // What a Visiload chain holds besides its data blocks (least significant bit first after a

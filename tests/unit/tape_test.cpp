@@ -462,7 +462,7 @@ TEST(Decoder, TapesLookLikeTapesRandomBytesDoNot) {
     settings.half_waves = half_waves;
     return tape_likeness(decode(recording, settings).summary);
   };
-  for (int e = static_cast<int>(Encoding::kStandard); e <= static_cast<int>(Encoding::kLexpeed);
+  for (int e = static_cast<int>(Encoding::kStandard); e <= static_cast<int>(Encoding::kOdeload);
        ++e) {
     synth::TapeFile f{static_cast<Encoding>(e), 1, "GAME", data, 0x4000};
     if (f.encoding == Encoding::kOcean) f.variant = 1;
@@ -569,6 +569,8 @@ TEST(Loaders, EachReadsItsOwnTapesAndNoOneElses) {
                              "$029F", "$033B", "156", "ok ok", "ok ok",   "ok"};
   const Line kAnirogBoot = {0,       0,       1,    "ROM",   "program", "ANIROG",
                             "$0334", "$0374", "64", "ok ok", "ok ok",   "ok"};
+  const Line kOdeBoot = {0,       0,       1,    "ROM",   "program", "ODELOAD",
+                         "$02AB", "$0304", "89", "ok ok", "ok ok",   "ok"};
   struct Damage {
     const char* size;
     const char* copy;
@@ -699,6 +701,12 @@ TEST(Loaders, EachReadsItsOwnTapesAndNoOneElses) {
      {"600", "ok", "ok (no checksum)"}, {"100", "cut", "incomplete"}},
     {"Cyberload F4", turbo(Encoding::kCyberload, 0x4000, [](auto& f) { f.variant = 4; }),
      {{0, 10, 1, "Cyber F4", "program", "GAME", "$4000", "$4258", "600", "", "ok", "ok"}}, 0,
+     {"600", "sum", "bad"}, {"100", "cut", "incomplete"}},
+    {"ODEload", turbo(Encoding::kOdeload, 0x4000, same),
+     {kOdeBoot, {0, 10, 1, "ODEload", "program", "", "$4000", "$4258", "600", "", "ok", "ok"}}, 1,
+     {"600", "sum", "bad"}, {"100", "cut", "incomplete"}},
+    {"ODEload, the tape's own pilot and sync told by its boot header", turbo(Encoding::kOdeload, 0x4000, [](auto& f) { f.pilot_byte = 0x4E; f.sync_byte = 0x9A; }),
+     {kOdeBoot, {0, 10, 1, "ODEload", "program", "", "$4000", "$4258", "600", "", "ok", "ok"}}, 1,
      {"600", "sum", "bad"}, {"100", "cut", "incomplete"}},
   };
   // clang-format on

@@ -27,6 +27,8 @@ struct BlockLayout {
   bool lsb_after_first = false;    // every byte after the first least significant bit first
   const char* bad_note = nullptr;  // told beside a bad verdict
   bool (*boot)(const TapeFile&) = nullptr;  // whether a file is this loader's boot file
+  // Whether a file is its boot file, one that tells the tape's own pilot and sync byte.
+  bool (*boot_sync)(const TapeFile&, std::uint8_t& pilot, std::uint8_t& sync) = nullptr;
 };
 
 class BlockLoader : public TurboLoader<BlockLoader> {
@@ -38,6 +40,11 @@ class BlockLoader : public TurboLoader<BlockLoader> {
 
   void seen(const TapeFile& f) override {
     if (layout_.boot && layout_.boot(f)) boot_seen();
+    std::uint8_t pilot = 0;
+    if (layout_.boot_sync && layout_.boot_sync(f, pilot, own_sync_)) {
+      boot_seen();
+      use_sync({pilot, layout_.min_pilot, &own_sync_, 1});
+    }
   }
 
   bool accepts(const Pilot& pilot) {
@@ -99,6 +106,7 @@ class BlockLoader : public TurboLoader<BlockLoader> {
   const BlockLayout& layout_;
   std::vector<std::uint8_t> bytes_;  // from the head on
   BlockHead head_;
+  std::uint8_t own_sync_ = 0;  // the sync its boot file told
 };
 
 // The little-endian and big-endian words in a head.
