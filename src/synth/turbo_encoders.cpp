@@ -421,33 +421,6 @@ void virgin(Writer& o) {
   o.put(xor_of(o.f.data));
 }
 
-// ---- ODEload: a Freeload of its own speed. The boot file's header (type 3, $02AB-$0304)
-// holds the loader, which compares each byte with the pilot byte at 0x0368 and at 0x037C
-// (CMP #pilot) and with the sync at 0x0380 (CMP #sync): the tape's own, 0x20 and 0xDB as a
-// rule. Each file a block: pilot bytes, the sync, the load and end address (little-endian, the
-// end exclusive), the data and the XOR of the data. Bits 0x25 / 0x50, MSB first.
-void odeload(Writer& o) {
-  const std::uint8_t pilot = o.f.pilot_byte ? o.f.pilot_byte : 0x20,
-                     sync = o.f.sync_byte ? o.f.sync_byte : 0xDB;
-  if (o.f.with_boot) {
-    TapeFile boot{Encoding::kStandard, 3, "ODELOAD", Bytes(0x59, 0xEA), 0x02AB};
-    boot.header_filler.assign(171, 0xEA);  // the header from byte 21 (0x0351) on
-    const auto code = [&](unsigned at, const Bytes& bytes) {
-      std::copy(bytes.begin(), bytes.end(), boot.header_filler.begin() + (at - 0x0351));
-    };
-    code(0x0368, {0xC9, pilot, 0xD0, 0xF6});
-    code(0x037C, {0xC9, pilot, 0xF0, 0xF8, 0xC9, sync, 0xD0, 0xEE});
-    o.w.add_rom(boot);
-    o.pause();
-  }
-  o.pilot(pilot, o.f.pilot_bytes > 0 ? o.f.pilot_bytes : 128);
-  o.put(sync);
-  o.synced();
-  o.put({lo(o.f.start_address), hi(o.f.start_address), lo(end_of(o.f)), hi(end_of(o.f))});
-  o.data(0, o.f.data.size());
-  o.put(xor_of(o.f.data));
-}
-
 // ---- Visiload: the boot file, loaded to 0x029F-0x03C0, sets the loader's timer at 0x0378
 // (LDA #lo; STA $DD04; LDA #hi; STA $DD05). A lead bit of 1 before every byte; a pilot of
 // 0x00 bytes, 0x16, then blocks: the end and the start address high byte first (the end
@@ -706,6 +679,33 @@ void cyberload(Writer& o) {
     o.put(head);
     o.data(at, n);
   }
+}
+
+// ---- ODEload: a Freeload of its own speed. The boot file's header (type 3, $02AB-$0304)
+// holds the loader, which compares each byte with the pilot byte at 0x0368 and at 0x037C
+// (CMP #pilot) and with the sync at 0x0380 (CMP #sync): the tape's own, 0x20 and 0xDB as a
+// rule. Each file a block: pilot bytes, the sync, the load and end address (little-endian, the
+// end exclusive), the data and the XOR of the data. Bits 0x25 / 0x50, MSB first.
+void odeload(Writer& o) {
+  const std::uint8_t pilot = o.f.pilot_byte ? o.f.pilot_byte : 0x20,
+                     sync = o.f.sync_byte ? o.f.sync_byte : 0xDB;
+  if (o.f.with_boot) {
+    TapeFile boot{Encoding::kStandard, 3, "ODELOAD", Bytes(0x59, 0xEA), 0x02AB};
+    boot.header_filler.assign(171, 0xEA);  // the header from byte 21 (0x0351) on
+    const auto code = [&](unsigned at, const Bytes& bytes) {
+      std::copy(bytes.begin(), bytes.end(), boot.header_filler.begin() + (at - 0x0351));
+    };
+    code(0x0368, {0xC9, pilot, 0xD0, 0xF6});
+    code(0x037C, {0xC9, pilot, 0xF0, 0xF8, 0xC9, sync, 0xD0, 0xEE});
+    o.w.add_rom(boot);
+    o.pause();
+  }
+  o.pilot(pilot, o.f.pilot_bytes > 0 ? o.f.pilot_bytes : 128);
+  o.put(sync);
+  o.synced();
+  o.put({lo(o.f.start_address), hi(o.f.start_address), lo(end_of(o.f)), hi(end_of(o.f))});
+  o.data(0, o.f.data.size());
+  o.put(xor_of(o.f.data));
 }
 
 }  // namespace
