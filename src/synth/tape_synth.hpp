@@ -39,6 +39,7 @@ enum class Encoding {
   kVirgin,  // variant 0 Virgin, 1 Hi-Tec (the same blocks, longer pulses)
   kLexpeed,
   kOdeload,  // the tape's own pilot_byte and sync_byte, 0x20 and 0xDB when 0
+  kJetload,
 };
 
 // What a Visiload chain holds besides its data blocks (least significant bit first after a

@@ -708,6 +708,17 @@ void odeload(Writer& o) {
   o.put(xor_of(o.f.data));
 }
 
+// ---- Jetload: a run of 0 bits (256 bytes of them unless told), then 0xD1, whose first bit is
+// the 1 that ends the run, and 0x2E; the start and end address (little-endian, the end
+// exclusive) and the data; no checksum. Bits 0x33 / 0x58, LSB first.
+void jetload(Writer& o) {
+  o.pilot(0x00, o.f.pilot_bytes > 0 ? o.f.pilot_bytes : 256);
+  o.put({0xD1, 0x2E});
+  o.synced();
+  o.put({lo(o.f.start_address), hi(o.f.start_address), lo(end_of(o.f)), hi(end_of(o.f))});
+  o.data(0, o.f.data.size());
+}
+
 }  // namespace
 
 void add_turbo(TapeWriter& w, const TapeFile& f) {
@@ -771,6 +782,9 @@ void add_turbo(TapeWriter& w, const TapeFile& f) {
     case Encoding::kOdeload:
       o.bits = {0x25, 0x50, true};
       return odeload(o);
+    case Encoding::kJetload:
+      o.bits = {0x33, 0x58, false};
+      return jetload(o);
     case Encoding::kVisiload:
       o.bits = kVisi;
       return visiload(o);

@@ -462,7 +462,7 @@ TEST(Decoder, TapesLookLikeTapesRandomBytesDoNot) {
     settings.half_waves = half_waves;
     return tape_likeness(decode(recording, settings).summary);
   };
-  for (int e = static_cast<int>(Encoding::kStandard); e <= static_cast<int>(Encoding::kOdeload);
+  for (int e = static_cast<int>(Encoding::kStandard); e <= static_cast<int>(Encoding::kJetload);
        ++e) {
     synth::TapeFile f{static_cast<Encoding>(e), 1, "GAME", data, 0x4000};
     if (f.encoding == Encoding::kOcean) f.variant = 1;
@@ -705,6 +705,9 @@ TEST(Loaders, EachReadsItsOwnTapesAndNoOneElses) {
     {"ODEload", turbo(Encoding::kOdeload, 0x4000, same),
      {kOdeBoot, {0, 10, 1, "ODEload", "program", "", "$4000", "$4258", "600", "", "ok", "ok"}}, 1,
      {"600", "sum", "bad"}, {"100", "cut", "incomplete"}},
+    {"Jetload (no boot file known): unverified", turbo(Encoding::kJetload, 0x4000, same),
+     {{0, 10, 1, "Jetload", "program", "", "$4000", "$4258", "600", "", "ok", "unverified"}}, 0,
+     {"600", "ok", "unverified"}, {}},
     {"ODEload, the tape's own pilot and sync told by its boot header", turbo(Encoding::kOdeload, 0x4000, [](auto& f) { f.pilot_byte = 0x4E; f.sync_byte = 0x9A; }),
      {kOdeBoot, {0, 10, 1, "ODEload", "program", "", "$4000", "$4258", "600", "", "ok", "ok"}}, 1,
      {"600", "sum", "bad"}, {"100", "cut", "incomplete"}},
