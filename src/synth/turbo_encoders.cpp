@@ -719,6 +719,33 @@ void jetload(Writer& o) {
   o.data(0, o.f.data.size());
 }
 
+// ---- Flashload: the boot file, at $CE00-$CFFF, holds the loader with each byte b stored as
+// 0x20 - b: at 0x18 it sets the timer (LDA #lo; STA $DD04; LDA #hi; STA $DD05: 280 cycles),
+// at 0x3C it compares with the sync (CMP #sync; BNE), 0x33 as a rule. Each file: a run of 1
+// bits (2,048 unless told), a 0, the sync, the load and end address (little-endian, the end
+// inclusive), the data and the XOR of the data. Bits 0x1F / 0x31, MSB first.
+void flashload(Writer& o) {
+  const std::uint8_t sync = o.f.sync_byte ? o.f.sync_byte : 0x33;
+  if (o.f.with_boot) {
+    Bytes boot(0x01FF, 0xEA);
+    const Bytes timer = {0xA9, 0x18, 0x8D, 0x04, 0xDD, 0xA9, 0x01, 0x8D, 0x05, 0xDD};
+    const Bytes compare = {0xC9, sync, 0xD0, 0xE7};
+    std::copy(timer.begin(), timer.end(), boot.begin() + 0x18);
+    std::copy(compare.begin(), compare.end(), boot.begin() + 0x3C);
+    for (auto& b : boot) b = static_cast<std::uint8_t>(0x20 - b);
+    o.w.add_rom({Encoding::kStandard, 3, "FLASHLOAD", boot, 0xCE00});
+    o.pause();
+  }
+  o.pilot(0xFF, o.f.pilot_bytes > 0 ? o.f.pilot_bytes : 256);
+  o.bit(false);
+  o.put(sync);
+  o.synced();
+  const unsigned last = end_of(o.f) - 1u;
+  o.put({lo(o.f.start_address), hi(o.f.start_address), lo(last), hi(last)});
+  o.data(0, o.f.data.size());
+  o.put(xor_of(o.f.data));
+}
+
 }  // namespace
 
 void add_turbo(TapeWriter& w, const TapeFile& f) {
@@ -785,6 +812,9 @@ void add_turbo(TapeWriter& w, const TapeFile& f) {
     case Encoding::kJetload:
       o.bits = {0x33, 0x58, false};
       return jetload(o);
+    case Encoding::kFlashload:
+      o.bits = {0x1F, 0x31, true};
+      return flashload(o);
     case Encoding::kVisiload:
       o.bits = kVisi;
       return visiload(o);

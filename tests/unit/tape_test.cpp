@@ -462,7 +462,7 @@ TEST(Decoder, TapesLookLikeTapesRandomBytesDoNot) {
     settings.half_waves = half_waves;
     return tape_likeness(decode(recording, settings).summary);
   };
-  for (int e = static_cast<int>(Encoding::kStandard); e <= static_cast<int>(Encoding::kJetload);
+  for (int e = static_cast<int>(Encoding::kStandard); e <= static_cast<int>(Encoding::kFlashload);
        ++e) {
     synth::TapeFile f{static_cast<Encoding>(e), 1, "GAME", data, 0x4000};
     if (f.encoding == Encoding::kOcean) f.variant = 1;
@@ -571,6 +571,8 @@ TEST(Loaders, EachReadsItsOwnTapesAndNoOneElses) {
                             "$0334", "$0374", "64", "ok ok", "ok ok",   "ok"};
   const Line kOdeBoot = {0,       0,       1,    "ROM",   "program", "ODELOAD",
                          "$02AB", "$0304", "89", "ok ok", "ok ok",   "ok"};
+  const Line kFlashBoot = {0,       0,       1,     "ROM",   "program", "FLASHLOAD",
+                           "$CE00", "$CFFF", "511", "ok ok", "ok ok",   "ok"};
   struct Damage {
     const char* size;
     const char* copy;
@@ -708,6 +710,12 @@ TEST(Loaders, EachReadsItsOwnTapesAndNoOneElses) {
     {"Jetload (no boot file known): unverified", turbo(Encoding::kJetload, 0x4000, same),
      {{0, 10, 1, "Jetload", "program", "", "$4000", "$4258", "600", "", "ok", "unverified"}}, 0,
      {"600", "ok", "unverified"}, {}},
+    {"Flashload", turbo(Encoding::kFlashload, 0x4000, same),
+     {kFlashBoot, {0, 10, 1, "Flashload", "program", "", "$4000", "$4258", "600", "", "ok", "ok"}}, 1,
+     {"600", "sum", "bad"}, {"100", "cut", "incomplete"}},
+    {"Flashload, the tape's own sync told by its boot", turbo(Encoding::kFlashload, 0x4000, [](auto& f) { f.sync_byte = 0x6C; }),
+     {kFlashBoot, {0, 10, 1, "Flashload", "program", "", "$4000", "$4258", "600", "", "ok", "ok"}}, 1,
+     {"600", "sum", "bad"}, {"100", "cut", "incomplete"}},
     {"ODEload, the tape's own pilot and sync told by its boot header", turbo(Encoding::kOdeload, 0x4000, [](auto& f) { f.pilot_byte = 0x4E; f.sync_byte = 0x9A; }),
      {kOdeBoot, {0, 10, 1, "ODEload", "program", "", "$4000", "$4258", "600", "", "ok", "ok"}}, 1,
      {"600", "sum", "bad"}, {"100", "cut", "incomplete"}},
