@@ -41,6 +41,7 @@ enum class Encoding {
   kOdeload,  // the tape's own pilot_byte and sync_byte, 0x20 and 0xDB when 0
   kJetload,
   kFlashload,  // the tape's own sync_byte, 0x33 when 0
+  kAtlantis,
 };
 
 // What a Visiload chain holds besides its data blocks (least significant bit first after a

@@ -746,6 +746,21 @@ void flashload(Writer& o) {
   o.put(xor_of(o.f.data));
 }
 
+// ---- Atlantis: 256 pilot bytes 0x02 (unless told), the sync 0x52 0x42, the execution address
+// (0x036F: back to the loader), the end (exclusive) and the load address, each high byte
+// first; the data, the XOR of the data, one byte more (0 here) and a trailer of eight 0 bits.
+// Bits 0x1D / 0x42, LSB first.
+void atlantis(Writer& o) {
+  o.pilot(0x02, o.f.pilot_bytes > 0 ? o.f.pilot_bytes : 256);
+  o.put({0x52, 0x42});
+  o.synced();
+  o.put(
+      {0x03, 0x6F, hi(end_of(o.f)), lo(end_of(o.f)), hi(o.f.start_address), lo(o.f.start_address)});
+  o.data(0, o.f.data.size());
+  o.put({xor_of(o.f.data), 0x00});
+  o.bit(false, 8);
+}
+
 }  // namespace
 
 void add_turbo(TapeWriter& w, const TapeFile& f) {
@@ -815,6 +830,9 @@ void add_turbo(TapeWriter& w, const TapeFile& f) {
     case Encoding::kFlashload:
       o.bits = {0x1F, 0x31, true};
       return flashload(o);
+    case Encoding::kAtlantis:
+      o.bits = {0x1D, 0x42, false};
+      return atlantis(o);
     case Encoding::kVisiload:
       o.bits = kVisi;
       return visiload(o);

@@ -462,7 +462,7 @@ TEST(Decoder, TapesLookLikeTapesRandomBytesDoNot) {
     settings.half_waves = half_waves;
     return tape_likeness(decode(recording, settings).summary);
   };
-  for (int e = static_cast<int>(Encoding::kStandard); e <= static_cast<int>(Encoding::kFlashload);
+  for (int e = static_cast<int>(Encoding::kStandard); e <= static_cast<int>(Encoding::kAtlantis);
        ++e) {
     synth::TapeFile f{static_cast<Encoding>(e), 1, "GAME", data, 0x4000};
     if (f.encoding == Encoding::kOcean) f.variant = 1;
@@ -715,6 +715,9 @@ TEST(Loaders, EachReadsItsOwnTapesAndNoOneElses) {
      {"600", "sum", "bad"}, {"100", "cut", "incomplete"}},
     {"Flashload, the tape's own sync told by its boot", turbo(Encoding::kFlashload, 0x4000, [](auto& f) { f.sync_byte = 0x6C; }),
      {kFlashBoot, {0, 10, 1, "Flashload", "program", "", "$4000", "$4258", "600", "", "ok", "ok"}}, 1,
+     {"600", "sum", "bad"}, {"100", "cut", "incomplete"}},
+    {"Atlantis", turbo(Encoding::kAtlantis, 0x4000, same),
+     {{0, 10, 1, "Atlantis", "program", "", "$4000", "$4258", "600", "", "ok", "ok"}}, 0,
      {"600", "sum", "bad"}, {"100", "cut", "incomplete"}},
     {"ODEload, the tape's own pilot and sync told by its boot header", turbo(Encoding::kOdeload, 0x4000, [](auto& f) { f.pilot_byte = 0x4E; f.sync_byte = 0x9A; }),
      {kOdeBoot, {0, 10, 1, "ODEload", "program", "", "$4000", "$4258", "600", "", "ok", "ok"}}, 1,
@@ -1124,6 +1127,9 @@ TEST(Loaders, WhatRealTapesShowed) {
     {"Hi-Tec: Virgin's blocks with longer pulses (0x25 / 0x45, the loader's threshold 382 cycles); one that loads up to $FFFF ends at 0",
      {file(Encoding::kVirgin, 0xFD00, [](auto& f) { f.variant = 1; })},
      {{0, 10, 1, "Virgin", "program", "", "$FD00", "$0000", "768", "", "ok", "ok"}}},
+    {"Atlantis: one that loads up to $FFFF ends at 0",
+     {file(Encoding::kAtlantis, 0xFD00, [](auto&) {})},
+     {{0, 10, 1, "Atlantis", "program", "", "$FD00", "$0000", "768", "", "ok", "ok"}}},
     {"Flashload without its boot file: the sync of most tapes (0x33); one that loads up to $FFFF (its end inclusive) ends at 0",
      {file(Encoding::kFlashload, 0xFD00, [](auto& f) { f.with_boot = false; })},
      {{0, 10, 1, "Flashload", "program", "", "$FD00", "$0000", "768", "", "ok", "ok"}}},
