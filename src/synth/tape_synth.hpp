@@ -44,9 +44,13 @@ enum class Encoding {
   kRackIt,       // variant: the sum of RackItVariant
   kSnakeload50,  // variant 0: T1's pulses; 1: T2's, longer
   kSnakeload51,  // its sync (sync_byte 0: Eldritch's; 1: SWIV's; 2: the third TAPClean knows)
+  kOdeload,      // the tape's own pilot_byte and sync_byte, 0x20 and 0xDB when 0
+  kJetload,
+  kFlashload,  // the tape's own sync_byte, 0x33 when 0
+  kAtlantis,
 };
 // The last encoding, for what goes through them all: a new one goes before this line's.
-constexpr Encoding kLastEncoding = Encoding::kSnakeload51;
+constexpr Encoding kLastEncoding = Encoding::kAtlantis;
 
 // How a Rack-It tape's loader differs from the common one, summed up in a file's variant.
 enum RackItVariant : int {

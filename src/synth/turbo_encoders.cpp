@@ -854,6 +854,86 @@ void snakeload51(Writer& o) {
   o.bit(false, 1000);
 }
 
+// ---- ODEload: a Freeload of its own speed. The boot file's header (type 3, $02AB-$0304)
+// holds the loader, which compares each byte with the pilot byte at 0x0368 and at 0x037C
+// (CMP #pilot) and with the sync at 0x0380 (CMP #sync): the tape's own, 0x20 and 0xDB as a
+// rule. Each file a block: pilot bytes, the sync, the load and end address (little-endian, the
+// end exclusive), the data and the XOR of the data. Bits 0x25 / 0x50, MSB first.
+void odeload(Writer& o) {
+  const std::uint8_t pilot = o.f.pilot_byte ? o.f.pilot_byte : 0x20,
+                     sync = o.f.sync_byte ? o.f.sync_byte : 0xDB;
+  if (o.f.with_boot) {
+    TapeFile boot{Encoding::kStandard, 3, "ODELOAD", Bytes(0x59, 0xEA), 0x02AB};
+    boot.header_filler.assign(171, 0xEA);  // the header from byte 21 (0x0351) on
+    const auto code = [&](unsigned at, const Bytes& bytes) {
+      std::copy(bytes.begin(), bytes.end(), boot.header_filler.begin() + (at - 0x0351));
+    };
+    code(0x0368, {0xC9, pilot, 0xD0, 0xF6});
+    code(0x037C, {0xC9, pilot, 0xF0, 0xF8, 0xC9, sync, 0xD0, 0xEE});
+    o.w.add_rom(boot);
+    o.pause();
+  }
+  o.pilot(pilot, o.f.pilot_bytes > 0 ? o.f.pilot_bytes : 128);
+  o.put(sync);
+  o.synced();
+  o.put({lo(o.f.start_address), hi(o.f.start_address), lo(end_of(o.f)), hi(end_of(o.f))});
+  o.data(0, o.f.data.size());
+  o.put(xor_of(o.f.data));
+}
+
+// ---- Jetload: a run of 0 bits (256 bytes of them unless told), then 0xD1, whose first bit is
+// the 1 that ends the run, and 0x2E; the start and end address (little-endian, the end
+// exclusive) and the data; no checksum. Bits 0x33 / 0x58, LSB first.
+void jetload(Writer& o) {
+  o.pilot(0x00, o.f.pilot_bytes > 0 ? o.f.pilot_bytes : 256);
+  o.put({0xD1, 0x2E});
+  o.synced();
+  o.put({lo(o.f.start_address), hi(o.f.start_address), lo(end_of(o.f)), hi(end_of(o.f))});
+  o.data(0, o.f.data.size());
+}
+
+// ---- Flashload: the boot file, at $CE00-$CFFF, holds the loader with each byte b stored as
+// 0x20 - b: at 0x18 it sets the timer (LDA #lo; STA $DD04; LDA #hi; STA $DD05: 280 cycles),
+// at 0x3C it compares with the sync (CMP #sync; BNE), 0x33 as a rule. Each file: a run of 1
+// bits (2,048 unless told), a 0, the sync, the load and end address (little-endian, the end
+// inclusive), the data and the XOR of the data. Bits 0x1F / 0x31, MSB first.
+void flashload(Writer& o) {
+  const std::uint8_t sync = o.f.sync_byte ? o.f.sync_byte : 0x33;
+  if (o.f.with_boot) {
+    Bytes boot(0x01FF, 0xEA);
+    const Bytes timer = {0xA9, 0x18, 0x8D, 0x04, 0xDD, 0xA9, 0x01, 0x8D, 0x05, 0xDD};
+    const Bytes compare = {0xC9, sync, 0xD0, 0xE7};
+    std::copy(timer.begin(), timer.end(), boot.begin() + 0x18);
+    std::copy(compare.begin(), compare.end(), boot.begin() + 0x3C);
+    for (auto& b : boot) b = static_cast<std::uint8_t>(0x20 - b);
+    o.w.add_rom({Encoding::kStandard, 3, "FLASHLOAD", boot, 0xCE00});
+    o.pause();
+  }
+  o.pilot(0xFF, o.f.pilot_bytes > 0 ? o.f.pilot_bytes : 256);
+  o.bit(false);
+  o.put(sync);
+  o.synced();
+  const unsigned last = end_of(o.f) - 1u;
+  o.put({lo(o.f.start_address), hi(o.f.start_address), lo(last), hi(last)});
+  o.data(0, o.f.data.size());
+  o.put(xor_of(o.f.data));
+}
+
+// ---- Atlantis: 256 pilot bytes 0x02 (unless told), the sync 0x52 0x42, the execution address
+// (0x036F: back to the loader), the end (exclusive) and the load address, each high byte
+// first; the data, the XOR of the data, one byte more (0 here) and a trailer of eight 0 bits.
+// Bits 0x1D / 0x42, LSB first.
+void atlantis(Writer& o) {
+  o.pilot(0x02, o.f.pilot_bytes > 0 ? o.f.pilot_bytes : 256);
+  o.put({0x52, 0x42});
+  o.synced();
+  o.put(
+      {0x03, 0x6F, hi(end_of(o.f)), lo(end_of(o.f)), hi(o.f.start_address), lo(o.f.start_address)});
+  o.data(0, o.f.data.size());
+  o.put({xor_of(o.f.data), 0x00});
+  o.bit(false, 8);
+}
+
 }  // namespace
 
 void add_turbo(TapeWriter& w, const TapeFile& f) {
@@ -932,6 +1012,18 @@ void add_turbo(TapeWriter& w, const TapeFile& f) {
     case Encoding::kRackIt:
       o.bits = {0x1D, 0x3D, !f.lsb_first};
       return rackit(o);
+    case Encoding::kOdeload:
+      o.bits = {0x25, 0x50, true};
+      return odeload(o);
+    case Encoding::kJetload:
+      o.bits = {0x33, 0x58, false};
+      return jetload(o);
+    case Encoding::kFlashload:
+      o.bits = {0x1F, 0x31, true};
+      return flashload(o);
+    case Encoding::kAtlantis:
+      o.bits = {0x1D, 0x42, false};
+      return atlantis(o);
     case Encoding::kVisiload:
       o.bits = kVisi;
       return visiload(o);

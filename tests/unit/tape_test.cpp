@@ -589,6 +589,10 @@ TEST(Loaders, EachReadsItsOwnTapesAndNoOneElses) {
                             "$0801", "$0841", "64", "ok ok", "ok ok",   "ok"};
   const Line kRackItBoot = {0,       0,       1,     "ROM",   "program", "RACK-IT",
                             "$0316", "$0540", "554", "ok ok", "ok ok",   "ok"};
+  const Line kOdeBoot = {0,       0,       1,    "ROM",   "program", "ODELOAD",
+                         "$02AB", "$0304", "89", "ok ok", "ok ok",   "ok"};
+  const Line kFlashBoot = {0,       0,       1,     "ROM",   "program", "FLASHLOAD",
+                           "$CE00", "$CFFF", "511", "ok ok", "ok ok",   "ok"};
   struct Damage {
     const char* size;
     const char* copy;
@@ -750,6 +754,24 @@ TEST(Loaders, EachReadsItsOwnTapesAndNoOneElses) {
     {"Creative Sparks, its address and size in the boot's header", turbo(Encoding::kCreativeSparks, 0x0801, same),
      {kSparksBoot, {0, 10, 1, "Cr. Sparks", "program", "", "$0801", "$0B01", "768", "", "ok", "ok"}}, 1,
      {"768", "sum", "bad"}, {"100", "cut", "incomplete"}},
+    {"ODEload", turbo(Encoding::kOdeload, 0x4000, same),
+     {kOdeBoot, {0, 10, 1, "ODEload", "program", "", "$4000", "$4258", "600", "", "ok", "ok"}}, 1,
+     {"600", "sum", "bad"}, {"100", "cut", "incomplete"}},
+    {"Jetload (no boot file known): unverified", turbo(Encoding::kJetload, 0x4000, same),
+     {{0, 10, 1, "Jetload", "program", "", "$4000", "$4258", "600", "", "ok", "unverified"}}, 0,
+     {"600", "ok", "unverified"}, {}},
+    {"Flashload", turbo(Encoding::kFlashload, 0x4000, same),
+     {kFlashBoot, {0, 10, 1, "Flashload", "program", "", "$4000", "$4258", "600", "", "ok", "ok"}}, 1,
+     {"600", "sum", "bad"}, {"100", "cut", "incomplete"}},
+    {"Flashload, the tape's own sync told by its boot", turbo(Encoding::kFlashload, 0x4000, [](auto& f) { f.sync_byte = 0x6C; }),
+     {kFlashBoot, {0, 10, 1, "Flashload", "program", "", "$4000", "$4258", "600", "", "ok", "ok"}}, 1,
+     {"600", "sum", "bad"}, {"100", "cut", "incomplete"}},
+    {"Atlantis", turbo(Encoding::kAtlantis, 0x4000, same),
+     {{0, 10, 1, "Atlantis", "program", "", "$4000", "$4258", "600", "", "ok", "ok"}}, 0,
+     {"600", "sum", "bad"}, {"100", "cut", "incomplete"}},
+    {"ODEload, the tape's own pilot and sync told by its boot header", turbo(Encoding::kOdeload, 0x4000, [](auto& f) { f.pilot_byte = 0x4E; f.sync_byte = 0x9A; }),
+     {kOdeBoot, {0, 10, 1, "ODEload", "program", "", "$4000", "$4258", "600", "", "ok", "ok"}}, 1,
+     {"600", "sum", "bad"}, {"100", "cut", "incomplete"}},
   };
   // clang-format on
   for (const Case& c : cases) {
@@ -1241,6 +1263,15 @@ TEST(Loaders, WhatRealTapesShowed) {
      {file(Encoding::kSnakeload51, 0x0801, [](auto& f) { f.sync_byte = 2; }), file(Encoding::kSnakeload51, 0x4000, [](auto& f) { f.sync_byte = 2; })},
      {{0, 10, 1, "Snake51", "program", "", "$0801", "$0B01", "768", "", "ok", "ok"},
       {1, 10, 1, "Snake51", "program", "", "$4000", "$4300", "768", "", "ok", "ok"}}},
+    {"Atlantis: one that loads up to $FFFF ends at 0",
+     {file(Encoding::kAtlantis, 0xFD00, [](auto&) {})},
+     {{0, 10, 1, "Atlantis", "program", "", "$FD00", "$0000", "768", "", "ok", "ok"}}},
+    {"Flashload without its boot file: the sync of most tapes (0x33); one that loads up to $FFFF (its end inclusive) ends at 0",
+     {file(Encoding::kFlashload, 0xFD00, [](auto& f) { f.with_boot = false; })},
+     {{0, 10, 1, "Flashload", "program", "", "$FD00", "$0000", "768", "", "ok", "ok"}}},
+    {"ODEload without its boot file: the pilot and sync of most tapes (0x20, 0xDB); one that loads up to $FFFF ends at 0",
+     {file(Encoding::kOdeload, 0xFD00, [](auto& f) { f.with_boot = false; })},
+     {{0, 10, 1, "ODEload", "program", "", "$FD00", "$0000", "768", "", "ok", "ok"}}},
     {"Anirog: a pilot of 40 bytes, under the 50 its loader wants, is none",
      {file(Encoding::kAnirog, 0x0801, [](auto& f) { f.pilot_bytes = 40; })}, {anirog_boot}},
     {"Anirog: a block whose flag is not its 1 is none of its",

@@ -31,6 +31,8 @@ struct BlockLayout {
   // the last of them, and only then is its structure whole; one that differs ends it short.
   std::size_t post = 0;
   std::uint8_t (*post_byte)(std::size_t i) = nullptr;
+  // Whether a file is its boot file, one that tells the tape's own pilot and sync byte.
+  bool (*boot_sync)(const TapeFile&, std::uint8_t& pilot, std::uint8_t& sync) = nullptr;
 };
 
 class BlockLoader : public TurboLoader<BlockLoader> {
@@ -42,6 +44,11 @@ class BlockLoader : public TurboLoader<BlockLoader> {
 
   void seen(const TapeFile& f) override {
     if (layout_.boot && layout_.boot(f)) boot_seen();
+    std::uint8_t pilot = 0;
+    if (layout_.boot_sync && layout_.boot_sync(f, pilot, own_sync_)) {
+      boot_seen();
+      use_sync({pilot, layout_.min_pilot, &own_sync_, 1});
+    }
   }
 
   bool accepts(const Pilot& pilot) {
@@ -113,6 +120,7 @@ class BlockLoader : public TurboLoader<BlockLoader> {
   const BlockLayout& layout_;
   std::vector<std::uint8_t> bytes_;  // from the head on
   BlockHead head_;
+  std::uint8_t own_sync_ = 0;  // the sync its boot file told
 };
 
 // The little-endian and big-endian words in a head.

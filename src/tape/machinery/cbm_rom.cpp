@@ -158,7 +158,7 @@ std::size_t RomLoader::take(const PulseBlock& block, std::size_t from) {
     ++pulse_no_;
     ++block_pulses_;
     // The lead-in's thousands of short pulses take the short way.
-    if (state_ == State::kLeadIn && classes_.is_short(p)) {
+    if (state_ == State::kLeadIn && classes_.is_lead_in(p)) {
       classes_.track(PulseClasses::kShort, p);
       continue;
     }

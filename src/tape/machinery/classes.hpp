@@ -25,7 +25,12 @@ class PulseClasses {
            : p < bound_[3] ? kLong
                            : kNone;
   }
-  bool is_short(std::uint32_t p) const { return p >= bound_[0] && p < bound_[1]; }
+  // A lead-in's pulse: a short one no further below its center than the pilot search lets a
+  // run's pulses stray (a quarter). A shorter one ends the lead-in: another loader's 0 bit
+  // after a pilot of ROM-like pulses (Flashload's), which the lead-in must not run through.
+  bool is_lead_in(std::uint32_t p) const {
+    return p * 64 >= center16_[kShort] * 3 && p < bound_[1];
+  }
   // Above every class: a pause, or a gap.
   bool above(std::uint32_t p) const { return p >= bound_[3]; }
   // Moves a center a 32nd of the way to the pulse; the bounds follow every 16 pulses, which
