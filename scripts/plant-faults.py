@@ -38,8 +38,6 @@ FAULTS = [
     ("signal-ignored", "src/capture/capture_loop.cpp",
      "if (const int signal = io_.interrupts.pending()) {",
      "if (const int signal = 0 * io_.interrupts.pending()) {"),
-    ("key-31-kept", "src/capture/capture_loop.cpp",
-     "return code > 31 ?", "return code >= 31 ?"),
     ("no-stop-request", "src/capture/capture_loop.cpp", "send_stop_request(io_.port);", ""),
     ("tail-from-any-chunk", "src/capture/capture_loop.cpp",
      "if (n == kChunkSize) {\n      std::memcpy(state_.tail, buffer_, kChunkSize);",
