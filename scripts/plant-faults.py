@@ -73,9 +73,9 @@ FAULTS = [
     # POSIX back end
     ("hangup-drops-same-read", "src/platform/posix/serial_port.cpp",
      "if (failed_ && got == 0) return {false, 0};", "if (failed_) return {false, 0};"),
-    ("wrong-speed", "src/platform/posix/serial_port.cpp",
-     "cfsetispeed(&tio, B115200);", "cfsetispeed(&tio, B57600);"),
     ("seven-bits", "src/platform/posix/serial_port.cpp", "CS8 | CREAD", "CS7 | CREAD"),
+    ("wrong-output-speed", "src/platform/posix/serial_port.cpp",
+     "cfsetospeed(&tio, B115200);", "cfsetospeed(&tio, B57600);"),
     ("no-exclusive-open", "src/platform/posix/serial_port.cpp",
      "if (!isatty(fd) || flock(fd, LOCK_EX | LOCK_NB) != 0 || ioctl(fd, TIOCEXCL) != 0) {",
      "if (!isatty(fd)) {"),

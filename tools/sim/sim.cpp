@@ -277,11 +277,14 @@ class Device {
     return -1;
   }
 
-  // The recorder has configured the port once the line has left canonical mode.
-  void wait_for_recorder() {
+  // The recorder has configured the port once the line has left canonical mode. True when it
+  // set the device's own line, 115200 baud 8N1: on any other a real device is not understood.
+  bool wait_for_recorder() {
     for (;;) {
       termios tio{};
-      if (tcgetattr(master_, &tio) == 0 && !(tio.c_lflag & ICANON)) return;
+      if (tcgetattr(master_, &tio) == 0 && !(tio.c_lflag & ICANON))
+        return cfgetispeed(&tio) == B115200 && cfgetospeed(&tio) == B115200 &&
+               (tio.c_cflag & CSIZE) == CS8 && !(tio.c_cflag & PARENB) && !(tio.c_cflag & CSTOPB);
       sleep_ms(10);
     }
   }
@@ -443,9 +446,9 @@ int main(int argc, char** argv) {
   if (cli::close_output(kTool, cli::Exit::kOk) != cli::Exit::kOk) return 1;
 
   Device device(master, opt);
-  device.wait_for_recorder();
-  log(opt, "port configured by the recorder");
-  if (opt.silent) {
+  const bool line_ok = device.wait_for_recorder();
+  log(opt, line_ok ? "port configured by the recorder" : "port not set to 115200 baud 8N1");
+  if (opt.silent || !line_ok) {
     device.wait_for_close();
     return 0;
   }
