@@ -61,9 +61,14 @@ class EdgeReader {
 
  private:
   double sample(const std::uint8_t* frame, int channel) const;
-  // The detector over whole frames, its state in locals; `get` reads the channel's sample.
-  template <typename Get>
-  void scan(const std::uint8_t* samples, std::size_t frames, Get get, std::vector<EdgePulse>& out);
+  // The channel's samples as numbers from -1 to 1, behind those held from the last call;
+  // `get` reads one, `kStride` bytes apart (0: a frame's bytes).
+  template <std::size_t kStride = 0, typename Get>
+  void convert(const std::uint8_t* samples, std::size_t frames, Get get,
+               std::vector<EdgePulse>& out);
+  // The detector over one block of samples (a whole block, but at the end of the file).
+  void block(const float* x, int n, std::vector<EdgePulse>& out);
+  void samples(const float* x, int n, std::vector<EdgePulse>& out);
   void edge(double at, int direction, std::uint64_t offset, std::vector<EdgePulse>& out);
   void finish_probe(std::vector<EdgePulse>& out);
   void choose_polarity(std::vector<EdgePulse>& out);
@@ -85,17 +90,24 @@ class EdgeReader {
   // Held until the louder channel is known: the first frames' bytes.
   std::vector<std::uint8_t> probe_;
   bool probing_ = false;
-  // The detector.
+  // The detector. The envelope and the level change slowly (50 ms, 1 s): they are followed
+  // a block of samples at a time, and the block's edges found among its samples at once.
+  static constexpr int kBlock = 64;
   struct Detector {
     std::uint64_t n = 0;  // samples seen
-    double prev = 0, hi = 0, lo = 0;
+    float prev = 0;       // the last sample
+    double hi = 0, lo = 0;
     double level = 0;           // the signal's height, for the hysteresis
     int state = 0;              // +1 high, -1 low, 0 not yet known
     double up = -1, down = -1;  // the last crossings of the middle, in samples
     std::uint64_t up_offset = 0, down_offset = 0;
     double last_edge = -1;  // when the last edge was, in samples
   } d_;
-  double decay_, level_decay_;
+  double decay_, level_decay_;       // a sample's
+  double block_decay_, block_keep_;  // what is left after a block
+  // Samples converted and not yet in a block (fewer than a block), then room for more.
+  std::vector<float> held_samples_;
+  std::size_t held_count_ = 0;
   // Edges held until the stretch's polarity is known, and the evidence for each choice.
   std::vector<Edge> held_;
   double mismatch_[2] = {0, 0};  // pairs starting rising, falling

@@ -206,8 +206,11 @@ void Reader::wav_pulses(Pulses& out) {
   for (;;) {
     for (; wav_at_ < wav_out_.size() && out.count < Pulses::kCapacity; ++wav_at_) {
       wav_samples_ += wav_out_[wav_at_].samples;
-      const auto now =
-          static_cast<std::uint64_t>(std::llround(wav_samples_ * half_cycles_per_sample));
+      // Rounded to the nearest, halves up (the sum is never negative): a call to llround would
+      // cost as much as the rest of the loop.
+      const double exact = std::max(wav_samples_ * half_cycles_per_sample, 0.0);
+      auto now = static_cast<std::uint64_t>(exact);
+      if (exact - static_cast<double>(now) >= 0.5) ++now;
       out.length[out.count] = now > half_cycles_ ? now - half_cycles_ : 0;
       out.offset[out.count] = wav_out_[wav_at_].offset;
       half_cycles_ = std::max(half_cycles_, now);

@@ -9,6 +9,7 @@
 #include <cmath>
 #include <cstring>
 
+#include "audio/wav_in.hpp"
 #include "common/real_tapes.hpp"
 #include "recording/recording.hpp"
 #include "report.hpp"
@@ -292,6 +293,37 @@ TEST(WavInput, PolarityReadForEachStretch) {
       x = sound_of(noise, c.rate, c.inverted);
     }
     EXPECT_EQ(files_and_fingerprint(wav_of(x, c.rate, {1, 16, 1}), false), files);
+  }
+}
+
+// The samples come in whatever pieces a pipe or a disk gives: the pulses do not depend on
+// them, to the byte where each starts (pieces of an odd number of frames, stereo, 8-bit).
+TEST(WavInput, PulsesDoNotDependOnThePieces) {
+  std::vector<std::uint64_t> pulses;
+  for (int i = 0; i < 3000; ++i) pulses.push_back(i % 7 == 0 ? 1400 : 700 + 37 * (i % 5));
+  pulses.insert(pulses.begin() + 1500, 2 * 985248);  // a pause
+  for (const Store& store : {Store{1, 16, 1}, Store{1, 8, 2}}) {
+    SCOPED_TRACE(store.bits);
+    const Bytes wav = wav_of(sound_of(pulses, 44100, false), 44100, store);
+    audio::WavInput input;
+    std::string error;
+    ASSERT_TRUE(audio::parse_wav(wav.data(), wav.size(), input, error)) << error;
+    const auto read = [&](std::size_t frames_a_piece) {
+      audio::EdgeReader reader(input, {});
+      std::vector<audio::EdgePulse> out;
+      const auto fb = static_cast<std::size_t>(input.frame_bytes());
+      const std::size_t end = input.data_offset + input.data_size;
+      for (std::size_t at = input.data_offset; at < end; at += frames_a_piece * fb)
+        reader.feed(wav.data() + at, std::min(frames_a_piece * fb, end - at), out);
+      reader.finish(out);
+      std::vector<std::pair<double, std::uint64_t>> got;
+      for (const auto& p : out) got.emplace_back(p.samples, p.offset);
+      return got;
+    };
+    const auto whole = read(1 << 30);
+    EXPECT_EQ(whole.size(), pulses.size());
+    EXPECT_EQ(read(1), whole);
+    EXPECT_EQ(read(4097), whole);
   }
 }
 
