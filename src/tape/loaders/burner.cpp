@@ -74,14 +74,9 @@ class Burner : public TurboLoader<Burner> {
     return static_cast<std::uint16_t>((bytes_[2] | bytes_[3] << 8) - start());
   }
   void emit_block(bool complete) {
-    const std::size_t n = std::min(size(), bytes_.size() - 4);
-    std::vector<std::uint8_t> data(bytes_.begin() + 4, bytes_.begin() + 4 + static_cast<long>(n));
-    const bool whole = complete && n == size();
-    TapeFile f = file(Kind::kProgram, {}, start(), std::move(data), {true, 0, whole, whole},
-                      span_offset(), span_time());
-    f.end = static_cast<std::uint16_t>(start() + size());
-    end_span();
-    emit(std::move(f));
+    std::vector<std::uint8_t> data = data_after(bytes_, 4, size());
+    const bool whole = complete && data.size() == size();
+    block_file(start(), size(), std::move(data), {true, 0, whole, whole}, 0);
   }
 
   bool known_ = false, variant_ = false, msb_first_ = true;

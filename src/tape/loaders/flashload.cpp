@@ -79,20 +79,11 @@ class Flashload : public TurboLoader<Flashload> {
   std::size_t size() const { return static_cast<std::size_t>(end() - start()) + 1; }
 
   void emit_block(bool complete) {
-    const std::size_t n = std::min(size(), bytes_.size() - kHead);
-    std::vector<std::uint8_t> data(bytes_.begin() + kHead,
-                                   bytes_.begin() + static_cast<long>(kHead + n));
-    std::uint8_t x = 0;
-    for (const auto b : data) x ^= b;
-    const int found = complete ? bytes_[kHead + n] : -1;
-    const CopyReport report{true, 0, complete && x == found, complete, found, complete ? x : -1};
-    TapeFile f =
-        file(Kind::kProgram, {}, start(), std::move(data), report, span_offset(), span_time());
-    f.end = static_cast<std::uint16_t>(end() + 1);
-    f.evidence = 3;  // the 0 after the run, the sync, and a head that checked out
+    std::vector<std::uint8_t> data = data_after(bytes_, kHead, size());
+    const CopyReport report = xor_checked(data, complete ? bytes_[kHead + data.size()] : -1);
+    // The 0 after the run, the sync, and a head that checked out.
+    block_file(start(), size(), std::move(data), report, 3);
     bytes_.clear();
-    end_span();
-    emit(std::move(f));
   }
 
   std::uint8_t sync_ = kSync;  // the tape's own, where its boot told it

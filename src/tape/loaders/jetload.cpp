@@ -62,16 +62,10 @@ class Jetload : public TurboLoader<Jetload> {
   std::size_t size() const { return static_cast<std::size_t>(end() - start()); }
 
   void emit_block(bool complete) {
-    const std::size_t n = std::min(size(), bytes_.size() - kHead);
-    std::vector<std::uint8_t> data(bytes_.begin() + kHead,
-                                   bytes_.begin() + static_cast<long>(kHead + n));
-    TapeFile f = file(Kind::kProgram, {}, start(), std::move(data), {true, 0, complete, complete},
-                      span_offset(), span_time());
-    f.end = end();
-    f.evidence = 3;  // 0xD1, 0x2E, and a head that checked out
+    // 0xD1, 0x2E, and a head that checked out.
+    block_file(start(), size(), data_after(bytes_, kHead, size()), {true, 0, complete, complete},
+               3);
     bytes_.clear();
-    end_span();
-    emit(std::move(f));
   }
 
   int sync_bytes_ = 0;               // of 0xD1 and 0x2E, read

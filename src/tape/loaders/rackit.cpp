@@ -118,13 +118,8 @@ class RackIt : public TurboLoader<RackIt> {
     }
     const int found = bytes_[at(1)];
     const CopyReport report{true, 0, complete && x == found, complete, found, complete ? x : -1};
-    TapeFile f =
-        file(Kind::kProgram, {}, start(), std::move(data), report, span_offset(), span_time());
-    f.end = end();
-    f.evidence = 2;  // the sync, and a head that checked out
+    block_file(start(), size(), std::move(data), report, 2);  // the sync, and a sound head
     bytes_.clear();
-    end_span();
-    emit(std::move(f));
   }
 
   bool known_ = false, msb_first_ = true;

@@ -72,20 +72,10 @@ class Virgin : public TurboLoader<Virgin> {
   std::size_t size() const { return static_cast<std::uint16_t>(end() - start()); }
 
   void emit_block(bool complete) {
-    const std::size_t n = std::min(size(), bytes_.size() - kHead);
-    std::vector<std::uint8_t> data(bytes_.begin() + kHead,
-                                   bytes_.begin() + static_cast<long>(kHead + n));
-    std::uint8_t x = 0;
-    for (const auto b : data) x ^= b;
-    const int found = complete ? bytes_[kHead + n] : -1;
-    const CopyReport report{true, 0, complete && x == found, complete, found, complete ? x : -1};
-    TapeFile f =
-        file(Kind::kProgram, {}, start(), std::move(data), report, span_offset(), span_time());
-    f.end = end();
-    f.evidence = 2;  // the sync, and a head that checked out
+    std::vector<std::uint8_t> data = data_after(bytes_, kHead, size());
+    const CopyReport report = xor_checked(data, complete ? bytes_[kHead + data.size()] : -1);
+    block_file(start(), size(), std::move(data), report, 2);  // the sync, and a sound head
     bytes_.clear();
-    end_span();
-    emit(std::move(f));
   }
 
   bool sync_read_ = false;

@@ -269,6 +269,32 @@ class TurboLoader : public LoaderDecoder {
     fill(f, kind, name, start, std::move(data), report, offset, time);
     return f;
   }
+  // A block of its own read from its head on, to its last byte or cut short: a program file
+  // from the pilot on, loaded at `start`, of the `size` bytes its head gave (its end where
+  // those end, whatever of them was read); `evidence` bytes of sync and head had to match.
+  void block_file(std::uint16_t start, std::size_t size, std::vector<std::uint8_t> data,
+                  const CopyReport& report, int evidence) {
+    TapeFile f = file(Kind::kProgram, {}, start, std::move(data), report, span_offset_, span_time_);
+    f.end = static_cast<std::uint16_t>(start + size);
+    f.evidence = evidence;
+    end_span();
+    emit(std::move(f));
+  }
+  // The data after a head of `head` bytes: as much of `size` bytes as was read.
+  static std::vector<std::uint8_t> data_after(const std::vector<std::uint8_t>& bytes,
+                                              std::size_t head, std::size_t size) {
+    const std::size_t n = std::min(size, bytes.size() - head);
+    return {bytes.begin() + static_cast<long>(head), bytes.begin() + static_cast<long>(head + n)};
+  }
+  // What the XOR of the data, from `seed`, tells against the check byte `found` (-1: not
+  // read, the block cut short).
+  static CopyReport xor_checked(const std::vector<std::uint8_t>& data, int found,
+                                std::uint8_t seed = 0) {
+    std::uint8_t x = seed;
+    for (const auto b : data) x ^= b;
+    const bool read = found >= 0;
+    return {true, 0, read && x == found, read, found, read ? x : -1};
+  }
   // The same made in `f`, a file made so before or none: its lists keep their room, so that
   // a block joined to a chain costs no allocation more than its bytes.
   void fill(TapeFile& f, Kind kind, const std::array<std::uint8_t, 16>& name, std::uint16_t start,
@@ -401,7 +427,7 @@ class TurboLoader : public LoaderDecoder {
   bool synced_ = false;
   int chained_ = 0;                                // blocks of the chain read so far
   std::uint64_t next_offset_ = 0, next_time_ = 0;  // where its next block begins
-  std::uint64_t after_time_ = 0;  // when the pulse after the last byte begins
+  std::uint64_t after_time_ = 0;                   // when the pulse after the last byte begins
   std::uint64_t span_offset_ = 0, span_time_ = 0, span_pulses_ = 0;
   std::uint64_t last_end_ = 0, last_offset_ = 0, bit_end_ = 0;
   double sum_threshold_ = 0;
