@@ -934,6 +934,19 @@ void atlantis(Writer& o) {
   o.bit(false, 8);
 }
 
+// ---- Ace of Aces: 64 pilot bytes 0x80 (unless told), the sync 0xFF, the load and end address
+// (little-endian, the end exclusive), the 16-byte name, the data and the XOR of the data.
+// Bits 0x22 / 0x47, MSB first.
+void ace_of_aces(Writer& o) {
+  o.pilot(0x80, o.f.pilot_bytes > 0 ? o.f.pilot_bytes : 64);
+  o.put(0xFF);
+  o.synced();
+  o.put({lo(o.f.start_address), hi(o.f.start_address), lo(end_of(o.f)), hi(end_of(o.f))});
+  o.put(padded_name(o.f.name));
+  o.data(0, o.f.data.size());
+  o.put(xor_of(o.f.data));
+}
+
 }  // namespace
 
 void add_turbo(TapeWriter& w, const TapeFile& f) {
@@ -1024,6 +1037,9 @@ void add_turbo(TapeWriter& w, const TapeFile& f) {
     case Encoding::kAtlantis:
       o.bits = {0x1D, 0x42, false};
       return atlantis(o);
+    case Encoding::kAceOfAces:
+      o.bits = {0x22, 0x47, true};
+      return ace_of_aces(o);
     case Encoding::kVisiload:
       o.bits = kVisi;
       return visiload(o);
