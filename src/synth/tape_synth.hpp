@@ -49,9 +49,10 @@ enum class Encoding {
   kFlashload,  // the tape's own sync_byte, 0x33 when 0
   kAtlantis,
   kAceOfAces,
+  kAccolade,
 };
 // The last encoding, for what goes through them all: a new one goes before this line's.
-constexpr Encoding kLastEncoding = Encoding::kAceOfAces;
+constexpr Encoding kLastEncoding = Encoding::kAccolade;
 
 // How a Rack-It tape's loader differs from the common one, summed up in a file's variant.
 enum RackItVariant : int {

@@ -947,6 +947,29 @@ void ace_of_aces(Writer& o) {
   o.put(xor_of(o.f.data));
 }
 
+// ---- Accolade (and EA's clone): eight pilot bytes 0x0F (unless told), the sync 0xAA, the
+// 16-byte name, the load address and the data's size (little-endian), the XOR of those 20
+// bytes; the data in sub-blocks of 256 bytes (the last one shorter), each followed by its XOR;
+// a trailer of eight 0 bits and a longer pulse. Bits 0x29 / 0x4A, MSB first.
+void accolade(Writer& o) {
+  o.pilot(0x0F, o.f.pilot_bytes > 0 ? o.f.pilot_bytes : 8);
+  o.put(0xAA);
+  o.synced();
+  Bytes head = padded_name(o.f.name);
+  const auto size = static_cast<unsigned>(o.f.data.size());
+  head.insert(head.end(), {lo(o.f.start_address), hi(o.f.start_address), lo(size), hi(size)});
+  head.push_back(xor_of(head));
+  o.put(head);
+  for (std::size_t at = 0; at < o.f.data.size(); at += 256) {
+    const std::size_t n = std::min<std::size_t>(256, o.f.data.size() - at);
+    o.data(at, n);
+    o.put(xor_of(Bytes(o.f.data.begin() + static_cast<long>(at),
+                       o.f.data.begin() + static_cast<long>(at + n))));
+  }
+  o.bit(false, 8);
+  o.bit(true);
+}
+
 }  // namespace
 
 void add_turbo(TapeWriter& w, const TapeFile& f) {
@@ -1040,6 +1063,9 @@ void add_turbo(TapeWriter& w, const TapeFile& f) {
     case Encoding::kAceOfAces:
       o.bits = {0x22, 0x47, true};
       return ace_of_aces(o);
+    case Encoding::kAccolade:
+      o.bits = {0x29, 0x4A, true};
+      return accolade(o);
     case Encoding::kVisiload:
       o.bits = kVisi;
       return visiload(o);

@@ -775,6 +775,9 @@ TEST(Loaders, EachReadsItsOwnTapesAndNoOneElses) {
     {"Ace of Aces", turbo(Encoding::kAceOfAces, 0x4000, same),
      {{0, 10, 1, "Ace of Aces", "program", "GAME", "$4000", "$4258", "600", "", "ok", "ok"}}, 0,
      {"600", "sum", "bad"}, {"100", "cut", "incomplete"}},
+    {"Accolade", turbo(Encoding::kAccolade, 0x4000, same),
+     {{0, 10, 1, "Accolade", "program", "GAME", "$4000", "$4258", "600", "", "ok", "ok"}}, 0,
+     {"600", "sum", "bad"}, {"100", "cut", "incomplete"}},
   };
   // clang-format on
   for (const Case& c : cases) {
