@@ -50,9 +50,10 @@ enum class Encoding {
   kAtlantis,
   kAceOfAces,
   kAccolade,
+  kAlienSyndrome,
 };
 // The last encoding, for what goes through them all: a new one goes before this line's.
-constexpr Encoding kLastEncoding = Encoding::kAccolade;
+constexpr Encoding kLastEncoding = Encoding::kAlienSyndrome;
 
 // How a Rack-It tape's loader differs from the common one, summed up in a file's variant.
 enum RackItVariant : int {

@@ -970,6 +970,20 @@ void accolade(Writer& o) {
   o.bit(true);
 }
 
+// ---- Alien Syndrome: a short pilot of 0xE3 bytes (TAPClean asks for 4; 16 here unless told),
+// the sync 0xED, the XOR of the data, the end (exclusive) and load address, each high byte
+// first, the file's number (1 here); the data, and seven 0 bits (TAPClean counts seven pulses
+// after the data in the block). Bits 0x20 / 0x43, MSB first.
+void alien_syndrome(Writer& o) {
+  o.pilot(0xE3, o.f.pilot_bytes > 0 ? o.f.pilot_bytes : 16);
+  o.put(0xED);
+  o.synced();
+  o.put({xor_of(o.f.data), hi(end_of(o.f)), lo(end_of(o.f)), hi(o.f.start_address),
+         lo(o.f.start_address), 0x01});
+  o.data(0, o.f.data.size());
+  o.bit(false, 7);
+}
+
 }  // namespace
 
 void add_turbo(TapeWriter& w, const TapeFile& f) {
@@ -1066,6 +1080,9 @@ void add_turbo(TapeWriter& w, const TapeFile& f) {
     case Encoding::kAccolade:
       o.bits = {0x29, 0x4A, true};
       return accolade(o);
+    case Encoding::kAlienSyndrome:
+      o.bits = {0x20, 0x43, true};
+      return alien_syndrome(o);
     case Encoding::kVisiload:
       o.bits = kVisi;
       return visiload(o);

@@ -778,6 +778,9 @@ TEST(Loaders, EachReadsItsOwnTapesAndNoOneElses) {
     {"Accolade", turbo(Encoding::kAccolade, 0x4000, same),
      {{0, 10, 1, "Accolade", "program", "GAME", "$4000", "$4258", "600", "", "ok", "ok"}}, 0,
      {"600", "sum", "bad"}, {"100", "cut", "incomplete"}},
+    {"Alien Syndrome", turbo(Encoding::kAlienSyndrome, 0x4000, same),
+     {{0, 10, 1, "Alien Syndrome", "program", "", "$4000", "$4258", "600", "", "ok", "ok"}}, 0,
+     {"600", "sum", "bad"}, {"100", "cut", "incomplete"}},
   };
   // clang-format on
   for (const Case& c : cases) {
