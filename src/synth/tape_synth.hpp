@@ -51,9 +51,10 @@ enum class Encoding {
   kAceOfAces,
   kAccolade,
   kAlienSyndrome,
+  kBiturbo,
 };
 // The last encoding, for what goes through them all: a new one goes before this line's.
-constexpr Encoding kLastEncoding = Encoding::kAlienSyndrome;
+constexpr Encoding kLastEncoding = Encoding::kBiturbo;
 
 // How a Rack-It tape's loader differs from the common one, summed up in a file's variant.
 enum RackItVariant : int {

@@ -984,6 +984,28 @@ void alien_syndrome(Writer& o) {
   o.bit(false, 7);
 }
 
+// ---- Biturbo: the boot file, a ROM program at $0801, holds the turbo file's load address
+// (low byte at 0x4B, high at 0x5D) and end (exclusive; low at 0x59, high at 0x52). On tape: 600
+// pilot bytes 0x02 (unless told), the countdown 0x10..0x00, the data, the XOR of the data and
+// a trailer of 0 bits. Bits 0x1B / 0x27, MSB first.
+void biturbo(Writer& o) {
+  if (o.f.with_boot) {
+    Bytes boot(0x80, 0xEA);
+    boot[0x4B] = lo(o.f.start_address);
+    boot[0x5D] = hi(o.f.start_address);
+    boot[0x59] = lo(end_of(o.f));
+    boot[0x52] = hi(end_of(o.f));
+    o.w.add_rom({Encoding::kStandard, 1, "BITURBO", boot, 0x0801});
+    o.pause();
+  }
+  o.pilot(0x02, o.f.pilot_bytes > 0 ? o.f.pilot_bytes : 600);
+  for (int b = 0x10; b >= 0; --b) o.put(static_cast<std::uint8_t>(b));
+  o.synced();
+  o.data(0, o.f.data.size());
+  o.put(xor_of(o.f.data));
+  for (int i = 0; i < 255; ++i) o.put(0);
+}
+
 }  // namespace
 
 void add_turbo(TapeWriter& w, const TapeFile& f) {
@@ -1083,6 +1105,9 @@ void add_turbo(TapeWriter& w, const TapeFile& f) {
     case Encoding::kAlienSyndrome:
       o.bits = {0x20, 0x43, true};
       return alien_syndrome(o);
+    case Encoding::kBiturbo:
+      o.bits = {0x1B, 0x27, true};
+      return biturbo(o);
     case Encoding::kVisiload:
       o.bits = kVisi;
       return visiload(o);
