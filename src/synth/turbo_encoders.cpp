@@ -934,6 +934,78 @@ void atlantis(Writer& o) {
   o.bit(false, 8);
 }
 
+// ---- Ace of Aces: 64 pilot bytes 0x80 (unless told), the sync 0xFF, the load and end address
+// (little-endian, the end exclusive), the 16-byte name, the data and the XOR of the data.
+// Bits 0x22 / 0x47, MSB first.
+void ace_of_aces(Writer& o) {
+  o.pilot(0x80, o.f.pilot_bytes > 0 ? o.f.pilot_bytes : 64);
+  o.put(0xFF);
+  o.synced();
+  o.put({lo(o.f.start_address), hi(o.f.start_address), lo(end_of(o.f)), hi(end_of(o.f))});
+  o.put(padded_name(o.f.name));
+  o.data(0, o.f.data.size());
+  o.put(xor_of(o.f.data));
+}
+
+// ---- Accolade (and EA's clone): eight pilot bytes 0x0F (unless told), the sync 0xAA, the
+// 16-byte name, the load address and the data's size (little-endian), the XOR of those 20
+// bytes; the data in sub-blocks of 256 bytes (the last one shorter), each followed by its XOR;
+// a trailer of eight 0 bits and a longer pulse. Bits 0x29 / 0x4A, MSB first.
+void accolade(Writer& o) {
+  o.pilot(0x0F, o.f.pilot_bytes > 0 ? o.f.pilot_bytes : 8);
+  o.put(0xAA);
+  o.synced();
+  Bytes head = padded_name(o.f.name);
+  const auto size = static_cast<unsigned>(o.f.data.size());
+  head.insert(head.end(), {lo(o.f.start_address), hi(o.f.start_address), lo(size), hi(size)});
+  head.push_back(xor_of(head));
+  o.put(head);
+  for (std::size_t at = 0; at < o.f.data.size(); at += 256) {
+    const std::size_t n = std::min<std::size_t>(256, o.f.data.size() - at);
+    o.data(at, n);
+    o.put(xor_of(Bytes(o.f.data.begin() + static_cast<long>(at),
+                       o.f.data.begin() + static_cast<long>(at + n))));
+  }
+  o.bit(false, 8);
+  o.bit(true);
+}
+
+// ---- Alien Syndrome: a short pilot of 0xE3 bytes (TAPClean asks for 4; 16 here unless told),
+// the sync 0xED, the XOR of the data, the end (exclusive) and load address, each high byte
+// first, the file's number (1 here); the data, and seven 0 bits (TAPClean counts seven pulses
+// after the data in the block). Bits 0x20 / 0x43, MSB first.
+void alien_syndrome(Writer& o) {
+  o.pilot(0xE3, o.f.pilot_bytes > 0 ? o.f.pilot_bytes : 16);
+  o.put(0xED);
+  o.synced();
+  o.put({xor_of(o.f.data), hi(end_of(o.f)), lo(end_of(o.f)), hi(o.f.start_address),
+         lo(o.f.start_address), 0x01});
+  o.data(0, o.f.data.size());
+  o.bit(false, 7);
+}
+
+// ---- Biturbo: the boot file, a ROM program at $0801, holds the turbo file's load address
+// (low byte at 0x4B, high at 0x5D) and end (exclusive; low at 0x59, high at 0x52). On tape: 600
+// pilot bytes 0x02 (unless told), the countdown 0x10..0x00, the data, the XOR of the data and
+// a trailer of 0 bits. Bits 0x1B / 0x27, MSB first.
+void biturbo(Writer& o) {
+  if (o.f.with_boot) {
+    Bytes boot(0x80, 0xEA);
+    boot[0x4B] = lo(o.f.start_address);
+    boot[0x5D] = hi(o.f.start_address);
+    boot[0x59] = lo(end_of(o.f));
+    boot[0x52] = hi(end_of(o.f));
+    o.w.add_rom({Encoding::kStandard, 1, "BITURBO", boot, 0x0801});
+    o.pause();
+  }
+  o.pilot(0x02, o.f.pilot_bytes > 0 ? o.f.pilot_bytes : 600);
+  for (int b = 0x10; b >= 0; --b) o.put(static_cast<std::uint8_t>(b));
+  o.synced();
+  o.data(0, o.f.data.size());
+  o.put(xor_of(o.f.data));
+  for (int i = 0; i < 255; ++i) o.put(0);
+}
+
 }  // namespace
 
 void add_turbo(TapeWriter& w, const TapeFile& f) {
@@ -1024,6 +1096,18 @@ void add_turbo(TapeWriter& w, const TapeFile& f) {
     case Encoding::kAtlantis:
       o.bits = {0x1D, 0x42, false};
       return atlantis(o);
+    case Encoding::kAceOfAces:
+      o.bits = {0x22, 0x47, true};
+      return ace_of_aces(o);
+    case Encoding::kAccolade:
+      o.bits = {0x29, 0x4A, true};
+      return accolade(o);
+    case Encoding::kAlienSyndrome:
+      o.bits = {0x20, 0x43, true};
+      return alien_syndrome(o);
+    case Encoding::kBiturbo:
+      o.bits = {0x1B, 0x27, true};
+      return biturbo(o);
     case Encoding::kVisiload:
       o.bits = kVisi;
       return visiload(o);

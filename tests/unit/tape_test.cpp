@@ -772,6 +772,19 @@ TEST(Loaders, EachReadsItsOwnTapesAndNoOneElses) {
     {"ODEload, the tape's own pilot and sync told by its boot header", turbo(Encoding::kOdeload, 0x4000, [](auto& f) { f.pilot_byte = 0x4E; f.sync_byte = 0x9A; }),
      {kOdeBoot, {0, 10, 1, "ODEload", "program", "", "$4000", "$4258", "600", "", "ok", "ok"}}, 1,
      {"600", "sum", "bad"}, {"100", "cut", "incomplete"}},
+    {"Ace of Aces", turbo(Encoding::kAceOfAces, 0x4000, same),
+     {{0, 10, 1, "Ace of Aces", "program", "GAME", "$4000", "$4258", "600", "", "ok", "ok"}}, 0,
+     {"600", "sum", "bad"}, {"100", "cut", "incomplete"}},
+    {"Accolade", turbo(Encoding::kAccolade, 0x4000, same),
+     {{0, 10, 1, "Accolade", "program", "GAME", "$4000", "$4258", "600", "", "ok", "ok"}}, 0,
+     {"600", "sum", "bad"}, {"100", "cut", "incomplete"}},
+    {"Alien Syndrome", turbo(Encoding::kAlienSyndrome, 0x4000, same),
+     {{0, 10, 1, "Alien Syndrome", "program", "", "$4000", "$4258", "600", "", "ok", "ok"}}, 0,
+     {"600", "sum", "bad"}, {"100", "cut", "incomplete"}},
+    {"Biturbo, its addresses in its boot file", turbo(Encoding::kBiturbo, 0x4000, same),
+     {{0, 0, 1, "ROM", "program", "BITURBO", "$0801", "$0881", "128", "ok ok", "ok ok", "ok"},
+      {0, 10, 1, "Biturbo", "program", "", "$4000", "$4258", "600", "", "ok", "ok"}}, 1,
+     {"600", "sum", "bad"}, {"100", "cut", "incomplete"}},
   };
   // clang-format on
   for (const Case& c : cases) {

@@ -33,6 +33,9 @@ struct BlockLayout {
   std::uint8_t (*post_byte)(std::size_t i) = nullptr;
   // Whether a file is its boot file, one that tells the tape's own pilot and sync byte.
   bool (*boot_sync)(const TapeFile&, std::uint8_t& pilot, std::uint8_t& sync) = nullptr;
+  // The pilot's 1s at least this long (x16) against its 0s, where another loader's pilot
+  // and sync read as this one's from another bit, its pulses nearer each other; 0: any.
+  std::uint32_t min_one_ratio16 = 0;
 };
 
 class BlockLoader : public TurboLoader<BlockLoader> {
@@ -52,6 +55,7 @@ class BlockLoader : public TurboLoader<BlockLoader> {
   }
 
   bool accepts(const Pilot& pilot) {
+    if (pilot.one16 * 16 < pilot.zero16 * layout_.min_one_ratio16) return false;
     if (!sync_pilot(pilot)) return false;
     bytes_.clear();
     return true;
