@@ -934,6 +934,28 @@ void atlantis(Writer& o) {
   o.bit(false, 8);
 }
 
+// ---- Palace F1 and F2: a pilot of 0x01 bytes (256 unless told), the file's sync "JPG)", then
+// blocks end to end, each the block's sync "JPG" 0x10, its number (from 0 here), 256 bytes
+// (the data, padded with 0 after its end) and their XOR; F1 one byte more after each (0
+// here). No load address on tape. Bits 0x30 / 0x57, MSB first.
+void palace(Writer& o) {
+  const int pilot = o.f.pilot_bytes > 0 ? o.f.pilot_bytes : 256;
+  o.pilot(0x01, pilot);
+  o.put({'J', 'P', 'G', ')'});
+  o.synced();
+  for (std::size_t at = 0, number = 0; at < o.f.data.size(); at += 256, ++number) {
+    o.put({'J', 'P', 'G', 0x10, lo(static_cast<unsigned>(number))});
+    const std::size_t n = std::min<std::size_t>(256, o.f.data.size() - at);
+    o.data(at, n);
+    Bytes page(o.f.data.begin() + static_cast<long>(at),
+               o.f.data.begin() + static_cast<long>(at + n));
+    for (std::size_t i = n; i < 256; ++i) o.put(0);
+    o.put(xor_of(page));
+    if (at + 256 < o.f.data.size()) o.w.place(o.block++, 1);  // the next block from here
+    if (o.f.variant == 1) o.put(0);
+  }
+}
+
 }  // namespace
 
 void add_turbo(TapeWriter& w, const TapeFile& f) {
@@ -1024,6 +1046,9 @@ void add_turbo(TapeWriter& w, const TapeFile& f) {
     case Encoding::kAtlantis:
       o.bits = {0x1D, 0x42, false};
       return atlantis(o);
+    case Encoding::kPalace:
+      o.bits = {0x30, 0x57, true};
+      return palace(o);
     case Encoding::kVisiload:
       o.bits = kVisi;
       return visiload(o);
