@@ -49,9 +49,10 @@ enum class Encoding {
   kFlashload,  // the tape's own sync_byte, 0x33 when 0
   kAtlantis,
   kPalace,  // variant 1 (F1: a byte more after each block) or 2 (F2)
+  kTdi,     // variant 1 (F1: a block's number, no load address) or 2 (F2: load, name, marker)
 };
 // The last encoding, for what goes through them all: a new one goes before this line's.
-constexpr Encoding kLastEncoding = Encoding::kPalace;
+constexpr Encoding kLastEncoding = Encoding::kTdi;
 
 // How a Rack-It tape's loader differs from the common one, summed up in a file's variant.
 enum RackItVariant : int {
