@@ -96,7 +96,8 @@ class Tdi : public TurboLoader<Tdi> {
     }
     // Cut short before its marker: F2's where the load address's low byte is 0 (as on all
     // F2 tapes TAPClean knows; F1's number is never 0), its name taken as the longest.
-    if (bytes_.size() < 4 + kNames[0] + size() + 1 && bytes_[2] == 0)
+    const std::size_t n = bytes_.size();
+    if (n >= 4 + kNames[0] && n < 4 + kNames[0] + size() + 1 && bytes_[2] == 0)
       emit_block(4 + kNames[0], false, false);
     return false;  // the bytes all read, and no marker: no block of F2
   }
