@@ -1006,6 +1006,59 @@ void biturbo(Writer& o) {
   for (int i = 0; i < 255; ++i) o.put(0);
 }
 
+// ---- Palace F1 and F2: a pilot of 0x01 bytes (256 unless told), the file's sync "JPG)", then
+// blocks end to end, each the block's sync "JPG" 0x10, its number (from 0 here), 256 bytes
+// (the data, padded with 0 after its end) and their XOR; F1 one byte more after each (0
+// here). No load address on tape. Bits 0x30 / 0x57, MSB first.
+void palace(Writer& o) {
+  const int pilot = o.f.pilot_bytes > 0 ? o.f.pilot_bytes : 256;
+  o.pilot(0x01, pilot);
+  o.put({'J', 'P', 'G', ')'});
+  o.synced();
+  for (std::size_t at = 0, number = 0; at < o.f.data.size(); at += 256, ++number) {
+    o.put({'J', 'P', 'G', 0x10, lo(static_cast<unsigned>(number))});
+    const std::size_t n = std::min<std::size_t>(256, o.f.data.size() - at);
+    o.data(at, n);
+    Bytes page(o.f.data.begin() + static_cast<long>(at),
+               o.f.data.begin() + static_cast<long>(at + n));
+    for (std::size_t i = n; i < 256; ++i) o.put(0);
+    o.put(xor_of(page));
+    if (at + 256 < o.f.data.size()) o.w.place(o.block++, 1);  // the next block from here
+    if (o.f.variant == 1) o.put(0);
+  }
+}
+
+// ---- TDI F1 and F2: a pilot of 0xA0 bytes (256 unless told), the countdown 0x0A..0x01, the
+// data's size (little-endian); F1 then the block's number (1 here), F2 the load address
+// (little-endian) and the name in 4, 2 or 1 bytes (the file's, cut or padded with spaces to
+// the next of those). The data, each byte XORed with its index (modulo 256), the XOR of the
+// data; F1 then eight 0 bits, F2 the marker 0x20 and sixteen 0 bits. Bits 0x44 / 0x65, LSB
+// first.
+void tdi(Writer& o) {
+  o.pilot(0xA0, o.f.pilot_bytes > 0 ? o.f.pilot_bytes : 256);
+  o.put({10, 9, 8, 7, 6, 5, 4, 3, 2, 1});
+  o.synced();
+  const auto size = static_cast<unsigned>(o.f.data.size());
+  o.put({lo(size), hi(size)});
+  if (o.f.variant == 1) {
+    o.put(1);
+  } else {
+    o.put({lo(o.f.start_address), hi(o.f.start_address)});
+    std::string name = o.f.name;
+    name.resize(name.size() <= 1 ? 1 : name.size() <= 2 ? 2 : 4, ' ');
+    o.put(Bytes(name.begin(), name.end()));
+  }
+  o.data(0, o.f.data.size(),
+         [](std::size_t i, std::uint8_t b) { return static_cast<std::uint8_t>(b ^ (i & 0xFF)); });
+  o.put(xor_of(o.f.data));
+  if (o.f.variant == 1) {
+    o.bit(false, 8);
+  } else {
+    o.put(0x20);
+    o.bit(false, 16);
+  }
+}
+
 }  // namespace
 
 void add_turbo(TapeWriter& w, const TapeFile& f) {
@@ -1108,6 +1161,12 @@ void add_turbo(TapeWriter& w, const TapeFile& f) {
     case Encoding::kBiturbo:
       o.bits = {0x1B, 0x27, true};
       return biturbo(o);
+    case Encoding::kPalace:
+      o.bits = {0x30, 0x57, true};
+      return palace(o);
+    case Encoding::kTdi:
+      o.bits = {0x44, 0x65, false};
+      return tdi(o);
     case Encoding::kVisiload:
       o.bits = kVisi;
       return visiload(o);
