@@ -593,6 +593,8 @@ TEST(Loaders, EachReadsItsOwnTapesAndNoOneElses) {
                          "$02AB", "$0304", "89", "ok ok", "ok ok",   "ok"};
   const Line kFlashBoot = {0,       0,       1,     "ROM",   "program", "FLASHLOAD",
                            "$CE00", "$CFFF", "511", "ok ok", "ok ok",   "ok"};
+  const Line kFirebirdBoot = {0,       0,       1,    "ROM",   "program", "FIREBIRD",
+                              "$02A7", "$02E7", "64", "ok ok", "ok ok",   "ok"};
   struct Damage {
     const char* size;
     const char* copy;
@@ -768,6 +770,12 @@ TEST(Loaders, EachReadsItsOwnTapesAndNoOneElses) {
      {"600", "sum", "bad"}, {"100", "cut", "incomplete"}},
     {"Atlantis", turbo(Encoding::kAtlantis, 0x4000, same),
      {{0, 10, 1, "Atlantis", "program", "", "$4000", "$4258", "600", "", "ok", "ok"}}, 0,
+     {"600", "sum", "bad"}, {"100", "cut", "incomplete"}},
+    {"Firebird T1", turbo(Encoding::kFirebird, 0x4000, same),
+     {kFirebirdBoot, {0, 10, 1, "Firebird", "program", "", "$4000", "$4258", "600", "", "ok", "ok"}}, 1,
+     {"600", "sum", "bad"}, {"100", "cut", "incomplete"}},
+    {"Firebird T2: its longs nearer its shorts, the speed its boot sets", turbo(Encoding::kFirebird, 0x4000, [](auto& f) { f.variant = 1; }),
+     {kFirebirdBoot, {0, 10, 1, "Firebird", "program", "", "$4000", "$4258", "600", "", "ok", "ok"}}, 1,
      {"600", "sum", "bad"}, {"100", "cut", "incomplete"}},
     {"ODEload, the tape's own pilot and sync told by its boot header", turbo(Encoding::kOdeload, 0x4000, [](auto& f) { f.pilot_byte = 0x4E; f.sync_byte = 0x9A; }),
      {kOdeBoot, {0, 10, 1, "ODEload", "program", "", "$4000", "$4258", "600", "", "ok", "ok"}}, 1,
