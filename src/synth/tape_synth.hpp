@@ -49,9 +49,10 @@ enum class Encoding {
   kFlashload,  // the tape's own sync_byte, 0x33 when 0
   kAtlantis,
   kFirebird,  // variant 0: T1's pulses; 1: T2's
+  kRasterload,
 };
 // The last encoding, for what goes through them all: a new one goes before this line's.
-constexpr Encoding kLastEncoding = Encoding::kFirebird;
+constexpr Encoding kLastEncoding = Encoding::kRasterload;
 
 // How a Rack-It tape's loader differs from the common one, summed up in a file's variant.
 enum RackItVariant : int {

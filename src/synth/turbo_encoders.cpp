@@ -959,6 +959,20 @@ void firebird(Writer& o) {
   o.put(xor_of(o.f.data));
 }
 
+// ---- Rasterload: 256 pilot bytes 0x80 (unless told), the sync 0xFF, the load and end address
+// (little-endian, the end inclusive), the data, the XOR of the data and a trailer of 1 bits (32
+// here). Bits 0x26 / 0x58, MSB first.
+void rasterload(Writer& o) {
+  o.pilot(0x80, o.f.pilot_bytes > 0 ? o.f.pilot_bytes : 256);
+  o.put(0xFF);  // the sync
+  o.synced();
+  const unsigned end = end_of(o.f) - 1u;  // inclusive
+  o.put({lo(o.f.start_address), hi(o.f.start_address), lo(end), hi(end)});
+  o.data(0, o.f.data.size());
+  o.put(xor_of(o.f.data));
+  o.bit(true, 32);
+}
+
 }  // namespace
 
 void add_turbo(TapeWriter& w, const TapeFile& f) {
@@ -1052,6 +1066,9 @@ void add_turbo(TapeWriter& w, const TapeFile& f) {
     case Encoding::kFirebird:
       o.bits = f.variant == 1 ? TurboBits{0x45, 0x65, false} : TurboBits{0x44, 0x7E, false};
       return firebird(o);
+    case Encoding::kRasterload:
+      o.bits = {0x26, 0x58, true};
+      return rasterload(o);
     case Encoding::kVisiload:
       o.bits = kVisi;
       return visiload(o);

@@ -33,6 +33,11 @@ struct BlockLayout {
   std::uint8_t (*post_byte)(std::size_t i) = nullptr;
   // Whether a file is its boot file, one that tells the tape's own pilot and sync byte.
   bool (*boot_sync)(const TapeFile&, std::uint8_t& pilot, std::uint8_t& sync) = nullptr;
+  // The byte a trailer after the block repeats, as long as the tone lasts; -1: none.
+  int trailer = -1;
+  // The loader's fixed threshold in cycles, where its pilot alone must fit it (0: any pilot
+  // at about the speed of `bits`): a faster loader's pilot reads as all 0 bits with it.
+  std::uint32_t timer = 0;
 };
 
 class BlockLoader : public TurboLoader<BlockLoader> {
@@ -52,6 +57,7 @@ class BlockLoader : public TurboLoader<BlockLoader> {
   }
 
   bool accepts(const Pilot& pilot) {
+    if (layout_.timer != 0 && !fits_threshold(pilot, layout_.timer)) return false;
     if (!sync_pilot(pilot)) return false;
     bytes_.clear();
     return true;
@@ -76,7 +82,7 @@ class BlockLoader : public TurboLoader<BlockLoader> {
     }
     if (bytes_.size() < read || layout_.post > 0) return true;
     emit_file(true);
-    return expect_end(layout_.pilot);
+    return expect_end(layout_.pilot, layout_.trailer);
   }
 
   bool no_bit(std::uint64_t) {
