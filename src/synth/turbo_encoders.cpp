@@ -1059,6 +1059,45 @@ void tdi(Writer& o) {
   }
 }
 
+// ---- Firebird: the boot file's header holds the loader, which sets its timer (LDX #lo; STX
+// $DD06; LDX #hi; STX $DD07): 0x0320 cycles for T1, 0x029A for T2. Each file: 256 pilot bytes
+// 0x02 (unless told), the sync 0x52 0x42, the load and end address (little-endian, the end
+// exclusive), the data and the XOR of the data. Bits 0x44 / 0x7E (T1) or 0x45 / 0x65 (T2), LSB
+// first.
+void firebird(Writer& o) {
+  if (o.f.with_boot) {
+    const unsigned timer = o.f.variant == 1 ? 0x029A : 0x0320;
+    TapeFile boot{Encoding::kStandard, 3, "FIREBIRD", Bytes(64, 0xEA), 0x02A7};
+    boot.header_filler.assign(171, 0xEA);  // the header from byte 21 on
+    const Bytes code = {0xA2, lo(timer), 0x8E, 0x06, 0xDD, 0xA2, hi(timer), 0x8E, 0x07, 0xDD};
+    std::copy(code.begin(), code.end(), boot.header_filler.begin() + 16);
+    o.w.add_rom(boot);
+    o.pause();
+  }
+  o.pilot(0x02, o.f.pilot_bytes > 0 ? o.f.pilot_bytes : 256);
+  o.put(0x52);  // the sync
+  o.put(0x42);
+  o.synced();
+  const unsigned end = end_of(o.f);  // exclusive
+  o.put({lo(o.f.start_address), hi(o.f.start_address), lo(end), hi(end)});
+  o.data(0, o.f.data.size());
+  o.put(xor_of(o.f.data));
+}
+
+// ---- Rasterload: 256 pilot bytes 0x80 (unless told), the sync 0xFF, the load and end address
+// (little-endian, the end inclusive), the data, the XOR of the data and a trailer of 1 bits (32
+// here). Bits 0x26 / 0x58, MSB first.
+void rasterload(Writer& o) {
+  o.pilot(0x80, o.f.pilot_bytes > 0 ? o.f.pilot_bytes : 256);
+  o.put(0xFF);  // the sync
+  o.synced();
+  const unsigned end = end_of(o.f) - 1u;  // inclusive
+  o.put({lo(o.f.start_address), hi(o.f.start_address), lo(end), hi(end)});
+  o.data(0, o.f.data.size());
+  o.put(xor_of(o.f.data));
+  o.bit(true, 32);
+}
+
 }  // namespace
 
 void add_turbo(TapeWriter& w, const TapeFile& f) {
@@ -1167,6 +1206,12 @@ void add_turbo(TapeWriter& w, const TapeFile& f) {
     case Encoding::kTdi:
       o.bits = {0x44, 0x65, false};
       return tdi(o);
+    case Encoding::kFirebird:
+      o.bits = f.variant == 1 ? TurboBits{0x45, 0x65, false} : TurboBits{0x44, 0x7E, false};
+      return firebird(o);
+    case Encoding::kRasterload:
+      o.bits = {0x26, 0x58, true};
+      return rasterload(o);
     case Encoding::kVisiload:
       o.bits = kVisi;
       return visiload(o);

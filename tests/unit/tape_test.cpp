@@ -593,6 +593,8 @@ TEST(Loaders, EachReadsItsOwnTapesAndNoOneElses) {
                          "$02AB", "$0304", "89", "ok ok", "ok ok",   "ok"};
   const Line kFlashBoot = {0,       0,       1,     "ROM",   "program", "FLASHLOAD",
                            "$CE00", "$CFFF", "511", "ok ok", "ok ok",   "ok"};
+  const Line kFirebirdBoot = {0,       0,       1,    "ROM",   "program", "FIREBIRD",
+                              "$02A7", "$02E7", "64", "ok ok", "ok ok",   "ok"};
   struct Damage {
     const char* size;
     const char* copy;
@@ -784,6 +786,15 @@ TEST(Loaders, EachReadsItsOwnTapesAndNoOneElses) {
      {"600", "sum", "bad"}, {"100", "cut", "incomplete"}},
     {"TDI F2, a name of 4 bytes", turbo(Encoding::kTdi, 0x4000, [](auto& f) { f.variant = 2; }),
      {{0, 10, 1, "TDI F2", "program", "GAME", "$4000", "$4258", "600", "", "ok", "ok"}}, 0,
+     {"600", "sum", "bad"}, {"100", "cut", "incomplete"}},
+    {"Firebird T1", turbo(Encoding::kFirebird, 0x4000, same),
+     {kFirebirdBoot, {0, 10, 1, "Firebird", "program", "", "$4000", "$4258", "600", "", "ok", "ok"}}, 1,
+     {"600", "sum", "bad"}, {"100", "cut", "incomplete"}},
+    {"Firebird T2: its longs nearer its shorts, the speed its boot sets", turbo(Encoding::kFirebird, 0x4000, [](auto& f) { f.variant = 1; }),
+     {kFirebirdBoot, {0, 10, 1, "Firebird", "program", "", "$4000", "$4258", "600", "", "ok", "ok"}}, 1,
+     {"600", "sum", "bad"}, {"100", "cut", "incomplete"}},
+    {"Rasterload", turbo(Encoding::kRasterload, 0x4000, same),
+     {{0, 10, 1, "Rasterload", "program", "", "$4000", "$4258", "600", "", "ok", "ok"}}, 0,
      {"600", "sum", "bad"}, {"100", "cut", "incomplete"}},
     {"ODEload, the tape's own pilot and sync told by its boot header", turbo(Encoding::kOdeload, 0x4000, [](auto& f) { f.pilot_byte = 0x4E; f.sync_byte = 0x9A; }),
      {kOdeBoot, {0, 10, 1, "ODEload", "program", "", "$4000", "$4258", "600", "", "ok", "ok"}}, 1,
@@ -1299,6 +1310,9 @@ TEST(Loaders, WhatRealTapesShowed) {
     {"Atlantis: one that loads up to $FFFF ends at 0",
      {file(Encoding::kAtlantis, 0xFD00, [](auto&) {})},
      {{0, 10, 1, "Atlantis", "program", "", "$FD00", "$0000", "768", "", "ok", "ok"}}},
+    {"Rasterload: one that loads up to $FFFF (its end inclusive) ends at 0",
+     {file(Encoding::kRasterload, 0xFD00, [](auto&) {})},
+     {{0, 10, 1, "Rasterload", "program", "", "$FD00", "$0000", "768", "", "ok", "ok"}}},
     {"Flashload without its boot file: the sync of most tapes (0x33); one that loads up to $FFFF (its end inclusive) ends at 0",
      {file(Encoding::kFlashload, 0xFD00, [](auto& f) { f.with_boot = false; })},
      {{0, 10, 1, "Flashload", "program", "", "$FD00", "$0000", "768", "", "ok", "ok"}}},

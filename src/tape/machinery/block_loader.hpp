@@ -36,6 +36,11 @@ struct BlockLayout {
   // The pilot's 1s at least this long (x16) against its 0s, where another loader's pilot
   // and sync read as this one's from another bit, its pulses nearer each other; 0: any.
   std::uint32_t min_one_ratio16 = 0;
+  // The byte a trailer after the block repeats, as long as the tone lasts; -1: none.
+  int trailer = -1;
+  // The loader's fixed threshold in cycles, where its pilot alone must fit it (0: any pilot
+  // at about the speed of `bits`): a faster loader's pilot reads as all 0 bits with it.
+  std::uint32_t timer = 0;
 };
 
 class BlockLoader : public TurboLoader<BlockLoader> {
@@ -56,6 +61,7 @@ class BlockLoader : public TurboLoader<BlockLoader> {
 
   bool accepts(const Pilot& pilot) {
     if (pilot.one16 * 16 < pilot.zero16 * layout_.min_one_ratio16) return false;
+    if (layout_.timer != 0 && !fits_threshold(pilot, layout_.timer)) return false;
     if (!sync_pilot(pilot)) return false;
     bytes_.clear();
     return true;
@@ -80,7 +86,7 @@ class BlockLoader : public TurboLoader<BlockLoader> {
     }
     if (bytes_.size() < read || layout_.post > 0) return true;
     emit_file(true);
-    return expect_end(layout_.pilot);
+    return expect_end(layout_.pilot, layout_.trailer);
   }
 
   bool no_bit(std::uint64_t) {
