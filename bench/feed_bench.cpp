@@ -106,7 +106,11 @@ const std::vector<std::uint8_t>& real_tapes(bool as_tap) {
 // Every file decoded, verified and repaired, as tapewren-scan --files -m c64 reads a
 // recording (told the machine, so that the C16 tape among them does not stop the C64's loaders
 // for the rest); the pulses per second.
-void decode(benchmark::State& state, bool as_tap, bool rom_only = false) {
+// The loaders of the first wave, the registered ones up to Cyberload F4: beside all of them,
+// what the loaders added since cost a pulse.
+constexpr std::size_t kFirstWave = 27;
+enum class Loaders { kAll, kRomOnly, kFirstWave };
+void decode(benchmark::State& state, bool as_tap, Loaders which = Loaders::kAll) {
   const auto& t = real_tapes(as_tap);
   if (t.empty()) {
     state.SkipWithError(TAPEWREN_TAPES_DIR " is absent: no real tapes to decode");
@@ -121,7 +125,12 @@ void decode(benchmark::State& state, bool as_tap, bool rom_only = false) {
     count.files = 0;
     tapewren::tape::DecoderSettings settings;
     settings.machine = 0;
-    if (rom_only) settings.loaders = {"ROM"};
+    if (which == Loaders::kRomOnly) settings.loaders = {"ROM"};
+    if (which == Loaders::kFirstWave) {
+      const auto all = tapewren::tape::registered_loaders();
+      for (std::size_t i = 0; i < kFirstWave && i < all.size(); ++i)
+        settings.loaders.emplace_back(all[i]->name);
+    }
     tapewren::tape::Decoder decoder(settings, count);
     tapewren::io::MemorySource source(t);
     tapewren::recording::Reader reader(source);
@@ -146,9 +155,13 @@ void BM_DecodeRealTapesFromTap(benchmark::State& state) {
 BENCHMARK(BM_DecodeRealTapesFromTap)->Unit(benchmark::kMillisecond);
 // The same with only the ROM loaders: what every other loader costs.
 void BM_DecodeRealTapesRomOnly(benchmark::State& state) {
-  decode(state, false, true);
+  decode(state, false, Loaders::kRomOnly);
 }
 BENCHMARK(BM_DecodeRealTapesRomOnly)->Unit(benchmark::kMillisecond);
+void BM_DecodeRealTapesFirstWave(benchmark::State& state) {
+  decode(state, false, Loaders::kFirstWave);
+}
+BENCHMARK(BM_DecodeRealTapesFirstWave)->Unit(benchmark::kMillisecond);
 
 }  // namespace
 

@@ -453,10 +453,11 @@ void run(const Settings& s) {
   double plain = 0;
   for (const auto& [name, v] : feed)
     if (name == "BM_SumWords_median") plain = v;
-  double names = 0, rom_only = 0;
+  double names = 0, rom_only = 0, first_wave = 0;
   for (const auto& [name, v] : feed) {
     if (name == "BM_FeedLargeBlocks_median") names = v;
     if (name == "BM_DecodeRealTapesRomOnly_median") rom_only = v;
+    if (name == "BM_DecodeRealTapesFirstWave_median") first_wave = v;
   }
   for (const auto& [name, v] : feed) {
     if (name == "BM_DecodeRealTapes_median") {
@@ -464,6 +465,10 @@ void run(const Settings& s) {
           "| tape decoder, --files over the test tapes x 100, every loader, dump (M pulses/s) | "
           "%.0f | %.0f (ROM loaders only) | %.2f | >= 100 |\n",
           v / 1e6, rom_only / 1e6, rom_only > 0 ? v / rom_only : 0);
+      std::printf(
+          "| the same, every loader against the first wave's 27 alone (M pulses/s) | %.0f | %.0f "
+          "(first wave) | %.2f | about 1 |\n",
+          v / 1e6, first_wave / 1e6, first_wave > 0 ? v / first_wave : 0);
       continue;
     }
     if (name == "BM_DecodeRealTapesFromTap_median") {
