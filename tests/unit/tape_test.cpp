@@ -785,6 +785,9 @@ TEST(Loaders, EachReadsItsOwnTapesAndNoOneElses) {
      {{0, 0, 1, "ROM", "program", "BITURBO", "$0801", "$0881", "128", "ok ok", "ok ok", "ok"},
       {0, 10, 1, "Biturbo", "program", "", "$4000", "$4258", "600", "", "ok", "ok"}}, 1,
      {"600", "sum", "bad"}, {"100", "cut", "incomplete"}},
+    {"Easy-Tape", turbo(Encoding::kEasyTape, 0x4000, same),
+     {{0, 10, 1, "Easy-Tape", "program", "", "$4000", "$4258", "600", "", "ok", "ok"}}, 0,
+     {"600", "sum", "bad"}, {"100", "cut", "incomplete"}},
   };
   // clang-format on
   for (const Case& c : cases) {
