@@ -711,6 +711,13 @@ FAULTS = [
      "const unsigned end = end_of(o.f) - 1u;  // inclusive", "const unsigned end = end_of(o.f);  // inclusive"),
     ("block-trailer-ignored", "src/tape/machinery/block_loader.hpp",
      "return expect_end(layout_.pilot, layout_.trailer);", "return expect_end(layout_.pilot);"),
+    ("et-sync-42", "src/tape/loaders/easy_tape.cpp", "kSync[] = {0x52, 0x4D};", "kSync[] = {0x52, 0x42};"),
+    ("et-msb-first", "src/tape/loaders/easy_tape.cpp", "{2 * 384, 35, false}", "{2 * 384, 35, true}"),
+    ("et-addresses-big-endian", "src/tape/loaders/easy_tape.cpp",
+     "start = le16(h), end = le16(h + 2);", "start = be16(h), end = be16(h + 2);"),
+    ("et-encoder-end-inclusive", "src/synth/turbo_encoders.cpp",
+     "o.put({0x52, 0x4D});\n  o.synced();\n  o.put({lo(o.f.start_address), hi(o.f.start_address), lo(end_of(o.f)), hi(end_of(o.f))});",
+     "o.put({0x52, 0x4D});\n  o.synced();\n  o.put({lo(o.f.start_address), hi(o.f.start_address), lo(end_of(o.f) - 1u), hi(end_of(o.f) - 1u)});"),
     ("checksum-ranked-as-structure", "src/tape/decoder.cpp",
      "if (f.proof == Proof::kChecksum && is_good(f)) return 5;", "if (f.proof == Proof::kChecksum && is_good(f)) return 1;"),
     # reports, pictures and the command line

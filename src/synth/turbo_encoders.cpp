@@ -1098,6 +1098,19 @@ void rasterload(Writer& o) {
   o.bit(true, 32);
 }
 
+// ---- Easy-Tape System C: 256 pilot bytes 0x02 (unless told), the sync 0x52 0x4D, the load
+// and end address (little-endian, the end exclusive), the data, the XOR of the data and a
+// trailer of eight 0 bits. Bits 0x1D / 0x40, LSB first.
+void easy_tape(Writer& o) {
+  o.pilot(0x02, o.f.pilot_bytes > 0 ? o.f.pilot_bytes : 256);
+  o.put({0x52, 0x4D});
+  o.synced();
+  o.put({lo(o.f.start_address), hi(o.f.start_address), lo(end_of(o.f)), hi(end_of(o.f))});
+  o.data(0, o.f.data.size());
+  o.put(xor_of(o.f.data));
+  o.bit(false, 8);
+}
+
 }  // namespace
 
 void add_turbo(TapeWriter& w, const TapeFile& f) {
@@ -1212,6 +1225,9 @@ void add_turbo(TapeWriter& w, const TapeFile& f) {
     case Encoding::kRasterload:
       o.bits = {0x26, 0x58, true};
       return rasterload(o);
+    case Encoding::kEasyTape:
+      o.bits = {0x1D, 0x40, false};
+      return easy_tape(o);
     case Encoding::kVisiload:
       o.bits = kVisi;
       return visiload(o);

@@ -1062,7 +1062,7 @@ TEST(Tools, CommandLineConventions) {
     {"scan", {"--files", "--without=rom", tap}, 0, "\n  1      27374    0:25  Turbo Tape program   TWO              $0801 $08C9   200  ok      ok      ok\n1 files: 1 ok, 0 repaired", ""},
     {"scan", {"--files", "--only", "turbo tape", tap}, 0, "\n  1      27374    0:25  Turbo Tape program   TWO              $0801 $08C9   200  ok      ok      ok\n1 files: 1 ok, 0 repaired", ""},
     {"scan", {"--only=ROM,Nope", tap}, 2, "", usage_error("scan", "no loader is called \"Nope\" (--loaders lists them)")},
-    {"scan", {"--loaders"}, 0, "\nTurbo Tape      C64         one pulse a bit, MSB first   ", ""},
+    {"scan", {"--loaders"}, 0, "\nTurbo Tape   C64         one pulse a bit, MSB first   ", ""},
     {"convert", {"--machine=vic20", "--video=ntsc", tap, file_arg(dir.path("v.dmp"))}, 0, "", "tapewren-convert: note: the TAP header says platform 0, using -m 1\n"},
   };
   // clang-format on

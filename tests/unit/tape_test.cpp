@@ -806,11 +806,14 @@ TEST(Loaders, EachReadsItsOwnTapesAndNoOneElses) {
      {{0, 10, 1, "Accolade", "program", "GAME", "$4000", "$4258", "600", "", "ok", "ok"}}, 0,
      {"600", "sum", "bad"}, {"100", "cut", "incomplete"}},
     {"Alien Syndrome", turbo(Encoding::kAlienSyndrome, 0x4000, same),
-     {{0, 10, 1, "Alien Syndrome", "program", "", "$4000", "$4258", "600", "", "ok", "ok"}}, 0,
+     {{0, 10, 1, "Alien Syn.", "program", "", "$4000", "$4258", "600", "", "ok", "ok"}}, 0,
      {"600", "sum", "bad"}, {"100", "cut", "incomplete"}},
     {"Biturbo, its addresses in its boot file", turbo(Encoding::kBiturbo, 0x4000, same),
      {{0, 0, 1, "ROM", "program", "BITURBO", "$0801", "$0881", "128", "ok ok", "ok ok", "ok"},
       {0, 10, 1, "Biturbo", "program", "", "$4000", "$4258", "600", "", "ok", "ok"}}, 1,
+     {"600", "sum", "bad"}, {"100", "cut", "incomplete"}},
+    {"Easy-Tape", turbo(Encoding::kEasyTape, 0x4000, same),
+     {{0, 10, 1, "Easy-Tape", "program", "", "$4000", "$4258", "600", "", "ok", "ok"}}, 0,
      {"600", "sum", "bad"}, {"100", "cut", "incomplete"}},
   };
   // clang-format on

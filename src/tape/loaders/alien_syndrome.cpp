@@ -12,7 +12,7 @@ extern const LoaderEntry kAlienSyndromeEntry;
 
 namespace {
 
-const LoaderInfo kInfo = {.name = "Alien Syndrome",
+const LoaderInfo kInfo = {.name = "Alien Syn.",
                           .machines = kC64,
                           .checksum = true,
                           .encoding = "one pulse a bit, MSB first",
