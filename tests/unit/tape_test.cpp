@@ -1022,6 +1022,20 @@ TEST(Loaders, EachReadsItsOwnTapesAndNoOneElses) {
              {0, 11, 1, "Bleepload S", "program", "", "$0A00", "$0B00", "256", "", "sum", "bad"}},
             writer.placed(), 985248));
   }
+  // A TDI F2 block cut within its name (the recording stops there): no file, and nothing read
+  // past the pulses that came. After the name: 600 bytes, their XOR, the marker and 16 bits.
+  {
+    synth::TapeWriter writer(synth::TapeLayout{});
+    writer.gap();
+    writer.add(turbo(Encoding::kTdi, 0x4000, [](auto& f) { f.variant = 2; }));
+    const Bytes& whole = writer.words();
+    ASSERT_EQ(report(decode(whole).files).find("TDI F2") != std::string::npos, true);
+    for (std::size_t into = 1; into < 32; into += 3) {
+      const std::size_t after_name = 8 * (600 + 1 + 1) + 16;
+      const Bytes cut(whole.begin(), whole.end() - static_cast<long>(2 * (after_name + into)));
+      EXPECT_EQ(report(decode(cut).files), "") << into << " pulses before the name's end";
+    }
+  }
   // Noise: nothing.
   Bytes noise;
   std::uint32_t x = 1;
