@@ -656,7 +656,7 @@ FAULTS = [
     ("als-end-little-endian", "src/tape/loaders/alien_syndrome.cpp",
      "static_cast<std::uint16_t>(bytes_[1] << 8 | bytes_[2]);", "static_cast<std::uint16_t>(bytes_[1] | bytes_[2] << 8);"),
     ("als-sum-is-number", "src/tape/loaders/alien_syndrome.cpp",
-     "const int found = complete ? bytes_[0] : -1;", "const int found = complete ? bytes_[5] : -1;"),
+     "xor_checked(data, complete ? bytes_[0] : -1);", "xor_checked(data, complete ? bytes_[5] : -1);"),
     ("als-encoder-end-inclusive", "src/synth/turbo_encoders.cpp",
      "o.put({xor_of(o.f.data), hi(end_of(o.f)), lo(end_of(o.f)), hi(o.f.start_address),",
      "o.put({xor_of(o.f.data), hi(end_of(o.f) - 1u), lo(end_of(o.f) - 1u), hi(o.f.start_address),"),

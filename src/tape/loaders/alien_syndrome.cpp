@@ -58,20 +58,11 @@ class AlienSyndrome : public TurboLoader<AlienSyndrome> {
   std::size_t size() const { return static_cast<std::size_t>(end() - start()); }
 
   void emit_file(bool complete) {
-    const std::size_t n = std::min(size(), bytes_.size() - kHead);
-    std::vector<std::uint8_t> data(bytes_.begin() + kHead,
-                                   bytes_.begin() + static_cast<long>(kHead + n));
-    std::uint8_t x = 0;
-    for (const auto b : data) x ^= b;
-    const int found = complete ? bytes_[0] : -1;
-    const CopyReport report{true, 0, complete && x == found, complete, found, complete ? x : -1};
-    TapeFile f =
-        file(Kind::kProgram, {}, start(), std::move(data), report, span_offset(), span_time());
-    f.end = end();
-    f.evidence = static_cast<int>(sizeof kSync) + 1;  // and a head that checked out
+    std::vector<std::uint8_t> data = data_after(bytes_, kHead, size());
+    const CopyReport report = xor_checked(data, complete ? bytes_[0] : -1);  // the head's first
+    // The sync, and a head that checked out.
+    block_file(start(), size(), std::move(data), report, static_cast<int>(sizeof kSync) + 1);
     bytes_.clear();
-    end_span();
-    emit(std::move(f));
   }
 
   std::vector<std::uint8_t> bytes_;  // from the head on
