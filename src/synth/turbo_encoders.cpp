@@ -1111,6 +1111,29 @@ void easy_tape(Writer& o) {
   o.bit(false, 8);
 }
 
+// ---- Audiogenic: each 256-byte page of the file a block of its own, back to back: 4 pilot
+// bytes 0xF0 (unless told), the sync 0xAA, the page's number (the high byte of where it loads),
+// the 256 bytes and their XOR, then 0x01, of which only the 0 bits follow the last block. Bits
+// 0x1A / 0x36, MSB first.
+void audiogenic(Writer& o) {
+  for (std::size_t at = 0; at < o.f.data.size(); at += 256) {
+    o.pilot(0xF0, o.f.pilot_bytes > 0 ? o.f.pilot_bytes : 4);
+    o.put(0xAA);
+    o.synced();
+    o.put(hi(o.f.start_address + static_cast<unsigned>(at)));
+    o.data(at, 256);
+    for (std::size_t i = o.f.data.size(); i < at + 256; ++i) o.put(0);
+    const Bytes page(o.f.data.begin() + static_cast<long>(at),
+                     o.f.data.begin() + static_cast<long>(std::min(at + 256, o.f.data.size())));
+    o.put(xor_of(page));
+    if (at + 256 < o.f.data.size()) {
+      o.put(0x01);
+    } else {
+      o.bit(false, 7);
+    }
+  }
+}
+
 }  // namespace
 
 void add_turbo(TapeWriter& w, const TapeFile& f) {
@@ -1228,6 +1251,9 @@ void add_turbo(TapeWriter& w, const TapeFile& f) {
     case Encoding::kEasyTape:
       o.bits = {0x1D, 0x40, false};
       return easy_tape(o);
+    case Encoding::kAudiogenic:
+      o.bits = {0x1A, 0x36, true};
+      return audiogenic(o);
     case Encoding::kVisiload:
       o.bits = kVisi;
       return visiload(o);

@@ -248,7 +248,7 @@ struct Decoder::State : FileSink {
     if (first >= n) return;
     PulseBlock block{first, n, length, offset, time, now};
     search.scan(block, pilots);
-    for (const Pilot& p : pilots) pilots_found = std::max(pilots_found, p.id);
+    pilots_found = search.found();
     for (std::size_t l = 0; l < loaders.size(); ++l) {
       if (!active[l]) continue;
       LoaderDecoder& loader = *loaders[l];
@@ -265,6 +265,7 @@ struct Decoder::State : FileSink {
         bool engaged = false;
         for (const Pilot& p : pilots) {
           if (p.end >= n || p.end < pos || p.id <= offered[l]) continue;  // going on, or passed
+          if (p.brief && !infos[l]->short_pilot) continue;
           offered[l] = p.id;
           const std::size_t back = p.kind == Pilot::Kind::kBytes ? kBytesBack : 0;
           const std::size_t from = std::max({pos, p.end >= back ? p.end - back : 0, p.index});

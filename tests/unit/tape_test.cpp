@@ -815,6 +815,9 @@ TEST(Loaders, EachReadsItsOwnTapesAndNoOneElses) {
     {"Easy-Tape", turbo(Encoding::kEasyTape, 0x4000, same),
      {{0, 10, 1, "Easy-Tape", "program", "", "$4000", "$4258", "600", "", "ok", "ok"}}, 0,
      {"600", "sum", "bad"}, {"100", "cut", "incomplete"}},
+    {"Audiogenic: its pages after pilots of four bytes", turbo(Encoding::kAudiogenic, 0x4000, same),
+     {{0, 10, 1, "Audiogenic", "program", "", "$4000", "$4300", "768", "", "ok", "ok"}}, 0,
+     {"256", "sum", "bad", nullptr, "$4100"}, {"100", "cut", "incomplete", nullptr, "$4064"}},
   };
   // clang-format on
   for (const Case& c : cases) {
