@@ -58,9 +58,10 @@ enum class Encoding {
   kRasterload,
   kEasyTape,
   kAudiogenic,  // the file's data from a page boundary, in whole pages
+  kGremlinGbh,
 };
 // The last encoding, for what goes through them all: a new one goes before this line's.
-constexpr Encoding kLastEncoding = Encoding::kAudiogenic;
+constexpr Encoding kLastEncoding = Encoding::kGremlinGbh;
 
 // How a Rack-It tape's loader differs from the common one, summed up in a file's variant.
 enum RackItVariant : int {

@@ -1134,6 +1134,26 @@ void audiogenic(Writer& o) {
   }
 }
 
+// ---- Gremlin GBH: two blocks, each after a pilot of 0x80 pulses (2,400 of them unless told)
+// and a 0 bit: a head of 48 bytes, the load and end address first (little-endian, the end
+// exclusive), the rest 0 here; then the data. No checksum. Bits 0x2F / 0x49, MSB first.
+void gremlin_gbh(Writer& o) {
+  const auto pilot = [&o] {
+    o.w.place(o.block++, 1);
+    o.w.pilot();
+    for (int i = 0; i < (o.f.pilot_bytes > 0 ? o.f.pilot_bytes : 2400); ++i)
+      o.w.bit(true, {0x2F, 0x80, true});
+    o.bit(false);
+    o.synced();
+  };
+  pilot();
+  Bytes head = {lo(o.f.start_address), hi(o.f.start_address), lo(end_of(o.f)), hi(end_of(o.f))};
+  head.resize(48);
+  o.put(head);
+  pilot();
+  o.data(0, o.f.data.size());
+}
+
 }  // namespace
 
 void add_turbo(TapeWriter& w, const TapeFile& f) {
@@ -1254,6 +1274,9 @@ void add_turbo(TapeWriter& w, const TapeFile& f) {
     case Encoding::kAudiogenic:
       o.bits = {0x1A, 0x36, true};
       return audiogenic(o);
+    case Encoding::kGremlinGbh:
+      o.bits = {0x2F, 0x49, true};
+      return gremlin_gbh(o);
     case Encoding::kVisiload:
       o.bits = kVisi;
       return visiload(o);

@@ -17,7 +17,8 @@
 
 namespace tapewren::tape {
 
-constexpr std::uint32_t kRunMin = 240, kRunMax = 1800;  // half cycles of a run's pulse
+// Half cycles of a run's pulse: up to Gremlin's pilot pulses of 0x80 TAP units, a fifth slow.
+constexpr std::uint32_t kRunMin = 240, kRunMax = 2600;
 constexpr std::uint32_t kBitMin = 200, kBitMax = 3200;  // half cycles of any turbo bit
 constexpr std::uint32_t kRunFound = 32;                 // pulses that make a run
 constexpr std::uint32_t kBytesFound = 40;  // periodic pulses that make a pilot (five bytes)
