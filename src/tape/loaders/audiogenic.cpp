@@ -51,6 +51,7 @@ class Audiogenic : public TurboLoader<Audiogenic> {
     // the tone ends (a pause's run-in); anything else: it was no block.
     if (v == kMore) {
       end_block(true);
+      more_ = true;
     } else if (v == 0) {
       last_block();
     }
@@ -75,6 +76,11 @@ class Audiogenic : public TurboLoader<Audiogenic> {
     const std::size_t n = complete ? 256 : bytes_.size() - 1;
     std::vector<std::uint8_t> data(bytes_.begin() + 1, bytes_.begin() + 1 + static_cast<long>(n));
     const CopyReport report = xor_checked(data, complete ? bytes_[kBlock - 1] : -1);
+    // A block after a 0x01 that does not load on from the chain: the chain was whole (the
+    // blocks that tell the loader to run or sync again follow the last so).
+    if (more_ && report.checksum_ok && bytes_[0] != next_page_) flush(true);
+    more_ = false;
+    next_page_ = static_cast<std::uint8_t>(bytes_[0] + 1);
     chain_block(static_cast<std::uint16_t>(bytes_[0] << 8), std::move(data), report);
     end_span();
   }
@@ -85,6 +91,8 @@ class Audiogenic : public TurboLoader<Audiogenic> {
   }
 
   std::vector<std::uint8_t> bytes_;  // from the page on
+  bool more_ = false;                // the last block read said another follows
+  std::uint8_t next_page_ = 0;       // where the chain loads on
 };
 
 std::unique_ptr<LoaderDecoder> make(const LoaderInfo& info, FileSink& sink) {

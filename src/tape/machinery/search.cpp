@@ -173,9 +173,9 @@ void PilotSearch::scan(const PulseBlock& block, std::vector<Pilot>& out) {
         brief.one16 = one16_;
         brief.period = static_cast<std::uint8_t>(was);
         brief.pattern = (reg_ >> 1) & ((1u << was) - 1);
-        // Its first byte, and the next until the bits before repeat, were not yet periodic;
-        // right after a pause, it began with the first pulse there.
-        const std::uint32_t lead = (was == 8 ? was8 : was9) + 2 * was + 2;
+        // Its first pulse that was periodic ended two of its bytes; right after a pause, it
+        // began with the first pulse there (the averages were not yet apart).
+        const std::uint32_t lead = (was == 8 ? was8 : was9) + 2 * was - 1;
         brief.count = bits_ - 1 <= lead + kSettle ? bits_ - 1 : lead;
         brief.index = i - std::min<std::size_t>(i, brief.count);  // a loader may read it all
         at(i, brief.count, brief);
