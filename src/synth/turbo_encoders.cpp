@@ -1111,6 +1111,49 @@ void easy_tape(Writer& o) {
   o.bit(false, 8);
 }
 
+// ---- Audiogenic: each 256-byte page of the file a block of its own, back to back: 4 pilot
+// bytes 0xF0 (unless told), the sync 0xAA, the page's number (the high byte of where it loads),
+// the 256 bytes and their XOR, then 0x01, of which only the 0 bits follow the last block. Bits
+// 0x1A / 0x36, MSB first.
+void audiogenic(Writer& o) {
+  for (std::size_t at = 0; at < o.f.data.size(); at += 256) {
+    o.pilot(0xF0, o.f.pilot_bytes > 0 ? o.f.pilot_bytes : 4);
+    o.put(0xAA);
+    o.synced();
+    o.put(hi(o.f.start_address + static_cast<unsigned>(at)));
+    o.data(at, 256);
+    for (std::size_t i = o.f.data.size(); i < at + 256; ++i) o.put(0);
+    const Bytes page(o.f.data.begin() + static_cast<long>(at),
+                     o.f.data.begin() + static_cast<long>(std::min(at + 256, o.f.data.size())));
+    o.put(xor_of(page));
+    if (at + 256 < o.f.data.size()) {
+      o.put(0x01);
+    } else {
+      o.bit(false, 7);
+    }
+  }
+}
+
+// ---- Gremlin GBH: two blocks, each after a pilot of 0x80 pulses (2,400 of them unless told)
+// and a 0 bit: a head of 48 bytes, the load and end address first (little-endian, the end
+// exclusive), the rest 0 here; then the data. No checksum. Bits 0x2F / 0x49, MSB first.
+void gremlin_gbh(Writer& o) {
+  const auto pilot = [&o] {
+    o.w.place(o.block++, 1);
+    o.w.pilot();
+    for (int i = 0; i < (o.f.pilot_bytes > 0 ? o.f.pilot_bytes : 2400); ++i)
+      o.w.bit(true, {0x2F, 0x80, true});
+    o.bit(false);
+    o.synced();
+  };
+  pilot();
+  Bytes head = {lo(o.f.start_address), hi(o.f.start_address), lo(end_of(o.f)), hi(end_of(o.f))};
+  head.resize(48);
+  o.put(head);
+  pilot();
+  o.data(0, o.f.data.size());
+}
+
 }  // namespace
 
 void add_turbo(TapeWriter& w, const TapeFile& f) {
@@ -1228,6 +1271,12 @@ void add_turbo(TapeWriter& w, const TapeFile& f) {
     case Encoding::kEasyTape:
       o.bits = {0x1D, 0x40, false};
       return easy_tape(o);
+    case Encoding::kAudiogenic:
+      o.bits = {0x1A, 0x36, true};
+      return audiogenic(o);
+    case Encoding::kGremlinGbh:
+      o.bits = {0x2F, 0x49, true};
+      return gremlin_gbh(o);
     case Encoding::kVisiload:
       o.bits = kVisi;
       return visiload(o);

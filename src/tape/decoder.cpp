@@ -20,6 +20,8 @@ constexpr double kStretchSeconds = 1.0;  // unrecognised stretches shorter than 
 // A bytes pilot is offered this many pulses before its end: two pilot bytes to find where
 // bytes begin.
 constexpr std::size_t kBytesBack = 16;
+// The longest pulse the guess at half waves or whole pulses looks at, half cycles.
+constexpr std::uint32_t kEdgeMax = 7200;
 
 // What blocks and pauses cover, in half cycles: intervals closer than a stretch worth
 // listing are joined, so that memory grows with the minutes of a tape, not its pulses.
@@ -248,7 +250,7 @@ struct Decoder::State : FileSink {
     if (first >= n) return;
     PulseBlock block{first, n, length, offset, time, now};
     search.scan(block, pilots);
-    for (const Pilot& p : pilots) pilots_found = std::max(pilots_found, p.id);
+    pilots_found = search.found();
     for (std::size_t l = 0; l < loaders.size(); ++l) {
       if (!active[l]) continue;
       LoaderDecoder& loader = *loaders[l];
@@ -265,6 +267,7 @@ struct Decoder::State : FileSink {
         bool engaged = false;
         for (const Pilot& p : pilots) {
           if (p.end >= n || p.end < pos || p.id <= offered[l]) continue;  // going on, or passed
+          if (p.brief && !infos[l]->short_pilot) continue;
           offered[l] = p.id;
           const std::size_t back = p.kind == Pilot::Kind::kBytes ? kBytesBack : 0;
           const std::size_t from = std::max({pos, p.end >= back ? p.end - back : 0, p.index});
@@ -430,7 +433,7 @@ bool Decoder::machine_guessed() const {
 void EdgeGuess::add(const recording::Pulses& pulses) {
   for (std::size_t i = 0; i < pulses.count; ++i) {
     const auto p = static_cast<std::uint32_t>(std::min<std::uint64_t>(pulses.length[i], 0xFFFF));
-    if (p >= kBitMin / 2 && p <= kRunMax * 4 && last_ != 0) {
+    if (p >= kBitMin / 2 && p <= kEdgeMax && last_ != 0) {
       const std::uint32_t larger = std::max(p, last_);
       differ_[index_ & 1] += (p > last_ ? p - last_ : last_ - p) * 4 > larger;
       if (++in_window_ == 512) close_window();

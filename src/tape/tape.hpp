@@ -40,6 +40,7 @@ struct LoaderInfo {
   // (the boot file): a block that is not verified by a checksum counts for nothing without.
   bool needs_boot = false;
   bool boot_code = false;        // its loader's code is recognised in the boot file
+  bool short_pilot = false;      // its pilots may be as short as three bytes
   const char* encoding = "";     // its pulses and bit order
   const char* description = "";  // what it is: pilot, sync, blocks, check
   unsigned peers = 0;            // PeerSet: the readers that give the same bytes

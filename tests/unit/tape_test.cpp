@@ -815,6 +815,12 @@ TEST(Loaders, EachReadsItsOwnTapesAndNoOneElses) {
     {"Easy-Tape", turbo(Encoding::kEasyTape, 0x4000, same),
      {{0, 10, 1, "Easy-Tape", "program", "", "$4000", "$4258", "600", "", "ok", "ok"}}, 0,
      {"600", "sum", "bad"}, {"100", "cut", "incomplete"}},
+    {"Gremlin GBH: its pilots' pulses longer than its bits", turbo(Encoding::kGremlinGbh, 0x4000, same),
+     {{0, 10, 1, "Gremlin GBH", "program", "", "$4000", "$4258", "600", "", "ok", "unverified"}}, 0,
+     {"600", "ok", "unverified"}, {}},
+    {"Audiogenic: its pages after pilots of four bytes", turbo(Encoding::kAudiogenic, 0x4000, same),
+     {{0, 10, 1, "Audiogenic", "program", "", "$4000", "$4300", "768", "", "ok", "ok"}}, 0,
+     {"256", "sum", "bad", nullptr, "$4100"}, {"100", "cut", "incomplete", nullptr, "$4064"}},
   };
   // clang-format on
   for (const Case& c : cases) {
@@ -1131,6 +1137,63 @@ TEST(Loaders, SnakeloadSpeedsKeptApart) {
       for (const TapeFile& f : files) EXPECT_EQ(f.loader->name, std::string(own));
     }
   }
+}
+
+// An Audiogenic block whose XOR holds: a file only with the byte that follows it as the format
+// has it (0x01, or the last block's 0 bits up to the tone's end); any other byte or bits,
+// nothing. Written here from the format: 0 0x1A, 1 0x36 TAP units, most significant bit first;
+// four pilot bytes 0xF0, 0xAA, the page, 256 bytes, their XOR.
+TEST(Loaders, AudiogenicBlockEndsAsTheFormatHasIt) {
+  const synth::TurboBits bits{0x1A, 0x36, true};
+  const auto block = [&](synth::TapeWriter& w, std::uint8_t page) {
+    for (int i = 0; i < 4; ++i) w.byte(0xF0, bits);
+    w.byte(0xAA, bits);
+    w.byte(page, bits);
+    std::uint8_t x = 0;
+    for (int i = 0; i < 256; ++i) {
+      const auto v = static_cast<std::uint8_t>(i * 7 + page);
+      w.byte(v, bits);
+      x ^= v;
+    }
+    w.byte(x, bits);
+  };
+  struct After {
+    const char* what;
+    int value, bits;  // a byte, or this many bits of it (MSB first), then the tone ends
+    std::size_t files;
+  };
+  for (const After& a : {After{"its 0 bits", 0x00, 7, 1}, After{"a whole 0", 0x00, 8, 1},
+                         After{"1 bits", 0x7F, 7, 0}, After{"another byte", 0x5A, 8, 0}}) {
+    SCOPED_TRACE(a.what);
+    synth::TapeWriter w;
+    w.gap();
+    block(w, 0x40);
+    for (int b = a.bits - 1; b >= 0; --b) w.bit(((a.value >> b) & 1) != 0, bits);
+    w.gap();
+    const auto files = decode(w.words()).files;
+    ASSERT_EQ(files.size(), a.files);
+    for (const TapeFile& f : files) {
+      EXPECT_EQ(f.start, 0x4000);
+      EXPECT_EQ(f.data.size(), 256u);
+      EXPECT_EQ(f.verdict, Verdict::kOk);
+    }
+  }
+  // A block that does not load on after a 0x01 (as those that tell the loader to run follow
+  // the last): the chain before it was whole, and it begins where its pilot does.
+  synth::TapeWriter w;
+  w.gap();
+  w.place(10, 1);
+  block(w, 0x40);
+  w.byte(0x01, bits);
+  w.place(11, 1);
+  block(w, 0x02);
+  for (int b = 0; b < 7; ++b) w.bit(false, bits);
+  w.gap();
+  EXPECT_EQ(report(decode(w.words()).files),
+            expected_report(
+                {{-1, 10, 1, "Audiogenic", "program", "", "$4000", "$4100", "256", "", "ok", "ok"},
+                 {-1, 11, 1, "Audiogenic", "program", "", "$0200", "$0300", "256", "", "ok", "ok"}},
+                w.placed(), 985248));
 }
 
 // What real commercial tapes showed that our first encoders did not write, each on a tape the

@@ -47,6 +47,8 @@ struct Pilot {
   std::uint32_t zero16 = 0, one16 = 0;
   std::uint8_t period = 8;
   std::uint32_t pattern = 0;
+  // Told only when it ended, under kBytesFound pulses: offered to loaders of short pilots.
+  bool brief = false;
 };
 
 // Where loaders put what they found.

@@ -89,6 +89,7 @@ void PilotSearch::scan(const PulseBlock& block, std::vector<Pilot>& out) {
         run_slot = out.size();
         out.push_back(run_pilot_);
         run_open_ = true;
+        ++found_;
         end_bytes(out, bytes_slot, i);  // no byte pilot lies inside a run
       }
       if (run_open_) continue;  // the lead-in's thousands of pulses: nothing else to look at
@@ -125,6 +126,7 @@ void PilotSearch::scan(const PulseBlock& block, std::vector<Pilot>& out) {
       // short or all long, with two classes apart.
       const bool distinct = max16_ * 4 > min16_ * 5;
       const std::uint32_t p8 = reg_ & 0xFF, p9 = reg_ & 0x1FF;
+      const std::uint32_t was8 = periodic8_, was9 = periodic9_;
       periodic8_ =
           distinct && ((reg_ >> 8) & 0xFF) == p8 && p8 != 0 && p8 != 0xFF ? periodic8_ + 1 : 0;
       periodic9_ =
@@ -153,7 +155,31 @@ void PilotSearch::scan(const PulseBlock& block, std::vector<Pilot>& out) {
         bytes_slot = out.size();
         out.push_back(bytes_pilot_);
         bytes_open_ = true;
+        ++found_;
         continue;
+      }
+      // A byte other than the pilot's ends one too short to be found: a brief pilot, its last
+      // byte the bits before this one.
+      const std::uint32_t was = periodic8_ == 0 && was8 >= kBytesBrief   ? 8
+                                : periodic9_ == 0 && was9 >= kBytesBrief ? 9
+                                                                         : 0;
+      if (!bytes_open_ && was != 0) {
+        Pilot brief;
+        brief.kind = Pilot::Kind::kBytes;
+        brief.brief = true;
+        brief.id = next_id_++;
+        brief.end = i;
+        brief.zero16 = zero16_;
+        brief.one16 = one16_;
+        brief.period = static_cast<std::uint8_t>(was);
+        brief.pattern = (reg_ >> 1) & ((1u << was) - 1);
+        // Its first pulse that was periodic ended two of its bytes; right after a pause, it
+        // began with the first pulse there (the averages were not yet apart).
+        const std::uint32_t lead = (was == 8 ? was8 : was9) + 2 * was - 1;
+        brief.count = bits_ - 1 <= lead + kSettle ? bits_ - 1 : lead;
+        brief.index = i - std::min<std::size_t>(i, brief.count);  // a loader may read it all
+        at(i, brief.count, brief);
+        out.push_back(brief);
       }
     } else {
       reg_ = 0;

@@ -5,7 +5,9 @@
 // one byte over and over, a pulse a bit, short and long told apart halfway between the recent
 // shortest and longest pulse (a 0x02 pilot: seven short pulses and a long one, again and
 // again). Pauses and
-// spikes outside a bit's plausible length end a pilot and move no average.
+// spikes outside a bit's plausible length end a pilot and move no average. A byte pilot that
+// the next byte breaks before it was long enough to be found is still told as a brief one, for
+// the few loaders whose pilots are that short (their sync and check byte prove a block).
 #pragma once
 
 #include <cstdint>
@@ -15,10 +17,12 @@
 
 namespace tapewren::tape {
 
-constexpr std::uint32_t kRunMin = 240, kRunMax = 1800;  // half cycles of a run's pulse
+// Half cycles of a run's pulse: up to Gremlin's pilot pulses of 0x80 TAP units, a fifth slow.
+constexpr std::uint32_t kRunMin = 240, kRunMax = 2600;
 constexpr std::uint32_t kBitMin = 200, kBitMax = 3200;  // half cycles of any turbo bit
 constexpr std::uint32_t kRunFound = 32;                 // pulses that make a run
 constexpr std::uint32_t kBytesFound = 40;  // periodic pulses that make a pilot (five bytes)
+constexpr std::uint32_t kBytesBrief = 8;   // periodic pulses of a brief one (three bytes)
 // The averages settle within this many pulses of a pilot that follows a pause or starts the
 // recording: such a pilot begins right after the pause.
 constexpr std::uint32_t kSettle = 96;
@@ -28,10 +32,12 @@ class PilotSearch {
   // Looks at every new pulse of the block; pilots found, and the pulse that ended each, go to
   // `out` (the pilots still going on at the end carry over into the next block).
   void scan(const PulseBlock& block, std::vector<Pilot>& out);
+  // Pilots found so far, brief ones not counted.
+  std::uint64_t found() const { return found_; }
 
  private:
   void end_bytes(std::vector<Pilot>& out, std::size_t slot, std::size_t i);
-  std::uint64_t next_id_ = 1;
+  std::uint64_t next_id_ = 1, found_ = 0;
   // The run.
   std::uint32_t run_ = 0, run_avg16_ = 0;
   Pilot run_pilot_;
