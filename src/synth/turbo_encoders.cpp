@@ -1154,6 +1154,20 @@ void gremlin_gbh(Writer& o) {
   o.data(0, o.f.data.size());
 }
 
+// ---- Freeload Slowload: Freeload's block layout (pilot 0x40, at least 45 bytes of it; sync
+// 0x5A; load and end address, low byte first, the end one past the last byte; data; XOR of
+// the data) at slower pulses: T1 0x5A / 0x85, T2 0x66 / 0xCD TAP units, MSB first.
+void freeload_slow(Writer& o) {
+  o.bits = o.f.variant == 2 ? TurboBits{0x66, 0xCD, true} : TurboBits{0x5A, 0x85, true};
+  o.pilot(0x40, 100);
+  o.put(0x5A);
+  o.synced();
+  const std::uint16_t last = end_of(o.f);
+  o.put({lo(o.f.start_address), hi(o.f.start_address), lo(last), hi(last)});
+  o.data(0, o.f.data.size());
+  o.put(xor_of(o.f.data));
+}
+
 }  // namespace
 
 void add_turbo(TapeWriter& w, const TapeFile& f) {
@@ -1169,6 +1183,8 @@ void add_turbo(TapeWriter& w, const TapeFile& f) {
       return novaload(o, f.encoding == Encoding::kNovaloadSpecial);
     case Encoding::kFreeload:
       return freeload(o);
+    case Encoding::kFreeloadSlow:
+      return freeload_slow(o);
     case Encoding::kOcean:
       o.bits = kNova;
       return ocean(o);
