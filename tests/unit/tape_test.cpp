@@ -815,6 +815,9 @@ TEST(Loaders, EachReadsItsOwnTapesAndNoOneElses) {
     {"Easy-Tape", turbo(Encoding::kEasyTape, 0x4000, same),
      {{0, 10, 1, "Easy-Tape", "program", "", "$4000", "$4258", "600", "", "ok", "ok"}}, 0,
      {"600", "sum", "bad"}, {"100", "cut", "incomplete"}},
+    {"Pavloda: a 1 two short pulses, a 0 one long", turbo(Encoding::kPavloda, 0x4000, same),
+     {{0, 10, 1, "Pavloda", "program", "", "$4000", "$4258", "600", "", "ok", "ok"}}, 0,
+     {"600", "sum", "bad"}, {"100", "cut", "incomplete"}},
   };
   // clang-format on
   for (const Case& c : cases) {
