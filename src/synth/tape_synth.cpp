@@ -221,6 +221,7 @@ void TapeWriter::add_countdown(const TapeFile& file) {
 void TapeWriter::bit(bool one, const TurboBits& bits) {
   if (scramble_) one = (next_random() & 1) != 0;
   emit(16 * (one ? bits.one : bits.zero), kTurboJitterLimit);
+  if (one && bits.one_twice) emit(16 * bits.one, kTurboJitterLimit);
 }
 
 void TapeWriter::byte(std::uint8_t value, const TurboBits& bits, int lead) {

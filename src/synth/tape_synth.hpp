@@ -60,9 +60,10 @@ enum class Encoding {
   kAudiogenic,  // the file's data from a page boundary, in whole pages
   kGremlinGbh,
   kFreeloadSlow,  // variant 2: T2's pulses, else T1's
+  kPavloda,
 };
 // The last encoding, for what goes through them all: a new one goes before this line's.
-constexpr Encoding kLastEncoding = Encoding::kFreeloadSlow;
+constexpr Encoding kLastEncoding = Encoding::kPavloda;
 
 // How a Rack-It tape's loader differs from the common one, summed up in a file's variant.
 enum RackItVariant : int {
@@ -134,6 +135,7 @@ struct TapeFile {
 struct TurboBits {
   double zero, one;
   bool msb_first;
+  bool one_twice = false;  // a 1 is two pulses of its length
 };
 
 struct TapeLayout {

@@ -919,6 +919,24 @@ void flashload(Writer& o) {
   o.put(xor_of(o.f.data));
 }
 
+// ---- Pavloda (the earliest): a 0 is one pulse 0x3F, a 1 two pulses 0x1F (the loader times
+// a bit from the end of its timer, so the second only starts the next bit's timing); MSB
+// first. About 2,063 0 bits (unless told, eight a pilot byte), a 1, the load and end address
+// (little-endian, the end exclusive), the data, and the sum of the data plus one for each
+// byte. No trailer.
+void pavloda(Writer& o) {
+  o.w.place(o.block++, 1);
+  o.w.pilot();
+  o.bit(false, o.f.pilot_bytes > 0 ? 8 * o.f.pilot_bytes : 2063);
+  o.bit(true);
+  o.synced();
+  o.put({lo(o.f.start_address), hi(o.f.start_address), lo(end_of(o.f)), hi(end_of(o.f))});
+  o.data(0, o.f.data.size());
+  unsigned sum = 0;
+  for (auto b : o.f.data) sum += b + 1u;
+  o.put(lo(sum));
+}
+
 // ---- Atlantis: 256 pilot bytes 0x02 (unless told), the sync 0x52 0x42, the execution address
 // (0x036F: back to the loader), the end (exclusive) and the load address, each high byte
 // first; the data, the XOR of the data, one byte more (0 here) and a trailer of eight 0 bits.
@@ -1293,6 +1311,9 @@ void add_turbo(TapeWriter& w, const TapeFile& f) {
     case Encoding::kGremlinGbh:
       o.bits = {0x2F, 0x49, true};
       return gremlin_gbh(o);
+    case Encoding::kPavloda:
+      o.bits = {0x3F, 0x1F, true, true};
+      return pavloda(o);
     case Encoding::kVisiload:
       o.bits = kVisi;
       return visiload(o);

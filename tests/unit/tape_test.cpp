@@ -824,6 +824,9 @@ TEST(Loaders, EachReadsItsOwnTapesAndNoOneElses) {
     {"Audiogenic: its pages after pilots of four bytes", turbo(Encoding::kAudiogenic, 0x4000, same),
      {{0, 10, 1, "Audiogenic", "program", "", "$4000", "$4300", "768", "", "ok", "ok"}}, 0,
      {"256", "sum", "bad", nullptr, "$4100"}, {"100", "cut", "incomplete", nullptr, "$4064"}},
+    {"Pavloda: a 1 two short pulses, a 0 one long", turbo(Encoding::kPavloda, 0x4000, same),
+     {{0, 10, 1, "Pavloda", "program", "", "$4000", "$4258", "600", "", "ok", "ok"}}, 0,
+     {"600", "sum", "bad"}, {"100", "cut", "incomplete"}},
   };
   // clang-format on
   for (const Case& c : cases) {

@@ -4,6 +4,8 @@
 // block). Bits make bytes most or least significant first, each framed by lead bits of 1
 // where a loader has them; both can change between bytes. Bytes begin where the loader says:
 // at once, after one bit of a value, or at the first byte of a value seen at any bit.
+// Where a loader times a bit from the end of its short pulse's timer, the pulse after a short
+// one only starts the next bit's timing: it is passed over (two pulses for that bit).
 #pragma once
 
 #include <cstdint>
@@ -16,7 +18,8 @@ struct BitFormat {
   std::uint32_t threshold;    // between a 0 and a 1 at the right speed, half cycles
   std::uint32_t one_ratio16;  // a 1's length x16 of a 0's, for pilots of one kind of bit
   bool msb_first;
-  int lead_bits = 0;  // bits of 1 in front of each byte
+  int lead_bits = 0;         // bits of 1 in front of each byte
+  bool short_pairs = false;  // a short pulse comes with one more, passed over
 };
 
 class BitStream {
@@ -41,6 +44,7 @@ class BitStream {
     reset_format();
     reg_ = 0;
     bits_ = 0;
+    pass_ = false;
     align_ = Align::kNow;
     return true;
   }
@@ -75,8 +79,13 @@ class BitStream {
 
   enum class Step { kMore, kByte, kNoBit };
   Step step(std::uint32_t p) {
+    if (pass_) {  // of any length below a pause: the loader does not time it
+      pass_ = false;
+      return p > high_ ? Step::kNoBit : Step::kMore;
+    }
     if (p < low_ || p > high_) return Step::kNoBit;
     const bool one = p >= threshold_;
+    pass_ = format_.short_pairs && !one;
     std::uint32_t& avg16 = one ? one16_ : zero16_;
     avg16 = static_cast<std::uint32_t>(
         static_cast<std::int32_t>(avg16) +
@@ -154,6 +163,7 @@ class BitStream {
   std::uint32_t threshold_ = 0, low_ = 0, high_ = 0;
   std::uint32_t seen_ = 0, reg_ = 0, skipped_ = 0, within_ = 0;
   int bits_ = 0;
+  bool pass_ = false;  // the next pulse is the second of a short pair
   Align align_ = Align::kNow;
   std::uint8_t target_ = 0;
 };
