@@ -52,14 +52,15 @@ enum class Encoding {
   kAccolade,
   kAlienSyndrome,
   kBiturbo,
-  kPalace,  // variant 1 (F1: a byte more after each block) or 2 (F2)
-  kTdi,     // variant 1 (F1: a block's number, no load address) or 2 (F2: load, name, marker)
+  kPalace,    // variant 1 (F1: a byte more after each block) or 2 (F2)
+  kTdi,       // variant 1 (F1: a block's number, no load address) or 2 (F2: load, name, marker)
   kFirebird,  // variant 0: T1's pulses; 1: T2's
   kRasterload,
   kEasyTape,
+  kCauldron,
 };
 // The last encoding, for what goes through them all: a new one goes before this line's.
-constexpr Encoding kLastEncoding = Encoding::kEasyTape;
+constexpr Encoding kLastEncoding = Encoding::kCauldron;
 
 // How a Rack-It tape's loader differs from the common one, summed up in a file's variant.
 enum RackItVariant : int {
