@@ -61,9 +61,10 @@ enum class Encoding {
   kGremlinGbh,
   kFreeloadSlow,  // variant 2: T2's pulses, else T1's
   kPavloda,
+  kCauldron,
 };
 // The last encoding, for what goes through them all: a new one goes before this line's.
-constexpr Encoding kLastEncoding = Encoding::kPavloda;
+constexpr Encoding kLastEncoding = Encoding::kCauldron;
 
 // How a Rack-It tape's loader differs from the common one, summed up in a file's variant.
 enum RackItVariant : int {

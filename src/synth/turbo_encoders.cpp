@@ -965,6 +965,19 @@ void ace_of_aces(Writer& o) {
   o.put(xor_of(o.f.data));
 }
 
+// ---- Cauldron/Hewson/Rainbird: Turbo Tape's pulse lengths, MSB first; pilot bytes 0x63,
+// then every byte from 0x64 up to 0xFF in turn; a marker byte (not 0), load and end address
+// (little-endian, end exclusive), six bytes the loader keeps, the data, the XOR of the data.
+void cauldron(Writer& o) {
+  o.pilot(0x63, o.f.pilot_bytes > 0 ? o.f.pilot_bytes : 32);
+  for (unsigned v = 0x64; v <= 0xFF; ++v) o.put(static_cast<std::uint8_t>(v));
+  o.synced();
+  o.put({0x01, lo(o.f.start_address), hi(o.f.start_address), lo(end_of(o.f)), hi(end_of(o.f))});
+  o.put(Bytes(6, 0));
+  o.data(0, o.f.data.size());
+  o.put(xor_of(o.f.data));
+}
+
 // ---- Accolade (and EA's clone): eight pilot bytes 0x0F (unless told), the sync 0xAA, the
 // 16-byte name, the load address and the data's size (little-endian), the XOR of those 20
 // bytes; the data in sub-blocks of 256 bytes (the last one shorter), each followed by its XOR;
@@ -1302,6 +1315,9 @@ void add_turbo(TapeWriter& w, const TapeFile& f) {
     case Encoding::kRasterload:
       o.bits = {0x26, 0x58, true};
       return rasterload(o);
+    case Encoding::kCauldron:
+      o.bits = {0x1A, 0x28, true};
+      return cauldron(o);
     case Encoding::kEasyTape:
       o.bits = {0x1D, 0x40, false};
       return easy_tape(o);
