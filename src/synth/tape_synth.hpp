@@ -62,9 +62,10 @@ enum class Encoding {
   kFreeloadSlow,  // variant 2: T2's pulses, else T1's
   kPavloda,
   kCauldron,
+  kOceanNew1,  // variant 0: T1's pulses; 1: T2's
 };
 // The last encoding, for what goes through them all: a new one goes before this line's.
-constexpr Encoding kLastEncoding = Encoding::kCauldron;
+constexpr Encoding kLastEncoding = Encoding::kOceanNew1;
 
 // How a Rack-It tape's loader differs from the common one, summed up in a file's variant.
 enum RackItVariant : int {

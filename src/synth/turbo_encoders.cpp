@@ -1199,6 +1199,19 @@ void freeload_slow(Writer& o) {
   o.put(xor_of(o.f.data));
 }
 
+// ---- Ocean New 1: 128 pilot bytes 0x40 (unless told), the sync 0x5A, the block's number (1
+// here), the load and end address (little-endian, the end exclusive), the data, the XOR of the
+// data and a few trailer pulses. MSB first; bits 0x22 / 0x42 (T1) or 0x35 / 0x65 (T2).
+void ocean_new1(Writer& o) {
+  o.pilot(0x40, o.f.pilot_bytes > 0 ? o.f.pilot_bytes : 128);
+  o.put(0x5A);
+  o.synced();
+  o.put({0x01, lo(o.f.start_address), hi(o.f.start_address), lo(end_of(o.f)), hi(end_of(o.f))});
+  o.data(0, o.f.data.size());
+  o.put(xor_of(o.f.data));
+  o.bit(false, 8);
+}
+
 }  // namespace
 
 void add_turbo(TapeWriter& w, const TapeFile& f) {
@@ -1330,6 +1343,9 @@ void add_turbo(TapeWriter& w, const TapeFile& f) {
     case Encoding::kPavloda:
       o.bits = {0x3F, 0x1F, true, true};
       return pavloda(o);
+    case Encoding::kOceanNew1:
+      o.bits = f.variant == 1 ? TurboBits{0x35, 0x65, true} : TurboBits{0x22, 0x42, true};
+      return ocean_new1(o);
     case Encoding::kVisiload:
       o.bits = kVisi;
       return visiload(o);
