@@ -14,13 +14,13 @@ extern const LoaderEntry kOceanNew1T2Entry;
 
 namespace {
 
-const LoaderInfo kInfo = {.name = "OceanNew1T1",
+const LoaderInfo kInfo = {.name = "Ocean N1 T1",
                           .machines = kC64,
                           .checksum = true,
                           .encoding = "one pulse a bit, MSB first",
                           .description = "0x40 pilot, 0x5A; number, load, end; data; XOR",
                           .peers = kTapClean};
-const LoaderInfo kInfoT2 = {.name = "OceanNew1T2",
+const LoaderInfo kInfoT2 = {.name = "Ocean N1 T2",
                             .machines = kC64,
                             .checksum = true,
                             .encoding = "one pulse a bit, MSB first, slower",
