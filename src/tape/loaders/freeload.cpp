@@ -4,12 +4,14 @@
 // One pulse a bit, 0 about 0x24 and 1 about 0x42 TAP units (the threshold at 360 cycles),
 // most significant bit first. Each file is a block of its own: a pilot of 0x40 bytes (128,
 // or 64), the sync 0x5A, the start and end address (little-endian, the end exclusive), the
-// data and the XOR of the data.
+// data and the XOR of the data. Freeload Slowload (its T1 kind) is the same block at slower
+// pulses of its own: about 0x5A / 0x85 TAP units, the threshold at 0x77 (952 cycles).
 #include "tape/machinery/block_loader.hpp"
 
 namespace tapewren::tape {
 
 extern const LoaderEntry kFreeloadEntry;
+extern const LoaderEntry kFreeloadSlowEntry;
 
 namespace {
 
@@ -22,21 +24,38 @@ const LoaderInfo kInfo = {.name = "Freeload",
                               "0x40 pilot, 0x5A; start, end, data; XOR",
                           .peers = kTapClean | kWavPrg};
 constexpr std::uint8_t kSync[] = {0x5A};
-const BlockLayout kLayout = {{45 * 16, 29, true},
-                             0x40,
-                             32,
-                             kSync,
-                             sizeof kSync,
-                             4,
-                             [](const std::uint8_t* h) { return start_end(le16(h), le16(h + 2)); },
-                             BlockLayout::Sum::kXorData};
+const LoaderInfo kSlowInfo = {.name = "Free Slow",
+                              .machines = kC64,
+                              .checksum = true,
+                              .encoding = "one pulse a bit, MSB first",
+                              .description =
+                                  "Freeload Slowload T1, 0x5A/0x85: "
+                                  "0x40 pilot, 0x5A; start, end, data; XOR",
+                              .peers = kTapClean};
+// The block at a speed: all else is Freeload's.
+constexpr BlockLayout at(BitFormat bits) {
+  return {bits,
+          0x40,
+          32,
+          kSync,
+          sizeof kSync,
+          4,
+          [](const std::uint8_t* h) { return start_end(le16(h), le16(h + 2)); },
+          BlockLayout::Sum::kXorData};
+}
+const BlockLayout kLayout = at({45 * 16, 29, true});
+const BlockLayout kSlowLayout = at({0x77 * 16, 24, true});
 
 std::unique_ptr<LoaderDecoder> make(const LoaderInfo& info, FileSink& sink) {
   return std::make_unique<BlockLoader>(info, sink, kLayout);
+}
+std::unique_ptr<LoaderDecoder> make_slow(const LoaderInfo& info, FileSink& sink) {
+  return std::make_unique<BlockLoader>(info, sink, kSlowLayout);
 }
 
 }  // namespace
 
 const LoaderEntry kFreeloadEntry = {kInfo, make};
+const LoaderEntry kFreeloadSlowEntry = {kSlowInfo, make_slow};
 
 }  // namespace tapewren::tape
