@@ -83,7 +83,7 @@ class GremlinGbh : public TurboLoader<GremlinGbh> {
 
  private:
   // The data's pilot comes within this many half cycles of the head's end.
-  static constexpr std::uint64_t kDataWithin = 2 * 985248 * 2;
+  static constexpr std::uint64_t kDataWithin = 2ULL * 985248 * 2;
 
   void emit_block(bool complete) {
     data_ = false;
