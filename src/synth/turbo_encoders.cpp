@@ -109,13 +109,16 @@ void novaload(Writer& o, bool special) {
 // ---- Freeload (and Graftgold, 180, Invade-a-load with half the pilot): a pilot of 0x40
 // bytes, 0x5A, start and end (little-endian, the end exclusive), the data and the XOR of the
 // data. Bits 0x24 / 0x42, MSB first.
-void freeload(Writer& o) {
-  o.pilot(0x40, o.f.variant == 1 ? 64 : 128);
+void freeload_block(Writer& o, int pilot_bytes) {
+  o.pilot(0x40, pilot_bytes);
   o.put(0x5A);
   o.synced();
   o.put({lo(o.f.start_address), hi(o.f.start_address), lo(end_of(o.f)), hi(end_of(o.f))});
   o.data(0, o.f.data.size());
   o.put(xor_of(o.f.data));
+}
+void freeload(Writer& o) {
+  freeload_block(o, o.f.variant == 1 ? 64 : 128);
 }
 
 // ---- Ocean/Imagine: the boot file, loaded at $0316 by the ROM loader, holds the loader's byte
@@ -1190,13 +1193,7 @@ void gremlin_gbh(Writer& o) {
 // the data) at slower pulses: T1 0x5A / 0x85, T2 0x66 / 0xCD TAP units, MSB first.
 void freeload_slow(Writer& o) {
   o.bits = o.f.variant == 2 ? TurboBits{0x66, 0xCD, true} : TurboBits{0x5A, 0x85, true};
-  o.pilot(0x40, 100);
-  o.put(0x5A);
-  o.synced();
-  const std::uint16_t last = end_of(o.f);
-  o.put({lo(o.f.start_address), hi(o.f.start_address), lo(last), hi(last)});
-  o.data(0, o.f.data.size());
-  o.put(xor_of(o.f.data));
+  freeload_block(o, 100);
 }
 
 // ---- Ocean New 1: 128 pilot bytes 0x40 (unless told), the sync 0x5A, the block's number (1
