@@ -1214,10 +1214,14 @@ void ocean_new1(Writer& o) {
 // a 0 and a 1, 0x1A0 as a rule. Each block: 1 bits (256 here), a 0, the bits 101010, F0 96.
 // The intro after the boot: a byte not used, load and end address (little-endian, the end
 // exclusive), its code, the XOR of the code. Its code scans the block numbers (CPX #0 after
-// LDA $05; BEQ; LDX; INC; LDA; JSR) and sets the timer again. Then the file: block 0 of one,
-// the load address, 1 (the blocks of this part), the end, the XOR of those six bytes from
-// 0xAA ^ 0xF0 ^ 0x96, the data and their XOR. Pulses 0.69 and 1.31 of the timer, MSB first.
-void thunderload(Writer& o, unsigned timer) {
+// LDA $05; BEQ; LDX; INC; LDA; JSR) and sets the timer of the blocks after it the same way.
+// Then the file: block 0 of one, the load address, 1 (the blocks of this part), the end, the
+// XOR of those six bytes from 0xAA ^ 0xF0 ^ 0x96 (inverted for a file with a bad checksum),
+// the data and their XOR. Pulses 0.69 and 1.31 of the timer, MSB first.
+TurboBits thunderload_bits(unsigned timer) {
+  return {timer * 0.69 / 8, timer * 1.31 / 8, true};
+}
+void thunderload(Writer& o, unsigned timer, unsigned later) {
   const auto block_sync = [&] {
     o.w.place(o.block++, 1);
     o.w.pilot();
@@ -1243,8 +1247,8 @@ void thunderload(Writer& o, unsigned timer) {
                         0xAD, 0x00, 0xC1, 0x20, 0x00, 0xC1, 0xE0, 0x00, 0xF0, 0x02};
     const Bytes setup = {0xA9, 0x00,      0x8D, 0xFE, 0xFF, 0xA9, 0xC0,      0x8D, 0xFF, 0xFF,
                          0xA9, 0x00,      0x8D, 0xFA, 0xFF, 0xA9, 0xC0,      0x8D, 0xFB, 0xFF,
-                         0xA9, 0x90,      0x8D, 0x0D, 0xDC, 0xA9, lo(timer), 0x8D, 0x04, 0xDC,
-                         0xA9, hi(timer), 0x8D, 0x05, 0xDC, 0xAD, 0x0D,      0xDC, 0x60};
+                         0xA9, 0x90,      0x8D, 0x0D, 0xDC, 0xA9, lo(later), 0x8D, 0x04, 0xDC,
+                         0xA9, hi(later), 0x8D, 0x05, 0xDC, 0xAD, 0x0D,      0xDC, 0x60};
     std::copy(scan.begin(), scan.end(), intro.begin());
     std::copy(setup.begin(), setup.end(), intro.begin() + 21);
     block_sync();
@@ -1252,11 +1256,13 @@ void thunderload(Writer& o, unsigned timer) {
     o.put(intro);
     o.put(xor_of(intro));
     o.pause();
+    o.bits = thunderload_bits(later);
   }
   block_sync();
   Bytes head = {0x00, lo(o.f.start_address), hi(o.f.start_address),
                 0x01, lo(end_of(o.f)),       hi(end_of(o.f))};
-  head.push_back(static_cast<std::uint8_t>(xor_of(head) ^ 0xAA ^ 0xF0 ^ 0x96));
+  head.push_back(
+      static_cast<std::uint8_t>(xor_of(head) ^ 0xAA ^ 0xF0 ^ 0x96 ^ (o.f.bad_checksum ? 0xFF : 0)));
   o.put(head);
   o.data(0, o.f.data.size());
   o.put(xor_of(o.f.data));
@@ -1395,8 +1401,8 @@ void add_turbo(TapeWriter& w, const TapeFile& f) {
       return pavloda(o);
     case Encoding::kThunderload: {
       const unsigned timer = f.variant > 0 ? static_cast<unsigned>(f.variant) : 0x1A0;
-      o.bits = {timer * 0.69 / 8, timer * 1.31 / 8, true};
-      return thunderload(o, timer);
+      o.bits = thunderload_bits(timer);
+      return thunderload(o, timer, f.flag > 0 ? static_cast<unsigned>(f.flag) : timer);
     }
     case Encoding::kOceanNew1:
       o.bits = f.variant == 1 ? TurboBits{0x35, 0x65, true} : TurboBits{0x22, 0x42, true};
