@@ -62,10 +62,11 @@ enum class Encoding {
   kFreeloadSlow,  // variant 2: T2's pulses, else T1's
   kPavloda,
   kCauldron,
-  kOceanNew1,  // variant 0: T1's pulses; 1: T2's
+  kOceanNew1,    // variant 0: T1's pulses; 1: T2's
+  kThunderload,  // variant: the timer (cycles) its boot sets, 0x1A0 when 0
 };
 // The last encoding, for what goes through them all: a new one goes before this line's.
-constexpr Encoding kLastEncoding = Encoding::kOceanNew1;
+constexpr Encoding kLastEncoding = Encoding::kThunderload;
 
 // How a Rack-It tape's loader differs from the common one, summed up in a file's variant.
 enum RackItVariant : int {
@@ -96,7 +97,7 @@ struct TapeFile {
   std::uint16_t start_address = 0x0801;
   // Damage, ROM loaders: data bytes whose parity fails, and bytes with a long pulse among
   // their bits (a dropout), as (copy 1 or 2, byte index); a wrong checksum in both copies; the
-  // header or the data left out.
+  // header or the data left out. Thunderload: a wrong check byte in the file's head.
   std::vector<std::pair<int, int>> parity_errors = {}, dropouts = {};
   bool bad_checksum = false;
   bool with_header = true, with_data = true;  // Cyberload F1, F2: no data, the boot alone
@@ -125,6 +126,7 @@ struct TapeFile {
   bool scrambled = false;
   // Ocean: the flag byte in front of each page (the loader's options); -1: 1 for pages from
   // 0xA0 on (the RAM under the ROMs), 0 below. Anirog: the block's flag; -1: its 1.
+  // Thunderload: the timer its intro sets for the blocks after it; -1: its boot's.
   int flag = -1;
   // The pilot bytes before the sync, where the format's encoder lets them be chosen (the
   // Turbo Tape family, Anirog, Burner, Virgin, Jiffy Load, Ash & Dave, Creative Sparks); 0:

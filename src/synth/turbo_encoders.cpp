@@ -1209,6 +1209,65 @@ void ocean_new1(Writer& o) {
   o.bit(false, 8);
 }
 
+// ---- Thunderload: the boot is the ROM data at $02A7-$0316: LDA #$51; STA $FFFA; STA $DD04
+// at $02D4, and at $02F4 LDA #lo; STA $DC04; LDA #hi; STA $DC05, the timer (cycles) between
+// a 0 and a 1, 0x1A0 as a rule. Each block: 1 bits (256 here), a 0, the bits 101010, F0 96.
+// The intro after the boot: a byte not used, load and end address (little-endian, the end
+// exclusive), its code, the XOR of the code. Its code scans the block numbers (CPX #0 after
+// LDA $05; BEQ; LDX; INC; LDA; JSR) and sets the timer of the blocks after it the same way.
+// Then the file: block 0 of one, the load address, 1 (the blocks of this part), the end, the
+// XOR of those six bytes from 0xAA ^ 0xF0 ^ 0x96 (inverted for a file with a bad checksum),
+// the data and their XOR. Pulses 0.69 and 1.31 of the timer, MSB first.
+TurboBits thunderload_bits(unsigned timer) {
+  return {timer * 0.69 / 8, timer * 1.31 / 8, true};
+}
+void thunderload(Writer& o, unsigned timer, unsigned later) {
+  const auto block_sync = [&] {
+    o.w.place(o.block++, 1);
+    o.w.pilot();
+    o.bit(true, 256);
+    o.bit(false);
+    for (int i = 0; i < 3; ++i) {
+      o.bit(true);
+      o.bit(false);
+    }
+    o.put({0xF0, 0x96});
+    o.synced();
+  };
+  if (o.f.with_boot) {
+    Bytes boot(0x0316 - 0x02A7, 0xEA);
+    const Bytes own = {0xA9, 0x51, 0x8D, 0xFA, 0xFF, 0x8D, 0x04, 0xDD};
+    const Bytes set = {0xA9, lo(timer), 0x8D, 0x04, 0xDC, 0xA9, hi(timer), 0x8D, 0x05, 0xDC};
+    std::copy(own.begin(), own.end(), boot.begin() + (0x02D4 - 0x02A7));
+    std::copy(set.begin(), set.end(), boot.begin() + (0x02F4 - 0x02A7));
+    o.w.add_rom({Encoding::kStandard, 3, "THUNDER", boot, 0x02A7});
+    o.pause();
+    Bytes intro(64, 0xEA);
+    const Bytes scan = {0xA5, 0x05, 0xF0, 0x10, 0xAE, 0x00, 0xC1, 0xEE, 0x00, 0xC1,
+                        0xAD, 0x00, 0xC1, 0x20, 0x00, 0xC1, 0xE0, 0x00, 0xF0, 0x02};
+    const Bytes setup = {0xA9, 0x00,      0x8D, 0xFE, 0xFF, 0xA9, 0xC0,      0x8D, 0xFF, 0xFF,
+                         0xA9, 0x00,      0x8D, 0xFA, 0xFF, 0xA9, 0xC0,      0x8D, 0xFB, 0xFF,
+                         0xA9, 0x90,      0x8D, 0x0D, 0xDC, 0xA9, lo(later), 0x8D, 0x04, 0xDC,
+                         0xA9, hi(later), 0x8D, 0x05, 0xDC, 0xAD, 0x0D,      0xDC, 0x60};
+    std::copy(scan.begin(), scan.end(), intro.begin());
+    std::copy(setup.begin(), setup.end(), intro.begin() + 21);
+    block_sync();
+    o.put({0x00, 0x00, 0xC0, 0x40, 0xC0});
+    o.put(intro);
+    o.put(xor_of(intro));
+    o.pause();
+    o.bits = thunderload_bits(later);
+  }
+  block_sync();
+  Bytes head = {0x00, lo(o.f.start_address), hi(o.f.start_address),
+                0x01, lo(end_of(o.f)),       hi(end_of(o.f))};
+  head.push_back(
+      static_cast<std::uint8_t>(xor_of(head) ^ 0xAA ^ 0xF0 ^ 0x96 ^ (o.f.bad_checksum ? 0xFF : 0)));
+  o.put(head);
+  o.data(0, o.f.data.size());
+  o.put(xor_of(o.f.data));
+}
+
 }  // namespace
 
 void add_turbo(TapeWriter& w, const TapeFile& f) {
@@ -1340,6 +1399,11 @@ void add_turbo(TapeWriter& w, const TapeFile& f) {
     case Encoding::kPavloda:
       o.bits = {0x3F, 0x1F, true, true};
       return pavloda(o);
+    case Encoding::kThunderload: {
+      const unsigned timer = f.variant > 0 ? static_cast<unsigned>(f.variant) : 0x1A0;
+      o.bits = thunderload_bits(timer);
+      return thunderload(o, timer, f.flag > 0 ? static_cast<unsigned>(f.flag) : timer);
+    }
     case Encoding::kOceanNew1:
       o.bits = f.variant == 1 ? TurboBits{0x35, 0x65, true} : TurboBits{0x22, 0x42, true};
       return ocean_new1(o);

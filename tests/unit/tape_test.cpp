@@ -595,6 +595,10 @@ TEST(Loaders, EachReadsItsOwnTapesAndNoOneElses) {
                            "$CE00", "$CFFF", "511", "ok ok", "ok ok",   "ok"};
   const Line kFirebirdBoot = {0,       0,       1,    "ROM",   "program", "FIREBIRD",
                               "$02A7", "$02E7", "64", "ok ok", "ok ok",   "ok"};
+  const Line kThunderBoot = {0,       0,       1,     "ROM",   "program", "THUNDER",
+                             "$02A7", "$0316", "111", "ok ok", "ok ok",   "ok"};
+  const Line kThunderIntro = {0,       10,      1,    "Thunderload", "program", "",
+                              "$C000", "$C040", "64", "",            "ok",      "ok"};
   struct Damage {
     const char* size;
     const char* copy;
@@ -835,6 +839,16 @@ TEST(Loaders, EachReadsItsOwnTapesAndNoOneElses) {
      {"256", "sum", "bad", nullptr, "$4100"}, {"100", "cut", "incomplete", nullptr, "$4064"}},
     {"Pavloda: a 1 two short pulses, a 0 one long", turbo(Encoding::kPavloda, 0x4000, same),
      {{0, 10, 1, "Pavloda", "program", "", "$4000", "$4258", "600", "", "ok", "ok"}}, 0,
+     {"600", "sum", "bad"}, {"100", "cut", "incomplete"}},
+    {"Thunderload: its boot, the intro, the file", turbo(Encoding::kThunderload, 0x4000, same),
+     {kThunderBoot, kThunderIntro, {0, 11, 1, "Thunderload", "program", "", "$4000", "$4258", "600", "", "ok", "ok"}}, 2,
+     {"600", "sum", "bad"}, {"100", "cut", "incomplete"}},
+    {"Thunderload, the faster timer its boot and intro set", turbo(Encoding::kThunderload, 0x4000, [](auto& f) { f.variant = 0x0120; }),
+     {kThunderBoot, kThunderIntro, {0, 11, 1, "Thunderload", "program", "", "$4000", "$4258", "600", "", "ok", "ok"}}, 2,
+     {"600", "sum", "bad"}, {"100", "cut", "incomplete"}},
+    {"Thunderload without its boot: the file's head and data checked",
+     turbo(Encoding::kThunderload, 0x4000, [](auto& f) { f.with_boot = false; }),
+     {{0, 10, 1, "Thunderload", "program", "", "$4000", "$4258", "600", "", "ok", "ok"}}, 0,
      {"600", "sum", "bad"}, {"100", "cut", "incomplete"}},
   };
   // clang-format on
@@ -1269,6 +1283,10 @@ TEST(Loaders, WhatRealTapesShowed) {
     void (*after)(synth::TapeWriter&) = nullptr;  // pulses written after the files
     bool joined = false;  // no pause between the files (where the next begins: not stated)
   };
+  const Line thunder_boot = {0,       0,       1,     "ROM",   "program", "THUNDER",
+                             "$02A7", "$0316", "111", "ok ok", "ok ok",   "ok"};
+  const Line thunder_intro = {0,       10,      1,    "Thunderload", "program", "",
+                              "$C000", "$C040", "64", "",            "ok",      "ok"};
   const Line anirog_boot = {0,       0,       1,    "ROM",   "program", "ANIROG",
                             "$0334", "$0374", "64", "ok ok", "ok ok",   "ok"};
   const Line burner_boot = {0,       0,       1,     "ROM",   "program", "BURNER",
@@ -1427,6 +1445,12 @@ TEST(Loaders, WhatRealTapesShowed) {
     {"ODEload without its boot file: the pilot and sync of most tapes (0x20, 0xDB); one that loads up to $FFFF ends at 0",
      {file(Encoding::kOdeload, 0xFD00, [](auto& f) { f.with_boot = false; })},
      {{0, 10, 1, "ODEload", "program", "", "$FD00", "$0000", "768", "", "ok", "ok"}}},
+    {"Thunderload: the intro sets a faster timer for the blocks after it",
+     {file(Encoding::kThunderload, 0x4000, [](auto& f) { f.flag = 0x0120; })},
+     {thunder_boot, thunder_intro, {0, 11, 1, "Thunderload", "program", "", "$4000", "$4300", "768", "", "ok", "ok"}}},
+    {"Thunderload: a block whose head's check byte fails is none",
+     {file(Encoding::kThunderload, 0x4000, [](auto& f) { f.bad_checksum = true; })},
+     {thunder_boot, thunder_intro}},
     {"Anirog: a pilot of 40 bytes, under the 50 its loader wants, is none",
      {file(Encoding::kAnirog, 0x0801, [](auto& f) { f.pilot_bytes = 40; })}, {anirog_boot}},
     {"Anirog: a block whose flag is not its 1 is none of its",
