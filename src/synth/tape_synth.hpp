@@ -64,9 +64,11 @@ enum class Encoding {
   kCauldron,
   kOceanNew1,    // variant 0: T1's pulses; 1: T2's
   kThunderload,  // variant: the timer (cycles) its boot sets, 0x1A0 when 0
+  kEmpire,
+  kTheEdge,  // variant: the 0 bits of its second pilot, when not 0
 };
 // The last encoding, for what goes through them all: a new one goes before this line's.
-constexpr Encoding kLastEncoding = Encoding::kThunderload;
+constexpr Encoding kLastEncoding = Encoding::kTheEdge;
 
 // How a Rack-It tape's loader differs from the common one, summed up in a file's variant.
 enum RackItVariant : int {
@@ -105,7 +107,7 @@ struct TapeFile {
   // each is written as silence of its length. Bleepload: (the block's number, 1), gone.
   std::vector<std::pair<int, int>> lost_copies = {};
   // The header's end address tells this many bytes (-1: the data's size); ROM loaders, Jiffy
-  // Load, Ash & Dave.
+  // Load, Ash & Dave, Empire.
   int announced_size = -1;
   // Turbo loaders: which variant of the format; a tape's own pilot and sync bytes and bit
   // order where the format lets each tape choose; one bit flipped in data byte `flip_bit` (its
@@ -129,8 +131,8 @@ struct TapeFile {
   // Thunderload: the timer its intro sets for the blocks after it; -1: its boot's.
   int flag = -1;
   // The pilot bytes before the sync, where the format's encoder lets them be chosen (the
-  // Turbo Tape family, Anirog, Burner, Virgin, Jiffy Load, Ash & Dave, Creative Sparks); 0:
-  // the format's usual count.
+  // Turbo Tape family, Anirog, Burner, Virgin, Jiffy Load, Ash & Dave, Creative Sparks,
+  // Empire, The Edge's first pilot); 0: the format's usual count.
   int pilot_bytes = 0;
 };
 

@@ -1268,6 +1268,52 @@ void thunderload(Writer& o, unsigned timer, unsigned later) {
   o.put(xor_of(o.f.data));
 }
 
+// ---- Empire: the boot file, a ROM program at $0801-$08E8, holds the loader: at $081E it sets
+// the timer (LDA #lo; STA $DC04; LDA #hi; STA $DC05: 360 cycles); it compares (CMP #) at
+// $0880, at $088C with the same operand, and at $0890 (here the pilot byte, the pilot byte and
+// the sync). Each file: pilot bytes 0x80 (127 at least; 256 unless told), the sync 0x40, the
+// start and end address (little-endian, the end exclusive; as the file announces it), the
+// data; no checksum. Bits 0x1E / 0x3C, MSB first.
+void empire(Writer& o) {
+  if (o.f.with_boot) {
+    Bytes boot(0x08E8 - 0x0801, 0xEA);
+    const auto code = [&](unsigned at, const Bytes& bytes) {
+      std::copy(bytes.begin(), bytes.end(), boot.begin() + (at - 0x0801));
+    };
+    code(0x081E, {0xA9, 0x68, 0x8D, 0x04, 0xDC, 0xA9, 0x01, 0x8D, 0x05, 0xDC});
+    code(0x0880, {0xC9, 0x80, 0xD0, 0xF8});
+    code(0x088C, {0xC9, 0x80, 0xF0, 0xF0, 0xC9, 0x40, 0xD0, 0xEC});
+    o.w.add_rom({Encoding::kStandard, 1, "EMPIRE", boot, 0x0801});
+    o.pause();
+  }
+  o.pilot(0x80, o.f.pilot_bytes > 0 ? o.f.pilot_bytes : 256);
+  o.put(0x40);
+  o.synced();
+  const unsigned end =
+      o.f.announced_size < 0 ? end_of(o.f) : o.f.start_address + unsigned(o.f.announced_size);
+  o.put({lo(o.f.start_address), hi(o.f.start_address), lo(end), hi(end)});
+  o.data(0, o.f.data.size());
+}
+
+// ---- The Edge: 1,500 0 bits (1,000 at least), 0xAA (its first bit the 1 that ends them) and
+// 0x00; 256 bytes the loader passes over; the start and end address (little-endian, the end
+// exclusive); right after, the 0 bits, 0xAA and 0x00 again; the data. No checksum. Bits
+// 0x2B / 0x4A, MSB first.
+void the_edge(Writer& o) {
+  const auto pilot = [&](int zeros) {
+    o.w.pilot();
+    o.bit(false, zeros);
+    o.put({0xAA, 0x00});
+    o.synced();
+  };
+  o.w.place(o.block++, 1);
+  pilot(o.f.pilot_bytes > 0 ? 8 * o.f.pilot_bytes : 1500);
+  for (unsigned i = 0; i < 256; ++i) o.put(lo(i * 7 + 0x20));
+  o.put({lo(o.f.start_address), hi(o.f.start_address), lo(end_of(o.f)), hi(end_of(o.f))});
+  pilot(o.f.variant > 0 ? o.f.variant : 1500);
+  o.data(0, o.f.data.size());
+}
+
 }  // namespace
 
 void add_turbo(TapeWriter& w, const TapeFile& f) {
@@ -1407,6 +1453,12 @@ void add_turbo(TapeWriter& w, const TapeFile& f) {
     case Encoding::kOceanNew1:
       o.bits = f.variant == 1 ? TurboBits{0x35, 0x65, true} : TurboBits{0x22, 0x42, true};
       return ocean_new1(o);
+    case Encoding::kEmpire:
+      o.bits = {0x1E, 0x3C, true};
+      return empire(o);
+    case Encoding::kTheEdge:
+      o.bits = {0x2B, 0x4A, true};
+      return the_edge(o);
     case Encoding::kVisiload:
       o.bits = kVisi;
       return visiload(o);

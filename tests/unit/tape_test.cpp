@@ -593,6 +593,8 @@ TEST(Loaders, EachReadsItsOwnTapesAndNoOneElses) {
                          "$02AB", "$0304", "89", "ok ok", "ok ok",   "ok"};
   const Line kFlashBoot = {0,       0,       1,     "ROM",   "program", "FLASHLOAD",
                            "$CE00", "$CFFF", "511", "ok ok", "ok ok",   "ok"};
+  const Line kEmpireBoot = {0,       0,       1,     "ROM",   "program", "EMPIRE",
+                            "$0801", "$08E8", "231", "ok ok", "ok ok",   "ok"};
   const Line kFirebirdBoot = {0,       0,       1,    "ROM",   "program", "FIREBIRD",
                               "$02A7", "$02E7", "64", "ok ok", "ok ok",   "ok"};
   const Line kThunderBoot = {0,       0,       1,     "ROM",   "program", "THUNDER",
@@ -850,6 +852,16 @@ TEST(Loaders, EachReadsItsOwnTapesAndNoOneElses) {
      turbo(Encoding::kThunderload, 0x4000, [](auto& f) { f.with_boot = false; }),
      {{0, 10, 1, "Thunderload", "program", "", "$4000", "$4258", "600", "", "ok", "ok"}}, 0,
      {"600", "sum", "bad"}, {"100", "cut", "incomplete"}},
+    {"Empire", turbo(Encoding::kEmpire, 0x0801, same),
+     {kEmpireBoot, {0, 10, 1, "Empire", "program", "", "$0801", "$0A59", "600", "", "ok", "ok (no checksum)"}}, 1,
+     {"600", "ok", "ok (no checksum)"}, {"100", "cut", "incomplete"}},
+    {"Empire without its boot file: the block ends where it says, unverified",
+     turbo(Encoding::kEmpire, 0x0801, [](auto& f) { f.with_boot = false; }),
+     {{0, 10, 1, "Empire", "program", "", "$0801", "$0A59", "600", "", "ok", "unverified"}}, 0,
+     {"600", "ok", "unverified"}, {}},
+    {"The Edge (no boot file known): unverified", turbo(Encoding::kTheEdge, 0x4000, same),
+     {{0, 10, 1, "The Edge", "program", "", "$4000", "$4258", "600", "", "ok", "unverified"}}, 0,
+     {"600", "ok", "unverified"}, {}},
   };
   // clang-format on
   for (const Case& c : cases) {
@@ -1387,6 +1399,24 @@ TEST(Loaders, WhatRealTapesShowed) {
      {{1, 10, 1, "Ash & Dave", "program", "", "$0801", "$0B01", "768", "", "ok", "unverified"}}, -1, nullptr, true},
     {"Ash & Dave: a pilot of 80 bytes, under 100, is none",
      {file(Encoding::kAshDave, 0x0801, [](auto& f) { f.pilot_bytes = 80; })}, {}},
+    {"Empire beside Ash & Dave, their pilots and syncs the same, no boot of either: each block to its own",
+     {file(Encoding::kEmpire, 0x4000, [](auto& f) { f.with_boot = false; }), file(Encoding::kAshDave, 0x0801, [](auto&) {}),
+      file(Encoding::kEmpire, 0x6000, [](auto& f) { f.with_boot = false; })},
+     {{0, 10, 1, "Empire", "program", "", "$4000", "$4300", "768", "", "ok", "unverified"},
+      {1, 10, 1, "Ash & Dave", "program", "", "$0801", "$0B01", "768", "", "ok", "unverified"},
+      {2, 10, 1, "Empire", "program", "", "$6000", "$6300", "768", "", "ok", "unverified"}}},
+    {"Empire: a head whose end is below its start is none, and the block right after it is read",
+     {file(Encoding::kEmpire, 0x0801, [](auto& f) { f.announced_size = 0x10000 - 0x10; f.with_boot = false; }),
+      file(Encoding::kEmpire, 0x0801, [](auto& f) { f.with_boot = false; })},
+     {{1, 10, 1, "Empire", "program", "", "$0801", "$0B01", "768", "", "ok", "unverified"}}, -1, nullptr, true},
+    {"Empire: a pilot of 100 bytes, under its loader's 127, is none",
+     {file(Encoding::kEmpire, 0x0801, [](auto& f) { f.pilot_bytes = 100; f.with_boot = false; })}, {}},
+    {"The Edge: a first pilot of 960 0 bits, under 1,000, is none",
+     {file(Encoding::kTheEdge, 0x0801, [](auto& f) { f.pilot_bytes = 120; })}, {}},
+    {"The Edge: a second pilot of 999 0 bits is none, of 1,000 one",
+     {file(Encoding::kTheEdge, 0x0801, [](auto& f) { f.variant = 999; }),
+      file(Encoding::kTheEdge, 0x2000, [](auto& f) { f.variant = 1000; })},
+     {{1, 10, 1, "The Edge", "program", "", "$2000", "$2300", "768", "", "ok", "unverified"}}},
     {"Creative Sparks without its boot: nothing tells where it loads, no file",
      {file(Encoding::kCreativeSparks, 0x0801, [](auto& f) { f.with_boot = false; })}, {}},
     {"Creative Sparks after another boot file: its header holds no such code, nothing tells where it loads, no file",
