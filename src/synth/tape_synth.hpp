@@ -66,9 +66,11 @@ enum class Encoding {
   kThunderload,  // variant: the timer (cycles) its boot sets, 0x1A0 when 0
   kEmpire,
   kTheEdge,  // variant: the 0 bits of its second pilot, when not 0
+  kTesTape,
+  kMms,
 };
 // The last encoding, for what goes through them all: a new one goes before this line's.
-constexpr Encoding kLastEncoding = Encoding::kTheEdge;
+constexpr Encoding kLastEncoding = Encoding::kMms;
 
 // How a Rack-It tape's loader differs from the common one, summed up in a file's variant.
 enum RackItVariant : int {

@@ -955,6 +955,44 @@ void atlantis(Writer& o) {
   o.bit(false, 8);
 }
 
+// ---- TES Tape: 160 pilot bytes 0x02 (unless told), the sync 0x52 0x42, the load and end
+// address (low byte first, the end exclusive), the data, the XOR of the data and a trailer of
+// eight 0 bits. Bits 0x1D / 0x44, LSB first.
+void tes_tape(Writer& o) {
+  o.pilot(0x02, o.f.pilot_bytes > 0 ? o.f.pilot_bytes : 160);
+  o.put({0x52, 0x42});
+  o.synced();
+  o.put({lo(o.f.start_address), hi(o.f.start_address), lo(end_of(o.f)), hi(end_of(o.f))});
+  o.data(0, o.f.data.size());
+  o.put(xor_of(o.f.data));
+  o.bit(false, 8);
+}
+
+// ---- MMS: the boot file's header holds the turbo file's load address (low byte at 0x6B,
+// high at 0x71) and end (exclusive; low at 0x77, high at 0x7B), counted from the header's
+// type byte. On tape: 500 pilot bytes 0x02 (unless told), the countdown 0x07..0x00, the data,
+// the XOR of the data and a trailer of 0 bits. Bits 0x1B / 0x28, MSB first.
+void mms(Writer& o) {
+  if (o.f.with_boot) {
+    constexpr std::size_t kAfterName = 21;  // type, load, end, name: the filler from here
+    Bytes filler(171, 0x20);
+    filler[0x6B - kAfterName] = lo(o.f.start_address);
+    filler[0x71 - kAfterName] = hi(o.f.start_address);
+    filler[0x77 - kAfterName] = lo(end_of(o.f));
+    filler[0x7B - kAfterName] = hi(end_of(o.f));
+    TapeFile boot{Encoding::kStandard, 3, "MMS", Bytes(0x20, 0xEA), 0x02A7};
+    boot.header_filler = filler;
+    o.w.add_rom(boot);
+    o.pause();
+  }
+  o.pilot(0x02, o.f.pilot_bytes > 0 ? o.f.pilot_bytes : 500);
+  for (int b = 0x07; b >= 0; --b) o.put(static_cast<std::uint8_t>(b));
+  o.synced();
+  o.data(0, o.f.data.size());
+  o.put(xor_of(o.f.data));
+  for (int i = 0; i < 255; ++i) o.put(0);
+}
+
 // ---- Ace of Aces: 64 pilot bytes 0x80 (unless told), the sync 0xFF, the load and end address
 // (little-endian, the end exclusive), the 16-byte name, the data and the XOR of the data.
 // Bits 0x22 / 0x47, MSB first.
@@ -1459,6 +1497,12 @@ void add_turbo(TapeWriter& w, const TapeFile& f) {
     case Encoding::kTheEdge:
       o.bits = {0x2B, 0x4A, true};
       return the_edge(o);
+    case Encoding::kTesTape:
+      o.bits = {0x1D, 0x44, false};
+      return tes_tape(o);
+    case Encoding::kMms:
+      o.bits = {0x1B, 0x28, true};
+      return mms(o);
     case Encoding::kVisiload:
       o.bits = kVisi;
       return visiload(o);

@@ -1,5 +1,6 @@
 // Loaders whose turbo file has no head: its boot file, the ROM program before it, holds
-// where it loads. On tape: a pilot, a sync, the data, the XOR of the data, a trailer of 0s.
+// where it loads (in its program or its header). On tape: a pilot, a sync, the data, the XOR of the
+// data, a trailer of 0s.
 #pragma once
 
 #include "tape/machinery/turbo.hpp"
@@ -9,7 +10,8 @@ namespace tapewren::tape {
 // Where the boot program holds the load and end address (end exclusive), a byte each.
 struct BootAddresses {
   std::size_t load_lo, load_hi, end_lo, end_hi;
-  bool end_0_is_top;  // an end of 0 means up to 0xFFFF
+  bool end_0_is_top;       // an end of 0 means up to 0xFFFF
+  bool in_header = false;  // in its header (from the type byte on), not its program
 };
 
 class BootAddressedLoader : public TurboLoader<BootAddressedLoader> {
@@ -21,9 +23,10 @@ class BootAddressedLoader : public TurboLoader<BootAddressedLoader> {
   // A ROM program long enough to hold the addresses: the last before the pilot counts.
   void seen(const TapeFile& f) override {
     const std::size_t last = std::max({at_.load_lo, at_.load_hi, at_.end_lo, at_.end_hi});
-    if (!f.loader->copies || f.kind != Kind::kProgram || f.data.size() <= last) return;
-    const auto load = static_cast<std::uint16_t>(f.data[at_.load_lo] | f.data[at_.load_hi] << 8);
-    const auto end = static_cast<std::uint16_t>(f.data[at_.end_lo] | f.data[at_.end_hi] << 8);
+    const std::vector<std::uint8_t>& b = at_.in_header ? f.header_bytes : f.data;
+    if (!f.loader->copies || f.kind != Kind::kProgram || b.size() <= last) return;
+    const auto load = static_cast<std::uint16_t>(b[at_.load_lo] | b[at_.load_hi] << 8);
+    const auto end = static_cast<std::uint16_t>(b[at_.end_lo] | b[at_.end_hi] << 8);
     if (end == 0 && at_.end_0_is_top ? load == 0 : end <= load) return;
     load_ = load;
     size_ = static_cast<std::uint16_t>(end - load);
