@@ -62,10 +62,11 @@ enum class Encoding {
   kFreeloadSlow,  // variant 2: T2's pulses, else T1's
   kPavloda,
   kCauldron,
-  kOceanNew1,  // variant 0: T1's pulses; 1: T2's
+  kOceanNew1,     // variant 0: T1's pulses; 1: T2's
+  kSpecialAgent,  // variant 0: Special Agent's pulses and timers; 1: Strike Force Cobra's
 };
 // The last encoding, for what goes through them all: a new one goes before this line's.
-constexpr Encoding kLastEncoding = Encoding::kOceanNew1;
+constexpr Encoding kLastEncoding = Encoding::kSpecialAgent;
 
 // How a Rack-It tape's loader differs from the common one, summed up in a file's variant.
 enum RackItVariant : int {
