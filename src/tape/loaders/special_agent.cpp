@@ -77,6 +77,9 @@ class SpecialAgent : public TurboLoader<SpecialAgent> {
     b_ = 2 * b;
     bits_ = BitStream({a_, 32, true});
     boot_seen();
+    // The wait in half cycles, worked out here: no call to the sink for every pulse.
+    constexpr std::uint64_t kScale = 1 << 20;
+    wait_ = static_cast<std::uint64_t>(kWaitSeconds / sink_.seconds(kScale) * kScale);
     engaged_ = true;
     begin_span(f.end_offset, f.end_half_cycles, 0);
     watch_from(f.end_half_cycles);
@@ -106,13 +109,14 @@ class SpecialAgent : public TurboLoader<SpecialAgent> {
         ++i;
         continue;
       }
-      if (sink_.seconds(b.time[i]) - sink_.seconds(since_) > kWaitSeconds) {
+      if (b.time[i] - since_ > wait_) {
         engaged_ = false;  // no more of its blocks: what it read is whole
         flush(true);
         return i;
       }
       ++i;
-      if (p >= b_ && p < 2 * b_) {  // the pilot's pulse
+      if (p >= b_ && p < 2 * b_) {  // the pilot's pulse: after bits, a pilot anew
+        if (lead_ > 0) longs_ = 0;
         if (longs_++ == 0) {
           pilot_offset_ = b.offset[i - 1];
           pilot_time_ = b.time[i - 1];
@@ -160,7 +164,7 @@ class SpecialAgent : public TurboLoader<SpecialAgent> {
     p.one16 = 16 * a_ * 4 / 3;
     engaged_ = false;
     starting_ = true;
-    TurboLoader::engage(p, from);
+    if (!TurboLoader::engage(p, from)) engaged_ = true;  // watching on
     starting_ = false;
   }
 
@@ -178,6 +182,7 @@ class SpecialAgent : public TurboLoader<SpecialAgent> {
   bool reading_ = false;         // a block's bytes (else watching for its pilot)
   bool starting_ = false;
   std::uint64_t since_ = 0;  // watching since
+  std::uint64_t wait_ = 0;   // half cycles: how long it watches for a block
   int longs_ = 0, lead_ = 0;
   std::uint64_t pilot_offset_ = 0, pilot_time_ = 0;
   std::vector<std::uint8_t> bytes_;  // from the page on
