@@ -68,9 +68,10 @@ enum class Encoding {
   kTheEdge,  // variant: the 0 bits of its second pilot, when not 0
   kTesTape,
   kMms,
+  kSpecialAgent,  // variant 0: Special Agent's pulses and timers; 1: Strike Force Cobra's
 };
 // The last encoding, for what goes through them all: a new one goes before this line's.
-constexpr Encoding kLastEncoding = Encoding::kMms;
+constexpr Encoding kLastEncoding = Encoding::kSpecialAgent;
 
 // How a Rack-It tape's loader differs from the common one, summed up in a file's variant.
 enum RackItVariant : int {

@@ -1352,6 +1352,49 @@ void the_edge(Writer& o) {
   o.data(0, o.f.data.size());
 }
 
+// ---- Special Agent and Strike Force Cobra (Audiogenic): the boot, a ROM program of type 3 at
+// $02A7-$0314, holds the loader in its header, which from $035B on sets timer A ($DD04/$DD05,
+// between a 0 and a 1) and timer B ($DD06/$DD07, between a 1 and the pilot's pulse): 712 and
+// 1,256 cycles for Special Agent, 594 and 1,151 for Strike Force Cobra. Each 256-byte page of
+// the file a block, back to back: 30 very long pulses (unless told), three bits of either
+// value, the page's number (the high byte of where it loads), the 256 bytes and their XOR.
+// Pulses 64 / 136 / 170 TAP units (Special Agent) or 46 / 102 / 181 (Strike Force Cobra), MSB
+// first.
+void special_agent(Writer& o) {
+  const bool cobra = o.f.variant == 1;
+  const unsigned timer_a = cobra ? 594 : 712, timer_b = cobra ? 1151 : 1256;
+  const double pilot = cobra ? 181 : 170;
+  if (o.f.with_boot) {
+    TapeFile boot{Encoding::kStandard, 3, "SPECIAL", Bytes(0x0314 - 0x02A7, 0xEA), 0x02A7};
+    boot.header_filler.assign(171, 0xEA);  // the header from byte 21 on
+    // Strike Force Cobra's through X, Special Agent's through A.
+    const std::uint8_t load = cobra ? 0xA2 : 0xA9, store = cobra ? 0x8E : 0x8D;
+    Bytes code;
+    for (const auto& [reg, value] : {std::pair{0x04, lo(timer_a)}, std::pair{0x05, hi(timer_a)},
+                                     std::pair{0x06, lo(timer_b)}, std::pair{0x07, hi(timer_b)}})
+      code.insert(code.end(), {load, value, store, static_cast<std::uint8_t>(reg), 0xDD});
+    std::copy(code.begin(), code.end(), boot.header_filler.begin() + (0x035B - 0x033C - 21));
+    o.w.add_rom(boot);
+    o.pause();
+  }
+  for (std::size_t at = 0; at < o.f.data.size(); at += 256) {
+    o.w.place(o.block++, 1);
+    o.w.pilot();
+    for (int i = 0; i < (o.f.pilot_bytes > 0 ? o.f.pilot_bytes : 30); ++i)
+      o.w.bit(true, {o.bits.zero, pilot, true});
+    o.bit(true);
+    o.bit(false);
+    o.bit(true);
+    o.synced();
+    o.put(hi(o.f.start_address + static_cast<unsigned>(at)));
+    o.data(at, 256);
+    for (std::size_t i = o.f.data.size(); i < at + 256; ++i) o.put(0);
+    const Bytes page(o.f.data.begin() + static_cast<long>(at),
+                     o.f.data.begin() + static_cast<long>(std::min(at + 256, o.f.data.size())));
+    o.put(xor_of(page));
+  }
+}
+
 }  // namespace
 
 void add_turbo(TapeWriter& w, const TapeFile& f) {
@@ -1503,6 +1546,9 @@ void add_turbo(TapeWriter& w, const TapeFile& f) {
     case Encoding::kMms:
       o.bits = {0x1B, 0x28, true};
       return mms(o);
+    case Encoding::kSpecialAgent:
+      o.bits = f.variant == 1 ? TurboBits{46, 102, true} : TurboBits{64, 136, true};
+      return special_agent(o);
     case Encoding::kVisiload:
       o.bits = kVisi;
       return visiload(o);

@@ -601,6 +601,8 @@ TEST(Loaders, EachReadsItsOwnTapesAndNoOneElses) {
                              "$02A7", "$0316", "111", "ok ok", "ok ok",   "ok"};
   const Line kThunderIntro = {0,       10,      1,    "Thunderload", "program", "",
                               "$C000", "$C040", "64", "",            "ok",      "ok"};
+  const Line kAgentBoot = {0,       0,       1,     "ROM",   "program", "SPECIAL",
+                           "$02A7", "$0314", "109", "ok ok", "ok ok",   "ok"};
   struct Damage {
     const char* size;
     const char* copy;
@@ -869,6 +871,9 @@ TEST(Loaders, EachReadsItsOwnTapesAndNoOneElses) {
      {{0, 0, 1, "ROM", "program", "MMS", "$02A7", "$02C7", "32", "ok ok", "ok ok", "ok"},
       {0, 10, 1, "MMS", "program", "", "$4000", "$4258", "600", "", "ok", "ok"}}, 1,
      {"600", "sum", "bad"}, {"100", "cut", "incomplete"}},
+    {"Strike Force Cobra: its pilots of pulses longer than a 1, its speed its boot's timers", turbo(Encoding::kSpecialAgent, 0x4000, [](auto& f) { f.variant = 1; }),
+     {kAgentBoot, {0, 10, 1, "Spec. Agent", "program", "", "$4000", "$4300", "768", "", "ok", "ok"}}, 1,
+     {"256", "sum", "bad", nullptr, "$4100"}, {"100", "cut", "incomplete", nullptr, "$4064"}},
   };
   // clang-format on
   for (const Case& c : cases) {
@@ -1242,6 +1247,38 @@ TEST(Loaders, AudiogenicBlockEndsAsTheFormatHasIt) {
                 {{-1, 10, 1, "Audiogenic", "program", "", "$4000", "$4100", "256", "", "ok", "ok"},
                  {-1, 11, 1, "Audiogenic", "program", "", "$0200", "$0300", "256", "", "ok", "ok"}},
                 w.placed(), 985248));
+}
+
+// Special Agent's own speeds (its pulses nearer each other than Strike Force Cobra's) read with
+// the timers its boot sets; the same code in a ROM program loading elsewhere (to its end) is no boot of
+// it, and its blocks then no files.
+TEST(Loaders, SpecialAgentReadAfterItsBoot) {
+  Bytes data(512);
+  for (std::size_t i = 0; i < data.size(); ++i) data[i] = static_cast<std::uint8_t>(i * 5 + 1);
+  synth::TapeFile game{Encoding::kSpecialAgent, 1, "", data, 0x2000};
+  synth::TapeWriter w;
+  w.gap();
+  w.add(game);
+  w.gap();
+  EXPECT_EQ(report(decode(w.words()).files),
+            expected_report(
+                {{0, 0, 1, "ROM", "program", "SPECIAL", "$02A7", "$0314", "109", "ok ok", "ok ok", "ok"},
+                 {0, 10, 1, "Spec. Agent", "program", "", "$2000", "$2200", "512", "", "ok", "ok"}},
+                w.placed(), 985248));
+  synth::TapeWriter elsewhere;
+  elsewhere.gap();
+  synth::TapeFile boot{Encoding::kStandard, 3, "SPECIAL", Bytes(0x6C, 0xEA), 0x02A8};
+  boot.header_filler.assign(171, 0xEA);
+  const Bytes code = {0xA9, 0xC8, 0x8D, 0x04, 0xDD, 0xA9, 0x02, 0x8D, 0x05, 0xDD,
+                      0xA9, 0xE8, 0x8D, 0x06, 0xDD, 0xA9, 0x04, 0x8D, 0x07, 0xDD};
+  std::copy(code.begin(), code.end(), boot.header_filler.begin() + 10);
+  elsewhere.add(boot);
+  game.with_boot = false;
+  elsewhere.add(game);
+  elsewhere.gap();
+  const auto files = decode(elsewhere.words()).files;
+  ASSERT_EQ(files.size(), 1u);
+  EXPECT_EQ(files[0].loader->name, std::string("ROM"));
 }
 
 // What real commercial tapes showed that our first encoders did not write, each on a tape the
