@@ -836,6 +836,22 @@ TEST(Loaders, EachReadsItsOwnTapesAndNoOneElses) {
     {"Pavloda: a 1 two short pulses, a 0 one long", turbo(Encoding::kPavloda, 0x4000, same),
      {{0, 10, 1, "Pavloda", "program", "", "$4000", "$4258", "600", "", "ok", "ok"}}, 0,
      {"600", "sum", "bad"}, {"100", "cut", "incomplete"}},
+    {"Super Pavloda T1: three pulse lengths in two states, 88 bytes and two sub-blocks of 256", turbo(Encoding::kSuperPavloda, 0x4000, same),
+     {{0, 10, 1, "Super Pavloda", "program", "", "$4000", "$4258", "600", "", "ok", "ok"}}, 0, {}, {},
+     {{0, 10, 1, "Super Pavloda", "program", "", "$4000", "$4058", "88", "", "ok", "ok"},
+      {0, 11, 1, "Super Pavloda", "program", "", "$4058", "$4158", "256", "", "sum", "bad"},
+      {0, 12, 1, "Super Pavloda", "program", "", "$4158", "$4258", "256", "", "ok", "ok"}},
+     {{0, 10, 1, "Super Pavloda", "program", "", "$4000", "$4058", "88", "", "ok", "ok"},
+      {0, 11, 1, "Super Pavloda", "program", "", "$4058", "$4064", "12", "", "cut", "incomplete"},
+      {0, 12, 1, "Super Pavloda", "program", "", "$4158", "$4258", "256", "", "ok", "ok"}}},
+    {"Super Pavloda T2: longer pulses", turbo(Encoding::kSuperPavloda, 0x4000, [](auto& f) { f.variant = 1; }),
+     {{0, 10, 1, "Super Pavloda", "program", "", "$4000", "$4258", "600", "", "ok", "ok"}}, 0, {}, {},
+     {{0, 10, 1, "Super Pavloda", "program", "", "$4000", "$4058", "88", "", "ok", "ok"},
+      {0, 11, 1, "Super Pavloda", "program", "", "$4058", "$4158", "256", "", "sum", "bad"},
+      {0, 12, 1, "Super Pavloda", "program", "", "$4158", "$4258", "256", "", "ok", "ok"}},
+     {{0, 10, 1, "Super Pavloda", "program", "", "$4000", "$4058", "88", "", "ok", "ok"},
+      {0, 11, 1, "Super Pavloda", "program", "", "$4058", "$4064", "12", "", "cut", "incomplete"},
+      {0, 12, 1, "Super Pavloda", "program", "", "$4158", "$4258", "256", "", "ok", "ok"}}},
   };
   // clang-format on
   for (const Case& c : cases) {
