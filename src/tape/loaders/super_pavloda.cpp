@@ -24,7 +24,7 @@ const LoaderInfo kInfo = {
     .checksum = true,
     .sum_adds = true,
     .encoding = "3 pulse lengths read in 2 states, MSB first",
-    .description = "0 bits, a 1, 0x66 0x1B; sub-blocks of 256; sum + 1 a byte",
+    .description = "Super Pavloda: 0 bits, a 1, 0x66 0x1B; sub-blocks of 256; sum + 1 a byte",
     .peers = kTapClean | kWavPrg};
 constexpr StateBitFormat kBits = {.medium_ratio16 = 24, .long_ratio16 = 32};
 // The short pulse of either set, a deck 20 % off (half cycles): 0x25 to 0x4A TAP units.
@@ -103,8 +103,10 @@ class SuperPavloda : public TurboLoader<SuperPavloda, StateBits> {
     end_span();
     address_ = static_cast<std::uint16_t>(address_ + size_);
     if (!first()) ++next_;
-    if (last) chain_ = false;           // one cut short leaves the next where it was
-    if (last && complete) flush(true);  // the chain's last sub-block: it is whole
+    // The chain ends with its last sub-block (one cut short before leaves the next in turn);
+    // read whole, it makes the chain whole.
+    if (last) chain_ = false;
+    if (last && complete) flush(true);
     valid_ = false;
   }
 

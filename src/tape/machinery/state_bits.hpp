@@ -1,9 +1,8 @@
 // Bits of three pulse lengths read in two states, for the later Pavloda loaders. After a 1
 // (state 1) a short pulse is 1, a medium 00 and a long 01; after a 0 (state 2) a short is 0,
-// a medium 1 and a long 00 (or 1, where the loader gives it a medium's meaning). A medium
-// pulse, and a long one taken as 1, change the state. So a pulse is one bit or two, and a
-// byte may end with the first of a pulse's two. The classes start from a pilot's short pulses
-// in the format's proportions and follow the tape's drift (PulseClasses).
+// a medium 1 and a long 00. A medium pulse changes the state. So a pulse is one bit or two,
+// and a byte may end with the first of a pulse's two. The classes start from a pilot's short
+// pulses in the format's proportions and follow the tape's drift (PulseClasses).
 #pragma once
 
 #include <cstdint>
@@ -15,7 +14,6 @@ namespace tapewren::tape {
 
 struct StateBitFormat {
   std::uint32_t medium_ratio16, long_ratio16;  // a medium and a long pulse x16 of a short
-  bool long_is_one = false;  // in state 2 a long pulse is 1 (and changes the state)
 };
 
 class StateBits {
@@ -45,8 +43,6 @@ class StateBits {
     skipped_ = 0;
   }
   std::uint32_t skipped() const { return skipped_; }
-  // The state taken as 2 from here on (a loader that forces it while it looks for its sync).
-  void force_state2() { state1_ = false; }
 
   Step step(std::uint32_t p) {
     const PulseClasses::Class c = classes_.classify(p);
@@ -61,7 +57,7 @@ class StateBits {
         v = c == PulseClasses::kLong ? 1 : 0;
         state1_ = c == PulseClasses::kLong;
       }
-    } else if (c == PulseClasses::kMedium || (c == PulseClasses::kLong && format_.long_is_one)) {
+    } else if (c == PulseClasses::kMedium) {
       v = 1;
       state1_ = true;
     } else if (c == PulseClasses::kLong) {
