@@ -19,7 +19,7 @@ extern const LoaderEntry kSuperPavlodaEntry;
 namespace {
 
 const LoaderInfo kInfo = {
-    .name = "Super Pavloda",
+    .name = "Super Pav",
     .machines = kC64,
     .checksum = true,
     .sum_adds = true,
