@@ -220,6 +220,19 @@ void TapeWriter::add_countdown(const TapeFile& file) {
 
 void TapeWriter::bit(bool one, const TurboBits& bits) {
   if (scramble_) one = (next_random() & 1) != 0;
+  if (bits.medium > 0) {
+    if (after_one_ && !waiting_zero_ && !one) {
+      waiting_zero_ = true;
+      return;
+    }
+    // A medium pulse turns the state over (1 after a 0, 00 after a 1); a long one (01)
+    // keeps it.
+    const bool medium = after_one_ ? waiting_zero_ && !one : one;
+    emit(16 * (medium ? bits.medium : waiting_zero_ ? bits.one : bits.zero), kTurboJitterLimit);
+    if (medium) after_one_ = !after_one_;
+    waiting_zero_ = false;
+    return;
+  }
   emit(16 * (one ? bits.one : bits.zero), kTurboJitterLimit);
   if (one && bits.one_twice) emit(16 * bits.one, kTurboJitterLimit);
 }
@@ -228,6 +241,13 @@ void TapeWriter::byte(std::uint8_t value, const TurboBits& bits, int lead) {
   if (scramble_) value = static_cast<std::uint8_t>(next_random());
   for (int i = 0; i < lead; ++i) bit(true, bits);
   for (int k = 0; k < 8; ++k) bit((value >> (bits.msb_first ? 7 - k : k)) & 1, bits);
+}
+
+void TapeWriter::end_bits(const TurboBits& bits) {
+  // Back to reading short pulses as 0 (a pilot's): a medium pulse, 00, after a 1.
+  if (bits.medium <= 0 || !after_one_) return;
+  if (!waiting_zero_) bit(false, bits);
+  bit(false, bits);
 }
 
 void TapeWriter::data_byte(const TapeFile& file, std::size_t index, std::uint8_t value,

@@ -69,9 +69,10 @@ enum class Encoding {
   kTesTape,
   kMms,
   kSpecialAgent,  // variant 0: Special Agent's pulses and timers; 1: Strike Force Cobra's
+  kSuperPavloda,  // variant 0: T1's pulses; 1: T2's; the block number in flag (-1: 0)
 };
 // The last encoding, for what goes through them all: a new one goes before this line's.
-constexpr Encoding kLastEncoding = Encoding::kSpecialAgent;
+constexpr Encoding kLastEncoding = Encoding::kSuperPavloda;
 
 // How a Rack-It tape's loader differs from the common one, summed up in a file's variant.
 enum RackItVariant : int {
@@ -145,6 +146,11 @@ struct TurboBits {
   double zero, one;
   bool msb_first;
   bool one_twice = false;  // a 1 is two pulses of its length
+  // Not 0: the later Pavloda code, `zero` the short pulse, `one` the long and this the medium.
+  // After a 1 a short pulse is 1, a medium 00 and a long 01; after a 0 (and at a pilot()) a
+  // short is 0 and a medium 1. end_bits() returns to reading short pulses as 0, with a medium
+  // pulse where the last bit was 1 (00, or the 0 still waiting and another).
+  double medium = 0;
 };
 
 struct TapeLayout {
@@ -207,11 +213,15 @@ class TapeWriter {
   void bit(bool one, const TurboBits& bits);
   void byte(std::uint8_t value, const TurboBits& bits, int lead = 0);
   void silence(std::uint64_t half_cycles);
+  void end_bits(const TurboBits& bits);
   void place(int block, int copy);
   // A turbo block's sync is written: what follows is random when the file is scrambled,
   // up to the next pilot().
   void synced(const TapeFile& file);
-  void pilot() { scramble_ = false; }
+  void pilot() {
+    scramble_ = false;
+    after_one_ = waiting_zero_ = false;
+  }
   // A data byte of a turbo file, with the file's damage: a flipped bit, or the pulses stopping.
   void data_byte(const TapeFile& file, std::size_t index, std::uint8_t value, const TurboBits& bits,
                  int lead = 0);
@@ -244,6 +254,8 @@ class TapeWriter {
   std::vector<Placed> placed_;
   std::vector<std::uint64_t> syncs_;
   bool scramble_ = false;  // the bytes written are random
+  // The three-length code: the last bit written was 1; a 0 after it waits for the next bit.
+  bool after_one_ = false, waiting_zero_ = false;
 };
 
 // A whole tape, files one after the other with gaps between them.

@@ -940,6 +940,55 @@ void pavloda(Writer& o) {
   o.put(lo(sum));
 }
 
+// ---- Super Pavloda: three pulse lengths read in two states (TurboBits::medium), MSB first.
+// A chain of sub-blocks, each a run of short pulses (0 bits, 2,068 before the first, 40
+// before the others unless told, eight a pilot byte), a medium (a 1), 0x66 0x1B, the block
+// number and the sub-block's number. The first holds the data's first size % 256 bytes (256
+// where that is 0): after its number 0, the load address less the load offset, the number of
+// sub-blocks after it, the load offset (256 less its size) and the sum of those six bytes plus
+// one for each; then its data and their sum plus one a byte. The others hold 256 bytes each,
+// their sum taken over the two numbers too. The tone runs on for a few short pulses after
+// the last (tapes show four to six before the pause).
+void super_pavloda(Writer& o) {
+  const std::uint8_t number = o.f.flag >= 0 ? static_cast<std::uint8_t>(o.f.flag) : 0;
+  const std::size_t total = o.f.data.size();
+  const std::size_t first = total % 256 != 0 ? total % 256 : std::min<std::size_t>(total, 256);
+  const auto offset = static_cast<std::uint8_t>(256 - first);
+  const auto more = static_cast<std::uint8_t>((total - first) / 256);
+  const auto sum_of = [](const Bytes& bytes) {
+    unsigned sum = 0;
+    for (auto b : bytes) sum += b + 1u;
+    return lo(sum);
+  };
+  std::size_t at = 0;
+  for (unsigned sub = 0; sub <= more; ++sub) {
+    o.w.place(o.block++, 1);
+    o.w.pilot();
+    const int pilot = sub == 0 ? 2068 : 40;
+    o.bit(false, o.f.pilot_bytes > 0 ? 8 * o.f.pilot_bytes : pilot);
+    o.bit(true);
+    o.put({0x66, 0x1B});
+    o.synced();
+    Bytes head = {number, static_cast<std::uint8_t>(sub)};
+    if (sub == 0) {
+      const unsigned load = o.f.start_address - offset;
+      head.insert(head.end(), {lo(load), hi(load), more, offset});
+      head.push_back(sum_of(head));
+    }
+    o.put(head);
+    const std::size_t n = sub == 0 ? first : 256;
+    Bytes summed = sub == 0 ? Bytes{} : Bytes{number, static_cast<std::uint8_t>(sub)};
+    summed.insert(summed.end(), o.f.data.begin() + static_cast<long>(at),
+                  o.f.data.begin() + static_cast<long>(at + n));
+    o.data(at, n);
+    o.put(sum_of(summed));
+    o.w.end_bits(o.bits);
+    at += n;
+  }
+  o.w.pilot();
+  o.bit(false, 4);
+}
+
 // ---- Atlantis: 256 pilot bytes 0x02 (unless told), the sync 0x52 0x42, the execution address
 // (0x036F: back to the loader), the end (exclusive) and the load address, each high byte
 // first; the data, the XOR of the data, one byte more (0 here) and a trailer of eight 0 bits.
@@ -1549,6 +1598,10 @@ void add_turbo(TapeWriter& w, const TapeFile& f) {
     case Encoding::kSpecialAgent:
       o.bits = f.variant == 1 ? TurboBits{46, 102, true} : TurboBits{64, 136, true};
       return special_agent(o);
+    case Encoding::kSuperPavloda:
+      o.bits = f.variant == 1 ? TurboBits{0x3E, 0x7C, true, false, 0x5D}
+                              : TurboBits{0x2E, 0x5C, true, false, 0x45};
+      return super_pavloda(o);
     case Encoding::kVisiload:
       o.bits = kVisi;
       return visiload(o);

@@ -874,6 +874,22 @@ TEST(Loaders, EachReadsItsOwnTapesAndNoOneElses) {
     {"Strike Force Cobra: its pilots of pulses longer than a 1, its speed its boot's timers", turbo(Encoding::kSpecialAgent, 0x4000, [](auto& f) { f.variant = 1; }),
      {kAgentBoot, {0, 10, 1, "Spec. Agent", "program", "", "$4000", "$4300", "768", "", "ok", "ok"}}, 1,
      {"256", "sum", "bad", nullptr, "$4100"}, {"100", "cut", "incomplete", nullptr, "$4064"}},
+    {"Super Pavloda T1: three pulse lengths in two states, 88 bytes and two sub-blocks of 256", turbo(Encoding::kSuperPavloda, 0x4000, same),
+     {{0, 10, 1, "Super Pav", "program", "", "$4000", "$4258", "600", "", "ok", "ok"}}, 0, {}, {},
+     {{0, 10, 1, "Super Pav", "program", "", "$4000", "$4058", "88", "", "ok", "ok"},
+      {0, 11, 1, "Super Pav", "program", "", "$4058", "$4158", "256", "", "sum", "bad"},
+      {0, 12, 1, "Super Pav", "program", "", "$4158", "$4258", "256", "", "ok", "ok"}},
+     {{0, 10, 1, "Super Pav", "program", "", "$4000", "$4058", "88", "", "ok", "ok"},
+      {0, 11, 1, "Super Pav", "program", "", "$4058", "$4064", "12", "", "cut", "incomplete"},
+      {0, 12, 1, "Super Pav", "program", "", "$4158", "$4258", "256", "", "ok", "ok"}}},
+    {"Super Pavloda T2: longer pulses", turbo(Encoding::kSuperPavloda, 0x4000, [](auto& f) { f.variant = 1; }),
+     {{0, 10, 1, "Super Pav", "program", "", "$4000", "$4258", "600", "", "ok", "ok"}}, 0, {}, {},
+     {{0, 10, 1, "Super Pav", "program", "", "$4000", "$4058", "88", "", "ok", "ok"},
+      {0, 11, 1, "Super Pav", "program", "", "$4058", "$4158", "256", "", "sum", "bad"},
+      {0, 12, 1, "Super Pav", "program", "", "$4158", "$4258", "256", "", "ok", "ok"}},
+     {{0, 10, 1, "Super Pav", "program", "", "$4000", "$4058", "88", "", "ok", "ok"},
+      {0, 11, 1, "Super Pav", "program", "", "$4058", "$4064", "12", "", "cut", "incomplete"},
+      {0, 12, 1, "Super Pav", "program", "", "$4158", "$4258", "256", "", "ok", "ok"}}},
   };
   // clang-format on
   for (const Case& c : cases) {

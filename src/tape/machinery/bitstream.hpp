@@ -24,6 +24,7 @@ struct BitFormat {
 
 class BitStream {
  public:
+  using Format = BitFormat;
   explicit BitStream(const BitFormat& format) : format_(format) { reset_format(); }
 
   // The pilot at about the right speed (a deck 35 % off is still taken): the classes start

@@ -45,11 +45,13 @@ inline bool rotation_of(std::uint8_t v, std::uint8_t pilot) {
   return false;
 }
 
-template <typename Derived>
+// Bits: how pulses make bits and bytes (BitStream, one pulse a bit, or another reader of its
+// interface).
+template <typename Derived, typename Bits = BitStream>
 class TurboLoader : public LoaderDecoder {
  public:
   // `sync`: the pilot byte and sync its blocks begin with, where they begin so.
-  TurboLoader(const LoaderInfo& info, FileSink& sink, const BitFormat& bits,
+  TurboLoader(const LoaderInfo& info, FileSink& sink, const typename Bits::Format& bits,
               const PilotSync& sync = {})
       : info_(info), sink_(sink), bits_(bits), pilot_sync_(sync) {}
 
@@ -67,11 +69,11 @@ class TurboLoader : public LoaderDecoder {
     for (std::size_t i = from; i < b.count; ++i) {
       ++span_pulses_;
       const auto step = bits_.step(b.length[i]);
-      if (step == BitStream::Step::kMore) {
+      if (step == Bits::Step::kMore) {
         bit_end_ = b.time[i] + b.length[i];
         continue;
       }
-      if (step == BitStream::Step::kNoBit) {
+      if (step == Bits::Step::kNoBit) {
         if (ending_ >= 0) return ended(true, i);
         if (self().no_bit(b.time[i])) continue;
         engaged_ = false;
@@ -340,7 +342,7 @@ class TurboLoader : public LoaderDecoder {
 
   const LoaderInfo& info_;
   FileSink& sink_;
-  BitStream bits_;
+  Bits bits_;
   bool engaged_ = false;
 
  private:
