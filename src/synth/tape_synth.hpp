@@ -63,9 +63,11 @@ enum class Encoding {
   kPavloda,
   kCauldron,
   kOceanNew1,  // variant 0: T1's pulses; 1: T2's
+  kHitload,
+  kRainbowArts,  // variant 2: F2 (a name in the head), else F1 (a block number)
 };
 // The last encoding, for what goes through them all: a new one goes before this line's.
-constexpr Encoding kLastEncoding = Encoding::kOceanNew1;
+constexpr Encoding kLastEncoding = Encoding::kRainbowArts;
 
 // How a Rack-It tape's loader differs from the common one, summed up in a file's variant.
 enum RackItVariant : int {

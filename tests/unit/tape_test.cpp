@@ -836,6 +836,15 @@ TEST(Loaders, EachReadsItsOwnTapesAndNoOneElses) {
     {"Pavloda: a 1 two short pulses, a 0 one long", turbo(Encoding::kPavloda, 0x4000, same),
      {{0, 10, 1, "Pavloda", "program", "", "$4000", "$4258", "600", "", "ok", "ok"}}, 0,
      {"600", "sum", "bad"}, {"100", "cut", "incomplete"}},
+    {"Hitload: Freeload's block at pulses between Freeload's and its Slowload's", turbo(Encoding::kHitload, 0x4000, same),
+     {{0, 10, 1, "Hitload", "program", "", "$4000", "$4258", "600", "", "ok", "ok"}}, 0,
+     {"600", "sum", "bad"}, {"100", "cut", "incomplete"}},
+    {"Rainbow Arts F1: Microload's block with a number, a longer pilot", turbo(Encoding::kRainbowArts, 0x4000, same),
+     {{0, 10, 1, "Rainbow F1", "program", "", "$4000", "$4258", "600", "", "ok", "ok"}}, 0,
+     {"600", "sum", "bad"}, {"100", "cut", "incomplete"}},
+    {"Rainbow Arts F2, a name of 3 bytes", turbo(Encoding::kRainbowArts, 0x4000, [](auto& f) { f.variant = 2; }),
+     {{0, 10, 1, "Rainbow F2", "program", "GAM", "$4000", "$4258", "600", "", "ok", "ok"}}, 0,
+     {"600", "sum", "bad"}, {"100", "cut", "incomplete"}},
   };
   // clang-format on
   for (const Case& c : cases) {
@@ -1152,6 +1161,52 @@ TEST(Loaders, SnakeloadSpeedsKeptApart) {
       for (const TapeFile& f : files) EXPECT_EQ(f.loader->name, std::string(own));
     }
   }
+}
+
+// Freeload's block at its three loaders' speeds, each read alone, the decks off as far as
+// the speeds' bounds allow: a speed is one loader's, however near the next.
+TEST(Loaders, FreeloadBlockSpeedsKeptApart) {
+  const auto tape = [](Encoding e, int variant, double speed) {
+    synth::TapeFile f{e, 1, "GAME", Bytes(300, 0x5A), 0x4000};
+    f.variant = variant;
+    synth::TapeWriter writer(speed_of(speed));
+    writer.gap();
+    writer.add(f);
+    writer.gap();
+    return writer.words();
+  };
+  struct Tape {
+    Bytes words;
+    const char* own;
+    double speed;
+  };
+  const std::vector<Tape> tapes = {
+      {tape(Encoding::kFreeload, 0, 1.15), "Freeload", 1.15},
+      {tape(Encoding::kHitload, 0, 0.85), "Hitload", 0.85},
+      {tape(Encoding::kHitload, 0, 1.15), "Hitload", 1.15},
+      {tape(Encoding::kFreeloadSlow, 1, 0.87), "Free Slow", 0.87}};
+  for (const auto& [words, own, speed] : tapes) {
+    for (const char* alone : {"Freeload", "Hitload", "Free Slow"}) {
+      SCOPED_TRACE(std::string(own) + " at " + std::to_string(speed) + " read by " + alone);
+      DecoderSettings settings;
+      settings.loaders = {alone};
+      const auto files = decode(words, settings).files;
+      EXPECT_EQ(files.size(), std::string(alone) == own ? 1u : 0u);
+      for (const TapeFile& f : files) EXPECT_EQ(f.loader->name, std::string(own));
+    }
+  }
+}
+
+// Rainbow Arts F1's block with Microload's pilot of 255 bytes: F1 wants 800 (and Microload's
+// block is F1's without the number): none of Rainbow Arts'.
+TEST(Loaders, RainbowArtsWantsItsLongPilot) {
+  synth::TapeFile f{Encoding::kRainbowArts, 1, "GAME", Bytes(300, 0x5A), 0x4000};
+  f.pilot_bytes = 255;
+  DecoderSettings settings;
+  settings.loaders = {"Rainbow F1"};
+  EXPECT_TRUE(decode(synth::synthesize({f}), settings).files.empty());
+  f.pilot_bytes = 700;
+  EXPECT_EQ(decode(synth::synthesize({f}), settings).files.size(), 1u);
 }
 
 // An Audiogenic block whose XOR holds: a file only with the byte that follows it as the format
