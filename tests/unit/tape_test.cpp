@@ -1197,16 +1197,24 @@ TEST(Loaders, FreeloadBlockSpeedsKeptApart) {
   }
 }
 
-// Rainbow Arts F1's block with Microload's pilot of 255 bytes: F1 wants 800 (and Microload's
-// block is F1's without the number): none of Rainbow Arts'.
-TEST(Loaders, RainbowArtsWantsItsLongPilot) {
-  synth::TapeFile f{Encoding::kRainbowArts, 1, "GAME", Bytes(300, 0x5A), 0x4000};
-  f.pilot_bytes = 255;
-  DecoderSettings settings;
-  settings.loaders = {"Rainbow F1"};
-  EXPECT_TRUE(decode(synth::synthesize({f}), settings).files.empty());
-  f.pilot_bytes = 700;
-  EXPECT_EQ(decode(synth::synthesize({f}), settings).files.size(), 1u);
+// Rainbow Arts F1's blocks as its loader takes them, read alone: with Microload's pilot of 255
+// bytes (F1 wants 800, and Microload's block is F1's without the number), none; one that would
+// load past $FFFF, none; one that loads up to $FFFF, a file ending at 0.
+TEST(Loaders, RainbowArtsBlocksItTakes) {
+  const auto files = [](int pilot, std::uint16_t start, std::size_t size) {
+    synth::TapeFile f{Encoding::kRainbowArts, 1, "GAME", Bytes(size, 0x5A), start};
+    f.pilot_bytes = pilot;
+    DecoderSettings settings;
+    settings.loaders = {"Rainbow F1"};
+    return decode(synth::synthesize({f}), settings).files;
+  };
+  EXPECT_TRUE(files(255, 0x4000, 300).empty());
+  EXPECT_EQ(files(700, 0x4000, 300).size(), 1u);
+  EXPECT_TRUE(files(0, 0xFF00, 0x101).empty());
+  const auto to_ffff = files(0, 0xFF00, 0x100);
+  ASSERT_EQ(to_ffff.size(), 1u);
+  EXPECT_EQ(to_ffff[0].end, 0);
+  EXPECT_EQ(to_ffff[0].verdict, Verdict::kOk);
 }
 
 // An Audiogenic block whose XOR holds: a file only with the byte that follows it as the format
