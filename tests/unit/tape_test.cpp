@@ -1180,11 +1180,10 @@ TEST(Loaders, FreeloadBlockSpeedsKeptApart) {
     const char* own;
     double speed;
   };
-  const std::vector<Tape> tapes = {
-      {tape(Encoding::kFreeload, 0, 1.15), "Freeload", 1.15},
-      {tape(Encoding::kHitload, 0, 0.85), "Hitload", 0.85},
-      {tape(Encoding::kHitload, 0, 1.15), "Hitload", 1.15},
-      {tape(Encoding::kFreeloadSlow, 1, 0.87), "Free Slow", 0.87}};
+  const std::vector<Tape> tapes = {{tape(Encoding::kFreeload, 0, 1.15), "Freeload", 1.15},
+                                   {tape(Encoding::kHitload, 0, 0.85), "Hitload", 0.85},
+                                   {tape(Encoding::kHitload, 0, 1.15), "Hitload", 1.15},
+                                   {tape(Encoding::kFreeloadSlow, 1, 0.87), "Free Slow", 0.87}};
   for (const auto& [words, own, speed] : tapes) {
     for (const char* alone : {"Freeload", "Hitload", "Free Slow"}) {
       SCOPED_TRACE(std::string(own) + " at " + std::to_string(speed) + " read by " + alone);
