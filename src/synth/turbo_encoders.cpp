@@ -1442,6 +1442,35 @@ void special_agent(Writer& o) {
                      o.f.data.begin() + static_cast<long>(std::min(at + 256, o.f.data.size())));
     o.put(xor_of(page));
   }
+// ---- Hitload: Freeload's block (pilot 0x40, at least 30 bytes of it; sync 0x5A; start and
+// end address, low byte first, the end one past the last byte; data; XOR of the data) at
+// 0x34 / 0x66 TAP units, MSB first.
+void hitload(Writer& o) {
+  o.bits = {0x34, 0x66, true};
+  freeload_block(o, 80);
+}
+
+// ---- Rainbow Arts: at least 800 pilot bytes 0xA0 (1000 unless told), a countdown (F1 0x0A..0x01,
+// F2 0x0B..0x01), the head, the data, the XOR of the data and a few trailer pulses. F1's head: the
+// block's number, the start address, 0x10000 - the size; F2's: a 3-byte name, the start, 0x10000 -
+// the size; the words low byte first. Bits 0x19 / 0x36, LSB first.
+void rainbow_arts(Writer& o) {
+  const bool f2 = o.f.variant == 2;
+  o.bits = {0x19, 0x36, false};
+  o.pilot(0xA0, o.f.pilot_bytes > 0 ? o.f.pilot_bytes : 1000);
+  for (int n = f2 ? 11 : 10; n >= 1; --n) o.put(static_cast<std::uint8_t>(n));
+  o.synced();
+  if (f2) {
+    for (std::size_t i = 0; i < 3; ++i)
+      o.put(static_cast<std::uint8_t>(i < o.f.name.size() ? o.f.name[i] : ' '));
+  } else {
+    o.put(0x01);
+  }
+  const unsigned size = 0x10000u - static_cast<unsigned>(o.f.data.size());
+  o.put({lo(o.f.start_address), hi(o.f.start_address), lo(size), hi(size)});
+  o.data(0, o.f.data.size());
+  o.put(xor_of(o.f.data));
+  o.bit(false, 8);
 }
 
 }  // namespace
@@ -1461,6 +1490,10 @@ void add_turbo(TapeWriter& w, const TapeFile& f) {
       return freeload(o);
     case Encoding::kFreeloadSlow:
       return freeload_slow(o);
+    case Encoding::kHitload:
+      return hitload(o);
+    case Encoding::kRainbowArts:
+      return rainbow_arts(o);
     case Encoding::kOcean:
       o.bits = kNova;
       return ocean(o);

@@ -890,6 +890,15 @@ TEST(Loaders, EachReadsItsOwnTapesAndNoOneElses) {
      {{0, 10, 1, "Super Pav", "program", "", "$4000", "$4058", "88", "", "ok", "ok"},
       {0, 11, 1, "Super Pav", "program", "", "$4058", "$4064", "12", "", "cut", "incomplete"},
       {0, 12, 1, "Super Pav", "program", "", "$4158", "$4258", "256", "", "ok", "ok"}}},
+    {"Hitload: Freeload's block at pulses between Freeload's and its Slowload's", turbo(Encoding::kHitload, 0x4000, same),
+     {{0, 10, 1, "Hitload", "program", "", "$4000", "$4258", "600", "", "ok", "ok"}}, 0,
+     {"600", "sum", "bad"}, {"100", "cut", "incomplete"}},
+    {"Rainbow Arts F1: Microload's block with a number, a longer pilot", turbo(Encoding::kRainbowArts, 0x4000, same),
+     {{0, 10, 1, "Rainbow F1", "program", "", "$4000", "$4258", "600", "", "ok", "ok"}}, 0,
+     {"600", "sum", "bad"}, {"100", "cut", "incomplete"}},
+    {"Rainbow Arts F2, a name of 3 bytes", turbo(Encoding::kRainbowArts, 0x4000, [](auto& f) { f.variant = 2; }),
+     {{0, 10, 1, "Rainbow F2", "program", "GAM", "$4000", "$4258", "600", "", "ok", "ok"}}, 0,
+     {"600", "sum", "bad"}, {"100", "cut", "incomplete"}},
   };
   // clang-format on
   for (const Case& c : cases) {
@@ -1206,6 +1215,59 @@ TEST(Loaders, SnakeloadSpeedsKeptApart) {
       for (const TapeFile& f : files) EXPECT_EQ(f.loader->name, std::string(own));
     }
   }
+}
+
+// Freeload's block at its three loaders' speeds, each read alone, the decks off as far as
+// the speeds' bounds allow: a speed is one loader's, however near the next.
+TEST(Loaders, FreeloadBlockSpeedsKeptApart) {
+  const auto tape = [](Encoding e, int variant, double speed) {
+    synth::TapeFile f{e, 1, "GAME", Bytes(300, 0x5A), 0x4000};
+    f.variant = variant;
+    synth::TapeWriter writer(speed_of(speed));
+    writer.gap();
+    writer.add(f);
+    writer.gap();
+    return writer.words();
+  };
+  struct Tape {
+    Bytes words;
+    const char* own;
+    double speed;
+  };
+  const std::vector<Tape> tapes = {{tape(Encoding::kFreeload, 0, 1.15), "Freeload", 1.15},
+                                   {tape(Encoding::kHitload, 0, 0.85), "Hitload", 0.85},
+                                   {tape(Encoding::kHitload, 0, 1.15), "Hitload", 1.15},
+                                   {tape(Encoding::kFreeloadSlow, 1, 0.87), "Free Slow", 0.87}};
+  for (const auto& [words, own, speed] : tapes) {
+    for (const char* alone : {"Freeload", "Hitload", "Free Slow"}) {
+      SCOPED_TRACE(std::string(own) + " at " + std::to_string(speed) + " read by " + alone);
+      DecoderSettings settings;
+      settings.loaders = {alone};
+      const auto files = decode(words, settings).files;
+      EXPECT_EQ(files.size(), std::string(alone) == own ? 1u : 0u);
+      for (const TapeFile& f : files) EXPECT_EQ(f.loader->name, std::string(own));
+    }
+  }
+}
+
+// Rainbow Arts F1's blocks as its loader takes them, read alone: with Microload's pilot of 255
+// bytes (F1 wants 800, and Microload's block is F1's without the number), none; one that would
+// load past $FFFF, none; one that loads up to $FFFF, a file ending at 0.
+TEST(Loaders, RainbowArtsBlocksItTakes) {
+  const auto files = [](int pilot, std::uint16_t start, std::size_t size) {
+    synth::TapeFile f{Encoding::kRainbowArts, 1, "GAME", Bytes(size, 0x5A), start};
+    f.pilot_bytes = pilot;
+    DecoderSettings settings;
+    settings.loaders = {"Rainbow F1"};
+    return decode(synth::synthesize({f}), settings).files;
+  };
+  EXPECT_TRUE(files(255, 0x4000, 300).empty());
+  EXPECT_EQ(files(700, 0x4000, 300).size(), 1u);
+  EXPECT_TRUE(files(0, 0xFF00, 0x101).empty());
+  const auto to_ffff = files(0, 0xFF00, 0x100);
+  ASSERT_EQ(to_ffff.size(), 1u);
+  EXPECT_EQ(to_ffff[0].end, 0);
+  EXPECT_EQ(to_ffff[0].verdict, Verdict::kOk);
 }
 
 // An Audiogenic block whose XOR holds: a file only with the byte that follows it as the format

@@ -6,7 +6,7 @@
 // or 64), the sync 0x5A, the start and end address (little-endian, the end exclusive), the
 // data and the XOR of the data. Freeload Slowload (its T1 kind) is the same block at slower
 // pulses of its own: about 0x5A / 0x85 TAP units, the threshold at 0x77 (952 cycles).
-#include "tape/machinery/block_loader.hpp"
+#include "tape/loaders/freeload.hpp"
 
 namespace tapewren::tape {
 
@@ -23,7 +23,6 @@ const LoaderInfo kInfo = {.name = "Freeload",
                               "Ocean's Freeload and its clones (Graftgold, 180, Invade-a-load): "
                               "0x40 pilot, 0x5A; start, end, data; XOR",
                           .peers = kTapClean | kWavPrg};
-constexpr std::uint8_t kSync[] = {0x5A};
 const LoaderInfo kSlowInfo = {.name = "Free Slow",
                               .machines = kC64,
                               .checksum = true,
@@ -32,19 +31,9 @@ const LoaderInfo kSlowInfo = {.name = "Free Slow",
                                   "Freeload Slowload T1, 0x5A/0x85: "
                                   "0x40 pilot, 0x5A; start, end, data; XOR",
                               .peers = kTapClean};
-// The block at a speed: all else is Freeload's.
-constexpr BlockLayout at(BitFormat bits) {
-  return {bits,
-          0x40,
-          32,
-          kSync,
-          sizeof kSync,
-          4,
-          [](const std::uint8_t* h) { return start_end(le16(h), le16(h + 2)); },
-          BlockLayout::Sum::kXorData};
-}
-const BlockLayout kLayout = at({45 * 16, 29, true});
-const BlockLayout kSlowLayout = at({0x77 * 16, 24, true});
+const BlockLayout kLayout = freeload_block({45 * 16, 29, true});
+// Not below Hitload's pilot 20 % slow: of one block, one speed's loader reads it.
+const BlockLayout kSlowLayout = freeload_block({0x77 * 16, 24, true}, 740);
 
 std::unique_ptr<LoaderDecoder> make(const LoaderInfo& info, FileSink& sink) {
   return std::make_unique<BlockLoader>(info, sink, kLayout);

@@ -41,6 +41,10 @@ struct BlockLayout {
   // The loader's fixed threshold in cycles, where its pilot alone must fit it (0: any pilot
   // at about the speed of `bits`): a faster loader's pilot reads as all 0 bits with it.
   std::uint32_t timer = 0;
+  // Where loaders share one block at speeds of their own: the pilot's 0|1 threshold in cycles
+  // from `from_cycles` up to below `below_cycles` (0: no bound), so that one speed is one
+  // loader's however far a deck is off.
+  std::uint32_t from_cycles = 0, below_cycles = 0;
 };
 
 class BlockLoader : public TurboLoader<BlockLoader> {
@@ -62,6 +66,10 @@ class BlockLoader : public TurboLoader<BlockLoader> {
   bool accepts(const Pilot& pilot) {
     if (pilot.one16 * 16 < pilot.zero16 * layout_.min_one_ratio16) return false;
     if (layout_.timer != 0 && !fits_threshold(pilot, layout_.timer)) return false;
+    const std::uint32_t cycles = (pilot.zero16 + pilot.one16) / 64;
+    if (cycles < layout_.from_cycles ||
+        (layout_.below_cycles != 0 && cycles >= layout_.below_cycles))
+      return false;
     if (!sync_pilot(pilot)) return false;
     bytes_.clear();
     return true;
