@@ -4,14 +4,18 @@
 // One pulse a bit, 0 about 0x24 and 1 about 0x42 TAP units (the threshold at 360 cycles),
 // most significant bit first. Each file is a block of its own: a pilot of 0x40 bytes (128,
 // or 64), the sync 0x5A, the start and end address (little-endian, the end exclusive), the
-// data and the XOR of the data. Freeload Slowload (its T1 kind) is the same block at slower
-// pulses of its own: about 0x5A / 0x85 TAP units, the threshold at 0x77 (952 cycles).
+// data and the XOR of the data. Freeload Slowload is the same block at slower pulses of its
+// own, in two kinds: T1 about 0x5A / 0x85 TAP units (the threshold at 0x77, 952 cycles), T2
+// about 0x66 / 0xCD (at 0x9A, 1,232 cycles). Their thresholds are near enough for each to take
+// the other's pilot at a deck's speed off; the proportion of a 1 to a 0, which no deck's
+// speed changes, tells them apart: half again for T1, twice for T2.
 #include "tape/machinery/block_loader.hpp"
 
 namespace tapewren::tape {
 
 extern const LoaderEntry kFreeloadEntry;
 extern const LoaderEntry kFreeloadSlowEntry;
+extern const LoaderEntry kFreeloadSlowT2Entry;
 
 namespace {
 
@@ -24,7 +28,7 @@ const LoaderInfo kInfo = {.name = "Freeload",
                               "0x40 pilot, 0x5A; start, end, data; XOR",
                           .peers = kTapClean | kWavPrg};
 constexpr std::uint8_t kSync[] = {0x5A};
-const LoaderInfo kSlowInfo = {.name = "Free Slow",
+const LoaderInfo kSlowInfo = {.name = "Free Slow T1",
                               .machines = kC64,
                               .checksum = true,
                               .encoding = "one pulse a bit, MSB first",
@@ -32,19 +36,33 @@ const LoaderInfo kSlowInfo = {.name = "Free Slow",
                                   "Freeload Slowload T1, 0x5A/0x85: "
                                   "0x40 pilot, 0x5A; start, end, data; XOR",
                               .peers = kTapClean};
+const LoaderInfo kSlowT2Info = {.name = "Free Slow T2",
+                                .machines = kC64,
+                                .checksum = true,
+                                .encoding = "one pulse a bit, MSB first",
+                                .description =
+                                    "Freeload Slowload T2, 0x66/0xCD: "
+                                    "0x40 pilot, 0x5A; start, end, data; XOR",
+                                .peers = kTapClean};
 // The block at a speed: all else is Freeload's.
-constexpr BlockLayout at(BitFormat bits) {
-  return {bits,
-          0x40,
-          32,
-          kSync,
-          sizeof kSync,
-          4,
-          [](const std::uint8_t* h) { return start_end(le16(h), le16(h + 2)); },
-          BlockLayout::Sum::kXorData};
+constexpr BlockLayout at(BitFormat bits, std::uint32_t min_one_ratio16 = 0,
+                         std::uint32_t max_one_ratio16 = 0) {
+  BlockLayout layout = {bits,
+                        0x40,
+                        32,
+                        kSync,
+                        sizeof kSync,
+                        4,
+                        [](const std::uint8_t* h) { return start_end(le16(h), le16(h + 2)); },
+                        BlockLayout::Sum::kXorData};
+  layout.min_one_ratio16 = min_one_ratio16;
+  layout.max_one_ratio16 = max_one_ratio16;
+  return layout;
 }
+// Slowload's two kinds part at a 1 seven quarters of a 0 (x16: 28).
 const BlockLayout kLayout = at({45 * 16, 29, true});
-const BlockLayout kSlowLayout = at({0x77 * 16, 24, true});
+const BlockLayout kSlowLayout = at({0x77 * 16, 24, true}, 0, 28);
+const BlockLayout kSlowT2Layout = at({0x9A * 16, 32, true}, 28);
 
 std::unique_ptr<LoaderDecoder> make(const LoaderInfo& info, FileSink& sink) {
   return std::make_unique<BlockLoader>(info, sink, kLayout);
@@ -52,10 +70,14 @@ std::unique_ptr<LoaderDecoder> make(const LoaderInfo& info, FileSink& sink) {
 std::unique_ptr<LoaderDecoder> make_slow(const LoaderInfo& info, FileSink& sink) {
   return std::make_unique<BlockLoader>(info, sink, kSlowLayout);
 }
+std::unique_ptr<LoaderDecoder> make_slow_t2(const LoaderInfo& info, FileSink& sink) {
+  return std::make_unique<BlockLoader>(info, sink, kSlowT2Layout);
+}
 
 }  // namespace
 
 const LoaderEntry kFreeloadEntry = {kInfo, make};
 const LoaderEntry kFreeloadSlowEntry = {kSlowInfo, make_slow};
+const LoaderEntry kFreeloadSlowT2Entry = {kSlowT2Info, make_slow_t2};
 
 }  // namespace tapewren::tape
