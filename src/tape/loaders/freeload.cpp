@@ -28,7 +28,7 @@ const LoaderInfo kInfo = {.name = "Freeload",
                               "0x40 pilot, 0x5A; start, end, data; XOR",
                           .peers = kTapClean | kWavPrg};
 constexpr std::uint8_t kSync[] = {0x5A};
-const LoaderInfo kSlowInfo = {.name = "Free Slow T1",
+const LoaderInfo kSlowInfo = {.name = "FreeSlow T1",
                               .machines = kC64,
                               .checksum = true,
                               .encoding = "one pulse a bit, MSB first",
@@ -36,7 +36,7 @@ const LoaderInfo kSlowInfo = {.name = "Free Slow T1",
                                   "Freeload Slowload T1, 0x5A/0x85: "
                                   "0x40 pilot, 0x5A; start, end, data; XOR",
                               .peers = kTapClean};
-const LoaderInfo kSlowT2Info = {.name = "Free Slow T2",
+const LoaderInfo kSlowT2Info = {.name = "FreeSlow T2",
                                 .machines = kC64,
                                 .checksum = true,
                                 .encoding = "one pulse a bit, MSB first",
