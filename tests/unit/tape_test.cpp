@@ -1130,29 +1130,35 @@ TEST(Loaders, EachReadsItsOwnTapesAndNoOneElses) {
   }
 }
 
-// Steve Snake's three speeds, each loader run alone (--only) over the others' tapes: each
-// pilot of 0 bits is taken only by the loader whose speed it is nearest, so no block is
-// named for a loader it is not (the pulses of T1 and T2 are too near for the bits alone to
-// tell).
-TEST(Loaders, SnakeloadSpeedsKeptApart) {
+// The kinds of one loader at speeds near each other, each loader run alone (--only) over the
+// others' tapes: no block is named for a loader it is not. Steve Snake's three: each pilot
+// of 0 bits is taken only by the loader whose speed it is nearest (the pulses of T1 and T2
+// are too near for the bits alone to tell). Freeload Slowload's two: either threshold takes
+// the other's pulses, the proportion of a 1 to a 0 tells them.
+TEST(Loaders, SpeedsKeptApart) {
   const auto tape = [](Encoding e, int variant) {
     synth::TapeFile f{e, 1, "GAME", Bytes(300, 0x5A), 0x4000};
     f.variant = variant;
     return f;
   };
-  const std::vector<std::pair<synth::TapeFile, const char*>> tapes = {
-      {tape(Encoding::kSnakeload50, 0), "Snake50 T1"},
-      {tape(Encoding::kSnakeload50, 1), "Snake50 T2"},
-      {tape(Encoding::kSnakeload51, 0), "Snake51"}};
-  for (const auto& [file, own] : tapes) {
-    const Bytes words = synth::synthesize({file});
-    for (const char* alone : {"Snake50 T1", "Snake50 T2", "Snake51"}) {
-      SCOPED_TRACE(std::string(own) + " read by " + alone);
-      DecoderSettings settings;
-      settings.loaders = {alone};
-      const auto files = decode(words, settings).files;
-      EXPECT_EQ(files.size(), std::string(alone) == own ? 1u : 0u);
-      for (const TapeFile& f : files) EXPECT_EQ(f.loader->name, std::string(own));
+  using Kinds = std::vector<std::pair<synth::TapeFile, const char*>>;
+  const std::vector<Kinds> kinds = {{{tape(Encoding::kSnakeload50, 0), "Snake50 T1"},
+                                     {tape(Encoding::kSnakeload50, 1), "Snake50 T2"},
+                                     {tape(Encoding::kSnakeload51, 0), "Snake51"}},
+                                    {{tape(Encoding::kFreeloadSlow, 1), "FreeSlow T1"},
+                                     {tape(Encoding::kFreeloadSlow, 2), "FreeSlow T2"}}};
+  for (const Kinds& k : kinds) {
+    for (const auto& [file, own] : k) {
+      const Bytes words = synth::synthesize({file});
+      for (const auto& other : k) {
+        const char* alone = other.second;
+        SCOPED_TRACE(std::string(own) + " read by " + alone);
+        DecoderSettings settings;
+        settings.loaders = {alone};
+        const auto files = decode(words, settings).files;
+        EXPECT_EQ(files.size(), std::string(alone) == own ? 1u : 0u);
+        for (const TapeFile& f : files) EXPECT_EQ(f.loader->name, std::string(own));
+      }
     }
   }
 }
