@@ -625,7 +625,10 @@ TEST(Loaders, EachReadsItsOwnTapesAndNoOneElses) {
      {{0, 10, 1, "Freeload", "program", "", "$4000", "$4258", "600", "", "ok", "ok"}}, 0,
      {"600", "sum", "bad"}, {"100", "cut", "incomplete"}},
     {"Freeload Slowload T1", turbo(Encoding::kFreeloadSlow, 0x4000, [](auto& f) { f.variant = 1; }),
-     {{0, 10, 1, "Free Slow", "program", "", "$4000", "$4258", "600", "", "ok", "ok"}}, 0,
+     {{0, 10, 1, "FreeSlow T1", "program", "", "$4000", "$4258", "600", "", "ok", "ok"}}, 0,
+     {"600", "sum", "bad"}, {"100", "cut", "incomplete"}},
+    {"Freeload Slowload T2: its 0s near T1's, its 1s far longer", turbo(Encoding::kFreeloadSlow, 0x4000, [](auto& f) { f.variant = 2; }),
+     {{0, 10, 1, "FreeSlow T2", "program", "", "$4000", "$4258", "600", "", "ok", "ok"}}, 0,
      {"600", "sum", "bad"}, {"100", "cut", "incomplete"}},
     {"U.S. Gold", turbo(Encoding::kUsGold, 0x0400, same),
      {{0, 10, 1, "U.S. Gold", "program", "GAME", "$0400", "$0658", "600", "", "ok", "ok"}}, 0,
@@ -1190,29 +1193,35 @@ TEST(Loaders, EachReadsItsOwnTapesAndNoOneElses) {
   }
 }
 
-// Steve Snake's three speeds, each loader run alone (--only) over the others' tapes: each
-// pilot of 0 bits is taken only by the loader whose speed it is nearest, so no block is
-// named for a loader it is not (the pulses of T1 and T2 are too near for the bits alone to
-// tell).
-TEST(Loaders, SnakeloadSpeedsKeptApart) {
+// The kinds of one loader at speeds near each other, each loader run alone (--only) over the
+// others' tapes: no block is named for a loader it is not. Steve Snake's three: each pilot
+// of 0 bits is taken only by the loader whose speed it is nearest (the pulses of T1 and T2
+// are too near for the bits alone to tell). Freeload Slowload's two: either threshold takes
+// the other's pulses, the proportion of a 1 to a 0 tells them.
+TEST(Loaders, SpeedsKeptApart) {
   const auto tape = [](Encoding e, int variant) {
     synth::TapeFile f{e, 1, "GAME", Bytes(300, 0x5A), 0x4000};
     f.variant = variant;
     return f;
   };
-  const std::vector<std::pair<synth::TapeFile, const char*>> tapes = {
-      {tape(Encoding::kSnakeload50, 0), "Snake50 T1"},
-      {tape(Encoding::kSnakeload50, 1), "Snake50 T2"},
-      {tape(Encoding::kSnakeload51, 0), "Snake51"}};
-  for (const auto& [file, own] : tapes) {
-    const Bytes words = synth::synthesize({file});
-    for (const char* alone : {"Snake50 T1", "Snake50 T2", "Snake51"}) {
-      SCOPED_TRACE(std::string(own) + " read by " + alone);
-      DecoderSettings settings;
-      settings.loaders = {alone};
-      const auto files = decode(words, settings).files;
-      EXPECT_EQ(files.size(), std::string(alone) == own ? 1u : 0u);
-      for (const TapeFile& f : files) EXPECT_EQ(f.loader->name, std::string(own));
+  using Kinds = std::vector<std::pair<synth::TapeFile, const char*>>;
+  const std::vector<Kinds> kinds = {{{tape(Encoding::kSnakeload50, 0), "Snake50 T1"},
+                                     {tape(Encoding::kSnakeload50, 1), "Snake50 T2"},
+                                     {tape(Encoding::kSnakeload51, 0), "Snake51"}},
+                                    {{tape(Encoding::kFreeloadSlow, 1), "FreeSlow T1"},
+                                     {tape(Encoding::kFreeloadSlow, 2), "FreeSlow T2"}}};
+  for (const Kinds& k : kinds) {
+    for (const auto& [file, own] : k) {
+      const Bytes words = synth::synthesize({file});
+      for (const auto& other : k) {
+        const char* alone = other.second;
+        SCOPED_TRACE(std::string(own) + " read by " + alone);
+        DecoderSettings settings;
+        settings.loaders = {alone};
+        const auto files = decode(words, settings).files;
+        EXPECT_EQ(files.size(), std::string(alone) == own ? 1u : 0u);
+        for (const TapeFile& f : files) EXPECT_EQ(f.loader->name, std::string(own));
+      }
     }
   }
 }
@@ -1606,6 +1615,12 @@ TEST(Loaders, WhatRealTapesShowed) {
       {1, 10, 1, "MMS", "program", "", "$5000", "$5300", "768", "", "ok", "ok"},
       {2, 0, 1, "ROM", "program", "BITURBO", "$0801", "$0881", "128", "ok ok", "ok ok", "ok"},
       {2, 10, 1, "Biturbo", "program", "", "$6000", "$6300", "768", "", "ok", "ok"}}},
+    {"Freeload Slowload T1 and T2 in turn, their thresholds near: each block to its own",
+     {file(Encoding::kFreeloadSlow, 0x4000, [](auto& f) { f.variant = 1; }), file(Encoding::kFreeloadSlow, 0x5000, [](auto& f) { f.variant = 2; }),
+      file(Encoding::kFreeloadSlow, 0x6000, [](auto& f) { f.variant = 1; })},
+     {{0, 10, 1, "FreeSlow T1", "program", "", "$4000", "$4300", "768", "", "ok", "ok"},
+      {1, 10, 1, "FreeSlow T2", "program", "", "$5000", "$5300", "768", "", "ok", "ok"},
+      {2, 10, 1, "FreeSlow T1", "program", "", "$6000", "$6300", "768", "", "ok", "ok"}}},
     {"Biturbo: one that loads up to $FFFF, its boot's end 0",
      {file(Encoding::kBiturbo, 0xFD00, [](auto&) {})},
      {{0, 0, 1, "ROM", "program", "BITURBO", "$0801", "$0881", "128", "ok ok", "ok ok", "ok"},

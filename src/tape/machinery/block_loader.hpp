@@ -36,6 +36,9 @@ struct BlockLayout {
   // The pilot's 1s at least this long (x16) against its 0s, where another loader's pilot
   // and sync read as this one's from another bit, its pulses nearer each other; 0: any.
   std::uint32_t min_one_ratio16 = 0;
+  // At most this long (x16), where another loader's 0s are about as long as this one's and
+  // its 1s far longer, near enough in speed for either to take the other's pilot; 0: any.
+  std::uint32_t max_one_ratio16 = 0;
   // The byte a trailer after the block repeats, as long as the tone lasts; -1: none.
   int trailer = -1;
   // The loader's fixed threshold in cycles, where its pilot alone must fit it (0: any pilot
@@ -65,6 +68,8 @@ class BlockLoader : public TurboLoader<BlockLoader> {
 
   bool accepts(const Pilot& pilot) {
     if (pilot.one16 * 16 < pilot.zero16 * layout_.min_one_ratio16) return false;
+    if (layout_.max_one_ratio16 != 0 && pilot.one16 * 16 > pilot.zero16 * layout_.max_one_ratio16)
+      return false;
     if (layout_.timer != 0 && !fits_threshold(pilot, layout_.timer)) return false;
     const std::uint32_t cycles = (pilot.zero16 + pilot.one16) / 64;
     if (cycles < layout_.from_cycles ||

@@ -19,8 +19,9 @@ namespace tapewren::tape {
 
 // Half cycles of a run's pulse: up to Gremlin's pilot pulses of 0x80 TAP units, a fifth slow.
 constexpr std::uint32_t kRunMin = 240, kRunMax = 2600;
-constexpr std::uint32_t kBitMin = 200, kBitMax = 3200;  // half cycles of any turbo bit
-constexpr std::uint32_t kRunFound = 32;                 // pulses that make a run
+// Half cycles of any turbo bit: up to Freeload Slowload T2's 1s of 0xCD TAP units, a fifth slow.
+constexpr std::uint32_t kBitMin = 200, kBitMax = 4000;
+constexpr std::uint32_t kRunFound = 32;    // pulses that make a run
 constexpr std::uint32_t kBytesFound = 40;  // periodic pulses that make a pilot (five bytes)
 constexpr std::uint32_t kBytesBrief = 8;   // periodic pulses of a brief one (three bytes)
 // The averages settle within this many pulses of a pilot that follows a pause or starts the
