@@ -1442,6 +1442,8 @@ void special_agent(Writer& o) {
                      o.f.data.begin() + static_cast<long>(std::min(at + 256, o.f.data.size())));
     o.put(xor_of(page));
   }
+}
+
 // ---- Hitload: Freeload's block (pilot 0x40, at least 30 bytes of it; sync 0x5A; start and
 // end address, low byte first, the end one past the last byte; data; XOR of the data) at
 // 0x34 / 0x66 TAP units, MSB first.
