@@ -63,7 +63,7 @@ enum class Encoding {
   kPavloda,
   kCauldron,
   kOceanNew1,  // variant 0: T1's pulses; 1: T2's
-  kTesTape,
+  kTesTape,    // variant: the 0 bits of its trailer, 8 when 0
   kMms,
 };
 // The last encoding, for what goes through them all: a new one goes before this line's.
