@@ -66,7 +66,7 @@ enum class Encoding {
   kThunderload,  // variant: the timer (cycles) its boot sets, 0x1A0 when 0
   kEmpire,
   kTheEdge,  // variant: the 0 bits of its second pilot, when not 0
-  kTesTape,
+  kTesTape,  // variant: the 0 bits of its trailer, 8 when 0
   kMms,
   kSpecialAgent,  // variant 0: Special Agent's pulses and timers; 1: Strike Force Cobra's
   kSuperPavloda,  // variant 0: T1's pulses; 1: T2's; the block number in flag (-1: 0)

@@ -1006,7 +1006,7 @@ void atlantis(Writer& o) {
 
 // ---- TES Tape: 160 pilot bytes 0x02 (unless told), the sync 0x52 0x42, the load and end
 // address (low byte first, the end exclusive), the data, the XOR of the data and a trailer of
-// eight 0 bits. Bits 0x1D / 0x44, LSB first.
+// 0 bits, eight unless the variant tells fewer. Bits 0x1D / 0x44, LSB first.
 void tes_tape(Writer& o) {
   o.pilot(0x02, o.f.pilot_bytes > 0 ? o.f.pilot_bytes : 160);
   o.put({0x52, 0x42});
@@ -1014,7 +1014,7 @@ void tes_tape(Writer& o) {
   o.put({lo(o.f.start_address), hi(o.f.start_address), lo(end_of(o.f)), hi(end_of(o.f))});
   o.data(0, o.f.data.size());
   o.put(xor_of(o.f.data));
-  o.bit(false, 8);
+  o.bit(false, o.f.variant > 0 ? o.f.variant : 8);
 }
 
 // ---- MMS: the boot file's header holds the turbo file's load address (low byte at 0x6B,
