@@ -1246,9 +1246,9 @@ TEST(Loaders, FreeloadBlockSpeedsKeptApart) {
   const std::vector<Tape> tapes = {{tape(Encoding::kFreeload, 0, 1.15), "Freeload", 1.15},
                                    {tape(Encoding::kHitload, 0, 0.85), "Hitload", 0.85},
                                    {tape(Encoding::kHitload, 0, 1.15), "Hitload", 1.15},
-                                   {tape(Encoding::kFreeloadSlow, 1, 0.87), "Free Slow", 0.87}};
+                                   {tape(Encoding::kFreeloadSlow, 1, 0.87), "FreeSlow T1", 0.87}};
   for (const auto& [words, own, speed] : tapes) {
-    for (const char* alone : {"Freeload", "Hitload", "Free Slow"}) {
+    for (const char* alone : {"Freeload", "Hitload", "FreeSlow T1"}) {
       SCOPED_TRACE(std::string(own) + " at " + std::to_string(speed) + " read by " + alone);
       DecoderSettings settings;
       settings.loaders = {alone};
