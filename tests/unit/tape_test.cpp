@@ -599,8 +599,8 @@ TEST(Loaders, EachReadsItsOwnTapesAndNoOneElses) {
                               "$02A7", "$02E7", "64", "ok ok", "ok ok",   "ok"};
   const Line kThunderBoot = {0,       0,       1,     "ROM",   "program", "THUNDER",
                              "$02A7", "$0316", "111", "ok ok", "ok ok",   "ok"};
-  const Line kThunderIntro = {0,       10,      1,    "Thunderload", "program", "",
-                              "$C000", "$C040", "64", "",            "ok",      "ok"};
+  const Line kThunderIntro = {0,       10,   1,  "Thunderload", "program", "", "$C000",
+                              "$C040", "64", "", "ok",          "ok"};
   const Line kAgentBoot = {0,       0,       1,     "ROM",   "program", "SPECIAL",
                            "$02A7", "$0314", "109", "ok ok", "ok ok",   "ok"};
   struct Damage {
@@ -1337,8 +1337,8 @@ TEST(Loaders, AudiogenicBlockEndsAsTheFormatHasIt) {
 }
 
 // Special Agent's own speeds (its pulses nearer each other than Strike Force Cobra's) read with
-// the timers its boot sets; the same code in a ROM program loading elsewhere (to its end) is no boot of
-// it, and its blocks then no files.
+// the timers its boot sets; the same code in a ROM program loading elsewhere (to its end) is no
+// boot of it, and its blocks then no files.
 TEST(Loaders, SpecialAgentReadAfterItsBoot) {
   Bytes data(512);
   for (std::size_t i = 0; i < data.size(); ++i) data[i] = static_cast<std::uint8_t>(i * 5 + 1);
@@ -1347,11 +1347,12 @@ TEST(Loaders, SpecialAgentReadAfterItsBoot) {
   w.gap();
   w.add(game);
   w.gap();
-  EXPECT_EQ(report(decode(w.words()).files),
-            expected_report(
-                {{0, 0, 1, "ROM", "program", "SPECIAL", "$02A7", "$0314", "109", "ok ok", "ok ok", "ok"},
-                 {0, 10, 1, "Spec. Agent", "program", "", "$2000", "$2200", "512", "", "ok", "ok"}},
-                w.placed(), 985248));
+  EXPECT_EQ(
+      report(decode(w.words()).files),
+      expected_report(
+          {{0, 0, 1, "ROM", "program", "SPECIAL", "$02A7", "$0314", "109", "ok ok", "ok ok", "ok"},
+           {0, 10, 1, "Spec. Agent", "program", "", "$2000", "$2200", "512", "", "ok", "ok"}},
+          w.placed(), 985248));
   synth::TapeWriter elsewhere;
   elsewhere.gap();
   synth::TapeFile boot{Encoding::kStandard, 3, "SPECIAL", Bytes(0x6C, 0xEA), 0x02A8};
@@ -1428,8 +1429,8 @@ TEST(Loaders, WhatRealTapesShowed) {
   };
   const Line thunder_boot = {0,       0,       1,     "ROM",   "program", "THUNDER",
                              "$02A7", "$0316", "111", "ok ok", "ok ok",   "ok"};
-  const Line thunder_intro = {0,       10,      1,    "Thunderload", "program", "",
-                              "$C000", "$C040", "64", "",            "ok",      "ok"};
+  const Line thunder_intro = {0,       10,   1,  "Thunderload", "program", "", "$C000",
+                              "$C040", "64", "", "ok",          "ok"};
   const Line anirog_boot = {0,       0,       1,    "ROM",   "program", "ANIROG",
                             "$0334", "$0374", "64", "ok ok", "ok ok",   "ok"};
   const Line burner_boot = {0,       0,       1,     "ROM",   "program", "BURNER",

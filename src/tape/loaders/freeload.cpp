@@ -45,8 +45,8 @@ const LoaderInfo kSlowT2Info = {.name = "FreeSlow T2",
                                 .peers = kTapClean};
 // Slowload's kinds: T1 not below Hitload's pilot 20 % slow (of one block, one speed's loader
 // reads it); T1 and T2 part at a 1 seven quarters of a 0 (x16: 28).
-constexpr BlockLayout slow(BitFormat bits, std::uint32_t from_cycles,
-                           std::uint32_t min_one_ratio16, std::uint32_t max_one_ratio16) {
+constexpr BlockLayout slow(BitFormat bits, std::uint32_t from_cycles, std::uint32_t min_one_ratio16,
+                           std::uint32_t max_one_ratio16) {
   BlockLayout layout = freeload_block(bits, from_cycles);
   layout.min_one_ratio16 = min_one_ratio16;
   layout.max_one_ratio16 = max_one_ratio16;
