@@ -41,6 +41,11 @@ struct BlockLayout {
   // The loader's fixed threshold in cycles, where its pilot alone must fit it (0: any pilot
   // at about the speed of `bits`): a faster loader's pilot reads as all 0 bits with it.
   std::uint32_t timer = 0;
+  // The check byte's place in the head, where it is there and not after the data; -1: after.
+  int sum_in_head = -1;
+  // Filler bytes (any) after the data up to a whole number of pages, the block's end after
+  // them; or, where bits stop right after the data, none (a variant without).
+  bool page_filler = false;
 };
 
 class BlockLoader : public TurboLoader<BlockLoader> {
@@ -90,14 +95,24 @@ class BlockLoader : public TurboLoader<BlockLoader> {
   }
 
   bool no_bit(std::uint64_t) {
-    if (synced() && bytes_.size() >= layout_.head) emit_file(false);
+    if (!synced() || bytes_.size() < layout_.head) return false;
+    // Bits that stop right after the data end a block without filler, whole.
+    const bool no_filler = layout_.page_filler && bytes_.size() == whole() - filler();
+    emit_file(no_filler, no_filler);
     return false;
   }
   void close() { no_bit(0); }
 
  private:
-  std::size_t sum_bytes() const { return layout_.sum == BlockLayout::Sum::kNone ? 0 : 1; }
-  std::size_t whole() const { return layout_.head + head_.size + sum_bytes() + layout_.tail; }
+  std::size_t sum_bytes() const {
+    return layout_.sum == BlockLayout::Sum::kNone || layout_.sum_in_head >= 0 ? 0 : 1;
+  }
+  std::size_t filler() const {
+    return layout_.page_filler ? (0x100 - head_.size % 0x100) % 0x100 : 0;
+  }
+  std::size_t whole() const {
+    return layout_.head + head_.size + sum_bytes() + layout_.tail + filler();
+  }
 
   // `whole`: the fixed bytes after it came, all of them.
   void emit_file(bool complete, bool whole = false) {
@@ -111,9 +126,12 @@ class BlockLoader : public TurboLoader<BlockLoader> {
       for (auto b : data) x ^= b;
       if (layout_.sum == BlockLayout::Sum::kXorHeadAndData)
         for (std::size_t i = 0; i < layout_.head; ++i) x ^= bytes_[i];
-      sum_ok = complete && x == bytes_[layout_.head + head_.size];
+      const std::size_t at = layout_.sum_in_head >= 0
+                                 ? static_cast<std::size_t>(layout_.sum_in_head)
+                                 : layout_.head + head_.size;
+      sum_ok = complete && x == bytes_[at];
       if (complete) {
-        found = bytes_[layout_.head + head_.size];
+        found = bytes_[at];
         computed = x;
       }
     }
