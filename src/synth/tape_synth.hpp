@@ -63,9 +63,11 @@ enum class Encoding {
   kPavloda,
   kCauldron,
   kOceanNew1,  // variant 0: T1's pulses; 1: T2's
+  kOceanNew2,
+  kOceanNew4,  // variant 1: no filler after the data
 };
 // The last encoding, for what goes through them all: a new one goes before this line's.
-constexpr Encoding kLastEncoding = Encoding::kOceanNew1;
+constexpr Encoding kLastEncoding = Encoding::kOceanNew4;
 
 // How a Rack-It tape's loader differs from the common one, summed up in a file's variant.
 enum RackItVariant : int {
