@@ -82,6 +82,12 @@ class BlockLoader : public TurboLoader<BlockLoader> {
     }
     if (bytes_.size() < layout_.head) return true;
     const std::size_t read = whole();
+    // The next block's pilot right after the data: a block without filler, whole.
+    if (filler() > 0 && bytes_.size() == read - filler() + 1 && rotation_of(v, layout_.pilot)) {
+      bytes_.pop_back();
+      emit_file(true, true);
+      return false;
+    }
     if (bytes_.size() > read) {  // the fixed bytes after the block
       const std::size_t at = bytes_.size() - 1 - read;
       const bool same = v == layout_.post_byte(at);
