@@ -72,9 +72,11 @@ enum class Encoding {
   kSuperPavloda,  // variant 0: T1's pulses; 1: T2's; the block number in flag (-1: 0)
   kHitload,
   kRainbowArts,  // variant 2: F2 (a name in the head), else F1 (a block number)
+  kOceanNew2,
+  kOceanNew4,  // variant 1: no filler after the data
 };
 // The last encoding, for what goes through them all: a new one goes before this line's.
-constexpr Encoding kLastEncoding = Encoding::kRainbowArts;
+constexpr Encoding kLastEncoding = Encoding::kOceanNew4;
 
 // How a Rack-It tape's loader differs from the common one, summed up in a file's variant.
 enum RackItVariant : int {

@@ -1351,6 +1351,16 @@ void thunderload(Writer& o, unsigned timer, unsigned later) {
   head.push_back(
       static_cast<std::uint8_t>(xor_of(head) ^ 0xAA ^ 0xF0 ^ 0x96 ^ (o.f.bad_checksum ? 0xFF : 0)));
   o.put(head);
+}
+
+// ---- Ocean New 2: Freeload's pilot (0x40 bytes, 128 here) and sync 0x5A, the load and end
+// address (little-endian, the end exclusive), an ID byte (2 here), the data and the XOR of the
+// data. MSB first; bits 0x22 / 0x42.
+void ocean_new2(Writer& o) {
+  o.pilot(0x40, 128);
+  o.put(0x5A);
+  o.synced();
+  o.put({lo(o.f.start_address), hi(o.f.start_address), lo(end_of(o.f)), hi(end_of(o.f)), 0x02});
   o.data(0, o.f.data.size());
   o.put(xor_of(o.f.data));
 }
@@ -1473,6 +1483,21 @@ void rainbow_arts(Writer& o) {
   o.data(0, o.f.data.size());
   o.put(xor_of(o.f.data));
   o.bit(false, 8);
+}
+
+// ---- Ocean New 4: Freeload's pilot (0x40 bytes, 128 here) and sync 0x5A, then the block's
+// number (1 here), the XOR of the data, the load and end address (little-endian, the end
+// exclusive), the data and 0 bytes up to the page's end (variant 1: none). MSB first; bits
+// 0x24 / 0x44.
+void ocean_new4(Writer& o) {
+  o.pilot(0x40, 128);
+  o.put(0x5A);
+  o.synced();
+  o.put({0x01, xor_of(o.f.data), lo(o.f.start_address), hi(o.f.start_address), lo(end_of(o.f)),
+         hi(end_of(o.f))});
+  o.data(0, o.f.data.size());
+  if (o.f.variant != 1)
+    for (std::size_t n = o.f.data.size(); n % 256 != 0; ++n) o.put(0);
 }
 
 }  // namespace
@@ -1637,6 +1662,12 @@ void add_turbo(TapeWriter& w, const TapeFile& f) {
       o.bits = f.variant == 1 ? TurboBits{0x3E, 0x7C, true, false, 0x5D}
                               : TurboBits{0x2E, 0x5C, true, false, 0x45};
       return super_pavloda(o);
+    case Encoding::kOceanNew2:
+      o.bits = {0x22, 0x42, true};
+      return ocean_new2(o);
+    case Encoding::kOceanNew4:
+      o.bits = {0x24, 0x44, true};
+      return ocean_new4(o);
     case Encoding::kVisiload:
       o.bits = kVisi;
       return visiload(o);

@@ -288,7 +288,7 @@ struct Decoder::State : FileSink {
   // Two loaders that read the same stretch of tape: the file with the better evidence stays:
   // a checksum that verifies, then the loader's code recognised before it, then the longer
   // sync, then the smaller size announced (a misreading announces any size), then the longer
-  // file.
+  // file, then the one read farther (a block with a byte more in its head, to its end).
   void arbitrate() {
     // A checksum that verified; a file whose loader was recognised, read well, then damaged;
     // a checksum that failed, where nothing else supports the reading; a whole structure
@@ -304,10 +304,11 @@ struct Decoder::State : FileSink {
     };
     const auto stronger = [&](const TapeFile& x, const TapeFile& y) {
       const int rx = rank(x), ry = rank(y);
-      return rx != ry                       ? rx > ry
-             : x.evidence != y.evidence     ? x.evidence > y.evidence
-             : announced(x) != announced(y) ? announced(x) < announced(y)
-                                            : x.data.size() > y.data.size();
+      return rx != ry                         ? rx > ry
+             : x.evidence != y.evidence       ? x.evidence > y.evidence
+             : announced(x) != announced(y)   ? announced(x) < announced(y)
+             : x.data.size() != y.data.size() ? x.data.size() > y.data.size()
+                                              : x.end_offset > y.end_offset;
     };
     // Two readings of one stretch, not neighbours whose pilot and trailer touch: more than
     // half of the shorter one is in the other.

@@ -48,6 +48,11 @@ struct BlockLayout {
   // from `from_cycles` up to below `below_cycles` (0: no bound), so that one speed is one
   // loader's however far a deck is off.
   std::uint32_t from_cycles = 0, below_cycles = 0;
+  // The check byte's place in the head, where it is there and not after the data; -1: after.
+  int sum_in_head = -1;
+  // Filler bytes (any) after the data up to a whole number of pages, the block's end after
+  // them; or, where bits stop right after the data, none (a variant without).
+  bool page_filler = false;
 };
 
 class BlockLoader : public TurboLoader<BlockLoader> {
@@ -90,6 +95,12 @@ class BlockLoader : public TurboLoader<BlockLoader> {
     }
     if (bytes_.size() < layout_.head) return true;
     const std::size_t read = whole();
+    // The next block's pilot right after the data: a block without filler, whole.
+    if (filler() > 0 && bytes_.size() == read - filler() + 1 && rotation_of(v, layout_.pilot)) {
+      bytes_.pop_back();
+      emit_file(true, true);
+      return false;
+    }
     if (bytes_.size() > read) {  // the fixed bytes after the block
       const std::size_t at = bytes_.size() - 1 - read;
       const bool same = v == layout_.post_byte(at);
@@ -103,14 +114,24 @@ class BlockLoader : public TurboLoader<BlockLoader> {
   }
 
   bool no_bit(std::uint64_t) {
-    if (synced() && bytes_.size() >= layout_.head) emit_file(false);
+    if (!synced() || bytes_.size() < layout_.head) return false;
+    // Bits that stop right after the data end a block without filler, whole.
+    const bool no_filler = layout_.page_filler && bytes_.size() == whole() - filler();
+    emit_file(no_filler, no_filler);
     return false;
   }
   void close() { no_bit(0); }
 
  private:
-  std::size_t sum_bytes() const { return layout_.sum == BlockLayout::Sum::kNone ? 0 : 1; }
-  std::size_t whole() const { return layout_.head + head_.size + sum_bytes() + layout_.tail; }
+  std::size_t sum_bytes() const {
+    return layout_.sum == BlockLayout::Sum::kNone || layout_.sum_in_head >= 0 ? 0 : 1;
+  }
+  std::size_t filler() const {
+    return layout_.page_filler ? (0x100 - head_.size % 0x100) % 0x100 : 0;
+  }
+  std::size_t whole() const {
+    return layout_.head + head_.size + sum_bytes() + layout_.tail + filler();
+  }
 
   // `whole`: the fixed bytes after it came, all of them.
   void emit_file(bool complete, bool whole = false) {
@@ -124,9 +145,12 @@ class BlockLoader : public TurboLoader<BlockLoader> {
       for (auto b : data) x ^= b;
       if (layout_.sum == BlockLayout::Sum::kXorHeadAndData)
         for (std::size_t i = 0; i < layout_.head; ++i) x ^= bytes_[i];
-      sum_ok = complete && x == bytes_[layout_.head + head_.size];
+      const std::size_t at = layout_.sum_in_head >= 0
+                                 ? static_cast<std::size_t>(layout_.sum_in_head)
+                                 : layout_.head + head_.size;
+      sum_ok = complete && x == bytes_[at];
       if (complete) {
-        found = bytes_[layout_.head + head_.size];
+        found = bytes_[at];
         computed = x;
       }
     }
