@@ -1351,6 +1351,8 @@ void thunderload(Writer& o, unsigned timer, unsigned later) {
   head.push_back(
       static_cast<std::uint8_t>(xor_of(head) ^ 0xAA ^ 0xF0 ^ 0x96 ^ (o.f.bad_checksum ? 0xFF : 0)));
   o.put(head);
+  o.data(0, o.f.data.size());
+  o.put(xor_of(o.f.data));
 }
 
 // ---- Ocean New 2: Freeload's pilot (0x40 bytes, 128 here) and sync 0x5A, the load and end
