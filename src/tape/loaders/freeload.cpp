@@ -43,18 +43,18 @@ const LoaderInfo kSlowT2Info = {.name = "FreeSlow T2",
                                     "Freeload Slowload T2, 0x66/0xCD: "
                                     "0x40 pilot, 0x5A; start, end, data; XOR",
                                 .peers = kTapClean};
-// Slowload's kinds: T1 not below Hitload's pilot 20 % slow (of one block, one speed's loader
-// reads it); T1 and T2 part at a 1 seven quarters of a 0 (x16: 28).
-constexpr BlockLayout slow(BitFormat bits, std::uint32_t from_cycles, std::uint32_t min_one_ratio16,
+// Slowload's kinds part at a 1 seven quarters of a 0 (x16: 28). Hitload's block, its 1s twice
+// its 0s, is kept from T1 by that proportion and from T2 by its speed.
+constexpr BlockLayout slow(BitFormat bits, std::uint32_t min_one_ratio16,
                            std::uint32_t max_one_ratio16) {
-  BlockLayout layout = freeload_block(bits, from_cycles);
+  BlockLayout layout = freeload_block(bits);
   layout.min_one_ratio16 = min_one_ratio16;
   layout.max_one_ratio16 = max_one_ratio16;
   return layout;
 }
 const BlockLayout kLayout = freeload_block({45 * 16, 29, true});
-const BlockLayout kSlowLayout = slow({0x77 * 16, 24, true}, 740, 0, 28);
-const BlockLayout kSlowT2Layout = slow({0x9A * 16, 32, true}, 0, 28, 0);
+const BlockLayout kSlowLayout = slow({0x77 * 16, 24, true}, 0, 28);
+const BlockLayout kSlowT2Layout = slow({0x9A * 16, 32, true}, 28, 0);
 
 std::unique_ptr<LoaderDecoder> make(const LoaderInfo& info, FileSink& sink) {
   return std::make_unique<BlockLoader>(info, sink, kLayout);
