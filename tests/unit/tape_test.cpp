@@ -888,7 +888,7 @@ TEST(Loaders, EachReadsItsOwnTapesAndNoOneElses) {
       {0, 10, 1, "MMS", "program", "", "$4000", "$4258", "600", "", "ok", "ok"}}, 1,
      {"600", "sum", "bad"}, {"100", "cut", "incomplete"}},
     {"Strike Force Cobra: its pilots of pulses longer than a 1, its speed its boot's timers", turbo(Encoding::kSpecialAgent, 0x4000, [](auto& f) { f.variant = 1; }),
-     {kAgentBoot, {0, 10, 1, "Spec. Agent", "program", "", "$4000", "$4300", "768", "", "ok", "ok"}}, 1,
+     {kAgentBoot, {0, 10, 1, "Sp. Agent", "program", "", "$4000", "$4300", "768", "", "ok", "ok"}}, 1,
      {"256", "sum", "bad", nullptr, "$4100"}, {"100", "cut", "incomplete", nullptr, "$4064"}},
     {"Super Pavloda T1: three pulse lengths in two states, 88 bytes and two sub-blocks of 256", turbo(Encoding::kSuperPavloda, 0x4000, same),
      {{0, 10, 1, "Super Pav", "program", "", "$4000", "$4258", "600", "", "ok", "ok"}}, 0, {}, {},
@@ -1368,7 +1368,7 @@ TEST(Loaders, SpecialAgentReadAfterItsBoot) {
       report(decode(w.words()).files),
       expected_report(
           {{0, 0, 1, "ROM", "program", "SPECIAL", "$02A7", "$0314", "109", "ok ok", "ok ok", "ok"},
-           {0, 10, 1, "Spec. Agent", "program", "", "$2000", "$2200", "512", "", "ok", "ok"}},
+           {0, 10, 1, "Sp. Agent", "program", "", "$2000", "$2200", "512", "", "ok", "ok"}},
           w.placed(), 985248));
   synth::TapeWriter elsewhere;
   elsewhere.gap();

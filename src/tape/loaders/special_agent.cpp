@@ -17,7 +17,7 @@ extern const LoaderEntry kSpecialAgentEntry;
 
 namespace {
 
-const LoaderInfo kInfo = {.name = "Spec. Agent",
+const LoaderInfo kInfo = {.name = "Sp. Agent",
                           .machines = kC64,
                           .checksum = true,
                           .needs_boot = true,
