@@ -1204,7 +1204,7 @@ FAULTS = [
     ("mms-encoder-end-inclusive", "src/synth/turbo_encoders.cpp",
      "filler[0x77 - kAfterName] = lo(end_of(o.f));", "filler[0x77 - kAfterName] = lo(end_of(o.f) - 1u);"),
     ("mms-encoder-countdown-from-8", "src/synth/turbo_encoders.cpp",
-     "for (int b = 0x07; b >= 0; --b)", "for (int b = 0x08; b >= 0; --b)"),
+     "countdown(o, 0, 0x07, 500);", "countdown(o, 0, 0x08, 500);"),
     ("mms-encoder-offsets-from-name", "src/synth/turbo_encoders.cpp",
      "constexpr std::size_t kAfterName = 21;", "constexpr std::size_t kAfterName = 20;"),
     ("sa-lsb-first", "src/tape/loaders/special_agent.cpp",

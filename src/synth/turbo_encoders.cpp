@@ -293,10 +293,11 @@ void burner(Writer& o) {
 }
 
 // ---- The Turbo Tape family: a pilot of 0x02 bytes and a countdown 0x09..0x01 (or ..0x00),
-// most significant bit first, each member with its own layout after it.
-void countdown(Writer& o, int last) {
-  o.pilot(0x02, o.f.pilot_bytes > 0 ? o.f.pilot_bytes : 256);
-  for (int n = 9; n >= last; --n) o.put(static_cast<std::uint8_t>(n));
+// most significant bit first, each member with its own layout after it. MMS and Biturbo count
+// down from bytes of their own, after longer pilots.
+void countdown(Writer& o, int last, int first = 9, int pilot_bytes = 256) {
+  o.pilot(0x02, o.f.pilot_bytes > 0 ? o.f.pilot_bytes : pilot_bytes);
+  for (int n = first; n >= last; --n) o.put(static_cast<std::uint8_t>(n));
   o.synced();
 }
 
@@ -1034,9 +1035,7 @@ void mms(Writer& o) {
     o.w.add_rom(boot);
     o.pause();
   }
-  o.pilot(0x02, o.f.pilot_bytes > 0 ? o.f.pilot_bytes : 500);
-  for (int b = 0x07; b >= 0; --b) o.put(static_cast<std::uint8_t>(b));
-  o.synced();
+  countdown(o, 0, 0x07, 500);
   o.data(0, o.f.data.size());
   o.put(xor_of(o.f.data));
   for (int i = 0; i < 255; ++i) o.put(0);
@@ -1119,9 +1118,7 @@ void biturbo(Writer& o) {
     o.w.add_rom({Encoding::kStandard, 1, "BITURBO", boot, 0x0801});
     o.pause();
   }
-  o.pilot(0x02, o.f.pilot_bytes > 0 ? o.f.pilot_bytes : 600);
-  for (int b = 0x10; b >= 0; --b) o.put(static_cast<std::uint8_t>(b));
-  o.synced();
+  countdown(o, 0, 0x10, 600);
   o.data(0, o.f.data.size());
   o.put(xor_of(o.f.data));
   for (int i = 0; i < 255; ++i) o.put(0);
