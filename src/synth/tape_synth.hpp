@@ -74,9 +74,10 @@ enum class Encoding {
   kRainbowArts,  // variant 2: F2 (a name in the head), else F1 (a block number)
   kOceanNew2,
   kOceanNew4,  // variant 1: no filler after the data
+  kOceanNew3,  // the file's data from a page boundary at $0D00 or above, in whole pages
 };
 // The last encoding, for what goes through them all: a new one goes before this line's.
-constexpr Encoding kLastEncoding = Encoding::kOceanNew4;
+constexpr Encoding kLastEncoding = Encoding::kOceanNew3;
 
 // How a Rack-It tape's loader differs from the common one, summed up in a file's variant.
 enum RackItVariant : int {

@@ -1272,6 +1272,28 @@ void gremlin_gbh(Writer& o) {
   o.data(0, o.f.data.size());
 }
 
+// ---- Ocean New 3: each 256-byte page of the file a block of its own: a pilot of 0x80 pulses
+// (256 unless told), a 0 bit, a head of four bytes (one not used, 0 here; the block's number,
+// the page less 0x0D, as it loads at $0D00 + 256 x number; one not used, 0 here; the XOR of the
+// page), the page's 256 bytes. Bits 0x2E / 0x49, MSB first.
+void ocean_new3(Writer& o) {
+  for (std::size_t at = 0; at < o.f.data.size(); at += 256) {
+    o.w.place(o.block++, 1);
+    o.w.pilot();
+    for (int i = 0; i < (o.f.pilot_bytes > 0 ? o.f.pilot_bytes : 256); ++i)
+      o.w.bit(true, {0x2E, 0x80, true});
+    o.bit(false);
+    o.synced();
+    const Bytes page(o.f.data.begin() + static_cast<long>(at),
+                     o.f.data.begin() + static_cast<long>(std::min(at + 256, o.f.data.size())));
+    const auto number =
+        static_cast<std::uint8_t>(hi(o.f.start_address + static_cast<unsigned>(at)) - 0x0D);
+    o.put({0x00, number, 0x00, xor_of(page)});
+    o.data(at, 256);
+    for (std::size_t i = o.f.data.size(); i < at + 256; ++i) o.put(0);
+  }
+}
+
 // ---- Freeload Slowload: Freeload's block layout (pilot 0x40, at least 45 bytes of it; sync
 // 0x5A; load and end address, low byte first, the end one past the last byte; data; XOR of
 // the data) at slower pulses: T1 0x5A / 0x85, T2 0x66 / 0xCD TAP units, MSB first.
@@ -1631,6 +1653,9 @@ void add_turbo(TapeWriter& w, const TapeFile& f) {
     case Encoding::kGremlinGbh:
       o.bits = {0x2F, 0x49, true};
       return gremlin_gbh(o);
+    case Encoding::kOceanNew3:
+      o.bits = {0x2E, 0x49, true};
+      return ocean_new3(o);
     case Encoding::kPavloda:
       o.bits = {0x3F, 0x1F, true, true};
       return pavloda(o);

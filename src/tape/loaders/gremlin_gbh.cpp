@@ -26,21 +26,16 @@ constexpr std::uint32_t kZero = 0x2F * 16, kOne = 0x49 * 16, kPilot = 0x80 * 16;
 constexpr BitFormat kBits = {(kZero + kOne) / 2, kOne * 16 / kZero, true};
 constexpr std::uint32_t kMinPilot = 512;  // pulses
 constexpr std::size_t kHead = 48;
+// A pulse this long (x16 of the bits' threshold) is the pilot's, midway between a 1 and it.
+constexpr std::uint32_t kPilotRatio16 = 27;
 
 class GremlinGbh : public TurboLoader<GremlinGbh> {
  public:
   GremlinGbh(const LoaderInfo& info, FileSink& sink) : TurboLoader(info, sink, kBits) {}
 
-  // A run of pilot pulses, within a fifth of their length: the bits' classes from it, as
-  // fast or slow as the deck.
   bool engage(const Pilot& pilot, std::size_t from) override {
-    if (pilot.kind != Pilot::Kind::kRun || pilot.count < kMinPilot ||
-        pilot.average16 * 5 < kPilot * 16 * 4 || pilot.average16 * 5 > kPilot * 16 * 6)
-      return false;
-    Pilot bits = pilot;
-    bits.kind = Pilot::Kind::kBytes;
-    bits.zero16 = static_cast<std::uint32_t>(std::uint64_t{pilot.average16} * kZero / kPilot);
-    bits.one16 = static_cast<std::uint32_t>(std::uint64_t{pilot.average16} * kOne / kPilot);
+    Pilot bits;
+    if (!run_as_bits(pilot, kMinPilot, kPilot, kZero, kOne, bits)) return false;
     const bool data = data_ && pilot.time - head_end_ < kDataWithin;
     if (!TurboLoader::engage(bits, from)) return false;
     data_ = data;
@@ -55,6 +50,8 @@ class GremlinGbh : public TurboLoader<GremlinGbh> {
   }
 
   bool byte(std::uint8_t v, const PulseBlock& b, std::size_t i) {
+    // The pulses of a pilot (read as 1s) before the block's end: it was cut short.
+    if (pilot_pulse(b, i, kPilotRatio16)) return no_bit(0);
     bytes_.push_back(v);
     if (!data_) {
       if (bytes_.size() < kHead) return true;

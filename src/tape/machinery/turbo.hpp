@@ -208,6 +208,29 @@ class TurboLoader : public LoaderDecoder {
     const std::uint32_t t = (pilot.zero16 + pilot.one16) / 32;
     return t * 10 >= cycles * 2 * 7 && t * 10 <= cycles * 2 * 13;
   }
+  // A run of at least `min` pulses within a fifth of `pilot` (half cycles), for a loader whose
+  // pilot pulses are longer than its bits of `zero` and `one`: the bits' classes from it in
+  // the format's proportion, as fast or slow as the deck. False when it is no such run.
+  static bool run_as_bits(const Pilot& run, std::uint32_t min, std::uint32_t pilot,
+                          std::uint32_t zero, std::uint32_t one, Pilot& bits) {
+    if (run.kind != Pilot::Kind::kRun || run.count < min || run.average16 * 5 < pilot * 16 * 4 ||
+        run.average16 * 5 > pilot * 16 * 6)
+      return false;
+    bits = run;
+    bits.kind = Pilot::Kind::kBytes;
+    bits.zero16 = static_cast<std::uint32_t>(std::uint64_t{run.average16} * zero / pilot);
+    bits.one16 = static_cast<std::uint32_t>(std::uint64_t{run.average16} * one / pilot);
+    return true;
+  }
+  // Whether the byte just read holds a pulse longer than `ratio16`/16 of the bits' threshold:
+  // the next pilot's, where a loader's pilot pulses are longer than its bits yet read as 1s.
+  // Its pulses in this block are looked at, which a pilot's run fills at least once.
+  bool pilot_pulse(const PulseBlock& b, std::size_t i, std::uint32_t ratio16) const {
+    const std::uint32_t limit = bits_.threshold() * ratio16 / 16;
+    for (std::size_t k = i >= 7 ? i - 7 : 0; k <= i; ++k)
+      if (b.length[k] > limit) return true;
+    return false;
+  }
   // For a loader that learns its pilot and sync from a file before.
   void use_sync(const PilotSync& sync) { pilot_sync_ = sync; }
 
@@ -229,8 +252,9 @@ class TurboLoader : public LoaderDecoder {
   // The open file goes to the sink; `whole`: its structure is known to be whole.
   void flush(bool whole = false) {
     if (!open_) return;
-    deliver(std::move(*open_), whole);
+    TapeFile f = std::move(*open_);
     open_.reset();
+    deliver(std::move(f), whole);
   }
   // The block is over: after a trailer of `trailer` bytes, if the format has one, the pulses
   // must stop being bits within two bytes or turn into the next block's pilot of `pilot`
@@ -400,9 +424,19 @@ class TurboLoader : public LoaderDecoder {
         return;
     }
   }
+  // What the open chain read stays held: it may yet be no file.
   void release_spans() {
-    for (const auto& [start, end, pulses] : spans_held_) sink_.span(start, end, pulses);
-    spans_held_.clear();
+    const std::uint64_t keep =
+        open_ ? open_->half_cycles : std::numeric_limits<std::uint64_t>::max();
+    std::size_t kept = 0;
+    for (const auto& span : spans_held_) {
+      if (span[0] >= keep) {
+        spans_held_[kept++] = span;
+      } else {
+        sink_.span(span[0], span[1], span[2]);
+      }
+    }
+    spans_held_.resize(kept);
   }
   // The stretches read from `time` on were no file's.
   void drop_spans(std::uint64_t time) {
