@@ -22,8 +22,7 @@ const LoaderInfo kInfo = {.name = "Ace of Aces",
 constexpr std::uint8_t kSync[] = {0xFF};
 BlockHead read_head(const std::uint8_t* h) {
   const std::uint16_t start = le16(h), end = le16(h + 2);
-  BlockHead head = start_end(start, end);
-  head.ok = end == 0 ? start != 0 : end > start;
+  BlockHead head = start_end_to_top(start, end);
   head.name = name_of(h + 4, 16);
   return head;
 }

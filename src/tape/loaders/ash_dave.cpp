@@ -25,9 +25,7 @@ const LoaderInfo kInfo = {.name = "Ash & Dave",
                           .peers = kTapClean | kWavPrg};
 constexpr std::uint8_t kSync[] = {0x40};
 BlockHead read_head(const std::uint8_t* h) {
-  BlockHead head = start_end(le16(h + 1), le16(h + 3));
-  head.ok = le16(h + 3) == 0 || le16(h + 3) > le16(h + 1);
-  return head;
+  return start_end_to_top(le16(h + 1), le16(h + 3));
 }
 constexpr std::uint8_t kPost[] = {0x00, 0x01, 0x02, 0x04, 0x08, 0x10, 0x20, 0x40,
                                   0x80, 0x11, 0x22, 0x33, 0x44, 0x55, 0x66};

@@ -23,9 +23,7 @@ const LoaderInfo kInfo = {.name = "Atlantis",
                           .peers = kTapClean};
 constexpr std::uint8_t kSync[] = {0x52, 0x42};
 BlockHead read_head(const std::uint8_t* h) {
-  BlockHead head = start_end(be16(h + 4), be16(h + 2));
-  head.ok = be16(h + 2) == 0 ? be16(h + 4) != 0 : be16(h + 2) > be16(h + 4);
-  return head;
+  return start_end_to_top(be16(h + 4), be16(h + 2));
 }
 const BlockLayout kLayout = {
     {2 * 376, 36, false},       0x02, 32, kSync, sizeof kSync, 6, read_head,

@@ -26,8 +26,8 @@ constexpr auto kSync = [] {
 }();
 BlockHead read_head(const std::uint8_t* h) {
   const std::uint16_t start = le16(h + 1), end = le16(h + 3);
-  BlockHead head = start_end(start, end);
-  head.ok = h[0] != 0 && (end == 0 ? start != 0 : end > start);
+  BlockHead head = start_end_to_top(start, end);
+  head.ok = head.ok && h[0] != 0;
   return head;
 }
 const BlockLayout kLayout = {.bits = {2 * 263, 25, true},

@@ -23,10 +23,7 @@ const LoaderInfo kInfo = {.name = "Easy-Tape",
                           .peers = kTapClean};
 constexpr std::uint8_t kSync[] = {0x52, 0x4D};
 BlockHead read_head(const std::uint8_t* h) {
-  const std::uint16_t start = le16(h), end = le16(h + 2);
-  BlockHead head = start_end(start, end);
-  head.ok = end == 0 ? start != 0 : end > start;
-  return head;
+  return start_end_to_top(le16(h), le16(h + 2));
 }
 const BlockLayout kLayout = {.bits = {2 * 384, 35, false},
                              .pilot = 0x02,

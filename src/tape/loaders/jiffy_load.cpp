@@ -25,9 +25,7 @@ const LoaderInfo kInfo = {.name = "Jiffy Load",
                           .peers = kTapClean};
 constexpr std::uint8_t kSync[] = {0x20};
 BlockHead read_head(const std::uint8_t* h) {
-  BlockHead head = start_end(be16(h), be16(h + 2));
-  head.ok = be16(h + 2) == 0 || be16(h + 2) > be16(h);
-  return head;
+  return start_end_to_top(be16(h), be16(h + 2));
 }
 std::uint8_t post_byte(std::size_t i) {
   return static_cast<std::uint8_t>(-static_cast<int>(i));

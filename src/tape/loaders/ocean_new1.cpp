@@ -28,9 +28,7 @@ const LoaderInfo kInfoT2 = {.name = "Ocean N1 T2",
                             .peers = kTapClean};
 constexpr std::uint8_t kSync[] = {0x5A};
 BlockHead read_head(const std::uint8_t* h) {
-  BlockHead head = start_end(le16(h + 1), le16(h + 3));
-  head.ok = le16(h + 3) == 0 || le16(h + 3) > le16(h + 1);
-  return head;
+  return start_end_to_top(le16(h + 1), le16(h + 3));
 }
 // Thresholds midway between the short and long pulse (half cycles).
 const BlockLayout kLayout = {{2 * 400, 31, true}, 0x40, 32,        kSync,

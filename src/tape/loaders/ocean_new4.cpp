@@ -25,9 +25,7 @@ const LoaderInfo kInfo = {.name = "Ocean N4",
                           .peers = kTapClean};
 constexpr std::uint8_t kSync[] = {0x5A};
 BlockHead read_head(const std::uint8_t* h) {
-  BlockHead head = start_end(le16(h + 2), le16(h + 4));
-  head.ok = le16(h + 4) == 0 || le16(h + 4) > le16(h + 2);
-  return head;
+  return start_end_to_top(le16(h + 2), le16(h + 4));
 }
 // The threshold at TAPClean's 0x2D TAP units, a little under midway.
 const BlockLayout kLayout = {.bits = {0x2D * 16, 30, true},

@@ -25,9 +25,7 @@ const LoaderInfo kInfo = {.name = "ODEload",
                           .peers = kTapClean};
 constexpr std::uint8_t kSync[] = {0xDB};
 BlockHead read_head(const std::uint8_t* h) {
-  BlockHead head = start_end(le16(h), le16(h + 2));
-  head.ok = le16(h + 2) == 0 ? le16(h) != 0 : le16(h + 2) > le16(h);
-  return head;
+  return start_end_to_top(le16(h), le16(h + 2));
 }
 // The boot header's bytes from 0x033C (its type) on.
 bool boot_sync(const TapeFile& f, std::uint8_t& pilot, std::uint8_t& sync) {

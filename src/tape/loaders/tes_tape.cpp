@@ -24,9 +24,7 @@ const LoaderInfo kInfo = {.name = "TES Tape",
                           .peers = kTapClean};
 constexpr std::uint8_t kSync[] = {0x52, 0x42};
 BlockHead read_head(const std::uint8_t* h) {
-  BlockHead head = start_end(le16(h), le16(h + 2));
-  head.ok = le16(h + 2) == 0 ? le16(h) != 0 : le16(h + 2) > le16(h);
-  return head;
+  return start_end_to_top(le16(h), le16(h + 2));
 }
 // Between 0x1D and 0x44 (384 cycles); TAPClean asks for 100 pilot bytes.
 const BlockLayout kLayout = {{2 * 384, 38, false}, 0x02, 100,       kSync,

@@ -184,5 +184,12 @@ inline BlockHead start_end(std::uint16_t start, std::uint16_t end) {
   h.size = static_cast<std::uint16_t>(end - start);
   return h;
 }
+// The same where an end of 0 is the top of memory (the data up to $FFFF): a head whose end
+// is not above its start, or that would load the whole of memory, is none.
+inline BlockHead start_end_to_top(std::uint16_t start, std::uint16_t end) {
+  BlockHead h = start_end(start, end);
+  h.ok = end == 0 ? start != 0 : end > start;
+  return h;
+}
 
 }  // namespace tapewren::tape
