@@ -225,10 +225,14 @@ void TapeWriter::bit(bool one, const TurboBits& bits) {
       waiting_zero_ = true;
       return;
     }
-    // A medium pulse turns the state over (1 after a 0, 00 after a 1); a long one (01)
-    // keeps it.
+    // A medium pulse turns the state over (1 after a 0, 00 after a 1), as a long 1 after a 0
+    // does; a long one after a 1 (01) keeps it.
     const bool medium = after_one_ ? waiting_zero_ && !one : one;
-    emit(16 * (medium ? bits.medium : waiting_zero_ ? bits.one : bits.zero), kTurboJitterLimit);
+    const double length = !medium                ? (waiting_zero_ ? bits.one : bits.zero)
+                          : after_one_           ? bits.medium
+                          : bits.long_after_zero ? bits.one
+                                                 : bits.medium;
+    emit(16 * length, kTurboJitterLimit);
     if (medium) after_one_ = !after_one_;
     waiting_zero_ = false;
     return;

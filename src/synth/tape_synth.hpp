@@ -73,11 +73,12 @@ enum class Encoding {
   kHitload,
   kRainbowArts,  // variant 2: F2 (a name in the head), else F1 (a block number)
   kOceanNew2,
-  kOceanNew4,  // variant 1: no filler after the data
-  kOceanNew3,  // the file's data from a page boundary at $0D00 or above, in whole pages
+  kOceanNew4,          // variant 1: no filler after the data
+  kOceanNew3,          // the file's data from a page boundary at $0D00 or above, in whole pages
+  kPavlodaPenetrator,  // variant 1: after the sync, each 1 after a 0 a long pulse
 };
 // The last encoding, for what goes through them all: a new one goes before this line's.
-constexpr Encoding kLastEncoding = Encoding::kOceanNew3;
+constexpr Encoding kLastEncoding = Encoding::kPavlodaPenetrator;
 
 // How a Rack-It tape's loader differs from the common one, summed up in a file's variant.
 enum RackItVariant : int {
@@ -156,6 +157,8 @@ struct TurboBits {
   // short is 0 and a medium 1. end_bits() returns to reading short pulses as 0, with a medium
   // pulse where the last bit was 1 (00, or the 0 still waiting and another).
   double medium = 0;
+  // With `medium`: a 1 after a 0 is a long pulse (which Penetrator's loader reads as a medium).
+  bool long_after_zero = false;
 };
 
 struct TapeLayout {

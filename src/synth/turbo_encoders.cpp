@@ -990,6 +990,23 @@ void super_pavloda(Writer& o) {
   o.bit(false, 4);
 }
 
+// ---- Pavloda Penetrator: three pulse lengths read in two states (TurboBits::medium), MSB
+// first. Each file a block: 1,280 lead-in bytes 0x08 unless told, the sync 0x55, the load and
+// end address (little-endian, the end exclusive), the data and the sum of the data plus one
+// for each byte; the bits end as a lead-in's begin (state 2).
+void pavloda_penetrator(Writer& o) {
+  o.pilot(0x08, o.f.pilot_bytes > 0 ? o.f.pilot_bytes : 1280);
+  o.put(0x55);
+  o.synced();
+  o.bits.long_after_zero = o.f.variant == 1;
+  o.put({lo(o.f.start_address), hi(o.f.start_address), lo(end_of(o.f)), hi(end_of(o.f))});
+  o.data(0, o.f.data.size());
+  unsigned sum = 0;
+  for (auto b : o.f.data) sum += b + 1u;
+  o.put(lo(sum));
+  o.w.end_bits(o.bits);
+}
+
 // ---- Atlantis: 256 pilot bytes 0x02 (unless told), the sync 0x52 0x42, the execution address
 // (0x036F: back to the loader), the end (exclusive) and the load address, each high byte
 // first; the data, the XOR of the data, one byte more (0 here) and a trailer of eight 0 bits.
@@ -1692,6 +1709,9 @@ void add_turbo(TapeWriter& w, const TapeFile& f) {
     case Encoding::kOceanNew4:
       o.bits = {0x24, 0x44, true};
       return ocean_new4(o);
+    case Encoding::kPavlodaPenetrator:
+      o.bits = {0x2C, 0x57, true, false, 0x41};
+      return pavloda_penetrator(o);
     case Encoding::kVisiload:
       o.bits = kVisi;
       return visiload(o);

@@ -18,8 +18,9 @@ namespace {
 
 constexpr double kStretchSeconds = 1.0;  // unrecognised stretches shorter than this are not listed
 // A bytes pilot is offered this many pulses before its end: two pilot bytes to find where
-// bytes begin.
-constexpr std::size_t kBytesBack = 16;
+// bytes begin. A cycle four bytes and more: its loader's reader finds its state there too,
+// from whatever pulse (kPrefix at most, what a block carries over).
+constexpr std::size_t kBytesBack = 16, kCycleBack = 31;
 // The longest pulse the guess at half waves or whole pulses looks at, half cycles.
 constexpr std::uint32_t kEdgeMax = 7200;
 
@@ -269,7 +270,9 @@ struct Decoder::State : FileSink {
           if (p.end >= n || p.end < pos || p.id <= offered[l]) continue;  // going on, or passed
           if (p.brief && !infos[l]->short_pilot) continue;
           offered[l] = p.id;
-          const std::size_t back = p.kind == Pilot::Kind::kBytes ? kBytesBack : 0;
+          const std::size_t back = p.kind == Pilot::Kind::kBytes   ? kBytesBack
+                                   : p.kind == Pilot::Kind::kCycle ? kCycleBack
+                                                                   : 0;
           const std::size_t from = std::max({pos, p.end >= back ? p.end - back : 0, p.index});
           if (loader.engage(p, from)) {
             pos = from;

@@ -912,6 +912,9 @@ TEST(Loaders, EachReadsItsOwnTapesAndNoOneElses) {
      {{0, 10, 1, "Super Pav", "program", "", "$4000", "$4058", "88", "", "ok", "ok"},
       {0, 11, 1, "Super Pav", "program", "", "$4058", "$4064", "12", "", "cut", "incomplete"},
       {0, 12, 1, "Super Pav", "program", "", "$4158", "$4258", "256", "", "ok", "ok"}}},
+    {"Pavloda Penetrator: Super Pavloda's pulses and states, a lead-in of seven pulses a byte", turbo(Encoding::kPavlodaPenetrator, 0x4000, same),
+     {{0, 10, 1, "Pav. Penet.", "program", "", "$4000", "$4258", "600", "", "ok", "ok"}}, 0,
+     {"600", "sum", "bad"}, {"100", "cut", "incomplete"}},
     {"Hitload: Freeload's block at pulses between Freeload's and its Slowload's", turbo(Encoding::kHitload, 0x4000, same),
      {{0, 10, 1, "Hitload", "program", "", "$4000", "$4258", "600", "", "ok", "ok"}}, 0,
      {"600", "sum", "bad"}, {"100", "cut", "incomplete"}},
@@ -1220,7 +1223,9 @@ TEST(Loaders, EachReadsItsOwnTapesAndNoOneElses) {
 // others' tapes: no block is named for a loader it is not. Steve Snake's three: each pilot
 // of 0 bits is taken only by the loader whose speed it is nearest (the pulses of T1 and T2
 // are too near for the bits alone to tell). Freeload Slowload's two: either threshold takes
-// the other's pulses, the proportion of a 1 to a 0 tells them.
+// the other's pulses, the proportion of a 1 to a 0 tells them. Super Pavloda and Pavloda
+// Penetrator: the same pulses read in the same states, told apart by their pilots (a run of
+// short pulses; a cycle of seven), also where Penetrator's 1s after a 0 are long pulses.
 TEST(Loaders, SpeedsKeptApart) {
   const auto tape = [](Encoding e, int variant) {
     synth::TapeFile f{e, 1, "GAME", Bytes(300, 0x5A), 0x4000};
@@ -1232,7 +1237,10 @@ TEST(Loaders, SpeedsKeptApart) {
                                      {tape(Encoding::kSnakeload50, 1), "Snake50 T2"},
                                      {tape(Encoding::kSnakeload51, 0), "Snake51"}},
                                     {{tape(Encoding::kFreeloadSlow, 1), "FreeSlow T1"},
-                                     {tape(Encoding::kFreeloadSlow, 2), "FreeSlow T2"}}};
+                                     {tape(Encoding::kFreeloadSlow, 2), "FreeSlow T2"}},
+                                    {{tape(Encoding::kSuperPavloda, 0), "Super Pav"},
+                                     {tape(Encoding::kPavlodaPenetrator, 0), "Pav. Penet."},
+                                     {tape(Encoding::kPavlodaPenetrator, 1), "Pav. Penet."}}};
   for (const Kinds& k : kinds) {
     for (const auto& [file, own] : k) {
       const Bytes words = synth::synthesize({file});
@@ -1300,6 +1308,28 @@ TEST(Loaders, RainbowArtsBlocksItTakes) {
   ASSERT_EQ(to_ffff.size(), 1u);
   EXPECT_EQ(to_ffff[0].end, 0);
   EXPECT_EQ(to_ffff[0].verdict, Verdict::kOk);
+}
+
+// Pavloda Penetrator's blocks as its loader takes them, read alone: its 1s after a 0 written
+// as long pulses, read as the medium ones are (the file whole); a lead-in of 100 bytes is
+// none (its loader wants 255), one of 200 is taken.
+TEST(Loaders, PavlodaPenetratorBlocksItTakes) {
+  Bytes data(300);
+  for (std::size_t i = 0; i < data.size(); ++i) data[i] = static_cast<std::uint8_t>(i * 29 + 7);
+  const auto files = [&](int pilot, int variant) {
+    synth::TapeFile f{Encoding::kPavlodaPenetrator, 1, "GAME", data, 0x4000};
+    f.pilot_bytes = pilot;
+    f.variant = variant;
+    DecoderSettings settings;
+    settings.loaders = {"Pav. Penet."};
+    return decode(synth::synthesize({f}), settings).files;
+  };
+  const auto longs = files(0, 1);
+  ASSERT_EQ(longs.size(), 1u);
+  EXPECT_EQ(longs[0].verdict, Verdict::kOk);
+  EXPECT_EQ(longs[0].data, data);
+  EXPECT_TRUE(files(100, 0).empty());
+  EXPECT_EQ(files(200, 0).size(), 1u);
 }
 
 // An Audiogenic block whose XOR holds: a file only with the byte that follows it as the format

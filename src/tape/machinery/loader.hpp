@@ -31,7 +31,7 @@ struct PulseBlock {
 
 // A stretch the search found where a block may begin.
 struct Pilot {
-  enum class Kind { kRun, kBytes };
+  enum class Kind { kRun, kBytes, kCycle };
   Kind kind = Kind::kRun;
   std::uint64_t id = 0;      // each pilot once
   std::size_t index = 0;     // the pulse of the block after which it was found
@@ -43,7 +43,8 @@ struct Pilot {
   std::uint32_t average16 = 0;
   // kBytes: one byte over and over, one pulse a bit: the averages (x16) of the short and the
   // long pulses, the bits a byte takes (8, or 9 with a lead bit), and the last `period` bits
-  // when found, newest in bit 0 (long = 1).
+  // when found, newest in bit 0 (long = 1). kCycle: the same of seven pulses over and over
+  // that are no byte a pulse a bit (a byte read in states from seven pulses), period 7.
   std::uint32_t zero16 = 0, one16 = 0;
   std::uint8_t period = 8;
   std::uint32_t pattern = 0;

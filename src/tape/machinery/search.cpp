@@ -98,7 +98,7 @@ void PilotSearch::scan(const PulseBlock& block, std::vector<Pilot>& out) {
         out[run_slot].end = i;
         out[run_slot].count = run_;
         out[run_slot].average16 = run_avg16_;
-        bits_ = reg_ = periodic8_ = periodic9_ = 0;  // the bytes start afresh
+        bits_ = reg_ = periodic7_ = periodic8_ = periodic9_ = 0;  // the bytes start afresh
       }
       run_open_ = false;
       run_ = lead_in ? 1 : 0;
@@ -122,30 +122,39 @@ void PilotSearch::scan(const PulseBlock& block, std::vector<Pilot>& out) {
         follow(average, p16);
       }
       reg_ = reg_ << 1 | (one ? 1u : 0u);
-      // The same byte twice running (eight bits, or nine for a byte with a lead bit), not all
-      // short or all long, with two classes apart.
+      // The same byte twice running (eight bits, or nine for a byte with a lead bit; or a
+      // cycle of seven pulses), not all short or all long, with two classes apart. No stretch
+      // repeats in two of these periods at once: at most one pilot is open.
       const bool distinct = max16_ * 4 > min16_ * 5;
-      const std::uint32_t p8 = reg_ & 0xFF, p9 = reg_ & 0x1FF;
+      const std::uint32_t p7 = reg_ & 0x7F, p8 = reg_ & 0xFF, p9 = reg_ & 0x1FF;
       const std::uint32_t was8 = periodic8_, was9 = periodic9_;
+      periodic7_ =
+          distinct && ((reg_ >> 7) & 0x7F) == p7 && p7 != 0 && p7 != 0x7F ? periodic7_ + 1 : 0;
       periodic8_ =
           distinct && ((reg_ >> 8) & 0xFF) == p8 && p8 != 0 && p8 != 0xFF ? periodic8_ + 1 : 0;
       periodic9_ =
           distinct && ((reg_ >> 9) & 0x1FF) == p9 && p9 != 0 && p9 != 0x1FF ? periodic9_ + 1 : 0;
-      if (bytes_open_ && (bytes_pilot_.period == 8 ? periodic8_ : periodic9_) > 0) {
+      const std::uint32_t open_period = bytes_pilot_.period;
+      if (bytes_open_ && (open_period == 8   ? periodic8_
+                          : open_period == 9 ? periodic9_
+                                             : periodic7_) > 0) {
         ++bytes_pulses_;
         continue;
       }
-      if (!bytes_open_ && (periodic8_ == kBytesFound || periodic9_ == kBytesFound)) {
-        const std::uint32_t period = periodic8_ == kBytesFound ? 8 : 9;
+      if (!bytes_open_ &&
+          (periodic8_ == kBytesFound || periodic9_ == kBytesFound || periodic7_ == kBytesFound)) {
+        const std::uint32_t period = periodic8_ == kBytesFound   ? 8
+                                     : periodic9_ == kBytesFound ? 9
+                                                                 : 7;
         bytes_pilot_ = Pilot{};
-        bytes_pilot_.kind = Pilot::Kind::kBytes;
+        bytes_pilot_.kind = period == 7 ? Pilot::Kind::kCycle : Pilot::Kind::kBytes;
         bytes_pilot_.id = next_id_++;
         bytes_pilot_.index = i;
         bytes_pilot_.end = n;
         bytes_pilot_.zero16 = zero16_;
         bytes_pilot_.one16 = one16_;
         bytes_pilot_.period = static_cast<std::uint8_t>(period);
-        bytes_pilot_.pattern = period == 8 ? p8 : p9;
+        bytes_pilot_.pattern = period == 8 ? p8 : period == 9 ? p9 : p7;
         // Right after a pause, the pilot began with the first pulse the averages settled on.
         const std::uint32_t lead_max = kBytesFound - 1 + 2 * period - 1;
         const std::uint32_t lead = bits_ <= lead_max + kSettle ? bits_ - 1 : lead_max;
@@ -184,7 +193,7 @@ void PilotSearch::scan(const PulseBlock& block, std::vector<Pilot>& out) {
     } else {
       reg_ = 0;
       bits_ = 0;
-      periodic8_ = periodic9_ = 0;
+      periodic7_ = periodic8_ = periodic9_ = 0;
     }
     end_bytes(out, bytes_slot, i);
   }

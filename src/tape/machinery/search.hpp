@@ -1,10 +1,11 @@
 // The search for pilots, once for all loaders: every pulse of the recording passes through it.
 //
-// Two kinds of pilot are found. A run: pulses of one length, each within a quarter of the
+// Three kinds of pilot are found. A run: pulses of one length, each within a quarter of the
 // running average (the ROM loaders' lead-ins, the bit pilots of many turbo loaders). Bytes:
 // one byte over and over, a pulse a bit, short and long told apart halfway between the recent
 // shortest and longest pulse (a 0x02 pilot: seven short pulses and a long one, again and
-// again). Pauses and
+// again). A cycle: the same of seven pulses, for the codes that read a byte from seven
+// pulses in states (Pavloda Penetrator's lead-in). Pauses and
 // spikes outside a bit's plausible length end a pilot and move no average. A byte pilot that
 // the next byte breaks before it was long enough to be found is still told as a brief one, for
 // the few loaders whose pilots are that short (their sync and check byte prove a block).
@@ -45,7 +46,7 @@ class PilotSearch {
   bool run_open_ = false;  // found, not yet ended
   // The bytes.
   std::uint32_t min16_ = 0, max16_ = 0, zero16_ = 0, one16_ = 0;
-  std::uint32_t reg_ = 0, periodic8_ = 0, periodic9_ = 0, bytes_pulses_ = 0;
+  std::uint32_t reg_ = 0, periodic7_ = 0, periodic8_ = 0, periodic9_ = 0, bytes_pulses_ = 0;
   std::uint32_t bits_ = 0;  // bit-long pulses since the last pulse that was none
   Pilot bytes_pilot_;
   bool bytes_open_ = false;
