@@ -74,9 +74,10 @@ enum class Encoding {
   kRainbowArts,  // variant 2: F2 (a name in the head), else F1 (a block number)
   kOceanNew2,
   kOceanNew4,  // variant 1: no filler after the data
+  kMikroGen,   // variant 0: the old loader (one block); 1: the new (a loading screen, the file)
 };
 // The last encoding, for what goes through them all: a new one goes before this line's.
-constexpr Encoding kLastEncoding = Encoding::kOceanNew4;
+constexpr Encoding kLastEncoding = Encoding::kMikroGen;
 
 // How a Rack-It tape's loader differs from the common one, summed up in a file's variant.
 enum RackItVariant : int {

@@ -603,6 +603,8 @@ TEST(Loaders, EachReadsItsOwnTapesAndNoOneElses) {
                               "$C040", "64", "", "ok",          "ok"};
   const Line kAgentBoot = {0,       0,       1,     "ROM",   "program", "SPECIAL",
                            "$02A7", "$0314", "109", "ok ok", "ok ok",   "ok"};
+  const Line kMikroBoot = {0,       0,       1,     "ROM",   "program", "MIKRO-GEN",
+                           "$0801", "$08A1", "160", "ok ok", "ok ok",   "ok"};
   struct Damage {
     const char* size;
     const char* copy;
@@ -914,6 +916,15 @@ TEST(Loaders, EachReadsItsOwnTapesAndNoOneElses) {
      {"600", "sum", "bad"}, {"100", "cut", "incomplete"}},
     {"Rainbow Arts F2, a name of 3 bytes", turbo(Encoding::kRainbowArts, 0x4000, [](auto& f) { f.variant = 2; }),
      {{0, 10, 1, "Rainbow F2", "program", "GAM", "$4000", "$4258", "600", "", "ok", "ok"}}, 0,
+     {"600", "sum", "bad"}, {"100", "cut", "incomplete"}},
+    {"Mikro-Gen old: a pilot of pulses longer than a 1, the addresses in its boot's code, up to a page's last byte",
+     turbo(Encoding::kMikroGen, 0x4000, same),
+     {kMikroBoot, {0, 10, 1, "Mikro-Gen 1", "program", "", "$4000", "$42FF", "767", "", "ok", "ok"}}, 1,
+     {"767", "sum", "bad"}, {"100", "cut", "incomplete"}},
+    {"Mikro-Gen new: a pilot of 1s, its boot's code telling a loading screen and the file",
+     turbo(Encoding::kMikroGen, 0x4000, [](auto& f) { f.variant = 1; }),
+     {kMikroBoot, {0, 10, 1, "Mikro-Gen 2", "program", "", "$0400", "$0440", "64", "", "ok", "ok"},
+      {0, 11, 1, "Mikro-Gen 2", "program", "", "$4000", "$4258", "600", "", "ok", "ok"}}, 2,
      {"600", "sum", "bad"}, {"100", "cut", "incomplete"}},
   };
   // clang-format on
