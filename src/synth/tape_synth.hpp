@@ -141,7 +141,7 @@ struct TapeFile {
   int flag = -1;
   // The pilot bytes before the sync, where the format's encoder lets them be chosen (the
   // Turbo Tape family, Anirog, Burner, Virgin, Jiffy Load, Ash & Dave, Creative Sparks,
-  // Empire, The Edge's first pilot); 0: the format's usual count.
+  // Empire, The Edge's first pilot; Mikro-Gen: its pilot's pulses); 0: the format's usual count.
   int pilot_bytes = 0;
 };
 

@@ -1461,7 +1461,7 @@ void special_agent(Writer& o) {
 // pilot 1,024 pulses of 0xD2 TAP units, then a 0. New (variant 1): two blocks, a loading screen
 // of 64 bytes at $0400 and the file, each told in turn by LDA #lo, STA $FD, LDA #hi, STA $FE,
 // LDA #lo, STA $F8, LDA #hi, STA $F9, LDA $DC0E: from $FD/$FE up to $F8/$F9 (exclusive); each
-// after 2,048 1s and a 0. Bits 0x38 / 0x66, LSB first.
+// after 2,048 1s and a 0. The pilots' pulses as told. Bits 0x38 / 0x66, LSB first.
 void mikro_gen(Writer& o) {
   const bool old = o.f.variant == 0;
   const unsigned start = o.f.start_address, size = static_cast<unsigned>(o.f.data.size());
@@ -1494,9 +1494,10 @@ void mikro_gen(Writer& o) {
     o.w.place(o.block++, 1);
     o.w.pilot();
     if (old) {
-      for (int i = 0; i < 1024; ++i) o.w.bit(true, {o.bits.zero, 0xD2, false});
+      for (int i = 0; i < (o.f.pilot_bytes > 0 ? o.f.pilot_bytes : 1024); ++i)
+        o.w.bit(true, {o.bits.zero, 0xD2, false});
     } else {
-      o.bit(true, 2048);
+      o.bit(true, o.f.pilot_bytes > 0 ? o.f.pilot_bytes : 2048);
     }
     o.bit(false);
     o.synced();
