@@ -89,6 +89,7 @@ class MikroGen : public TurboLoader<MikroGen> {
     constexpr std::uint64_t kScale = 1 << 20;
     wait_ = static_cast<std::uint64_t>(kWaitSeconds / sink_.seconds(kScale) * kScale);
     engaged_ = true;
+    begin_span(f.end_offset, f.end_half_cycles, 0);  // what it holds back begins here
     watch_from(f.end_half_cycles);
   }
 
