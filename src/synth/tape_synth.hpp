@@ -76,9 +76,10 @@ enum class Encoding {
   kOceanNew4,          // variant 1: no filler after the data
   kOceanNew3,          // the file's data from a page boundary at $0D00 or above, in whole pages
   kPavlodaPenetrator,  // variant 1: after the sync, each 1 after a 0 a long pulse
+  kMikroGen,  // variant 0: the old loader (one block); 1: the new (a loading screen, the file)
 };
 // The last encoding, for what goes through them all: a new one goes before this line's.
-constexpr Encoding kLastEncoding = Encoding::kPavlodaPenetrator;
+constexpr Encoding kLastEncoding = Encoding::kMikroGen;
 
 // How a Rack-It tape's loader differs from the common one, summed up in a file's variant.
 enum RackItVariant : int {
@@ -142,7 +143,7 @@ struct TapeFile {
   int flag = -1;
   // The pilot bytes before the sync, where the format's encoder lets them be chosen (the
   // Turbo Tape family, Anirog, Burner, Virgin, Jiffy Load, Ash & Dave, Creative Sparks,
-  // Empire, The Edge's first pilot); 0: the format's usual count.
+  // Empire, The Edge's first pilot; Mikro-Gen: its pilot's pulses); 0: the format's usual count.
   int pilot_bytes = 0;
 };
 

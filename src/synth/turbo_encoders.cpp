@@ -1492,6 +1492,70 @@ void special_agent(Writer& o) {
   }
 }
 
+// ---- Mikro-Gen: the blocks have no head; the boot, a ROM program at $0801, holds their
+// addresses in its code, and the last byte a block loads is its check byte, which makes the sum
+// of all its bytes 0. Old (variant 0): one block, told by LDA #lo, STA $FD, LDA #hi, STA $FE,
+// LDA $DC0E, AND #$FE, STA $DC0E and, after it, INC $FE, LDA $FE, CMP #page, BNE: it loads up
+// to the last byte before that page (the data padded with 0s up to the check byte there); its
+// pilot 1,024 pulses of 0xD2 TAP units, then a 0. New (variant 1): two blocks, a loading screen
+// of 64 bytes at $0400 and the file, each told in turn by LDA #lo, STA $FD, LDA #hi, STA $FE,
+// LDA #lo, STA $F8, LDA #hi, STA $F9, LDA $DC0E: from $FD/$FE up to $F8/$F9 (exclusive); each
+// after 2,048 1s and a 0. The pilots' pulses as told. Bits 0x38 / 0x66, LSB first.
+void mikro_gen(Writer& o) {
+  const bool old = o.f.variant == 0;
+  const unsigned start = o.f.start_address, size = static_cast<unsigned>(o.f.data.size());
+  // Old: the check byte at the last byte of a page.
+  const unsigned stop = old ? (start + size) | 0xFF : start + size;
+  const unsigned screen = 0x0400;
+  Bytes shown(64);
+  for (std::size_t i = 0; i < shown.size(); ++i) shown[i] = lo(i * 3 + 0x20);
+  if (o.f.with_boot) {
+    Bytes boot(160, 0xEA);
+    const auto code = [&](std::size_t at, const Bytes& bytes) {
+      std::copy(bytes.begin(), bytes.end(), boot.begin() + static_cast<long>(at));
+    };
+    if (old) {
+      code(0x20, {0xA9, lo(start), 0x85, 0xFD, 0xA9, hi(start), 0x85, 0xFE, 0xAD, 0x0E, 0xDC, 0x29,
+                  0xFE, 0x8D, 0x0E, 0xDC});
+      code(0x50, {0xE6, 0xFE, 0xA5, 0xFE, 0xC9, lo((stop + 1) >> 8), 0xD0, 0xF0});
+    } else {
+      const auto block = [&](std::size_t at, unsigned from, unsigned to) {
+        code(at, {0xA9, lo(from), 0x85, 0xFD, 0xA9, hi(from), 0x85, 0xFE, 0xA9, lo(to), 0x85, 0xF8,
+                  0xA9, hi(to), 0x85, 0xF9, 0xAD, 0x0E, 0xDC});
+      };
+      block(0x20, screen, screen + static_cast<unsigned>(shown.size()) + 1);
+      block(0x50, start, stop + 1);
+    }
+    o.w.add_rom({Encoding::kStandard, 1, "MIKRO-GEN", boot, 0x0801});
+    o.pause();
+  }
+  const auto block = [&](const Bytes* fixed, std::size_t n) {
+    o.w.place(o.block++, 1);
+    o.w.pilot();
+    if (old) {
+      for (int i = 0; i < (o.f.pilot_bytes > 0 ? o.f.pilot_bytes : 1024); ++i)
+        o.w.bit(true, {o.bits.zero, 0xD2, false});
+    } else {
+      o.bit(true, o.f.pilot_bytes > 0 ? o.f.pilot_bytes : 2048);
+    }
+    o.bit(false);
+    o.synced();
+    std::uint8_t sum = 0;
+    for (std::size_t i = 0; i < n; ++i) {
+      const std::uint8_t v = fixed ? (*fixed)[i] : i < o.f.data.size() ? o.f.data[i] : 0;
+      sum = static_cast<std::uint8_t>(sum + v);
+      if (fixed || i >= o.f.data.size()) {
+        o.put(v);
+      } else {
+        o.data(i, 1);
+      }
+    }
+    o.put(static_cast<std::uint8_t>(0 - sum));
+  };
+  if (!old) block(&shown, shown.size());
+  block(nullptr, stop - start);
+}
+
 // ---- Hitload: Freeload's block (pilot 0x40, at least 30 bytes of it; sync 0x5A; start and
 // end address, low byte first, the end one past the last byte; data; XOR of the data) at
 // 0x34 / 0x66 TAP units, MSB first.
@@ -1712,6 +1776,9 @@ void add_turbo(TapeWriter& w, const TapeFile& f) {
     case Encoding::kPavlodaPenetrator:
       o.bits = {0x2C, 0x57, true, false, 0x41};
       return pavloda_penetrator(o);
+    case Encoding::kMikroGen:
+      o.bits = {0x38, 0x66, false};
+      return mikro_gen(o);
     case Encoding::kVisiload:
       o.bits = kVisi;
       return visiload(o);

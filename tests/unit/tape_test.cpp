@@ -603,6 +603,8 @@ TEST(Loaders, EachReadsItsOwnTapesAndNoOneElses) {
                               "$C040", "64", "", "ok",          "ok"};
   const Line kAgentBoot = {0,       0,       1,     "ROM",   "program", "SPECIAL",
                            "$02A7", "$0314", "109", "ok ok", "ok ok",   "ok"};
+  const Line kMikroBoot = {0,       0,       1,     "ROM",   "program", "MIKRO-GEN",
+                           "$0801", "$08A1", "160", "ok ok", "ok ok",   "ok"};
   struct Damage {
     const char* size;
     const char* copy;
@@ -923,6 +925,15 @@ TEST(Loaders, EachReadsItsOwnTapesAndNoOneElses) {
      {"600", "sum", "bad"}, {"100", "cut", "incomplete"}},
     {"Rainbow Arts F2, a name of 3 bytes", turbo(Encoding::kRainbowArts, 0x4000, [](auto& f) { f.variant = 2; }),
      {{0, 10, 1, "Rainbow F2", "program", "GAM", "$4000", "$4258", "600", "", "ok", "ok"}}, 0,
+     {"600", "sum", "bad"}, {"100", "cut", "incomplete"}},
+    {"Mikro-Gen old: a pilot of pulses longer than a 1, the addresses in its boot's code, up to a page's last byte",
+     turbo(Encoding::kMikroGen, 0x4000, same),
+     {kMikroBoot, {0, 10, 1, "Mikro-Gen 1", "program", "", "$4000", "$42FF", "767", "", "ok", "ok"}}, 1,
+     {"767", "sum", "bad"}, {"100", "cut", "incomplete"}},
+    {"Mikro-Gen new: a pilot of 1s, its boot's code telling a loading screen and the file",
+     turbo(Encoding::kMikroGen, 0x4000, [](auto& f) { f.variant = 1; }),
+     {kMikroBoot, {0, 10, 1, "Mikro-Gen 2", "program", "", "$0400", "$0440", "64", "", "ok", "ok"},
+      {0, 11, 1, "Mikro-Gen 2", "program", "", "$4000", "$4258", "600", "", "ok", "ok"}}, 2,
      {"600", "sum", "bad"}, {"100", "cut", "incomplete"}},
   };
   // clang-format on
@@ -1420,6 +1431,85 @@ TEST(Loaders, SpecialAgentReadAfterItsBoot) {
   const auto files = decode(elsewhere.words()).files;
   ASSERT_EQ(files.size(), 1u);
   EXPECT_EQ(files[0].loader->name, std::string("ROM"));
+}
+
+// Mikro-Gen's blocks come after its boot: a pilot of 256 pulses makes one, of 255 none; a boot
+// whose code differs in any byte the loader looks for tells no block (the new loader's second
+// pattern changed: the loading screen alone).
+TEST(Loaders, MikroGenPilotAndBootCode) {
+  Bytes data(300);
+  for (std::size_t i = 0; i < data.size(); ++i) data[i] = static_cast<std::uint8_t>(i * 7 + 2);
+  const auto ours = [](const std::vector<TapeFile>& files) {
+    std::vector<std::string> out;
+    for (const TapeFile& f : files)
+      if (std::string(f.loader->name).rfind("Mikro-Gen", 0) == 0)
+        out.push_back(scan::file_row(f, 1).substr(40));
+    return out;
+  };
+  const auto tape = [&](int variant, int pilot, const Bytes* boot) {
+    synth::TapeFile game{Encoding::kMikroGen, 1, "", data, 0x2000};
+    game.variant = variant;
+    game.pilot_bytes = pilot;
+    synth::TapeWriter w;
+    w.gap();
+    if (boot) {
+      w.add({Encoding::kStandard, 1, "BOOT", *boot, 0x0801});
+      w.silence(2 * 985248 / 5);
+      game.with_boot = false;
+    }
+    w.add(game);
+    w.gap();
+    return ours(decode(w.words()).files);
+  };
+  for (const int variant : {0, 1}) {
+    SCOPED_TRACE(variant);
+    const std::size_t blocks = variant == 0 ? 1 : 2;
+    EXPECT_EQ(tape(variant, 256, nullptr).size(), blocks);
+    EXPECT_EQ(tape(variant, 255, nullptr).size(), 0u);
+  }
+  // The boots as the encoder writes them, each byte the loader looks for changed in turn.
+  const Bytes old_start = {0xA9, 0x00, 0x85, 0xFD, 0xA9, 0x20, 0x85, 0xFE,
+                           0xAD, 0x0E, 0xDC, 0x29, 0xFE, 0x8D, 0x0E, 0xDC};
+  const Bytes old_end = {0xE6, 0xFE, 0xA5, 0xFE, 0xC9, 0x22, 0xD0};
+  const Bytes screen = {0xA9, 0x00, 0x85, 0xFD, 0xA9, 0x04, 0x85, 0xFE, 0xA9,
+                        0x41, 0x85, 0xF8, 0xA9, 0x04, 0x85, 0xF9, 0xAD, 0x0E};
+  const Bytes game = {0xA9, 0x00, 0x85, 0xFD, 0xA9, 0x20, 0x85, 0xFE, 0xA9,
+                      0x2D, 0x85, 0xF8, 0xA9, 0x21, 0x85, 0xF9, 0xAD, 0x0E};
+  const auto boot = [](const Bytes& first, const Bytes& second) {
+    Bytes b(160, 0xEA);
+    std::copy(first.begin(), first.end(), b.begin() + 0x20);
+    std::copy(second.begin(), second.end(), b.begin() + 0x50);
+    return b;
+  };
+  const Bytes old_boot = boot(old_start, old_end), new_boot = boot(screen, game);
+  const auto old_files = tape(0, 0, &old_boot), new_files = tape(1, 0, &new_boot);
+  ASSERT_EQ(old_files.size(), 1u);
+  ASSERT_EQ(new_files.size(), 2u);
+  EXPECT_EQ(old_files, tape(0, 0, nullptr));
+  EXPECT_EQ(new_files, tape(1, 0, nullptr));
+  const auto changed = [&](int variant, bool in_first, std::size_t at) {
+    const Bytes& first = variant == 0 ? old_start : screen;
+    const Bytes& second = variant == 0 ? old_end : game;
+    Bytes one = first, two = second;
+    (in_first ? one : two)[at] ^= 0x40;
+    const Bytes b = boot(one, two);
+    return tape(variant, 0, &b);
+  };
+  for (std::size_t at = 0; at < old_start.size(); ++at) {
+    if (at != 1 && at != 5) {
+      EXPECT_TRUE(changed(0, true, at).empty()) << at;
+    }
+  }
+  for (std::size_t at = 0; at < old_end.size(); ++at) {
+    if (at != 5) {
+      EXPECT_TRUE(changed(0, false, at).empty()) << at;
+    }
+  }
+  for (std::size_t at = 0; at < game.size(); ++at) {
+    if (at % 4 != 1) {
+      EXPECT_EQ(changed(1, false, at), std::vector{new_files[0]}) << at;
+    }
+  }
 }
 
 // What real commercial tapes showed that our first encoders did not write, each on a tape the
