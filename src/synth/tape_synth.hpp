@@ -77,15 +77,23 @@ enum class Encoding {
   kOceanNew3,          // the file's data from a page boundary at $0D00 or above, in whole pages
   kPavlodaPenetrator,  // variant 1: after the sync, each 1 after a 0 a long pulse
   kMikroGen,  // variant 0: the old loader (one block); 1: the new (a loading screen, the file)
+  kCrl,       // variant: the sum of CrlVariant
 };
 // The last encoding, for what goes through them all: a new one goes before this line's.
-constexpr Encoding kLastEncoding = Encoding::kMikroGen;
+constexpr Encoding kLastEncoding = Encoding::kCrl;
 
 // How a Rack-It tape's loader differs from the common one, summed up in a file's variant.
 enum RackItVariant : int {
   kRackItShortHeader = 1,  // a header of 7 bytes, no XOR key for the data (Marauder)
   kRackItCheckFrom0 = 2,   // the check byte's XOR starts at 0 (else 0x80)
   kRackItCipherZp = 4,     // the boot loads its cipher from $7C (else LDA #cipher)
+};
+
+// How a CRL tape differs from the plainest, summed up in a file's variant.
+enum CrlVariant : int {
+  kCrlPageBlocks = 1,  // each page of the file a block of its own, each set up by the first
+  kCrlBootMoves = 2,   // the boot's loop reads to $0000 until the boot's code stores the start
+  kCrlLongLast = 4,    // the last block's last pulse far too long for a bit (its bit a 1)
 };
 
 // What a Visiload chain holds besides its data blocks (least significant bit first after a
@@ -143,7 +151,8 @@ struct TapeFile {
   int flag = -1;
   // The pilot bytes before the sync, where the format's encoder lets them be chosen (the
   // Turbo Tape family, Anirog, Burner, Virgin, Jiffy Load, Ash & Dave, Creative Sparks,
-  // Empire, The Edge's first pilot; Mikro-Gen: its pilot's pulses); 0: the format's usual count.
+  // Empire, The Edge's first pilot; Mikro-Gen: its pilot's pulses; CRL's long sync pulses); 0:
+  // the format's usual count.
   int pilot_bytes = 0;
 };
 

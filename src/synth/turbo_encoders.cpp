@@ -1602,6 +1602,97 @@ void ocean_new4(Writer& o) {
     for (std::size_t n = o.f.data.size(); n % 256 != 0; ++n) o.put(0);
 }
 
+// ---- CRL: the boot, a ROM program whose header holds the loader: LDX #pages; STX $04 for
+// its first block, and the read loop LDA $DD0D; LSR; ROR abs,X; DEC $02; BNE; INX; BNE, the
+// ROR's operand where the first block loads (kCrlBootMoves: $0000 there, and LDA #lo; STA;
+// LDA #hi; STA into it before). The first block, a page at $CE00, holds the loop again and,
+// for each block after it: LDA #lo; STA and LDA #hi; STA into the loop's ROR operand, LDA
+// #pages; STA $04; JSR to the loop. The file's blocks follow, its data up to whole pages with
+// 0s. Each block: 5 pulses of 0xF0 TAP units (or pilot_bytes), 5 of 0x84, then its bytes, LSB
+// first, 0x30 a 0 and 0x50 a 1; no head, no checksum.
+void crl(Writer& o) {
+  constexpr std::uint16_t kMaster = 0xCE00, kLoop = 0x80, kHeader = 0x033C;
+  const bool page_blocks = (o.f.variant & kCrlPageBlocks) != 0;
+  const std::size_t pages = (o.f.data.size() + 255) / 256;
+  // The loop with its bit counter's set-up in front, its ROR's operand `target`; the page
+  // count's DEC $04 and branch back after it.
+  const auto loop = [](unsigned target) {
+    return Bytes{0xA9,       0x08,       0x85, 0x02, 0xAD, 0x0D, 0xDD, 0x4A, 0x7E,
+                 lo(target), hi(target), 0xC6, 0x02, 0xD0, 0xF5, 0xE8, 0xD0, 0xEE,
+                 0xEE,       0x00,       0x00, 0xC6, 0x04, 0xD0, 0xE7, 0x60};
+  };
+  if (o.f.with_boot) {
+    TapeFile boot{Encoding::kStandard, 3, "CRL", Bytes(16, 0xEA), 0x02A7};
+    boot.header_filler.assign(171, 0xEA);  // the header from byte 21 on
+    const bool moves = (o.f.variant & kCrlBootMoves) != 0;
+    constexpr std::size_t kAt = 0x40;  // the loop in the filler
+    const unsigned operand = kHeader + 21 + kAt + 9;
+    Bytes code = {0xA2, 0x01, 0x86, 0x04, 0xA9, 0x06, 0x85, 0x05, 0x85, 0x01};
+    if (moves)
+      code.insert(code.end(), {0xA9, lo(kMaster), 0x8D, lo(operand), hi(operand), 0xA9, hi(kMaster),
+                               0x8D, lo(operand + 1), hi(operand + 1)});
+    Bytes l = loop(moves ? 0 : kMaster);
+    l[19] = lo(operand + 1), l[20] = hi(operand + 1);  // INC the operand's high byte
+    std::copy(code.begin(), code.end(), boot.header_filler.begin());
+    std::copy(l.begin(), l.end(), boot.header_filler.begin() + kAt);
+    o.w.add_rom(boot);
+    o.pause();
+  }
+  const auto block = [&](const auto& write) {
+    o.w.place(o.block++, 1);
+    o.w.pilot();
+    for (int i = 0; i < (o.f.pilot_bytes > 0 ? o.f.pilot_bytes : 5); ++i)
+      o.w.bit(true, {0x30, 0xF0, false});
+    for (int i = 0; i < 5; ++i) o.w.bit(true, {0x30, 0x84, false});
+    o.synced();
+    write();
+  };
+  // The first block: a JSR to the loop for each block after it, the loop at kLoop.
+  const unsigned operand = kMaster + kLoop + 9;
+  Bytes master(256, 0xEA);
+  std::size_t at = 0;
+  for (std::size_t page = 0; page < pages; page += page_blocks ? 1 : pages) {
+    const unsigned start = o.f.start_address + 256 * static_cast<unsigned>(page);
+    const std::uint8_t n = page_blocks ? 1 : static_cast<std::uint8_t>(pages);
+    const Bytes setup = {0xA9,
+                         lo(start),
+                         0x8D,
+                         lo(operand),
+                         hi(operand),
+                         0xA9,
+                         hi(start),
+                         0x8D,
+                         lo(operand + 1),
+                         hi(operand + 1),
+                         0xA9,
+                         n,
+                         0x85,
+                         0x04,
+                         0x20,
+                         lo(kMaster + kLoop),
+                         hi(kMaster + kLoop)};
+    std::copy(setup.begin(), setup.end(), master.begin() + static_cast<long>(at));
+    at += setup.size();
+  }
+  Bytes l = loop(0);
+  l[19] = lo(operand + 1), l[20] = hi(operand + 1);
+  std::copy(l.begin(), l.end(), master.begin() + kLoop);
+  block([&] { o.put(master); });
+  const std::size_t per = page_blocks ? 256 : 256 * pages;
+  for (std::size_t from = 0; from < 256 * pages; from += per) {
+    block([&] {
+      const bool last = from + per == 256 * pages;
+      const std::size_t n = last && (o.f.variant & kCrlLongLast) ? per - 1 : per;
+      o.data(from, n);
+      for (std::size_t i = std::max(o.f.data.size(), from); i < from + n; ++i) o.put(0);
+      if (n == per) return;
+      const std::uint8_t v = from + n < o.f.data.size() ? o.f.data[from + n] : 0;
+      for (int b = 0; b < 7; ++b) o.bit((v >> b) & 1);
+      o.w.bit(true, {0x30, 0xE0, false});  // read as a 1, whatever it was
+    });
+  }
+}
+
 }  // namespace
 
 void add_turbo(TapeWriter& w, const TapeFile& f) {
@@ -1785,6 +1876,9 @@ void add_turbo(TapeWriter& w, const TapeFile& f) {
     case Encoding::kCyberload:
       o.bits = kBleep;
       return cyberload(o);
+    case Encoding::kCrl:
+      o.bits = {0x30, 0x50, false};
+      return crl(o);
     default:
       return;
   }

@@ -605,6 +605,10 @@ TEST(Loaders, EachReadsItsOwnTapesAndNoOneElses) {
                            "$02A7", "$0314", "109", "ok ok", "ok ok",   "ok"};
   const Line kMikroBoot = {0,       0,       1,     "ROM",   "program", "MIKRO-GEN",
                            "$0801", "$08A1", "160", "ok ok", "ok ok",   "ok"};
+  const Line kCrlBoot = {0,       0,       1,    "ROM",   "program", "CRL",
+                         "$02A7", "$02B7", "16", "ok ok", "ok ok",   "ok"};
+  const Line kCrlFirst = {0,       10,      1,     "CRL", "program", "",
+                          "$CE00", "$CF00", "256", "",    "ok",      "ok (no checksum)"};
   struct Damage {
     const char* size;
     const char* copy;
@@ -898,6 +902,9 @@ TEST(Loaders, EachReadsItsOwnTapesAndNoOneElses) {
     {"Strike Force Cobra: its pilots of pulses longer than a 1, its speed its boot's timers", turbo(Encoding::kSpecialAgent, 0x4000, [](auto& f) { f.variant = 1; }),
      {kAgentBoot, {0, 10, 1, "Sp. Agent", "program", "", "$4000", "$4300", "768", "", "ok", "ok"}}, 1,
      {"256", "sum", "bad", nullptr, "$4100"}, {"100", "cut", "incomplete", nullptr, "$4064"}},
+    {"CRL: its boot's read loop and pages, its first block's code setting up the file's", turbo(Encoding::kCrl, 0x4000, same),
+     {kCrlBoot, kCrlFirst, {0, 11, 1, "CRL", "program", "", "$4000", "$4300", "768", "", "ok", "ok (no checksum)"}}, 2,
+     {"768", "ok", "ok (no checksum)"}, {"100", "cut", "incomplete"}},
     {"Super Pavloda T1: three pulse lengths in two states, 88 bytes and two sub-blocks of 256", turbo(Encoding::kSuperPavloda, 0x4000, same),
      {{0, 10, 1, "Super Pav", "program", "", "$4000", "$4258", "600", "", "ok", "ok"}}, 0, {}, {},
      {{0, 10, 1, "Super Pav", "program", "", "$4000", "$4058", "88", "", "ok", "ok"},
@@ -1512,6 +1519,27 @@ TEST(Loaders, MikroGenPilotAndBootCode) {
   }
 }
 
+// CRL's bytes, least significant bit first, as they were written: the first block's too, whose
+// code sets up the next; the last bit's pulse too long for a bit read as a 1.
+TEST(Loaders, CrlBytesAsWritten) {
+  Bytes data(512);
+  for (std::size_t i = 0; i < data.size(); ++i) data[i] = static_cast<std::uint8_t>(i * 7 + 2);
+  data.back() = 0xC5;
+  synth::TapeFile game{Encoding::kCrl, 1, "", data, 0x2000};
+  game.variant = synth::kCrlLongLast;
+  synth::TapeWriter w;
+  w.gap();
+  w.add(game);
+  w.gap();
+  const auto files = decode(w.words()).files;
+  ASSERT_EQ(files.size(), 3u);
+  EXPECT_EQ(files[1].start, 0xCE00);
+  EXPECT_EQ(Bytes(files[1].data.begin(), files[1].data.begin() + 4),
+            (Bytes{0xA9, 0x00, 0x8D, 0x89}));  // LDA #$00; STA $CE89
+  EXPECT_EQ(files[2].start, 0x2000);
+  EXPECT_EQ(files[2].data, data);
+}
+
 // What real commercial tapes showed that our first encoders did not write, each on a tape the
 // synthesiser writes with that fact: every row the whole report of the tape.
 TEST(Loaders, WhatRealTapesShowed) {
@@ -1562,6 +1590,12 @@ TEST(Loaders, WhatRealTapesShowed) {
       f.with_boot = boot;
     });
   };
+  const Line crl_boot = {0,       0,       1,    "ROM",   "program", "CRL",
+                         "$02A7", "$02B7", "16", "ok ok", "ok ok",   "ok"};
+  const auto crl = [](int block, const char* start, const char* end, const char* size) {
+    return Line{0, block, 1, "CRL", "program", "", start, end, size, "", "ok", "ok (no checksum)"};
+  };
+  const Line crl_first = crl(10, "$CE00", "$CF00", "256");
   struct Row {
     const char* what;
     std::vector<synth::TapeFile> files;
@@ -1826,6 +1860,17 @@ TEST(Loaders, WhatRealTapesShowed) {
     {"Ocean on a VIC20 tape: no C64 loader runs there",
      {file(Encoding::kOcean, 0x3000, [](auto& f) { f.variant = 1; })},
      {{0, 0, 1, "ROM", "program", "OCEAN", "$0316", "$04A6", "400", "ok ok", "ok ok", "ok"}}, 1},
+    {"CRL: a block a page, each set up by the first block's code in turn",
+     {file(Encoding::kCrl, 0x4000, [](auto& f) { f.variant = synth::kCrlPageBlocks; })},
+     {crl_boot, crl_first, crl(11, "$4000", "$4100", "256"), crl(12, "$4100", "$4200", "256"),
+      crl(13, "$4200", "$4300", "256")}},
+    {"CRL: the boot's code stores the first block's start into its loop; the last pulse too long for a bit, a 1",
+     {file(Encoding::kCrl, 0x4000, [](auto& f) { f.variant = synth::kCrlBootMoves | synth::kCrlLongLast; })},
+     {crl_boot, crl_first, crl(11, "$4000", "$4300", "768")}},
+    {"CRL: 4 long pulses before the 5 medium ones, under its loader's 5: no block",
+     {file(Encoding::kCrl, 0x4000, [](auto& f) { f.pilot_bytes = 4; })}, {crl_boot}},
+    {"CRL without its boot: nothing tells where its blocks load",
+     {file(Encoding::kCrl, 0x4000, [](auto& f) { f.with_boot = false; })}, {}},
     {"Visiload: a pilot of three bytes after a block at 0x03BB; most significant bit first again",
      {visiload(synth::kVisiShortPilots | synth::kVisiMsbAgain)},
      {visi_boot, visi(10, "$0347", "$0348", "1"), visi(11, "$4000", "$4100", "256"),

@@ -136,6 +136,8 @@ class BitStream {
   // The last bits read, the newest in bit 0 (1 long): for frames whose extra bit comes after
   // the byte.
   std::uint32_t bits() const { return reg_; }
+  // The bits read since the last byte.
+  int bits_in_byte() const { return bits_; }
   // Whether the bits read since the last byte, if any, are all 0.
   bool zeros_since_byte() const { return (reg_ & ((1u << bits_) - 1)) == 0; }
   std::uint32_t threshold() const { return threshold_; }  // half cycles
