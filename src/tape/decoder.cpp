@@ -20,6 +20,9 @@ constexpr double kStretchSeconds = 1.0;  // unrecognised stretches shorter than 
 // A bytes pilot is offered this many pulses before its end: two pilot bytes to find where
 // bytes begin.
 constexpr std::size_t kBytesBack = 16;
+// A pilot of three lengths, two of its periods before its end: a long pulse to tell the
+// reading's state, then a whole pilot byte.
+constexpr std::size_t kThreeBack = 26;
 // The longest pulse the guess at half waves or whole pulses looks at, half cycles.
 constexpr std::uint32_t kEdgeMax = 7200;
 
@@ -269,7 +272,9 @@ struct Decoder::State : FileSink {
           if (p.end >= n || p.end < pos || p.id <= offered[l]) continue;  // going on, or passed
           if (p.brief && !infos[l]->short_pilot) continue;
           offered[l] = p.id;
-          const std::size_t back = p.kind == Pilot::Kind::kBytes ? kBytesBack : 0;
+          const std::size_t back = p.kind == Pilot::Kind::kBytes   ? kBytesBack
+                                   : p.kind == Pilot::Kind::kThree ? kThreeBack
+                                                                   : 0;
           const std::size_t from = std::max({pos, p.end >= back ? p.end - back : 0, p.index});
           if (loader.engage(p, from)) {
             pos = from;

@@ -91,7 +91,8 @@ struct BlockRead {
 // recordings can be verified: the XOR (or the sum) of seed and data[begin, end) is expected.
 struct DataCheck {
   // kXorStep: the XOR, with 1 added after each byte that loads at an address ending in 0xFF.
-  enum class Op { kXor, kSum, kXorStep };
+  // kOnes: the count of 1 bits in the data, 16 bits (no seed).
+  enum class Op { kXor, kSum, kXorStep, kOnes };
   Op op = Op::kXor;
   std::uint32_t begin = 0, end = 0;
   std::uint8_t seed = 0;     // what the check covers besides the data (a head, a type byte)

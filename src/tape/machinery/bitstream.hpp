@@ -30,6 +30,7 @@ class BitStream {
   // The pilot at about the right speed (a deck 35 % off is still taken): the classes start
   // from its averages, or from its run of one kind of bit and the format's proportion.
   bool start(const Pilot& pilot) {
+    if (pilot.kind == Pilot::Kind::kThree) return false;  // not one pulse a bit
     std::uint32_t zero16 = pilot.zero16, one16 = pilot.one16;
     if (pilot.kind == Pilot::Kind::kRun) {
       const bool ones = pilot.average16 > format_.threshold * 16;
