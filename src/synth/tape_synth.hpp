@@ -74,9 +74,10 @@ enum class Encoding {
   kRainbowArts,  // variant 2: F2 (a name in the head), else F1 (a block number)
   kOceanNew2,
   kOceanNew4,  // variant 1: no filler after the data
+  kSuperTape,  // variant 1: the header's count one off; the header's sync_byte, 0x2A when 0
 };
 // The last encoding, for what goes through them all: a new one goes before this line's.
-constexpr Encoding kLastEncoding = Encoding::kOceanNew4;
+constexpr Encoding kLastEncoding = Encoding::kSuperTape;
 
 // How a Rack-It tape's loader differs from the common one, summed up in a file's variant.
 enum RackItVariant : int {
@@ -155,6 +156,10 @@ struct TurboBits {
   // short is 0 and a medium 1. end_bits() returns to reading short pulses as 0, with a medium
   // pulse where the last bit was 1 (00, or the 0 still waiting and another).
   double medium = 0;
+  // Bits as half waves (Super Tape): a 0 two of one length, a 1 one of twice it, each two in a
+  // row one pulse: `zero` (two short ones), `medium` (a short and a long) or `one` (two long).
+  // end_bits() writes one pulse more: a half wave left waiting and a short one, or a short pulse.
+  bool half_waves = false;
 };
 
 struct TapeLayout {
@@ -225,6 +230,7 @@ class TapeWriter {
   void pilot() {
     scramble_ = false;
     after_one_ = waiting_zero_ = false;
+    half_ = 0;
   }
   // A data byte of a turbo file, with the file's damage: a flipped bit, or the pulses stopping.
   void data_byte(const TapeFile& file, std::size_t index, std::uint8_t value, const TurboBits& bits,
@@ -260,6 +266,9 @@ class TapeWriter {
   bool scramble_ = false;  // the bytes written are random
   // The three-length code: the last bit written was 1; a 0 after it waits for the next bit.
   bool after_one_ = false, waiting_zero_ = false;
+  // The half-wave code: the half wave waiting for the next to make a pulse (1 short, 2 long;
+  // 0 none).
+  int half_ = 0;
 };
 
 // A whole tape, files one after the other with gaps between them.
