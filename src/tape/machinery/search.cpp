@@ -14,6 +14,14 @@ inline void follow(std::uint32_t& avg16, std::uint32_t p16) {
       ((static_cast<std::int32_t>(p16) - static_cast<std::int32_t>(avg16)) >> 3));
 }
 
+// Pulses back from the one that found a pilot of `period` pulses a repeat (kBytesFound of
+// them periodic, over two repeats) to where it began. Right after a pause (`bits` pulses
+// since), the pilot began with the first pulse the averages settled on.
+std::uint32_t lead_of(std::uint32_t bits, std::uint32_t period) {
+  const std::uint32_t lead_max = kBytesFound - 1 + 2 * period - 1;
+  return bits <= lead_max + kSettle ? bits - 1 : lead_max;
+}
+
 }  // namespace
 
 // The bytes stop repeating at pulse i: a pilot found ends there.
@@ -163,9 +171,7 @@ void PilotSearch::scan(const PulseBlock& block, std::vector<Pilot>& out) {
         three_pilot_.one16 = long16_;
         three_pilot_.period = kPeriod3;
         three_pilot_.pattern = static_cast<std::uint32_t>(reg3_ & kMask3);
-        // As a byte pilot: right after a pause, from the first pulse the extremes settled on.
-        const std::uint32_t lead_max = kBytesFound - 1 + 2 * kPeriod3 - 1;
-        const std::uint32_t lead = bits_ <= lead_max + kSettle ? bits_ - 1 : lead_max;
+        const std::uint32_t lead = lead_of(bits_, kPeriod3);
         three_pilot_.count = lead + 1;
         three_pulses_ = 0;
         at(i, lead, three_pilot_);
@@ -206,9 +212,7 @@ void PilotSearch::scan(const PulseBlock& block, std::vector<Pilot>& out) {
         bytes_pilot_.one16 = one16_;
         bytes_pilot_.period = static_cast<std::uint8_t>(period);
         bytes_pilot_.pattern = period == 8 ? p8 : p9;
-        // Right after a pause, the pilot began with the first pulse the averages settled on.
-        const std::uint32_t lead_max = kBytesFound - 1 + 2 * period - 1;
-        const std::uint32_t lead = bits_ <= lead_max + kSettle ? bits_ - 1 : lead_max;
+        const std::uint32_t lead = lead_of(bits_, period);
         bytes_pilot_.count = lead + 1;
         bytes_pulses_ = 0;
         at(i, lead, bytes_pilot_);
