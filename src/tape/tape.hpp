@@ -45,6 +45,7 @@ struct LoaderInfo {
   const char* description = "";  // what it is: pilot, sync, blocks, check
   unsigned peers = 0;            // PeerSet: the readers that give the same bytes
   const char* recordings = "";   // real recordings it reads as the field's tools do
+  const char* check = "";        // its check, where it is neither an XOR nor a sum
 };
 
 // The registered loaders, in the order they are offered a pilot.
