@@ -220,6 +220,19 @@ void TapeWriter::add_countdown(const TapeFile& file) {
 
 void TapeWriter::bit(bool one, const TurboBits& bits) {
   if (scramble_) one = (next_random() & 1) != 0;
+  if (bits.half_waves) {
+    for (int k = 0; k < (one ? 1 : 2); ++k) {
+      const int half = one ? 2 : 1;
+      if (half_ == 0) {
+        half_ = half;
+        continue;
+      }
+      const int sum = half_ + half;
+      emit(16 * (sum == 2 ? bits.zero : sum == 3 ? bits.medium : bits.one), kTurboJitterLimit);
+      half_ = 0;
+    }
+    return;
+  }
   if (bits.medium > 0) {
     if (after_one_ && !waiting_zero_ && !one) {
       waiting_zero_ = true;
@@ -248,6 +261,11 @@ void TapeWriter::byte(std::uint8_t value, const TurboBits& bits, int lead) {
 }
 
 void TapeWriter::end_bits(const TurboBits& bits) {
+  if (bits.half_waves) {
+    emit(16 * (half_ == 2 ? bits.medium : bits.zero), kTurboJitterLimit);
+    half_ = 0;
+    return;
+  }
   // Back to reading short pulses as 0 (a pilot's): a medium pulse, 00, after a 1.
   if (bits.medium <= 0 || !after_one_) return;
   if (!waiting_zero_) bit(false, bits);

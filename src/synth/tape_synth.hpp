@@ -76,11 +76,12 @@ enum class Encoding {
   kOceanNew4,          // variant 1: no filler after the data
   kOceanNew3,          // the file's data from a page boundary at $0D00 or above, in whole pages
   kPavlodaPenetrator,  // variant 1: after the sync, each 1 after a 0 a long pulse
-  kMikroGen,  // variant 0: the old loader (one block); 1: the new (a loading screen, the file)
-  kCrl,       // variant: the sum of CrlVariant
+  kMikroGen,   // variant 0: the old loader (one block); 1: the new (a loading screen, the file)
+  kCrl,        // variant: the sum of CrlVariant
+  kSuperTape,  // variant 1: the header's count one off; the header's sync_byte, 0x2A when 0
 };
 // The last encoding, for what goes through them all: a new one goes before this line's.
-constexpr Encoding kLastEncoding = Encoding::kCrl;
+constexpr Encoding kLastEncoding = Encoding::kSuperTape;
 
 // How a Rack-It tape's loader differs from the common one, summed up in a file's variant.
 enum RackItVariant : int {
@@ -169,6 +170,10 @@ struct TurboBits {
   double medium = 0;
   // With `medium`: a 1 after a 0 is a long pulse (which Penetrator's loader reads as a medium).
   bool long_after_zero = false;
+  // Bits as half waves (Super Tape): a 0 two of one length, a 1 one of twice it, each two in a
+  // row one pulse: `zero` (two short ones), `medium` (a short and a long) or `one` (two long).
+  // end_bits() writes one pulse more: a half wave left waiting and a short one, or a short pulse.
+  bool half_waves = false;
 };
 
 struct TapeLayout {
@@ -239,6 +244,7 @@ class TapeWriter {
   void pilot() {
     scramble_ = false;
     after_one_ = waiting_zero_ = false;
+    half_ = 0;
   }
   // A data byte of a turbo file, with the file's damage: a flipped bit, or the pulses stopping.
   void data_byte(const TapeFile& file, std::size_t index, std::uint8_t value, const TurboBits& bits,
@@ -274,6 +280,9 @@ class TapeWriter {
   bool scramble_ = false;  // the bytes written are random
   // The three-length code: the last bit written was 1; a 0 after it waits for the next bit.
   bool after_one_ = false, waiting_zero_ = false;
+  // The half-wave code: the half wave waiting for the next to make a pulse (1 short, 2 long;
+  // 0 none).
+  int half_ = 0;
 };
 
 // A whole tape, files one after the other with gaps between them.

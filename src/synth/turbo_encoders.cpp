@@ -1007,6 +1007,45 @@ void pavloda_penetrator(Writer& o) {
   o.w.end_bits(o.bits);
 }
 
+// ---- Super Tape: bits as half waves (TurboBits::half_waves: a 0 two short half waves, a 1 one
+// twice as long; each two in a row a pulse of 0x21, 0x32 or 0x43), least significant bit
+// first. A header block, a fifth of a second's pause, a data block; each after 64 pilot bytes
+// 0x16 (unless told) and a sync byte, and followed by the count of its 1 bits (16 bits,
+// little-endian; one more for a bad checksum, or in the header's for variant 1) and one pulse
+// more before the pause (TAPClean reads a block that the pause follows at once into the
+// pause). The header, after 0x2A (or the file's sync_byte: the loader ANDs it with 0xEF): the
+// name (16 bytes, padded with spaces), a 0, the load address and the size (little-endian),
+// four 0s. The data, after 0xC5.
+void super_tape(Writer& o) {
+  const auto count = [&](const Bytes& bytes, bool bad) {
+    unsigned n = bad ? 1 : 0;
+    for (auto b : bytes)
+      for (int k = 0; k < 8; ++k) n += (b >> k) & 1u;
+    o.put({lo(n), hi(n)});
+    o.w.end_bits(o.bits);
+  };
+  const int pilot = o.f.pilot_bytes > 0 ? o.f.pilot_bytes : 64;
+  if (o.f.with_header) {
+    o.pilot(0x16, pilot);
+    o.put(o.f.sync_byte != 0 ? o.f.sync_byte : 0x2A);
+    o.synced();
+    Bytes head = padded_name(o.f.name);
+    const auto size = static_cast<unsigned>(o.f.data.size());
+    head.insert(head.end(),
+                {0, lo(o.f.start_address), hi(o.f.start_address), lo(size), hi(size), 0, 0, 0, 0});
+    o.put(head);
+    count(head, o.f.variant == 1);
+    o.pause();
+  }
+  if (!o.f.with_data) return;
+  o.block = 11;
+  o.pilot(0x16, pilot);
+  o.put(0xC5);
+  o.synced();
+  o.data(0, o.f.data.size());
+  count(o.f.data, o.f.bad_checksum);
+}
+
 // ---- Atlantis: 256 pilot bytes 0x02 (unless told), the sync 0x52 0x42, the execution address
 // (0x036F: back to the loader), the end (exclusive) and the load address, each high byte
 // first; the data, the XOR of the data, one byte more (0 here) and a trailer of eight 0 bits.
@@ -1870,6 +1909,9 @@ void add_turbo(TapeWriter& w, const TapeFile& f) {
     case Encoding::kMikroGen:
       o.bits = {0x38, 0x66, false};
       return mikro_gen(o);
+    case Encoding::kSuperTape:
+      o.bits = {.zero = 0x21, .one = 0x43, .msb_first = false, .medium = 0x32, .half_waves = true};
+      return super_tape(o);
     case Encoding::kVisiload:
       o.bits = kVisi;
       return visiload(o);

@@ -21,6 +21,9 @@ constexpr double kStretchSeconds = 1.0;  // unrecognised stretches shorter than 
 // bytes begin. A cycle four bytes and more: its loader's reader finds its state there too,
 // from whatever pulse (kPrefix at most, what a block carries over).
 constexpr std::size_t kBytesBack = 16, kCycleBack = 31;
+// A pilot of three lengths, two of its periods before its end: a long pulse to tell the
+// reading's state, then a whole pilot byte.
+constexpr std::size_t kThreeBack = 26;
 // The longest pulse the guess at half waves or whole pulses looks at, half cycles.
 constexpr std::uint32_t kEdgeMax = 7200;
 
@@ -272,6 +275,7 @@ struct Decoder::State : FileSink {
           offered[l] = p.id;
           const std::size_t back = p.kind == Pilot::Kind::kBytes   ? kBytesBack
                                    : p.kind == Pilot::Kind::kCycle ? kCycleBack
+                                   : p.kind == Pilot::Kind::kThree ? kThreeBack
                                                                    : 0;
           const std::size_t from = std::max({pos, p.end >= back ? p.end - back : 0, p.index});
           if (loader.engage(p, from)) {

@@ -3,6 +3,7 @@
 #include "tape/merge.hpp"
 
 #include <algorithm>
+#include <bit>
 #include <iterator>
 #include <map>
 #include <tuple>
@@ -13,6 +14,11 @@ namespace tapewren::tape {
 
 bool DataCheck::holds(const std::vector<std::uint8_t>& data) const {
   if (expected < 0 || begin > end || end > data.size()) return false;
+  if (op == Op::kOnes) {
+    unsigned ones = 0;
+    for (std::size_t i = begin; i < end; ++i) ones += static_cast<unsigned>(std::popcount(data[i]));
+    return static_cast<int>(ones & 0xFFFF) == expected;
+  }
   std::uint8_t v = seed;
   for (std::size_t i = begin; i < end; ++i) {
     v = op == Op::kSum ? static_cast<std::uint8_t>(v + data[i])

@@ -45,6 +45,7 @@ struct LoaderInfo {
   const char* description = "";  // what it is: pilot, sync, blocks, check
   unsigned peers = 0;            // PeerSet: the readers that give the same bytes
   const char* recordings = "";   // real recordings it reads as the field's tools do
+  const char* check = "";        // its check, where it is neither an XOR nor a sum
 };
 
 // The registered loaders, in the order they are offered a pilot.
@@ -91,7 +92,8 @@ struct BlockRead {
 // recordings can be verified: the XOR (or the sum) of seed and data[begin, end) is expected.
 struct DataCheck {
   // kXorStep: the XOR, with 1 added after each byte that loads at an address ending in 0xFF.
-  enum class Op { kXor, kSum, kXorStep };
+  // kOnes: the count of 1 bits in the data, 16 bits (no seed).
+  enum class Op { kXor, kSum, kXorStep, kOnes };
   Op op = Op::kXor;
   std::uint32_t begin = 0, end = 0;
   std::uint8_t seed = 0;     // what the check covers besides the data (a head, a type byte)

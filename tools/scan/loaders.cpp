@@ -23,7 +23,7 @@ std::string machines_text(unsigned machines) {
 // What stands behind its files' verdicts.
 std::string checks_text(const tape::LoaderInfo& l) {
   if (l.checksum) {
-    const std::string sum = l.sum_adds ? "sum" : "XOR";
+    const std::string sum = *l.check ? l.check : l.sum_adds ? "sum" : "XOR";
     return l.copies ? sum + ", every block twice" : sum;
   }
   return l.boot_code ? "boot code, structure" : "structure only";

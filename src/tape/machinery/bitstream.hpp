@@ -30,7 +30,8 @@ class BitStream {
   // The pilot at about the right speed (a deck 35 % off is still taken): the classes start
   // from its averages, or from its run of one kind of bit and the format's proportion.
   bool start(const Pilot& pilot) {
-    if (pilot.kind == Pilot::Kind::kCycle) return false;  // its pulses are no bit each
+    // Its pulses are no bit each: a cycle of seven, or three lengths.
+    if (pilot.kind == Pilot::Kind::kCycle || pilot.kind == Pilot::Kind::kThree) return false;
     std::uint32_t zero16 = pilot.zero16, one16 = pilot.one16;
     if (pilot.kind == Pilot::Kind::kRun) {
       const bool ones = pilot.average16 > format_.threshold * 16;

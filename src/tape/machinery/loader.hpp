@@ -31,7 +31,7 @@ struct PulseBlock {
 
 // A stretch the search found where a block may begin.
 struct Pilot {
-  enum class Kind { kRun, kBytes, kCycle };
+  enum class Kind { kRun, kBytes, kCycle, kThree };
   Kind kind = Kind::kRun;
   std::uint64_t id = 0;      // each pilot once
   std::size_t index = 0;     // the pulse of the block after which it was found
@@ -48,6 +48,9 @@ struct Pilot {
   std::uint32_t zero16 = 0, one16 = 0;
   std::uint8_t period = 8;
   std::uint32_t pattern = 0;
+  // kThree: pulses of three lengths (short, medium, long: 0, 1, 2 in `pattern`, two bits a
+  // pulse) in a pattern of `period` pulses over and over; zero16 and one16 the averages of its
+  // short and long pulses.
   // Told only when it ended, under kBytesFound pulses: offered to loaders of short pilots.
   bool brief = false;
 };

@@ -14,6 +14,14 @@ inline void follow(std::uint32_t& avg16, std::uint32_t p16) {
       ((static_cast<std::int32_t>(p16) - static_cast<std::int32_t>(avg16)) >> 3));
 }
 
+// Pulses back from the one that found a pilot of `period` pulses a repeat (kBytesFound of
+// them periodic, over two repeats) to where it began. Right after a pause (`bits` pulses
+// since), the pilot began with the first pulse the averages settled on.
+std::uint32_t lead_of(std::uint32_t bits, std::uint32_t period) {
+  const std::uint32_t lead_max = kBytesFound - 1 + 2 * period - 1;
+  return bits <= lead_max + kSettle ? bits - 1 : lead_max;
+}
+
 }  // namespace
 
 // The bytes stop repeating at pulse i: a pilot found ends there.
@@ -26,10 +34,20 @@ void PilotSearch::end_bytes(std::vector<Pilot>& out, std::size_t slot, std::size
   bytes_open_ = false;
 }
 
+// The pattern of three lengths stops repeating at pulse i: a pilot found ends there.
+void PilotSearch::end_three(std::vector<Pilot>& out, std::size_t slot, std::size_t i) {
+  if (!three_open_) return;
+  out[slot].end = i;
+  out[slot].count += three_pulses_;
+  out[slot].zero16 = short16_;
+  out[slot].one16 = long16_;
+  three_open_ = false;
+}
+
 void PilotSearch::scan(const PulseBlock& block, std::vector<Pilot>& out) {
   out.clear();
   const std::size_t n = block.count;
-  std::size_t run_slot = 0, bytes_slot = 0;
+  std::size_t run_slot = 0, bytes_slot = 0, three_slot = 0;
   // Pilots still going on at the end of the last block go on here: a loader may start among
   // the pulses carried over, which are the pilot's.
   if (run_open_) {
@@ -43,6 +61,12 @@ void PilotSearch::scan(const PulseBlock& block, std::vector<Pilot>& out) {
     bytes_pilot_.end = n;
     bytes_slot = out.size();
     out.push_back(bytes_pilot_);
+  }
+  if (three_open_) {
+    three_pilot_.index = 0;
+    three_pilot_.end = n;
+    three_slot = out.size();
+    out.push_back(three_pilot_);
   }
   // Where a pilot began: in this block, or among the pulses before it.
   const auto at = [&](std::size_t i, std::uint32_t back, Pilot& pilot) {
@@ -91,6 +115,7 @@ void PilotSearch::scan(const PulseBlock& block, std::vector<Pilot>& out) {
         run_open_ = true;
         ++found_;
         end_bytes(out, bytes_slot, i);  // no byte pilot lies inside a run
+        end_three(out, three_slot, i);
       }
       if (run_open_) continue;  // the lead-in's thousands of pulses: nothing else to look at
     } else {
@@ -98,7 +123,9 @@ void PilotSearch::scan(const PulseBlock& block, std::vector<Pilot>& out) {
         out[run_slot].end = i;
         out[run_slot].count = run_;
         out[run_slot].average16 = run_avg16_;
-        bits_ = reg_ = periodic7_ = periodic8_ = periodic9_ = 0;  // the bytes start afresh
+        bits_ = reg_ = periodic7_ = periodic8_ = periodic9_ = periodic13_ =
+            0;  // the bytes start afresh
+        reg3_ = 0;
       }
       run_open_ = false;
       run_ = lead_in ? 1 : 0;
@@ -110,10 +137,50 @@ void PilotSearch::scan(const PulseBlock& block, std::vector<Pilot>& out) {
       // mix of the two (seven shorts to a long, or four to four) splits in the gap between.
       if (bits_++ == 0) {
         min16_ = max16_ = p16;
-        zero16_ = one16_ = 0;
+        zero16_ = one16_ = short16_ = long16_ = 0;
       }
       max16_ = std::max(max16_ - ((max16_ - min16_) >> 6), p16);
       min16_ = std::min(min16_ + ((max16_ - min16_) >> 6), p16);
+      // Three lengths, the same 13 pulses again and again, with the extremes half as long
+      // again as each other at least (not one length and its jitter).
+      const std::uint32_t quarter = (max16_ - min16_) / 4;
+      const std::uint32_t three = p16 < min16_ + quarter ? 0 : p16 > max16_ - quarter ? 2 : 1;
+      if (three != 1) {
+        std::uint32_t& average = three == 0 ? short16_ : long16_;
+        if (average == 0) {
+          average = p16;
+        } else {
+          follow(average, p16);
+        }
+      }
+      reg3_ = reg3_ << 2 | three;
+      constexpr std::uint32_t kPeriod3 = 13;
+      constexpr std::uint64_t kMask3 = (std::uint64_t{1} << (2 * kPeriod3)) - 1;
+      const bool wide = max16_ * 2 > min16_ * 3;
+      periodic13_ =
+          wide && (reg3_ & kMask3) == ((reg3_ >> (2 * kPeriod3)) & kMask3) ? periodic13_ + 1 : 0;
+      if (three_open_ && periodic13_ == 0) end_three(out, three_slot, i);
+      if (three_open_) {
+        ++three_pulses_;
+      } else if (periodic13_ == kBytesFound) {
+        three_pilot_ = Pilot{};
+        three_pilot_.kind = Pilot::Kind::kThree;
+        three_pilot_.id = next_id_++;
+        three_pilot_.index = i;
+        three_pilot_.end = n;
+        three_pilot_.zero16 = short16_;
+        three_pilot_.one16 = long16_;
+        three_pilot_.period = kPeriod3;
+        three_pilot_.pattern = static_cast<std::uint32_t>(reg3_ & kMask3);
+        const std::uint32_t lead = lead_of(bits_, kPeriod3);
+        three_pilot_.count = lead + 1;
+        three_pulses_ = 0;
+        at(i, lead, three_pilot_);
+        three_slot = out.size();
+        out.push_back(three_pilot_);
+        three_open_ = true;
+        ++found_;
+      }
       const bool one = p16 * 2 > max16_ + min16_;
       std::uint32_t& average = one ? one16_ : zero16_;
       if (average == 0) {
@@ -155,9 +222,7 @@ void PilotSearch::scan(const PulseBlock& block, std::vector<Pilot>& out) {
         bytes_pilot_.one16 = one16_;
         bytes_pilot_.period = static_cast<std::uint8_t>(period);
         bytes_pilot_.pattern = period == 8 ? p8 : period == 9 ? p9 : p7;
-        // Right after a pause, the pilot began with the first pulse the averages settled on.
-        const std::uint32_t lead_max = kBytesFound - 1 + 2 * period - 1;
-        const std::uint32_t lead = bits_ <= lead_max + kSettle ? bits_ - 1 : lead_max;
+        const std::uint32_t lead = lead_of(bits_, period);
         bytes_pilot_.count = lead + 1;
         bytes_pulses_ = 0;
         at(i, lead, bytes_pilot_);
@@ -192,8 +257,10 @@ void PilotSearch::scan(const PulseBlock& block, std::vector<Pilot>& out) {
       }
     } else {
       reg_ = 0;
+      reg3_ = 0;
       bits_ = 0;
-      periodic7_ = periodic8_ = periodic9_ = 0;
+      periodic7_ = periodic8_ = periodic9_ = periodic13_ = 0;
+      end_three(out, three_slot, i);
     }
     end_bytes(out, bytes_slot, i);
   }

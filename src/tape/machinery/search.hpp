@@ -9,6 +9,10 @@
 // spikes outside a bit's plausible length end a pilot and move no average. A byte pilot that
 // the next byte breaks before it was long enough to be found is still told as a brief one, for
 // the few loaders whose pilots are that short (their sync and check byte prove a block).
+// Three: pulses of three lengths (a code of half waves: two short ones a 0, a long one a 1,
+// a pulse two half waves in a row), short, medium and long split at a quarter and three
+// quarters of the way between the same extremes, one pattern of 13 pulses over and over (two
+// bytes of Super Tape's 0x16).
 #pragma once
 
 #include <cstdint>
@@ -39,6 +43,7 @@ class PilotSearch {
 
  private:
   void end_bytes(std::vector<Pilot>& out, std::size_t slot, std::size_t i);
+  void end_three(std::vector<Pilot>& out, std::size_t slot, std::size_t i);
   std::uint64_t next_id_ = 1, found_ = 0;
   // The run.
   std::uint32_t run_ = 0, run_avg16_ = 0;
@@ -50,6 +55,12 @@ class PilotSearch {
   std::uint32_t bits_ = 0;  // bit-long pulses since the last pulse that was none
   Pilot bytes_pilot_;
   bool bytes_open_ = false;
+  // The three lengths: two bits a pulse, the newest in the lowest; the averages of the short
+  // and the long ones.
+  std::uint64_t reg3_ = 0;
+  std::uint32_t periodic13_ = 0, three_pulses_ = 0, short16_ = 0, long16_ = 0;
+  Pilot three_pilot_;
+  bool three_open_ = false;
   // Where the pulses before the block began.
   static constexpr std::size_t kTail = 256;
   std::uint64_t tail_offset_[kTail] = {}, tail_time_[kTail] = {};
