@@ -1422,6 +1422,69 @@ TEST(Loaders, AudiogenicBlockEndsAsTheFormatHasIt) {
                 w.placed(), 985248));
 }
 
+// Ocean New 3's pages, written here from the format (a pilot of 0x80 pulses, a 0 bit, a head of
+// an unused byte, the number, an unused byte and the XOR, then 256 bytes; bits 0x2E / 0x49, most
+// significant bit first): each page a file only where the bits stop or the next pilot begins
+// right after it; a page the next pilot cuts short told as cut, the pages after it read; the
+// same pages 30 % fast (another loader's speed, no deck's) none.
+TEST(Loaders, OceanNew3PagesEndAsTheFormatHasIt) {
+  const synth::TurboBits bits{0x2E, 0x49, true};
+  const auto page = [&](synth::TapeWriter& w, std::uint8_t number, std::size_t bytes) {
+    for (int i = 0; i < 300; ++i) w.bit(true, {0x2E, 0x80, true});
+    w.bit(false, bits);
+    Bytes data(256);
+    std::uint8_t x = 0;
+    for (std::size_t i = 0; i < data.size(); ++i) x ^= data[i] = static_cast<std::uint8_t>(i * i + number);
+    for (const std::uint8_t b : {std::uint8_t{0}, number, std::uint8_t{0}, x}) w.byte(b, bits);
+    for (std::size_t i = 0; i < bytes; ++i) w.byte(data[i], bits);
+  };
+  const auto ocean = [](const std::vector<TapeFile>& files) {
+    std::vector<TapeFile> out;
+    for (const TapeFile& f : files)
+      if (f.loader->name == std::string("Ocean N3")) out.push_back(f);
+    return out;
+  };
+  {
+    SCOPED_TRACE("bytes go on after each page");
+    synth::TapeWriter w;
+    w.gap();
+    for (std::uint8_t n = 0x33; n < 0x36; ++n) {
+      page(w, n, 256);
+      for (int i = 0; i < 3; ++i) w.byte(0x5A, bits);
+    }
+    w.gap();
+    EXPECT_TRUE(ocean(decode(w.words()).files).empty());
+  }
+  {
+    SCOPED_TRACE("the next pilot cuts a page short");
+    synth::TapeWriter w;
+    w.gap();
+    w.place(10, 1);
+    page(w, 0x33, 256);
+    w.place(11, 1);
+    page(w, 0x34, 100);
+    w.place(12, 1);
+    page(w, 0x35, 256);
+    w.gap();
+    EXPECT_EQ(report(decode(w.words()).files),
+              expected_report(
+                  {{-1, 10, 1, "Ocean N3", "program", "", "$4000", "$4100", "256", "", "ok", "ok"},
+                   {-1, 11, 1, "Ocean N3", "program", "", "$4100", "$4164", "100", "", "cut", "incomplete"},
+                   {-1, 12, 1, "Ocean N3", "program", "", "$4200", "$4300", "256", "", "ok", "ok"}},
+                  w.placed(), 985248));
+  }
+  {
+    SCOPED_TRACE("30 % fast");
+    synth::TapeLayout fast;
+    fast.speed = 0.7;
+    synth::TapeWriter w(fast);
+    w.gap();
+    for (std::uint8_t n = 0x33; n < 0x36; ++n) page(w, n, 256);
+    w.gap();
+    EXPECT_TRUE(ocean(decode(w.words()).files).empty());
+  }
+}
+
 // Special Agent's own speeds (its pulses nearer each other than Strike Force Cobra's) read with
 // the timers its boot sets; the same code in a ROM program loading elsewhere (to its end) is no
 // boot of it, and its blocks then no files.
