@@ -42,25 +42,25 @@ class PilotSearch {
   std::uint64_t found() const { return found_; }
 
  private:
-  void end_bytes(std::vector<Pilot>& out, std::size_t slot, std::size_t i);
-  void end_three(std::vector<Pilot>& out, std::size_t slot, std::size_t i);
+  // What each pulse moves, copied into locals for a block so that it stays in registers.
+  struct State {
+    // The run.
+    std::uint32_t run = 0, run_avg16 = 0;
+    bool run_open = false;  // found, not yet ended
+    // The bytes: the recent extremes, the bits (newest in bit 0), how long each period has
+    // repeated, bit-long pulses since the last pulse that was none.
+    std::uint32_t min16 = 0, max16 = 0;
+    std::uint32_t reg = 0, periodic7 = 0, periodic8 = 0, periodic9 = 0, bytes_pulses = 0;
+    std::uint32_t bits = 0;
+    bool bytes_open = false;
+    // The three lengths: two bits a pulse, the newest in the lowest.
+    std::uint64_t reg3 = 0;
+    std::uint32_t periodic13 = 0, three_pulses = 0;
+    bool three_open = false;
+  };
+  State state_;
   std::uint64_t next_id_ = 1, found_ = 0;
-  // The run.
-  std::uint32_t run_ = 0, run_avg16_ = 0;
-  Pilot run_pilot_;
-  bool run_open_ = false;  // found, not yet ended
-  // The bytes.
-  std::uint32_t min16_ = 0, max16_ = 0, zero16_ = 0, one16_ = 0;
-  std::uint32_t reg_ = 0, periodic7_ = 0, periodic8_ = 0, periodic9_ = 0, bytes_pulses_ = 0;
-  std::uint32_t bits_ = 0;  // bit-long pulses since the last pulse that was none
-  Pilot bytes_pilot_;
-  bool bytes_open_ = false;
-  // The three lengths: two bits a pulse, the newest in the lowest; the averages of the short
-  // and the long ones.
-  std::uint64_t reg3_ = 0;
-  std::uint32_t periodic13_ = 0, three_pulses_ = 0, short16_ = 0, long16_ = 0;
-  Pilot three_pilot_;
-  bool three_open_ = false;
+  Pilot run_pilot_, bytes_pilot_, three_pilot_;
   // Where the pulses before the block began.
   static constexpr std::size_t kTail = 256;
   std::uint64_t tail_offset_[kTail] = {}, tail_time_[kTail] = {};
