@@ -1434,7 +1434,8 @@ TEST(Loaders, OceanNew3PagesEndAsTheFormatHasIt) {
     w.bit(false, bits);
     Bytes data(256);
     std::uint8_t x = 0;
-    for (std::size_t i = 0; i < data.size(); ++i) x ^= data[i] = static_cast<std::uint8_t>(i * i + number);
+    for (std::size_t i = 0; i < data.size(); ++i)
+      x ^= data[i] = static_cast<std::uint8_t>(i * i + number);
     for (const std::uint8_t b : {std::uint8_t{0}, number, std::uint8_t{0}, x}) w.byte(b, bits);
     for (std::size_t i = 0; i < bytes; ++i) w.byte(data[i], bits);
   };
@@ -1469,7 +1470,8 @@ TEST(Loaders, OceanNew3PagesEndAsTheFormatHasIt) {
     EXPECT_EQ(report(decode(w.words()).files),
               expected_report(
                   {{-1, 10, 1, "Ocean N3", "program", "", "$4000", "$4100", "256", "", "ok", "ok"},
-                   {-1, 11, 1, "Ocean N3", "program", "", "$4100", "$4164", "100", "", "cut", "incomplete"},
+                   {-1, 11, 1, "Ocean N3", "program", "", "$4100", "$4164", "100", "", "cut",
+                    "incomplete"},
                    {-1, 12, 1, "Ocean N3", "program", "", "$4200", "$4300", "256", "", "ok", "ok"}},
                   w.placed(), 985248));
   }
@@ -1516,6 +1518,22 @@ TEST(Loaders, SpecialAgentReadAfterItsBoot) {
   const auto files = decode(elsewhere.words()).files;
   ASSERT_EQ(files.size(), 1u);
   EXPECT_EQ(files[0].loader->name, std::string("ROM"));
+  // Its blocks come within seconds of each other: one 20 s after the last is not its.
+  synth::TapeWriter late;
+  late.gap();
+  game.with_boot = true;
+  late.add(game);
+  late.silence(20 * 985248 * 2);
+  game.with_boot = false;
+  game.start_address = 0x3000;
+  late.add(game);
+  late.gap();
+  EXPECT_EQ(
+      report(decode(late.words()).files),
+      expected_report(
+          {{0, 0, 1, "ROM", "program", "SPECIAL", "$02A7", "$0314", "109", "ok ok", "ok ok", "ok"},
+           {0, 10, 1, "Sp. Agent", "program", "", "$2000", "$2200", "512", "", "ok", "ok"}},
+          late.placed(), 985248));
 }
 
 // Mikro-Gen's blocks come after its boot: a pilot of 256 pulses makes one, of 255 none; a boot
@@ -1531,7 +1549,8 @@ TEST(Loaders, MikroGenPilotAndBootCode) {
         out.push_back(scan::file_row(f, 1).substr(40));
     return out;
   };
-  const auto tape = [&](int variant, int pilot, const Bytes* boot) {
+  // `misfit`: a pilot of 1s too slow for its bits (half as long again) before the blocks.
+  const auto tape = [&](int variant, int pilot, const Bytes* boot, bool misfit = false) {
     synth::TapeFile game{Encoding::kMikroGen, 1, "", data, 0x2000};
     game.variant = variant;
     game.pilot_bytes = pilot;
@@ -1541,6 +1560,11 @@ TEST(Loaders, MikroGenPilotAndBootCode) {
       w.add({Encoding::kStandard, 1, "BOOT", *boot, 0x0801});
       w.silence(2 * 985248 / 5);
       game.with_boot = false;
+    }
+    if (misfit) {
+      for (int i = 0; i < 300; ++i) w.bit(true, {0x38, 0x96, false});
+      w.bit(false, {0x38, 0x96, false});
+      w.silence(2 * 985248 / 5);
     }
     w.add(game);
     w.gap();
@@ -1572,6 +1596,7 @@ TEST(Loaders, MikroGenPilotAndBootCode) {
   ASSERT_EQ(new_files.size(), 2u);
   EXPECT_EQ(old_files, tape(0, 0, nullptr));
   EXPECT_EQ(new_files, tape(1, 0, nullptr));
+  EXPECT_EQ(new_files, tape(1, 0, &new_boot, true));  // still watched for after the misfit
   const auto changed = [&](int variant, bool in_first, std::size_t at) {
     const Bytes& first = variant == 0 ? old_start : screen;
     const Bytes& second = variant == 0 ? old_end : game;

@@ -12,7 +12,7 @@
 // last pulse, often long where the tape stops, counts so. So few pulses make no pilot the
 // search finds: after its boot the loader watches the pulses itself until its chain ends.
 // Without its boot nothing tells where its blocks load or end: no file.
-#include "tape/machinery/turbo.hpp"
+#include "tape/machinery/watcher.hpp"
 
 namespace tapewren::tape {
 
@@ -97,79 +97,48 @@ Next from_code(const std::vector<std::uint8_t>& b, std::uint16_t operand, std::s
   return {};
 }
 
-class Crl : public TurboLoader<Crl> {
+class Crl : public Watcher<Crl> {
  public:
-  Crl(const LoaderInfo& info, FileSink& sink) : TurboLoader(info, sink, {kOne, 27, false}) {}
+  Crl(const LoaderInfo& info, FileSink& sink) : Watcher(info, sink, {kOne, 27, false}) {}
 
   // Its boot: the pulses after it are watched for the loader's blocks.
   void seen(const TapeFile& f) override {
     if (reading_ || !f.loader->copies || f.kind != Kind::kProgram) return;
     const Next n = from_boot(f.header_bytes);
     if (n.pages == 0 || n.start + 256u * n.pages > 0x10000) return;
-    flush(true);
     next_ = n;
     script_.clear();
-    boot_seen();
-    constexpr std::uint64_t kScale = 1 << 20;
-    wait_ = static_cast<std::uint64_t>(kWaitSeconds / sink_.seconds(kScale) * kScale);
-    engaged_ = true;
-    begin_span(f.end_offset, f.end_half_cycles, 0);
-    watch_from(f.end_half_cycles);
+    watch_after(f, kWaitSeconds);
   }
 
-  // Only its own syncs, which it finds itself.
-  bool accepts(const Pilot&) {
-    if (!starting_) return false;
-    reading_ = true;
+  std::size_t watch(const PulseBlock& b, std::size_t i) {
+    const std::uint32_t p = b.length[i];
+    if (p >= kLong && p < kTooLong) {
+      if (mediums_ > 0) longs_ = 0;
+      if (longs_++ == 0) {
+        sync_offset_ = b.offset[i];
+        sync_time_ = b.time[i];
+      }
+      mediums_ = 0;
+    } else if (p >= kMedium && p < kLong && longs_ >= kSyncPulses && mediums_ < kSyncPulses) {
+      ++mediums_;
+    } else if (p < kMedium && mediums_ == kSyncPulses) {
+      start(sync(i), i);
+      return i;  // its first bit
+    } else {
+      longs_ = mediums_ = 0;
+    }
+    return i + 1;
+  }
+  void watch_again() { longs_ = mediums_ = 0; }
+  void block_begins() {
     last_bit_ = false;
     bytes_.clear();
-    return true;
   }
-
-  std::size_t take(const PulseBlock& b, std::size_t from) override {
-    std::size_t i = from;
-    while (i < b.count) {
-      if (reading_) {
-        i = TurboLoader::take(b, i);
-        if (engaged_) return i;
-        if (last_bit_) i = last_pulse(b, i);
-        reading_ = false;
-        if (next_.pages == 0) {  // the chain's end
-          flush(true);
-          return i;
-        }
-        engaged_ = true;
-        watch_from(i < b.count ? b.time[i] : b.end_time);
-        continue;
-      }
-      const std::uint32_t p = b.length[i];
-      if (b.time[i] < since_) {  // the boot's own pulses
-        ++i;
-        continue;
-      }
-      if (b.time[i] - since_ > wait_) {
-        engaged_ = false;  // the chain's next block never came
-        flush(true);
-        return i;
-      }
-      if (p >= kLong && p < kTooLong) {
-        if (mediums_ > 0) longs_ = 0;
-        if (longs_++ == 0) {
-          sync_offset_ = b.offset[i];
-          sync_time_ = b.time[i];
-        }
-        mediums_ = 0;
-      } else if (p >= kMedium && p < kLong && longs_ >= kSyncPulses && mediums_ < kSyncPulses) {
-        ++mediums_;
-      } else if (p < kMedium && mediums_ == kSyncPulses) {
-        start(i);
-        continue;  // its first bit
-      } else {
-        longs_ = mediums_ = 0;
-      }
-      ++i;
-    }
-    return i;
+  // The chain goes on while the code read sets up another block.
+  bool block_over(const PulseBlock& b, std::size_t& i) {
+    if (last_bit_) i = last_pulse(b, i);
+    return next_.pages != 0;
   }
 
   bool byte(std::uint8_t v, const PulseBlock&, std::size_t) {
@@ -192,27 +161,17 @@ class Crl : public TurboLoader<Crl> {
 
  private:
   std::size_t size() const { return std::size_t{256} * next_.pages; }
-  void watch_from(std::uint64_t time) {
-    since_ = time;
-    longs_ = mediums_ = 0;
-  }
-  // The sync is over: the data begin with pulse `from`.
-  void start(std::size_t from) {
+  // The sync, over before pulse `end`.
+  Pilot sync(std::size_t end) const {
     Pilot p;
     p.kind = Pilot::Kind::kBytes;
     p.offset = sync_offset_;
     p.time = sync_time_;
     p.count = 2 * kSyncPulses;
-    p.end = from;
+    p.end = end;
     p.zero16 = 16 * kOne * 3 / 4;  // about where a 0 and a 1 lie either side of the threshold
     p.one16 = 16 * kOne * 5 / 4;
-    engaged_ = false;
-    starting_ = true;
-    if (!TurboLoader::engage(p, from)) {  // watching on
-      engaged_ = true;
-      longs_ = mediums_ = 0;
-    }
-    starting_ = false;
+    return p;
   }
   // The block's last pulse, `at`, too long for a bit: a 1 if no shorter than one, as the loader
   // reads it; else the block ends a byte short.
@@ -254,11 +213,7 @@ class Crl : public TurboLoader<Crl> {
   std::vector<std::uint8_t> script_;  // the block whose code sets up the next ones
   std::uint16_t operand_ = 0;         // where in memory its loop's ROR's operand is
   std::size_t script_at_ = 0;         // its code from here on sets up the next
-  bool reading_ = false;              // a block's bytes (else watching for its sync)
-  bool starting_ = false;
-  bool last_bit_ = false;    // the last bit's pulse is to be seen
-  std::uint64_t since_ = 0;  // watching since
-  std::uint64_t wait_ = 0;   // half cycles: how long it watches for a block
+  bool last_bit_ = false;             // the last bit's pulse is to be seen
   int longs_ = 0, mediums_ = 0;
   std::uint64_t sync_offset_ = 0, sync_time_ = 0;
   std::vector<std::uint8_t> bytes_;

@@ -14,7 +14,7 @@
 // the search finds: after its boot the loader watches the pulses itself, as the boot's code
 // does, until its blocks have come or none has for a while. Without its boot nothing tells
 // where its blocks load: no file.
-#include "tape/machinery/turbo.hpp"
+#include "tape/machinery/watcher.hpp"
 
 namespace tapewren::tape {
 
@@ -71,74 +71,42 @@ struct Block {
   std::uint32_t stop;
 };
 
-class MikroGen : public TurboLoader<MikroGen> {
+class MikroGen : public Watcher<MikroGen> {
  public:
   MikroGen(const LoaderInfo& info, FileSink& sink, bool old)
-      : TurboLoader(info, sink, kBits), old_(old) {}
+      : Watcher(info, sink, kBits), old_(old) {}
 
   // Its boot: the pulses after it are watched for the blocks its code tells.
   void seen(const TapeFile& f) override {
     if (reading_ || !f.loader->copies || f.kind != Kind::kProgram) return;
     const std::size_t n = old_ ? old_blocks(f.data) : new_blocks(f.data);
     if (n == 0) return;
-    flush(true);
     count_ = n;
     next_ = 0;
-    boot_seen();
-    // The wait in half cycles, worked out here: no call to the sink for every pulse.
-    constexpr std::uint64_t kScale = 1 << 20;
-    wait_ = static_cast<std::uint64_t>(kWaitSeconds / sink_.seconds(kScale) * kScale);
-    engaged_ = true;
-    begin_span(f.end_offset, f.end_half_cycles, 0);  // what it holds back begins here
-    watch_from(f.end_half_cycles);
+    watch_after(f, kWaitSeconds);
   }
 
-  // Only its own pilots, which it finds itself.
-  bool accepts(const Pilot&) {
-    if (!starting_) return false;
-    reading_ = true;
-    bytes_.clear();
-    return true;
-  }
-
-  std::size_t take(const PulseBlock& b, std::size_t from) override {
-    std::size_t i = from;
-    while (i < b.count) {
-      if (reading_) {
-        i = TurboLoader::take(b, i);
-        if (engaged_) return i;
-        reading_ = false;
-        if (++next_ == count_) return i;  // all its blocks came
-        engaged_ = true;                  // the next block's pilot may follow at once
-        watch_from(i < b.count ? b.time[i] : b.end_time);
-        continue;
+  std::size_t watch(const PulseBlock& b, std::size_t i) {
+    const std::uint32_t p = b.length[i++];
+    // The old pilot's pulses are longer than any bit, the new one's are 1s.
+    if (old_ ? p >= kPilotFrom && p < kPilotBelow : p >= kZeroBelow && p < kPilotFrom) {
+      if (pilot_++ == 0) {
+        pilot_offset_ = b.offset[i - 1];
+        pilot_time_ = b.time[i - 1];
+        pilot_sum_ = 0;
       }
-      const std::uint32_t p = b.length[i];
-      if (b.time[i] < since_) {  // the boot's own pulses
-        ++i;
-        continue;
-      }
-      if (b.time[i] - since_ > wait_) {
-        engaged_ = false;  // no more of its blocks
-        return i;
-      }
-      ++i;
-      // The old pilot's pulses are longer than any bit, the new one's are 1s.
-      if (old_ ? p >= kPilotFrom && p < kPilotBelow : p >= kZeroBelow && p < kPilotFrom) {
-        if (pilot_++ == 0) {
-          pilot_offset_ = b.offset[i - 1];
-          pilot_time_ = b.time[i - 1];
-          pilot_sum_ = 0;
-        }
-        pilot_sum_ += p;
-      } else if (p >= kPulseFrom && p < kZeroBelow && pilot_ >= kMinPilot) {
-        start(i);
-      } else {
-        pilot_ = 0;
-      }
+      pilot_sum_ += p;
+    } else if (p >= kPulseFrom && p < kZeroBelow && pilot_ >= kMinPilot) {
+      start(pilot(i), i);
+      pilot_ = 0;
+    } else {
+      pilot_ = 0;
     }
     return i;
   }
+  void watch_again() { pilot_ = 0; }
+  void block_begins() { bytes_.clear(); }
+  bool block_over(const PulseBlock&, std::size_t&) { return ++next_ != count_; }
 
   bool byte(std::uint8_t v, const PulseBlock&, std::size_t) {
     bytes_.push_back(v);
@@ -185,26 +153,18 @@ class MikroGen : public TurboLoader<MikroGen> {
   }
   std::size_t size() const { return blocks_[next_].stop - blocks_[next_].start; }
 
-  void watch_from(std::uint64_t time) {
-    since_ = time;
-    pilot_ = 0;
-  }
-  // The pilot and its 0 are over: the data begins with pulse `from`.
-  void start(std::size_t from) {
+  // The pilot and its 0, over before pulse `end`.
+  Pilot pilot(std::size_t end) const {
     Pilot p;
     p.kind = Pilot::Kind::kBytes;
     p.offset = pilot_offset_;
     p.time = pilot_time_;
     p.count = static_cast<std::uint32_t>(pilot_ + 1);
-    p.end = from;
+    p.end = end;
     // The new pilot's 1s tell the tape's speed; the old one's pulses do not.
     p.one16 = old_ ? 16 * kOne : static_cast<std::uint32_t>(16 * pilot_sum_ / pilot_);
     p.zero16 = p.one16 * 0x38 / 0x66;
-    engaged_ = false;
-    starting_ = true;
-    if (!TurboLoader::engage(p, from)) engaged_ = true;  // watching on
-    starting_ = false;
-    pilot_ = 0;
+    return p;
   }
 
   void end_block(bool complete) {
@@ -226,11 +186,7 @@ class MikroGen : public TurboLoader<MikroGen> {
   bool old_;
   std::array<Block, kMaxBlocks> blocks_{};
   std::size_t count_ = 0, next_ = 0;  // the blocks its boot told, the one to come
-  bool reading_ = false;              // a block's bytes (else watching for its pilot)
-  bool starting_ = false;
-  std::uint64_t since_ = 0;  // watching since
-  std::uint64_t wait_ = 0;   // half cycles: how long it watches for a block
-  int pilot_ = 0;            // its pulses so far
+  int pilot_ = 0;                     // its pulses so far
   std::uint64_t pilot_offset_ = 0, pilot_time_ = 0, pilot_sum_ = 0;
   std::vector<std::uint8_t> bytes_;
 };

@@ -9,7 +9,7 @@
 // load on make one file. So few and so long pulses make no pilot the search finds: after its
 // boot the loader watches the pulses itself, as the boot's code does, until none of its
 // blocks has come for a while. Without its boot nothing tells its pulses: no file.
-#include "tape/machinery/turbo.hpp"
+#include "tape/machinery/watcher.hpp"
 
 namespace tapewren::tape {
 
@@ -64,72 +64,39 @@ bool boot_timers(const TapeFile& f, std::uint32_t& a_cycles, std::uint32_t& b_cy
   return a_cycles > 0 && a_cycles < b_cycles;
 }
 
-class SpecialAgent : public TurboLoader<SpecialAgent> {
+class SpecialAgent : public Watcher<SpecialAgent> {
  public:
-  SpecialAgent(const LoaderInfo& info, FileSink& sink) : TurboLoader(info, sink, {0, 32, true}) {}
+  SpecialAgent(const LoaderInfo& info, FileSink& sink) : Watcher(info, sink, {0, 32, true}) {}
 
   // Its boot: the pulses after it are watched for the loader's blocks.
   void seen(const TapeFile& f) override {
     std::uint32_t a = 0, b = 0;
     if (reading_ || !boot_timers(f, a, b)) return;
-    flush(true);
     a_ = 2 * a;
     b_ = 2 * b;
     bits_ = BitStream({a_, 32, true});
-    boot_seen();
-    // The wait in half cycles, worked out here: no call to the sink for every pulse.
-    constexpr std::uint64_t kScale = 1 << 20;
-    wait_ = static_cast<std::uint64_t>(kWaitSeconds / sink_.seconds(kScale) * kScale);
-    engaged_ = true;
-    begin_span(f.end_offset, f.end_half_cycles, 0);
-    watch_from(f.end_half_cycles);
+    watch_after(f, kWaitSeconds);
   }
 
-  // Only its own pilots, which it finds itself.
-  bool accepts(const Pilot&) {
-    if (!starting_) return false;
-    reading_ = true;
-    bytes_.clear();
-    return true;
-  }
-
-  std::size_t take(const PulseBlock& b, std::size_t from) override {
-    std::size_t i = from;
-    while (i < b.count) {
-      if (reading_) {
-        i = TurboLoader::take(b, i);
-        if (engaged_) return i;
-        reading_ = false;  // the block is over: the next one's pilot may follow at once
-        engaged_ = true;
-        watch_from(i < b.count ? b.time[i] : b.end_time);
-        continue;
+  std::size_t watch(const PulseBlock& b, std::size_t i) {
+    const std::uint32_t p = b.length[i++];
+    if (p >= b_ && p < 2 * b_) {  // the pilot's pulse: after bits, a pilot anew
+      if (lead_ > 0) longs_ = 0;
+      if (longs_++ == 0) {
+        pilot_offset_ = b.offset[i - 1];
+        pilot_time_ = b.time[i - 1];
       }
-      const std::uint32_t p = b.length[i];
-      if (b.time[i] < since_) {  // the boot's own pulses
-        ++i;
-        continue;
-      }
-      if (b.time[i] - since_ > wait_) {
-        engaged_ = false;  // no more of its blocks: what it read is whole
-        flush(true);
-        return i;
-      }
-      ++i;
-      if (p >= b_ && p < 2 * b_) {  // the pilot's pulse: after bits, a pilot anew
-        if (lead_ > 0) longs_ = 0;
-        if (longs_++ == 0) {
-          pilot_offset_ = b.offset[i - 1];
-          pilot_time_ = b.time[i - 1];
-        }
-        lead_ = 0;
-      } else if (p >= a_ / 2 && p < b_ && longs_ >= kMinPilot) {
-        if (++lead_ == kLeadBits) start(i);
-      } else {
-        longs_ = lead_ = 0;
-      }
+      lead_ = 0;
+    } else if (p >= a_ / 2 && p < b_ && longs_ >= kMinPilot) {
+      if (++lead_ == kLeadBits) start(pilot(i), i);
+    } else {
+      longs_ = lead_ = 0;
     }
     return i;
   }
+  void watch_again() { longs_ = lead_ = 0; }
+  void block_begins() { bytes_.clear(); }
+  bool block_over(const PulseBlock&, std::size_t&) { return true; }  // until none comes
 
   bool byte(std::uint8_t v, const PulseBlock&, std::size_t) {
     bytes_.push_back(v);
@@ -148,24 +115,17 @@ class SpecialAgent : public TurboLoader<SpecialAgent> {
   }
 
  private:
-  void watch_from(std::uint64_t time) {
-    since_ = time;
-    longs_ = lead_ = 0;
-  }
-  // The pilot and its bits are over: the page begins with pulse `from`.
-  void start(std::size_t from) {
+  // The pilot and its bits, over before pulse `end`.
+  Pilot pilot(std::size_t end) const {
     Pilot p;
     p.kind = Pilot::Kind::kBytes;
     p.offset = pilot_offset_;
     p.time = pilot_time_;
     p.count = static_cast<std::uint32_t>(longs_ + kLeadBits);
-    p.end = from;
+    p.end = end;
     p.zero16 = 16 * a_ * 2 / 3;  // about where a 0 and a 1 lie either side of timer A
     p.one16 = 16 * a_ * 4 / 3;
-    engaged_ = false;
-    starting_ = true;
-    if (!TurboLoader::engage(p, from)) engaged_ = true;  // watching on
-    starting_ = false;
+    return p;
   }
 
   void end_block(bool complete) {
@@ -179,10 +139,6 @@ class SpecialAgent : public TurboLoader<SpecialAgent> {
   }
 
   std::uint32_t a_ = 0, b_ = 0;  // the timers, half cycles
-  bool reading_ = false;         // a block's bytes (else watching for its pilot)
-  bool starting_ = false;
-  std::uint64_t since_ = 0;  // watching since
-  std::uint64_t wait_ = 0;   // half cycles: how long it watches for a block
   int longs_ = 0, lead_ = 0;
   std::uint64_t pilot_offset_ = 0, pilot_time_ = 0;
   std::vector<std::uint8_t> bytes_;  // from the page on
