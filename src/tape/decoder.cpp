@@ -4,6 +4,7 @@
 // account for is summed up. Also what the tools judge a recording by before they decode or
 // convert it: whether its pulses are half waves, whether they look like a tape's.
 #include <algorithm>
+#include <array>
 #include <functional>
 #include <limits>
 #include <memory>
@@ -140,7 +141,7 @@ struct Decoder::State : FileSink {
   std::uint64_t now = 0;   // half cycles from the start
   std::uint32_t half = 0;  // the first half of a pulse, when half waves are fed
   std::uint64_t half_offset = 0, half_time = 0;
-  Histogram histogram{};
+  std::array<Histogram, 4> tallies{};  // the histogram, in four parts
   std::uint64_t pulses = 0, block_pulses = 0, pause_pulses = 0;
   std::uint64_t pause_time = 0;
   std::uint64_t pause_start = 0, pause_end = 0;  // the pauses in a row being summed
@@ -184,29 +185,39 @@ struct Decoder::State : FileSink {
   std::size_t prepare(const recording::Pulses& in) {
     const std::size_t carried = carry();
     std::size_t k = carried;
+    // In locals while the block goes by: as members each pulse would wait for the last one's
+    // stores to them.
+    std::uint64_t t = now;
+    std::uint32_t first = half;
+    std::uint64_t first_offset = half_offset, first_time = half_time;
     for (std::size_t i = 0; i < in.count; ++i) {
-      const std::uint64_t len = in.length[i], at = in.offset[i], when = now;
-      now += len;
+      const std::uint64_t len = in.length[i], at = in.offset[i], when = t;
+      t += len;
       if (!settings.half_waves) {
         whole(k++, len, at, when, len);
         continue;
       }
       const auto p = static_cast<std::uint32_t>(std::min<std::uint64_t>(len, 0xFFFFFFFF));
-      if (half == 0) {
-        half = std::max<std::uint32_t>(p, 1);
-        half_offset = at;
-        half_time = when;
+      if (first == 0) {
+        first = std::max<std::uint32_t>(p, 1);
+        first_offset = at;
+        first_time = when;
         continue;
       }
-      const std::uint32_t first = half, larger = std::max(first, p);
+      const std::uint32_t larger = std::max(first, p);
       const bool pair = (first > p ? first - p : p - first) * 4 <= larger;
       // A half wave alone is classed as the whole pulse it would be half of.
-      whole(k++, pair ? std::uint64_t{first} + p : 2 * std::uint64_t{first}, half_offset, half_time,
-            pair ? std::uint64_t{first} + p : first);
-      half = pair ? 0 : std::max<std::uint32_t>(p, 1);
-      half_offset = at;
-      half_time = when;
+      whole(k++, pair ? std::uint64_t{first} + p : 2 * std::uint64_t{first}, first_offset,
+            first_time, pair ? std::uint64_t{first} + p : first);
+      first = pair ? 0 : std::max<std::uint32_t>(p, 1);
+      first_offset = at;
+      first_time = when;
     }
+    now = t;
+    half = first;
+    half_offset = first_offset;
+    half_time = first_time;
+    pulses += k - carried;
     count = k;
     return carried;
   }
@@ -224,8 +235,9 @@ struct Decoder::State : FileSink {
 
   void whole(std::size_t k, std::uint64_t len, std::uint64_t at, std::uint64_t when,
              std::uint64_t duration) {
-    ++pulses;
-    ++histogram[std::min<std::uint64_t>(len >> 4, 255)];
+    // Pulses in a row of one length (a pilot's thousands) count in turn in four tallies: no
+    // count waits for the one before.
+    ++tallies[k & 3][std::min<std::uint64_t>(len >> 4, 255)];
     if (len >= kPause) {  // pauses in a row make one covered stretch
       ++pause_pulses;
       pause_time += duration;
@@ -425,7 +437,8 @@ Summary Decoder::summary() const {
   out.pause_pulses = s.pause_pulses;
   for (const auto& [start, end] : s.coverage.gaps(s.now))
     out.unrecognised.push_back({s.seconds(start), s.seconds(end - start)});
-  out.histogram = s.histogram;
+  for (const Histogram& tally : s.tallies)
+    for (std::size_t bin = 0; bin < tally.size(); ++bin) out.histogram[bin] += tally[bin];
   out.pilots = s.pilots_found;
   // The classes of the loaders that read a file: not of those that only tried a pilot.
   for (std::size_t i = 0; i < s.loaders.size(); ++i)

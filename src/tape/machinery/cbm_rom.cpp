@@ -87,7 +87,7 @@ bool RomLoader::engage(const Pilot& pilot, std::size_t from) {
   block_ = RomCopy{};
   block_.offset = pilot.offset;
   block_.time = pilot.time;
-  block_pulses_ = pilot.count - (pilot.end - from);  // the lead-in's
+  block_before_ = pulse_no_ - (pilot.count - (pilot.end - from));  // the lead-in's are the block's
   state_ = State::kLeadIn;
   return true;
 }
@@ -147,16 +147,17 @@ void RomLoader::end_block(bool complete, std::uint64_t end_time) {
   for (int c = 0; c < 3; ++c)
     sum_center_[c] += classes_.center_half_cycles(static_cast<Class>(c)) / 2;  // in cycles
   ++calibrations_;
-  sink_.span(b.time, end_time, block_pulses_);
+  sink_.span(b.time, end_time, pulse_no_ - block_before_);
   files_.take(std::move(b));
 }
 
 std::size_t RomLoader::take(const PulseBlock& block, std::size_t from) {
   const std::size_t n = block.count;
+  // The pulse's number from the index: no pulse waits for the count of the one before.
+  const std::uint64_t before = pulse_no_ - from;
   for (std::size_t i = from; i < n; ++i) {
     const std::uint32_t p = block.length[i];
-    ++pulse_no_;
-    ++block_pulses_;
+    pulse_no_ = before + i + 1;
     // The lead-in's thousands of short pulses take the short way.
     if (state_ == State::kLeadIn && classes_.is_lead_in(p)) {
       classes_.track(PulseClasses::kShort, p);
@@ -171,7 +172,7 @@ std::size_t RomLoader::take(const PulseBlock& block, std::size_t from) {
         return i;
       case State::kLeadIn:
         if (c != PulseClasses::kLong) {  // a lead-in of something else, or a trailer
-          if (trailer_) sink_.span(block_.time, block.time[i], block_pulses_ - 1);
+          if (trailer_) sink_.span(block_.time, block.time[i], pulse_no_ - block_before_ - 1);
           state_ = State::kIdle;
           return i;
         }

@@ -110,7 +110,8 @@ class RomLoader : public LoaderDecoder {
   int pulses_ = 0;  // of the current byte's bits and parity
   std::uint8_t value_ = 0;
   bool byte_bad_ = false;
-  std::uint64_t pulse_no_ = 0, marker_pulse_no_ = 0, block_pulses_ = 0;
+  std::uint64_t pulse_no_ = 0, marker_pulse_no_ = 0;
+  std::uint64_t block_before_ = 0;  // the pulses counted before the block's (its own since)
   std::size_t marker_index_ = 0;
   std::uint64_t last_time_ = 0;    // when the last pulse of the block (or the last block) ended
   std::uint64_t last_offset_ = 0;  // where the last pulse read ends in the input
