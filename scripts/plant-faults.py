@@ -222,6 +222,7 @@ FAULTS = [
      "for (const Histogram& tally : s.tallies)", "for (const Histogram& tally : {s.tallies[0]})"),
     ("half-wave-lost-between-blocks", "src/tape/decoder.cpp", "    half = first;\n", ""),
     ("pulses-count-carried", "src/tape/decoder.cpp", "pulses += k - carried;", "pulses += k;"),
+    ("lone-half-not-counted", "src/tape/decoder.cpp", "    ++s.pulses;\n", ""),
     ("repeat-not-told", "src/tape/machinery/cbm_rom.cpp", "b.copy = repeat > first_copy ? 2 : 1;", "b.copy = 1;"),
     ("c16-ends-like-c64", "src/tape/loaders/rom_c16.cpp", "RomTiming{32, 64, true}", "RomTiming{32, 64, false}"),
     ("c16-classes-of-c64", "src/tape/loaders/rom_c16.cpp", "RomTiming{32, 64, true}", "RomTiming{22, 29, true}"),

@@ -233,6 +233,7 @@ struct Decoder::State : FileSink {
     return carried;
   }
 
+  // Pulse `k` of the arrays (its caller counts it).
   void whole(std::size_t k, std::uint64_t len, std::uint64_t at, std::uint64_t when,
              std::uint64_t duration) {
     // Pulses in a row of one length (a pilot's thousands) count in turn in four tallies: no
@@ -405,6 +406,7 @@ void Decoder::finish() {
   if (s.half != 0) {  // a half wave left over is a pulse of its own
     const std::size_t first = s.carry();
     s.whole(s.count++, 2 * std::uint64_t{s.half}, s.half_offset, s.half_time, s.half);
+    ++s.pulses;
     s.half = 0;
     s.observe(first);
     s.run(first);

@@ -472,6 +472,10 @@ TEST(Decoder, SummaryAccountsForTheRecording) {
   };
   EXPECT_TRUE(guess(halves));
   EXPECT_FALSE(guess(whole));
+  // Three half waves: a pair is a pulse, and the one left over at the end a pulse of its own.
+  DecoderSettings halved;
+  halved.half_waves = true;
+  EXPECT_EQ(decode({0x00, 0x01, 0x00, 0x01, 0x00, 0x01}, halved).summary.pulses, 2u);
 }
 
 // What the tools take for a tape (judged on a recording's first MiB): every synthetic tape,
