@@ -17,9 +17,18 @@ for target in "${targets[@]}"; do
   corpus="$work/${target#fuzz_}"
   cp -r "fuzz/corpus/${target#fuzz_}" "$corpus"
   echo "== $target, $seconds s"
-  # Findings are written to the scratch folder; any crash fails the run.
+  # Findings are written to the scratch folder; any crash fails the run (its status is taken
+  # from the fuzzer itself: under pipefail a pipe's would be the filter's).
+  status=0
   "$build/fuzz/$target" -max_total_time="$seconds" -print_final_stats=1 \
-    -artifact_prefix="$work/" "$corpus" 2>&1 |
-    grep -E "^#[0-9]+[[:space:]]+DONE|stat::number_of_executed_units|stat::peak_rss|ERROR|SUMMARY|==[0-9]+==" || true
-  test "${PIPESTATUS[0]}" -eq 0
+    -artifact_prefix="$work/" "$corpus" > "$work/$target.log" 2>&1 || status=$?
+  grep -E "^#[0-9]+[[:space:]]+DONE|stat::number_of_executed_units|stat::peak_rss|ERROR|SUMMARY|==[0-9]+==|runtime error" \
+    "$work/$target.log" || true
+  if [ "$status" -ne 0 ]; then
+    echo "$target failed (exit $status); the input that failed:" >&2
+    for f in "$work"/crash-* "$work"/leak-* "$work"/timeout-* "$work"/oom-*; do
+      [ -f "$f" ] && { echo "$f" >&2; od -A x -t x1z "$f" | head -n 20 >&2; }
+    done
+    exit 1
+  fi
 done
