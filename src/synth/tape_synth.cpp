@@ -2,6 +2,7 @@
 #include "synth/tape_synth.hpp"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 
 namespace tapewren::synth {
@@ -37,12 +38,12 @@ void TapeWriter::word(std::uint16_t w) {
 }
 
 void TapeWriter::emit(double half_cycles, int limit) {
-  const int j = std::min(layout_.jitter, limit);
+  const int j = layout_.exact ? 0 : std::min(layout_.jitter, limit);
   double v = half_cycles;
   if (j > 0)
     v += 8.0 * (static_cast<int>(next_random() % static_cast<std::uint32_t>(2 * j + 1)) - j);
   // The low three bits of a word are below what the name scanners see: fill them too.
-  v += next_random() % 8;
+  if (!layout_.exact) v += next_random() % 8;
   v *= layout_.speed * (1 + layout_.drift * static_cast<double>(pulses_++) / 1e5);
   const auto whole = static_cast<long>(std::lround(v));
   if (!layout_.both_edges) {
@@ -94,9 +95,18 @@ void TapeWriter::gap() {
 // medium+short = 1) and a parity bit that makes the ones odd. The C64's pulses; the C16's
 // full waves of 1 : 2 : 4.
 
+std::array<double, 3> TapeWriter::rom_pulses() const {
+  if (!layout_.exact) {
+    if (c16_) return {kC16Short, kC16Medium, kC16Long};
+    return {8.0 * kStdShort, 8.0 * kStdMedium, 8.0 * kStdLong};
+  }
+  if (c16_) return {16.0 * 0x35, 16.0 * 0x6A, 16.0 * 0xD4};
+  if (layout_.vic20) return {16.0 * 0x2B, 16.0 * 0x3F, 16.0 * 0x53};
+  return {16.0 * 0x30, 16.0 * 0x42, 16.0 * 0x56};
+}
+
 void TapeWriter::rom_byte(std::uint8_t byte, bool bad_parity, bool dropout) {
-  const double s = c16_ ? kC16Short : 8.0 * kStdShort, m = c16_ ? kC16Medium : 8.0 * kStdMedium,
-               l = c16_ ? kC16Long : 8.0 * kStdLong;
+  const auto [s, m, l] = rom_pulses();
   emit(l, kStdJitterLimit);  // byte marker
   emit(m, kStdJitterLimit);
   int ones = 0;
@@ -127,13 +137,13 @@ void TapeWriter::rom_block(const std::vector<std::uint8_t>& bytes, bool repeat,
   }
   rom_byte(damage && damage->bad_checksum ? static_cast<std::uint8_t>(~checksum) : checksum);
   if (!c16_) {
-    emit(8.0 * kStdLong, kStdJitterLimit);
-    emit(8.0 * kStdShort, kStdJitterLimit);
+    emit(rom_pulses()[2], kStdJitterLimit);
+    emit(rom_pulses()[0], kStdJitterLimit);
     return;
   }
-  emit(kC16Medium, kStdJitterLimit);
+  emit(rom_pulses()[1], kStdJitterLimit);
   for (int i = 0; i < (repeat ? kC16TrailerRepeat : kC16TrailerFirst); ++i)
-    emit(kC16Short, kStdJitterLimit);
+    emit(rom_pulses()[0], kStdJitterLimit);
 }
 
 void TapeWriter::add_rom(const TapeFile& file) {
@@ -149,7 +159,7 @@ void TapeWriter::add_rom(const TapeFile& file) {
   header.insert(header.end(), name.begin(), name.end());
   header.insert(header.end(), file.header_filler.begin(), file.header_filler.end());
   header.resize(192, 0x20);
-  const double s = c16_ ? kC16Short : 8.0 * kStdShort;
+  const double s = rom_pulses()[0];
   const auto twice = [&](int block, int lead_in, const std::vector<std::uint8_t>& bytes,
                          const TapeFile* damage) {
     copy(file, block, 1, [&] {
@@ -181,8 +191,10 @@ void TapeWriter::add_rom(const TapeFile& file) {
 
 void TapeWriter::turbo_byte(std::uint8_t byte) {
   if (scramble_) byte = static_cast<std::uint8_t>(next_random());
-  for (int bit = 7; bit >= 0; --bit)
-    pulse(((byte >> bit) & 1) ? kTurboOne : kTurboZero, kTurboJitterLimit);
+  // Exact: Turbo Tape's own 0x1A and 0x28 TAP units.
+  const double zero = layout_.exact ? 16.0 * 0x1A : 8.0 * kTurboZero,
+               one = layout_.exact ? 16.0 * 0x28 : 8.0 * kTurboOne;
+  for (int bit = 7; bit >= 0; --bit) emit(((byte >> bit) & 1) ? one : zero, kTurboJitterLimit);
 }
 
 void TapeWriter::add_countdown(const TapeFile& file) {

@@ -4,6 +4,7 @@
 // by the simulator, the tests and the benchmarks; it tells where it put every block.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <string>
 #include <utility>
@@ -203,6 +204,12 @@ struct TapeLayout {
   // A recording of both edges: every pulse as two half waves, the first a little longer.
   bool both_edges = false;
   std::uint32_t seed = 1;
+  // A tape made to be loaded: every pulse at its format's nominal length in TAP units of the
+  // machine's clock (the C64's ROM loader 0x30, 0x42, 0x56; the VIC20's 0x2B, 0x3F, 0x53; the
+  // C16's waves 0x35, 0x6A, 0xD4; Turbo Tape 0x1A and 0x28), with no jitter and nothing in the
+  // low bits.
+  bool exact = false;
+  bool vic20 = false;  // with `exact`: the VIC20's ROM pulses
 };
 
 // Nominal pulse values (half cycles / 8) of the C64 encodings, each in the middle of its
@@ -256,13 +263,13 @@ class TapeWriter {
   // A pulse of `half_cycles` with the layout's jitter (at most limit steps either way),
   // speed and edges.
   void emit(double half_cycles, int limit);
-  void pulse(std::uint8_t value, int limit) { emit(8.0 * value, limit); }
   void word(std::uint16_t w);
   std::uint32_t next_random();
   // A block as its copy is written, or silence of the same length when that copy is lost.
   template <typename Write>
   void copy(const TapeFile& file, int block, int copy, Write write);
-  // ROM loaders (C64 pulses, or C16 full waves).
+  // ROM loaders (C64 pulses, or C16 full waves): the short, medium and long in half cycles.
+  std::array<double, 3> rom_pulses() const;
   void rom_byte(std::uint8_t byte, bool bad_parity = false, bool dropout = false);
   void rom_block(const std::vector<std::uint8_t>& bytes, bool repeat, const TapeFile* damage);
   // Countdown encodings.
