@@ -1,6 +1,6 @@
-// Files put into the images that emulators and disk drives use: a 35-track D64 disk image laid
-// out as a 1541 drive writes one, and a T64 tape archive. Needs nothing but the standard
-// library.
+// Files put into the images that emulators and disk drives use, and read back from them: a
+// 35-track D64 disk image laid out as a 1541 drive writes one, and a T64 tape archive. Needs
+// nothing but the standard library.
 #pragma once
 
 #include <array>
@@ -56,5 +56,21 @@ Built d64(const std::vector<File>& files, const DiskLabel& label);
 // Each entry keeps the file's first two bytes as its start address, as readers rebuild the
 // file from it: a file of fewer than 2 bytes, or of more than 65537, is left out.
 Built t64(const std::vector<File>& files, const std::string& tape_name);
+
+// The files read back from an image, in directory order; what was left out, and why, in notes;
+// `error` when it is no such image at all.
+struct Contents {
+  std::vector<File> files;
+  std::vector<std::string> notes;
+  std::string error;
+};
+
+// A T64 archive's files: each entry's bytes up to the next entry's or the archive's end (many
+// archives carry a wrong end address), at most as many as its end address says.
+Contents read_t64(const Bytes& image);
+
+// A D64 image's PRG and SEQ files (35 or 40 tracks, error bytes or not), following each chain
+// of sectors; a file whose chain leaves the disk or loops is left out.
+Contents read_d64(const Bytes& image);
 
 }  // namespace tapewren::image

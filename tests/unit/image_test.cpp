@@ -169,10 +169,75 @@ TEST_P(Images, ReadBackWhole) {
   }
   EXPECT_EQ(listed.size(), row.files.size() - left_out.size());
   EXPECT_EQ(disk.left_out, left_out);
+  // Read back as a tape is made from them: the disk's files in order, the archive's all.
+  const Contents from_disk = read_d64(d), from_tape = read_t64(a);
+  EXPECT_EQ(from_disk.error + from_tape.error, "");
+  EXPECT_TRUE(from_disk.notes.empty() && from_tape.notes.empty());
+  ASSERT_EQ(from_disk.files.size(), listed.size());
+  ASSERT_EQ(from_tape.files.size(), row.files.size());
+  for (std::size_t i = 0, k = 0; i < row.files.size(); ++i) {
+    const File& f = row.files[i].first;
+    const std::string& name = row.files[i].second.name;
+    for (const File* back :
+         {&from_tape.files[i], row.files[i].second.blocks < 0 ? nullptr : &from_disk.files[k++]}) {
+      if (!back) continue;
+      EXPECT_EQ(back->name, name);
+      EXPECT_EQ(back->type, f.type) << name;
+      EXPECT_TRUE(back->bytes == f.bytes) << name;
+    }
+  }
 }
 
 INSTANTIATE_TEST_SUITE_P(Table, Images, ::testing::ValuesIn(kRows),
                          [](const auto& info) { return std::string(info.param.label); });
+
+// Images from anywhere: a chain that loops or leaves the disk, an archive's wrong end address
+// or an offset past its end, cost the file concerned, never a hang or a read out of bounds.
+TEST(ImagesRead, DamageCostsTheFileConcernedOnly) {
+  const std::vector<File> files = {{"ONE", FileType::kPrg, pattern(600, 1)},
+                                   {"TWO", FileType::kPrg, pattern(600, 2)},
+                                   {"THREE", FileType::kSeq, pattern(100, 3)}};
+  Bytes disk = d64(files, {"D", {'0', '1'}}).image;
+  const std::uint8_t* entry = &disk[at(18, 1)];
+  // TWO's second sector points back at its first; THREE starts on track 36.
+  const int t2 = entry[32 + 3], s2 = entry[32 + 4];
+  const std::size_t second = at(disk[at(t2, s2)], disk[at(t2, s2) + 1]);
+  disk[second] = static_cast<std::uint8_t>(t2);
+  disk[second + 1] = static_cast<std::uint8_t>(s2);
+  disk[at(18, 1) + 64 + 3] = 36;
+  Contents back = read_d64(disk);
+  ASSERT_EQ(back.files.size(), 1u);
+  EXPECT_EQ(back.files[0].name, "ONE");
+  EXPECT_TRUE(back.files[0].bytes == files[0].bytes);
+  EXPECT_EQ(back.notes,
+            (std::vector<std::string>{"\"TWO\" left out: its chain of sectors is broken",
+                                      "\"THREE\" left out: its chain of sectors is broken"}));
+  // The directory's own chain looping on itself ends the directory, the files kept.
+  disk[at(18, 1)] = 18;
+  disk[at(18, 1) + 1] = 1;
+  back = read_d64(disk);
+  EXPECT_EQ(back.files.size(), 1u);
+  EXPECT_EQ(back.notes.back(),
+            "the directory's chain is broken at 18/1: the files listed before it are read");
+  EXPECT_EQ(read_d64(Bytes(1000)).error,
+            "not a D64 disk image (its size is none of 35 or 40 tracks')");
+
+  Bytes tape = t64(files, "T").image;
+  // ONE's end address far past its bytes, as many archives have it: up to TWO's; THREE's bytes
+  // outside the archive.
+  tape[64 + 4] = 0xFF, tape[64 + 5] = 0xFF;
+  tape[64 + 64 + 8] = 0xFF, tape[64 + 64 + 9] = 0xFF, tape[64 + 64 + 10] = 0xFF;
+  back = read_t64(tape);
+  ASSERT_EQ(back.files.size(), 2u);
+  EXPECT_TRUE(back.files[0].bytes == files[0].bytes);
+  EXPECT_TRUE(back.files[1].bytes == files[1].bytes);
+  EXPECT_EQ(back.notes, (std::vector<std::string>{
+                            "T64 entry \"ONE\": its end address says 55776 bytes, 598 are there",
+                            "T64 entry \"THREE\" left out: not a tape file, or its bytes lie "
+                            "outside the archive"}));
+  tape.resize(80);
+  EXPECT_EQ(read_t64(tape).error, "a T64 archive cut short: its directory runs past its end");
+}
 
 // tapewren-scan's images name a file saved without a name after the name before it as a
 // person reads it, its colour codes left out, cut to fit: as --extract names it.
