@@ -1189,6 +1189,104 @@ TEST(Convert, OptionsAndRefusals) {
   EXPECT_EQ(read_file(dir.path("whole.tap")).substr(0, 13), std::string("C16-TAPE-RAW\x01"));
 }
 
+// Tapes made from programs, as a user makes them: PRG and SEQ files into a TAP file, whose
+// files go to a D64 and a T64 that make a sound and a dump of the same files again; what
+// cannot be made is refused with nothing written.
+TEST(Convert, TapesFromPrograms) {
+  TempDir dir;
+  Bytes game = {0x01, 0x08}, code = {0x00, 0xC0}, notes;
+  for (int i = 0; i < 700; ++i) game.push_back(static_cast<std::uint8_t>(i * 5));
+  for (int i = 0; i < 90; ++i) code.push_back(static_cast<std::uint8_t>(i ^ 0x5A));
+  for (int i = 0; i < 200; ++i) notes.push_back(static_cast<std::uint8_t>('a' + i % 26));
+  write_file(dir.path("Space Game.prg"), game);
+  write_file(dir.path("code.PRG"), code);
+  write_file(dir.path("notes.seq"), notes);
+  const std::string made = dir.path("made.tap");
+  Outcome o = run(dir, "convert",
+                  {file_arg(dir.path("Space Game.prg")), file_arg(dir.path("code.PRG")),
+                   file_arg(dir.path("notes.seq")), file_arg(made)});
+  ASSERT_EQ(o.code, 0) << o.err;
+  EXPECT_EQ(o.out + o.err, "");
+  const std::string table =
+      "ROM        program   SPACE GAME       $0801 $0ABD   700  ok ok   ok ok   ok\n"
+      "ROM        program   CODE             $C000 $C05A    90  ok ok   ok ok   ok\n"
+      "ROM        data file NOTES                          200  ok ok   ok ok   ok (ends at its "
+      "first 0x00, byte 200 of 382)\n";
+  // The table's columns after where and when each file begins.
+  const auto columns = [](const std::string& out) {
+    std::string cut;
+    for (std::size_t at = 0, end = 0; at < out.size() && out[at] == ' '; at = end + 1) {
+      end = out.find('\n', at);
+      if (std::isdigit(static_cast<unsigned char>(out[at + 2])))  // not the table's title
+        cut += out.substr(at + 24, end - at - 23);
+    }
+    return cut;
+  };
+  o = run(dir, "scan",
+          {"--files", "--d64", file_arg(dir.path("side.d64")), "--t64",
+           file_arg(dir.path("side.t64")), file_arg(made)});
+  EXPECT_EQ(o.code, 0) << o.out;
+  EXPECT_EQ(columns(o.out), table);
+  EXPECT_EQ(read_bytes(made).size() > 20 ? read_bytes(made)[12] : 0, 1);  // TAP version 1
+  for (const std::string image : {"side.d64", "side.t64"}) {
+    SCOPED_TRACE(image);
+    const std::string sound = dir.path(image + ".wav");
+    ASSERT_EQ(run(dir, "convert", {file_arg(dir.path(image)), file_arg(sound)}).code, 0);
+    o = run(dir, "scan", {"--files", file_arg(sound)});
+    EXPECT_EQ(columns(o.out), table);
+  }
+  // Turbo Tape: programs only, on a C64.
+  o = run(dir, "convert",
+          {"--turbo", file_arg(dir.path("Space Game.prg")), file_arg(dir.path("t.dmp"))});
+  ASSERT_EQ(o.code, 0) << o.err;
+  o = run(dir, "scan", {"--files", file_arg(dir.path("t.dmp"))});
+  EXPECT_EQ(columns(o.out),
+            "Turbo Tape program   SPACE GAME       $0801 $0ABD   700  ok      ok      ok\n");
+  struct Refused {
+    std::vector<std::string> args;
+    int code;
+    std::string err;
+  };
+  write_file(dir.path("stub.prg"), {0x01, 0x08});
+  // clang-format off
+  for (const Refused& r : std::vector<Refused>{
+           {{"--turbo", file_arg(dir.path("notes.seq")), file_arg(dir.path("x.tap"))}, 1,
+            "tapewren-convert: \"NOTES\": a SEQ file: Turbo Tape carries programs only: nothing written\n"},
+           {{file_arg(dir.path("stub.prg")), file_arg(dir.path("x.tap"))}, 1,
+            "tapewren-convert: \"STUB\": no program in it (2 bytes, its load address and nothing more); not put on the tape: nothing written\n"},
+           {{file_arg(dir.path("missing.prg")), file_arg(dir.path("x.tap"))}, 1,
+            "tapewren-convert: " + file_arg(dir.path("missing.prg")) + ": No such file or directory: nothing written\n"},
+           {{file_arg(dir.path("Space Game.prg")), file_arg(made)}, 1,
+            "tapewren-convert: " + file_arg(made) + ": File exists\n"},
+           {{"-m", "vic20", "--turbo", file_arg(dir.path("code.PRG")), file_arg(dir.path("x.tap"))}, 2,
+            usage_error("convert", "--turbo makes a C64 tape: Turbo Tape 250 is the C64's")},
+           {{file_arg(dir.path("code.PRG")), file_arg(made), file_arg(dir.path("x.tap"))}, 2,
+            usage_error("convert", file_arg(made) + ": not a program (.prg, .seq) or an image (.t64, .d64); a recording is converted on its own")},
+           {{"--turbo", file_arg(made), file_arg(dir.path("x.dmp"))}, 2,
+            usage_error("convert", "--turbo is for a tape made from programs")},
+           {{"-b", file_arg(dir.path("code.PRG")), file_arg(dir.path("x.tap"))}, 2,
+            usage_error("convert", "-b is for converting a recording")}}) {
+    // clang-format on
+    std::string what;
+    for (const auto& a : r.args) what += " " + a;
+    SCOPED_TRACE(what);
+    o = run(dir, "convert", r.args);
+    EXPECT_EQ(o.code, r.code);
+    EXPECT_EQ(o.err, r.err);
+    EXPECT_FALSE(file_exists(dir.path("x.tap")) || file_exists(dir.path("x.dmp")));
+  }
+  // -m vic20: the TAP header names the VIC20, and the scan reads it as one.
+  ASSERT_EQ(run(dir, "convert",
+                {"-m", "vic20", file_arg(dir.path("code.PRG")), file_arg(dir.path("vic.tap"))})
+                .code,
+            0);
+  EXPECT_EQ(read_bytes(dir.path("vic.tap"))[13], 1);
+  o = run(dir, "scan", {"--files", file_arg(dir.path("vic.tap"))});
+  EXPECT_NE(o.out.find("\nmachine VIC20 PAL (from the TAP header)"), std::string::npos) << o.out;
+  EXPECT_EQ(columns(o.out),
+            "ROM        program   CODE             $C000 $C05A    90  ok ok   ok ok   ok\n");
+}
+
 // Every real tape through a dump and back with the commands the README shows comes back byte
 // for byte: `tapewren-convert game.tap game.dmp`, then `tapewren-convert game.dmp back.tap`,
 // with -m where the header names another machine than its tape's loader (the Plus/4 tapes'
@@ -1265,7 +1363,7 @@ struct Given {
 enum class Feed { kNone, kWhole, kPartThenSignal, kRefused };
 struct Output {
   std::string name;
-  Make content;          // nullptr: a folder
+  Make content;         // nullptr: a folder
   bool prefix = false;  // content is how the file starts
 };
 struct Hostile {

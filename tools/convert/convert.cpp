@@ -15,6 +15,7 @@
 #include "cli/cli.hpp"
 #include "cli/recording_input.hpp"
 #include "platform/tool_io.hpp"
+#include "programs.hpp"
 #include "recording/recording.hpp"
 #include "tape/tape.hpp"
 
@@ -25,12 +26,19 @@ namespace platform = tapewren::platform;
 namespace cli = tapewren::cli;
 using tapewren::cli::Exit;
 namespace tape = tapewren::tape;
+namespace convert = tapewren::convert;
 
 const char kUsage[] =
     "Usage: tapewren-convert [options] IN OUT\n"
+    "       tapewren-convert [options] PROGRAM... OUT\n"
     "Converts a recording of a tape (a dump, a TAP file, or a WAV file made with a sound\n"
     "card; told apart by their content) into the format OUT's name says: .tap, .dmp (or\n"
     ".raw), .wav. OUT must not exist.\n"
+    "Makes a tape from programs: PRG and SEQ files, or T64 and D64 images (every PRG and\n"
+    "SEQ file on them, in directory order), told by their names' endings. Each file goes on\n"
+    "the tape in the machine's own format, header and data each twice, named after its file\n"
+    "(or its image's directory), with pulses of their nominal lengths; a program at BASIC's\n"
+    "start as one BASIC loads wherever it starts.\n"
     "  -m, --machine M  c64, vic20 or c16 (or 0, 1, 2): the TAP platform byte (default:\n"
     "                   the TAP header's; a dump's loaders tell C16, else c64)\n"
     "  -v, --video V    pal or ntsc (or 0, 1)\n"
@@ -47,6 +55,8 @@ const char kUsage[] =
     "  --invert         the same as --polarity inverted\n"
     "  --channel C      WAV in: left or right (default: the louder)\n"
     "  --force          convert an input that does not look like a tape recording\n"
+    "  --turbo          a made tape in Turbo Tape 250 (C64, programs only), loaded by a\n"
+    "                   Turbo Tape already in the machine's memory: the tape holds no loader\n"
     "  -h, --help       this text\n"
     "  --version        the version\n"
     "Options take their values as --name VALUE or --name=VALUE.\n"
@@ -62,8 +72,10 @@ struct Options {
   bool wav_options = false;  // --rate or --bits given
   cli::WavReading wav_in;    // --channel, --polarity (for a WAV output too), --invert
   bool force = false;
+  bool turbo = false;
   tapewren::audio::WavFormat wav;
   std::string in, out;
+  std::vector<std::string> programs;  // a tape made from these, instead of `in` converted
 };
 
 // kOk to run, else the exit status: kUsage for a usage error (printed), kOk after --help or
@@ -83,7 +95,8 @@ Exit parse(int argc, char** argv, Options& opt, bool& done) {
       if (code != Exit::kOk) return code;
       continue;
     }
-    const bool flag = a == "-b" || a == "--force" || a == "-h" || a == "--help" || a == "--version";
+    const bool flag = a == "-b" || a == "--force" || a == "--turbo" || a == "-h" || a == "--help" ||
+                      a == "--version";
     if (flag && args.inline_value()) return cli::usage_error(kTool, cli::takes_no_value(a));
     std::string v;
     long long n = 0;
@@ -100,6 +113,10 @@ Exit parse(int argc, char** argv, Options& opt, bool& done) {
     }
     if (a == "--force") {
       opt.force = true;
+      continue;
+    }
+    if (a == "--turbo") {
+      opt.turbo = true;
       continue;
     }
     const bool known = a == "-m" || a == "--machine" || a == "-v" || a == "--video" ||
@@ -128,7 +145,26 @@ Exit parse(int argc, char** argv, Options& opt, bool& done) {
       opt.wav_options = true;
     }
   }
+  if (names.size() >= 2 && convert::program_kind(names[0]) != convert::ProgramKind::kNone) {
+    opt.programs.assign(names.begin(), names.end() - 1);
+    for (const auto& name : opt.programs)
+      if (convert::program_kind(name) == convert::ProgramKind::kNone)
+        return cli::usage_error(kTool, name +
+                                           ": not a program (.prg, .seq) or an image (.t64, "
+                                           ".d64); a recording is converted on its own");
+    opt.out = names.back();
+    // What describes a recording read in has nothing to describe.
+    const char* refused = opt.both_edges                  ? "-b"
+                          : opt.tick_hz > 0               ? "--tick-hz"
+                          : opt.force                     ? "--force"
+                          : opt.wav_in.edges.channel >= 0 ? "--channel"
+                                                          : nullptr;
+    if (refused)
+      return cli::usage_error(kTool, std::string(refused) + " is for converting a recording");
+    return Exit::kOk;
+  }
   if (names.size() != 2) return cli::usage_error(kTool, "name one input and one output file");
+  if (opt.turbo) return cli::usage_error(kTool, "--turbo is for a tape made from programs");
   opt.in = names[0];
   opt.out = names[1];
   return Exit::kOk;
@@ -517,6 +553,71 @@ class Conversion {
   std::unique_ptr<Look> look_;  // a pipe's first MiB, being judged
 };
 
+// A tape made from programs, into the output as a TAP file, a dump or a sound.
+Exit make_tape(const Options& opt) {
+  const Output kind = output_of(opt.out);
+  if (kind == Output::kUnknown)
+    return cli::usage_error(kTool,
+                            opt.out + ": the output's name must end in .tap, .dmp, .raw or .wav");
+  if (opt.wav_options && kind != Output::kWav)
+    return cli::usage_error(kTool, "--rate and --bits are for a WAV output (OUT ending in .wav)");
+  if (!opt.wav_in.polarity_option.empty() && kind != Output::kWav)
+    return cli::usage_error(kTool, opt.wav_in.polarity_option + " is for a WAV output");
+  convert::MadeTape how;
+  how.machine = std::max(opt.machine, 0);
+  how.turbo = opt.turbo;
+  if (how.turbo && how.machine != 0)
+    return cli::usage_error(kTool, "--turbo makes a C64 tape: Turbo Tape 250 is the C64's");
+  const int video = std::max(opt.video, 0);
+  std::vector<tapewren::image::File> files;
+  std::vector<std::string> notes;
+  std::string error;
+  if (!convert::read_programs(opt.programs, files, notes, error))
+    return fail(error, "nothing written");
+  for (const auto& n : notes) std::fprintf(stderr, "tapewren-convert: note: %s\n", n.c_str());
+  std::vector<std::uint8_t> words;
+  if (!convert::program_tape(files, how, words, error)) return fail(error, "nothing written");
+  platform::OutputFile out;
+  if (!out.create(opt.out)) return fail(opt.out, out.error());
+  const double clock_hz = rec::machine_clock_hz(how.machine, video);
+  rec::TapHeader header;
+  header.platform = static_cast<std::uint8_t>(how.machine);
+  header.video = static_cast<std::uint8_t>(video);
+  header.c16_signature = how.machine == 2;
+  // A run of 0xFFFF words and the word after it are one pulse: a pause.
+  const auto write = [&](auto& writer, auto put) {
+    std::uint64_t pulse = 0;
+    for (std::size_t i = 0; i + 1 < words.size(); i += 2) {
+      const auto w = static_cast<std::uint16_t>(words[i] | words[i + 1] << 8);
+      pulse += w;
+      if (w == rec::kContinues) continue;
+      if (!put(writer, pulse)) return false;
+      pulse = 0;
+    }
+    return writer.finish();
+  };
+  bool ok = false;
+  if (kind == Output::kTap) {
+    rec::TapWriter tap(out, header);
+    ok = write(tap, [](auto& w, std::uint64_t p) { return w.pulse(p); });
+  } else if (kind == Output::kDump) {
+    rec::DumpWriter dump(out, 0, clock_hz);
+    ok = write(dump, [](auto& w, std::uint64_t p) { return w.pulse(p); });
+  } else {
+    tapewren::audio::WavFormat format = opt.wav;
+    format.invert = opt.wav_in.edges.polarity < 0;
+    tapewren::audio::WavWriter wav(format, static_cast<std::uint64_t>(2 * clock_hz), out);
+    ok = write(wav, [](auto& w, std::uint64_t p) { return w.pulse(p, p >= rec::kContinues); });
+  }
+  if (const int signal = platform::termination_signal(); signal != 0) {
+    std::fprintf(stderr, "tapewren-convert: stopped by %s: %s not written\n",
+                 platform::signal_name(signal), opt.out.c_str());
+    return cli::signalled(signal);
+  }
+  if (!ok || !out.commit()) return fail(opt.out, out.error());
+  return Exit::kOk;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -525,6 +626,7 @@ int main(int argc, char** argv) {
   Options opt;
   bool done = false;
   Exit code = parse(argc, argv, opt, done);
-  if (code == Exit::kOk && !done) code = Conversion(opt).run();
+  if (code == Exit::kOk && !done)
+    code = opt.programs.empty() ? Conversion(opt).run() : make_tape(opt);
   return cli::status(cli::close_output(kTool, code));
 }
