@@ -137,6 +137,13 @@ TEST_P(MadeTapes, LoadBackAsTheSamePrograms) {
       back.insert(back.begin(),
                   {static_cast<std::uint8_t>(f.start), static_cast<std::uint8_t>(f.start >> 8)});
     EXPECT_TRUE(back == row.files[i].bytes) << row.lines[i];
+    // A data file's header holds the tape buffer's addresses, as the machine writes it.
+    if (f.kind == tape::Kind::kDataFile) {
+      const std::size_t buffer = row.how.machine == 2 ? 0x0333 : 0x033C;
+      ASSERT_GE(f.header_bytes.size(), 5u);
+      EXPECT_EQ(f.header_bytes[1] | f.header_bytes[2] << 8, buffer);
+      EXPECT_EQ(f.header_bytes[3] | f.header_bytes[4] << 8, buffer + 192);
+    }
   }
   EXPECT_EQ(decoded.summary.machine, row.how.machine);
 }
