@@ -50,7 +50,8 @@ void TapeWriter::emit(double half_cycles, int limit) {
     word(static_cast<std::uint16_t>(std::min(whole, 0xFFFEL)));
     return;
   }
-  const long first = whole / 2 + whole / 40;  // the two halves of a wave are never quite equal
+  // The two halves of a recorded wave are never quite equal; an exact one's are.
+  const long first = layout_.exact ? whole / 2 : whole / 2 + whole / 40;
   word(static_cast<std::uint16_t>(first));
   word(static_cast<std::uint16_t>(whole - first));
 }
@@ -144,6 +145,11 @@ void TapeWriter::rom_block(const std::vector<std::uint8_t>& bytes, bool repeat,
   emit(rom_pulses()[1], kStdJitterLimit);
   for (int i = 0; i < (repeat ? kC16TrailerRepeat : kC16TrailerFirst); ++i)
     emit(rom_pulses()[0], kStdJitterLimit);
+}
+
+void TapeWriter::rom_copy(const std::vector<std::uint8_t>& bytes, bool repeat, bool c16) {
+  c16_ = c16;
+  rom_block(bytes, repeat, nullptr);
 }
 
 void TapeWriter::add_rom(const TapeFile& file) {

@@ -258,6 +258,9 @@ class TapeWriter {
                  int lead = 0);
   // A ROM-loader file, as a turbo tape's boot file.
   void add_rom(const TapeFile& file);
+  // One copy of a ROM-loader block without its lead-in: the countdown (the repeat's, or the
+  // first copy's), the bytes, their checksum and the block's end (the C16's trailer too).
+  void rom_copy(const std::vector<std::uint8_t>& bytes, bool repeat, bool c16);
 
  private:
   // A pulse of `half_cycles` with the layout's jitter (at most limit steps either way),

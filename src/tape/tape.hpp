@@ -46,6 +46,11 @@ struct LoaderInfo {
   unsigned peers = 0;            // PeerSet: the readers that give the same bytes
   const char* recordings = "";   // real recordings it reads as the field's tools do
   const char* check = "";        // its check, where it is neither an XOR nor a sum
+  // Its pulses' nominal lengths in TAP units (8 cycles; the C16's full waves), shortest first,
+  // 0 where unused; the VIC20's where they differ. Cleaning rewrites its blocks' pulses to
+  // these; a loader without them has its blocks kept as recorded.
+  std::array<std::uint8_t, 4> pulses{};
+  std::array<std::uint8_t, 4> vic20_pulses{};
 };
 
 // The registered loaders, in the order they are offered a pilot.

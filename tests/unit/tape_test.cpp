@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <memory>
 
+#include "common/clean.hpp"
 #include "common/decode.hpp"
 #include "common/real_tapes.hpp"
 #include "loaders.hpp"
@@ -996,6 +997,26 @@ TEST(Loaders, EachReadsItsOwnTapesAndNoOneElses) {
       const Bytes& got = files[c.damaged].data;
       EXPECT_TRUE(got.size() >= c.file.data.size() &&
                   std::equal(c.file.data.begin(), c.file.data.end(), got.begin()));
+    }
+    // Cleaned, from a deck 6 % slow: the same files; a loader's with nominal lengths rewritten
+    // whole, every pulse of its blocks at one of them; none kept as recorded.
+    {
+      SCOPED_TRACE("cleaned");
+      synth::TapeWriter writer(speed_of(1.06));
+      writer.gap();
+      writer.add(c.file);
+      writer.gap();
+      const testing::CleanedTape t = testing::clean_tape(writer.words());
+      EXPECT_EQ(columns(report(t.after.files)), columns(report(t.before.files)));
+      EXPECT_TRUE(t.cleaned.raw.empty()) << report(t.after.files);
+      EXPECT_EQ(t.off_nominal, 0u);
+      for (std::size_t i = 0; i < t.before.files.size(); ++i) {
+        const TapeFile& f = t.before.files[i];
+        const auto blocks = std::count_if(t.cleaned.plan.begin(), t.cleaned.plan.end(),
+                                          [&](const clean::Stretch& s) { return s.file == i; });
+        EXPECT_EQ(static_cast<std::size_t>(blocks), f.loader->pulses[0] != 0 ? f.blocks.size() : 0)
+            << scan::file_row(f, static_cast<int>(i) + 1);
+      }
     }
     // Loaded twice to one address, a tenth of a second apart and with no pause: two files
     // (with no pause, where the second begins is a matter of taste: its columns only); a ROM

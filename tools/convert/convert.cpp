@@ -5,13 +5,18 @@
 // succeeded, or not at all. What a dump does not say (its machine, whether it holds half
 // waves) is told from its pulses as tapewren-scan tells it; an input that holds no tape is
 // refused before gigabytes of it are converted.
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
+#include <functional>
+#include <map>
 #include <memory>
+#include <set>
 #include <string>
 #include <vector>
 
 #include "audio/wav.hpp"
+#include "clean/clean.hpp"
 #include "cli/cli.hpp"
 #include "cli/recording_input.hpp"
 #include "platform/tool_io.hpp"
@@ -55,6 +60,10 @@ const char kUsage[] =
     "  --invert         the same as --polarity inverted\n"
     "  --channel C      WAV in: left or right (default: the louder)\n"
     "  --force          convert an input that does not look like a tape recording\n"
+    "  --clean          rewrite every block a loader read well with its loader's nominal\n"
+    "                   pulses; keep pauses, what no loader read and failed blocks as\n"
+    "                   recorded; the clean tape is read again and must give the same\n"
+    "                   files (one that does not is kept as recorded); prints a report\n"
     "  --turbo          a made tape in Turbo Tape 250 (C64, programs only), loaded by a\n"
     "                   Turbo Tape already in the machine's memory: the tape holds no loader\n"
     "  -h, --help       this text\n"
@@ -73,6 +82,7 @@ struct Options {
   cli::WavReading wav_in;    // --channel, --polarity (for a WAV output too), --invert
   bool force = false;
   bool turbo = false;
+  bool clean = false;
   tapewren::audio::WavFormat wav;
   std::string in, out;
   std::vector<std::string> programs;  // a tape made from these, instead of `in` converted
@@ -117,6 +127,10 @@ Exit parse(int argc, char** argv, Options& opt, bool& done) {
     }
     if (a == "--turbo") {
       opt.turbo = true;
+      continue;
+    }
+    if (a == "--clean") {
+      opt.clean = true;
       continue;
     }
     const bool known = a == "-m" || a == "--machine" || a == "-v" || a == "--video" ||
@@ -236,6 +250,66 @@ Output output_of(const std::string& name) {
   return Output::kUnknown;
 }
 
+// How dump words made here are written out.
+struct Written {
+  Output kind = Output::kTap;
+  int machine = 0, video = 0;
+  bool half_waves = false;
+  tapewren::audio::WavFormat wav;
+  bool invert = false;
+};
+
+// Dump words (half cycles of the machine's clock; 0xFFFF goes on in the next word) into a
+// new file `path` as a TAP file, a dump or a sound.
+Exit write_words(const std::vector<std::uint8_t>& words, const Written& how,
+                 const std::string& path) {
+  platform::OutputFile out;
+  if (!out.create(path)) return fail(path, out.error());
+  const double clock_hz = rec::machine_clock_hz(how.machine, how.video);
+  // A run of 0xFFFF words and the word after it are one pulse: a pause.
+  const auto write = [&](auto& writer, auto put) {
+    std::uint64_t pulse = 0;
+    for (std::size_t i = 0; i + 1 < words.size(); i += 2) {
+      const auto w = static_cast<std::uint16_t>(words[i] | words[i + 1] << 8);
+      pulse += w;
+      if (w == rec::kContinues) continue;
+      if (!put(writer, pulse)) return false;
+      pulse = 0;
+    }
+    return writer.finish();
+  };
+  bool ok = false;
+  std::string limit;
+  if (how.kind == Output::kTap) {
+    rec::TapHeader header;
+    header.version = how.half_waves ? 2 : 1;
+    header.platform = static_cast<std::uint8_t>(how.machine);
+    header.video = static_cast<std::uint8_t>(how.video);
+    header.c16_signature = how.machine == 2;
+    rec::TapWriter tap(out, header);
+    ok = write(tap, [](auto& w, std::uint64_t p) { return w.pulse(p); });
+    limit = tap.error();
+  } else if (how.kind == Output::kDump) {
+    rec::DumpWriter dump(out, 0, clock_hz);
+    ok = write(dump, [](auto& w, std::uint64_t p) { return w.pulse(p); });
+  } else {
+    tapewren::audio::WavFormat format = how.wav;
+    format.invert = how.invert;
+    format.half_waves = how.half_waves;
+    tapewren::audio::WavWriter wav(format, static_cast<std::uint64_t>(2 * clock_hz), out);
+    ok = write(wav, [](auto& w, std::uint64_t p) { return w.pulse(p, p >= rec::kContinues); });
+    limit = wav.error();
+  }
+  if (const int signal = platform::termination_signal(); signal != 0) {
+    std::fprintf(stderr, "tapewren-convert: stopped by %s: %s not written\n",
+                 platform::signal_name(signal), path.c_str());
+    return cli::signalled(signal);
+  }
+  if (!ok) return fail(path, limit.empty() ? out.error() : limit);
+  if (!out.commit()) return fail(path, out.error());
+  return Exit::kOk;
+}
+
 // One conversion: the input's pulses into the writer, a block at a time, until the input
 // ends, an error, or a termination request.
 class Conversion {
@@ -254,6 +328,7 @@ class Conversion {
     if (from_tap()) tap_machine_ = cli::tap_machine(reader_->tap_header(), tap_note_);
     if (const Exit refused = check_options(); refused != Exit::kOk) return refused;
     if (const Exit refused = first_look(); refused != Exit::kOk) return refused;
+    if (opt_.clean) return clean();
     if (!out_.create(opt_.out)) return fail(opt_.out, out_.error());
     const Exit code = kind_ == Output::kTap    ? to_tap()
                       : kind_ == Output::kDump ? to_dump()
@@ -540,6 +615,91 @@ class Conversion {
     return write_failed();
   }
 
+  // ---- --clean ----------------------------------------------------------------------------
+
+  // The input decoded, every file kept.
+  struct Decoded : tape::FileListener {
+    std::vector<tape::TapeFile> files;
+    tape::Summary summary;
+    void on_file(const tape::TapeFile& file) override { files.push_back(file); }
+  };
+
+  Exit clean() {
+    if (!in_.file().regular())
+      return cli::usage_error(kTool, "--clean reads its input twice: name a file, not a pipe");
+    Decoded first;
+    {
+      tape::Decoder decoder(decoder_settings(), first);
+      if (!reread([&](cli::RecordingInput& r) {
+            r.read([&](const rec::Pulses& pulses) {
+              decoder.feed(pulses);
+              return true;
+            });
+          }))
+        return fail(opt_.in, "cannot be read again");
+      decoder.finish();
+      first.summary = decoder.summary();
+    }
+    if (const Exit code = interrupted(); code != Exit::kOk) return code;
+    const int machine = first.summary.machine;
+    tapewren::clean::Cleaned cleaned;
+    const auto replay = [&](const std::function<void(const rec::Pulses&)>& use) {
+      Exit read = Exit::kOk;
+      return reread([&](cli::RecordingInput& r) {
+               read = r.read([&](const rec::Pulses& pulses) {
+                 use(pulses);
+                 return true;
+               });
+             }) &&
+             read == Exit::kOk;
+    };
+    if (!tapewren::clean::clean(first.files, decoder_settings(), machine, replay, cleaned)) {
+      if (const Exit code = interrupted(); code != Exit::kOk) return code;
+      return fail(opt_.in, "cannot be read again");
+    }
+    const std::vector<std::uint8_t>& words = cleaned.words;
+    const Exit code = write_words(words,
+                                  {kind_, machine, video(), half_waves(), opt_.wav,
+                                   opt_.wav_in.edges.polarity < 0 && !from_wav()},
+                                  opt_.out);
+    if (code != Exit::kOk) return code;
+    report(first, cleaned.plan, cleaned.raw, cleaned.counts);
+    return Exit::kOk;
+  }
+
+  // What was rewritten and what kept as recorded, file by file and in all.
+  void report(const Decoded& d, const std::vector<tapewren::clean::Stretch>& plan,
+              const std::set<std::size_t>& raw, const tapewren::clean::Counts& counts) const {
+    std::map<std::size_t, std::size_t> rewritten;  // blocks of each file
+    std::size_t repaired = 0;
+    for (const auto& s : plan) {
+      ++rewritten[s.file];
+      repaired += s.replacement.empty() ? 0 : 1;
+    }
+    std::size_t whole = 0;
+    for (std::size_t i = 0; i < d.files.size(); ++i) {
+      const tape::TapeFile& f = d.files[i];
+      const bool all = rewritten.count(i) > 0 && rewritten.at(i) == f.blocks.size();
+      whole += all ? 1 : 0;
+      if (all) continue;
+      const char* why = raw.count(i) > 0         ? "the clean tape did not give it back"
+                        : rewritten.count(i) > 0 ? "rewritten but for blocks that failed"
+                        : f.loader && f.loader->pulses[0] == 0
+                            ? "no nominal lengths known for its loader"
+                            : tape::verdict_text(f.verdict);
+      std::printf("kept as recorded: %3zu  %-10s %-16s  %s\n", i + 1,
+                  f.loader ? f.loader->name : "", tape::readable_name(f.name).c_str(), why);
+    }
+    const double share = counts.pulses ? 100.0 * static_cast<double>(counts.rewritten) /
+                                             static_cast<double>(counts.pulses)
+                                       : 0;
+    std::printf(
+        "%s: %zu of %zu files rewritten with nominal pulses (%zu damaged copies "
+        "written again from their repeats); %.1f %% of the pulses rewritten, the rest "
+        "(pauses, what no loader read, the files above) as recorded\n",
+        opt_.out.c_str(), whole, d.files.size(), repaired, share);
+  }
+
   const Options& opt_;
   Output kind_ = Output::kTap;
   cli::RecordingInput in_;
@@ -577,45 +737,8 @@ Exit make_tape(const Options& opt) {
   for (const auto& n : notes) std::fprintf(stderr, "tapewren-convert: note: %s\n", n.c_str());
   std::vector<std::uint8_t> words;
   if (!convert::program_tape(files, how, words, error)) return fail(error, "nothing written");
-  platform::OutputFile out;
-  if (!out.create(opt.out)) return fail(opt.out, out.error());
-  const double clock_hz = rec::machine_clock_hz(how.machine, video);
-  rec::TapHeader header;
-  header.platform = static_cast<std::uint8_t>(how.machine);
-  header.video = static_cast<std::uint8_t>(video);
-  header.c16_signature = how.machine == 2;
-  // A run of 0xFFFF words and the word after it are one pulse: a pause.
-  const auto write = [&](auto& writer, auto put) {
-    std::uint64_t pulse = 0;
-    for (std::size_t i = 0; i + 1 < words.size(); i += 2) {
-      const auto w = static_cast<std::uint16_t>(words[i] | words[i + 1] << 8);
-      pulse += w;
-      if (w == rec::kContinues) continue;
-      if (!put(writer, pulse)) return false;
-      pulse = 0;
-    }
-    return writer.finish();
-  };
-  bool ok = false;
-  if (kind == Output::kTap) {
-    rec::TapWriter tap(out, header);
-    ok = write(tap, [](auto& w, std::uint64_t p) { return w.pulse(p); });
-  } else if (kind == Output::kDump) {
-    rec::DumpWriter dump(out, 0, clock_hz);
-    ok = write(dump, [](auto& w, std::uint64_t p) { return w.pulse(p); });
-  } else {
-    tapewren::audio::WavFormat format = opt.wav;
-    format.invert = opt.wav_in.edges.polarity < 0;
-    tapewren::audio::WavWriter wav(format, static_cast<std::uint64_t>(2 * clock_hz), out);
-    ok = write(wav, [](auto& w, std::uint64_t p) { return w.pulse(p, p >= rec::kContinues); });
-  }
-  if (const int signal = platform::termination_signal(); signal != 0) {
-    std::fprintf(stderr, "tapewren-convert: stopped by %s: %s not written\n",
-                 platform::signal_name(signal), opt.out.c_str());
-    return cli::signalled(signal);
-  }
-  if (!ok || !out.commit()) return fail(opt.out, out.error());
-  return Exit::kOk;
+  return write_words(
+      words, {kind, how.machine, video, false, opt.wav, opt.wav_in.edges.polarity < 0}, opt.out);
 }
 
 }  // namespace

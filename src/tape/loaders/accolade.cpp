@@ -21,7 +21,8 @@ const LoaderInfo kInfo = {.name = "Accolade",
                           .description =
                               "Accolade/EA: 0x0F pilot, 0xAA; name, load, size; XOR; "
                               "256-byte sub-blocks, each with its XOR",
-                          .peers = kTapClean};
+                          .peers = kTapClean,
+                          .pulses = {0x29, 0x4A}};
 constexpr BitFormat kBits = {2 * 490, 29, true};
 constexpr std::uint8_t kPilot = 0x0F;
 constexpr std::uint8_t kSync[] = {0xAA};

@@ -19,7 +19,8 @@ const LoaderInfo kInfo = {.name = "Alien Syn.",
                           .description =
                               "0xE3 pilot, 0xED; XOR, end, load (high byte first), "
                               "number; data",
-                          .peers = kTapClean};
+                          .peers = kTapClean,
+                          .pulses = {0x20, 0x43}};
 constexpr BitFormat kBits = {2 * 352, 33, true};
 constexpr std::uint8_t kPilot = 0xE3;
 constexpr std::uint8_t kSync[] = {0xED};

@@ -20,7 +20,8 @@ const LoaderInfo kInfo = {.name = "Am. Action",
                           .description =
                               "American Action: 0x02 pilot, 9..1; flag, name, size, load, data; no "
                               "checksum; no boot known: unverified at best",
-                          .peers = kTapClean};
+                          .peers = kTapClean,
+                          .pulses = {0x1A, 0x28}};
 constexpr BitFormat kBits = {512, 25, true};
 constexpr std::uint8_t kSync[] = {9, 8, 7, 6, 5, 4, 3, 2, 1};
 constexpr std::size_t kLongest = 1 + 16 + 4;  // the head with the longest name

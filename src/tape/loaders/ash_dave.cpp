@@ -22,7 +22,8 @@ const LoaderInfo kInfo = {.name = "Ash & Dave",
                               "100+ bytes of 0x80, 0x40; number, load, end; data; 0x00 0x01 0x02 "
                               "0x04 .. 0x80 0x11 0x22 .. 0x66; no checksum; no boot known: "
                               "unverified at best",
-                          .peers = kTapClean | kWavPrg};
+                          .peers = kTapClean | kWavPrg,
+                          .pulses = {0x22, 0x44}};
 constexpr std::uint8_t kSync[] = {0x40};
 BlockHead read_head(const std::uint8_t* h) {
   return start_end_to_top(le16(h + 1), le16(h + 3));

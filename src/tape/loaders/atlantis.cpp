@@ -20,7 +20,8 @@ const LoaderInfo kInfo = {.name = "Atlantis",
                           .description =
                               "0x02 pilot, 0x52 0x42; exec, end, load (high byte "
                               "first), data; XOR; a byte more",
-                          .peers = kTapClean};
+                          .peers = kTapClean,
+                          .pulses = {0x1D, 0x42}};
 constexpr std::uint8_t kSync[] = {0x52, 0x42};
 BlockHead read_head(const std::uint8_t* h) {
   return start_end_to_top(be16(h + 4), be16(h + 2));

@@ -24,7 +24,8 @@ const LoaderInfo kInfo = {.name = "Biturbo",
                           .description =
                               "0x02 pilot, 0x10..0x00; the addresses from its boot "
                               "file; data; XOR",
-                          .peers = kTapClean};
+                          .peers = kTapClean,
+                          .pulses = {0x1B, 0x27}};
 constexpr BitFormat kBits = {2 * 264, 23, true};
 constexpr std::uint8_t kPilot = 0x02;
 constexpr std::uint8_t kSync[] = {0x10, 0x0F, 0x0E, 0x0D, 0x0C, 0x0B, 0x0A, 0x09, 0x08,

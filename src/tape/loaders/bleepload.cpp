@@ -25,14 +25,16 @@ const LoaderInfo kInfo = {
     .checksum = true,
     .encoding = "one pulse a bit, MSB first",
     .description = "a pilot byte, its complement and itself; numbered blocks; XOR",
-    .peers = kTapClean};
+    .peers = kTapClean,
+    .pulses = {0x30, 0x5A}};
 const LoaderInfo kSpecialInfo = {
     .name = "Bleepload S",
     .machines = kC64,
     .checksum = true,
     .encoding = "one pulse a bit, MSB first",
     .description = "Bleepload Special: as Bleepload, with 256-byte numbered blocks; XOR",
-    .peers = kTapClean};
+    .peers = kTapClean,
+    .pulses = {0x30, 0x5A}};
 constexpr BitFormat kBits = {1124, 30, true};
 
 class Bleepload : public TurboLoader<Bleepload> {

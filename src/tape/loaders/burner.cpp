@@ -24,7 +24,8 @@ const LoaderInfo kInfo = {.name = "Burner",
                               "Burner and its variant: pilot, sync and bit order read from the "
                               "boot file's header; start, end, data; no checksum",
                           .peers = kTapClean,
-                          .recordings = "Boulder Dash"};
+                          .recordings = "Boulder Dash",
+                          .pulses = {0x22, 0x42}};
 constexpr BitFormat kBits = {768, 31, true};
 constexpr std::uint8_t kKey = 0x59;
 

@@ -17,7 +17,8 @@ const LoaderInfo kInfo = {.name = "Cauldron",
                           .checksum = true,
                           .encoding = "one pulse a bit, MSB first",
                           .description = "0x63 pilot, 0x64..0xFF; marker, load, end, 6; XOR",
-                          .peers = kWavPrg};
+                          .peers = kWavPrg,
+                          .pulses = {0x1A, 0x28}};
 // The sync counts up from one above the pilot byte to 0xFF.
 constexpr auto kSync = [] {
   std::array<std::uint8_t, 0x100 - 0x64> s{};

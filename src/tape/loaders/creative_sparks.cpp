@@ -24,7 +24,8 @@ const LoaderInfo kInfo = {.name = "Cr. Sparks",
                               "Creative Sparks: load address and pages read from the boot "
                               "file's header; 64+ bytes of 0x01, 0xFF 0xAA 0xFF; pages, each "
                               "with its XOR",
-                          .peers = kTapClean | kWavPrg};
+                          .peers = kTapClean | kWavPrg,
+                          .pulses = {0x22, 0x33}};
 // Between 0x22 and 0x33 (340 cycles).
 constexpr BitFormat kBits = {680, 24, true};
 constexpr std::uint8_t kPilot = 0x01;

@@ -20,7 +20,8 @@ const LoaderInfo kInfo = {.name = "Easy-Tape",
                           .description =
                               "Easy-Tape System C: 0x02 pilot, 0x52 0x4D; load, end, "
                               "data; XOR",
-                          .peers = kTapClean};
+                          .peers = kTapClean,
+                          .pulses = {0x1D, 0x40}};
 constexpr std::uint8_t kSync[] = {0x52, 0x4D};
 BlockHead read_head(const std::uint8_t* h) {
   return start_end_to_top(le16(h), le16(h + 2));

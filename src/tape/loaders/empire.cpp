@@ -22,7 +22,8 @@ const LoaderInfo kInfo = {.name = "Empire",
                           .description =
                               "127+ bytes of 0x80, 0x40; load, end, data; no checksum; its "
                               "boot's code recognised",
-                          .peers = kWavPrg};
+                          .peers = kWavPrg,
+                          .pulses = {0x1E, 0x3C}};
 constexpr std::uint8_t kSync[] = {0x40};
 BlockHead read_head(const std::uint8_t* h) {
   BlockHead head = start_end(le16(h), le16(h + 2));

@@ -21,7 +21,8 @@ const LoaderInfo kInfo = {.name = "Flashload",
                           .description =
                               "1 bits, a 0, 0x33 (or as its boot says); load, end "
                               "(inclusive), data; XOR",
-                          .peers = kTapClean};
+                          .peers = kTapClean,
+                          .pulses = {0x1F, 0x31}};
 constexpr BitFormat kBits = {2 * 320, 25, true};
 constexpr std::uint8_t kSync = 0x33;
 constexpr std::uint32_t kMinRun = 64;  // 1 bits

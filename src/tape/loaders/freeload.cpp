@@ -26,7 +26,8 @@ const LoaderInfo kInfo = {.name = "Freeload",
                           .description =
                               "Ocean's Freeload and its clones (Graftgold, 180, Invade-a-load): "
                               "0x40 pilot, 0x5A; start, end, data; XOR",
-                          .peers = kTapClean | kWavPrg};
+                          .peers = kTapClean | kWavPrg,
+                          .pulses = {0x24, 0x42}};
 const LoaderInfo kSlowInfo = {.name = "FreeSlow T1",
                               .machines = kC64,
                               .checksum = true,

@@ -20,7 +20,8 @@ const LoaderInfo kInfo = {.name = "Jetload",
                           .description =
                               "0 bits, 0xD1 0x2E; start, end, data; no checksum; no "
                               "boot known: unverified at best",
-                          .peers = kTapClean};
+                          .peers = kTapClean,
+                          .pulses = {0x33, 0x58}};
 constexpr BitFormat kBits = {2 * 480, 28, false};
 constexpr std::uint8_t kFirst = 0xD1, kSync = 0x2E;
 constexpr std::uint32_t kMinRun = 64;       // 0 bits (its loader wants 8)

@@ -22,7 +22,8 @@ const LoaderInfo kInfo = {.name = "Jiffy Load",
                               "200+ bytes of 0x10, 0x20; load, end, two bytes (high byte first); "
                               "data; 256 bytes 0x00, 0xFF .. 0x01; no checksum; no boot known: "
                               "unverified at best",
-                          .peers = kTapClean};
+                          .peers = kTapClean,
+                          .pulses = {0x17, 0x21}};
 constexpr std::uint8_t kSync[] = {0x20};
 BlockHead read_head(const std::uint8_t* h) {
   return start_end_to_top(be16(h), be16(h + 2));

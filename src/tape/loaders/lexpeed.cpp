@@ -21,7 +21,8 @@ const LoaderInfo kInfo = {.name = "Lexpeed",
                           .encoding = "one pulse a bit, MSB first",
                           .description =
                               "the Turbo Tape framing, 9..0; a 256-byte master loader whose table "
-                              "gives each file's addresses; XOR"};
+                              "gives each file's addresses; XOR",
+                          .pulses = {0x4C, 0x72}};
 constexpr BitFormat kBits = {0x5E * 16, 24, true};
 constexpr std::uint8_t kSync[] = {9, 8, 7, 6, 5, 4, 3, 2, 1, 0};
 constexpr std::uint8_t kMaster[] = {0xA9, 0x00, 0x85, 0xB4, 0xA9};

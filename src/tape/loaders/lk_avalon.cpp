@@ -17,7 +17,8 @@ const LoaderInfo kInfo = {.name = "LK Avalon",
                           .checksum = true,
                           .encoding = "one pulse a bit, MSB first",
                           .description = "the Turbo Tape framing, 9..0; end, load, data; XOR",
-                          .peers = kTapClean};
+                          .peers = kTapClean,
+                          .pulses = {0x1A, 0x28}};
 constexpr std::uint8_t kSync[] = {9, 8, 7, 6, 5, 4, 3, 2, 1, 0};
 BlockHead read_head(const std::uint8_t* h) {
   BlockHead head = start_end(be16(h + 2), be16(h));

@@ -17,7 +17,8 @@ const LoaderInfo kInfo = {.name = "Microload",
                           .checksum = true,
                           .encoding = "one pulse a bit, LSB first",
                           .description = "0xA0 pilot, 10..1; start, size, data; XOR",
-                          .peers = kTapClean | kWavPrg};
+                          .peers = kTapClean | kWavPrg,
+                          .pulses = {0x1C, 0x36}};
 constexpr std::uint8_t kSync[] = {10, 9, 8, 7, 6, 5, 4, 3, 2, 1};
 BlockHead read_head(const std::uint8_t* h) {
   BlockHead head;

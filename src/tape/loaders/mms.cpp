@@ -23,7 +23,8 @@ const LoaderInfo kInfo = {.name = "MMS",
                           .description =
                               "0x02 pilot, 0x07..0x00; the addresses from its boot "
                               "file's header; data; XOR",
-                          .peers = kTapClean};
+                          .peers = kTapClean,
+                          .pulses = {0x1B, 0x28}};
 constexpr BitFormat kBits = {2 * 264, 24, true};
 constexpr std::uint8_t kPilot = 0x02;
 constexpr std::uint8_t kSync[] = {0x07, 0x06, 0x05, 0x04, 0x03, 0x02, 0x01, 0x00};

@@ -25,7 +25,8 @@ const LoaderInfo kInfo = {
     .encoding = "one pulse a bit, LSB first",
     .description =
         "a pilot of 0 bits, a 1, 0xAA; name, addresses, 256-byte sub-blocks; running sums",
-    .peers = kTapClean | kWavPrg};
+    .peers = kTapClean | kWavPrg,
+    .pulses = {0x24, 0x56}};
 const LoaderInfo kSpecialInfo = {.name = "Novaload S",
                                  .machines = kC64,
                                  .checksum = true,
@@ -35,7 +36,8 @@ const LoaderInfo kSpecialInfo = {.name = "Novaload S",
                                      "Novaload Special: 0 bits, a 1, 0xAA 0x55; 256-byte blocks "
                                      "chained by their page, each with its sum",
                                  .peers = kTapClean | kWavPrg,
-                                 .recordings = "Dig Dug"};
+                                 .recordings = "Dig Dug",
+                                 .pulses = {0x24, 0x56}};
 constexpr BitFormat kBits = {1000, 38, false};
 
 class Novaload : public TurboLoader<Novaload> {

@@ -26,7 +26,8 @@ const LoaderInfo kInfo = {
         "Ocean/Imagine F1-F3: 3,000+ 0 bits, a 1; flag (the loader's options), page, 256 bytes; "
         "page 0 and 0 bits end it; no checksum; its boot's byte handler recognised",
     .peers = kTapClean,
-    .recordings = "Arkanoid"};
+    .recordings = "Arkanoid",
+    .pulses = {0x24, 0x56}};
 constexpr BitFormat kBits = {960, 38, false};
 constexpr std::uint32_t kMinPilot = 3000;    // 0 bits
 constexpr std::uint32_t kMinTrailer = 1024;  // 0 bits after a page of 0 (2,047 on Arkanoid)

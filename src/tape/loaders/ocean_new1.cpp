@@ -19,13 +19,15 @@ const LoaderInfo kInfo = {.name = "Ocean N1 T1",
                           .checksum = true,
                           .encoding = "one pulse a bit, MSB first",
                           .description = "0x40 pilot, 0x5A; number, load, end; data; XOR",
-                          .peers = kTapClean};
+                          .peers = kTapClean,
+                          .pulses = {0x22, 0x42}};
 const LoaderInfo kInfoT2 = {.name = "Ocean N1 T2",
                             .machines = kC64,
                             .checksum = true,
                             .encoding = "one pulse a bit, MSB first, slower",
                             .description = "T1's blocks with longer pulses",
-                            .peers = kTapClean};
+                            .peers = kTapClean,
+                            .pulses = {0x35, 0x65}};
 constexpr std::uint8_t kSync[] = {0x5A};
 BlockHead read_head(const std::uint8_t* h) {
   return start_end_to_top(le16(h + 1), le16(h + 3));

@@ -21,7 +21,8 @@ const LoaderInfo kInfo = {.name = "Ocean N2",
                           .description =
                               "0x40 pilot, 0x5A; load, end, ID; data; XOR; no boot known: a "
                               "damaged block is left to Freeload",
-                          .peers = kTapClean};
+                          .peers = kTapClean,
+                          .pulses = {0x22, 0x42}};
 constexpr std::uint8_t kSync[] = {0x5A};
 BlockHead read_head(const std::uint8_t* h) {
   BlockHead head = start_end(le16(h), le16(h + 2));

@@ -22,7 +22,8 @@ const LoaderInfo kInfo = {.name = "Ocean N4",
                           .description =
                               "0x40 pilot, 0x5A; number, XOR, load, end; data; filler to a page; "
                               "no boot known: a damaged block is left to Freeload",
-                          .peers = kTapClean};
+                          .peers = kTapClean,
+                          .pulses = {0x24, 0x44}};
 constexpr std::uint8_t kSync[] = {0x5A};
 BlockHead read_head(const std::uint8_t* h) {
   return start_end_to_top(le16(h + 2), le16(h + 4));

@@ -22,7 +22,8 @@ const LoaderInfo kInfo = {.name = "ODEload",
                           .description =
                               "0x20 pilot, 0xDB (or as its boot header says); load, "
                               "end, data; XOR",
-                          .peers = kTapClean};
+                          .peers = kTapClean,
+                          .pulses = {0x25, 0x50}};
 constexpr std::uint8_t kSync[] = {0xDB};
 BlockHead read_head(const std::uint8_t* h) {
   return start_end_to_top(le16(h), le16(h + 2));

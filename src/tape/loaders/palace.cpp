@@ -23,7 +23,8 @@ const LoaderInfo kInfo = {.name = "Palace",
                           .description =
                               "F1, F2: 0x01 pilot, \"JPG)\"; blocks of \"JPG\" 0x10, number, "
                               "256 bytes, XOR (F1: a byte more)",
-                          .peers = kTapClean};
+                          .peers = kTapClean,
+                          .pulses = {0x30, 0x57}};
 constexpr BitFormat kBits = {2 * 540, 29, true};
 constexpr std::uint8_t kPilot = 0x01;
 constexpr int kMinPilot = 50;  // pilot bytes, as TAPClean wants them

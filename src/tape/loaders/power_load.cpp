@@ -20,7 +20,8 @@ const LoaderInfo kInfo = {
     .boot_code = true,
     .encoding = "one pulse a bit, MSB first",
     .description = "the Turbo Tape framing, 9..0; the addresses from its boot file; XOR",
-    .peers = kTapClean};
+    .peers = kTapClean,
+    .pulses = {0x1C, 0x29}};
 constexpr BitFormat kBits = {512, 23, true};
 constexpr std::uint8_t kSync[] = {9, 8, 7, 6, 5, 4, 3, 2, 1, 0};
 

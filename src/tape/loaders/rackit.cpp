@@ -29,7 +29,8 @@ const LoaderInfo kInfo = {.name = "Rack-It",
                               "Rack-It (Hewson): pilot, sync, bit order, header size and check "
                               "seed read from the boot's enciphered loader; key, $01, check, "
                               "end, load, number; data XORed with the key; XOR",
-                          .peers = kTapClean};
+                          .peers = kTapClean,
+                          .pulses = {0x1D, 0x3D}};
 constexpr BitFormat kBits = {2 * 352, 34, true};
 constexpr int kMinPilot = 32;  // bytes (TAPClean wants 50)
 

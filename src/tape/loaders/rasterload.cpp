@@ -19,7 +19,8 @@ const LoaderInfo kInfo = {
     .checksum = true,
     .encoding = "one pulse a bit, MSB first",
     .description = "0x80 pilot, 0xFF; load, end (inclusive), data; XOR; 0xFF trailer",
-    .peers = kTapClean};
+    .peers = kTapClean,
+    .pulses = {0x26, 0x58}};
 constexpr std::uint8_t kSync[] = {0xFF};
 BlockHead read_head(const std::uint8_t* h) {
   BlockHead head;

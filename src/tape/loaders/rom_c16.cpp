@@ -25,7 +25,8 @@ const LoaderInfo kInfo = {.name = "C16 ROM",
                               "the C16's and Plus/4's own loader: the C64's blocks in full waves; "
                               "a block ends with one medium wave",
                           .peers = kWavPrg,
-                          .recordings = "the Plus/4 test tapes"};
+                          .recordings = "the Plus/4 test tapes",
+                          .pulses = {0x35, 0x6A, 0xD4}};
 
 std::unique_ptr<LoaderDecoder> make(const LoaderInfo& info, FileSink& sink) {
   return std::make_unique<RomLoader>(info, sink, RomTiming{32, 64, true});

@@ -24,7 +24,9 @@ const LoaderInfo kInfo = {
         "the machine's own loader (C64, VIC20, C128): a header and the data, each block twice; XOR "
         "checksum",
     .peers = kTapClean | kWavPrg,
-    .recordings = "the C64, VIC20 and C128 test tapes; the boot files of twelve commercial tapes"};
+    .recordings = "the C64, VIC20 and C128 test tapes; the boot files of twelve commercial tapes",
+    .pulses = {0x30, 0x42, 0x56},
+    .vic20_pulses = {0x2B, 0x3F, 0x53}};
 
 std::unique_ptr<LoaderDecoder> make(const LoaderInfo& info, FileSink& sink) {
   return std::make_unique<RomLoader>(info, sink, RomTiming{22, 29, false});

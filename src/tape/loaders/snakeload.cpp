@@ -28,14 +28,16 @@ const LoaderInfo kT1Info = {.name = "Snake50 T1",
                             .description =
                                 "Snakeload 5.0: 0 bits, a 1, \"eilyK\"; number, load, end; data; "
                                 "sum",
-                            .peers = kTapClean};
+                            .peers = kTapClean,
+                            .pulses = {0x3F, 0x5F}};
 const LoaderInfo kT2Info = {.name = "Snake50 T2",
                             .machines = kC64,
                             .checksum = true,
                             .sum_adds = true,
                             .encoding = "one pulse a bit, MSB first",
                             .description = "Snakeload 5.0 with longer pulses (0x60 / 0xA0)",
-                            .peers = kTapClean};
+                            .peers = kTapClean,
+                            .pulses = {0x60, 0xA0}};
 const LoaderInfo kSnake51Info = {.name = "Snake51",
                                  .machines = kC64,
                                  .checksum = true,
@@ -43,7 +45,8 @@ const LoaderInfo kSnake51Info = {.name = "Snake51",
                                  .description =
                                      "Snakeload 5.1: 0 bits, a 1, a sync of 8; number, end, "
                                      "load high byte first; data; XOR, 1 added at each page's end",
-                                 .peers = kTapClean};
+                                 .peers = kTapClean,
+                                 .pulses = {0x28, 0x48}};
 
 // Thresholds halfway between a 0 and a 1, in half cycles; a pilot's 0 bits tell the three
 // apart (T1's 504 cycles, T2's 768, 5.1's 320): each takes those nearer its own.

@@ -21,7 +21,8 @@ const LoaderInfo kInfo = {.name = "TES Tape",
                           .description =
                               "Special Program tapes: 0x02 pilot, 0x52 0x42; load, end "
                               "(low byte first), data; XOR",
-                          .peers = kTapClean};
+                          .peers = kTapClean,
+                          .pulses = {0x1D, 0x44}};
 constexpr std::uint8_t kSync[] = {0x52, 0x42};
 BlockHead read_head(const std::uint8_t* h) {
   return start_end_to_top(le16(h), le16(h + 2));

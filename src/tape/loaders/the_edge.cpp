@@ -22,7 +22,8 @@ const LoaderInfo kInfo = {.name = "The Edge",
                               "1,000+ 0 bits, 0xAA 0x00; 256 passed over, load, end; the pilot "
                               "and sync again, data; no checksum; no boot known: unverified at "
                               "best",
-                          .peers = kWavPrg};
+                          .peers = kWavPrg,
+                          .pulses = {0x2B, 0x4A}};
 constexpr BitFormat kBits = {2 * 469, 27, true};
 constexpr std::uint8_t kSync = 0xAA;
 constexpr std::uint32_t kMinZeros = 1000;  // 0 bits of each pilot

@@ -19,7 +19,8 @@ const LoaderInfo kInfo = {.name = "Turbo 220",
                           .description =
                               "the Turbo Tape framing: 50+ bytes of 0x02, 9..1; load, end, exec, "
                               "data; no checksum; no boot known: unverified at best",
-                          .peers = kTapClean | kWavPrg};
+                          .peers = kTapClean | kWavPrg,
+                          .pulses = {0x1A, 0x28}};
 constexpr std::uint8_t kSync[] = {9, 8, 7, 6, 5, 4, 3, 2, 1};
 BlockHead read_head(const std::uint8_t* h) {
   BlockHead head = start_end(le16(h), le16(h + 2));

@@ -27,7 +27,8 @@ const LoaderInfo kInfo = {
         "Virgin's and Hi-Tec's (Binary Design): 0xAA pilot, 0xA0; number, screen flag, "
         "load, end, execution address; data; XOR",
     .peers = kTapClean,
-    .recordings = "3D Pinball"};
+    .recordings = "3D Pinball",
+    .pulses = {0x21, 0x3B}};
 // Between Virgin's 368 cycles (halfway from a 0 to a 1) and Hi-Tec's 424: the pilot of
 // either is taken on a deck 20 % off.
 constexpr BitFormat kBits = {2 * 392, 29, true};

@@ -35,7 +35,8 @@ const LoaderInfo kInfo = {
         "Visiload T1-T7: 0x00 pilot, 0x16; blocks that set how the next ones are read (bit order, "
         "bits a byte, header bytes), and after 0x03BB a short pilot or a load's end; no checksum",
     .peers = kWavPrg,
-    .recordings = "six Visiload tapes (Chichen Itza, Cozumel, The Original)"};
+    .recordings = "six Visiload tapes (Chichen Itza, Cozumel, The Original)",
+    .pulses = {0x25, 0x48}};
 constexpr BitFormat kBits = {972, 32, true, 1};
 constexpr std::uint8_t kSync[] = {0x16};
 constexpr std::array<std::int16_t, 10> kTimer = {0xA9, -1, 0x8D, 0x04, 0xDD,

@@ -22,7 +22,8 @@ const LoaderInfo kInfo = {
     .encoding = "one pulse a bit, LSB first",
     .description =
         "0xA0 pilot, 10..1; sub-blocks loaded backwards, enciphered with their addresses; XOR",
-    .peers = kTapClean | kWavPrg};
+    .peers = kTapClean | kWavPrg,
+    .pulses = {0x30, 0x47}};
 constexpr BitFormat kBits = {960, 24, false};
 constexpr std::uint8_t kSync[] = {10, 9, 8, 7, 6, 5, 4, 3, 2, 1};
 

@@ -92,7 +92,7 @@ class TurboLoader : public LoaderDecoder {
         continue;
       }
       last_end_ = bit_end_ = b.time[i] + b.length[i];
-      last_offset_ = i + 1 < b.count ? b.offset[i + 1] : b.offset[i];
+      last_offset_ = i + 1 < b.count ? b.offset[i + 1] : b.offset[i] + 1;
       after_time_ = i + 1 < b.count ? b.time[i + 1] : b.end_time;
       if (!self().byte(bits_.byte(), b, i)) {
         engaged_ = false;
@@ -352,6 +352,7 @@ class TurboLoader : public LoaderDecoder {
                  std::uint64_t offset, std::uint64_t time) const {
     BlockRead r;
     r.offset = offset;
+    r.end_offset = std::max(offset, last_offset_);
     r.time = time;
     r.end_time = std::max(time, last_end_);
     r.start = start;

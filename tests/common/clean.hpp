@@ -1,0 +1,66 @@
+// A recording cleaned as tapewren-convert --clean cleans it, and what its blocks' pulses became:
+// for the tests of cleaning.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <set>
+#include <vector>
+
+#include "clean/clean.hpp"
+#include "common/decode.hpp"
+#include "io/byte_stream.hpp"
+#include "recording/recording.hpp"
+
+namespace tapewren::testing {
+
+struct CleanedTape {
+  clean::Cleaned cleaned;
+  Decoded before, after;
+  // Pulses inside the rewritten stretches that came out at none of their loader's lengths
+  // (pauses left out), and those stretches' pulses in all.
+  std::size_t off_nominal = 0, rewritten = 0;
+};
+
+inline clean::Replay replay_of(const std::vector<std::uint8_t>& recording) {
+  return [&recording](const std::function<void(const recording::Pulses&)>& use) {
+    io::MemorySource source(recording);
+    recording::Reader reader(source);
+    if (!reader.open()) return false;
+    auto pulses = std::make_unique<recording::Pulses>();
+    while (reader.next(*pulses)) use(*pulses);
+    return reader.error().empty();
+  };
+}
+
+inline CleanedTape clean_tape(const std::vector<std::uint8_t>& recording,
+                              tape::DecoderSettings settings = {}) {
+  CleanedTape t;
+  t.before = decode(recording, settings);
+  EXPECT_TRUE(clean::clean(t.before.files, settings, t.before.summary.machine, replay_of(recording),
+                           t.cleaned));
+  settings.machine = t.before.summary.machine;
+  t.after = decode(t.cleaned.words, settings);
+  // Input and output pulse for pulse (no copy was written again here, or the counts differ).
+  std::vector<std::uint64_t> offsets, lengths;
+  replay_of(recording)([&](const recording::Pulses& p) {
+    offsets.insert(offsets.end(), p.offset, p.offset + p.count);
+  });
+  replay_of(t.cleaned.words)([&](const recording::Pulses& p) {
+    lengths.insert(lengths.end(), p.length, p.length + p.count);
+  });
+  if (offsets.size() != lengths.size()) return t;
+  for (const clean::Stretch& s : t.cleaned.plan) {
+    const std::set<std::uint64_t> nominal(s.ideal.begin(), s.ideal.begin() + s.classes);
+    for (std::size_t i = 0; i < offsets.size(); ++i) {
+      if (offsets[i] < s.begin || offsets[i] >= s.end) continue;
+      ++t.rewritten;
+      const bool pause = static_cast<double>(lengths[i]) > 1.4 * s.ideal[s.classes - 1];
+      t.off_nominal += nominal.count(lengths[i]) == 0 && !pause;
+    }
+  }
+  return t;
+}
+
+}  // namespace tapewren::testing
