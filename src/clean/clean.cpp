@@ -55,7 +55,11 @@ std::vector<Stretch> plan(const std::vector<tape::TapeFile>& files, int machine,
   std::vector<Stretch> out;
   for (std::size_t i = 0; i < files.size(); ++i) {
     const tape::TapeFile& f = files[i];
-    if (!f.loader || raw.count(i) > 0) continue;
+    // A file that stays bad or incomplete is kept as recorded whole: its good blocks at
+    // nominal speed beside its bad ones at the deck's would only read worse.
+    if (!f.loader || raw.count(i) > 0 || f.verdict == tape::Verdict::kBad ||
+        f.verdict == tape::Verdict::kIncomplete)
+      continue;
     const bool vic20 = machine == 1 && f.loader->vic20_pulses[0] != 0;
     const auto& lengths = vic20 ? f.loader->vic20_pulses : f.loader->pulses;
     Stretch s;
@@ -199,8 +203,9 @@ std::vector<tape::TapeFile> decode(const std::vector<std::uint8_t>& words,
 bool same_file(const tape::TapeFile& was, const tape::TapeFile& now) {
   const bool verdict = now.verdict == was.verdict || (was.verdict == tape::Verdict::kRepaired &&
                                                       now.verdict == tape::Verdict::kOk);
-  return was.loader == now.loader && was.kind == now.kind && was.start == now.start &&
-         was.end == now.end && was.name == now.name && was.data == now.data && verdict;
+  return std::string(was.loader->name) == now.loader->name && was.kind == now.kind &&
+         was.start == now.start && was.end == now.end && was.name == now.name &&
+         was.data == now.data && verdict;
 }
 
 }  // namespace

@@ -1189,6 +1189,42 @@ TEST(Convert, OptionsAndRefusals) {
   EXPECT_EQ(read_file(dir.path("whole.tap")).substr(0, 13), std::string("C16-TAPE-RAW\x01"));
 }
 
+// A recording cleaned as the README shows it: the test tape whose first data copy failed
+// parity comes back whole, its report saying what was rewritten; a clean tape as sound reads
+// the same; what --clean cannot do is refused.
+TEST(Convert, CleanTapes) {
+  TAPEWREN_NEEDS_REAL_TAPES();
+  TempDir dir;
+  const std::string clean = dir.path("clean.tap");
+  Outcome o = run(dir, "convert", {"--clean", real_tape("c64-pal-normal-errors"), file_arg(clean)});
+  ASSERT_EQ(o.code, 0) << o.err;
+  EXPECT_EQ(o.out, file_arg(clean) +
+                       ": 1 of 1 files rewritten with nominal pulses (1 damaged copies written "
+                       "again from their repeats); 100.0 % of the pulses rewritten, the rest "
+                       "(pauses, what no loader read, the files above) as recorded\n");
+  const std::string line =
+      "ROM        program   ROMEO & JULIET   $0801 $0ABF   702  ok ok   ok ok   ok\n";
+  o = run(dir, "scan", {"--files", file_arg(clean)});
+  EXPECT_NE(o.out.find(line), std::string::npos) << o.out;
+  ASSERT_EQ(run(dir, "convert",
+                {"--clean", "--rate", "48000", real_tape("c64-pal-turbo"),
+                 file_arg(dir.path("turbo.wav"))})
+                .code,
+            0);
+  o = run(dir, "scan", {"--files", file_arg(dir.path("turbo.wav"))});
+  EXPECT_NE(
+      o.out.find("Turbo Tape program   ROMEO & JULIET   $0801 $0ABF   702  ok      ok      ok\n"),
+      std::string::npos)
+      << o.out;
+  o = run(dir, "convert", {"--clean", real_tape("c64-pal-normal"), file_arg(clean)});
+  EXPECT_EQ(o.code, 1);
+  EXPECT_EQ(o.err, "tapewren-convert: " + file_arg(clean) + ": File exists\n");
+  write_file(dir.path("p.prg"), {0x01, 0x08, 0x00});
+  o = run(dir, "convert", {"--clean", file_arg(dir.path("p.prg")), file_arg(dir.path("x.tap"))});
+  EXPECT_EQ(o.code, 2);
+  EXPECT_EQ(o.err, usage_error("convert", "--clean is for converting a recording"));
+}
+
 // Tapes made from programs, as a user makes them: PRG and SEQ files into a TAP file, whose
 // files go to a D64 and a T64 that make a sound and a dump of the same files again; what
 // cannot be made is refused with nothing written.

@@ -168,7 +168,8 @@ Exit parse(int argc, char** argv, Options& opt, bool& done) {
                                            ".d64); a recording is converted on its own");
     opt.out = names.back();
     // What describes a recording read in has nothing to describe.
-    const char* refused = opt.both_edges                  ? "-b"
+    const char* refused = opt.clean                       ? "--clean"
+                          : opt.both_edges                ? "-b"
                           : opt.tick_hz > 0               ? "--tick-hz"
                           : opt.force                     ? "--force"
                           : opt.wav_in.edges.channel >= 0 ? "--channel"
