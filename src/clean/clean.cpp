@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cmath>
 #include <limits>
+#include <memory>
 #include <string>
 
 #include "synth/tape_synth.hpp"
@@ -108,7 +109,8 @@ void Cleaner::start(const std::uint64_t* pulses, std::size_t count) {
   const double longest = s.ideal[static_cast<std::size_t>(s.classes - 1)];
   // Each pulse's distance from its nearest length, as a ratio, summed over a grid of speeds
   // from 0.7 to 1.4; pauses and spikes left out. A pilot of one length fits two speeds as well
-  // (its pulses a fast deck's 1s or a slow one's 0s): the nearer to the true speed wins.
+  // (its pulses a fast deck's 1s or a slow one's 0s): a pilot's pulses are its loader's shorter
+  // ones (a ROM lead-in's shorts, a run of 0 bits), so the shorter reading wins a tie.
   double best = std::numeric_limits<double>::max();
   speed_ = 1;
   for (int step = 0; step <= 140; ++step) {
@@ -119,9 +121,9 @@ void Cleaner::start(const std::uint64_t* pulses, std::size_t count) {
       if (p > 2 * 1.4 * longest || p < 0.35 * s.ideal[0]) continue;
       double nearest = std::numeric_limits<double>::max();
       for (int k = 0; k < s.classes; ++k)
-        nearest =
-            std::min(nearest, std::fabs(p / (speed * s.ideal[static_cast<std::size_t>(k)]) - 1));
-      cost += nearest + 0.05 * std::fabs(speed - 1);
+        nearest = std::min(
+            nearest, std::fabs(p / (speed * s.ideal[static_cast<std::size_t>(k)]) - 1) + 0.01 * k);
+      cost += nearest;
     }
     if (cost < best) {
       best = cost;
@@ -200,9 +202,20 @@ std::vector<tape::TapeFile> decode(const std::vector<std::uint8_t>& words,
   return std::move(files.files);
 }
 
+// Each copy read whole before is read whole again.
+bool copies_kept(const tape::BlockReport& was, const tape::BlockReport& now) {
+  for (std::size_t k = 0; k < was.copy.size(); ++k) {
+    const tape::CopyReport &a = was.copy[k], &b = now.copy[k];
+    if (a.found && a.complete && a.bad_bytes == 0 && !(b.found && b.complete && b.bad_bytes == 0))
+      return false;
+  }
+  return true;
+}
+
 bool same_file(const tape::TapeFile& was, const tape::TapeFile& now) {
-  const bool verdict = now.verdict == was.verdict || (was.verdict == tape::Verdict::kRepaired &&
-                                                      now.verdict == tape::Verdict::kOk);
+  const bool verdict = (now.verdict == was.verdict || (was.verdict == tape::Verdict::kRepaired &&
+                                                       now.verdict == tape::Verdict::kOk)) &&
+                       copies_kept(was.header, now.header) && copies_kept(was.body, now.body);
   return std::string(was.loader->name) == now.loader->name && was.kind == now.kind &&
          was.start == now.start && was.end == now.end && was.name == now.name &&
          was.data == now.data && verdict;
@@ -233,6 +246,211 @@ bool clean(const std::vector<tape::TapeFile>& files, const tape::DecoderSettings
   }
   out.plan.clear();
   return rewrite_all(out.plan, replay, out);
+}
+
+Aligned align(const Replay& replay, const std::vector<std::uint8_t>& words) {
+  Aligned a;
+  replay([&](const recording::Pulses& p) {
+    a.offsets.insert(a.offsets.end(), p.offset, p.offset + p.count);
+    for (std::size_t i = 0; i < p.count; ++i)
+      a.raw.push_back(static_cast<std::uint32_t>(std::min<std::uint64_t>(p.length[i], UINT32_MAX)));
+  });
+  io::MemorySource source(words);
+  recording::Reader reader(source);
+  if (reader.open())
+    recording::each_block(reader, [&](const recording::Pulses& p) {
+      for (std::size_t i = 0; i < p.count; ++i)
+        a.cleaned.push_back(
+            static_cast<std::uint32_t>(std::min<std::uint64_t>(p.length[i], UINT32_MAX)));
+      return true;
+    });
+  if (a.cleaned.size() != a.raw.size()) a.cleaned.clear();
+  return a;
+}
+
+std::vector<std::uint32_t> Aligned::slice(std::uint64_t begin, std::uint64_t end) const {
+  const auto first = std::lower_bound(offsets.begin(), offsets.end(), begin) - offsets.begin();
+  const auto last = std::lower_bound(offsets.begin(), offsets.end(), end) - offsets.begin();
+  const auto& from = cleaned.empty() ? raw : cleaned;
+  return {from.begin() + first, from.begin() + last};
+}
+
+std::vector<Stretch> splice(std::vector<Stretch> plan, const std::vector<Stretch>& splices) {
+  std::vector<Stretch> out;
+  for (Stretch& s : plan) {
+    const bool covered = std::any_of(splices.begin(), splices.end(), [&](const Stretch& c) {
+      return c.begin < c.end && s.begin < c.end && c.begin < s.end;
+    });
+    if (!covered) out.push_back(std::move(s));
+  }
+  out.insert(out.end(), splices.begin(), splices.end());
+  std::sort(out.begin(), out.end(), [](const Stretch& a, const Stretch& b) {
+    return a.begin != b.begin ? a.begin < b.begin : a.end < b.end;
+  });
+  for (std::size_t i = 0; i + 1 < out.size(); ++i)
+    out[i].fence = std::min(out[i].fence, out[i + 1].begin);
+  return out;
+}
+
+namespace {
+
+// A block worth taking: read well, or whole where its loader has no check.
+bool usable(const tape::TapeFile& f) {
+  return tape::is_good(f) || f.verdict == tape::Verdict::kUnverified;
+}
+
+// The machine a recording's files tell, else the one it was decoded for.
+int machine_of(const Source& s) {
+  for (const tape::TapeFile& f : *s.files)
+    if (f.loader && f.loader->machine >= 0) return f.loader->machine;
+  return s.settings.machine >= 0 ? s.settings.machine : s.settings.default_machine;
+}
+
+}  // namespace
+
+bool merge_clean(const std::vector<Source>& sources, const std::vector<tape::MergedFile>& merged,
+                 MergeCleaned& out) {
+  const std::size_t n = sources.size();
+  std::vector<int> machine(n);
+  for (std::size_t r = 0; r < n; ++r) machine[r] = machine_of(sources[r]);
+  out.machine = machine[0];
+  // Each recording cleaned once it is needed, its pulses beside the input's.
+  std::vector<std::unique_ptr<Cleaned>> cleaned(n);
+  std::vector<std::unique_ptr<Aligned>> aligned(n);
+  const auto clean_one = [&](std::size_t r) {
+    if (cleaned[r]) return true;
+    cleaned[r] = std::make_unique<Cleaned>();
+    if (!clean(*sources[r].files, sources[r].settings, machine[r], sources[r].replay, *cleaned[r]))
+      return false;
+    if (r > 0) aligned[r] = std::make_unique<Aligned>(align(sources[r].replay, cleaned[r]->words));
+    return true;
+  };
+  if (!clean_one(0)) return false;
+  const auto pause = static_cast<std::uint32_t>(
+      2 * recording::machine_clock_hz(machine[0], sources[0].settings.video));
+  // Blocks taken from one recording back to back go in as one, each with what follows it there
+  // up to that recording's next block (a chain's trailer, the pause after a file): in place of
+  // the first recording's bad block and everything after it up to the next block it read (the
+  // rest of a block or chain its dropout cut); or, where it has nothing, before its next block,
+  // after a second's pause.
+  std::vector<Stretch> splices;
+  struct Group {
+    bool open = false, inserted = false, grown = false;
+    std::size_t from = 0;
+    std::uint64_t next = 0;  // where the last block taken ends in its recording
+    Stretch s;
+  } group;
+  const auto close = [&](std::uint64_t at) {  // `at`: the first recording's next block
+    if (!group.open) return;
+    if (group.inserted) {
+      group.s.begin = group.s.end = at;
+    } else if (group.grown) {
+      group.s.end = std::max(group.s.end, at);
+    }
+    group.s.fence = group.s.end;
+    splices.push_back(std::move(group.s));
+    group = Group{};
+  };
+  // A block the first recording read badly and no recording read well: a damaged block that
+  // matched nothing (cut short, its size is another), whose good copies come right after.
+  const tape::TapeFile* damaged = nullptr;
+  for (const auto& m : merged) {
+    for (const auto& row : m.parts) {
+      const tape::TapeFile* base = row.empty() ? nullptr : row[0];
+      if (base) close(base->offset);
+      if (base && tape::is_good(*base)) {  // cleaned with the first recording
+        damaged = nullptr;
+        continue;
+      }
+      std::size_t from = n;
+      for (std::size_t r = 1; r < row.size() && from == n; ++r)
+        if (row[r] && usable(*row[r]) && machine[r] == machine[0] &&
+            sources[r].settings.half_waves == sources[0].settings.half_waves)
+          from = r;
+      if (from == n) {
+        // A file of copies (the machine's own format) that only the merge recovers: its copies
+        // written again from the merged bytes.
+        if (base && m.parts.size() == 1 && base->loader->copies && tape::is_good(m.file)) {
+          tape::TapeFile rebuilt = *base;
+          rebuilt.data = m.file.data;
+          if (m.file.header_bytes.size() == 192) rebuilt.header_bytes = m.file.header_bytes;
+          rebuilt.verdict = tape::Verdict::kRepaired;
+          const std::vector<Stretch> copies =
+              plan({rebuilt}, machine[0], sources[0].settings.half_waves);
+          splices.insert(splices.end(), copies.begin(), copies.end());
+          ++out.taken;
+          damaged = nullptr;
+          continue;
+        }
+        out.kept += base ? 1 : 0;
+        damaged = base ? base : damaged;
+        continue;
+      }
+      if (!clean_one(from)) return false;
+      const tape::TapeFile& good = *row[from];
+      // Up to the recording's next block: a chain's trailer goes with its last block.
+      std::uint64_t until = std::numeric_limits<std::uint64_t>::max();
+      for (const tape::TapeFile& f : *sources[from].files)
+        for (const tape::BlockRead& b : f.blocks)
+          if (b.offset >= good.end_offset) until = std::min(until, b.offset);
+      const std::vector<std::uint32_t> slice = aligned[from]->slice(good.offset, until);
+      ++out.taken;
+      if (group.open && group.from == from && group.next == good.offset) {
+        group.s.replacement.insert(group.s.replacement.end(), slice.begin(), slice.end());
+        group.next = until;
+        group.grown = true;
+        continue;
+      }
+      close(base ? base->offset : good.offset);  // not back to back: its own group
+      group.open = true;
+      group.from = from;
+      group.next = until;
+      group.s.replacement = slice;
+      const tape::TapeFile* in_place = base ? base : damaged;
+      if (in_place) {
+        group.s.begin = in_place->offset;
+        group.s.end = std::max(in_place->end_offset, in_place->offset + 1);
+        group.grown = true;  // what is left of a damaged block up to the next goes too
+        out.kept -= base ? 0 : 1;
+      } else {
+        group.inserted = true;
+        group.s.replacement.insert(group.s.replacement.begin(), pause);
+      }
+      damaged = nullptr;
+    }
+  }
+  close(std::numeric_limits<std::uint64_t>::max());
+  const std::vector<Stretch> plan = splice(cleaned[0]->plan, splices);
+  io::MemorySink sink;
+  recording::DumpWriter dump(sink, 0, 1);
+  Cleaner cleaner(plan);
+  bool ok = true;
+  const auto put = [&](std::uint64_t p) { ok = dump.pulse(p) && ok; };
+  if (!sources[0].replay([&](const recording::Pulses& p) {
+        for (std::size_t i = 0; i < p.count; ++i) cleaner.pulse(p.length[i], p.offset[i], put);
+      }))
+    return false;
+  cleaner.finish(put);
+  ok = dump.finish() && ok;
+  out.words = std::move(sink.bytes);
+  // Read back: every merged file that is good must be on it, good, with the same bytes.
+  tape::DecoderSettings again = sources[0].settings;
+  again.machine = machine[0];
+  const std::vector<tape::TapeFile> back = decode(out.words, again);
+  for (std::size_t i = 0; i < merged.size(); ++i) {
+    const tape::TapeFile& f = merged[i].file;
+    if (!usable(f)) continue;
+    ++out.good;
+    // On it whole: its bytes where they load, in a file as good (a chain's block in its chain).
+    const bool there = std::any_of(back.begin(), back.end(), [&](const tape::TapeFile& b) {
+      const std::size_t at = static_cast<std::size_t>(f.start - b.start);
+      return usable(b) && std::string(b.loader->name) == f.loader->name && f.start >= b.start &&
+             at + f.data.size() <= b.data.size() &&
+             std::equal(f.data.begin(), f.data.end(), b.data.begin() + static_cast<long>(at));
+    });
+    if (!there) out.missing.push_back(i);
+  }
+  return ok;
 }
 
 }  // namespace tapewren::clean

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "recording/recording.hpp"
+#include "tape/merge.hpp"
 #include "tape/tape.hpp"
 
 namespace tapewren::clean {
@@ -25,10 +26,12 @@ struct Stretch {
   // After `end`, pulses that fit one of the lengths closely go on being rewritten, up to the
   // first that does not, this offset (the next block of any file), or kExtension of them.
   std::uint64_t fence = 0;
-  // Not empty: a damaged copy of a block whose file its repeat repaired, written instead of
-  // the stretch's pulses as it should be (its lead-in as long as the stretch's pulses allow).
+  // Not empty: written instead of the stretch's pulses. A damaged copy of a block whose file
+  // its repeat repaired, as it should be (its lead-in, `lead_in` pulses, as long as the
+  // stretch's pulses allow), or a block taken from another recording (no lead-in); where
+  // begin == end, pulses put in before the pulse at `begin`.
   std::vector<std::uint32_t> replacement;
-  std::uint32_t lead_in = 0;  // the lead-in's pulse
+  std::uint32_t lead_in = 0;
 };
 
 constexpr std::uint64_t kExtension = 4096;
@@ -55,6 +58,11 @@ class Cleaner {
   void pulse(std::uint64_t length, std::uint64_t offset, Out&& out) {
     ++counts_.pulses;
     while (at_ < stretches_.size() && stretches_[at_].end <= offset) {
+      if (stretches_[at_].begin == stretches_[at_].end) {  // pulses put in before this one
+        for (std::uint32_t p : stretches_[at_].replacement) out(p);
+        ++at_;
+        continue;
+      }
       // What follows a stretch: its filler or trailer, while the pulses fit.
       if (held_ > 0) release(out);
       if (started_ == at_) {
@@ -99,6 +107,9 @@ class Cleaner {
   void finish(Out&& out) {
     if (held_ > 0) release(out);
     if (replacing_) replace(out);
+    for (; at_ < stretches_.size(); ++at_)  // put in after the last pulse
+      if (stretches_[at_].begin == stretches_[at_].end)
+        for (std::uint32_t p : stretches_[at_].replacement) out(p);
   }
   const Counts& counts() const { return counts_; }
 
@@ -118,7 +129,8 @@ class Cleaner {
     replacing_ = false;
     const Stretch& s = stretches_[replaced_];
     counts_.rewritten += counted_;
-    for (std::uint64_t i = s.replacement.size(); i < counted_; ++i) out(s.lead_in);
+    if (s.lead_in > 0)
+      for (std::uint64_t i = s.replacement.size(); i < counted_; ++i) out(s.lead_in);
     for (std::uint32_t p : s.replacement) out(p);
   }
   // The speed that fits the first pulses best.
@@ -155,9 +167,45 @@ using Replay = std::function<bool(const std::function<void(const recording::Puls
 
 // The input, whose decoded files (by `settings`, every file kept, in tape order) are `files`,
 // cleaned: rewritten, read again with the same settings, and each file it does not give back
-// (its loader, place, name, bytes, and a verdict no worse) kept as recorded, until it gives
-// back all the others. False when the input could not be read again.
+// (its loader, place, name, bytes, a verdict no worse, every copy read whole before read whole
+// again) kept as recorded, until it gives back all the others. False when the input could not
+// be read again.
 bool clean(const std::vector<tape::TapeFile>& files, const tape::DecoderSettings& settings,
            int machine, const Replay& replay, Cleaned& out);
+
+// A recording's input pulses beside what cleaning made of them: each input pulse's offset and
+// its cleaned length; `cleaned` empty where the counts differ (a copy written again in fewer
+// pulses than it had).
+struct Aligned {
+  std::vector<std::uint64_t> offsets;
+  std::vector<std::uint32_t> raw, cleaned;
+  // The pulses of input bytes [begin, end), cleaned where known, else as recorded.
+  std::vector<std::uint32_t> slice(std::uint64_t begin, std::uint64_t end) const;
+};
+Aligned align(const Replay& replay, const std::vector<std::uint8_t>& words);
+
+// The plan with `splices` (stretches with replacements, and insertions) in it: the stretches
+// they overlap dropped, each stretch's filler ending before the next.
+std::vector<Stretch> splice(std::vector<Stretch> plan, const std::vector<Stretch>& splices);
+
+// One recording of several of a side, for a clean tape of their merge.
+struct Source {
+  const std::vector<tape::TapeFile>* files = nullptr;  // as decoded
+  tape::DecoderSettings settings;                      // what it was decoded with
+  Replay replay;
+};
+
+// The merge's clean tape: the first recording cleaned, each of its blocks that it read badly
+// (or missed) taken, cleaned, from a recording of the same machine and edges that read it well,
+// in place (or, missed, before the next block it has, a second's pause on either side). Read
+// back: the merged files that are good and are not on it whole (by their index in `merged`).
+struct MergeCleaned {
+  std::vector<std::uint8_t> words;
+  int machine = 0;
+  std::size_t good = 0, taken = 0, kept = 0;  // good merged files; blocks taken, kept as read
+  std::vector<std::size_t> missing;
+};
+bool merge_clean(const std::vector<Source>& sources, const std::vector<tape::MergedFile>& merged,
+                 MergeCleaned& out);
 
 }  // namespace tapewren::clean

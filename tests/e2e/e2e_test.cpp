@@ -985,6 +985,30 @@ TEST(Scan, MergeAndCompareRecordingsOfOneSide) {
     EXPECT_EQ(rebuilt.code, 0) << rebuilt.err;
     EXPECT_EQ(rebuilt.out, text.out);
   }
+  // One clean tape of the three: the file and the chain only the merge recovers are on it,
+  // read whole by themselves (every copy of GAME written again, the chain's blocks each taken
+  // from a recording that read it well).
+  const std::string clean = dir.path("side.tap");
+  const Outcome cleaned =
+      run(dir, "scan", {"--merge", "--clean", file_arg(clean), takes[0], takes[1], takes[2]});
+  EXPECT_EQ(cleaned.code, 0) << cleaned.err;
+  EXPECT_NE(cleaned.out.find("\n" + file_arg(clean) +
+                             ": 3 of 3 good files on the clean tape; 2 blocks taken from other "
+                             "recordings, 0 kept as the first recording has them\n"),
+            std::string::npos)
+      << cleaned.out;
+  const Outcome back = run(dir, "scan", {"--files", file_arg(clean)});
+  EXPECT_EQ(back.code, 0);
+  for (const std::string line :
+       {"ROM        program   GAME             $0801 $0B85   900  ok ok   ok ok   ok\n",
+        "ROM        program   LEVEL            $4000 $412C   300  ok ok   ok ok   ok\n",
+        "Novaload S program                    $3000 $3300   768          ok      ok\n",
+        "\n3 files: 3 ok, 0 repaired, 0 bad"})
+    EXPECT_NE(back.out.find(line), std::string::npos) << line << back.out;
+  const Outcome alone = run(dir, "scan", {"--clean", file_arg(dir.path("x.tap")), takes[0]});
+  EXPECT_EQ(alone.code, 2);
+  EXPECT_EQ(alone.err.substr(0, alone.err.find('\n')),
+            "tapewren-scan: --clean goes with --merge (one recording: tapewren-convert --clean)");
   // One recording at a time gives the same; one that cannot be read stops the merge.
   EXPECT_EQ(run(dir, "scan", {"--merge", "--jobs", "1", takes[0], takes[1], takes[2]}).out,
             run(dir, "scan", {"--merge", takes[0], takes[1], takes[2]}).out);

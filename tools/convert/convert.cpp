@@ -19,6 +19,7 @@
 #include "clean/clean.hpp"
 #include "cli/cli.hpp"
 #include "cli/recording_input.hpp"
+#include "cli/recording_output.hpp"
 #include "platform/tool_io.hpp"
 #include "programs.hpp"
 #include "recording/recording.hpp"
@@ -235,79 +236,21 @@ class Look : tape::FileListener {
   tape::TapeLikeness likeness_;
 };
 
-enum class Output { kTap, kDump, kWav, kUnknown };
+using cli::Output;
+using cli::output_of;
+using cli::Written;
 
-// The output's format, from its name's extension.
-Output output_of(const std::string& name) {
-  const auto slash = name.find_last_of("/\\");
-  const auto dot = name.rfind('.');
-  if (dot == std::string::npos || (slash != std::string::npos && dot < slash))
-    return Output::kUnknown;
-  std::string ext = name.substr(dot);
-  for (char& c : ext) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  if (ext == ".tap") return Output::kTap;
-  if (ext == ".dmp" || ext == ".raw") return Output::kDump;
-  if (ext == ".wav") return Output::kWav;
-  return Output::kUnknown;
-}
-
-// How dump words made here are written out.
-struct Written {
-  Output kind = Output::kTap;
-  int machine = 0, video = 0;
-  bool half_waves = false;
-  tapewren::audio::WavFormat wav;
-  bool invert = false;
-};
-
-// Dump words (half cycles of the machine's clock; 0xFFFF goes on in the next word) into a
-// new file `path` as a TAP file, a dump or a sound.
+// Dump words made here into `path`, its failure said.
 Exit write_words(const std::vector<std::uint8_t>& words, const Written& how,
                  const std::string& path) {
-  platform::OutputFile out;
-  if (!out.create(path)) return fail(path, out.error());
-  const double clock_hz = rec::machine_clock_hz(how.machine, how.video);
-  // A run of 0xFFFF words and the word after it are one pulse: a pause.
-  const auto write = [&](auto& writer, auto put) {
-    std::uint64_t pulse = 0;
-    for (std::size_t i = 0; i + 1 < words.size(); i += 2) {
-      const auto w = static_cast<std::uint16_t>(words[i] | words[i + 1] << 8);
-      pulse += w;
-      if (w == rec::kContinues) continue;
-      if (!put(writer, pulse)) return false;
-      pulse = 0;
-    }
-    return writer.finish();
-  };
-  bool ok = false;
-  std::string limit;
-  if (how.kind == Output::kTap) {
-    rec::TapHeader header;
-    header.version = how.half_waves ? 2 : 1;
-    header.platform = static_cast<std::uint8_t>(how.machine);
-    header.video = static_cast<std::uint8_t>(how.video);
-    header.c16_signature = how.machine == 2;
-    rec::TapWriter tap(out, header);
-    ok = write(tap, [](auto& w, std::uint64_t p) { return w.pulse(p); });
-    limit = tap.error();
-  } else if (how.kind == Output::kDump) {
-    rec::DumpWriter dump(out, 0, clock_hz);
-    ok = write(dump, [](auto& w, std::uint64_t p) { return w.pulse(p); });
-  } else {
-    tapewren::audio::WavFormat format = how.wav;
-    format.invert = how.invert;
-    format.half_waves = how.half_waves;
-    tapewren::audio::WavWriter wav(format, static_cast<std::uint64_t>(2 * clock_hz), out);
-    ok = write(wav, [](auto& w, std::uint64_t p) { return w.pulse(p, p >= rec::kContinues); });
-    limit = wav.error();
-  }
-  if (const int signal = platform::termination_signal(); signal != 0) {
+  std::string error;
+  const Exit code = cli::write_words(words, how, path, error);
+  if (cli::is_signal(code)) {
     std::fprintf(stderr, "tapewren-convert: stopped by %s: %s not written\n",
-                 platform::signal_name(signal), path.c_str());
-    return cli::signalled(signal);
+                 platform::signal_name(cli::status(code) - 128), path.c_str());
+    return code;
   }
-  if (!ok) return fail(path, limit.empty() ? out.error() : limit);
-  if (!out.commit()) return fail(path, out.error());
+  if (code != Exit::kOk) return fail(path, error);
   return Exit::kOk;
 }
 

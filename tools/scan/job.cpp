@@ -294,4 +294,25 @@ Exit decode_recording(const Options& opt, const std::string& path, Channel& chan
   return read;
 }
 
+bool recording_settings(const Options& opt, const std::string& path,
+                        tape::DecoderSettings& settings) {
+  cli::RecordingInput in;
+  if (!in.open(path, read_settings(opt))) return false;
+  Channel quiet;  // what it says was said when the recording was decoded
+  Assumptions assumed;
+  int tap_platform = -1;
+  settings = decoder_settings(opt, in, quiet, assumed, tap_platform);
+  return true;
+}
+
+bool replay_recording(const Options& opt, const std::string& path,
+                      const std::function<void(const rec::Pulses&)>& use) {
+  cli::RecordingInput in;
+  if (!in.open(path, read_settings(opt))) return false;
+  return in.read([&](const rec::Pulses& pulses) {
+    use(pulses);
+    return true;
+  }) == cli::Exit::kOk;
+}
+
 }  // namespace tapewren::scan

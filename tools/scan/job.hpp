@@ -1,11 +1,13 @@
 // One recording scanned: its names, or its files decoded and reported, its pictures drawn.
 #pragma once
 
+#include <functional>
 #include <string>
 #include <vector>
 
 #include "channel.hpp"
 #include "cli/cli.hpp"
+#include "recording/recording.hpp"
 #include "report.hpp"
 
 namespace tapewren::scan {
@@ -16,6 +18,7 @@ struct Options {
   bool force = false;                   // merge them even when they do not look so
   std::string extract, histogram, map;  // empty: not asked for
   std::string d64, t64, disk_name;      // empty: not asked for; the disk name as given
+  std::string clean;                    // --merge: the clean tape's path; empty: none
   int machine = -1, video = -1;         // -1: not given
   cli::WavReading wav;                  // how to read WAV files: channel, polarity
   long long jobs = 0;                   // 0: as many as there are processors
@@ -44,5 +47,13 @@ Outcome scan_recording(const Options& options, const Input& input, Channel& chan
 // A recording decoded whole, every file kept. kOk, or the status of what failed.
 cli::Exit decode_recording(const Options& options, const std::string& path, Channel& channel,
                            std::vector<tape::TapeFile>& files);
+
+// What decode_recording tells the decoder of a recording; false when it cannot be opened.
+bool recording_settings(const Options& options, const std::string& path,
+                        tape::DecoderSettings& settings);
+
+// Every pulse of a recording again, a block at a time; false when it cannot be read whole.
+bool replay_recording(const Options& options, const std::string& path,
+                      const std::function<void(const recording::Pulses&)>& use);
 
 }  // namespace tapewren::scan

@@ -9,6 +9,8 @@
 #include <filesystem>
 #include <memory>
 
+#include "clean/clean.hpp"
+#include "cli/recording_output.hpp"
 #include "report.hpp"
 #include "tape/merge.hpp"
 #include "workers.hpp"
@@ -80,6 +82,51 @@ std::string wrapped(const std::string& cell) {
 std::string same_text(const tape::Matched& parts, std::size_t r) {
   const Held held = held_whole(parts, r);
   return held.state == "good" ? held.crc32 : held.state == "missing" ? "-" : held.state;
+}
+
+// One clean tape of the side, written where --clean says; kBad when a good merged file is not
+// on it whole.
+Exit clean_merge(const Options& opt, const std::vector<std::string>& paths,
+                 const std::vector<std::vector<TapeFile>>& recordings,
+                 const std::vector<tape::MergedFile>& merged, Channel& channel) {
+  std::vector<tapewren::clean::Source> sources(paths.size());
+  for (std::size_t r = 0; r < paths.size(); ++r) {
+    if (!recording_settings(opt, paths[r], sources[r].settings)) {
+      channel.err("tapewren-scan: " + paths[r] + ": cannot be read again\n");
+      return Exit::kFailed;
+    }
+    sources[r].files = &recordings[r];
+    sources[r].replay = [&opt, &paths,
+                         r](const std::function<void(const recording::Pulses&)>& use) {
+      return replay_recording(opt, paths[r], use);
+    };
+  }
+  tapewren::clean::MergeCleaned out;
+  if (!tapewren::clean::merge_clean(sources, merged, out)) {
+    channel.err("tapewren-scan: the recordings cannot be read again\n");
+    return Exit::kFailed;
+  }
+  for (const std::size_t i : out.missing)
+    channel.err("tapewren-scan: " + opt.clean + ": merged file " + std::to_string(i + 1) +
+                " is not on the clean tape whole\n");
+  cli::Written how;
+  how.kind = cli::output_of(opt.clean);
+  how.machine = out.machine;
+  how.video = sources[0].settings.video;
+  how.half_waves = sources[0].settings.half_waves;
+  std::string error;
+  const Exit wrote = cli::write_words(out.words, how, opt.clean, error);
+  if (cli::is_signal(wrote)) return wrote;
+  if (wrote != Exit::kOk) {
+    channel.err("tapewren-scan: " + opt.clean + ": " + error + "\n");
+    return Exit::kFailed;
+  }
+  if (!opt.json)
+    channel.out(opt.clean + ": " + std::to_string(out.good - out.missing.size()) + " of " +
+                std::to_string(out.good) + " good files on the clean tape; " +
+                std::to_string(out.taken) + " blocks taken from other recordings, " +
+                std::to_string(out.kept) + " kept as the first recording has them\n");
+  return out.missing.empty() ? Exit::kOk : Exit::kBad;
 }
 
 }  // namespace
@@ -234,6 +281,10 @@ Exit several_recordings(const Options& opt, const std::vector<std::string>& path
   }
   const Exit imaged = images ? images->finish() : Exit::kOk;
   if (!report.extracted() || imaged == Exit::kFailed) return Exit::kFailed;
+  if (!opt.clean.empty()) {
+    const Exit cleaned = clean_merge(opt, paths, recordings, merged, channel);
+    if (cleaned != Exit::kOk) return cleaned;
+  }
   if (report.counts().files == 0) return Exit::kNothing;
   return report.counts().all_good() && imaged == Exit::kOk ? Exit::kOk : Exit::kBad;
 }

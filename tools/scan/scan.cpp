@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "cli/cli.hpp"
+#include "cli/recording_output.hpp"
 #include "job.hpp"
 #include "json.hpp"
 #include "loaders.hpp"
@@ -66,6 +67,11 @@ const char kUsage[] =
     "                     --extract, --d64 or --t64, write the merged files; recordings that\n"
     "                     do not hold most of one another's files are refused (exit status 1)\n"
     "  --force            with --merge: merge them all the same\n"
+    "  --clean OUT        with --merge: one clean tape of the side (OUT ending in .tap, .dmp\n"
+    "                     or .wav): the first recording's blocks rewritten with their\n"
+    "                     loaders' nominal pulses, each it read badly or missed taken from a\n"
+    "                     recording that read it well; read back, every good merged file must\n"
+    "                     be on it (exit status 3 if not)\n"
     "  --compare          the recordings are of one side: say file by file whether they hold\n"
     "                     the same data (CRC-32), and where not; both with --json too\n"
     "  -m, --machine M    c64, vic20 or c16 (or 0, 1, 2), for times and microseconds\n"
@@ -153,9 +159,12 @@ Exit parse(int argc, char** argv, Options& opt, bool& done) {
     } else if (a == "--extract" || a == "--histogram" || a == "--map") {
       if (!value() || v.empty()) return cli::usage_error(kTool, cli::needs_value(a));
       (a == "--extract" ? opt.extract : a == "--map" ? opt.map : opt.histogram) = v;
-    } else if (a == "--d64" || a == "--t64" || a == "--disk-name") {
+    } else if (a == "--d64" || a == "--t64" || a == "--disk-name" || a == "--clean") {
       if (!value() || v.empty()) return cli::usage_error(kTool, cli::needs_value(a));
-      (a == "--d64" ? opt.d64 : a == "--t64" ? opt.t64 : opt.disk_name) = v;
+      (a == "--d64"     ? opt.d64
+       : a == "--t64"   ? opt.t64
+       : a == "--clean" ? opt.clean
+                        : opt.disk_name) = v;
     } else if (a == "-m" || a == "--machine") {
       if (!value()) return cli::usage_error(kTool, cli::needs_value(a));
       opt.machine = cli::parse_machine(v);
@@ -202,6 +211,14 @@ Exit parse(int argc, char** argv, Options& opt, bool& done) {
     return cli::usage_error(kTool, "--d64 and --t64 write images: name their files");
   if (!opt.disk_name.empty() && opt.d64.empty() && opt.t64.empty())
     return cli::usage_error(kTool, "--disk-name goes with --d64 or --t64");
+  if (!opt.clean.empty() && !opt.merge)
+    return cli::usage_error(kTool,
+                            "--clean goes with --merge (one recording: tapewren-convert "
+                            "--clean)");
+  if (!opt.clean.empty() && cli::output_of(opt.clean) == cli::Output::kUnknown)
+    return cli::usage_error(kTool, opt.clean +
+                                       ": --clean writes a tape: its name must end in "
+                                       ".tap, .dmp, .raw or .wav");
   opt.files |= (!opt.extract.empty() || !opt.d64.empty() || !opt.t64.empty()) && !opt.json;
   return Exit::kOk;
 }
