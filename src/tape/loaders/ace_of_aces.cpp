@@ -18,7 +18,8 @@ const LoaderInfo kInfo = {.name = "Ace of Aces",
                           .checksum = true,
                           .encoding = "one pulse a bit, MSB first",
                           .description = "0x80 pilot, 0xFF; load, end, name, data; XOR",
-                          .peers = kTapClean};
+                          .peers = kTapClean,
+                          .pulses = {0x22, 0x47}};
 constexpr std::uint8_t kSync[] = {0xFF};
 BlockHead read_head(const std::uint8_t* h) {
   const std::uint16_t start = le16(h), end = le16(h + 2);

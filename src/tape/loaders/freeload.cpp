@@ -35,7 +35,8 @@ const LoaderInfo kSlowInfo = {.name = "FreeSlow T1",
                               .description =
                                   "Freeload Slowload T1, 0x5A/0x85: "
                                   "0x40 pilot, 0x5A; start, end, data; XOR",
-                              .peers = kTapClean};
+                              .peers = kTapClean,
+                              .pulses = {0x5A, 0x85}};
 const LoaderInfo kSlowT2Info = {.name = "FreeSlow T2",
                                 .machines = kC64,
                                 .checksum = true,
@@ -43,7 +44,8 @@ const LoaderInfo kSlowT2Info = {.name = "FreeSlow T2",
                                 .description =
                                     "Freeload Slowload T2, 0x66/0xCD: "
                                     "0x40 pilot, 0x5A; start, end, data; XOR",
-                                .peers = kTapClean};
+                                .peers = kTapClean,
+                                .pulses = {0x66, 0xCD}};
 // Slowload's kinds part at a 1 seven quarters of a 0 (x16: 28). Hitload's block, its 1s twice
 // its 0s, is kept from T1 by that proportion and from T2 by its speed.
 constexpr BlockLayout slow(BitFormat bits, std::uint32_t min_one_ratio16,

@@ -21,7 +21,8 @@ const LoaderInfo kInfo = {.name = "Gremlin GBH",
                           .description =
                               "0x80 pulses, a 0; 48-byte head: load, end; then 0x80 pulses, a "
                               "0, data; no checksum; no boot known: unverified at best",
-                          .peers = kTapClean};
+                          .peers = kTapClean,
+                          .pulses = {0x2F, 0x49, 0x80}};
 constexpr std::uint32_t kZero = 0x2F * 16, kOne = 0x49 * 16, kPilot = 0x80 * 16;  // half cycles
 constexpr BitFormat kBits = {(kZero + kOne) / 2, kOne * 16 / kZero, true};
 constexpr std::uint32_t kMinPilot = 512;  // pulses

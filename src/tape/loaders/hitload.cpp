@@ -21,7 +21,8 @@ const LoaderInfo kInfo = {.name = "Hitload",
                           .description =
                               "Freeload's block at 0x34/0x66: "
                               "0x40 pilot, 0x5A; start, end, data; XOR",
-                          .peers = kTapClean};
+                          .peers = kTapClean,
+                          .pulses = {0x34, 0x66}};
 // Above Freeload's pilot 35 % slow, below Freeload Slowload's 17 % fast.
 const BlockLayout kLayout = freeload_block({0x4E * 16, 31, true}, 490, 740);
 

@@ -25,7 +25,8 @@ const LoaderInfo kInfo = {.name = "Ocean N3",
                           .description =
                               "0x80 pulses, a 0; number, XOR; a page at $0D00 + 256 x "
                               "number; damaged pages told once two in a row prove it",
-                          .peers = kTapClean};
+                          .peers = kTapClean,
+                          .pulses = {0x2E, 0x49, 0x80}};
 constexpr std::uint32_t kZero = 0x2E * 16, kOne = 0x49 * 16, kPilot = 0x80 * 16;  // half cycles
 constexpr BitFormat kBits = {(kZero + kOne) / 2, kOne * 16 / kZero, true};
 constexpr std::uint32_t kMinPilot = 32;  // pulses

@@ -19,7 +19,8 @@ const LoaderInfo kInfo = {.name = "Pavloda",
                           .sum_adds = true,
                           .encoding = "0 one long pulse, 1 two short, MSB first",
                           .description = "0 bits, a 1; load, end (exclusive), data; sum + 1 a byte",
-                          .peers = kTapClean | kWavPrg};
+                          .peers = kTapClean | kWavPrg,
+                          .pulses = {0x1F, 0x3F}};
 // The bit reader's 0 is the short pulse: the pulses' bits are the bytes' inverted.
 constexpr BitFormat kBits = {
     .threshold = 2 * 330, .one_ratio16 = 32, .msb_first = true, .short_pairs = true};

@@ -23,7 +23,8 @@ const LoaderInfo kInfo = {
     .encoding = "3 pulse lengths read in 2 states, MSB first",
     .description =
         "Pavloda Penetrator: 0x08 bytes, 0x55; load, end (exclusive), data; sum + 1 a byte",
-    .peers = kWavPrg};
+    .peers = kWavPrg,
+    .pulses = {0x2C, 0x41, 0x57}};
 constexpr StateBitFormat kBits = {.medium_ratio16 = 24,
                                   .long_ratio16 = 32,
                                   .long_one_after_zero = true,

@@ -24,7 +24,8 @@ const LoaderInfo kInfoF1 = {.name = "Rainbow F1",
                             .description =
                                 "Rainbow Arts F1: 0xA0 pilot, 10..1; "
                                 "number, start, size; data; XOR",
-                            .peers = kTapClean};
+                            .peers = kTapClean,
+                            .pulses = {0x19, 0x36}};
 const LoaderInfo kInfoF2 = {.name = "Rainbow F2",
                             .machines = kC64,
                             .checksum = true,
@@ -32,7 +33,8 @@ const LoaderInfo kInfoF2 = {.name = "Rainbow F2",
                             .description =
                                 "Rainbow Arts F2: 0xA0 pilot, 11..1; "
                                 "name, start, size; data; XOR",
-                            .peers = kTapClean};
+                            .peers = kTapClean,
+                            .pulses = {0x19, 0x36}};
 constexpr std::uint8_t kSyncF1[] = {10, 9, 8, 7, 6, 5, 4, 3, 2, 1};
 constexpr std::uint8_t kSyncF2[] = {11, 10, 9, 8, 7, 6, 5, 4, 3, 2, 1};
 // Pilot bytes before the countdown: its loader's tapes have 800 or more, Microload's about

@@ -26,7 +26,8 @@ const LoaderInfo kInfo = {.name = "Super Tape",
                               "Super Tape: 0x16 pilot, 0x2A header (name, load, size), 0xC5 data; "
                               "each with its count of 1 bits",
                           .peers = kTapClean,
-                          .check = "count of 1 bits"};
+                          .check = "count of 1 bits",
+                          .pulses = {0x21, 0x32, 0x43}};
 // Half waves of one length and twice it: pulses of two, three and four of the short ones.
 constexpr HalfWaveFormat kBits = {.medium_ratio16 = 24, .long_ratio16 = 32};
 constexpr std::uint8_t kPilot = 0x16;

@@ -22,7 +22,8 @@ const LoaderInfo kF1Info = {
     .checksum = true,
     .encoding = "one pulse a bit, LSB first",
     .description = "0xA0 pilot, 10..1; size, number; data XORed with their index; XOR",
-    .peers = kTapClean};
+    .peers = kTapClean,
+    .pulses = {0x44, 0x65}};
 const LoaderInfo kF2Info = {.name = "TDI F2",
                             .machines = kC64,
                             .checksum = true,
@@ -30,7 +31,8 @@ const LoaderInfo kF2Info = {.name = "TDI F2",
                             .description =
                                 "0xA0 pilot, 10..1; size, load, name; data XORed with their "
                                 "index; XOR; 0x20",
-                            .peers = kTapClean};
+                            .peers = kTapClean,
+                            .pulses = {0x44, 0x65}};
 constexpr BitFormat kBits = {2 * 676, 24, false};
 constexpr std::uint8_t kSync[] = {10, 9, 8, 7, 6, 5, 4, 3, 2, 1};
 constexpr std::uint8_t kPilot = 0xA0;

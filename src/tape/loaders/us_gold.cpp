@@ -18,7 +18,8 @@ const LoaderInfo kInfo = {.name = "U.S. Gold",
                           .checksum = true,
                           .encoding = "one pulse a bit, MSB first",
                           .description = "0x20 pilot, 0xFF; name, start, end, data; XOR",
-                          .peers = kTapClean | kWavPrg};
+                          .peers = kTapClean | kWavPrg,
+                          .pulses = {0x24, 0x42}};
 constexpr std::uint8_t kSync[] = {0xFF};
 BlockHead read_head(const std::uint8_t* h) {
   BlockHead head = start_end(le16(h + 16), le16(h + 18));
