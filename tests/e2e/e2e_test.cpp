@@ -1213,6 +1213,36 @@ TEST(Convert, OptionsAndRefusals) {
   EXPECT_EQ(read_file(dir.path("whole.tap")).substr(0, 13), std::string("C16-TAPE-RAW\x01"));
 }
 
+// The shared test tapes' program, extracted, made into a tape for each machine and in Turbo
+// Tape: each loads back as the same program, the same fingerprint.
+TEST(Convert, TestTapesProgramMadeIntoTapes) {
+  TAPEWREN_NEEDS_REAL_TAPES();
+  TempDir dir;
+  ASSERT_EQ(
+      run(dir, "scan", {"--extract", file_arg(dir.path("out")), real_tape("c64-pal-normal")}).code,
+      0);
+  const std::string prg = dir.path("out/ROMEO & JULIET.prg");
+  ASSERT_TRUE(file_exists(prg));
+  const std::string want = run(dir, "scan", {"--files", real_tape("c64-pal-normal")}).out;
+  const auto fingerprint = [](const std::string& out) {
+    const auto at = out.find("fingerprint ");
+    return at == std::string::npos ? std::string() : out.substr(at + 12, 8);
+  };
+  for (const std::vector<std::string>& how :
+       {std::vector<std::string>{}, {"--turbo"}, {"-m", "vic20"}, {"-m", "c16"}}) {
+    std::string name = "made";
+    for (const auto& h : how) name += h;
+    SCOPED_TRACE(name);
+    std::vector<std::string> args = how;
+    args.insert(args.end(), {file_arg(prg), file_arg(dir.path(name + ".wav"))});
+    ASSERT_EQ(run(dir, "convert", args).code, 0);
+    const Outcome back = run(dir, "scan", {"--files", file_arg(dir.path(name + ".wav"))});
+    EXPECT_EQ(back.code, 0) << back.out;
+    EXPECT_EQ(fingerprint(back.out), fingerprint(want));
+    EXPECT_NE(back.out.find("ROMEO & JULIET   $0801 $0ABF   702"), std::string::npos) << back.out;
+  }
+}
+
 // A recording cleaned as the README shows it: the test tape whose first data copy failed
 // parity comes back whole, its report saying what was rewritten; a clean tape as sound reads
 // the same; what --clean cannot do is refused.
