@@ -1493,8 +1493,6 @@ FAULTS = [
      "const tape::TapeFile* in_place = base;"),
     ("merge-clean-missing-unchecked", "src/clean/clean.cpp",
      "if (!there) out.missing.push_back(i);", ""),
-    ("splice-keeps-covered", "src/clean/clean.cpp",
-     "    if (!covered) out.push_back(std::move(s));\n", "    out.push_back(std::move(s));\n"),
     ("cleaner-insertion-dropped", "src/clean/clean.hpp",
      "        for (std::uint32_t p : stretches_[at_].replacement) out(p);\n        ++at_;",
      "        ++at_;"),
