@@ -12,6 +12,7 @@
 #include "common/decode.hpp"
 #include "io/byte_stream.hpp"
 #include "recording/recording.hpp"
+#include "tape/merge.hpp"
 
 namespace tapewren::testing {
 
@@ -62,6 +63,33 @@ inline CleanedTape clean_tape(const std::vector<std::uint8_t>& recording,
       if (!pause) t.values.insert(lengths[i]);
     }
   }
+  return t;
+}
+
+// Several recordings of one side decoded (each with its edges), merged as tapewren-scan --merge
+// merges them, and made into one clean tape.
+struct MergedTape {
+  std::vector<std::vector<tape::TapeFile>> files;
+  std::vector<tape::MergedFile> merged;
+  clean::MergeCleaned out;
+};
+
+inline MergedTape merge_and_clean(const std::vector<std::vector<std::uint8_t>>& takes,
+                                  const std::vector<bool>& half_waves) {
+  MergedTape t;
+  std::vector<std::vector<tape::TapeFile>> pieces;
+  std::vector<clean::Source> sources(takes.size());
+  t.files.reserve(takes.size());  // the sources point into it
+  for (std::size_t r = 0; r < takes.size(); ++r) {
+    sources[r].settings.half_waves = half_waves[r];
+    t.files.push_back(decode(takes[r], sources[r].settings).files);
+    pieces.push_back(tape::split_chains(t.files.back()));
+    sources[r].files = &t.files[r];
+    sources[r].replay = replay_of(takes[r]);
+  }
+  for (const auto& row : tape::match_files(pieces)) t.merged.push_back(tape::merge_copies(row));
+  t.merged = tape::join_chains(std::move(t.merged));
+  EXPECT_TRUE(clean::merge_clean(sources, t.merged, t.out));
   return t;
 }
 

@@ -559,24 +559,9 @@ TEST(Cleaning, AMergedFileTheCleanTapeCannotHoldIsNamed) {
     layout.both_edges = r == 1;
     takes.push_back(synth::synthesize({f}, layout));
   }
-  std::vector<std::vector<TapeFile>> files, pieces;
-  for (int r = 0; r < 2; ++r) {
-    DecoderSettings settings;
-    settings.half_waves = r == 1;
-    files.push_back(decode(takes[static_cast<std::size_t>(r)], settings).files);
-    pieces.push_back(split_chains(files.back()));
-  }
-  std::vector<clean::Source> sources(2);
-  for (std::size_t r = 0; r < 2; ++r) {
-    sources[r].files = &files[r];
-    sources[r].settings.half_waves = r == 1;
-    sources[r].replay = testing::replay_of(takes[r]);
-  }
-  std::vector<MergedFile> merged;
-  for (const auto& row : match_files(pieces)) merged.push_back(merge_copies(row));
-  merged = join_chains(std::move(merged));
-  clean::MergeCleaned out;
-  ASSERT_TRUE(clean::merge_clean(sources, merged, out));
+  const testing::MergedTape t = testing::merge_and_clean(takes, {false, true});
+  const auto& merged = t.merged;
+  const auto& out = t.out;
   std::vector<std::size_t> good;
   for (std::size_t i = 0; i < merged.size(); ++i)
     if (is_good(merged[i].file)) good.push_back(i);
@@ -1199,21 +1184,9 @@ TEST(Loaders, EachReadsItsOwnTapesAndNoOneElses) {
         writer.gap();
         takes.push_back(writer.words());
       }
-      std::vector<std::vector<TapeFile>> files, pieces;
-      std::vector<clean::Source> sources(3);
-      for (int r = 0; r < 3; ++r) {
-        files.push_back(decode(takes[r]).files);
-        pieces.push_back(split_chains(files.back()));
-      }
-      for (int r = 0; r < 3; ++r) {
-        sources[r].files = &files[r];
-        sources[r].replay = testing::replay_of(takes[r]);
-      }
-      std::vector<MergedFile> merged;
-      for (const auto& row : match_files(pieces)) merged.push_back(merge_copies(row));
-      merged = join_chains(std::move(merged));
-      clean::MergeCleaned out;
-      ASSERT_TRUE(clean::merge_clean(sources, merged, out));
+      const testing::MergedTape t = testing::merge_and_clean(takes, {false, false, false});
+      const auto& out = t.out;
+      const auto& files = t.files;
       EXPECT_TRUE(out.missing.empty()) << out.missing.size();
       EXPECT_GE(out.good, c.lines.size());
       const auto back = decode(out.words);
