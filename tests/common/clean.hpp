@@ -12,6 +12,7 @@
 #include "common/decode.hpp"
 #include "io/byte_stream.hpp"
 #include "recording/recording.hpp"
+#include "synth/tape_synth.hpp"
 #include "tape/merge.hpp"
 
 namespace tapewren::testing {
@@ -64,6 +65,23 @@ inline CleanedTape clean_tape(const std::vector<std::uint8_t>& recording,
     }
   }
   return t;
+}
+
+// The pulse lengths (half cycles) the exact encoder writes for a file, pauses aside: what its
+// loader's nominal lengths must give (half waves: each half of one).
+inline std::set<std::uint64_t> exact_lengths(const synth::TapeFile& file, bool vic20 = false,
+                                             bool half_waves = false) {
+  synth::TapeLayout exact;
+  exact.exact = true;
+  exact.vic20 = vic20;
+  exact.both_edges = half_waves;
+  synth::TapeWriter ideal(exact);
+  ideal.add(file);
+  std::set<std::uint64_t> written;
+  for (std::size_t i = 0; i + 1 < ideal.words().size(); i += 2)
+    written.insert(ideal.words()[i] | ideal.words()[i + 1] << 8);
+  written.erase(0xFFFF);
+  return written;
 }
 
 // Several recordings of one side decoded (each with its edges), merged as tapewren-scan --merge

@@ -494,15 +494,8 @@ TEST(Cleaning, RomCopiesRepairedFromTheirRepeats) {
     settings.half_waves = r.layout.both_edges;
     const testing::CleanedTape t = testing::clean_tape(writer.words(), settings);
     // Every pulse rewritten is one its encoder writes exactly (half waves: each half of one).
-    synth::TapeLayout exact;
-    exact.exact = true;
-    exact.vic20 = r.machine == 1;
-    exact.both_edges = r.layout.both_edges;
-    synth::TapeWriter ideal(exact);
-    ideal.add(r.file);
-    std::set<std::uint64_t> written;
-    for (std::size_t i = 0; i + 1 < ideal.words().size(); i += 2)
-      written.insert(ideal.words()[i] | ideal.words()[i + 1] << 8);
+    const std::set<std::uint64_t> written =
+        testing::exact_lengths(r.file, r.machine == 1, r.layout.both_edges);
     for (const std::uint64_t v : t.values) EXPECT_EQ(written.count(v), 1u) << v / 16.0;
     // And so is every pulse of the clean tape but its pauses (a header's filler, a trailer
     // too), where the file was cleaned.
@@ -1151,13 +1144,7 @@ TEST(Loaders, EachReadsItsOwnTapesAndNoOneElses) {
       EXPECT_TRUE(t.cleaned.raw.empty()) << report(t.after.files);
       EXPECT_EQ(t.off_nominal, 0u);
       // The lengths its descriptor names are those its encoder writes, exactly.
-      synth::TapeLayout exact;
-      exact.exact = true;
-      synth::TapeWriter ideal(exact);
-      ideal.add(c.file);
-      std::set<std::uint64_t> written;
-      for (std::size_t i = 0; i + 1 < ideal.words().size(); i += 2)
-        written.insert(ideal.words()[i] | ideal.words()[i + 1] << 8);
+      const std::set<std::uint64_t> written = testing::exact_lengths(c.file);
       for (const std::uint64_t v : t.values) EXPECT_EQ(written.count(v), 1u) << v / 16.0;
       for (std::size_t i = 0; i < t.before.files.size(); ++i) {
         const TapeFile& f = t.before.files[i];
