@@ -58,22 +58,23 @@ std::vector<Stretch> plan(const std::vector<tape::TapeFile>& files, int machine,
     const tape::TapeFile& f = files[i];
     // A file that stays bad or incomplete is kept as recorded whole: its good blocks at
     // nominal speed beside its bad ones at the deck's would only read worse.
+    // A named file's blocks were not read: nothing shows what they hold.
     if (!f.loader || raw.count(i) > 0 || f.verdict == tape::Verdict::kBad ||
-        f.verdict == tape::Verdict::kIncomplete)
+        f.verdict == tape::Verdict::kIncomplete || f.verdict == tape::Verdict::kNamed)
       continue;
     const bool vic20 = machine == 1 && f.loader->vic20_pulses[0] != 0;
     const auto& lengths = vic20 ? f.loader->vic20_pulses : f.loader->pulses;
     Stretch s;
     for (std::uint8_t v : lengths)
       if (v != 0) s.ideal[static_cast<std::size_t>(s.classes++)] = (half_waves ? 8.0 : 16.0) * v;
-    if (s.classes == 0) continue;
+    s.learned = s.classes == 0;
     s.file = i;
     for (const tape::BlockRead& b : f.blocks) {
       Stretch block = s;
       block.begin = b.offset;
       block.end = b.end_offset;
       if (!sound(f, b)) {
-        if (!repairable(f, b)) continue;
+        if (s.learned || !repairable(f, b)) continue;
         block.replacement = rom_copy(f, b, machine, half_waves);
         block.lead_in = static_cast<std::uint32_t>(s.ideal[0]);
       }
@@ -104,6 +105,92 @@ std::vector<Stretch> plan(const std::vector<tape::TapeFile>& files, int machine,
   return apart;
 }
 
+std::vector<double> peaks(const std::vector<std::uint64_t>& pulses, double unit) {
+  // Counts and sums by whole TAP unit, up to 255 (longer: pauses), smoothed over five units.
+  constexpr std::size_t kBins = 256;
+  std::array<std::uint64_t, kBins> count{};
+  std::array<double, kBins> sum{};
+  std::size_t total = 0;
+  for (const std::uint64_t p : pulses) {
+    const auto bin = static_cast<std::size_t>(std::lround(static_cast<double>(p) / unit));
+    if (bin == 0 || bin >= kBins) continue;
+    ++count[bin];
+    sum[bin] += static_cast<double>(p);
+    ++total;
+  }
+  std::array<double, kBins> smooth{};
+  for (std::size_t i = 0; i < kBins; ++i)
+    for (std::size_t j = i >= 2 ? i - 2 : 0; j <= i + 2 && j < kBins; ++j)
+      smooth[i] += static_cast<double>(count[j]) * (3.0 - std::fabs(double(j) - double(i))) / 9;
+  // Peaks of at least 2 % of the pulses (and 8); two of them are one where the lowest point
+  // between them holds more than half the lower one.
+  const double least = std::max(8.0, 0.02 * static_cast<double>(total)) / 3;
+  std::vector<std::size_t> top;
+  for (std::size_t i = 1; i + 1 < kBins; ++i) {
+    if (smooth[i] < least || smooth[i] < smooth[i - 1] || smooth[i] <= smooth[i + 1]) continue;
+    if (!top.empty()) {
+      const double low = *std::min_element(smooth.begin() + static_cast<long>(top.back()),
+                                           smooth.begin() + static_cast<long>(i));
+      if (low > 0.5 * std::min(smooth[top.back()], smooth[i])) {
+        if (smooth[i] > smooth[top.back()]) top.back() = i;
+        continue;
+      }
+    }
+    top.push_back(i);
+  }
+  if (top.size() > 4) return {};
+  // Each peak's pulses: those up to the lowest points on either side, within a fifth of it;
+  // its length their median, so that a few pulses of a sync or a pilot of their own beside it
+  // do not pull it away.
+  std::vector<double> out;
+  for (std::size_t k = 0; k < top.size(); ++k) {
+    const auto valley = [&](std::size_t a, std::size_t b) {
+      return static_cast<std::size_t>(std::min_element(smooth.begin() + static_cast<long>(a),
+                                                       smooth.begin() + static_cast<long>(b)) -
+                                      smooth.begin());
+    };
+    const auto near = [&](double f) { return static_cast<std::size_t>(std::lround(f * top[k])); };
+    const std::size_t from = std::max(k == 0 ? 1 : valley(top[k - 1], top[k]) + 1, near(0.8));
+    const std::size_t to =
+        std::min(k + 1 == top.size() ? kBins : valley(top[k], top[k + 1]) + 1, near(1.25) + 1);
+    std::uint64_t n = 0;
+    for (std::size_t i = from; i < to; ++i) n += count[i];
+    std::uint64_t seen = 0;
+    for (std::size_t i = from; i < to; ++i) {
+      seen += count[i];
+      if (2 * seen < n) continue;
+      out.push_back(unit * std::round(sum[i] / static_cast<double>(count[i]) / unit));
+      break;
+    }
+  }
+  return out;
+}
+
+bool learn(std::vector<Stretch>& plan, const Replay& replay, bool half_waves) {
+  std::vector<std::vector<std::uint64_t>> pulses(plan.size());
+  std::size_t at = 0;
+  const bool read = replay([&](const recording::Pulses& p) {
+    for (std::size_t i = 0; i < p.count; ++i) {
+      while (at < plan.size() && plan[at].end <= p.offset[i]) ++at;
+      if (at < plan.size() && plan[at].learned && p.offset[i] >= plan[at].begin)
+        pulses[at].push_back(p.length[i]);
+    }
+  });
+  std::vector<Stretch> kept;
+  for (std::size_t k = 0; k < plan.size(); ++k) {
+    Stretch& s = plan[k];
+    if (s.learned) {
+      const std::vector<double> lengths = peaks(pulses[k], half_waves ? 8.0 : 16.0);
+      if (lengths.size() < 2) continue;
+      s.classes = static_cast<int>(lengths.size());
+      std::copy(lengths.begin(), lengths.end(), s.ideal.begin());
+    }
+    kept.push_back(std::move(s));
+  }
+  plan = std::move(kept);
+  return read;
+}
+
 void Cleaner::start(const std::uint64_t* pulses, std::size_t count) {
   const Stretch& s = *current_;
   const double longest = s.ideal[static_cast<std::size_t>(s.classes - 1)];
@@ -111,10 +198,12 @@ void Cleaner::start(const std::uint64_t* pulses, std::size_t count) {
   // from 0.7 to 1.4; pauses and spikes left out. A pilot of one length fits two speeds as well
   // (its pulses a fast deck's 1s or a slow one's 0s): a pilot's pulses are its loader's shorter
   // ones (a ROM lead-in's shorts, a run of 0 bits), so the shorter reading wins a tie.
+  // Learned lengths hold the block's own speed already.
   double best = std::numeric_limits<double>::max();
   speed_ = 1;
-  for (int step = 0; step <= 140; ++step) {
-    const double speed = 0.7 + 0.005 * step;
+  const double lowest = s.learned ? 0.92 : 0.7, highest = s.learned ? 1.08 : 1.4;
+  for (int step = 0; lowest + 0.005 * step <= highest + 1e-9; ++step) {
+    const double speed = lowest + 0.005 * step;
     double cost = 0;
     for (std::size_t i = 0; i < count; ++i) {
       const auto p = static_cast<double>(pulses[i]);
@@ -156,6 +245,7 @@ std::uint64_t Cleaner::rewrite(std::uint64_t length) {
   // The nearest length as a ratio: the bounds between two lengths at their geometric mean.
   while (static_cast<int>(k) + 1 < s.classes && p > speed_ * std::sqrt(s.ideal[k] * s.ideal[k + 1]))
     ++k;
+  if (s.learned && std::fabs(p / (speed_ * s.ideal[k]) - 1) > 0.2) return length;
   // The deck's speed followed over the last few dozen pulses.
   speed_ += (p / s.ideal[k] - speed_) / 32;
   ++counts_.rewritten;
@@ -232,7 +322,8 @@ bool clean(const std::vector<tape::TapeFile>& files, const tape::DecoderSettings
   out.raw.clear();
   for (int round = 0; round < 4; ++round) {
     out.plan = plan(files, machine, settings.half_waves, out.raw);
-    if (!rewrite_all(out.plan, replay, out)) return false;
+    if (!learn(out.plan, replay, settings.half_waves) || !rewrite_all(out.plan, replay, out))
+      return false;
     const std::vector<tape::TapeFile> now = decode(out.words, again);
     std::vector<bool> matched(now.size(), false);
     const std::size_t before = out.raw.size();

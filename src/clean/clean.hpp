@@ -17,12 +17,19 @@
 
 namespace tapewren::clean {
 
+// Gives every pulse of the input again, in order, a batch at a time; false when it cannot.
+using Replay = std::function<bool(const std::function<void(const recording::Pulses&)>&)>;
+
 // A stretch of the input, [begin, end) in its bytes, whose pulses are rewritten.
 struct Stretch {
   std::uint64_t begin = 0, end = 0;
   std::size_t file = 0;           // the decoded file it is a block of
   std::array<double, 4> ideal{};  // the nominal lengths, half cycles, shortest first
   int classes = 0;
+  // The lengths were learned from the block's own pulses (its loader names none: its boot
+  // sets them, or they vary from file to file): the speed they hold is the block's own, and
+  // a pulse far from every one of them (a sync of its own length) is kept as recorded.
+  bool learned = false;
   // After `end`, pulses that fit one of the lengths closely go on being rewritten, up to the
   // first that does not, this offset (the next block of any file), or kExtension of them.
   std::uint64_t fence = 0;
@@ -36,11 +43,21 @@ struct Stretch {
 
 constexpr std::uint64_t kExtension = 4096;
 
-// The blocks of `files` (in tape order) that are rewritten: each block of a loader with
-// nominal lengths that was read whole and verified (a checksum, or, without one, its
-// structure), unless its file is in `raw`. `half_waves`: the input's pulses are half waves.
+// The blocks of `files` (in tape order) that are rewritten: each block that was read whole and
+// verified (a checksum, or, without one, its structure), unless its file is in `raw`.
+// `half_waves`: the input's pulses are half waves. A block whose loader names no lengths has
+// none yet (`learned`, no classes): `learn` finds them.
 std::vector<Stretch> plan(const std::vector<tape::TapeFile>& files, int machine, bool half_waves,
                           const std::set<std::size_t>& raw = {});
+
+// The pulse lengths a tape's block holds, from a histogram of its pulses: each peak that stands
+// apart from its neighbours (up to four), at the mean of the pulses around it, in whole TAP
+// units (`unit` half cycles). Empty where the pulses show no such peaks.
+std::vector<double> peaks(const std::vector<std::uint64_t>& pulses, double unit);
+
+// Fills the lengths of the plan's learned stretches from the input's pulses; a stretch whose
+// pulses give fewer than two is dropped (kept as recorded).
+bool learn(std::vector<Stretch>& plan, const Replay& replay, bool half_waves);
 
 struct Counts {
   std::uint64_t pulses = 0, rewritten = 0;
@@ -161,9 +178,6 @@ struct Cleaned {
   std::set<std::size_t> raw;
   Counts counts;
 };
-
-// Gives every pulse of the input again, in order, a batch at a time; false when it cannot.
-using Replay = std::function<bool(const std::function<void(const recording::Pulses&)>&)>;
 
 // The input, whose decoded files (by `settings`, every file kept, in tape order) are `files`,
 // cleaned: rewritten, read again with the same settings, and each file it does not give back

@@ -23,7 +23,9 @@ struct CleanedTape {
   // Pulses inside the rewritten stretches that came out at none of their loader's lengths
   // (pauses left out), and those stretches' pulses in all.
   std::size_t off_nominal = 0, rewritten = 0;
-  std::set<std::uint64_t> values;  // the lengths those pulses came out at, pauses left out
+  // The lengths those pulses came out at, pauses left out: in stretches of nominal lengths,
+  // and in those of lengths learned from the tape.
+  std::set<std::uint64_t> values, learned;
 };
 
 inline clean::Replay replay_of(const std::vector<std::uint8_t>& recording) {
@@ -61,7 +63,7 @@ inline CleanedTape clean_tape(const std::vector<std::uint8_t>& recording,
       ++t.rewritten;
       const bool pause = static_cast<double>(lengths[i]) > 1.4 * s.ideal[s.classes - 1];
       t.off_nominal += nominal.count(lengths[i]) == 0 && !pause;
-      if (!pause) t.values.insert(lengths[i]);
+      if (!pause) (s.learned ? t.learned : t.values).insert(lengths[i]);
     }
   }
   return t;

@@ -1253,9 +1253,10 @@ TEST(Convert, CleanTapes) {
   Outcome o = run(dir, "convert", {"--clean", real_tape("c64-pal-normal-errors"), file_arg(clean)});
   ASSERT_EQ(o.code, 0) << o.err;
   EXPECT_EQ(o.out, file_arg(clean) +
-                       ": 1 of 1 files rewritten with nominal pulses (1 damaged copies written "
-                       "again from their repeats); 100.0 % of the pulses rewritten, the rest "
-                       "(pauses, what no loader read, the files above) as recorded\n");
+                       ": 1 of 1 files rewritten with nominal pulses (0 of them at lengths "
+                       "learned from the tape, 1 damaged copies written again from their "
+                       "repeats); 100.0 % of the pulses rewritten, the rest (pauses, what no "
+                       "loader read, the files above) as recorded\n");
   const std::string line =
       "ROM        program   ROMEO & JULIET   $0801 $0ABF   702  ok ok   ok ok   ok\n";
   o = run(dir, "scan", {"--files", file_arg(clean)});

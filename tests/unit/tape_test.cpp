@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstdio>
 #include <memory>
 
@@ -1131,8 +1132,8 @@ TEST(Loaders, EachReadsItsOwnTapesAndNoOneElses) {
       EXPECT_TRUE(got.size() >= c.file.data.size() &&
                   std::equal(c.file.data.begin(), c.file.data.end(), got.begin()));
     }
-    // Cleaned, from a deck 6 % slow: the same files; a loader's with nominal lengths rewritten
-    // whole, every pulse of its blocks at one of them; none kept as recorded.
+    // Cleaned, from a deck 6 % slow: the same files, each but a named one rewritten whole,
+    // every pulse of its blocks at one of its loader's lengths; none kept as recorded.
     {
       SCOPED_TRACE("cleaned");
       synth::TapeWriter writer(speed_of(1.06));
@@ -1146,11 +1147,18 @@ TEST(Loaders, EachReadsItsOwnTapesAndNoOneElses) {
       // The lengths its descriptor names are those its encoder writes, exactly.
       const std::set<std::uint64_t> written = testing::exact_lengths(c.file);
       for (const std::uint64_t v : t.values) EXPECT_EQ(written.count(v), 1u) << v / 16.0;
+      // Those learned from the tape (its loader names none) are its lengths at the deck's
+      // speed, within two TAP units (the median of a short block's jittered pulses, rounded).
+      for (const std::uint64_t v : t.learned)
+        EXPECT_TRUE(std::any_of(written.begin(), written.end(), [&](std::uint64_t w) {
+          return std::fabs(static_cast<double>(v) - 1.06 * static_cast<double>(w)) <= 32;
+        })) << v / 16.0;
       for (std::size_t i = 0; i < t.before.files.size(); ++i) {
         const TapeFile& f = t.before.files[i];
         const auto blocks = std::count_if(t.cleaned.plan.begin(), t.cleaned.plan.end(),
                                           [&](const clean::Stretch& s) { return s.file == i; });
-        EXPECT_EQ(static_cast<std::size_t>(blocks), f.loader->pulses[0] != 0 ? f.blocks.size() : 0)
+        EXPECT_EQ(static_cast<std::size_t>(blocks),
+                  f.verdict == Verdict::kNamed ? 0 : f.blocks.size())
             << scan::file_row(f, static_cast<int>(i) + 1);
       }
     }

@@ -615,21 +615,26 @@ class Conversion {
   void report(const Decoded& d, const std::vector<tapewren::clean::Stretch>& plan,
               const std::set<std::size_t>& raw, const tapewren::clean::Counts& counts) const {
     std::map<std::size_t, std::size_t> rewritten;  // blocks of each file
+    std::set<std::size_t> learned;                 // files at lengths learned from the tape
     std::size_t repaired = 0;
     for (const auto& s : plan) {
       ++rewritten[s.file];
       repaired += s.replacement.empty() ? 0 : 1;
+      if (s.learned) learned.insert(s.file);
     }
-    std::size_t whole = 0;
+    std::size_t whole = 0, steady = 0;
     for (std::size_t i = 0; i < d.files.size(); ++i) {
       const tape::TapeFile& f = d.files[i];
       const bool all = rewritten.count(i) > 0 && rewritten.at(i) == f.blocks.size();
       whole += all ? 1 : 0;
+      steady += all && learned.count(i) > 0 ? 1 : 0;
       if (all) continue;
       const char* why = raw.count(i) > 0         ? "the clean tape did not give it back"
                         : rewritten.count(i) > 0 ? "rewritten but for blocks that failed"
-                        : f.loader && f.loader->pulses[0] == 0
-                            ? "no nominal lengths known for its loader"
+                        : f.verdict == tape::Verdict::kNamed
+                            ? "only named: its blocks were not read"
+                        : tape::is_good(f) || f.verdict == tape::Verdict::kUnverified
+                            ? "its pulses show no lengths to learn"
                             : tape::verdict_text(f.verdict);
       std::printf("kept as recorded: %3zu  %-10s %-16s  %s\n", i + 1,
                   f.loader ? f.loader->name : "", tape::readable_name(f.name).c_str(), why);
@@ -638,10 +643,11 @@ class Conversion {
                                              static_cast<double>(counts.pulses)
                                        : 0;
     std::printf(
-        "%s: %zu of %zu files rewritten with nominal pulses (%zu damaged copies "
-        "written again from their repeats); %.1f %% of the pulses rewritten, the rest "
-        "(pauses, what no loader read, the files above) as recorded\n",
-        opt_.out.c_str(), whole, d.files.size(), repaired, share);
+        "%s: %zu of %zu files rewritten with nominal pulses (%zu of them at lengths learned "
+        "from the tape, %zu damaged copies written again from their repeats); %.1f %% of the "
+        "pulses rewritten, the rest (pauses, what no loader read, the files above) as "
+        "recorded\n",
+        opt_.out.c_str(), whole, d.files.size(), steady, repaired, share);
   }
 
   const Options& opt_;
