@@ -58,9 +58,8 @@ std::vector<Stretch> plan(const std::vector<tape::TapeFile>& files, int machine,
     const tape::TapeFile& f = files[i];
     // A file that stays bad or incomplete is kept as recorded whole: its good blocks at
     // nominal speed beside its bad ones at the deck's would only read worse.
-    // A named file's blocks were not read: nothing shows what they hold.
     if (!f.loader || raw.count(i) > 0 || f.verdict == tape::Verdict::kBad ||
-        f.verdict == tape::Verdict::kIncomplete || f.verdict == tape::Verdict::kNamed)
+        f.verdict == tape::Verdict::kIncomplete)
       continue;
     const bool vic20 = machine == 1 && f.loader->vic20_pulses[0] != 0;
     const auto& lengths = vic20 ? f.loader->vic20_pulses : f.loader->pulses;
@@ -123,7 +122,8 @@ std::vector<double> peaks(const std::vector<std::uint64_t>& pulses, double unit)
     for (std::size_t j = i >= 2 ? i - 2 : 0; j <= i + 2 && j < kBins; ++j)
       smooth[i] += static_cast<double>(count[j]) * (3.0 - std::fabs(double(j) - double(i))) / 9;
   // Peaks of at least 2 % of the pulses (and 8); two of them are one where the lowest point
-  // between them holds more than half the lower one.
+  // between them holds more than half the lower one, or they lie within 12 % of each other
+  // (a deck's uneven halves: no loader tells lengths so close apart).
   const double least = std::max(8.0, 0.02 * static_cast<double>(total)) / 3;
   std::vector<std::size_t> top;
   for (std::size_t i = 1; i + 1 < kBins; ++i) {
@@ -131,7 +131,8 @@ std::vector<double> peaks(const std::vector<std::uint64_t>& pulses, double unit)
     if (!top.empty()) {
       const double low = *std::min_element(smooth.begin() + static_cast<long>(top.back()),
                                            smooth.begin() + static_cast<long>(i));
-      if (low > 0.5 * std::min(smooth[top.back()], smooth[i])) {
+      if (low > 0.5 * std::min(smooth[top.back()], smooth[i]) ||
+          static_cast<double>(i) < 1.12 * static_cast<double>(top.back())) {
         if (smooth[i] > smooth[top.back()]) top.back() = i;
         continue;
       }
@@ -139,9 +140,9 @@ std::vector<double> peaks(const std::vector<std::uint64_t>& pulses, double unit)
     top.push_back(i);
   }
   if (top.size() > 4) return {};
-  // Each peak's pulses: those up to the lowest points on either side, within a fifth of it;
-  // its length their median, so that a few pulses of a sync or a pilot of their own beside it
-  // do not pull it away.
+  // Each peak's pulses: those up to the lowest points on either side; its length their
+  // median, so that a few pulses of a sync or a pilot of their own beside it do not pull it
+  // away.
   std::vector<double> out;
   for (std::size_t k = 0; k < top.size(); ++k) {
     const auto valley = [&](std::size_t a, std::size_t b) {
@@ -149,10 +150,8 @@ std::vector<double> peaks(const std::vector<std::uint64_t>& pulses, double unit)
                                                        smooth.begin() + static_cast<long>(b)) -
                                       smooth.begin());
     };
-    const auto near = [&](double f) { return static_cast<std::size_t>(std::lround(f * top[k])); };
-    const std::size_t from = std::max(k == 0 ? 1 : valley(top[k - 1], top[k]) + 1, near(0.8));
-    const std::size_t to =
-        std::min(k + 1 == top.size() ? kBins : valley(top[k], top[k + 1]) + 1, near(1.25) + 1);
+    const std::size_t from = k == 0 ? 1 : valley(top[k - 1], top[k]) + 1;
+    const std::size_t to = k + 1 == top.size() ? kBins : valley(top[k], top[k + 1]) + 1;
     std::uint64_t n = 0;
     for (std::size_t i = from; i < to; ++i) n += count[i];
     std::uint64_t seen = 0;

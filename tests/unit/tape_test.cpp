@@ -5,8 +5,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <limits>
 #include <memory>
 
 #include "common/clean.hpp"
@@ -435,6 +437,81 @@ TEST(Decoder, ObserverSeesThePulsesAsRead) {
 // parity, its file repaired from the repeat, written again as it should be, so that the clean
 // tape reads whole; a byte lost in both copies keeps its file bad and as recorded. Every
 // rewritten pulse nominal.
+// A block's own pulses (half cycles) as a dump, for learning its lengths.
+std::vector<std::uint8_t> dump_of(const std::vector<std::uint64_t>& pulses) {
+  io::MemorySink sink;
+  recording::DumpWriter dump(sink, 0, 1);
+  for (const std::uint64_t p : pulses) dump.pulse(p);
+  dump.finish();
+  return sink.bytes;
+}
+
+// `n` pulses around `units` TAP units (of `unit` half cycles), spread evenly over +-1.5 units.
+void add(std::vector<std::uint64_t>& pulses, int n, int units, std::uint64_t unit = 16) {
+  for (int i = 0; i < n; ++i)
+    pulses.push_back(
+        (static_cast<std::uint64_t>(units) * 16 + static_cast<std::uint64_t>(i % 7) * 8 - 24) *
+        unit / 16);
+}
+
+// A loader that names no lengths has each block cleaned at the peaks its own pulses show.
+TEST(Cleaning, LengthsLearnedFromABlocksOwnPulses) {
+  struct Row {
+    const char* what;
+    std::vector<std::uint64_t> pulses;
+    bool half_waves;
+    std::vector<double> lengths;  // empty: none to learn, kept as recorded
+  };
+  std::vector<Row> rows(4);
+  rows[0] = {"two lengths, with a sync and a short tone of lengths of their own",
+             {},
+             false,
+             {0x30 * 16, 0x5A * 16}};
+  add(rows[0].pulses, 600, 0x30);
+  add(rows[0].pulses, 400, 0x5A);
+  add(rows[0].pulses, 10, 0x40);
+  add(rows[0].pulses, 15, 0x90);
+  rows[1] = {
+      "one length in two close peaks (a deck's uneven halves)", {}, false, {0x32 * 16, 0x5A * 16}};
+  add(rows[1].pulses, 250, 0x2E);
+  add(rows[1].pulses, 350, 0x33);
+  add(rows[1].pulses, 400, 0x5A);
+  rows[2] = {"half waves: lengths in units of 8 half cycles", {}, true, {0x31 * 8, 0x5B * 8}};
+  add(rows[2].pulses, 600, 0x31, 8);
+  add(rows[2].pulses, 400, 0x5B, 8);
+  rows[3] = {"a tone of one length: nothing to tell lengths by", {}, false, {}};
+  add(rows[3].pulses, 1000, 0x30);
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.what);
+    const std::vector<std::uint8_t> words = dump_of(row.pulses);
+    clean::Stretch s;
+    s.end = words.size();
+    s.learned = true;
+    std::vector<clean::Stretch> plan = {s};
+    ASSERT_TRUE(clean::learn(plan, testing::replay_of(words), row.half_waves));
+    std::vector<double> got;
+    for (const clean::Stretch& p : plan) got.assign(p.ideal.begin(), p.ideal.begin() + p.classes);
+    EXPECT_EQ(got, row.lengths);
+  }
+  // Learned lengths hold the block's own speed: a tone of the longer of two lengths 21 % apart
+  // stays the longer, where a speed sought from 0.7 to 1.4 would take it for the shorter.
+  clean::Stretch s;
+  s.end = std::numeric_limits<std::uint64_t>::max();
+  s.learned = true;
+  s.classes = 2;
+  s.ideal = {0x30 * 16, 0x3A * 16};
+  clean::Cleaner cleaner({s});
+  std::vector<std::uint64_t> out;
+  const auto put = [&](std::uint64_t p) { out.push_back(p); };
+  for (std::uint64_t i = 0; i < 400; ++i)
+    cleaner.pulse(i < 300 ? 0x3B * 16 : (i % 2 ? 0x31 : 0x39) * 16, i, put);
+  cleaner.finish(put);
+  ASSERT_EQ(out.size(), 400u);
+  EXPECT_EQ(std::count(out.begin(), out.begin() + 300, 0x3A * 16), 300);
+  EXPECT_EQ(out[301], 0x30 * 16u);
+  EXPECT_EQ(out[302], 0x3A * 16u);
+}
+
 TEST(Cleaning, RomCopiesRepairedFromTheirRepeats) {
   Bytes program(300);
   for (std::size_t i = 0; i < program.size(); ++i) program[i] = static_cast<std::uint8_t>(i * 7);
@@ -1132,7 +1209,8 @@ TEST(Loaders, EachReadsItsOwnTapesAndNoOneElses) {
       EXPECT_TRUE(got.size() >= c.file.data.size() &&
                   std::equal(c.file.data.begin(), c.file.data.end(), got.begin()));
     }
-    // Cleaned, from a deck 6 % slow: the same files, each but a named one rewritten whole,
+    // Cleaned, from a deck 6 % slow: the same files, each rewritten whole (a named one has no
+    // blocks),
     // every pulse of its blocks at one of its loader's lengths; none kept as recorded.
     {
       SCOPED_TRACE("cleaned");
@@ -1145,6 +1223,11 @@ TEST(Loaders, EachReadsItsOwnTapesAndNoOneElses) {
       EXPECT_TRUE(t.cleaned.raw.empty()) << report(t.after.files);
       EXPECT_EQ(t.off_nominal, 0u);
       // The lengths its descriptor names are those its encoder writes, exactly.
+      // Lengths learned where its loader names none, two of them at least.
+      for (const clean::Stretch& s : t.cleaned.plan) {
+        EXPECT_EQ(s.learned, t.before.files[s.file].loader->pulses[0] == 0);
+        EXPECT_GE(s.classes, 2);
+      }
       const std::set<std::uint64_t> written = testing::exact_lengths(c.file);
       for (const std::uint64_t v : t.values) EXPECT_EQ(written.count(v), 1u) << v / 16.0;
       // Those learned from the tape (its loader names none) are its lengths at the deck's
@@ -1157,8 +1240,7 @@ TEST(Loaders, EachReadsItsOwnTapesAndNoOneElses) {
         const TapeFile& f = t.before.files[i];
         const auto blocks = std::count_if(t.cleaned.plan.begin(), t.cleaned.plan.end(),
                                           [&](const clean::Stretch& s) { return s.file == i; });
-        EXPECT_EQ(static_cast<std::size_t>(blocks),
-                  f.verdict == Verdict::kNamed ? 0 : f.blocks.size())
+        EXPECT_EQ(static_cast<std::size_t>(blocks), f.blocks.size())
             << scan::file_row(f, static_cast<int>(i) + 1);
       }
     }
