@@ -1514,6 +1514,18 @@ FAULTS = [
      "std::max(8.0, 0.02 * static_cast<double>(total)) / 3", "0.5"),
     ("peaks-last-bin-not-median", "src/clean/clean.cpp", "if (2 * seen < n) continue;",
      "if (i + 1 < to) continue;"),
+    # following a recording as it is written
+    ("follow-no-hold-back", "tools/scan/follow.cpp",
+     "written && !idle ? size - std::min(size, settings_.hold_back) : size", "size"),
+    ("follow-ends-while-written", "tools/scan/follow.cpp", "if (!written || idle) {", "if (true) {"),
+    ("follow-idle-ignored", "tools/scan/follow.cpp",
+     "const bool idle = written && settings_.idle > 0 &&", "const bool idle = false &&"),
+    ("follow-cut-unnoticed", "tools/scan/follow.cpp", "if (size < offset_) {", "if (false) {"),
+    ("follow-signal-ignored", "tools/scan/follow.cpp", "if (signal_() != 0) {", "if (false) {"),
+    ("follow-lines-held", "src/recording/reader.cpp",
+     "(settings_.live && out.count > 0)", "false"),
+    ("follow-not-flushed", "tools/scan/scan.cpp", "if (opt.follow) channels[0]->flush_each();", ""),
+    ("follow-signal-exit-ok", "tools/scan/job.cpp", "outcome.code = cli::signalled(signal);", ""),
     ("guard-copies-not-compared", "src/clean/clean.cpp",
      "copies_kept(was.header, now.header) && copies_kept(was.body, now.body);", "true;"),
 ]

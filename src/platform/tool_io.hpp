@@ -35,6 +35,34 @@ class InputFile : public io::ByteSource {
   std::string error_;
 };
 
+// A file that another program may still be writing, read as it grows. It is never held in a
+// way that stops that program from writing it, cutting it short or closing it; the file
+// itself is never written. Virtual, so that the tests can play a writer.
+class GrowingFile {
+ public:
+  // Nullptr with the system's reason in `error`; `missing` set when the file is not there
+  // (yet).
+  static std::unique_ptr<GrowingFile> open(const std::string& path, std::string& error,
+                                           bool& missing);
+  virtual ~GrowingFile() = default;
+  // Up to max bytes from `offset`; 0 past the end; -1 on an error (error()).
+  virtual long long read_at(std::uint64_t offset, std::uint8_t* into, std::size_t max) = 0;
+  // Its length now; false on an error.
+  virtual bool size(std::uint64_t& out) = 0;
+  // Whether a program holds it open for writing now.
+  virtual bool written() = 0;
+  // Returns once it may have changed (grown, been cut or closed), a termination request came,
+  // or `ms` milliseconds passed.
+  virtual void wait(int ms) = 0;
+  virtual std::string error() const { return error_; }
+
+ protected:
+  std::string error_;
+};
+
+// Whether standard output is a terminal (a console), where a line may be written over.
+bool output_is_terminal();
+
 // An output written under a temporary name in its folder and given its name only when it is
 // whole: never over an existing file, never through a link, and nothing is left where it
 // should have been when it is abandoned (an error, a signal, the process ending early).

@@ -270,7 +270,7 @@ bool Reader::next(Pulses& out) {
     } else {
       wav_pulses(out);
     }
-    if (out.count == Pulses::kCapacity) {
+    if (out.count == Pulses::kCapacity || (settings_.live && out.count > 0)) {
       out.end = going_on_ || long_have_ >= 0 ? pending_offset_ : consumed_ + at_;
       return true;
     }

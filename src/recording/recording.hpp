@@ -60,6 +60,9 @@ struct ReadSettings {
   double tick_hz = 0;
   double clock_hz = 985248;  // the machine's, for tick_hz and for a WAV file's times
   audio::EdgeSettings wav;   // a WAV file: the channel, the polarity, half waves
+  // The input is still being written: pulses are given as each read of it brings them, not
+  // held until a block's worth has come.
+  bool live = false;
 };
 
 class Reader {

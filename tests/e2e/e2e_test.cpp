@@ -12,6 +12,7 @@
 #include <map>
 #include <memory>
 #include <ostream>
+#include <sstream>
 #include <tuple>
 
 #include "audio/wav.hpp"
@@ -370,6 +371,80 @@ TEST(Convert, RoundTripAndNeverOverwrites) {
     EXPECT_EQ(run(dir, "convert", {file_arg(tap), file_arg(dir.path(taken))}).code, 1);
     EXPECT_EQ(read_file(dir.path(taken)), "keep");
   }
+}
+
+// Lines but the summary's first, which says how the edges came to be known: a recording being
+// written is not read twice to guess them.
+std::string without_edges_line(const std::string& out) {
+  std::string kept;
+  std::istringstream in(out);
+  for (std::string line; std::getline(in, line);)
+    if (line.rfind("machine ", 0) != 0) kept += line + "\n";
+  return kept;
+}
+
+// tapewren-scan --follow, started before the recorder has made the dump, prints each file's
+// line while the device still holds back what follows it; the terminator split over two reads,
+// whose start the recorder cuts off the dump, is never read; its final table is that of --files
+// on the finished dump; the recorder says and stores what it does alone.
+TEST(Scan, FollowsARecordingWhileItIsMade) {
+  TempDir dir;
+  synth::TapeWriter writer;
+  writer.gap();
+  writer.add({synth::Encoding::kStandard, 1, "ONE", Bytes(300, 0x11), 0x0801});
+  writer.gap();
+  const std::size_t first = writer.words().size();
+  writer.add({synth::Encoding::kStandard, 1, "TWO", Bytes(2000, 0x22), 0x1000});
+  for (int i = 0; i < 3; ++i) writer.gap();
+  const Bytes& tape = writer.words();
+  DeviceEnd device;
+  const std::unique_ptr<WinePort> wine_port = kWine ? std::make_unique<WinePort>(device) : nullptr;
+  const std::string dump = dir.path("side_a.dmp");
+  Child scan(command("scan", {"--follow", file_arg(dump)}), dir);
+  const std::string waiting =
+      "tapewren-scan: " + file_arg(dump) + ": note: not there yet: waiting for it to be made\n";
+  ASSERT_TRUE(eventually([&] { return text(scan.err()) == waiting; })) << scan.err();
+  Child recorder(command("record", {kWine ? "COM5" : device.port(), file_arg(dump)}), dir);
+  EXPECT_EQ(prompt(device), bytes("u 1 0 0\r"));
+  device.send("OK\r\n");
+  ASSERT_TRUE(recorder.wait_for_out("Stop the recording chain with spacebar"));
+  const std::string one =
+      "ROM        program   ONE              $0801 $092D   300  ok ok   ok ok   ok\n";
+  const std::string two =
+      "ROM        program   TWO              $1000 $17D0  2000  ok ok   ok ok   ok\n";
+  // The first file and the pause after it: its line comes before anything more is sent.
+  device.send(Bytes(tape.begin(), tape.begin() + static_cast<long>(first)));
+  ASSERT_TRUE(file_reaches(dump, first));
+  const auto shown = [&](const std::string& line) {
+    return eventually([&] { return text(scan.out()).find(line) != std::string::npos; });
+  };
+  EXPECT_TRUE(shown(one)) << scan.out() << scan.err();
+  EXPECT_EQ(text(scan.out()).find(two), std::string::npos);
+  // The second, but for its last pause's 58 bytes; they go in one read of 64 bytes with the
+  // start of the terminator, whose last byte comes in a read of its own.
+  const std::size_t held = tape.size() - 58;
+  device.send(
+      Bytes(tape.begin() + static_cast<long>(first), tape.begin() + static_cast<long>(held)));
+  ASSERT_TRUE(file_reaches(dump, held));
+  EXPECT_TRUE(shown(two)) << scan.out() << scan.err();
+  device.send(Bytes(tape.begin() + static_cast<long>(held), tape.end()) + bytes("OK!\r\n>"));
+  ASSERT_TRUE(file_reaches(dump, tape.size() + 6));
+  device.send(" ");
+  EXPECT_EQ(recorder.wait_exit(), 0);
+  EXPECT_NE(text(recorder.out())
+                .find("Finished!!\nTotal bytes saved: " + std::to_string(tape.size()) + "\n"),
+            std::string::npos)
+      << recorder.out() << tape.size();
+  EXPECT_EQ(text(recorder.err()), "");
+  EXPECT_TRUE(read_bytes(dump) == tape) << "the dump file differs";
+  // Ended once the recorder closed the dump, with what --files says of the finished one.
+  EXPECT_EQ(scan.wait_exit(), 0) << scan.err();
+  const Outcome files = run(dir, "scan", {"--files", file_arg(dump)});
+  EXPECT_EQ(files.code, 0);
+  EXPECT_EQ(without_edges_line(text(scan.out())), without_edges_line(files.out));
+  EXPECT_NE(text(scan.out()).find("(assumed: a file being written is not read twice to guess)"),
+            std::string::npos);
+  EXPECT_EQ(text(scan.err()), waiting);
 }
 
 #if !defined(TAPEWREN_UNDER_WINE)

@@ -3,10 +3,14 @@
 #include "job.hpp"
 
 #include <algorithm>
+#include <chrono>
+#include <cstdio>
 #include <filesystem>
 #include <memory>
+#include <thread>
 
 #include "cli/recording_input.hpp"
+#include "follow.hpp"
 #include "json.hpp"
 #include "names/pulse_feed.hpp"
 #include "pictures.hpp"
@@ -62,6 +66,14 @@ std::string message(const std::string& file, const std::string& text) {
   return "tapewren-scan: " + file + ": " + text + "\n";
 }
 
+// An input opened: its reader, its name, and whether it is a file that can be read again.
+struct Opened {
+  enum Kind { kFile, kStream, kGrowing };
+  const rec::Reader& reader;
+  const std::string& path;
+  Kind kind;
+};
+
 // One input read through the recording reader, a block of pulses at a time. `start` is told
 // what the input says of itself before the first block. kOk, or the status of what failed.
 template <typename Start, typename Use>
@@ -73,7 +85,7 @@ Exit stream(const std::string& path, const rec::ReadSettings& rs, Channel& chann
     channel.err(message(path, error));
     return Exit::kFailed;
   }
-  start(in);
+  start(Opened{in.reader(), path, in.file().regular() ? Opened::kFile : Opened::kStream});
   const Exit read = in.read([&](const rec::Pulses& pulses) {
     use(pulses);
     return true;
@@ -92,6 +104,65 @@ Exit stream(const std::string& path, const rec::ReadSettings& rs, Channel& chann
   return Exit::kOk;
 }
 
+double steady_seconds() {
+  return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
+}
+
+// One input that another program is still writing, read as it grows and waited for until it
+// is made: ended when its writer has closed it and all of it is read, after `--idle` without
+// growth, or by a termination request, which ends it as if it were whole (`ended` says which).
+template <typename Start, typename Use>
+Exit follow(const Options& opt, const std::string& path, rec::ReadSettings rs, Channel& channel,
+            std::string& error, Follow::End& ended,
+            const std::function<void(std::uint64_t)>& progress, Start start, Use use) {
+  std::unique_ptr<platform::GrowingFile> file;
+  const double since = steady_seconds();
+  for (bool told = false;;) {
+    bool missing = false;
+    file = platform::GrowingFile::open(path, error, missing);
+    if (file || !missing || (opt.idle > 0 && steady_seconds() - since >= opt.idle)) break;
+    if (const int signal = platform::termination_signal()) return cli::signalled(signal);
+    if (!told) channel.err(message(path, "note: not there yet: waiting for it to be made"));
+    told = true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  }
+  if (!file) {
+    channel.err(message(path, error));
+    return Exit::kFailed;
+  }
+  Follow source(*file, {opt.idle}, steady_seconds, platform::termination_signal, progress);
+  rs.live = true;
+  rec::Reader reader(source, rs);
+  const bool opened = reader.open();
+  ended = source.end();
+  if (!opened && ended == Follow::End::kSignal)
+    return cli::signalled(platform::termination_signal());
+  if (!opened) {
+    error = reader.error();
+    channel.err(message(path, error));
+    return Exit::kFailed;
+  }
+  start(Opened{reader, path, Opened::kGrowing});
+  rec::each_block(reader, [&](const rec::Pulses& pulses) {
+    use(pulses);
+    return true;
+  });
+  ended = source.end();
+  if (!reader.error().empty()) {
+    error = reader.error();
+    channel.err(message(path, error));
+    return Exit::kFailed;
+  }
+  if (ended == Follow::End::kIdle) {
+    char seconds[32];
+    std::snprintf(seconds, sizeof seconds, "%g", opt.idle);
+    channel.err(message(path, std::string("note: it did not grow for ") + seconds +
+                                  " seconds and is taken as ended; its writer still holds it"));
+  }
+  for (const auto& note : reader.notes()) channel.err(message(path, "note: " + note));
+  return Exit::kOk;
+}
+
 // Whether a dump holds half waves, from a first look at its start.
 bool guess_half_waves(const std::string& path) {
   cli::RecordingInput in;
@@ -100,9 +171,9 @@ bool guess_half_waves(const std::string& path) {
 
 // What the decoder is told of a recording, from the options and what the input says of
 // itself; how each was come by goes into `assumed`.
-tape::DecoderSettings decoder_settings(const Options& opt, const cli::RecordingInput& in,
-                                       Channel& channel, Assumptions& assumed, int& tap_platform) {
-  const rec::Reader& reader = in.reader();
+tape::DecoderSettings decoder_settings(const Options& opt, const Opened& in, Channel& channel,
+                                       Assumptions& assumed, int& tap_platform) {
+  const rec::Reader& reader = in.reader;
   tape::DecoderSettings ds;
   ds.machine = opt.machine;
   ds.loaders = opt.loaders;
@@ -113,7 +184,7 @@ tape::DecoderSettings decoder_settings(const Options& opt, const cli::RecordingI
     const rec::TapHeader& h = reader.tap_header();
     std::string note;
     tap_platform = cli::tap_machine(h, note);
-    if (!note.empty()) channel.err(message(in.path(), "note: " + note));
+    if (!note.empty()) channel.err(message(in.path, "note: " + note));
     ds.default_machine = tap_platform;
     if (opt.machine < 0) assumed.machine = "from the TAP header";
     if (opt.video < 0) ds.video = h.video == 1 ? 1 : 0;
@@ -127,9 +198,11 @@ tape::DecoderSettings decoder_settings(const Options& opt, const cli::RecordingI
     assumed.edges = "from the TAP version";
   } else if (wav) {
     assumed.edges = "whole waves of the sound";
-  } else if (in.file().regular()) {
-    ds.half_waves = guess_half_waves(in.path());
+  } else if (in.kind == Opened::kFile) {
+    ds.half_waves = guess_half_waves(in.path);
     assumed.edges = "guessed from the pulses";
+  } else if (in.kind == Opened::kGrowing) {
+    assumed.edges = "assumed: a file being written is not read twice to guess";
   } else {
     assumed.edges = "assumed: a pipe is not read twice to guess";
   }
@@ -168,7 +241,7 @@ Outcome scan_recording(const Options& opt, const Input& input, Channel& channel)
     Printer printer(input.prefixed ? path + ": " : std::string(), channel);
     std::string error;
     outcome.code = stream(
-        path, rs, channel, error, [](const cli::RecordingInput&) {},
+        path, rs, channel, error, [](const Opened&) {},
         [&](const rec::Pulses& p) { printer.feed(p); });
     outcome.read = outcome.code == Exit::kOk;
     return outcome;
@@ -212,17 +285,29 @@ Outcome scan_recording(const Options& opt, const Input& input, Channel& channel)
   std::unique_ptr<PulseMap> map;
   Assumptions assumed;
   int tap_platform = -1;
-  const auto start = [&](const cli::RecordingInput& in) {
+  const auto start = [&](const Opened& in) {
     tape::DecoderSettings ds = decoder_settings(opt, in, channel, assumed, tap_platform);
-    settings.format = format_name(in.reader());
+    settings.format = format_name(in.reader);
     report = std::make_unique<Report>(settings, channel);
     if (!input.map.empty()) map = std::make_unique<PulseMap>();
     ds.observer = map.get();
     decoder = std::make_unique<tape::Decoder>(ds, *report);
   };
   std::string error;
-  const Exit read =
-      stream(path, rs, channel, error, start, [&](const rec::Pulses& p) { decoder->feed(p); });
+  const auto feed = [&](const rec::Pulses& p) { decoder->feed(p); };
+  Follow::End ended = Follow::End::kNone;
+  // While following, at a terminal: how far the recording has come, and how much of it the
+  // loaders have recognised so far.
+  const bool terminal = opt.follow && platform::output_is_terminal();
+  double shown = 0;
+  const auto progress = [&](std::uint64_t) {
+    const double now = steady_seconds();
+    if (!terminal || !decoder || now - shown < 0.5) return;
+    shown = now;
+    channel.status(status_text(decoder->summary(), report ? report->counts() : Counts{}));
+  };
+  const Exit read = opt.follow ? follow(opt, path, rs, channel, error, ended, progress, start, feed)
+                               : stream(path, rs, channel, error, start, feed);
   if (read != Exit::kOk) {
     outcome.code = read;
     if (opt.json && read == Exit::kFailed)  // scripts see in the JSON too what could not be read
@@ -249,6 +334,11 @@ Outcome scan_recording(const Options& opt, const Input& input, Channel& channel)
     outcome.code = Exit::kNothing;
   } else if ((opt.files || opt.json) && !outcome.counts.all_good()) {
     outcome.code = Exit::kBad;
+  }
+  if (ended == Follow::End::kSignal) {  // what was read is told, and then why it stopped
+    const int signal = platform::termination_signal();
+    channel.err(std::string("tapewren-scan: stopped by ") + platform::signal_name(signal) + "\n");
+    outcome.code = cli::signalled(signal);
   }
   bool written = report->extracted();
   const Exit imaged = images ? images->finish() : Exit::kOk;
@@ -283,7 +373,7 @@ Exit decode_recording(const Options& opt, const std::string& path, Channel& chan
   std::unique_ptr<tape::Decoder> decoder;
   Assumptions assumed;
   int tap_platform = -1;
-  const auto start = [&](const cli::RecordingInput& in) {
+  const auto start = [&](const Opened& in) {
     decoder = std::make_unique<tape::Decoder>(
         decoder_settings(opt, in, channel, assumed, tap_platform), kept);
   };
@@ -301,7 +391,8 @@ bool recording_settings(const Options& opt, const std::string& path,
   Channel quiet;  // what it says was said when the recording was decoded
   Assumptions assumed;
   int tap_platform = -1;
-  settings = decoder_settings(opt, in, quiet, assumed, tap_platform);
+  settings =
+      decoder_settings(opt, Opened{in.reader(), path, Opened::kFile}, quiet, assumed, tap_platform);
   return true;
 }
 

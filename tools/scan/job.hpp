@@ -19,6 +19,8 @@ struct Options {
   std::string extract, histogram, map;  // empty: not asked for
   std::string d64, t64, disk_name;      // empty: not asked for; the disk name as given
   std::string clean;                    // --merge: the clean tape's path; empty: none
+  bool follow = false;                  // the recording is still being written: read as it grows
+  double idle = 0;                      // --follow: seconds without growth that end it; 0: none
   int machine = -1, video = -1;         // -1: not given
   cli::WavReading wav;                  // how to read WAV files: channel, polarity
   long long jobs = 0;                   // 0: as many as there are processors

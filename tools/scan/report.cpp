@@ -163,6 +163,13 @@ std::string summary_text(const tape::Summary& s, const Assumptions& a) {
   return out;
 }
 
+std::string status_text(const tape::Summary& s, const Counts& c) {
+  const int bad = c.verdicts[2] + c.verdicts[3];
+  return clock_text(s.seconds) + " of tape so far, " +
+         percent(s.block_seconds + s.pause_seconds, s.seconds) + " recognised; " +
+         std::to_string(c.files) + " files, " + std::to_string(bad) + " bad or incomplete";
+}
+
 std::string hex(std::uint32_t v) {
   char text[16];
   std::snprintf(text, sizeof text, "%08x", v);

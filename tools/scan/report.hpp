@@ -51,6 +51,9 @@ struct Counts {
   }
 };
 std::string counts_text(const Counts& counts);
+// The line shown while a recording is followed at a terminal: how far it has come, how much of
+// it the loaders recognised, the files so far.
+std::string status_text(const tape::Summary& summary, const Counts& counts);
 // A CRC-32 or fingerprint as the reports write it: eight lower-case hex digits.
 std::string hex(std::uint32_t value);
 

@@ -72,6 +72,13 @@ const char kUsage[] =
     "                     loaders' nominal pulses, each it read badly or missed taken from a\n"
     "                     recording that read it well; read back, every good merged file must\n"
     "                     be on it (exit status 3 if not)\n"
+    "  --follow           read a recording that another program (tapewren-record) is still\n"
+    "                     writing, as it grows, and print each file's line (--files, or\n"
+    "                     --json) as soon as its verdict is known; at a terminal a status\n"
+    "                     line shows how far it has come. Waits for the file to be made;\n"
+    "                     ends when its writer has closed it and all of it is read, or on\n"
+    "                     Ctrl-C, with the summary of what was read\n"
+    "  --idle SECONDS     with --follow: end, too, when the file has not grown for SECONDS\n"
     "  --compare          the recordings are of one side: say file by file whether they hold\n"
     "                     the same data (CRC-32), and where not; both with --json too\n"
     "  -m, --machine M    c64, vic20 or c16 (or 0, 1, 2), for times and microseconds\n"
@@ -124,7 +131,7 @@ Exit parse(int argc, char** argv, Options& opt, bool& done) {
     const bool flag = a == "--files" || a == "--json" || a == "--keep-bad" || a == "-b" ||
                       a == "--merge" || a == "--compare" || a == "--force" || a == "-r" ||
                       a == "--recursive" || a == "-h" || a == "--help" || a == "--version" ||
-                      a == "--loaders";
+                      a == "--loaders" || a == "--follow";
     if (flag && args.inline_value()) return cli::usage_error(kTool, cli::takes_no_value(a));
     std::string v;
     const auto value = [&] { return args.value(v); };
@@ -150,6 +157,14 @@ Exit parse(int argc, char** argv, Options& opt, bool& done) {
       opt.compare = true;
     } else if (a == "--force") {
       opt.force = true;
+    } else if (a == "--follow") {
+      opt.follow = true;
+    } else if (a == "--idle") {
+      long long seconds = 0;
+      if (!value()) return cli::usage_error(kTool, cli::needs_value(a));
+      if (!cli::parse_number(v, 1, 86400, seconds))
+        return cli::usage_error(kTool, a + " needs a number of seconds from 1 to 86400");
+      opt.idle = static_cast<double>(seconds);
     } else if (a == "--keep-bad") {
       opt.keep_bad = true;
     } else if (a == "-b") {
@@ -219,7 +234,13 @@ Exit parse(int argc, char** argv, Options& opt, bool& done) {
     return cli::usage_error(kTool, opt.clean +
                                        ": --clean writes a tape: its name must end in "
                                        ".tap, .dmp, .raw or .wav");
-  opt.files |= (!opt.extract.empty() || !opt.d64.empty() || !opt.t64.empty()) && !opt.json;
+  if (opt.idle > 0 && !opt.follow) return cli::usage_error(kTool, "--idle goes with --follow");
+  std::error_code folder;
+  if (opt.follow && (opt.inputs.size() != 1 || several || opt.recursive ||
+                     fs::is_directory(opt.inputs[0], folder)))
+    return cli::usage_error(kTool, "--follow reads one recording as it is written");
+  opt.files |=
+      (!opt.extract.empty() || !opt.d64.empty() || !opt.t64.empty() || opt.follow) && !opt.json;
   return Exit::kOk;
 }
 
@@ -413,6 +434,7 @@ Exit run(const Options& opt, const std::vector<Input>& inputs, std::size_t jobs,
   const std::size_t n = inputs.size();
   std::vector<std::unique_ptr<Channel>> channels;
   for (std::size_t i = 0; i < n; ++i) channels.push_back(std::make_unique<Channel>(i == 0));
+  if (opt.follow) channels[0]->flush_each();
   std::vector<Outcome> outcomes(n);
   std::vector<char> done(n, 0);
   std::mutex m;

@@ -8,10 +8,17 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#ifdef __linux__
+#include <dirent.h>
+#include <sys/inotify.h>
+#endif
+
 #include <atomic>
 #include <cerrno>
 #include <csignal>
+#include <cstdlib>
 #include <cstring>
+#include <fstream>
 #include <initializer_list>
 
 namespace tapewren::platform {
@@ -190,6 +197,133 @@ bool OutputFile::commit(const std::string& path) {
   path_ = path;
   temp_.clear();
   return true;
+}
+
+namespace {
+
+#ifdef __linux__
+// Whether any process this one may look at holds the file (device, inode) open for writing:
+// each one's open files in /proc, their access mode in fdinfo. -1 when /proc cannot tell.
+int held_for_writing(dev_t device, ino_t inode) {
+  DIR* procs = ::opendir("/proc");
+  if (procs == nullptr) return -1;
+  bool found = false;
+  while (const dirent* p = ::readdir(procs)) {
+    if (found) break;
+    if (p->d_name[0] < '1' || p->d_name[0] > '9') continue;
+    const std::string fds = std::string("/proc/") + p->d_name + "/fd";
+    DIR* dir = ::opendir(fds.c_str());
+    if (dir == nullptr) continue;  // gone, or another user's
+    while (const dirent* f = ::readdir(dir)) {
+      if (f->d_name[0] == '.') continue;
+      struct stat st {};
+      if (::stat((fds + "/" + f->d_name).c_str(), &st) != 0 || st.st_dev != device ||
+          st.st_ino != inode)
+        continue;
+      std::ifstream info(std::string("/proc/") + p->d_name + "/fdinfo/" + f->d_name);
+      std::string key, value;
+      while (info >> key >> value)
+        if (key == "flags:") {
+          const long flags = std::strtol(value.c_str(), nullptr, 8);
+          found = found || (flags & O_ACCMODE) == O_WRONLY || (flags & O_ACCMODE) == O_RDWR;
+          break;
+        }
+    }
+    ::closedir(dir);
+  }
+  ::closedir(procs);
+  return found ? 1 : 0;
+}
+#endif
+
+// Read with its own descriptor, opened for reading only: nothing another program does to the
+// file is stopped by it. On Linux inotify wakes a wait when the file is written or closed.
+class PosixGrowingFile final : public GrowingFile {
+ public:
+  PosixGrowingFile(int fd, const std::string& path) : fd_(fd) {
+#ifdef __linux__
+    notify_ = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+    if (notify_ >= 0 &&
+        ::inotify_add_watch(notify_, path.c_str(), IN_MODIFY | IN_CLOSE_WRITE | IN_ATTRIB) < 0) {
+      ::close(notify_);
+      notify_ = -1;
+    }
+#else
+    (void)path;
+#endif
+  }
+  ~PosixGrowingFile() override {
+    ::close(fd_);
+    if (notify_ >= 0) ::close(notify_);
+  }
+  long long read_at(std::uint64_t offset, std::uint8_t* into, std::size_t max) override {
+    for (;;) {
+      const ssize_t n = ::pread(fd_, into, max, static_cast<off_t>(offset));
+      if (n >= 0) return n;
+      if (errno != EINTR) break;
+    }
+    error_ = std::strerror(errno);
+    return -1;
+  }
+  bool size(std::uint64_t& out) override {
+    struct stat st {};
+    if (::fstat(fd_, &st) != 0) {
+      error_ = std::strerror(errno);
+      return false;
+    }
+    out = static_cast<std::uint64_t>(st.st_size);
+    return true;
+  }
+  // /proc is looked through at first, and again after a writer closed the file (another may
+  // hold it still), or each time where inotify cannot tell.
+  bool written() override {
+#ifdef __linux__
+    if (!look_ && notify_ >= 0) return held_;
+    look_ = false;
+    struct stat st {};
+    if (::fstat(fd_, &st) == 0) {
+      const int held = held_for_writing(st.st_dev, st.st_ino);
+      if (held >= 0) return held_ = held == 1;
+    }
+#endif
+    return held_ = !closed_;  // nothing tells: written until a writer is seen closing it
+  }
+  void wait(int ms) override {
+    pollfd p[2] = {{notify_, POLLIN, 0}, {g_wake[0], POLLIN, 0}};
+    if (::poll(p, 2, ms) <= 0 || notify_ < 0 || p[0].revents == 0) return;
+#ifdef __linux__
+    alignas(inotify_event) char events[4096];
+    for (ssize_t n; (n = ::read(notify_, events, sizeof events)) > 0;)
+      for (ssize_t at = 0; at < n;) {
+        const auto* e = reinterpret_cast<const inotify_event*>(events + at);
+        if ((e->mask & IN_CLOSE_WRITE) != 0) closed_ = look_ = true;
+        at += static_cast<ssize_t>(sizeof(inotify_event) + e->len);
+      }
+#endif
+  }
+
+ private:
+  int fd_ = -1, notify_ = -1;
+  bool closed_ = false, look_ = true, held_ = true;
+};
+
+}  // namespace
+
+std::unique_ptr<GrowingFile> GrowingFile::open(const std::string& path, std::string& error,
+                                               bool& missing) {
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+  struct stat st {};
+  missing = fd < 0 && errno == ENOENT;
+  if (fd < 0 || ::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    error = fd < 0 ? std::strerror(errno) : "not a file that grows: it cannot be followed";
+    if (fd >= 0) ::close(fd);
+    return nullptr;
+  }
+  return std::make_unique<PosixGrowingFile>(fd, path);
+}
+
+bool output_is_terminal() {
+  return ::isatty(STDOUT_FILENO) == 1;
 }
 
 void open_missing_tool_streams() {

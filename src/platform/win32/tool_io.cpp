@@ -5,6 +5,7 @@
 
 #include <atomic>
 #include <csignal>
+#include <utility>
 
 namespace tapewren::platform {
 
@@ -180,6 +181,82 @@ bool OutputFile::commit(const std::string& path) {
   path_ = path;
   temp_.clear();
   return true;
+}
+
+namespace {
+
+// Read through a handle that shares reading, writing and deleting: the recorder writes, cuts
+// and closes the file as it would alone. Whether it still writes is asked by opening the file
+// once more without sharing writing: that fails while a writer holds it, and is closed at once.
+class Win32GrowingFile final : public GrowingFile {
+ public:
+  Win32GrowingFile(HANDLE h, std::string path) : h_(h), path_(std::move(path)) {}
+  ~Win32GrowingFile() override { CloseHandle(h_); }
+  long long read_at(std::uint64_t offset, std::uint8_t* into, std::size_t max) override {
+    OVERLAPPED at{};
+    at.Offset = static_cast<DWORD>(offset);
+    at.OffsetHigh = static_cast<DWORD>(offset >> 32);
+    DWORD got = 0;
+    const DWORD want = max > (1u << 30) ? (1u << 30) : static_cast<DWORD>(max);
+    if (ReadFile(h_, into, want, &got, &at)) return got;
+    const DWORD code = GetLastError();
+    if (code == ERROR_HANDLE_EOF) return 0;
+    error_ = reason(code);
+    return -1;
+  }
+  bool size(std::uint64_t& out) override {
+    LARGE_INTEGER size{};
+    if (!GetFileSizeEx(h_, &size)) {
+      error_ = reason(GetLastError());
+      return false;
+    }
+    out = static_cast<std::uint64_t>(size.QuadPart);
+    return true;
+  }
+  bool written() override {
+    const HANDLE probe = CreateFileA(path_.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                     OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (probe != INVALID_HANDLE_VALUE) {
+      CloseHandle(probe);
+      return false;
+    }
+    return GetLastError() == ERROR_SHARING_VIOLATION;
+  }
+  // No notice of a change that Wine and every Windows give alike: a look every 50 ms.
+  void wait(int ms) override {
+    for (int waited = 0; waited < ms && termination_signal() == 0; waited += 50) Sleep(50);
+  }
+
+ private:
+  HANDLE h_;
+  std::string path_;
+};
+
+}  // namespace
+
+std::unique_ptr<GrowingFile> GrowingFile::open(const std::string& path, std::string& error,
+                                               bool& missing) {
+  const HANDLE h = CreateFileA(path.c_str(), GENERIC_READ,
+                               FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                               OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (h == INVALID_HANDLE_VALUE) {
+    const DWORD code = GetLastError();
+    missing = code == ERROR_FILE_NOT_FOUND;
+    error = reason(code);
+    return nullptr;
+  }
+  missing = false;
+  if (GetFileType(h) != FILE_TYPE_DISK) {
+    CloseHandle(h);
+    error = "not a file that grows: it cannot be followed";
+    return nullptr;
+  }
+  return std::make_unique<Win32GrowingFile>(h, path);
+}
+
+bool output_is_terminal() {
+  DWORD mode = 0;
+  return GetConsoleMode(GetStdHandle(STD_OUTPUT_HANDLE), &mode) != 0;
 }
 
 // Windows hands out handles, not reusable numbers: a missing stream takes nothing's place, and
