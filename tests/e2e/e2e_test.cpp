@@ -447,6 +447,49 @@ TEST(Scan, FollowsARecordingWhileItIsMade) {
   EXPECT_EQ(text(scan.err()), waiting);
 }
 
+// A dump that stops growing while the recorder still holds it ends a scan given --idle, with
+// the table and summary of what it holds; Ctrl-C ends one without, with the same summary.
+TEST(Scan, FollowEndsWhenTheFileStopsGrowingOrOnCtrlC) {
+  TempDir dir;
+  synth::TapeWriter writer;
+  writer.gap();
+  writer.add({synth::Encoding::kStandard, 1, "ONE", Bytes(300, 0x11), 0x0801});
+  writer.gap();
+  const Bytes& tape = writer.words();
+  DeviceEnd device;
+  const std::unique_ptr<WinePort> wine_port = kWine ? std::make_unique<WinePort>(device) : nullptr;
+  const std::string dump = dir.path("side_a.dmp");
+  Child recorder(command("record", {kWine ? "COM5" : device.port(), file_arg(dump)}), dir);
+  EXPECT_EQ(prompt(device), bytes("u 1 0 0\r"));
+  device.send("OK\r\n");
+  ASSERT_TRUE(recorder.wait_for_out("Stop the recording chain with spacebar"));
+  device.send(tape);
+  ASSERT_TRUE(file_reaches(dump, tape.size()));
+  const std::string table =
+      "  #     offset    time  loader     type      name             start   end  size  header  "
+      "data    verdict\n"
+      "  1        402    0:06  ROM        program   ONE              $0801 $092D   300  ok ok   "
+      "ok ok   ok\n"
+      "1 files: 1 ok, 0 repaired, 0 bad, 0 incomplete, 0 named only; fingerprint ";
+  Child idle(command("scan", {"--follow", "--idle", "1", file_arg(dump)}), dir);
+  EXPECT_EQ(idle.wait_exit(), 0) << idle.err();
+  EXPECT_EQ(text(idle.out()).rfind(table, 0), 0u) << idle.out();
+  EXPECT_EQ(text(idle.err()), "tapewren-scan: " + file_arg(dump) +
+                                  ": note: it did not grow for 1 seconds and is taken as ended; "
+                                  "its writer still holds it\n");
+  if (!kWine) {  // Wine does not pass a signal on as Ctrl-C
+    Child stopped(command("scan", {"--follow", file_arg(dump)}), dir);
+    ASSERT_TRUE(eventually([&] { return stopped.out().find(" ONE ") != std::string::npos; }));
+    kill(stopped.pid(), SIGINT);
+    EXPECT_EQ(stopped.wait_exit(), 130);
+    EXPECT_EQ(stopped.out().rfind(table, 0), 0u) << stopped.out();
+    EXPECT_EQ(stopped.err(), "tapewren-scan: stopped by SIGINT\n");
+  }
+  device.send("OK!\r\n> ");
+  EXPECT_EQ(recorder.wait_exit(), 0);
+  EXPECT_TRUE(read_bytes(dump) == tape);
+}
+
 #if !defined(TAPEWREN_UNDER_WINE)
 // A real tape played by the simulator, its name shown live, converted back byte for byte.
 TEST(Chain, SimulatorRecorderConverterGiveBackTheTape) {
