@@ -446,12 +446,14 @@ std::vector<std::uint8_t> dump_of(const std::vector<std::uint64_t>& pulses) {
   return sink.bytes;
 }
 
-// `n` pulses around `units` TAP units (of `unit` half cycles), spread evenly over +-1.5 units.
-void add(std::vector<std::uint64_t>& pulses, int n, int units, std::uint64_t unit = 16) {
-  for (int i = 0; i < n; ++i)
-    pulses.push_back(
-        (static_cast<std::uint64_t>(units) * 16 + static_cast<std::uint64_t>(i % 7) * 8 - 24) *
-        unit / 16);
+// `n` pulses around `units` TAP units (of `unit` half cycles), spread evenly over +-`spread`
+// half units.
+void add(std::vector<std::uint64_t>& pulses, int n, int units, std::uint64_t unit = 16,
+         int spread = 3) {
+  for (int i = 0; i < n; ++i) {
+    const int off = (i % (2 * spread + 1) - spread) * 8;
+    pulses.push_back(static_cast<std::uint64_t>(units * 16 + off) * unit / 16);
+  }
 }
 
 // A loader that names no lengths has each block cleaned at the peaks its own pulses show.
@@ -462,7 +464,7 @@ TEST(Cleaning, LengthsLearnedFromABlocksOwnPulses) {
     bool half_waves;
     std::vector<double> lengths;  // empty: none to learn, kept as recorded
   };
-  std::vector<Row> rows(4);
+  std::vector<Row> rows(5);
   rows[0] = {"two lengths, with a sync and a short tone of lengths of their own",
              {},
              false,
@@ -471,11 +473,20 @@ TEST(Cleaning, LengthsLearnedFromABlocksOwnPulses) {
   add(rows[0].pulses, 400, 0x5A);
   add(rows[0].pulses, 10, 0x40);
   add(rows[0].pulses, 15, 0x90);
-  rows[1] = {
-      "one length in two close peaks (a deck's uneven halves)", {}, false, {0x32 * 16, 0x5A * 16}};
-  add(rows[1].pulses, 250, 0x2E);
-  add(rows[1].pulses, 350, 0x33);
+  rows[1] = {"one length in two sharp peaks 11 % apart (a deck's uneven halves)",
+             {},
+             false,
+             {0x33 * 16, 0x5A * 16}};
+  add(rows[1].pulses, 250, 0x2E, 16, 0);
+  add(rows[1].pulses, 350, 0x33, 16, 0);
   add(rows[1].pulses, 400, 0x5A);
+  rows[4] = {"one length in two wide peaks 18 % apart, no valley between them",
+             {},
+             false,
+             {0x32 * 16, 0x5A * 16}};
+  add(rows[4].pulses, 250, 0x2C, 16, 6);
+  add(rows[4].pulses, 350, 0x34, 16, 6);
+  add(rows[4].pulses, 400, 0x5A);
   rows[2] = {"half waves: lengths in units of 8 half cycles", {}, true, {0x31 * 8, 0x5B * 8}};
   add(rows[2].pulses, 600, 0x31, 8);
   add(rows[2].pulses, 400, 0x5B, 8);
