@@ -128,10 +128,10 @@ TEST(Follow, ReadsWhatTheWriterWroteAndEndsWhenItIsDone) {
   for (const Row& row : rows) {
     SCOPED_TRACE(row.what);
     Writer writer(row.start, row.writing, row.steps);
-    std::vector<std::uint64_t> progress;
+    int progressed = 0;
     Follow follow(
         writer, {row.idle}, [&] { return writer.clock; }, [&] { return writer.signal; },
-        [&](std::uint64_t at) { progress.push_back(at); });
+        [&] { ++progressed; });
     std::string read;
     std::uint8_t buffer[16];
     long long n = 0;
@@ -141,8 +141,7 @@ TEST(Follow, ReadsWhatTheWriterWroteAndEndsWhenItIsDone) {
     EXPECT_EQ(follow.end(), row.end);
     EXPECT_EQ(follow.error(), row.error);
     EXPECT_EQ(writer.waits, row.waits);
-    // Told how far it had read at each wait.
-    EXPECT_EQ(progress.size(), static_cast<std::size_t>(row.waits));
+    EXPECT_EQ(progressed, row.waits);  // the status line is looked at in each wait
   }
 }
 

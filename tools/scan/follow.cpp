@@ -7,7 +7,7 @@
 namespace tapewren::scan {
 
 Follow::Follow(platform::GrowingFile& file, const Settings& settings, std::function<double()> now,
-               std::function<int()> signal, std::function<void(std::uint64_t)> progress)
+               std::function<int()> signal, std::function<void()> progress)
     : file_(file),
       settings_(settings),
       now_(std::move(now)),
@@ -62,7 +62,7 @@ long long Follow::read(std::uint8_t* into, std::size_t max) {
       end_ = idle ? End::kIdle : End::kClosed;
       continue;
     }
-    if (progress_) progress_(offset_);
+    if (progress_) progress_();
     file_.wait(settings_.wait_ms);
   }
 }

@@ -29,9 +29,9 @@ class Follow : public io::ByteSource {
     int wait_ms = 100;  // the longest wait between looks
   };
   // `now` gives seconds on a steady clock; `signal` a termination request (0: none);
-  // `progress` is called while waiting, with the bytes read so far.
+  // `progress` is called at each wait.
   Follow(platform::GrowingFile& file, const Settings& settings, std::function<double()> now,
-         std::function<int()> signal, std::function<void(std::uint64_t)> progress = {});
+         std::function<int()> signal, std::function<void()> progress = {});
 
   // Waits until there is something to read or an end.
   long long read(std::uint8_t* into, std::size_t max) override;
@@ -44,7 +44,7 @@ class Follow : public io::ByteSource {
   Settings settings_;
   std::function<double()> now_;
   std::function<int()> signal_;
-  std::function<void(std::uint64_t)> progress_;
+  std::function<void()> progress_;
   End end_ = End::kNone;
   std::string error_;
   std::uint64_t offset_ = 0, seen_ = 0;  // read; the longest it was seen

@@ -113,8 +113,8 @@ double steady_seconds() {
 // growth, or by a termination request, which ends it as if it were whole (`ended` says which).
 template <typename Start, typename Use>
 Exit follow(const Options& opt, const std::string& path, rec::ReadSettings rs, Channel& channel,
-            std::string& error, Follow::End& ended,
-            const std::function<void(std::uint64_t)>& progress, Start start, Use use) {
+            std::string& error, Follow::End& ended, const std::function<void()>& progress,
+            Start start, Use use) {
   std::unique_ptr<platform::GrowingFile> file;
   const double since = steady_seconds();
   for (bool told = false;;) {
@@ -300,7 +300,7 @@ Outcome scan_recording(const Options& opt, const Input& input, Channel& channel)
   // loaders have recognised so far.
   const bool terminal = opt.follow && platform::output_is_terminal();
   double shown = 0;
-  const auto progress = [&](std::uint64_t) {
+  const std::function<void()> progress = [&] {
     const double now = steady_seconds();
     if (!terminal || !decoder || now - shown < 0.5) return;
     shown = now;
