@@ -141,7 +141,8 @@ struct Decoder::State : FileSink {
   std::uint64_t now = 0;   // half cycles from the start
   std::uint32_t half = 0;  // the first half of a pulse, when half waves are fed
   std::uint64_t half_offset = 0, half_time = 0;
-  std::array<Histogram, 4> tallies{};  // the histogram, in four parts
+  std::uint64_t input_end = 0, end_offset = 0;  // where the input, and its last whole pulse, end
+  std::array<Histogram, 4> tallies{};           // the histogram, in four parts
   std::uint64_t pulses = 0, block_pulses = 0, pause_pulses = 0;
   std::uint64_t pause_time = 0;
   std::uint64_t pause_start = 0, pause_end = 0;  // the pauses in a row being summed
@@ -217,6 +218,9 @@ struct Decoder::State : FileSink {
     half = first;
     half_offset = first_offset;
     half_time = first_time;
+    // Where the last whole pulse ends: the next pulse's start, whatever the batches are.
+    if (in.count > 0) input_end = std::max(in.end, in.offset[in.count - 1] + 1);
+    end_offset = half != 0 ? half_offset : input_end;
     pulses += k - carried;
     count = k;
     return carried;
@@ -265,7 +269,7 @@ struct Decoder::State : FileSink {
   void run(std::size_t first) {
     const std::size_t n = count;
     if (first >= n) return;
-    PulseBlock block{first, n, length, offset, time, now};
+    PulseBlock block{first, n, length, offset, time, now, end_offset};
     search.scan(block, pilots);
     pilots_found = search.found();
     for (std::size_t l = 0; l < loaders.size(); ++l) {
@@ -406,6 +410,7 @@ void Decoder::finish() {
   if (s.half != 0) {  // a half wave left over is a pulse of its own
     const std::size_t first = s.carry();
     s.whole(s.count++, 2 * std::uint64_t{s.half}, s.half_offset, s.half_time, s.half);
+    s.end_offset = s.input_end;
     ++s.pulses;
     s.half = 0;
     s.observe(first);
@@ -414,7 +419,7 @@ void Decoder::finish() {
   // Pilots still going on end with the recording: an empty pulse ends them.
   const std::size_t first = s.carry();
   s.length[s.count] = 0;
-  s.offset[s.count] = s.count > 0 ? s.offset[s.count - 1] : 0;
+  s.offset[s.count] = s.end_offset;  // where the last pulse ends
   s.time[s.count] = s.now;
   ++s.count;
   s.run(first);

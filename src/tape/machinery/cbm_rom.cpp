@@ -166,7 +166,8 @@ std::size_t RomLoader::take(const PulseBlock& block, std::size_t from) {
     const Class c = classes_.classify(p);
     if (c != PulseClasses::kNone) classes_.track(c, p);
     const std::uint64_t end = block.time[i] + p;
-    last_offset_ = i + 1 < n ? block.offset[i + 1] : block.offset[i] + 1;
+    last_offset_ =
+        i + 1 < n ? block.offset[i + 1] : std::max(block.end_offset, block.offset[i] + 1);
     switch (state_) {
       case State::kIdle:
         return i;

@@ -26,7 +26,8 @@ struct PulseBlock {
   const std::uint32_t* length = nullptr;
   const std::uint64_t* offset = nullptr;
   const std::uint64_t* time = nullptr;
-  std::uint64_t end_time = 0;  // when the last pulse ends
+  std::uint64_t end_time = 0;    // when the last pulse ends
+  std::uint64_t end_offset = 0;  // where the last pulse ends in the input
 };
 
 // A stretch the search found where a block may begin.

@@ -92,7 +92,7 @@ class TurboLoader : public LoaderDecoder {
         continue;
       }
       last_end_ = bit_end_ = b.time[i] + b.length[i];
-      last_offset_ = i + 1 < b.count ? b.offset[i + 1] : b.offset[i] + 1;
+      last_offset_ = i + 1 < b.count ? b.offset[i + 1] : std::max(b.end_offset, b.offset[i] + 1);
       after_time_ = i + 1 < b.count ? b.time[i + 1] : b.end_time;
       if (!self().byte(bits_.byte(), b, i)) {
         engaged_ = false;
