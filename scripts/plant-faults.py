@@ -1526,6 +1526,11 @@ FAULTS = [
      "(settings_.live && out.count > 0)", "false"),
     ("follow-not-flushed", "tools/scan/scan.cpp", "if (opt.follow) channels[0]->flush_each();", ""),
     ("follow-signal-exit-ok", "tools/scan/job.cpp", "outcome.code = cli::signalled(signal);", ""),
+    ("follow-status-never", "tools/scan/job.cpp",
+     "const bool terminal = opt.follow && platform::output_is_terminal();",
+     "const bool terminal = false;"),
+    ("follow-status-left-standing", "tools/scan/channel.hpp",
+     "      clear_status();\n      write(to_err, text);", "      write(to_err, text);"),
     ("guard-copies-not-compared", "src/clean/clean.cpp",
      "copies_kept(was.header, now.header) && copies_kept(was.body, now.body);", "true;"),
 ]

@@ -404,6 +404,8 @@ TEST(Scan, FollowsARecordingWhileItIsMade) {
   const std::string waiting =
       "tapewren-scan: " + file_arg(dump) + ": note: not there yet: waiting for it to be made\n";
   ASSERT_TRUE(eventually([&] { return text(scan.err()) == waiting; })) << scan.err();
+  Child json(command("scan", {"--follow", "--json", file_arg(dump)}), dir);  // objects as they come
+  ASSERT_TRUE(eventually([&] { return text(json.err()) == waiting; })) << json.err();
   Child recorder(command("record", {kWine ? "COM5" : device.port(), file_arg(dump)}), dir);
   EXPECT_EQ(prompt(device), bytes("u 1 0 0\r"));
   device.send("OK\r\n");
@@ -419,6 +421,8 @@ TEST(Scan, FollowsARecordingWhileItIsMade) {
     return eventually([&] { return text(scan.out()).find(line) != std::string::npos; });
   };
   EXPECT_TRUE(shown(one)) << scan.out() << scan.err();
+  EXPECT_TRUE(eventually([&] { return json.out().find("\"name\":\"ONE\"") != std::string::npos; }))
+      << json.out();
   EXPECT_EQ(text(scan.out()).find(two), std::string::npos);
   // The second, but for its last pause's 58 bytes; they go in one read of 64 bytes with the
   // start of the terminator, whose last byte comes in a read of its own.
@@ -445,6 +449,14 @@ TEST(Scan, FollowsARecordingWhileItIsMade) {
   EXPECT_NE(text(scan.out()).find("(assumed: a file being written is not read twice to guess)"),
             std::string::npos);
   EXPECT_EQ(text(scan.err()), waiting);
+  EXPECT_EQ(json.wait_exit(), 0);
+  // The same objects, where each file begins and ends too, whatever pieces it came in.
+  std::string objects = text(json.out());
+  const std::string assumed = "assumed: a file being written is not read twice to guess";
+  const auto at = objects.find(assumed);
+  ASSERT_NE(at, std::string::npos);
+  objects.replace(at, assumed.size(), "guessed from the pulses");
+  EXPECT_EQ(objects, run(dir, "scan", {"--json", file_arg(dump)}).out);
 }
 
 // A dump that stops growing while the recorder still holds it ends a scan given --idle, with
@@ -491,6 +503,37 @@ TEST(Scan, FollowEndsWhenTheFileStopsGrowingOrOnCtrlC) {
 }
 
 #if !defined(TAPEWREN_UNDER_WINE)
+// At a terminal, while it waits, a status line says how far the recording has come; it is
+// taken away before the summary is written.
+TEST(Scan, FollowShowsHowFarTheRecordingHasComeAtATerminal) {
+  TempDir dir;
+  synth::TapeWriter writer;
+  writer.gap();
+  writer.add({synth::Encoding::kStandard, 1, "ONE", Bytes(300, 0x11), 0x0801});
+  writer.gap();
+  const std::string dump = dir.path("side_a.dmp");
+  const int held = open(dump.c_str(), O_WRONLY | O_CREAT | O_EXCL, 0644);  // a writer holds it
+  ASSERT_GE(held, 0);
+  ASSERT_EQ(write(held, writer.words().data(), writer.words().size()),
+            static_cast<ssize_t>(writer.words().size()));
+  Options terminal;
+  terminal.stdin_mode = Stdin::kTerminal;
+  terminal.stdout_on_terminal = true;
+  Child scan(command("scan", {"--follow", "--idle", "2", dump}), dir, terminal);
+  EXPECT_EQ(scan.wait_exit(), 0) << scan.err();
+  close(held);
+  std::string screen = scan.screen();
+  screen.erase(std::remove(screen.begin(), screen.end(), '\r'), screen.end());  // the pty's
+  const auto line = screen.find(" ONE "), shown = screen.find(" of tape so far, ");
+  const auto summary = screen.find("1 files: 1 ok");
+  ASSERT_NE(shown, std::string::npos) << screen;
+  EXPECT_LT(line, shown);
+  EXPECT_LT(shown, summary);
+  // The status, then blanks over it, then the summary.
+  const std::string rest = screen.substr(shown, summary - shown);
+  EXPECT_NE(rest.find("% recognised; 1 files, 0 bad or incomplete    "), std::string::npos) << rest;
+}
+
 // A real tape played by the simulator, its name shown live, converted back byte for byte.
 TEST(Chain, SimulatorRecorderConverterGiveBackTheTape) {
   TAPEWREN_NEEDS_REAL_TAPES();

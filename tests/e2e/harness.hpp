@@ -216,6 +216,7 @@ struct Options {
   long process_limit = -1;
   // RLIMIT_AS in bytes, with RLIMIT_STACK at 8 MiB: the size of every thread's stack.
   long address_space_limit = -1;
+  bool stdout_on_terminal = false;  // with a terminal on standard input: output goes there too
 };
 
 // A program run in a session of its own, its standard output and error in files.
@@ -237,7 +238,10 @@ class Child {
     if ((pid_ = fork()) < 0) throw std::runtime_error("fork");
     if (pid_ == 0) {
       setsid();
-      dup2(out[1] >= 0 ? out[1] : open(out_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644), 1);
+      dup2(o.stdout_on_terminal && slave_ >= 0 ? slave_
+           : out[1] >= 0                       ? out[1]
+                         : open(out_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644),
+           1);
       dup2(open(err_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644), 2);
       dup2(o.stdin_mode == Stdin::kPipe ? in[0]
            : slave_ >= 0                ? slave_
@@ -327,6 +331,18 @@ class Child {
     if (stdin_ >= 0) close(stdin_);
     stdin_ = -1;
   }
+  // What the program wrote to the terminal so far (with stdout_on_terminal).
+  std::string screen() {
+    char buffer[4096];
+    for (;;) {
+      pollfd p{term_, POLLIN, 0};
+      if (term_ < 0 || poll(&p, 1, 0) <= 0) break;
+      const ssize_t n = ::read(term_, buffer, sizeof buffer);
+      if (n <= 0) break;
+      screen_.append(buffer, static_cast<std::size_t>(n));
+    }
+    return screen_;
+  }
   unsigned terminal_modes() const {  // c_lflag of the terminal on standard input
     termios tio{};
     return slave_ >= 0 && tcgetattr(slave_, &tio) == 0 ? tio.c_lflag : 0;
@@ -353,6 +369,7 @@ class Child {
   pid_t pid_ = -1;
   std::string out_, err_;
   int stdin_ = -1, term_ = -1, slave_ = -1, status_ = 0;
+  std::string screen_;
   bool reaped_ = false;
   rusage usage_{};
 };
