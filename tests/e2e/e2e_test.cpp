@@ -500,6 +500,18 @@ TEST(Scan, FollowEndsWhenTheFileStopsGrowingOrOnCtrlC) {
   device.send("OK!\r\n> ");
   EXPECT_EQ(recorder.wait_exit(), 0);
   EXPECT_TRUE(read_bytes(dump) == tape);
+  // One file, as it is written: not two, not a pipe; --idle only with it.
+  const std::string one_file =
+      "tapewren-scan: --follow reads one recording file as it is written (a pipe is read as it "
+      "comes without it)";
+  for (const auto& [args, message] : std::vector<std::pair<std::vector<std::string>, std::string>>{
+           {{"--follow", file_arg(dump), file_arg(dump)}, one_file},
+           {{"--follow", "-"}, one_file},
+           {{"--idle", "3", file_arg(dump)}, "tapewren-scan: --idle goes with --follow"}}) {
+    const Outcome refused = run(dir, "scan", args);
+    EXPECT_EQ(refused.code, 2);
+    EXPECT_EQ(refused.err.substr(0, refused.err.find('\n')), message);
+  }
 }
 
 #if !defined(TAPEWREN_UNDER_WINE)

@@ -236,9 +236,11 @@ Exit parse(int argc, char** argv, Options& opt, bool& done) {
                                        ".tap, .dmp, .raw or .wav");
   if (opt.idle > 0 && !opt.follow) return cli::usage_error(kTool, "--idle goes with --follow");
   std::error_code folder;
-  if (opt.follow && (opt.inputs.size() != 1 || several || opt.recursive ||
+  if (opt.follow && (opt.inputs.size() != 1 || several || opt.recursive || opt.inputs[0] == "-" ||
                      fs::is_directory(opt.inputs[0], folder)))
-    return cli::usage_error(kTool, "--follow reads one recording as it is written");
+    return cli::usage_error(kTool,
+                            "--follow reads one recording file as it is written (a pipe is read "
+                            "as it comes without it)");
   opt.files |=
       (!opt.extract.empty() || !opt.d64.empty() || !opt.t64.empty() || opt.follow) && !opt.json;
   return Exit::kOk;
