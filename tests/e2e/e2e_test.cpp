@@ -544,6 +544,7 @@ TEST(Scan, FollowShowsHowFarTheRecordingHasComeAtATerminal) {
   // The status, then blanks over it, then the summary.
   const std::string rest = screen.substr(shown, summary - shown);
   EXPECT_NE(rest.find("% recognised; 1 files, 0 bad or incomplete    "), std::string::npos) << rest;
+  EXPECT_EQ(rest.substr(rest.size() - 4), "    ") << rest;  // the last one too
 }
 
 // A real tape played by the simulator, its name shown live, converted back byte for byte.
