@@ -1454,7 +1454,7 @@ FAULTS = [
      "if (p > 2 * longest || p < shortest / 2) return length;", ""),
     ("clean-no-filler-after", "src/clean/clean.hpp", "        extending_ = true;\n", "\n"),
     ("clean-repair-skipped", "src/clean/clean.cpp",
-     "        if (s.learned || !repairable(f, b)) continue;\n", "        continue;\n"),
+     "        if (s.learned || !repairable(f, b, index)) continue;\n", "        continue;\n"),
     ("clean-repeat-countdown-for-first", "src/clean/clean.cpp",
      "block.copy == 2,", "block.copy == 1,"),
     ("clean-lead-in-not-padded", "src/clean/clean.hpp",
@@ -1498,6 +1498,14 @@ FAULTS = [
      "        ++at_;"),
     ("scan-clean-without-merge", "tools/scan/scan.cpp",
      "if (!opt.clean.empty() && !opt.merge)", "if (false)"),
+    # a data file's records written again from the repeat
+    ("records-not-kept", "src/tape/machinery/cbm_rom.cpp",
+     "    f.records.insert(f.records.end(), p.begin(), p.end());\n", "\n"),
+    ("clean-record-index-over-both-copies", "src/clean/clean.cpp",
+     "records[b.copy == 2]++", "records[0]++"),
+    ("clean-record-as-its-contents", "src/clean/clean.cpp",
+     "role == \"record\" ? std::vector<std::uint8_t>(at, at + kRecord)",
+     "role == \"record\" ? std::vector<std::uint8_t>(at + 1, at + kRecord)"),
     # lengths learned from a block's own pulses
     ("learned-none", "src/clean/clean.cpp", "s.learned = s.classes == 0;", "s.learned = false;"),
     ("learned-whole-wave-unit", "src/clean/clean.cpp",

@@ -20,28 +20,36 @@ bool sound(const tape::TapeFile& file, const tape::BlockRead& block) {
   return s.checksum_ok || (!file.loader->checksum && file.verdict != tape::Verdict::kBad);
 }
 
-// A damaged copy of a ROM-loader block whose file the repeat repaired: its bytes are known.
-// A data file's records are not (its contents end at their first 0x00).
-bool repairable(const tape::TapeFile& file, const tape::BlockRead& block) {
+constexpr std::size_t kRecord = 192;  // a ROM block's payload: a header's, a data file's record
+
+// A damaged copy of a ROM-loader block whose file the repeat repaired: its bytes are known
+// (`record`: which of a data file's records it is).
+bool repairable(const tape::TapeFile& file, const tape::BlockRead& block, std::size_t record) {
   if (!file.loader->copies || file.verdict != tape::Verdict::kRepaired) return false;
   if (block.end_offset <= block.offset) return false;
   const std::string role = block.role;
-  return (role == "header" && file.header_bytes.size() == 192) ||
+  return (role == "header" && file.header_bytes.size() == kRecord) ||
          (role == "data" && file.kind == tape::Kind::kProgram &&
-          file.data.size() == static_cast<std::size_t>(file.end - file.start));
+          file.data.size() == static_cast<std::size_t>(file.end - file.start)) ||
+         (role == "record" && file.kind == tape::Kind::kDataFile &&
+          file.records.size() == kRecord * static_cast<std::size_t>(file.body_blocks) &&
+          record < static_cast<std::size_t>(file.body_blocks));
 }
 
 // The copy as it should be, in the exact encoder's pulses (half waves: each pulse as two).
 std::vector<std::uint32_t> rom_copy(const tape::TapeFile& file, const tape::BlockRead& block,
-                                    int machine, bool half_waves) {
+                                    std::size_t record, int machine, bool half_waves) {
   synth::TapeLayout layout;
   layout.exact = true;
   layout.vic20 = machine == 1;
   layout.both_edges = half_waves;
   synth::TapeWriter writer(layout);
-  const bool header = std::string(block.role) == "header";
-  writer.rom_copy(header ? file.header_bytes : file.data, block.copy == 2,
-                  file.loader->machine == 2);
+  const std::string role = block.role;
+  const auto at = file.records.begin() + static_cast<long>(record * kRecord);
+  writer.rom_copy(role == "header"   ? file.header_bytes
+                  : role == "record" ? std::vector<std::uint8_t>(at, at + kRecord)
+                                     : file.data,
+                  block.copy == 2, file.loader->machine == 2);
   const auto& words = writer.words();
   std::vector<std::uint32_t> pulses;
   for (std::size_t i = 0; i + 1 < words.size(); i += 2)
@@ -68,13 +76,16 @@ std::vector<Stretch> plan(const std::vector<tape::TapeFile>& files, int machine,
       if (v != 0) s.ideal[static_cast<std::size_t>(s.classes++)] = (half_waves ? 8.0 : 16.0) * v;
     s.learned = s.classes == 0;
     s.file = i;
+    std::array<std::size_t, 2> records{};  // of each copy, so far
     for (const tape::BlockRead& b : f.blocks) {
       Stretch block = s;
       block.begin = b.offset;
       block.end = b.end_offset;
+      const bool record = std::string(b.role) == "record";
+      const std::size_t index = record ? records[b.copy == 2]++ : 0;
       if (!sound(f, b)) {
-        if (s.learned || !repairable(f, b)) continue;
-        block.replacement = rom_copy(f, b, machine, half_waves);
+        if (s.learned || !repairable(f, b, index)) continue;
+        block.replacement = rom_copy(f, b, index, machine, half_waves);
         block.lead_in = static_cast<std::uint32_t>(s.ideal[0]);
       }
       out.push_back(std::move(block));
@@ -463,6 +474,7 @@ bool merge_clean(const std::vector<Source>& sources, const std::vector<tape::Mer
         if (base && m.parts.size() == 1 && base->loader->copies && tape::is_good(m.file)) {
           tape::TapeFile rebuilt = *base;
           rebuilt.data = m.file.data;
+          rebuilt.records.clear();  // a data file's records were not merged: not written again
           if (m.file.header_bytes.size() == 192) rebuilt.header_bytes = m.file.header_bytes;
           rebuilt.verdict = tape::Verdict::kRepaired;
           const std::vector<Stretch> copies =

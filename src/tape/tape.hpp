@@ -115,7 +115,10 @@ struct TapeFile {
   std::vector<std::uint8_t> header_bytes;  // the header block's payload, where it has one
   std::uint16_t start = 0, end = 0;        // load address, end address (exclusive)
   std::vector<std::uint8_t> data;          // the program's bytes, or a data file's contents
-  BlockReport header, body;                // body: the data block (summed over a data file's)
+  // A data file's record blocks as read (or repaired from the repeat), each payload whole:
+  // its type byte and 191 bytes, what follows the contents' end too.
+  std::vector<std::uint8_t> records;
+  BlockReport header, body;  // body: the data block (summed over a data file's)
   int body_blocks = 0;
   Verdict verdict = Verdict::kOk;
   Proof proof = Proof::kChecksum;

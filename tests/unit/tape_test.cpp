@@ -566,6 +566,14 @@ TEST(Cleaning, RomCopiesRepairedFromTheirRepeats) {
      " ROM        program   PROGRAM          $0801 $092D   300  ok ok   1e ok   repaired (1 bytes from the repeat)\n",
      " ROM        program   PROGRAM          $0801 $092D   300  ok ok   ok ok   ok\n", 1, 4,
      [] { synth::TapeLayout l = speed_of(0.95); l.both_edges = true; return l; }()},
+    {"a data file, a byte bad in each record's first copy: the records written again",
+     [] { synth::TapeFile f{Encoding::kStandard, 4, "DATA", {}, 0x033C};
+          for (int i = 0; i < 300; ++i) f.data.push_back(static_cast<std::uint8_t>(i % 255 + 1));
+          f.parity_errors = {{1, 100}};  // byte 100 of each record's first copy
+          return f; }(), 0,
+     " ROM        data file DATA                           300  ok ok   2e ok   repaired (2 bytes from the repeat) (ends at its first 0x00, byte 300 of 382)\n",
+     " ROM        data file DATA                           300  ok ok   ok ok   ok (ends at its first 0x00, byte 300 of 382)\n", 2, 6,
+     speed_of(0.95)},
     {"a byte bad in both copies", damaged(Encoding::kStandard, 0x0801, {{1, 9}, {2, 9}}), 0,
      " ROM        program   PROGRAM          $0801 $092D   300  ok ok   1e 1e   bad\n",
      " ROM        program   PROGRAM          $0801 $092D   300  ok ok   1e 1e   bad\n", 0, 0,

@@ -457,6 +457,7 @@ void RomFiles::close_data_file() {
     const auto p = m.payload();
     add_checks(f, m, 1, records.size());  // the record's type byte is no data
     records.insert(records.end(), p.begin() + 1, p.end());
+    f.records.insert(f.records.end(), p.begin(), p.end());
     for (int c = 0; c < 2; ++c) {
       const CopyReport& r = m.report.copy[c];
       CopyReport& sum = f.body.copy[c];
