@@ -154,6 +154,7 @@ struct Decoder::State : FileSink {
   double seconds(std::uint64_t half_cycles) const override {
     return static_cast<double>(half_cycles) / (2 * clock());
   }
+  bool keeps_bounds() const override { return settings.byte_bounds; }
   void file(TapeFile&& f) override {
     // A loader that only one machine has tells the machine, unless it was given; the loaders
     // of other machines stop, and what they hold back is not a file of this tape.

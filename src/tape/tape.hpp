@@ -91,6 +91,11 @@ struct BlockRead {
   std::size_t size = 0;                       // the bytes read, its check byte left out
   CopyReport state;
   std::vector<std::uint32_t> bad;  // which of its bytes failed
+  // Asked for (DecoderSettings::byte_bounds): the bytes its loader read, from its pilot (or
+  // the block before) on, and where each ends in the input, so that several recordings' reads
+  // of one block can be pieced together at a byte. Empty where its loader has no such bytes.
+  std::vector<std::uint8_t> stream;
+  std::vector<std::uint64_t> ends;
 };
 
 // A check byte over a stretch of a file's data, so that data put together from several
@@ -193,6 +198,7 @@ struct DecoderSettings {
   // The names of the loaders to run (LoaderInfo::name); empty: every registered one.
   std::vector<std::string> loaders;
   PulseObserver* observer = nullptr;  // also told the pulses read, if set
+  bool byte_bounds = false;           // turbo blocks keep their bytes (BlockRead::stream)
 };
 
 class Decoder {

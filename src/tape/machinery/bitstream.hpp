@@ -25,6 +25,8 @@ struct BitFormat {
 class BitStream {
  public:
   using Format = BitFormat;
+  // A byte's last pulse ends it (a pulse is a bit): blocks can be pieced together at a byte.
+  static constexpr bool kBytesEndOnPulses = true;
   explicit BitStream(const BitFormat& format) : format_(format) { reset_format(); }
 
   // The pilot at about the right speed (a deck 35 % off is still taken): the classes start

@@ -21,6 +21,8 @@ struct HalfWaveFormat {
 class HalfWaveBits {
  public:
   using Format = HalfWaveFormat;
+  // A pulse's half waves may be two bytes' bits: a block cannot be cut between its bytes.
+  static constexpr bool kBytesEndOnPulses = false;
   using Step = BitStream::Step;
 
   explicit HalfWaveBits(const Format& format) : format_(format) {}

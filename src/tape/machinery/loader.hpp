@@ -65,6 +65,8 @@ class FileSink {
   virtual void span(std::uint64_t start, std::uint64_t end, std::uint64_t pulses) = 0;
   // Seconds at this time from the start.
   virtual double seconds(std::uint64_t half_cycles) const = 0;
+  // Whether blocks keep the bytes read for them (BlockRead::stream).
+  virtual bool keeps_bounds() const { return false; }
 };
 
 class LoaderDecoder {

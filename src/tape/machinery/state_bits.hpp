@@ -23,6 +23,9 @@ struct StateBitFormat {
 class StateBits {
  public:
   using Format = StateBitFormat;
+  // A byte's last pulse ends it (each pulse's bits are whole): blocks can be pieced together at a
+  // byte.
+  static constexpr bool kBytesEndOnPulses = true;
   using Step = BitStream::Step;
 
   explicit StateBits(const Format& format) : format_(format) {}

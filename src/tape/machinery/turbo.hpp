@@ -53,13 +53,18 @@ class TurboLoader : public LoaderDecoder {
   // `sync`: the pilot byte and sync its blocks begin with, where they begin so.
   TurboLoader(const LoaderInfo& info, FileSink& sink, const typename Bits::Format& bits,
               const PilotSync& sync = {})
-      : info_(info), sink_(sink), bits_(bits), pilot_sync_(sync) {}
+      : info_(info),
+        sink_(sink),
+        bits_(bits),
+        pilot_sync_(sync),
+        bounds_(Bits::kBytesEndOnPulses && sink.keeps_bounds()) {}
 
   bool engage(const Pilot& pilot, std::size_t from) override {
     if (!bits_.start(pilot)) return false;
     settle(false);  // a structure left unfinished before this pilot: it was none
     if (!self().accepts(pilot)) return false;
     engaged_ = true;
+    trace_.clear();
     new_chain();
     begin_span(pilot.offset, pilot.time, pilot.count - (pilot.end - from));
     return true;
@@ -94,6 +99,7 @@ class TurboLoader : public LoaderDecoder {
       last_end_ = bit_end_ = b.time[i] + b.length[i];
       last_offset_ = i + 1 < b.count ? b.offset[i + 1] : std::max(b.end_offset, b.offset[i] + 1);
       after_time_ = i + 1 < b.count ? b.time[i + 1] : b.end_time;
+      if (bounds_) trace_.emplace_back(bits_.byte(), last_offset_);
       if (!self().byte(bits_.byte(), b, i)) {
         engaged_ = false;
         return i + 1;
@@ -351,6 +357,13 @@ class TurboLoader : public LoaderDecoder {
   BlockRead read(std::uint16_t start, std::size_t size, const CopyReport& report,
                  std::uint64_t offset, std::uint64_t time) const {
     BlockRead r;
+    if (bounds_) {  // the bytes read for it, used up
+      for (const auto& [v, end] : trace_) {
+        r.stream.push_back(v);
+        r.ends.push_back(end);
+      }
+      trace_.clear();
+    }
     r.offset = offset;
     r.end_offset = std::max(offset, last_offset_);
     r.time = time;
@@ -469,6 +482,10 @@ class TurboLoader : public LoaderDecoder {
   std::uint64_t last_end_ = 0, last_offset_ = 0, bit_end_ = 0;
   double sum_threshold_ = 0;
   double spans_ = 0;
+  // Asked for: the bytes read since the last block, each with where it ends in the input
+  // (filled while reading, used up by `read`, which is const as the reports are).
+  bool bounds_ = false;
+  mutable std::vector<std::pair<std::uint8_t, std::uint64_t>> trace_;
 };
 
 // Where `code` first occurs in the bytes from `from` on, each -1 in it matching any byte; the
