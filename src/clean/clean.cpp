@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdlib>
 #include <limits>
 #include <memory>
 #include <string>
@@ -60,14 +61,14 @@ std::vector<std::uint32_t> rom_copy(const tape::TapeFile& file, const tape::Bloc
 }  // namespace
 
 std::vector<Stretch> plan(const std::vector<tape::TapeFile>& files, int machine, bool half_waves,
-                          const std::set<std::size_t>& raw) {
+                          const std::set<std::size_t>& raw, bool every) {
   std::vector<Stretch> out;
   for (std::size_t i = 0; i < files.size(); ++i) {
     const tape::TapeFile& f = files[i];
     // A file that stays bad or incomplete is kept as recorded whole: its good blocks at
     // nominal speed beside its bad ones at the deck's would only read worse.
-    if (!f.loader || raw.count(i) > 0 || f.verdict == tape::Verdict::kBad ||
-        f.verdict == tape::Verdict::kIncomplete)
+    if (!f.loader || raw.count(i) > 0 ||
+        (!every && (f.verdict == tape::Verdict::kBad || f.verdict == tape::Verdict::kIncomplete)))
       continue;
     const bool vic20 = machine == 1 && f.loader->vic20_pulses[0] != 0;
     const auto& lengths = vic20 ? f.loader->vic20_pulses : f.loader->pulses;
@@ -83,7 +84,7 @@ std::vector<Stretch> plan(const std::vector<tape::TapeFile>& files, int machine,
       block.end = b.end_offset;
       const bool record = std::string(b.role) == "record";
       const std::size_t index = record ? records[b.copy == 2]++ : 0;
-      if (!sound(f, b)) {
+      if (!every && !sound(f, b)) {
         if (s.learned || !repairable(f, b, index)) continue;
         block.replacement = rom_copy(f, b, index, machine, half_waves);
         block.lead_in = static_cast<std::uint32_t>(s.ideal[0]);
@@ -379,10 +380,20 @@ std::vector<std::uint32_t> Aligned::slice(std::uint64_t begin, std::uint64_t end
 std::vector<Stretch> splice(std::vector<Stretch> plan, const std::vector<Stretch>& splices) {
   std::vector<Stretch> out;
   for (Stretch& s : plan) {
-    const bool covered = std::any_of(splices.begin(), splices.end(), [&](const Stretch& c) {
-      return c.begin < c.end && s.begin < c.end && c.begin < s.end;
-    });
-    if (!covered) out.push_back(std::move(s));
+    // A block overlapping a splice (a pulse often ends one block and begins the next) is
+    // rewritten up to it or from it; one within it, or written again whole, goes.
+    bool gone = false;
+    for (const Stretch& c : splices) {
+      if (c.begin >= c.end || s.end <= c.begin || c.end <= s.begin) continue;
+      if (s.replacement.empty() && s.begin < c.begin && s.end <= c.end) {
+        s.end = c.begin;
+      } else if (s.replacement.empty() && c.begin <= s.begin && c.end < s.end) {
+        s.begin = c.end;
+      } else {
+        gone = true;
+      }
+    }
+    if (!gone) out.push_back(std::move(s));
   }
   out.insert(out.end(), splices.begin(), splices.end());
   std::sort(out.begin(), out.end(), [](const Stretch& a, const Stretch& b) {
@@ -398,6 +409,174 @@ namespace {
 // A block worth taking: read well, or whole where its loader has no check.
 bool usable(const tape::TapeFile& f) {
   return tape::is_good(f) || f.verdict == tape::Verdict::kUnverified;
+}
+
+// Whether a block read holds the merged file's bytes where it loads.
+bool agrees(const tape::TapeFile& block, const tape::TapeFile& merged) {
+  if (block.start < merged.start) return false;
+  const auto at = static_cast<std::size_t>(block.start - merged.start);
+  return at + block.data.size() <= merged.data.size() &&
+         std::equal(block.data.begin(), block.data.end(),
+                    merged.data.begin() + static_cast<long>(at));
+}
+
+// Where the next block after the one at `begin` begins in a recording (the largest value:
+// none); it may begin before that one ends, where the two share a pulse or a few.
+std::uint64_t next_block(const std::vector<tape::TapeFile>& files, std::uint64_t begin) {
+  std::uint64_t until = std::numeric_limits<std::uint64_t>::max();
+  for (const tape::TapeFile& f : files)
+    for (const tape::BlockRead& b : f.blocks)
+      if (b.offset > begin) until = std::min(until, b.offset);
+  return until;
+}
+
+// Where one read of a block lies against another's: the shift (a byte of `b` at index j is
+// the byte of `a` at j + shift) under which most of their bytes agree, nearest to their ends
+// lining up on a tie (their pilots' bytes read from where each search found it, their data
+// alike but for damage); false where fewer than nine in ten agree.
+bool line_up(const std::vector<std::uint8_t>& a, const std::vector<std::uint8_t>& b, long& shift) {
+  constexpr long kFurthest = 64;
+  const long ends = static_cast<long>(a.size()) - static_cast<long>(b.size());
+  long best = -1;
+  for (long d = ends - kFurthest; d <= ends + kFurthest; ++d) {
+    const long from = std::max(0L, -d),
+               to = std::min<long>(static_cast<long>(b.size()), static_cast<long>(a.size()) - d);
+    if (to - from < 16) continue;
+    long same = 0;
+    for (long j = from; j < to; ++j)
+      same += a[static_cast<std::size_t>(j + d)] == b[static_cast<std::size_t>(j)];
+    if (10 * same < 9 * (to - from)) continue;
+    if (same > best || (same == best && std::labs(d - ends) < std::labs(shift - ends))) {
+      best = same;
+      shift = d;
+    }
+  }
+  return best >= 0;
+}
+
+// A block that no recording read as merged, pieced together from their reads of it (`row`,
+// those that `may` give pulses) at the bounds of the bytes its loader read, each of its blocks
+// (`block`: the one) alike: the reads lined up, each byte as most of them read it (at least
+// two, more than for any other value, where more than one read it), taken from one that read
+// it so, changing recordings as seldom as can be; its pilot from the first byte's recording,
+// what follows its last byte (a trailer, up to that recording's next block) from the last's.
+// Empty where it cannot be; the tape it goes on is read back.
+std::vector<std::uint32_t> pieced(const std::vector<const tape::TapeFile*>& row,
+                                  const std::vector<bool>& may, const std::vector<Source>& sources,
+                                  const std::function<const Aligned*(std::size_t)>& snap,
+                                  std::size_t block = 0) {
+  std::vector<std::size_t> from;
+  for (std::size_t r = 0; r < row.size(); ++r) {
+    const tape::TapeFile* f = row[r];
+    if (may[r] && f && !f->blocks.empty() && f->blocks.size() > block &&
+        f->blocks[block].stream.size() >= 16 &&
+        (from.empty() ||
+         (f->start == row[from[0]]->start && f->blocks.size() == row[from[0]]->blocks.size())))
+      from.push_back(r);
+  }
+  if (from.size() < 2 || from.size() > 255) return {};
+  const auto stream = [&](std::size_t j) -> const std::vector<std::uint8_t>& {
+    return row[from[j]]->blocks[block].stream;
+  };
+  // Lined up against the longest read: where each read's first byte lies.
+  std::size_t longest = 0;
+  for (std::size_t j = 1; j < from.size(); ++j)
+    if (stream(j).size() > stream(longest).size()) longest = j;
+  std::vector<long> at(from.size(), 0);
+  std::vector<std::size_t> kept;
+  for (std::size_t j = 0; j < from.size(); ++j)
+    if (j == longest || line_up(stream(longest), stream(j), at[j])) kept.push_back(j);
+  if (kept.size() < 2) return {};
+  long first = 0, last = 0;
+  for (std::size_t j : kept) {
+    first = std::min(first, at[j]);
+    last = std::max(last, at[j] + static_cast<long>(stream(j).size()));
+  }
+  const auto size = static_cast<std::size_t>(last - first);
+  // The byte each read gives at each place (-1: none), and what most of them read there.
+  const auto byte_at = [&](std::size_t j, std::size_t p) {
+    const long i = static_cast<long>(p) + first - at[j];
+    return i < 0 || i >= static_cast<long>(stream(j).size())
+               ? -1
+               : stream(j)[static_cast<std::size_t>(i)];
+  };
+  std::vector<int> want(size, -1);
+  for (std::size_t p = 0; p < size; ++p) {
+    std::array<int, 256> count{};
+    int reads = 0, best = -1, second = 0;
+    for (std::size_t j : kept)
+      if (const int v = byte_at(j, p); v >= 0) {
+        ++reads;
+        ++count[static_cast<std::size_t>(v)];
+      }
+    for (int v = 0; v < 256; ++v) {
+      const int c = count[static_cast<std::size_t>(v)];
+      if (best < 0 || c > count[static_cast<std::size_t>(best)]) {
+        second = best < 0 ? 0 : std::max(second, count[static_cast<std::size_t>(best)]);
+        best = v;
+      } else {
+        second = std::max(second, c);
+      }
+    }
+    const int most = count[static_cast<std::size_t>(best)];
+    if (reads == 1 || (most >= 2 && most > second)) want[p] = best;
+  }
+  // The fewest changes of recording up to each byte, ending in each; a change goes to a read
+  // whose byte before is known to end where this one begins.
+  constexpr int kNever = std::numeric_limits<int>::max() / 2;
+  const std::size_t n = kept.size();
+  std::vector<int> cost(n, 0), next(n);
+  std::vector<std::vector<std::uint8_t>> came(size, std::vector<std::uint8_t>(n));
+  for (std::size_t p = 0; p < size; ++p) {
+    std::fill(next.begin(), next.end(), kNever);
+    for (std::size_t k = 0; k < n; ++k) {
+      const int v = byte_at(kept[k], p);
+      if (v < 0 || v != want[p]) continue;
+      const bool enters = p == 0 || byte_at(kept[k], p - 1) >= 0;
+      for (std::size_t i = 0; i < n; ++i) {
+        if (p > 0 && i != k && !enters) continue;
+        const int c = cost[i] + (i != k ? 1 : 0);
+        if (c < next[k]) {
+          next[k] = c;
+          came[p][k] = static_cast<std::uint8_t>(i);
+        }
+      }
+    }
+    std::swap(cost, next);
+  }
+  // The last byte's read gives the end: its own last byte there.
+  std::size_t k = n;
+  for (std::size_t i = 0; i < n; ++i)
+    if (cost[i] < kNever && byte_at(kept[i], size - 1) >= 0 && (k == n || cost[i] < cost[k])) k = i;
+  if (k == n) return {};
+  std::vector<std::size_t> pick(size);
+  for (std::size_t p = size; p-- > 0;) {
+    pick[p] = k;
+    k = came[p][k];
+  }
+  std::vector<std::uint32_t> out;
+  for (std::size_t p = 0; p < size;) {
+    std::size_t q = p;
+    while (q < size && pick[q] == pick[p]) ++q;
+    const std::size_t j = kept[pick[p]], r = from[j];
+    const tape::BlockRead& b = row[r]->blocks[block];
+    const auto index = [&](std::size_t place) {  // of the read's byte at a place
+      return static_cast<std::size_t>(static_cast<long>(place) + first - at[j]);
+    };
+    const Aligned* pulses = snap(r);
+    if (!pulses) return {};
+    const std::vector<std::uint32_t> piece =
+        pulses->slice(p == 0 ? b.offset : b.ends[index(p) - 1],
+                      q == size ? next_block(*sources[r].files, b.offset) : b.ends[index(q - 1)]);
+    out.insert(out.end(), piece.begin(), piece.end());
+    p = q;
+  }
+  if (block + 1 < row[from[0]]->blocks.size()) {  // its next block
+    const std::vector<std::uint32_t> rest = pieced(row, may, sources, snap, block + 1);
+    if (rest.empty()) return {};
+    out.insert(out.end(), rest.begin(), rest.end());
+  }
+  return out;
 }
 
 // The machine a recording's files tell, else the one it was decoded for.
@@ -445,13 +624,58 @@ bool merge_clean(const std::vector<Source>& sources, const std::vector<tape::Mer
     if (!group.open) return;
     if (group.inserted) {
       group.s.begin = group.s.end = at;
-    } else if (group.grown) {
-      group.s.end = std::max(group.s.end, at);
+    } else if (group.grown && at > group.s.begin) {
+      group.s.end = at;  // up to the next block, which may begin before the damaged one ends
     }
     group.s.fence = group.s.end;
     splices.push_back(std::move(group.s));
     group = Group{};
   };
+  // A block's pulses taken from recording `from` (n: pieced together), read there from
+  // `offset` to `until`: in place of the first recording's `in_place`, or missing there.
+  const auto take = [&](std::size_t from, std::uint64_t offset, std::uint64_t until,
+                        const std::vector<std::uint32_t>& pulses, const tape::TapeFile* in_place) {
+    ++out.taken;
+    const bool back_to_back = group.open && from < n && group.from == from && group.next == offset;
+    if (back_to_back || (!in_place && group.open)) {  // after the blocks taken just before
+      if (!back_to_back) group.s.replacement.push_back(pause);
+      group.s.replacement.insert(group.s.replacement.end(), pulses.begin(), pulses.end());
+      group.from = from;
+      group.next = until;
+      group.grown = group.grown || !group.inserted;
+      return;
+    }
+    if (in_place) close(in_place->offset);
+    group.open = true;
+    group.from = from;
+    group.next = until;
+    group.s.replacement = pulses;
+    if (in_place) {
+      group.s.begin = in_place->offset;
+      group.s.end = std::max(in_place->end_offset, in_place->offset + 1);
+      group.grown = true;  // what is left of a damaged block up to the next goes too
+    } else {
+      group.inserted = true;
+      group.s.replacement.insert(group.s.replacement.begin(), pause);
+    }
+  };
+  // Each recording's pulses with every block at its lengths, for pieces of damaged blocks.
+  std::vector<std::unique_ptr<Aligned>> snapped(n);
+  const std::function<const Aligned*(std::size_t)> snap = [&](std::size_t r) -> const Aligned* {
+    if (!snapped[r]) {
+      const Source& s = sources[r];
+      Cleaned c;
+      c.plan = plan(*s.files, machine[r], s.settings.half_waves, {}, true);
+      if (!learn(c.plan, s.replay, s.settings.half_waves) || !rewrite_all(c.plan, s.replay, c))
+        return nullptr;
+      snapped[r] = std::make_unique<Aligned>(align(s.replay, c.words));
+    }
+    return snapped[r].get();
+  };
+  std::vector<bool> alike(n);  // recordings whose pulses may go on the first's
+  for (std::size_t r = 0; r < n; ++r)
+    alike[r] = machine[r] == machine[0] &&
+               sources[r].settings.half_waves == sources[0].settings.half_waves;
   // A block the first recording read badly and no recording read well: a damaged block that
   // matched nothing (cut short, its size is another), whose good copies come right after.
   const tape::TapeFile* damaged = nullptr;
@@ -459,15 +683,14 @@ bool merge_clean(const std::vector<Source>& sources, const std::vector<tape::Mer
     for (const auto& row : m.parts) {
       const tape::TapeFile* base = row.empty() ? nullptr : row[0];
       if (base) close(base->offset);
-      if (base && tape::is_good(*base)) {  // cleaned with the first recording
-        damaged = nullptr;
+      if (base && usable(*base) && agrees(*base, m.file)) {
+        damaged = nullptr;  // cleaned with the first recording
         continue;
       }
       std::size_t from = n;
       for (std::size_t r = 1; r < row.size() && from == n; ++r)
-        if (row[r] && usable(*row[r]) && machine[r] == machine[0] &&
-            sources[r].settings.half_waves == sources[0].settings.half_waves)
-          from = r;
+        if (row[r] && alike[r] && usable(*row[r]) && agrees(*row[r], m.file)) from = r;
+      const tape::TapeFile* in_place = base ? base : damaged;
       if (from == n) {
         // A file of copies (the machine's own format) that only the merge recovers: its copies
         // written again from the merged bytes.
@@ -484,6 +707,15 @@ bool merge_clean(const std::vector<Source>& sources, const std::vector<tape::Mer
           damaged = nullptr;
           continue;
         }
+        const std::vector<std::uint32_t> pulses =
+            usable(m.file) ? pieced(row, alike, sources, snap) : std::vector<std::uint32_t>{};
+        if (!pulses.empty()) {
+          take(n, 0, 0, pulses, in_place);
+          ++out.pieced;
+          out.kept -= base || !in_place ? 0 : 1;
+          damaged = nullptr;
+          continue;
+        }
         out.kept += base ? 1 : 0;
         damaged = base ? base : damaged;
         continue;
@@ -491,33 +723,10 @@ bool merge_clean(const std::vector<Source>& sources, const std::vector<tape::Mer
       if (!clean_one(from)) return false;
       const tape::TapeFile& good = *row[from];
       // Up to the recording's next block: a chain's trailer goes with its last block.
-      std::uint64_t until = std::numeric_limits<std::uint64_t>::max();
-      for (const tape::TapeFile& f : *sources[from].files)
-        for (const tape::BlockRead& b : f.blocks)
-          if (b.offset >= good.end_offset) until = std::min(until, b.offset);
-      const std::vector<std::uint32_t> slice = aligned[from]->slice(good.offset, until);
-      ++out.taken;
-      if (group.open && group.from == from && group.next == good.offset) {
-        group.s.replacement.insert(group.s.replacement.end(), slice.begin(), slice.end());
-        group.next = until;
-        group.grown = true;
-        continue;
-      }
-      close(base ? base->offset : good.offset);  // not back to back: its own group
-      group.open = true;
-      group.from = from;
-      group.next = until;
-      group.s.replacement = slice;
-      const tape::TapeFile* in_place = base ? base : damaged;
-      if (in_place) {
-        group.s.begin = in_place->offset;
-        group.s.end = std::max(in_place->end_offset, in_place->offset + 1);
-        group.grown = true;  // what is left of a damaged block up to the next goes too
-        out.kept -= base ? 0 : 1;
-      } else {
-        group.inserted = true;
-        group.s.replacement.insert(group.s.replacement.begin(), pause);
-      }
+      const std::uint64_t until = next_block(
+          *sources[from].files, good.blocks.empty() ? good.offset : good.blocks.back().offset);
+      take(from, good.offset, until, aligned[from]->slice(good.offset, until), in_place);
+      out.kept -= base || !in_place ? 0 : 1;
       damaged = nullptr;
     }
   }

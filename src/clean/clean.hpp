@@ -46,9 +46,10 @@ constexpr std::uint64_t kExtension = 4096;
 // The blocks of `files` (in tape order) that are rewritten: each block that was read whole and
 // verified (a checksum, or, without one, its structure), unless its file is in `raw`.
 // `half_waves`: the input's pulses are half waves. A block whose loader names no lengths has
-// none yet (`learned`, no classes): `learn` finds them.
+// none yet (`learned`, no classes): `learn` finds them. `every`: every block with lengths, read
+// well or not, none written again (what a damaged block read well can be taken from).
 std::vector<Stretch> plan(const std::vector<tape::TapeFile>& files, int machine, bool half_waves,
-                          const std::set<std::size_t>& raw = {});
+                          const std::set<std::size_t>& raw = {}, bool every = false);
 
 // The pulse lengths a tape's block holds, from a histogram of its pulses: each peak that stands
 // apart from its neighbours (up to four), at the mean of the pulses around it, in whole TAP
@@ -210,13 +211,16 @@ struct Source {
 };
 
 // The merge's clean tape: the first recording cleaned, each of its blocks that it read badly
-// (or missed) taken, cleaned, from a recording of the same machine and edges that read it well,
-// in place (or, missed, before the next block it has, a second's pause on either side). Read
-// back: the merged files that are good and are not on it whole (by their index in `merged`).
+// (or missed) taken, cleaned, from a recording of the same machine and edges that read it as
+// merged, in place (or, missed, before the next block it has, a second's pause on either side).
+// A block that no recording read so is pieced together from their reads of it at the bounds
+// of its bytes (its loader keeps them: the recordings decoded with `byte_bounds`). Read back:
+// the merged files that are good and are not on it whole (by their index in `merged`).
 struct MergeCleaned {
   std::vector<std::uint8_t> words;
   int machine = 0;
   std::size_t good = 0, taken = 0, kept = 0;  // good merged files; blocks taken, kept as read
+  std::size_t pieced = 0;                     // of those taken, pieced together
   std::vector<std::size_t> missing;
 };
 bool merge_clean(const std::vector<Source>& sources, const std::vector<tape::MergedFile>& merged,

@@ -102,6 +102,7 @@ inline MergedTape merge_and_clean(const std::vector<std::vector<std::uint8_t>>& 
   t.files.reserve(takes.size());  // the sources point into it
   for (std::size_t r = 0; r < takes.size(); ++r) {
     sources[r].settings.half_waves = half_waves[r];
+    sources[r].settings.byte_bounds = true;
     t.files.push_back(decode(takes[r], sources[r].settings).files);
     pieces.push_back(tape::split_chains(t.files.back()));
     sources[r].files = &t.files[r];

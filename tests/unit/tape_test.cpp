@@ -860,6 +860,12 @@ TEST(Loaders, EachReadsItsOwnTapesAndNoOneElses) {
     const char* start = nullptr;  // when the damage moves the addresses shown
     const char* end = nullptr;
   };
+  // What the merge of three recordings, each with a bit flipped near the others', gives.
+  enum class Merge {
+    kPieced,    // the damaged block pieced together from the three: every file good
+    kUnpieced,  // merged good, its bits straddling bytes: not pieced, named missing
+    kBad,       // not merged good (read as another loader, or bad bytes unknown): the first kept
+  };
   struct Case {
     const char* what;
     synth::TapeFile file;
@@ -868,6 +874,7 @@ TEST(Loaders, EachReadsItsOwnTapesAndNoOneElses) {
     Damage flipped, dropout;
     // Where the damage splits a chain: the whole reports instead.
     std::vector<Line> flipped_lines = {}, dropout_lines = {};
+    Merge merge = Merge::kPieced;
   };
   // clang-format off
   const std::vector<Case> cases = {
@@ -987,7 +994,7 @@ TEST(Loaders, EachReadsItsOwnTapesAndNoOneElses) {
      {}, {"100", "cut", "incomplete", nullptr, "$4064"},
      {kVisiBoot, {0, 10, 1, "Visiload", "program", "", "$0347", "$0348", "1", "", "ok", "ok (no checksum)"},
       {0, 11, 1, "Visiload", "program", "", "$4000", "$4100", "256", "", "sum", "bad"},
-      {0, 12, 1, "Visiload", "program", "", "$4100", "$4258", "344", "", "ok", "ok (no checksum)"}}},
+      {0, 12, 1, "Visiload", "program", "", "$4100", "$4258", "344", "", "ok", "ok (no checksum)"}}, {}, Merge::kBad},
     {"Cyberload F3", turbo(Encoding::kCyberload, 0x4000, [](auto& f) { f.variant = 3; }),
      {{0, 10, 1, "Cyber F3", "program", "", "$4000", "$4258", "600", "", "ok", "ok"}}, 0, {}, {},
      {{0, 10, 1, "Cyber F3", "program", "", "$4000", "$4100", "256", "", "sum", "bad"},
@@ -1066,16 +1073,16 @@ TEST(Loaders, EachReadsItsOwnTapesAndNoOneElses) {
     {"Ocean New 2 (no boot file known): damaged, Freeload's reading of it shows", turbo(Encoding::kOceanNew2, 0x4000, same),
      {{0, 10, 1, "Ocean N2", "program", "", "$4000", "$4258", "600", "", "ok", "ok"}}, 0, {}, {},
      {{0, 10, 1, "Freeload", "program", "", "$4000", "$4258", "600", "", "sum", "bad"}},
-     {{0, 10, 1, "Freeload", "program", "", "$4000", "$4258", "101", "", "cut", "incomplete"}}},
+     {{0, 10, 1, "Freeload", "program", "", "$4000", "$4258", "101", "", "cut", "incomplete"}}, Merge::kBad},
     {"Ocean New 4, filler up to the page's end (no boot file known): damaged, Ocean New 1's reading of its head shows, cut short",
      turbo(Encoding::kOceanNew4, 0x4000, same),
      {{0, 10, 1, "Ocean N4", "program", "", "$4000", "$4258", "600", "", "ok", "ok"}}, 0, {}, {},
      {{0, 10, 1, "Ocean N1 T1", "program", "", "$00F8", "$5840", "769", "", "cut", "incomplete"}},
-     {{0, 10, 1, "Ocean N1 T1", "program", "", "$00F8", "$5840", "101", "", "cut", "incomplete"}}},
+     {{0, 10, 1, "Ocean N1 T1", "program", "", "$00F8", "$5840", "101", "", "cut", "incomplete"}}, Merge::kBad},
     {"Ocean New 4 without filler", turbo(Encoding::kOceanNew4, 0x4000, [](auto& f) { f.variant = 1; }),
      {{0, 10, 1, "Ocean N4", "program", "", "$4000", "$4258", "600", "", "ok", "ok"}}, 0, {}, {},
      {{0, 10, 1, "Ocean N1 T1", "program", "", "$00F8", "$5840", "601", "", "cut", "incomplete"}},
-     {{0, 10, 1, "Ocean N1 T1", "program", "", "$00F8", "$5840", "101", "", "cut", "incomplete"}}},
+     {{0, 10, 1, "Ocean N1 T1", "program", "", "$00F8", "$5840", "101", "", "cut", "incomplete"}}, Merge::kBad},
     {"Ocean New 3: pages after pilots of Gremlin GBH's pulses", turbo(Encoding::kOceanNew3, 0x4000, same),
      {{0, 10, 1, "Ocean N3", "program", "", "$4000", "$4300", "768", "", "ok", "ok"}}, 0,
      {"256", "sum", "bad", nullptr, "$4100"}, {"100", "cut", "incomplete", nullptr, "$4064"}},
@@ -1188,10 +1195,10 @@ TEST(Loaders, EachReadsItsOwnTapesAndNoOneElses) {
      {"600", "sum", "bad"}, {"100", "cut", "incomplete"}},
     {"Super Tape: half waves, a header and its data, each with its count of 1 bits", turbo(Encoding::kSuperTape, 0x4000, same),
      {{0, 10, 1, "Super Tape", "program", "GAME", "$4000", "$4258", "600", "ok", "ok", "ok"}}, 0,
-     {"600", "sum", "bad"}, {"100", "cut", "incomplete"}},
+     {"600", "sum", "bad"}, {"100", "cut", "incomplete"}, {}, {}, Merge::kUnpieced},
     {"Super Tape, its header's sync 0x3A: the loader ANDs it with 0xEF", turbo(Encoding::kSuperTape, 0x4000, [](auto& f) { f.sync_byte = 0x3A; }),
      {{0, 10, 1, "Super Tape", "program", "GAME", "$4000", "$4258", "600", "ok", "ok", "ok"}}, 0,
-     {"600", "sum", "bad"}, {"100", "cut", "incomplete"}},
+     {"600", "sum", "bad"}, {"100", "cut", "incomplete"}, {}, {}, Merge::kUnpieced},
   };
   // clang-format on
   for (const Case& c : cases) {
@@ -1292,6 +1299,48 @@ TEST(Loaders, EachReadsItsOwnTapesAndNoOneElses) {
       // there as recorded: nothing tells where they end.)
       const Summary& sum = back.summary;
       if (std::string(c.lines[c.damaged].verdict).rfind("unverified", 0) != 0) {
+        EXPECT_LT(sum.seconds - sum.block_seconds - sum.pause_seconds, 0.05) << "not recognised";
+      }
+    }
+    // Three recordings, each with a bit flipped in another of three bytes close together: none
+    // holds the file good, the merge does, and one clean tape of it holds every file good with
+    // the bytes written, the damaged block pieced together from the three (a ROM file's copies
+    // are repaired in each recording, and one of them is taken).
+    {
+      SCOPED_TRACE("pieced together from three recordings");
+      std::vector<Bytes> takes;
+      for (int r = 0; r < 3; ++r) {
+        synth::TapeFile file = c.file;
+        file.flip_bit = 300 + 3 * r;
+        synth::TapeLayout layout = speed_of(0.97 + 0.03 * r);
+        layout.seed = static_cast<std::uint32_t>(r + 11);
+        synth::TapeWriter writer(layout);
+        writer.gap();
+        writer.add(file);
+        writer.gap();
+        takes.push_back(writer.words());
+      }
+      synth::TapeWriter whole(speed_of(1));
+      whole.gap();
+      whole.add(c.file);
+      whole.gap();
+      const testing::MergedTape t = testing::merge_and_clean(takes, {false, false, false});
+      const auto back = decode(t.out.words);
+      if (c.merge != Merge::kPieced) {
+        EXPECT_EQ(t.out.pieced, 0u);
+        // The merged files line up with the report's lines here.
+        EXPECT_EQ(t.out.missing, c.merge == Merge::kUnpieced ? std::vector<std::size_t>{c.damaged}
+                                                             : std::vector<std::size_t>{});
+        EXPECT_EQ(columns(report(back.files)), columns(report(decode(takes[0]).files)));
+      } else {
+        EXPECT_TRUE(t.out.missing.empty()) << t.out.missing.size();
+        EXPECT_EQ(t.out.pieced, 1u);
+        EXPECT_EQ(columns(report(back.files)), columns(report(decode(whole.words()).files)));
+        ASSERT_LT(c.damaged, back.files.size());
+        const Bytes& got = back.files[c.damaged].data;
+        EXPECT_TRUE(got.size() >= c.file.data.size() &&
+                    std::equal(c.file.data.begin(), c.file.data.end(), got.begin()));
+        const Summary& sum = back.summary;
         EXPECT_LT(sum.seconds - sum.block_seconds - sum.pause_seconds, 0.05) << "not recognised";
       }
     }

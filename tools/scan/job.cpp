@@ -177,6 +177,7 @@ tape::DecoderSettings decoder_settings(const Options& opt, const Opened& in, Cha
   tape::DecoderSettings ds;
   ds.machine = opt.machine;
   ds.loaders = opt.loaders;
+  ds.byte_bounds = !opt.clean.empty();  // a merge's clean tape pieces blocks together at bytes
   assumed.machine = opt.machine >= 0 ? "given" : "assumed";
   const bool tap = reader.format() == rec::Format::kTap;
   const bool wav = reader.format() == rec::Format::kWav;

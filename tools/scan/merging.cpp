@@ -124,8 +124,11 @@ Exit clean_merge(const Options& opt, const std::vector<std::string>& paths,
   if (!opt.json)
     channel.out(opt.clean + ": " + std::to_string(out.good - out.missing.size()) + " of " +
                 std::to_string(out.good) + " good files on the clean tape; " +
-                std::to_string(out.taken) + " blocks taken from other recordings, " +
-                std::to_string(out.kept) + " kept as the first recording has them\n");
+                std::to_string(out.taken) + " blocks taken from other recordings" +
+                (out.pieced > 0
+                     ? " (" + std::to_string(out.pieced) + " of them pieced together from several)"
+                     : std::string()) +
+                ", " + std::to_string(out.kept) + " kept as the first recording has them\n");
   return out.missing.empty() ? Exit::kOk : Exit::kBad;
 }
 
