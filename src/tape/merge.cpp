@@ -203,7 +203,7 @@ MergedFile merge_copies(const std::vector<const TapeFile*>& copies) {
   f = *base;
   f.data.assign(size, 0);
   f.unread.clear();
-  std::vector<std::uint32_t> voted_at;
+  std::vector<std::uint32_t> voted_at, tied_at;
   std::vector<std::uint8_t> known, any;
   for (std::size_t i = 0; i < size; ++i) {
     known.clear();
@@ -217,6 +217,8 @@ MergedFile merge_copies(const std::vector<const TapeFile*>& copies) {
       int distinct = 1;
       f.data[i] = majority(known, &distinct);
       if (distinct > 1 && out.conflicts++ == 0) out.conflict_at = static_cast<long long>(i);
+      if (distinct > 1 && agree(known) * 2 <= known.size())
+        tied_at.push_back(static_cast<std::uint32_t>(i));
     } else if (!any.empty() && agree(any) * 2 > any.size() && agree(any) >= 2) {
       // The same damage on the same spot of tape reads alike in every recording: a value
       // damaged copies agree on is good only where the check bytes then hold.
@@ -248,6 +250,14 @@ MergedFile merge_copies(const std::vector<const TapeFile*>& copies) {
   }
   const bool votes_checked =
       std::all_of(voted_at.begin(), voted_at.end(), [&](std::uint32_t i) { return checked[i]; });
+  // Copies read well that disagree with no majority: where no check byte covers the byte,
+  // nothing tells which is right.
+  for (const std::uint32_t i : tied_at)
+    if (!checked[i]) {
+      ++out.lost;
+      f.unread.push_back(i);
+    }
+  std::sort(f.unread.begin(), f.unread.end());
   const bool whole =
       std::any_of(present.begin(), present.end(), [](const TapeFile* c) { return complete(*c); });
   f.notes.clear();

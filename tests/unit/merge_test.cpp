@@ -109,6 +109,9 @@ TEST(Merge, EachFileFromTheCopiesThatReadIt) {
   const auto micro = turbo(Encoding::kMicroload, "", 500, 0x2000),
              short_free = turbo(Encoding::kFreeload, "", 300, 0x2000);
   const auto visi = turbo(Encoding::kVisiload, "", 600, 0x4000);
+  auto burner = turbo(Encoding::kBurner, "", 500, 0x2000);
+  burner.pilot_byte = 0x2B;  // its boot file tells them
+  burner.sync_byte = 0xD4;
   const auto chain1 = turbo(Encoding::kNovaloadSpecial, "", 768, 0x3000),
              chain2 = turbo(Encoding::kNovaloadSpecial, "", 512, 0x3300);
   const std::vector<Row> rows = {
@@ -175,6 +178,18 @@ TEST(Merge, EachFileFromTheCopiesThatReadIt) {
        {b},
        {{}, {{{0, changed}}}},
        {{0, "a: ok ok, b: ok ok", "repaired (conflict at byte 100)"}},
+       0},
+      {"No checksum, two copies read well that disagree: nothing tells which is right",
+       {burner},
+       {{}, {{{0, flip<100>}}}},
+       {{-1, "a: ok ok, b: ok ok", "ok", 0x02A7, "BURNER"},  // the boot file
+        {-1, "a: ok, b: ok", "bad (conflict at byte 100) (1 bytes not recovered)"}},
+       0},
+      {"No checksum, three copies read well, one of them damaged: the majority, marked",
+       {burner},
+       {{}, {{{0, flip<100>}}}, {}},
+       {{-1, "a: ok ok, b: ok ok, c: ok ok", "ok", 0x02A7, "BURNER"},
+        {0, "a: ok, b: ok, c: ok", "repaired (conflict at byte 100)"}},
        0},
       {"Files at one address: matched by loader and size, one recording without the later two",
        {free, micro, short_free},

@@ -1271,14 +1271,17 @@ TEST(Loaders, EachReadsItsOwnTapesAndNoOneElses) {
       }
     }
     // Three recordings of it, the first with a dropout in its data, the last with a flipped
-    // bit: one clean tape of their merge holds every file good, with the bytes written.
+    // bit where its loader's check shows it (else two copies read well would disagree, and
+    // nothing tells which is right): one clean tape of their merge holds every file good, with
+    // the bytes written.
     {
       SCOPED_TRACE("a clean tape of three recordings");
+      const bool shows = !c.flipped.copy || std::string(c.flipped.copy) != "ok";
       std::vector<Bytes> takes;
       for (int r = 0; r < 3; ++r) {
         synth::TapeFile file = c.file;
         if (r == 0) file.dropout_at = 100;
-        if (r == 2) file.flip_bit = 300;
+        if (r == 2 && shows) file.flip_bit = 300;
         synth::TapeLayout layout = speed_of(0.97 + 0.03 * r);
         layout.seed = static_cast<std::uint32_t>(r + 7);
         synth::TapeWriter writer(layout);
