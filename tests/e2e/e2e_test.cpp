@@ -1216,6 +1216,40 @@ TEST(Scan, MergeAndCompareRecordingsOfOneSide) {
         {"--merge", "--compare", takes[0], takes[1]}})
     EXPECT_EQ(run(dir, "scan", wrong).code, 2) << wrong[1];
 }
+
+// Three recordings of a turbo file, each with a bit flipped in another of three bytes close
+// together: none holds it good, and the clean tape of their merge holds it pieced together.
+TEST(Scan, MergeCleanPiecesABlockTogether) {
+  TempDir dir;
+  Bytes data(600);
+  for (std::size_t i = 0; i < data.size(); ++i) data[i] = static_cast<std::uint8_t>(i * 7 + 3);
+  std::vector<std::string> takes;
+  for (int t = 0; t < 3; ++t) {
+    synth::TapeFile file{synth::Encoding::kFreeload, 1, "", data, 0x4000};
+    file.flip_bit = 300 + 3 * t;
+    synth::TapeLayout layout;
+    layout.speed = 0.98 + 0.02 * t;
+    layout.seed = static_cast<std::uint32_t>(t + 3);
+    takes.push_back(dir.path("take" + std::to_string(t + 1) + ".dmp"));
+    write_file(takes.back(), synth::synthesize({file}, layout));
+  }
+  const std::string clean = dir.path("side.tap");
+  const Outcome cleaned =
+      run(dir, "scan", {"--merge", "--clean", file_arg(clean), takes[0], takes[1], takes[2]});
+  EXPECT_EQ(cleaned.code, 0) << cleaned.err;
+  EXPECT_NE(cleaned.out.find("\n" + file_arg(clean) +
+                             ": 1 of 1 good files on the clean tape; 1 blocks taken from other "
+                             "recordings (1 of them pieced together from several), 0 kept as "
+                             "the first recording has them\n"),
+            std::string::npos)
+      << cleaned.out;
+  const Outcome back = run(dir, "scan", {"--files", file_arg(clean)});
+  EXPECT_EQ(back.code, 0) << back.out;
+  EXPECT_NE(back.out.find("Freeload   program                    $4000 $4258   600          ok "
+                          "     ok\n"),
+            std::string::npos)
+      << back.out;
+}
 #endif
 
 // A usage error as the tools print it: what was wrong, and where to look.
