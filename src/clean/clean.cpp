@@ -71,7 +71,9 @@ std::vector<Stretch> plan(const std::vector<tape::TapeFile>& files, int machine,
         (!every && (f.verdict == tape::Verdict::kBad || f.verdict == tape::Verdict::kIncomplete)))
       continue;
     const bool vic20 = machine == 1 && f.loader->vic20_pulses[0] != 0;
-    const auto& lengths = vic20 ? f.loader->vic20_pulses : f.loader->pulses;
+    const auto& lengths = f.pulses[0] != 0 ? f.pulses
+                          : vic20          ? f.loader->vic20_pulses
+                                           : f.loader->pulses;
     Stretch s;
     for (std::uint8_t v : lengths)
       if (v != 0) s.ideal[static_cast<std::size_t>(s.classes++)] = (half_waves ? 8.0 : 16.0) * v;

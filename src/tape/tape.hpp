@@ -136,6 +136,9 @@ struct TapeFile {
   std::uint64_t end_half_cycles = 0;  // when its last block ends
   double end_seconds = 0;
   std::vector<BlockRead> blocks;  // in tape order
+  // The nominal lengths of its pulses (TAP units, shortest first) where its loader names none
+  // and what came before it tells them (a boot's timer); else 0.
+  std::array<std::uint8_t, 4> pulses{};
   // For files put together from several recordings: whether each byte had a check of its
   // own (parity), and then which bytes of `data` no copy read (all bytes are suspect in a
   // file that failed and whose bytes have none); and the check bytes over the data.

@@ -15,6 +15,8 @@
 // version, an ID byte; the header's check byte is the XOR of the header bytes before it;
 // then the data in sub-blocks of up to 256 bytes, each followed by its XOR, and a closing 0.
 // Sub-blocks that load back to back are one file. (F1 and F2: cyberload_f1.cpp, _f2.cpp.)
+#include "tape/loaders/cyberload.hpp"
+
 #include "tape/machinery/turbo.hpp"
 
 namespace tapewren::tape {
@@ -60,6 +62,7 @@ class Cyberload : public TurboLoader<Cyberload> {
           d[i + 5] == 0xA9 && d[i + 7] == 0x8D && d[i + 8] == 0x05 && d[i + 9] == 0xDC &&
           !(f2 && timer)) {
         threshold_ = static_cast<std::uint32_t>(d[i + 6] << 8 | d[i + 1]);
+        nominal_pulses(cyberload_pulses(threshold_));
         timer = true;
         boot_seen();
       }

@@ -12,6 +12,7 @@
 // next file's offset follows; 0, one more byte and the chain is over. No checksum: the files
 // are known by their boot, and only once the chain has ended so (the pulses stop after that
 // byte, or go on as a lead-in of 0 bits); the boot's loader reads one chain.
+#include "tape/loaders/cyberload.hpp"
 #include "tape/machinery/turbo.hpp"
 
 namespace tapewren::tape {
@@ -61,6 +62,7 @@ class CyberloadF1 : public TurboLoader<CyberloadF1> {
         ptr + 2 > kBuffer + kHeader)
       return;
     threshold_ = static_cast<std::uint32_t>(h[t + 6] << 8 | h[t + 1]);
+    nominal_pulses(cyberload_pulses(threshold_));
     pilot_ = h[c + 1];
     sync_byte_ = h[c + 5];
     use_sync({pilot_, 2, &sync_byte_, 1});

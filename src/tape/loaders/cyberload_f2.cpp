@@ -13,6 +13,7 @@
 // checks nothing: no checksum, the bytes counted to the size. Its file is known by F1's file
 // that holds its loader, once the pulses stop after the data (or go on as a lead-in of 0
 // bits); that loader reads one file.
+#include "tape/loaders/cyberload.hpp"
 #include "tape/machinery/turbo.hpp"
 
 namespace tapewren::tape {
@@ -130,6 +131,7 @@ class CyberloadF2 : public TurboLoader<CyberloadF2> {
     const std::size_t k2 = k1 < d.size() ? find_code(d, kReadXor, k1 + 1) : d.size();
     if (t == d.size() || k2 == d.size()) return;
     threshold_ = static_cast<std::uint32_t>(d[t + 6] << 8 | d[t + 1]);
+    nominal_pulses(cyberload_pulses(threshold_));
     pilot_ = d[c + 1];
     sync_byte_ = d[c + 5];
     use_sync({pilot_, 2, &sync_byte_, 1});

@@ -287,6 +287,9 @@ class TurboLoader : public LoaderDecoder {
       if (whole && prove(f, true) == Fate::kFile) sink_.file(std::move(f));
     pending_.clear();
   }
+  // The nominal lengths of the pulses of the files it reads from now on (TAP units), where
+  // the loader before tells them.
+  void nominal_pulses(const std::array<std::uint8_t, 4>& lengths) { pulses_ = lengths; }
   // A file that waits for its structure's end whatever else proves it (a format that says
   // where a chain ends only after its last file).
   void hold(TapeFile&& f) { pending_.push_back(std::move(f)); }
@@ -333,6 +336,7 @@ class TurboLoader : public LoaderDecoder {
             std::vector<std::uint8_t> data, const CopyReport& report, std::uint64_t offset,
             std::uint64_t time) const {
     f.loader = &info_;
+    f.pulses = pulses_;
     f.kind = kind;
     f.name = name;
     f.start = start;
@@ -485,6 +489,7 @@ class TurboLoader : public LoaderDecoder {
   // Asked for: the bytes read since the last block, each with where it ends in the input
   // (filled while reading, used up by `read`, which is const as the reports are).
   bool bounds_ = false;
+  std::array<std::uint8_t, 4> pulses_{};  // the nominal lengths its files' pulses have
   mutable std::vector<std::pair<std::uint8_t, std::uint64_t>> trace_;
 };
 
