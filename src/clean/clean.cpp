@@ -567,9 +567,11 @@ std::vector<std::uint32_t> pieced(const std::vector<const tape::TapeFile*>& row,
     };
     const Aligned* pulses = snap(r);
     if (!pulses) return {};
-    const std::vector<std::uint32_t> piece =
-        pulses->slice(p == 0 ? b.offset : b.ends[index(p) - 1],
-                      q == size ? next_block(*sources[r].files, b.offset) : b.ends[index(q - 1)]);
+    const std::uint64_t begin = p == 0 ? b.offset : b.ends[index(p) - 1],
+                        end = q == size ? next_block(*sources[r].files, b.offset)
+                                        : b.ends[index(q - 1)];
+    if (end < begin) return {};  // bounds out of order: no piece of it can be trusted
+    const std::vector<std::uint32_t> piece = pulses->slice(begin, end);
     out.insert(out.end(), piece.begin(), piece.end());
     p = q;
   }

@@ -1218,15 +1218,17 @@ TEST(Scan, MergeAndCompareRecordingsOfOneSide) {
 }
 
 // Three recordings of a turbo file, each with a bit flipped in another of three bytes close
-// together: none holds it good, and the clean tape of their merge holds it pieced together.
+// together and a pilot of its own length: none holds it good, and the clean tape of their
+// merge holds it pieced together.
 TEST(Scan, MergeCleanPiecesABlockTogether) {
   TempDir dir;
   Bytes data(600);
   for (std::size_t i = 0; i < data.size(); ++i) data[i] = static_cast<std::uint8_t>(i * 7 + 3);
   std::vector<std::string> takes;
   for (int t = 0; t < 3; ++t) {
-    synth::TapeFile file{synth::Encoding::kFreeload, 1, "", data, 0x4000};
+    synth::TapeFile file{synth::Encoding::kTurbotape526, 1, "GAME", data, 0x4000};
     file.flip_bit = 300 + 3 * t;
+    file.pilot_bytes = 256 + 40 * t;  // each deck started at another place of the pilot
     synth::TapeLayout layout;
     layout.speed = 0.98 + 0.02 * t;
     layout.seed = static_cast<std::uint32_t>(t + 3);
@@ -1245,7 +1247,7 @@ TEST(Scan, MergeCleanPiecesABlockTogether) {
       << cleaned.out;
   const Outcome back = run(dir, "scan", {"--files", file_arg(clean)});
   EXPECT_EQ(back.code, 0) << back.out;
-  EXPECT_NE(back.out.find("Freeload   program                    $4000 $4258   600          ok "
+  EXPECT_NE(back.out.find("Turbo 526  program   GAME             $4000 $4258   600  ok      ok "
                           "     ok\n"),
             std::string::npos)
       << back.out;

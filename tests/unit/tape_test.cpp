@@ -1346,6 +1346,21 @@ TEST(Loaders, EachReadsItsOwnTapesAndNoOneElses) {
                     std::equal(c.file.data.begin(), c.file.data.end(), got.begin()));
         const Summary& sum = back.summary;
         EXPECT_LT(sum.seconds - sum.block_seconds - sum.pause_seconds, 0.05) << "not recognised";
+        // As many pulses as the undamaged tape has, none lost or doubled where pieces join;
+        // and clean already: cleaned again, it stays as it is (no block kept as recorded).
+        // Not where lengths are learned: each piece has those of its recording's speed.
+        std::size_t pulses = 0, undamaged = 0;
+        testing::replay_of(t.out.words)([&](const recording::Pulses& p) { pulses += p.count; });
+        const Bytes undamaged_words = whole.words();
+        testing::replay_of(undamaged_words)(
+            [&](const recording::Pulses& p) { undamaged += p.count; });
+        EXPECT_EQ(pulses, undamaged);
+        const bool named = std::all_of(back.files.begin(), back.files.end(), [](const TapeFile& f) {
+          return f.loader->pulses[0] != 0 || f.pulses[0] != 0;
+        });
+        if (named) {
+          EXPECT_TRUE(testing::clean_tape(t.out.words).cleaned.words == t.out.words);
+        }
       }
     }
     // Loaded twice to one address, a tenth of a second apart and with no pause: two files

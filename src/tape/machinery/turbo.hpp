@@ -361,8 +361,9 @@ class TurboLoader : public LoaderDecoder {
   BlockRead read(std::uint16_t start, std::size_t size, const CopyReport& report,
                  std::uint64_t offset, std::uint64_t time) const {
     BlockRead r;
-    if (bounds_) {  // the bytes read for it, used up
+    if (bounds_) {  // the bytes read for it from where it begins, used up
       for (const auto& [v, end] : trace_) {
+        if (end <= offset) continue;  // before it: the block before's trailer
         r.stream.push_back(v);
         r.ends.push_back(end);
       }
