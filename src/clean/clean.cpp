@@ -406,6 +406,26 @@ std::vector<Stretch> splice(std::vector<Stretch> plan, const std::vector<Stretch
   return out;
 }
 
+bool line_up(const std::vector<std::uint8_t>& a, const std::vector<std::uint8_t>& b, long& shift) {
+  constexpr long kFurthest = 64;
+  const long ends = static_cast<long>(a.size()) - static_cast<long>(b.size());
+  long best = -1;
+  for (long d = ends - kFurthest; d <= ends + kFurthest; ++d) {
+    const long from = std::max(0L, -d),
+               to = std::min<long>(static_cast<long>(b.size()), static_cast<long>(a.size()) - d);
+    if (to - from < 16) continue;
+    long same = 0;
+    for (long j = from; j < to; ++j)
+      same += a[static_cast<std::size_t>(j + d)] == b[static_cast<std::size_t>(j)];
+    if (10 * same < 9 * (to - from)) continue;
+    if (same > best || (same == best && std::labs(d - ends) < std::labs(shift - ends))) {
+      best = same;
+      shift = d;
+    }
+  }
+  return best >= 0;
+}
+
 namespace {
 
 // A block worth taking: read well, or whole where its loader has no check.
@@ -430,30 +450,6 @@ std::uint64_t next_block(const std::vector<tape::TapeFile>& files, std::uint64_t
     for (const tape::BlockRead& b : f.blocks)
       if (b.offset > begin) until = std::min(until, b.offset);
   return until;
-}
-
-// Where one read of a block lies against another's: the shift (a byte of `b` at index j is
-// the byte of `a` at j + shift) under which most of their bytes agree, nearest to their ends
-// lining up on a tie (their pilots' bytes read from where each search found it, their data
-// alike but for damage); false where fewer than nine in ten agree.
-bool line_up(const std::vector<std::uint8_t>& a, const std::vector<std::uint8_t>& b, long& shift) {
-  constexpr long kFurthest = 64;
-  const long ends = static_cast<long>(a.size()) - static_cast<long>(b.size());
-  long best = -1;
-  for (long d = ends - kFurthest; d <= ends + kFurthest; ++d) {
-    const long from = std::max(0L, -d),
-               to = std::min<long>(static_cast<long>(b.size()), static_cast<long>(a.size()) - d);
-    if (to - from < 16) continue;
-    long same = 0;
-    for (long j = from; j < to; ++j)
-      same += a[static_cast<std::size_t>(j + d)] == b[static_cast<std::size_t>(j)];
-    if (10 * same < 9 * (to - from)) continue;
-    if (same > best || (same == best && std::labs(d - ends) < std::labs(shift - ends))) {
-      best = same;
-      shift = d;
-    }
-  }
-  return best >= 0;
 }
 
 // A block that no recording read as merged, pieced together from their reads of it (`row`,

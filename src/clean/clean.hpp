@@ -203,6 +203,12 @@ Aligned align(const Replay& replay, const std::vector<std::uint8_t>& words);
 // they overlap dropped, each stretch's filler ending before the next.
 std::vector<Stretch> splice(std::vector<Stretch> plan, const std::vector<Stretch>& splices);
 
+// Where one read of a block lies against another's: the shift (a byte of `b` at index j is
+// the byte of `a` at j + shift) under which most of their bytes agree, nearest to their ends
+// lining up on a tie (their pilots' bytes read from where each search found it, their data
+// alike but for damage); false where fewer than nine in ten agree.
+bool line_up(const std::vector<std::uint8_t>& a, const std::vector<std::uint8_t>& b, long& shift);
+
 // One recording of several of a side, for a clean tape of their merge.
 struct Source {
   const std::vector<tape::TapeFile>* files = nullptr;  // as decoded

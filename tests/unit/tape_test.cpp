@@ -618,6 +618,27 @@ TEST(Cleaning, RomCopiesRepairedFromTheirRepeats) {
 // A file the clean tape does not give back is kept as recorded, and the tape is cleaned again
 // without it: here its loader's lengths are wrong (a Turbo Tape 0 as long as its 1), so that its
 // rewritten bits would all read as 1s.
+// Two recordings' reads of one block, before they are pieced together: lined up where their
+// bytes agree, the ends together where many places would do, not at all where too many differ.
+TEST(Cleaning, ReadsOfABlockLinedUp) {
+  Bytes data(300);
+  for (std::size_t i = 0; i < data.size(); ++i) data[i] = static_cast<std::uint8_t>(i * 37 + 11);
+  const auto lined = [](const Bytes& a, const Bytes& b) {
+    long shift = -1000;
+    return clean::line_up(a, b, shift) ? shift : -1000;
+  };
+  Bytes later(data.begin() + 20, data.end());  // its pilot found 20 bytes later, three damaged
+  for (const std::size_t at : {100, 150, 200}) later[at] ^= 0x10;
+  EXPECT_EQ(lined(data, later), 20);
+  Bytes damaged = data;  // one byte in eight differs
+  for (std::size_t i = 0; i < damaged.size(); i += 8) damaged[i] ^= 0x01;
+  EXPECT_EQ(lined(data, damaged), -1000);
+  Bytes other = data;  // another block's bytes
+  for (std::uint8_t& b : other) b = static_cast<std::uint8_t>(b * 3 + 1);
+  EXPECT_EQ(lined(data, other), -1000);
+  EXPECT_EQ(lined(Bytes(100, 0x02), Bytes(60, 0x02)), 40);  // a pilot: alike at every shift
+}
+
 TEST(Cleaning, AFileTheCleanTapeLosesIsKeptAsRecorded) {
   const synth::TapeFile rom{Encoding::kStandard, 1, "FIRST", Bytes(200, 0x11), 0x0801};
   const synth::TapeFile turbo{Encoding::kCountdown9, 1, "SECOND", Bytes(300, 0x5A), 0x0801};
