@@ -18,6 +18,7 @@
 #include "recording/recording.hpp"
 #include "report.hpp"
 #include "synth/tape_synth.hpp"
+#include "tape/loaders/cyberload.hpp"
 #include "tape/merge.hpp"
 
 namespace tapewren::tape {
@@ -618,6 +619,24 @@ TEST(Cleaning, RomCopiesRepairedFromTheirRepeats) {
 // A file the clean tape does not give back is kept as recorded, and the tape is cleaned again
 // without it: here its loader's lengths are wrong (a Turbo Tape 0 as long as its 1), so that its
 // rewritten bits would all read as 1s.
+// Cyberload's pulse sets, by the threshold its stage sets (timer cycles; 0.123156 TAP units a
+// cycle): each set's bounds, and a threshold of no set, whose lengths are then learned.
+TEST(Cleaning, CyberloadPulseSetsByThreshold) {
+  using Set = std::array<std::uint8_t, 4>;
+  const std::vector<std::pair<std::uint32_t, Set>> rows = {
+      {471, {0x30, 0x5A, 0, 0}},  // 0x3A
+      {552, {0x30, 0x5A, 0, 0}},  // 0x43, as 3D Pool's
+      {561, {0x3B, 0x72, 0, 0}},  // 0x45
+      {658, {0x3B, 0x72, 0, 0}},  // 0x51
+      {350, {0x24, 0x40, 0, 0}},  // 0x2B, Sanxion's first stages
+      {415, {0x24, 0x40, 0, 0}},  // 0x33, its third
+      {983, {0x55, 0xA5, 0, 0}},  // 0x79
+      {463, {}},                  // 0x39
+      {666, {}},                  // 0x52
+  };
+  for (const auto& [cycles, set] : rows) EXPECT_EQ(tape::cyberload_pulses(cycles), set) << cycles;
+}
+
 // Two recordings' reads of one block, before they are pieced together: lined up where their
 // bytes agree, the ends together where many places would do, not at all where too many differ.
 TEST(Cleaning, ReadsOfABlockLinedUp) {
