@@ -1241,6 +1241,14 @@ TEST(Loaders, EachReadsItsOwnTapesAndNoOneElses) {
      {"600", "sum", "bad"}, {"100", "cut", "incomplete"}, {}, {}, Merge::kUnpieced},
   };
   // clang-format on
+  // The file between two pauses, as a deck at `layout` recorded it.
+  const auto tape_of = [](const synth::TapeFile& file, const synth::TapeLayout& layout) {
+    synth::TapeWriter writer(layout);
+    writer.gap();
+    writer.add(file);
+    writer.gap();
+    return writer.words();
+  };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
     const auto run = [&](const synth::TapeFile& file, const synth::TapeLayout& layout) {
@@ -1325,11 +1333,7 @@ TEST(Loaders, EachReadsItsOwnTapesAndNoOneElses) {
         if (r == 2 && shows) file.flip_bit = 300;
         synth::TapeLayout layout = speed_of(0.97 + 0.03 * r);
         layout.seed = static_cast<std::uint32_t>(r + 7);
-        synth::TapeWriter writer(layout);
-        writer.gap();
-        writer.add(file);
-        writer.gap();
-        takes.push_back(writer.words());
+        takes.push_back(tape_of(file, layout));
       }
       const testing::MergedTape t = testing::merge_and_clean(takes, {false, false, false});
       const auto& out = t.out;
@@ -1358,16 +1362,9 @@ TEST(Loaders, EachReadsItsOwnTapesAndNoOneElses) {
         file.flip_bit = 300 + 3 * r;
         synth::TapeLayout layout = speed_of(0.97 + 0.03 * r);
         layout.seed = static_cast<std::uint32_t>(r + 11);
-        synth::TapeWriter writer(layout);
-        writer.gap();
-        writer.add(file);
-        writer.gap();
-        takes.push_back(writer.words());
+        takes.push_back(tape_of(file, layout));
       }
-      synth::TapeWriter whole(speed_of(1));
-      whole.gap();
-      whole.add(c.file);
-      whole.gap();
+      const Bytes whole = tape_of(c.file, speed_of(1));
       const testing::MergedTape t = testing::merge_and_clean(takes, {false, false, false});
       const auto back = decode(t.out.words);
       if (c.merge != Merge::kPieced) {
@@ -1379,7 +1376,7 @@ TEST(Loaders, EachReadsItsOwnTapesAndNoOneElses) {
       } else {
         EXPECT_TRUE(t.out.missing.empty()) << t.out.missing.size();
         EXPECT_EQ(t.out.pieced, 1u);
-        EXPECT_EQ(columns(report(back.files)), columns(report(decode(whole.words()).files)));
+        EXPECT_EQ(columns(report(back.files)), columns(report(decode(whole).files)));
         ASSERT_LT(c.damaged, back.files.size());
         const Bytes& got = back.files[c.damaged].data;
         EXPECT_TRUE(got.size() >= c.file.data.size() &&
@@ -1391,9 +1388,7 @@ TEST(Loaders, EachReadsItsOwnTapesAndNoOneElses) {
         // Not where lengths are learned: each piece has those of its recording's speed.
         std::size_t pulses = 0, undamaged = 0;
         testing::replay_of(t.out.words)([&](const recording::Pulses& p) { pulses += p.count; });
-        const Bytes undamaged_words = whole.words();
-        testing::replay_of(undamaged_words)(
-            [&](const recording::Pulses& p) { undamaged += p.count; });
+        testing::replay_of(whole)([&](const recording::Pulses& p) { undamaged += p.count; });
         EXPECT_EQ(pulses, undamaged);
         const bool named = std::all_of(back.files.begin(), back.files.end(), [](const TapeFile& f) {
           return f.loader->pulses[0] != 0 || f.pulses[0] != 0;
