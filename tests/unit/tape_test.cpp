@@ -616,9 +616,6 @@ TEST(Cleaning, RomCopiesRepairedFromTheirRepeats) {
   }
 }
 
-// A file the clean tape does not give back is kept as recorded, and the tape is cleaned again
-// without it: here its loader's lengths are wrong (a Turbo Tape 0 as long as its 1), so that its
-// rewritten bits would all read as 1s.
 // Cyberload's pulse sets, by the threshold its stage sets (timer cycles; 0.123156 TAP units a
 // cycle): each set's bounds, and a threshold of no set, whose lengths are then learned.
 TEST(Cleaning, CyberloadPulseSetsByThreshold) {
@@ -635,6 +632,25 @@ TEST(Cleaning, CyberloadPulseSetsByThreshold) {
       {666, {}},                  // 0x52
   };
   for (const auto& [cycles, set] : rows) EXPECT_EQ(tape::cyberload_pulses(cycles), set) << cycles;
+  // Each stage's files carry the set its timer names (this encoder's: the first), F3's without
+  // the stage before none.
+  const auto told = [](int variant, bool pilot) {
+    synth::TapeFile f{Encoding::kCyberload, 1, "GAME", Bytes(300, 0x42), 0x4000};
+    f.variant = variant;
+    if (pilot) {
+      f.pilot_byte = 0xC3;
+      f.sync_byte = 0xA5;
+    }
+    std::string out;
+    for (const TapeFile& file : testing::decode(synth::synthesize({f})).files)
+      if (std::string(file.loader->name).rfind("Cyber", 0) == 0)
+        out += std::string(file.loader->name) + ":" + std::to_string(file.pulses[0]) + "," +
+               std::to_string(file.pulses[1]) + " ";
+    return out;
+  };
+  EXPECT_EQ(told(2, true), "Cyber F1:48,90 Cyber F1:48,90 Cyber F2:48,90 ");
+  EXPECT_EQ(told(3, true), "Cyber F3:48,90 ");
+  EXPECT_EQ(told(3, false), "Cyber F3:0,0 ");
 }
 
 // Two recordings' reads of one block, before they are pieced together: lined up where their
@@ -658,6 +674,9 @@ TEST(Cleaning, ReadsOfABlockLinedUp) {
   EXPECT_EQ(lined(Bytes(100, 0x02), Bytes(60, 0x02)), 40);  // a pilot: alike at every shift
 }
 
+// A file the clean tape does not give back is kept as recorded, and the tape is cleaned again
+// without it: here its loader's lengths are wrong (a Turbo Tape 0 as long as its 1), so that its
+// rewritten bits would all read as 1s.
 TEST(Cleaning, AFileTheCleanTapeLosesIsKeptAsRecorded) {
   const synth::TapeFile rom{Encoding::kStandard, 1, "FIRST", Bytes(200, 0x11), 0x0801};
   const synth::TapeFile turbo{Encoding::kCountdown9, 1, "SECOND", Bytes(300, 0x5A), 0x0801};
